@@ -1,0 +1,16 @@
+// The library's error classes and the exact texts they carry.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "arduino_block.h"
+
+namespace arduino {
+
+// "'<text>' ist kein gültiger Integerwert", in the platform's text encoding.
+std::string InvalidIntegerMessage(std::string_view text);
+// "'<text>' ist kein gültiger Gleitkommawert", in the platform's text encoding.
+std::string InvalidFloatMessage(std::string_view text);
+
+}  // namespace arduino

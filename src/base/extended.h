@@ -1,0 +1,23 @@
+// The host's 80-bit extended values: 10 bytes each, packed, little-endian,
+// in the x87 layout (64-bit mantissa with explicit integer bit, 15-bit
+// exponent, sign).
+#pragma once
+
+#include <cstddef>
+
+namespace arduino {
+
+constexpr size_t kExtendedSize = 10;
+
+long double ReadExtended(const void* bytes);
+void WriteExtended(void* bytes, long double value);
+
+// Element `index` of a host value array.
+inline long double ReadValue(const void* array, size_t index) {
+  return ReadExtended(static_cast<const unsigned char*>(array) + index * kExtendedSize);
+}
+inline void WriteValue(void* array, size_t index, long double value) {
+  WriteExtended(static_cast<unsigned char*>(array) + index * kExtendedSize, value);
+}
+
+}  // namespace arduino

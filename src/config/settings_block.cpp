@@ -1,0 +1,74 @@
+#include "config/settings_block.h"
+
+#include <cstring>
+#include <string>
+
+#include "arduino_block.h"
+#include "base/convert.h"
+#include "config/file_io.h"
+#include "host/user_data.h"
+
+namespace arduino {
+namespace {
+
+void WriteLine(uint32_t handle, const std::string& text) {
+  char buffer[kLineBufferSize];
+  std::string line = text + "\r\n";
+  std::memcpy(buffer, line.c_str(), line.size() + 1);
+  // The line goes out up to its first zero byte, as the text it is.
+  (void)FileWrite(handle, buffer, static_cast<uint32_t>(std::strlen(buffer)));
+}
+
+// Reads one line byte by byte, so that nothing past the LF of the last line
+// is ever taken from the host's file.  Only the pair CR LF ends a line.
+std::string ReadLine(uint32_t handle, int line_number) {
+  char buffer[kLineBufferSize];
+  int count = 0;
+  while (true) {
+    if (count == kLineBufferSize) {
+      throw Exception("Line " + std::to_string(line_number) +
+                      " of the block's settings in the project file is longer than " +
+                      std::to_string(kMaxReadLineText) + " characters");
+    }
+    if (FileRead(handle, buffer + count, 1) != 1) {
+      throw Exception("The project file ends inside the block's settings (line " +
+                      std::to_string(line_number) + " of " + std::to_string(kSettingsLines) +
+                      " is incomplete)");
+    }
+    ++count;
+    if (count >= 2 && buffer[count - 1] == '\n' && buffer[count - 2] == '\r') break;
+  }
+  buffer[count - 2] = '\0';
+  return std::string(buffer);  // a zero byte inside the line cuts it there
+}
+
+}  // namespace
+
+void WriteSettingsBlock(uint32_t handle, const TUserData& d) {
+  if (d.IPAddress.size() > static_cast<size_t>(kMaxWrittenLineText)) {
+    throw Exception("The IP address is " + std::to_string(d.IPAddress.size()) +
+                    " characters long; the project file holds at most " +
+                    std::to_string(kMaxWrittenLineText) + ". Nothing was written.");
+  }
+  WriteLine(handle, IntToStr(d.InterfaceKind));
+  WriteLine(handle, IntToStr(d.ComPort));
+  WriteLine(handle, IntToStr(d.BaudRate));
+  WriteLine(handle, d.IPAddress);
+  WriteLine(handle, IntToStr(d.UdpPort));
+  for (int pin = kFirstPin; pin <= kLastPin; ++pin) WriteLine(handle, IntToStr(d.PinMode[pin]));
+  for (int32_t used : d.AnalogUsed) WriteLine(handle, IntToStr(used));
+}
+
+void ReadSettingsBlock(uint32_t handle, TUserData& d) {
+  int line_number = 0;
+  auto next_integer = [&] { return StrToInt(ReadLine(handle, ++line_number)); };
+  d.InterfaceKind = next_integer();
+  d.ComPort = next_integer();
+  d.BaudRate = next_integer();
+  d.IPAddress = ReadLine(handle, ++line_number);
+  d.UdpPort = next_integer();
+  for (int pin = kFirstPin; pin <= kLastPin; ++pin) d.PinMode[pin] = next_integer();
+  for (int32_t& used : d.AnalogUsed) used = next_integer();
+}
+
+}  // namespace arduino

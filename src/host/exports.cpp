@@ -1,0 +1,141 @@
+// The exported functions.  Each one finds its block through the record's
+// UserData slot and runs its body through Guarded, so errors reach the host
+// the way the platform expects.
+#include <cstring>
+#include <memory>
+
+#include "arduino_block.h"
+#include "base/extended.h"
+#include "config/file_io.h"
+#include "config/settings_block.h"
+#include "host/application.h"
+#include "host/block_record.h"
+#include "host/boundary.h"
+#include "host/simulation.h"
+#include "host/user_data.h"
+#include "link/NMUDP.h"
+
+using namespace arduino;
+
+namespace {
+
+constexpr int32_t kLocalPort = 1600;
+
+const char* const kInputNames[ARDUINO_BLOCK_INPUTS] = {"Pin2", "Pin3", "Pin4", "Pin5",
+                                                       "Pin6", "Pin7", "Pin8", "Pin9"};
+const char* const kOutputNames[ARDUINO_BLOCK_OUTPUTS] = {
+    "Pin2",           "Pin3",           "Pin4",           "Pin5",
+    "Pin6",           "Pin7",           "Pin8",           "Pin9",
+    "Analog Input A0", "Analog Input A1", "Analog Input A2", "Analog Input A3",
+    "Analog Input A4", "Analog Input A5"};
+
+void PutByte(void* record, size_t offset, uint8_t value) {
+  static_cast<unsigned char*>(record)[offset] = value;
+}
+
+void PutInt32(void* record, size_t offset, int32_t value) {
+  std::memcpy(static_cast<unsigned char*>(record) + offset, &value, sizeof value);
+}
+
+// Copies the name and its terminating zero; the rest of the slot stays as
+// the host supplied it.
+void PutName(void* description, size_t offset, const char* name) {
+  std::memcpy(static_cast<unsigned char*>(description) + offset, name, std::strlen(name) + 1);
+}
+
+}  // namespace
+
+extern "C" {
+
+void ARDUINO_BLOCK_CALL IsUserDLL32(void) {}
+
+const char* ARDUINO_BLOCK_CALL GetDLLName(void) { return "Arduino"; }
+
+void ARDUINO_BLOCK_CALL InitUserDLL(void* block) {
+  Guarded([&] {
+    Application().SetOwnerWindow(AppHandleOf(block));
+    auto* d = new TUserData;
+    AttachUserData(block, d);
+    SetDefaults(*d);
+    d->Dummy = std::make_unique<TDummy>(d);
+    // A socket failure raises here and leaves the block without an endpoint;
+    // the UDP link then reports that instead of touching a missing one.
+    d->Udp = std::make_unique<TNMUDP>();
+    TDummy* dummy = d->Dummy.get();
+    d->Udp->SetOnDataReceived(
+        [dummy](TNMUDP* sender, int32_t bytes, const std::string& from_ip, int32_t port) {
+          dummy->UdpDataReceived(sender, bytes, from_ip, port);
+        });
+    d->Udp->SetLocalPort(kLocalPort);
+  });
+}
+
+void ARDUINO_BLOCK_CALL DisposeUserDLL(void* block) {
+  Guarded([&] {
+    TUserData* d = &UserDataOf(block);
+    DetachUserData(block);
+    // The dialog owner is cleared only with the last block, so that the
+    // dialogs of the blocks still alive keep the host's window as owner.
+    if (LiveBlockCount() == 0) Application().SetOwnerWindow(0);
+    d->Udp.reset();
+    d->Dummy.reset();
+    delete d;
+  });
+}
+
+void ARDUINO_BLOCK_CALL GetNumberOfInputsOutputs(void* description) {
+  PutByte(description, 1, ARDUINO_BLOCK_OUTPUTS);
+  PutByte(description, 0, ARDUINO_BLOCK_INPUTS);
+  for (int k = 0; k < ARDUINO_BLOCK_OUTPUTS; ++k) {
+    PutName(description, ARDUINO_BLOCK_IO_OUTPUT_NAMES + ARDUINO_BLOCK_IO_NAME_SIZE * k,
+            kOutputNames[k]);
+  }
+  for (int k = 0; k < ARDUINO_BLOCK_INPUTS; ++k) {
+    PutName(description, ARDUINO_BLOCK_IO_INPUT_NAMES + ARDUINO_BLOCK_IO_NAME_SIZE * k,
+            kInputNames[k]);
+  }
+}
+
+void ARDUINO_BLOCK_CALL GetParameterStruct(void* record) {
+  PutByte(record, 0, 0);
+  PutByte(record, 1, 1);
+  PutByte(record, 2, 0);
+  PutInt32(record, 323, 0);
+}
+
+void ARDUINO_BLOCK_CALL GetDialogEnableStruct(void* record, int32_t) {
+  PutInt32(record, 0, -1);
+  PutInt32(record, 4, -1);
+  PutInt32(record, 8, -1);
+  PutByte(record, 12, 1);
+}
+
+const char* ARDUINO_BLOCK_CALL SetInputChar(void) { return "23456789"; }
+
+const char* ARDUINO_BLOCK_CALL SetOutputChar(void) { return "23456789A&0A&1A&2A&3A&4A&5"; }
+
+int32_t ARDUINO_BLOCK_CALL CanSimulateDLL(void* block) {
+  return Guarded([&] { return CanSimulate(UserDataOf(block)); });
+}
+
+void ARDUINO_BLOCK_CALL InitSimulationDLL(void* block, void* inputs, void* outputs) {
+  Guarded([&] { InitSimulation(UserDataOf(block), inputs, outputs); });
+}
+
+void ARDUINO_BLOCK_CALL SimulateDLL(Lead12, void* block, void* inputs, void* outputs) {
+  Guarded([&] { SimulateStep(UserDataOf(block), inputs, outputs); });
+}
+
+void ARDUINO_BLOCK_CALL EndSimulationDLL2(void* block) {
+  Guarded([&] { EndSimulation(UserDataOf(block)); });
+}
+
+void ARDUINO_BLOCK_CALL WriteToFile(uint32_t handle, void* block) {
+  Guarded([&] { WriteSettingsBlock(FileHandleOf(handle), UserDataOf(block)); });
+}
+
+void ARDUINO_BLOCK_CALL ReadFromFile(uint32_t handle, void* block) {
+  Guarded([&] { ReadSettingsBlock(FileHandleOf(handle), UserDataOf(block)); });
+}
+
+}  // extern "C"

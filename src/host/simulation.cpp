@@ -1,0 +1,111 @@
+#include "host/simulation.h"
+
+#include <cmath>
+
+#include "base/convert.h"
+#include "base/extended.h"
+#include "host/application.h"
+#include "host/user_data.h"
+#include "link/exchange.h"
+#include "link/serial.h"
+
+namespace arduino {
+namespace {
+
+std::string Pin(int wire_pin) { return FormatZeroPadded(wire_pin, 2); }
+
+// Restores the default cursor however the probe ends.
+class BusyCursor {
+ public:
+  BusyCursor() { Application().SetCursor(crHourGlass); }
+  ~BusyCursor() { Application().SetCursor(crDefault); }
+};
+
+}  // namespace
+
+long double ClampPwm(long double value) {
+  if (std::isnan(value)) return 0.0L;
+  if (value < 0.0L) value = 0.0L;
+  if (value > kPwmMax) value = kPwmMax;
+  return value;
+}
+
+int32_t RoundHalfEven(long double value) {
+  long double floor = std::floor(value);
+  long double fraction = value - floor;
+  auto result = static_cast<int32_t>(floor);
+  if (fraction > 0.5L || (fraction == 0.5L && result % 2 != 0)) ++result;
+  return result;
+}
+
+int32_t CanSimulate(TUserData& block) {
+  BusyCursor busy;
+  switch (block.InterfaceKind) {
+    case 0:
+      return 1;
+    case 1:
+      return ProbeComPort(block.ComPort) ? 1 : 0;
+    default:
+      return 0;
+  }
+}
+
+void InitSimulation(TUserData& block, void* inputs, void* outputs) {
+  if (block.InterfaceKind == 0) {
+    TNMUDP& udp = EndpointOf(block);
+    udp.SetRemoteHost(block.IPAddress);
+    udp.SetRemotePort(block.UdpPort);
+  }
+  if (block.InterfaceKind == 1) OpenSerialLink(block);
+  for (int pin = kFirstPin; pin <= kLastPin; ++pin) {
+    int32_t mode = block.PinMode[pin];
+    if (mode == pmDigitalInput) {
+      ExchangeCommand(block, "!" + Pin(pin) + "mi");
+    } else if (mode == pmDigitalOutput || mode == pmPWMOutput) {
+      ExchangeCommand(block, "!" + Pin(pin) + "mo");
+    }
+  }
+  for (int k = 0; k < kAnalogInputs; ++k) {
+    if (block.AnalogUsed[k] > 0) ExchangeCommand(block, "!" + Pin(kFirstAnalogWirePin + k) + "mi");
+  }
+  SimulateStep(block, inputs, outputs);
+}
+
+void SimulateStep(TUserData& block, void* inputs, void* outputs) {
+  for (int pin = kFirstPin; pin <= kLastPin; ++pin) {
+    const size_t i = pin - kFirstPin;
+    switch (block.PinMode[pin]) {
+      case pmDigitalInput: {
+        std::string reply = ExchangeCommand(block, "?" + Pin(pin) + "s?");
+        WriteValue(outputs, i, reply == "LOW" ? kInputLow : kInputHigh);
+        break;
+      }
+      case pmDigitalOutput:
+        ExchangeCommand(block, "!" + Pin(pin) + (ReadValue(inputs, i) > kHighThreshold ? "s1" : "s0"));
+        break;
+      case pmPWMOutput: {
+        long double value = ReadValue(inputs, i);
+        long double clamped = ClampPwm(value);
+        // Written back only when it changed, so an input in range keeps its
+        // exact bytes.
+        if (!(clamped == value)) WriteValue(inputs, i, clamped);
+        ExchangeCommand(block, "pwm" + Pin(pin));
+        ExchangeCommand(block, "w" + FormatZeroPadded(RoundHalfEven(clamped), 4));
+        break;
+      }
+      default:
+        break;
+    }
+  }
+  for (int k = 0; k < kAnalogInputs; ++k) {
+    if (block.AnalogUsed[k] <= 0) continue;
+    std::string reply = ExchangeCommand(block, "?" + Pin(kFirstAnalogWirePin + k) + "s?");
+    WriteValue(outputs, 8 + k, StrToFloat(reply));
+  }
+}
+
+void EndSimulation(TUserData& block) {
+  if (block.InterfaceKind == 1) CloseSerialLink();
+}
+
+}  // namespace arduino

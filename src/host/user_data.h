@@ -1,0 +1,62 @@
+// The state of one block instance.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "link/NMUDP.h"
+
+namespace arduino {
+
+// Pin mode codes; they are also the item indices of the dialog's lists.
+enum : int32_t { pmUnused = 0, pmDigitalInput = 1, pmDigitalOutput = 2, pmPWMOutput = 3 };
+
+constexpr int kFirstPin = 2;
+constexpr int kLastPin = 9;
+constexpr int kAnalogInputs = 6;
+// Analog input Ak is addressed on the wire as pin 14 + k.
+constexpr int kFirstAnalogWirePin = 14;
+
+struct TUserData;
+
+// Carries a block's UDP receive handler; its one field leads back to the
+// block's state.
+class TDummy {
+ public:
+  explicit TDummy(TUserData* user_data) : UserData(user_data) {}
+  void UdpDataReceived(TNMUDP* Sender, int32_t NumberBytes, const std::string& FromIP,
+                       int32_t Port);
+
+  TUserData* UserData;
+};
+
+// Modes of digital pins 2 to 9, indexed by pin number.
+class TPinModes {
+ public:
+  int32_t& operator[](int pin) { return modes_[pin - kFirstPin]; }
+  int32_t operator[](int pin) const { return modes_[pin - kFirstPin]; }
+
+ private:
+  std::array<int32_t, kLastPin - kFirstPin + 1> modes_{};
+};
+
+struct TUserData {
+  std::unique_ptr<TDummy> Dummy;
+  bool ReplyReceived = false;
+  std::string ReplyText;
+  std::unique_ptr<TNMUDP> Udp;
+  int32_t InterfaceKind = 0;  // 0 Ethernet (UDP), 1 USB (serial)
+  int32_t ComPort = 0;
+  int32_t BaudRate = 0;
+  int32_t UdpPort = 0;
+  std::string IPAddress;
+  TPinModes PinMode;
+  std::array<int32_t, kAnalogInputs> AnalogUsed{};  // 0 unused, 1 used
+};
+
+// The settings of a newly created block.
+void SetDefaults(TUserData& user_data);
+
+}  // namespace arduino

@@ -1,0 +1,58 @@
+#include "link/NMUDP.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "arduino_block.h"
+
+namespace arduino {
+
+std::string SocketErrorMessage(int error_number) {
+  return error_number == 0 ? std::string() : "Unknown Error No. " + std::to_string(error_number);
+}
+
+TNMUDP::TNMUDP() {
+  ready_ = false;
+  CreatePlatform();
+  ready_ = true;
+}
+
+TNMUDP::~TNMUDP() { DestroyPlatform(); }
+
+void TNMUDP::SetLocalPort(int32_t port) {
+  RecreateSocket();
+  local_port_ = port;
+  BindAndRegister(static_cast<uint16_t>(port));
+}
+
+void TNMUDP::SendDatagram(const char* Buffer, int32_t Length) {
+  if (Length == 0) throw Exception("Invalid buffer");
+  std::optional<uint32_t> address = ParseAddressLiteral(remote_host_);
+  if (!address) {
+    address = LookUpHost(remote_host_);
+    if (!address) throw UDPSockError("Host Lookup Canceled");
+  }
+  if (*address == 0) throw UDPSockError("Null Remote Address");
+  SendTo(*address, static_cast<uint16_t>(remote_port_), Buffer, Length);
+}
+
+void TNMUDP::ReadDatagram(char* Buffer, int32_t MaxLength, int32_t& Length) const {
+  if (received_length_ > 0 && MaxLength > 0) {
+    std::memcpy(Buffer, receive_buffer_, std::min(received_length_, MaxLength));
+  }
+  Length = received_length_;
+}
+
+void TNMUDP::HandleReadable() {
+  if (!ready_) return;
+  uint32_t from_address = 0;
+  uint16_t from_port = 0;
+  received_length_ = ReceiveOne(from_address, from_port);
+  if (!on_data_received_) return;
+  const auto* octets = reinterpret_cast<const unsigned char*>(&from_address);
+  std::string from_ip = std::to_string(octets[0]) + "." + std::to_string(octets[1]) + "." +
+                        std::to_string(octets[2]) + "." + std::to_string(octets[3]);
+  on_data_received_(this, received_length_, from_ip, from_port);
+}
+
+}  // namespace arduino

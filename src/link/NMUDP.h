@@ -1,0 +1,98 @@
+// TNMUDP: a block's UDP endpoint.  One IPv4 datagram socket whose arrivals
+// are reported to the message pump of the thread that created it; each
+// report reads exactly one datagram and hands it to OnDataReceived, so the
+// handler only ever runs inside a pump pass on that thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace arduino {
+
+class TNMUDP;
+
+// Sender, NumberBytes (the received length, -1 for a failed or oversized
+// read), FromIP (dotted decimal), Port (host byte order).
+using TOnReceive = std::function<void(TNMUDP* Sender, int32_t NumberBytes,
+                                      const std::string& FromIP, int32_t Port)>;
+
+class TNMUDP {
+ public:
+  static constexpr size_t kReceiveBufferSize = 2048;
+  static constexpr size_t kLookupAreaSize = 1024;
+
+  // Creates an endpoint with an unbound socket.  Raises UDPSockError when
+  // the socket layer gives no socket.
+  TNMUDP();
+  ~TNMUDP();
+  TNMUDP(const TNMUDP&) = delete;
+  TNMUDP& operator=(const TNMUDP&) = delete;
+
+  // Replaces the socket with a fresh one bound to the port's low 16 bits on
+  // every interface.  A port held by another socket leaves the new socket
+  // unbound without a report: the system then picks a port at the first send.
+  void SetLocalPort(int32_t port);
+  int32_t LocalPort() const { return local_port_; }
+
+  // Read afresh at every send; nothing about them is cached.
+  void SetRemoteHost(std::string host) { remote_host_ = std::move(host); }
+  const std::string& RemoteHost() const { return remote_host_; }
+  void SetRemotePort(int32_t port) { remote_port_ = port; }
+  int32_t RemotePort() const { return remote_port_; }
+
+  void SetOnDataReceived(TOnReceive handler) { on_data_received_ = std::move(handler); }
+
+  // Sends the first Length bytes of Buffer as one datagram.  Raises
+  // Exception "Invalid buffer" for a length of 0, UDPSockError "Null Remote
+  // Address" when the destination is 0.0.0.0 and "Host Lookup Canceled" when
+  // a host name does not resolve.  A datagram the network drops is lost
+  // without a report.
+  void SendDatagram(const char* Buffer, int32_t Length);
+
+  // Copies the datagram of the latest read, at most MaxLength bytes, and
+  // reports the received length.
+  void ReadDatagram(char* Buffer, int32_t MaxLength, int32_t& Length) const;
+
+  // The local port the socket holds, 0 while it has none (tests, tools).
+  uint16_t BoundPort() const;
+
+ private:
+  struct Platform;
+  struct PlatformDeleter {
+    void operator()(Platform* platform) const;
+  };
+
+  // Each platform file defines these.
+  void CreatePlatform();
+  void DestroyPlatform();
+  void RecreateSocket();
+  void BindAndRegister(uint16_t port);
+  // An IPv4 literal in network byte order, or nothing for a host name.
+  std::optional<uint32_t> ParseAddressLiteral(const std::string& host) const;
+  // Looks the name up while the pump runs; nothing if the look-up failed.
+  std::optional<uint32_t> LookUpHost(const std::string& host);
+  void SendTo(uint32_t address, uint16_t port, const char* data, int32_t length);
+  // Reads one datagram into the receive buffer: its length, or -1.
+  int32_t ReceiveOne(uint32_t& from_address, uint16_t& from_port);
+
+  // The platform calls this for every readable-socket report.
+  void HandleReadable();
+
+  std::unique_ptr<Platform, PlatformDeleter> platform_;
+  bool ready_ = false;
+  int32_t local_port_ = 0;
+  std::string remote_host_;
+  int32_t remote_port_ = 0;
+  char receive_buffer_[kReceiveBufferSize] = {};
+  int32_t received_length_ = 0;
+  TOnReceive on_data_received_;
+};
+
+// "Unknown Error No. <n>", or an empty text for 0.
+std::string SocketErrorMessage(int error_number);
+
+}  // namespace arduino

@@ -1,0 +1,175 @@
+// The UDP endpoint on BSD sockets.  A GLib fd watch on the default main
+// context stands in for the notification window: the socket layer's "a
+// datagram is waiting" becomes a dispatch in the host's pump, and each
+// dispatch reads one datagram.  The watch is level-triggered, so while more
+// datagrams wait the next pass dispatches again, in arrival order.
+#include <arpa/inet.h>
+#include <errno.h>
+#include <gio/gio.h>
+#include <glib-unix.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "arduino_block.h"
+#include "base/ticks.h"
+#include "host/application.h"
+#include "link/NMUDP.h"
+
+namespace arduino {
+namespace {
+
+// The resolver keeps its own time limits; this one only guarantees that a
+// look-up that never reports back cannot hang the host.
+constexpr uint32_t kLookupLimitMs = 30000;
+
+// Completion state of one asynchronous look-up.  It outlives an abandoned
+// wait, because the resolver may call back after the send has given up.
+struct Lookup {
+  bool done = false;
+  bool abandoned = false;
+  std::optional<uint32_t> address;
+};
+
+void LookupFinished(GObject* source, GAsyncResult* result, gpointer data) {
+  auto* lookup = static_cast<Lookup*>(data);
+  GList* addresses =
+      g_resolver_lookup_by_name_finish(G_RESOLVER(source), result, /*error=*/nullptr);
+  for (GList* item = addresses; item != nullptr; item = item->next) {
+    GInetAddress* address = G_INET_ADDRESS(item->data);
+    if (g_inet_address_get_family(address) == G_SOCKET_FAMILY_IPV4) {
+      uint32_t bytes = 0;
+      std::memcpy(&bytes, g_inet_address_to_bytes(address), sizeof bytes);
+      lookup->address = bytes;
+      break;
+    }
+  }
+  g_resolver_free_addresses(addresses);
+  lookup->done = true;
+  if (lookup->abandoned) delete lookup;
+}
+
+}  // namespace
+
+struct TNMUDP::Platform {
+  int fd = -1;
+  GSource* watch = nullptr;  // reports a readable socket to the pump
+
+  void Unwatch() {
+    if (watch == nullptr) return;
+    g_source_destroy(watch);
+    g_source_unref(watch);
+    watch = nullptr;
+  }
+  void Close() {
+    Unwatch();
+    if (fd >= 0) close(fd);
+    fd = -1;
+  }
+};
+
+static int NewSocket() {
+  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) throw UDPSockError(SocketErrorMessage(errno));
+  return fd;
+}
+
+void TNMUDP::PlatformDeleter::operator()(Platform* platform) const { delete platform; }
+
+void TNMUDP::CreatePlatform() {
+  platform_.reset(new Platform);
+  platform_->fd = NewSocket();
+}
+
+void TNMUDP::DestroyPlatform() {
+  if (platform_) platform_->Close();
+}
+
+void TNMUDP::RecreateSocket() {
+  platform_->Close();
+  platform_->fd = NewSocket();
+}
+
+void TNMUDP::BindAndRegister(uint16_t port) {
+  // No SO_REUSEADDR: a second bind of a held port must fail, as it does on
+  // Windows, so the first block keeps port 1600 to itself.
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_addr.s_addr = htonl(INADDR_ANY);
+  local.sin_port = htons(port);
+  (void)bind(platform_->fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
+
+  platform_->watch = g_unix_fd_source_new(platform_->fd, G_IO_IN);
+  g_source_set_callback(
+      platform_->watch,
+      G_SOURCE_FUNC(+[](gint, GIOCondition, gpointer self) -> gboolean {
+        static_cast<TNMUDP*>(self)->HandleReadable();
+        return G_SOURCE_CONTINUE;
+      }),
+      this, nullptr);
+  g_source_attach(platform_->watch, g_main_context_default());
+}
+
+std::optional<uint32_t> TNMUDP::ParseAddressLiteral(const std::string& host) const {
+  in_addr_t address = inet_addr(host.c_str());
+  if (address == INADDR_NONE) return std::nullopt;
+  return address;
+}
+
+std::optional<uint32_t> TNMUDP::LookUpHost(const std::string& host) {
+  auto* lookup = new Lookup;
+  GResolver* resolver = g_resolver_get_default();
+  g_resolver_lookup_by_name_async(resolver, host.c_str(), nullptr, LookupFinished, lookup);
+  g_object_unref(resolver);
+  TApplication& application = Application();
+  uint32_t start = TickCount();
+  while (true) {
+    application.ProcessMessages();
+    if (lookup->done) break;
+    uint32_t elapsed = TicksSince(start);
+    if (elapsed > kLookupLimitMs) {
+      lookup->abandoned = true;
+      return std::nullopt;
+    }
+    application.WaitForMessage(std::min<uint32_t>(kLookupLimitMs + 1 - elapsed, 50));
+  }
+  std::optional<uint32_t> address = lookup->address;
+  delete lookup;
+  return address;
+}
+
+void TNMUDP::SendTo(uint32_t address, uint16_t port, const char* data, int32_t length) {
+  sockaddr_in remote{};
+  remote.sin_family = AF_INET;
+  remote.sin_addr.s_addr = address;
+  remote.sin_port = htons(port);
+  // A refused or undeliverable datagram is lost without a report.
+  (void)sendto(platform_->fd, data, static_cast<size_t>(length), 0,
+               reinterpret_cast<sockaddr*>(&remote), sizeof remote);
+}
+
+int32_t TNMUDP::ReceiveOne(uint32_t& from_address, uint16_t& from_port) {
+  sockaddr_in from{};
+  socklen_t from_length = sizeof from;
+  // MSG_TRUNC makes recvfrom report the datagram's real length, which is how
+  // a datagram larger than the buffer is told apart from one that fits.
+  ssize_t length = recvfrom(platform_->fd, receive_buffer_, sizeof receive_buffer_,
+                            MSG_TRUNC | MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from),
+                            &from_length);
+  from_address = from.sin_addr.s_addr;
+  from_port = ntohs(from.sin_port);
+  if (length < 0 || static_cast<size_t>(length) > sizeof receive_buffer_) return -1;
+  return static_cast<int32_t>(length);
+}
+
+uint16_t TNMUDP::BoundPort() const {
+  sockaddr_in local{};
+  socklen_t length = sizeof local;
+  if (getsockname(platform_->fd, reinterpret_cast<sockaddr*>(&local), &length) != 0) return 0;
+  return ntohs(local.sin_port);
+}
+
+}  // namespace arduino

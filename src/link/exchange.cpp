@@ -1,0 +1,57 @@
+#include "link/exchange.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "arduino_block.h"
+#include "base/ticks.h"
+#include "host/application.h"
+#include "host/user_data.h"
+#include "link/serial.h"
+
+namespace arduino {
+
+TNMUDP& EndpointOf(TUserData& block) {
+  if (!block.Udp) throw Exception("The block has no UDP endpoint: its socket could not be created");
+  return *block.Udp;
+}
+
+std::string ExchangeCommand(TUserData& block, std::string_view command) {
+  SendCommand(block, command);
+  return ReceiveReply(block);
+}
+
+void SendCommand(TUserData& block, std::string_view command) {
+  if (block.InterfaceKind != 0) {
+    SerialSendCommand(command);
+    return;
+  }
+  char buffer[kUdpSendBufferSize] = {};
+  size_t length = std::min(command.size(), kUdpSendBufferSize - 1);
+  std::memcpy(buffer, command.data(), length);
+  EndpointOf(block).SendDatagram(buffer, static_cast<int32_t>(length));
+}
+
+std::string ReceiveReply(TUserData& block) {
+  // The wait starts here, so the time spent sending does not count.
+  uint32_t start = TickCount();
+  if (block.InterfaceKind != 0) return SerialReceiveReply(start);
+
+  // Only a reply whose notification is handled during this wait counts; one
+  // handled before is cleared here.  A late reply still queued is taken as
+  // this command's reply, which the board protocol has always accepted.
+  block.ReplyReceived = false;
+  block.ReplyText.clear();
+  TApplication& application = Application();
+  while (true) {
+    application.ProcessMessages();
+    if (block.ReplyReceived) break;
+    uint32_t elapsed = TicksSince(start);
+    if (elapsed > kUdpReplyWaitMs) break;
+    application.WaitForMessage(kUdpReplyWaitMs + 1 - elapsed);
+  }
+  application.RestoreHostState();
+  return block.ReplyText;
+}
+
+}  // namespace arduino

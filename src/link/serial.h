@@ -1,0 +1,64 @@
+// The serial link: one COM port for the whole library, shared by all its
+// blocks.  It is thin on purpose: no buffering of its own and no error
+// reporting, so a board that cannot be reached looks like a board that never
+// answers.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace arduino {
+
+struct TUserData;
+
+constexpr int32_t kFirstDeviceNamespacePort = 10;
+constexpr uint32_t kSerialReadTimeoutMs = 10;
+// Opening the port resets most boards (the bootloader runs on a DTR edge or
+// on power-up of the USB bridge); the pause lets the sketch come up before
+// the first command.
+constexpr uint32_t kSerialOpenPauseMs = 2000;
+constexpr uint32_t kSerialReplyWaitMs = 1000;
+constexpr uint8_t kHighestDroppedByte = 13;
+constexpr uint8_t kReplyEnd = 10;  // line feed
+
+// The library's one port.  The three states must stay distinguishable: a
+// valid handle never reads as "not set".
+enum class SerialState { kNotSet, kOpen, kFailed };
+
+// "COM<n>" below 10 (0 and negatives included), "\\.\COM<n>" from 10 on.
+std::string ComDeviceName(int32_t port);
+
+// Opens the port exclusively and closes it again at once; true if it opened.
+bool ProbeComPort(int32_t port);
+// Opens and configures the block's port unless the library's port is already
+// open or failed, then pauses, also after a failed open.
+void OpenSerialLink(const TUserData& block);
+// Closes an open port; in every state the handle ends "not set".
+void CloseSerialLink();
+// Puts the handle in "not set" without touching any port (library load).
+void ResetSerialHandle();
+SerialState SerialHandleState();
+
+// Writes the command one byte per write call, nothing added.
+void SerialSendCommand(std::string_view command);
+// Reads one reply line: bytes 0 to 13 dropped, ended by a line feed or by
+// more than kSerialReplyWaitMs since `start`; at least one read.
+std::string SerialReceiveReply(uint32_t start);
+
+// The platform's part.  A PortHandle is only meaningful in state kOpen.
+using PortHandle = intptr_t;
+struct PortOpenResult {
+  bool ok;
+  PortHandle handle;
+};
+PortOpenResult PlatformOpenPort(const std::string& device_name);
+void PlatformConfigurePort(PortHandle port, int32_t baud_rate);
+void PlatformClosePort(PortHandle port);
+void PlatformWriteByte(PortHandle port, uint8_t byte);
+enum class ReadOutcome { kByte, kTimeout, kFailed };
+// Waits at most kSerialReadTimeoutMs for one byte.
+ReadOutcome PlatformReadByte(PortHandle port, uint8_t& byte);
+void PlatformPause(uint32_t ms);
+
+}  // namespace arduino

@@ -1,0 +1,145 @@
+// The serial link on termios.  A COM name becomes a device path through the
+// environment or the usual USB and on-board device names; exclusive use, which
+// Windows gets from share mode 0, comes from flock plus TIOCEXCL here.
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "base/convert.h"
+#include "link/serial.h"
+
+namespace arduino {
+namespace {
+
+// "COM5" and "\\.\COM12" name ports 5 and 12.
+std::optional<int32_t> PortNumberOf(const std::string& device_name) {
+  size_t at = device_name.rfind("COM");
+  if (at == std::string::npos) return std::nullopt;
+  return TryStrToInt(std::string_view(device_name).substr(at + 3));
+}
+
+bool Exists(const std::string& path) {
+  struct stat info{};
+  return stat(path.c_str(), &info) == 0;
+}
+
+// ARDUINO_BLOCK_COM<n> names the device of port n; without it the first of
+// /dev/ttyACM<n-1>, /dev/ttyUSB<n-1>, /dev/ttyS<n-1> that exists.
+std::string DevicePathOf(const std::string& device_name) {
+  std::optional<int32_t> port = PortNumberOf(device_name);
+  if (!port) return {};
+  std::string variable = "ARDUINO_BLOCK_COM" + IntToStr(*port);
+  if (const char* path = getenv(variable.c_str())) return path;
+  if (*port < 1) return {};
+  std::string index = IntToStr(*port - 1);
+  for (const char* stem : {"/dev/ttyACM", "/dev/ttyUSB", "/dev/ttyS"}) {
+    std::string path = stem + index;
+    if (Exists(path)) return path;
+  }
+  return {};
+}
+
+speed_t SpeedConstant(int32_t baud_rate) {
+  switch (baud_rate) {
+    case 300: return B300;
+    case 1200: return B1200;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    case 230400: return B230400;
+    case 460800: return B460800;
+    case 500000: return B500000;
+    case 576000: return B576000;
+    case 921600: return B921600;
+    case 1000000: return B1000000;
+    default: return B0;
+  }
+}
+
+}  // namespace
+
+PortOpenResult PlatformOpenPort(const std::string& device_name) {
+  std::string path = DevicePathOf(device_name);
+  if (path.empty()) return {false, 0};
+  // O_NONBLOCK only for the open itself, which must not wait for a carrier.
+  int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return {false, 0};
+  // flock keeps out every cooperating opener, root included; TIOCEXCL keeps
+  // out everybody else who is not root.
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0 || !isatty(fd)) {
+    close(fd);
+    return {false, 0};
+  }
+  (void)ioctl(fd, TIOCEXCL);
+  int flags = fcntl(fd, F_GETFL);
+  if (flags >= 0) (void)fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  return {true, fd};
+}
+
+void PlatformConfigurePort(PortHandle port, int32_t baud_rate) {
+  int fd = static_cast<int>(port);
+  termios settings{};
+  if (tcgetattr(fd, &settings) == 0) {
+    // Raw 8N1: every byte passes unchanged, no flow control of any kind.
+    cfmakeraw(&settings);
+    settings.c_cflag &= ~(PARENB | CSTOPB | CSIZE | CRTSCTS | HUPCL);
+    settings.c_cflag |= CS8 | CLOCAL | CREAD;
+    settings.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK | IGNPAR | PARMRK);
+    settings.c_cc[VMIN] = 0;
+    settings.c_cc[VTIME] = 0;
+    // A speed the driver does not know is ignored: the port keeps its speed.
+    if (speed_t speed = SpeedConstant(baud_rate); speed != B0) cfsetspeed(&settings, speed);
+    (void)tcsetattr(fd, TCSANOW, &settings);
+  }
+  // DTR and RTS held inactive.  Pseudo-terminals have no modem lines and
+  // refuse this, which is harmless.
+  int lines = TIOCM_DTR | TIOCM_RTS;
+  (void)ioctl(fd, TIOCMBIC, &lines);
+}
+
+void PlatformClosePort(PortHandle port) {
+  int fd = static_cast<int>(port);
+  // The exclusive flag can outlive our descriptor on some drivers (a pty
+  // slave keeps its tty while the master lives); clear it for the next opener.
+  (void)ioctl(fd, TIOCNXCL);
+  close(fd);
+}
+
+void PlatformWriteByte(PortHandle port, uint8_t byte) {
+  ssize_t n;
+  do {
+    n = write(static_cast<int>(port), &byte, 1);
+  } while (n < 0 && errno == EINTR);
+}
+
+ReadOutcome PlatformReadByte(PortHandle port, uint8_t& byte) {
+  pollfd watch{static_cast<int>(port), POLLIN, 0};
+  int ready = poll(&watch, 1, static_cast<int>(kSerialReadTimeoutMs));
+  if (ready == 0) return ReadOutcome::kTimeout;
+  if (ready < 0) return errno == EINTR ? ReadOutcome::kTimeout : ReadOutcome::kFailed;
+  if (!(watch.revents & POLLIN)) return ReadOutcome::kFailed;  // hung up or error
+  ssize_t n = read(static_cast<int>(port), &byte, 1);
+  if (n == 1) return ReadOutcome::kByte;
+  return ReadOutcome::kFailed;
+}
+
+void PlatformPause(uint32_t ms) {
+  timespec pause{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+  while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace arduino

@@ -1,0 +1,104 @@
+#include "base/convert.h"
+
+#include <clocale>
+#include <cmath>
+#include <limits>
+
+#include <gtest/gtest.h>
+
+#include "arduino_block.h"
+
+namespace arduino {
+namespace {
+
+TEST(StrToIntTest, AcceptsDecimalAndHexadecimalForms) {
+  const std::pair<const char*, int32_t> cases[] = {
+      {"0", 0},           {"12", 12},          {" 12", 12},        {"   -7", -7},
+      {"+5", 5},          {"-0", 0},           {"007", 7},         {"2147483647", 2147483647},
+      {"-2147483648", INT32_MIN},              {"$1F", 31},        {"0x1f", 31},
+      {"0X7FFFFFFF", INT32_MAX},               {" $10", 16},       {"57600", 57600},
+  };
+  for (auto [text, expected] : cases) {
+    EXPECT_EQ(StrToInt(text), expected) << "'" << text << "'";
+  }
+}
+
+TEST(StrToIntTest, RejectsEverythingElseWithTheGermanMessage) {
+  const char* cases[] = {"",     " ",   "12 ",  "1 2",         "\t12",        "+",
+                         "-",    "$",   "0x",   "-$1F",        "2147483648",  "-2147483649",
+                         "12a",  "1.0", "$G",   "99999999999999999999", "0x80000000", "1e3"};
+  for (const char* text : cases) {
+    EXPECT_FALSE(TryStrToInt(text)) << "'" << text << "'";
+    try {
+      StrToInt(text);
+      ADD_FAILURE() << "no error for '" << text << "'";
+    } catch (const EConvertError& e) {
+      EXPECT_EQ(std::string(e.what()), "'" + std::string(text) + "' ist kein g\xc3\xbcltiger Integerwert");
+    }
+  }
+}
+
+TEST(StrToFloatTest, AcceptsTheDecimalGrammar) {
+  const std::pair<const char*, long double> cases[] = {
+      {"512", 512.0L},      {" 512 ", 512.0L},   {"-3.25", -3.25L},   {"+0.5", 0.5L},
+      {".", 0.0L},          {".5", 0.5L},        {"5.", 5.0L},        {"1e3", 1000.0L},
+      {"1E+3", 1000.0L},    {"2.5e-1", 0.25L},   {"7e", 7.0L},        {"7e+", 7.0L},
+      {"  1023", 1023.0L},  {"0.1", 0.1L},       {"1e4932", 1e4932L}, {"1e-5000", 0.0L},
+      {"000123.4500", 123.45L},
+  };
+  for (auto [text, expected] : cases) {
+    EXPECT_EQ(StrToFloat(text), expected) << "'" << text << "'";
+  }
+}
+
+TEST(StrToFloatTest, RejectsEverythingElseWithTheGermanMessage) {
+  const char* cases[] = {"",    " ",      "1,5",   "\t5",  "5\t",  "e5",    "+",     "-e1",
+                         "1.2.3", "0x10", "inf",   "nan",  "5 5",  "1e5000", "--1",  "1e1.5",
+                         "12a", ". ."};
+  for (const char* text : cases) {
+    EXPECT_FALSE(TryStrToFloat(text)) << "'" << text << "'";
+    try {
+      StrToFloat(text);
+      ADD_FAILURE() << "no error for '" << text << "'";
+    } catch (const EConvertError& e) {
+      EXPECT_EQ(std::string(e.what()),
+                "'" + std::string(text) + "' ist kein g\xc3\xbcltiger Gleitkommawert");
+    }
+  }
+}
+
+TEST(StrToFloatTest, ReadsTheFullExtendedPrecision) {
+  // 2^64 - 1 needs all 64 mantissa bits of the 80-bit format.
+  EXPECT_EQ(StrToFloat("18446744073709551615"), 18446744073709551615.0L);
+  EXPECT_EQ(StrToFloat("1.18973149535723176502e+4932"), std::numeric_limits<long double>::max());
+}
+
+TEST(FormatTest, PadsLikePrintf) {
+  EXPECT_EQ(FormatZeroPadded(2, 2), "02");
+  EXPECT_EQ(FormatZeroPadded(19, 2), "19");
+  EXPECT_EQ(FormatZeroPadded(0, 4), "0000");
+  EXPECT_EQ(FormatZeroPadded(512, 4), "0512");
+  EXPECT_EQ(FormatZeroPadded(12345, 4), "12345");
+  EXPECT_EQ(FormatZeroPadded(-5, 2), "-05");
+  EXPECT_EQ(IntToStr(INT32_MIN), "-2147483648");
+  EXPECT_EQ(IntToStr(1600), "1600");
+}
+
+// A host that switches its numbers to a comma locale after loading us must
+// change nothing in what the library reads or writes.
+TEST(LocaleTest, CommaLocaleChangesNothing) {
+  const char* previous = std::setlocale(LC_ALL, nullptr);
+  std::string saved = previous ? previous : "C";
+  if (!std::setlocale(LC_ALL, "de_DE.UTF-8") && !std::setlocale(LC_ALL, "de_DE.utf8")) {
+    GTEST_SKIP() << "no de_DE.UTF-8 locale on this machine (./run test generates it)";
+  }
+  ASSERT_STREQ(std::localeconv()->decimal_point, ",");
+  EXPECT_EQ(StrToFloat("1.5"), 1.5L);
+  EXPECT_EQ(StrToFloat(" 2.25e1 "), 22.5L);
+  EXPECT_FALSE(TryStrToFloat("1,5"));
+  EXPECT_EQ(IntToStr(-1234567), "-1234567");
+  std::setlocale(LC_ALL, saved.c_str());
+}
+
+}  // namespace
+}  // namespace arduino

@@ -1,0 +1,138 @@
+// The UDP endpoint and the block's receive handler, on real loopback sockets.
+#include "link/NMUDP.h"
+
+#include <gtest/gtest.h>
+
+#include "test_support.h"
+
+namespace arduino {
+namespace {
+
+using testing::HostBlock;
+using testing::LoopbackPeer;
+using testing::PumpUntil;
+
+constexpr uint16_t kPort = 1600;
+
+std::string ReceivedBy(HostBlock& block, const std::string& datagram) {
+  LoopbackPeer peer;
+  block.data().ReplyReceived = false;
+  block.data().ReplyText = "stale";
+  peer.SendTo(kPort, datagram);
+  EXPECT_TRUE(PumpUntil([&] { return block.data().ReplyReceived; })) << "no delivery";
+  return block.data().ReplyText;
+}
+
+TEST(UdpEndpointTest, HandlerTakesTheDatagramTextUpToThreeHundredBytes) {
+  HostBlock block;
+  EXPECT_EQ(ReceivedBy(block, "LOW"), "LOW");
+  EXPECT_EQ(ReceivedBy(block, std::string("512\0more", 8)), "512");
+  EXPECT_EQ(ReceivedBy(block, std::string(400, 'q')), std::string(300, 'q'));
+  EXPECT_EQ(ReceivedBy(block, ""), "");
+  EXPECT_EQ(ReceivedBy(block, "LOW\r\n"), "LOW\r\n");
+}
+
+TEST(UdpEndpointTest, OversizedDatagramGivesEmptyReplyAndStillCounts) {
+  HostBlock block;
+  EXPECT_EQ(ReceivedBy(block, std::string(3000, 'z')), "");
+  int32_t length = 0;
+  char buffer[16] = {};
+  block.data().Udp->ReadDatagram(buffer, sizeof buffer, length);
+  EXPECT_EQ(length, -1);
+  EXPECT_EQ(buffer[0], 0) << "nothing is copied after a failed read";
+  // The endpoint goes on working after it.
+  EXPECT_EQ(ReceivedBy(block, std::string(2048, 'k')), std::string(300, 'k'));
+}
+
+TEST(UdpEndpointTest, DeliveryHappensOnlyInsideAPumpPassInArrivalOrder) {
+  HostBlock block;
+  std::vector<std::string> seen;
+  TNMUDP* udp = block.data().Udp.get();
+  udp->SetOnDataReceived([&](TNMUDP* sender, int32_t bytes, const std::string& from_ip, int32_t) {
+    char buffer[64] = {};
+    int32_t length;
+    sender->ReadDatagram(buffer, 63, length);
+    EXPECT_EQ(bytes, length);
+    EXPECT_EQ(from_ip, "127.0.0.1");
+    seen.emplace_back(buffer);
+  });
+  LoopbackPeer peer;
+  for (const char* text : {"one", "two", "three"}) peer.SendTo(kPort, text);
+  usleep(50000);
+  EXPECT_TRUE(seen.empty()) << "handler ran outside a pump pass";
+  PumpUntil([&] { return seen.size() == 3; });
+  EXPECT_EQ(seen, (std::vector<std::string>{"one", "two", "three"}));
+}
+
+TEST(UdpEndpointTest, FirstBlockKeepsPortSixteenHundred) {
+  HostBlock first;
+  first.data().InterfaceKind = 1;  // a USB block holds the port all the same
+  HostBlock second;
+  EXPECT_EQ(first.data().Udp->BoundPort(), kPort);
+  EXPECT_EQ(second.data().Udp->BoundPort(), 0) << "the second block stays unbound";
+
+  EXPECT_EQ(ReceivedBy(first, "for port 1600"), "for port 1600");
+  EXPECT_FALSE(second.data().ReplyReceived);
+
+  // The second block gets a port of the system's choosing at its first send,
+  // and a UdpPort beyond 16 bits sends to its low 16 bits.
+  second.data().Udp->SetRemoteHost("127.0.0.1");
+  second.data().Udp->SetRemotePort(65536 + kPort);
+  second.data().Udp->SendDatagram("?02s?", 5);
+  EXPECT_TRUE(PumpUntil([&] { return first.data().ReplyReceived; }));
+  EXPECT_EQ(first.data().ReplyText, "?02s?");
+  EXPECT_NE(second.data().Udp->BoundPort(), 0);
+}
+
+TEST(UdpEndpointTest, DisposeFreesThePortForTheNextBlock) {
+  { HostBlock first; }
+  HostBlock next;
+  EXPECT_EQ(next.data().Udp->BoundPort(), kPort);
+  EXPECT_EQ(ReceivedBy(next, "hello"), "hello");
+}
+
+TEST(UdpEndpointTest, SendGoesOutAsExactlyTheCommandBytes) {
+  HostBlock block;
+  LoopbackPeer board;
+  TNMUDP& udp = *block.data().Udp;
+  udp.SetRemoteHost("127.0.0.1");
+  udp.SetRemotePort(board.port());
+  char buffer[101] = "?02s?";
+  udp.SendDatagram(buffer, 5);
+  auto datagram = board.Receive();
+  ASSERT_TRUE(datagram);
+  EXPECT_EQ(datagram->bytes, "?02s?");
+  EXPECT_EQ(datagram->from_port, kPort);
+
+  udp.SetRemoteHost("localhost");
+  udp.SendDatagram(buffer, 3);
+  datagram = board.Receive();
+  ASSERT_TRUE(datagram) << "a host name is looked up";
+  EXPECT_EQ(datagram->bytes, "?02");
+}
+
+TEST(UdpEndpointTest, SendErrorsSendNothing) {
+  HostBlock holder;  // keeps port 1600, so `block` stays unbound until it sends
+  HostBlock block;
+  TNMUDP& udp = *block.data().Udp;
+  udp.SetRemotePort(1600);
+  auto expect_error = [&](const std::string& host, int32_t length, const std::string& message) {
+    udp.SetRemoteHost(host);
+    try {
+      udp.SendDatagram("?02s?", length);
+      ADD_FAILURE() << "no error for '" << host << "'";
+    } catch (const Exception& e) {
+      EXPECT_EQ(std::string(e.what()), message);
+    }
+    // An unbound socket gets a port only when something is sent.
+    EXPECT_EQ(udp.BoundPort(), 0) << "a datagram left for '" << host << "'";
+  };
+  expect_error("0.0.0.0", 5, "Null Remote Address");
+  expect_error("127.0.0.1", 0, "Invalid buffer");
+  expect_error("no-such-board.invalid", 5, "Host Lookup Canceled");
+  udp.SetRemoteHost("0.0.0.0");
+  EXPECT_THROW(udp.SendDatagram("x", 1), UDPSockError);
+}
+
+}  // namespace
+}  // namespace arduino
