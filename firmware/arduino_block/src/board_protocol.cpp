@@ -1,0 +1,128 @@
+#include "board_protocol.h"
+
+#include <string.h>
+
+namespace board {
+namespace {
+
+const uint8_t kNoPin = 0;
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+void SetReply(Reply* reply, const char* text) {
+  size_t length = strlen(text);
+  if (length >= kReplyCapacity) length = kReplyCapacity - 1;
+  memcpy(reply->text, text, length);
+  reply->text[length] = '\0';
+  reply->length = static_cast<uint8_t>(length);
+}
+
+void SetNumberReply(Reply* reply, uint16_t value) {
+  // Digits come out least significant first, so fill a scratch buffer from
+  // its end; printf would cost more flash than the whole protocol.
+  char digits[6];
+  uint8_t start = sizeof(digits) - 1;
+  digits[start] = '\0';
+  do {
+    digits[--start] = static_cast<char>('0' + value % 10);
+    value = static_cast<uint16_t>(value / 10);
+  } while (value != 0 && start > 0);
+  SetReply(reply, digits + start);
+}
+
+// Reads the two-digit pin field at `text`.  Returns kNoPin for anything but
+// the pins the protocol may touch: 2..9 and the analog inputs 14..19.
+uint8_t ParsePin(const char* text) {
+  if (!IsDigit(text[0]) || !IsDigit(text[1])) return kNoPin;
+  uint8_t pin = static_cast<uint8_t>((text[0] - '0') * 10 + (text[1] - '0'));
+  if ((pin >= 2 && pin <= 9) || (pin >= kFirstAnalogPin && pin < kPinCount)) return pin;
+  return kNoPin;
+}
+
+bool IsAnalogPin(uint8_t pin) { return pin >= kFirstAnalogPin && pin < kPinCount; }
+
+}  // namespace
+
+BoardProtocol::BoardProtocol(BoardPins& pins) : pins_(pins), pwm_pin_(kNoPin) {}
+
+void BoardProtocol::Handle(const char* command, size_t length, Reply* reply) {
+  // A single trailing line end is forgiven so that a person can drive the
+  // board by hand with netcat or a terminal; the block itself never sends one.
+  if (length > 0 && command[length - 1] == '\n') --length;
+  if (length > 0 && command[length - 1] == '\r') --length;
+
+  if (length == 0) return SetReply(reply, "ERR empty command");
+  if (length != kCommandLength) return SetReply(reply, "ERR bad length");
+
+  switch (command[0]) {
+    case '!':
+      return HandleSet(command, reply);
+    case '?':
+      return HandleRead(command, reply);
+    case 'p':
+      return HandleSelectPwm(command, reply);
+    case 'w':
+      return HandleWritePwm(command, reply);
+    default:
+      return SetReply(reply, "ERR unknown command");
+  }
+}
+
+void BoardProtocol::HandleSet(const char* command, Reply* reply) {
+  // The verb is checked before the pin so that "!xxzz" is reported as the
+  // unknown command it is rather than as a bad pin.
+  const char verb = command[3];
+  const char argument = command[4];
+  const bool is_mode = verb == 'm' && (argument == 'i' || argument == 'o');
+  const bool is_level = verb == 's' && (argument == '0' || argument == '1');
+  if (!is_mode && !is_level) return SetReply(reply, "ERR unknown command");
+
+  const uint8_t pin = ParsePin(command + 1);
+  if (pin == kNoPin) return SetReply(reply, "ERR bad pin");
+
+  if (is_mode) {
+    pins_.SetPinMode(pin, argument == 'o' ? PinMode::kOutput : PinMode::kInput);
+  } else {
+    pins_.WriteDigital(pin, argument == '1');
+  }
+  SetReply(reply, "OK");
+}
+
+void BoardProtocol::HandleRead(const char* command, Reply* reply) {
+  if (command[3] != 's' || command[4] != '?') return SetReply(reply, "ERR unknown command");
+  const uint8_t pin = ParsePin(command + 1);
+  if (pin == kNoPin) return SetReply(reply, "ERR bad pin");
+
+  if (IsAnalogPin(pin)) {
+    int16_t value = pins_.ReadAnalog(pin);
+    if (value < 0) value = 0;
+    if (value > static_cast<int16_t>(kMaxAnalogValue)) value = kMaxAnalogValue;
+    return SetNumberReply(reply, static_cast<uint16_t>(value));
+  }
+  SetReply(reply, pins_.ReadDigital(pin) ? "HIGH" : "LOW");
+}
+
+void BoardProtocol::HandleSelectPwm(const char* command, Reply* reply) {
+  if (command[1] != 'w' || command[2] != 'm') return SetReply(reply, "ERR unknown command");
+  const uint8_t pin = ParsePin(command + 3);
+  // The analog inputs have no PWM output behind them.
+  if (pin == kNoPin || IsAnalogPin(pin)) return SetReply(reply, "ERR bad pin");
+  pwm_pin_ = pin;
+  SetReply(reply, "OK");
+}
+
+void BoardProtocol::HandleWritePwm(const char* command, Reply* reply) {
+  uint16_t value = 0;
+  for (uint8_t i = 1; i < kCommandLength; ++i) {
+    if (!IsDigit(command[i])) return SetReply(reply, "ERR bad value");
+    value = static_cast<uint16_t>(value * 10 + (command[i] - '0'));
+  }
+  if (value > kMaxPwmValue) return SetReply(reply, "ERR bad value");
+  // The selection stays after a write, so a block that repeats a value for
+  // the same pin need not select it again.
+  if (pwm_pin_ == kNoPin) return SetReply(reply, "ERR no pwm pin");
+  pins_.WritePwm(pwm_pin_, value);
+  SetReply(reply, "OK");
+}
+
+}  // namespace board
