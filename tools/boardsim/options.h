@@ -1,0 +1,51 @@
+// boardsim's command line.
+#ifndef BOARDSIM_OPTIONS_H_
+#define BOARDSIM_OPTIONS_H_
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "analog_source.h"
+
+namespace boardsim {
+
+enum class Transport { kUdp, kPty };
+
+struct Options {
+  Transport transport = Transport::kUdp;
+  std::string udp_host;  // --udp ADDR:PORT
+  uint16_t udp_port = 0;
+  std::string pty_path;  // --pty PATH
+
+  std::vector<std::pair<uint8_t, uint8_t>> wires;  // (from, to)
+  std::map<uint8_t, AnalogSource> analog;          // keyed by pin 14..19
+
+  int delay_ms = 0;
+  int late_ms = 0;
+  double drop_rate = 0;
+  uint32_t seed = 1;
+  bool garbage = false;
+  bool no_line_end = false;
+  bool oversized = false;
+  std::optional<uint16_t> reply_port;
+  std::optional<long long> hangup_after;
+  std::map<std::string, std::string> replies;  // exact command -> reply text
+  std::string log_path;
+};
+
+enum class ParseOutcome { kRun, kHelp, kError };
+
+// Fills *options from argv.  On kError, *error says what was wrong in one
+// line naming the offending option.
+ParseOutcome ParseOptions(int argc, char** argv, Options* options, std::string* error);
+
+// The --help text.
+const char* UsageText();
+
+}  // namespace boardsim
+
+#endif  // BOARDSIM_OPTIONS_H_

@@ -1,0 +1,33 @@
+// Small text helpers shared by the command line and the command log.
+#ifndef BOARDSIM_TEXT_UTIL_H_
+#define BOARDSIM_TEXT_UTIL_H_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace boardsim {
+
+// Parses a whole decimal integer in [min, max]; rejects signs where min >= 0,
+// trailing characters and overflow.
+std::optional<long long> ParseInteger(std::string_view text, long long min, long long max);
+
+// Parses a whole finite decimal number.
+std::optional<double> ParseNumber(std::string_view text);
+
+// Accepts "2", "02", "D2", "14" and "A0".."A5" for the pins the protocol can
+// address (2..9 and 14..19) and returns the Uno pin number.
+std::optional<uint8_t> ParsePinName(std::string_view text);
+
+// Makes a received command printable on one log line: printable ASCII stays,
+// a backslash doubles, everything else becomes \xHH.
+std::string EscapeBytes(std::string_view bytes);
+
+// The inverse for command-line reply texts: \r \n \t \\ \0 and \xHH.  Returns
+// nothing for a dangling or unknown escape.
+std::optional<std::string> UnescapeText(std::string_view text);
+
+}  // namespace boardsim
+
+#endif  // BOARDSIM_TEXT_UTIL_H_
