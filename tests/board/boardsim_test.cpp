@@ -1,0 +1,303 @@
+// boardsim end to end: the real binary over loopback UDP and a real
+// pseudo-terminal, as the block will meet it.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "boardsim_process.h"
+
+namespace boardsim_test {
+namespace {
+
+using Args = std::vector<std::string>;
+
+struct ArgumentCase {
+  std::string name;
+  Args args;
+  std::string message;  // Must appear in the error line.
+};
+
+class BoardsimArgumentTest : public testing::TestWithParam<ArgumentCase> {};
+
+TEST_P(BoardsimArgumentTest, RefusesWithClearMessageAndStatusOne) {
+  const RunResult result = RunBoardsim(GetParam().args);
+  EXPECT_EQ(result.exit_status, 1);
+  EXPECT_NE(result.stderr_text.find(GetParam().message), std::string::npos) << result.stderr_text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BadCommandLines, BoardsimArgumentTest,
+    testing::Values(
+        ArgumentCase{"NoTransport", {}, "one of --udp or --pty is required"},
+        ArgumentCase{"MissingValue", {"--udp"}, "--udp: missing value"},
+        ArgumentCase{"NoPort", {"--udp", "127.0.0.1"}, "expected ADDR:PORT"},
+        ArgumentCase{"PortOutOfRange", {"--udp", "127.0.0.1:70000"}, "bad port"},
+        ArgumentCase{"TwoTransports", {"--udp", "127.0.0.1:0", "--pty", "/tmp/x"}, "only one of"},
+        ArgumentCase{"UnknownOption", {"--udp", "127.0.0.1:0", "--frobnicate"}, "unknown option"},
+        ArgumentCase{"StrayArgument", {"--udp", "127.0.0.1:0", "stray"}, "unexpected argument"},
+        ArgumentCase{"WireToItself", {"--udp", "127.0.0.1:0", "--wire", "6=6"}, "wired to itself"},
+        ArgumentCase{"WireToBadPin", {"--udp", "127.0.0.1:0", "--wire", "6=12"}, "bad pin"},
+        ArgumentCase{
+            "AnalogBadInput", {"--udp", "127.0.0.1:0", "--analog", "A6=const:1"}, "not A0..A5"},
+        ArgumentCase{"SineMissingFields",
+                     {"--udp", "127.0.0.1:0", "--analog", "A0=sine:1:2"},
+                     "expected sine:"},
+        ArgumentCase{"RampZeroPeriod", {"--udp", "127.0.0.1:0", "--analog", "A0=ramp:0"}, "period"},
+        ArgumentCase{
+            "PwmSourceAnalogPin", {"--udp", "127.0.0.1:0", "--analog", "A0=pwm:A1"}, "digital pin"},
+        ArgumentCase{"UnknownWaveform",
+                     {"--udp", "127.0.0.1:0", "--analog", "A0=square:9"},
+                     "unknown source"},
+        ArgumentCase{
+            "DropRateAboveOne", {"--udp", "127.0.0.1:0", "--drop-rate", "1.5"}, "probability"},
+        ArgumentCase{"NegativeDelay", {"--udp", "127.0.0.1:0", "--delay-ms", "-5"}, "milliseconds"},
+        ArgumentCase{
+            "HangupAfterZero", {"--udp", "127.0.0.1:0", "--hangup-after", "0"}, "at least 1"},
+        ArgumentCase{
+            "ReplyWithoutText", {"--udp", "127.0.0.1:0", "--reply", "?14s?"}, "expected CMD=TEXT"},
+        ArgumentCase{
+            "ReplyBadEscape", {"--udp", "127.0.0.1:0", "--reply", "?14s?=\\q"}, "bad escape"},
+        ArgumentCase{"FlagWithValue", {"--udp", "127.0.0.1:0", "--garbage=yes"}, "takes no value"},
+        ArgumentCase{
+            "LineEndOverUdp", {"--udp", "127.0.0.1:0", "--no-line-end"}, "use it with --pty"},
+        ArgumentCase{"OversizedOverSerial", {"--pty", "/tmp/x", "--oversized"}, "--udp only"},
+        // Valid syntax, but nothing can be bound there: set-up failures
+        // also end with status 1 and say why.
+        ArgumentCase{"CannotBind", {"--udp", "203.0.113.1:0"}, "cannot bind"}),
+    [](const testing::TestParamInfo<ArgumentCase>& param_info) { return param_info.param.name; });
+
+TEST(BoardsimCommandLine, HelpPrintsUsageAndSucceeds) {
+  const RunResult result = RunBoardsim({"--help"});
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.stdout_text.rfind("usage: boardsim", 0), 0u) << result.stdout_text;
+}
+
+// Each test gets its own directory for logs and pty links, so tests can run
+// in parallel.
+class BoardsimTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = MakeTempDir();
+    ASSERT_FALSE(dir_.empty());
+  }
+  void TearDown() override { RemoveTree(dir_); }
+
+  // Starts boardsim or fails the test with what it printed.
+  std::optional<BoardsimProcess> Launch(const Args& args) {
+    std::string said;
+    auto process = BoardsimProcess::Start(args, &said);
+    EXPECT_TRUE(process.has_value()) << "boardsim did not start: " << said;
+    return process;
+  }
+  std::optional<BoardsimProcess> LaunchUdp(Args args) {
+    args.insert(args.begin(), {"--udp", "127.0.0.1:0"});
+    return Launch(args);
+  }
+
+  std::string dir_;
+};
+
+TEST_F(BoardsimTest, UdpStartupLineNamesTheChosenPort) {
+  auto board = LaunchUdp({});
+  ASSERT_TRUE(board);
+  EXPECT_EQ(board->startup_line().rfind("boardsim: listening on udp 127.0.0.1:", 0), 0u);
+  EXPECT_NE(board->udp_port(), 0);
+  UdpClient client;
+  EXPECT_EQ(client.Ask("?02s?", board->udp_port()), "LOW");
+}
+
+TEST_F(BoardsimTest, WiredOutputDrivesInputAndEveryCommandIsLogged) {
+  const std::string log = dir_ + "/commands.log";
+  auto board = LaunchUdp({"--wire", "6=2", "--wire", "7=A5", "--log", log});
+  ASSERT_TRUE(board);
+  UdpClient client;
+  struct Step {
+    std::string command;
+    std::string reply;
+  };
+  const std::vector<Step> steps = {
+      {"!02mi", "OK"},
+      {"!06mo", "OK"},
+      {"?02s?", "LOW"},
+      {"!06s1", "OK"},
+      {"?02s?", "HIGH"},
+      {"?03s?", "LOW"},
+      {"!07s1", "OK"},
+      {"?19s?", "1023"},
+      {"!06s0", "OK"},
+      {"?02s?", "LOW"},
+      {"!6s1", "ERR bad length"},
+      {"?02s?", "LOW"},  // The malformed write above changed nothing.
+  };
+  std::vector<std::string> sent;
+  for (const Step& step : steps) {
+    EXPECT_EQ(client.Ask(step.command, board->udp_port()), step.reply) << step.command;
+    sent.push_back(step.command);
+  }
+  // The log is read while boardsim still runs: it must be flushed per line.
+  EXPECT_EQ(ReadLines(log), sent);
+  EXPECT_EQ(board->Stop(SIGINT), 0);
+}
+
+TEST_F(BoardsimTest, AnalogSourcesAreRoundedAndClamped) {
+  auto board = LaunchUdp({"--analog", "A0=const:-5", "--analog", "A1=const:5000", "--analog",
+                          "A2=const:511.6", "--analog", "A3=pwm:9", "--analog",
+                          "A4=sine:2000:512:1000", "--analog", "a5=ramp:50"});
+  ASSERT_TRUE(board);
+  UdpClient client;
+  const uint16_t port = board->udp_port();
+  EXPECT_EQ(client.Ask("?14s?", port), "0");
+  EXPECT_EQ(client.Ask("?15s?", port), "1023");
+  EXPECT_EQ(client.Ask("?16s?", port), "512");
+  EXPECT_EQ(client.Ask("?17s?", port), "0");
+  EXPECT_EQ(client.Ask("pwm09", port), "OK");
+  EXPECT_EQ(client.Ask("w0300", port), "OK");
+  EXPECT_EQ(client.Ask("?17s?", port), "300");
+  // Waveforms: whatever the moment, the reading stays a whole number in
+  // range even when the sine's swing exceeds it.
+  for (int i = 0; i < 20; ++i) {
+    for (const std::string command : {"?18s?", "?19s?"}) {
+      const auto reply = client.Ask(command, port);
+      ASSERT_TRUE(reply);
+      ASSERT_FALSE(reply->empty());
+      ASSERT_EQ(reply->find_first_not_of("0123456789"), std::string::npos) << *reply;
+      EXPECT_LE(std::stoi(*reply), 1023);
+    }
+  }
+}
+
+TEST_F(BoardsimTest, ReplyOverrideSendsExactTextButStillActs) {
+  auto board = LaunchUdp({"--reply", "?14s?=1,5", "--reply", "?15s?= 512 ", "--reply",
+                          "!06s1=ERR\\x21", "--wire", "6=2"});
+  ASSERT_TRUE(board);
+  UdpClient client;
+  const uint16_t port = board->udp_port();
+  EXPECT_EQ(client.Ask("?14s?", port), "1,5");
+  EXPECT_EQ(client.Ask("?15s?", port), " 512 ");
+  EXPECT_EQ(client.Ask("!06s1", port), "ERR!");
+  EXPECT_EQ(client.Ask("?02s?", port), "HIGH");
+}
+
+TEST_F(BoardsimTest, UdpFaultsShapeTheReplyDatagram) {
+  UdpClient listener;
+  auto board =
+      LaunchUdp({"--oversized", "--garbage", "--reply-port", std::to_string(listener.port())});
+  ASSERT_TRUE(board);
+  UdpClient client;
+  client.Send("!03mi", board->udp_port());
+  EXPECT_FALSE(client.Receive(milliseconds(300))) << "reply went to the sender's port";
+  const auto reply = listener.Receive(kReplyTimeout);
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->size(), 3000u);
+  // One to four noise bytes, then the reply, then padding.
+  const size_t at = reply->find("OK");
+  EXPECT_GE(at, 1u);
+  EXPECT_LE(at, 4u);
+  EXPECT_EQ(reply->find_first_not_of('#', at + 2), std::string::npos);
+}
+
+TEST_F(BoardsimTest, LateReplyArrivesOnlyAfterTheDelay) {
+  auto board = LaunchUdp({"--late-ms", "600"});
+  ASSERT_TRUE(board);
+  UdpClient client;
+  client.Send("!05mo", board->udp_port());
+  EXPECT_FALSE(client.Receive(milliseconds(250)));
+  EXPECT_EQ(client.Receive(kReplyTimeout), "OK");
+}
+
+TEST_F(BoardsimTest, DropRateDropsRepliesButNotCommands) {
+  const std::string log = dir_ + "/commands.log";
+  auto board = LaunchUdp({"--drop-rate", "1", "--log", log});
+  ASSERT_TRUE(board);
+  UdpClient client;
+  for (int i = 0; i < 3; ++i) client.Send("!04s1", board->udp_port());
+  EXPECT_FALSE(client.Receive(milliseconds(500)));
+  EXPECT_EQ(ReadLines(log).size(), 3u);
+}
+
+TEST_F(BoardsimTest, UdpHangupAnswersThenExits) {
+  auto board = LaunchUdp({"--hangup-after", "2"});
+  ASSERT_TRUE(board);
+  UdpClient client;
+  EXPECT_EQ(client.Ask("!04mo", board->udp_port()), "OK");
+  EXPECT_EQ(client.Ask("!04s1", board->udp_port()), "OK");
+  EXPECT_EQ(board->WaitForExit(kStartTimeout), 0);
+  EXPECT_FALSE(client.Ask("?04s?", board->udp_port()));
+}
+
+TEST_F(BoardsimTest, SerialRepliesEndWithCrLfAndSurvivePeerReopen) {
+  const std::string link = dir_ + "/board";
+  auto board = Launch({"--pty", link, "--wire", "9=3"});
+  ASSERT_TRUE(board);
+  const std::string target = std::filesystem::read_symlink(link).string();
+  EXPECT_EQ(board->startup_line(), "boardsim: serial on " + link + " -> " + target);
+  {
+    SerialClient serial(link);
+    ASSERT_TRUE(serial.valid());
+    // Both commands in one write, as they might sit in one USB packet.
+    serial.Write("!09mo!09s1");
+    EXPECT_EQ(serial.ReadUntil("OK\r\nOK\r\n", kReplyTimeout), "OK\r\nOK\r\n");
+  }
+  SerialClient reopened(link);
+  ASSERT_TRUE(reopened.valid());
+  reopened.Write("?03s?");
+  EXPECT_EQ(reopened.ReadUntil("\r\n", kReplyTimeout), "HIGH\r\n");
+  EXPECT_EQ(board->Stop(SIGTERM), 0);
+  EXPECT_FALSE(std::filesystem::is_symlink(link)) << "link left behind";
+}
+
+TEST_F(BoardsimTest, SerialResynchronisesAfterLineNoise) {
+  const std::string link = dir_ + "/board";
+  auto board = Launch({"--pty", link});
+  ASSERT_TRUE(board);
+  SerialClient serial(link);
+  ASSERT_TRUE(serial.valid());
+  // Noise before a command is skipped; a command cut short by the next
+  // command's start byte costs one error reply, and framing stays in step.
+  serial.Write(std::string("\r\n\x00\xff zz!06mo", 12));
+  EXPECT_EQ(serial.ReadUntil("\r\n", kReplyTimeout), "OK\r\n");
+  serial.Write("?xx?06s?");
+  EXPECT_EQ(serial.ReadUntil("LOW\r\n", kReplyTimeout), "ERR bad length\r\nLOW\r\n");
+}
+
+TEST_F(BoardsimTest, SerialWithoutLineEnd) {
+  const std::string link = dir_ + "/board";
+  auto board = Launch({"--pty", link, "--no-line-end"});
+  ASSERT_TRUE(board);
+  SerialClient serial(link);
+  ASSERT_TRUE(serial.valid());
+  serial.Write("!02mi?02s?");
+  EXPECT_EQ(serial.ReadUntil("OKLOW", kReplyTimeout), "OKLOW");
+  EXPECT_EQ(serial.ReadFor(milliseconds(300)), "");
+}
+
+TEST_F(BoardsimTest, SerialHangupClosesTheLineAndRemovesTheLink) {
+  const std::string link = dir_ + "/board";
+  auto board = Launch({"--pty", link, "--hangup-after", "1"});
+  ASSERT_TRUE(board);
+  SerialClient serial(link);
+  ASSERT_TRUE(serial.valid());
+  serial.Write("!02mo?02s?");
+  bool closed = false;
+  EXPECT_EQ(serial.ReadFor(kReplyTimeout, &closed), "OK\r\n");
+  EXPECT_TRUE(closed);
+  EXPECT_EQ(board->WaitForExit(kStartTimeout), 0);
+  EXPECT_FALSE(std::filesystem::is_symlink(link));
+}
+
+TEST_F(BoardsimTest, RefusesToReplaceAFileThatIsNotALink) {
+  const std::string path = dir_ + "/precious";
+  { std::ofstream(path) << "keep me"; }
+  const RunResult result = RunBoardsim({"--pty", path});
+  EXPECT_EQ(result.exit_status, 1);
+  EXPECT_NE(result.stderr_text.find("not a symlink"), std::string::npos) << result.stderr_text;
+  EXPECT_EQ(ReadLines(path), std::vector<std::string>{"keep me"});
+}
+
+}  // namespace
+}  // namespace boardsim_test
