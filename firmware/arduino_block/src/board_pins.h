@@ -9,8 +9,8 @@
 namespace board {
 
 // Pins are numbered as on an Uno: 0..13 digital, 14..19 the analog inputs
-// A0..A5.  The protocol only ever addresses 2..9 and 14..19, because 0 and 1
-// carry the serial link and 10..13 are kept free for the board's own use.
+// A0..A5.  The protocol only ever addresses 2..9 and 14..19; 0 and 1 carry
+// the serial link to the block, so they must never be reconfigured.
 const uint8_t kPinCount = 20;
 const uint8_t kFirstAnalogPin = 14;
 const uint16_t kMaxAnalogValue = 1023;
