@@ -1,0 +1,239 @@
+// The serial link against a pseudo-terminal playing the board.
+#include "link/serial.h"
+
+#include <sys/file.h>
+#include <termios.h>
+
+#include <chrono>
+
+#include <gtest/gtest.h>
+
+#include "base/ticks.h"
+#include "host/library.h"
+#include "link/exchange.h"
+#include "pty_pair.h"
+#include "test_support.h"
+
+namespace arduino {
+namespace {
+
+using testing::HostBlock;
+using testing::PtyPair;
+using Clock = std::chrono::steady_clock;
+
+long MillisecondsSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+class SerialTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    block_.data().InterfaceKind = 1;
+    block_.data().ComPort = 5;
+    OpenSerialLink(block_.data());
+    ASSERT_EQ(SerialHandleState(), SerialState::kOpen);
+  }
+  void TearDown() override { CloseSerialLink(); }
+
+  // Sends the command, checks that exactly its bytes reached the board, then
+  // lets the board answer with `answer` and waits for the reply.
+  std::string Exchange(const std::string& command, const std::string& answer) {
+    SendCommand(block_.data(), command);
+    EXPECT_EQ(board_.ReadAvailable(), command);
+    if (!answer.empty()) board_.Write(answer);
+    return ReceiveReply(block_.data());
+  }
+
+  PtyPair board_{5};
+  HostBlock block_;
+};
+
+TEST(ComDeviceNameTest, NamesBelowTenPlainAndFromTenInTheDeviceNamespace) {
+  EXPECT_EQ(ComDeviceName(1), "COM1");
+  EXPECT_EQ(ComDeviceName(9), "COM9");
+  EXPECT_EQ(ComDeviceName(10), "\\\\.\\COM10");
+  EXPECT_EQ(ComDeviceName(100), "\\\\.\\COM100");
+  EXPECT_EQ(ComDeviceName(0), "COM0");
+  EXPECT_EQ(ComDeviceName(-1), "COM-1");
+}
+
+TEST_F(SerialTest, ReplyLinesAreFramedByLineFeedAndLoseControlBytes) {
+  EXPECT_EQ(Exchange("?02s?", "LOW\r\n"), "LOW");
+  EXPECT_EQ(Exchange("?14s?", "5\t12\n"), "512");
+  EXPECT_EQ(Exchange("?15s?", std::string("a\x0e\x7f\xc8z\x01\n")), "a\x0e\x7f\xc8z");
+}
+
+TEST_F(SerialTest, BytesAfterTheLineFeedStartTheNextReply) {
+  EXPECT_EQ(Exchange("?02s?", "LOW\nx"), "LOW");
+  EXPECT_EQ(Exchange("?03s?", "HIGH\r\n"), "xHIGH");
+  auto start = Clock::now();
+  EXPECT_EQ(Exchange("?04s?", "\nlater\r\n"), "");
+  EXPECT_LT(MillisecondsSince(start), 500) << "a leading line feed ends the reply at once";
+  EXPECT_EQ(Exchange("?05s?", ""), "later");
+}
+
+TEST_F(SerialTest, WithoutLineFeedTheWaitEndsJustAfterItsLimit) {
+  auto start = Clock::now();
+  EXPECT_EQ(Exchange("?14s?", "512"), "512");
+  long waited = MillisecondsSince(start);
+  EXPECT_GE(waited, 1000);
+  EXPECT_LT(waited, 1800);
+}
+
+TEST_F(SerialTest, SlowSendDoesNotShortenTheWait) {
+  SendCommand(block_.data(), "?02s?");
+  usleep(300 * 1000);
+  auto start = Clock::now();
+  EXPECT_EQ(ReceiveReply(block_.data()), "");
+  long waited = MillisecondsSince(start);
+  EXPECT_GE(waited, 1000);
+  EXPECT_LT(waited, 1800);
+}
+
+TEST_F(SerialTest, EmptyCommandWritesNothingAndStillWaits) {
+  auto start = Clock::now();
+  EXPECT_EQ(ExchangeCommand(block_.data(), ""), "");
+  EXPECT_GE(MillisecondsSince(start), 1000);
+  EXPECT_EQ(board_.ReadAvailable(), "");
+}
+
+// Starts the clock 300 ms before the 32-bit wrap and lets it run at real
+// speed, so the wait crosses zero.
+uint32_t g_wrap_base;
+Clock::time_point g_wrap_origin;
+uint32_t WrappingTicks() {
+  return g_wrap_base + static_cast<uint32_t>(MillisecondsSince(g_wrap_origin));
+}
+
+TEST_F(SerialTest, TickWrapDuringAWaitKeepsItsLength) {
+  g_wrap_base = 0xFFFFFFFFu - 300;
+  g_wrap_origin = Clock::now();
+  SetTickSource(WrappingTicks);
+  auto start = Clock::now();
+  std::string reply = ReceiveReply(block_.data());
+  long waited = MillisecondsSince(start);
+  SetTickSource(nullptr);
+  EXPECT_EQ(reply, "");
+  EXPECT_GE(waited, 1000);
+  EXPECT_LT(waited, 1800);
+}
+
+TEST_F(SerialTest, PortIsConfiguredRaw8N1AtTheBlocksSpeed) {
+  // Reopened with another speed: the link must take the block's rate.
+  CloseSerialLink();
+  block_.data().BaudRate = 19200;
+  OpenSerialLink(block_.data());
+  int fd = open(board_.slave_path().c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(fd, 0);
+  termios settings{};
+  ASSERT_EQ(tcgetattr(fd, &settings), 0);
+  close(fd);
+  EXPECT_EQ(settings.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_FALSE(settings.c_cflag & (PARENB | CSTOPB | CRTSCTS));
+  EXPECT_FALSE(settings.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP));
+  EXPECT_FALSE(settings.c_lflag & (ICANON | ECHO | ISIG));
+  EXPECT_FALSE(settings.c_oflag & OPOST);
+  EXPECT_EQ(cfgetospeed(&settings), static_cast<speed_t>(B19200));
+}
+
+TEST(SerialPortTest, ProbeOpensAndReleasesAFreePortAndRefusesAHeldOne) {
+  PtyPair board(5);
+  EXPECT_TRUE(ProbeComPort(5));
+  EXPECT_TRUE(ProbeComPort(5)) << "the probe left the port held";
+  EXPECT_FALSE(ProbeComPort(6)) << "a port without a device";
+
+  // Held by another program: an exclusive lock on the device.
+  int other = open(board.slave_path().c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+  EXPECT_FALSE(ProbeComPort(5));
+  close(other);
+  EXPECT_TRUE(ProbeComPort(5));
+
+  // Held by the library's own link.
+  HostBlock block;
+  block.data().ComPort = 5;
+  OpenSerialLink(block.data());
+  EXPECT_FALSE(ProbeComPort(5));
+  CloseSerialLink();
+  EXPECT_TRUE(ProbeComPort(5));
+}
+
+TEST(SerialPortTest, FailedOpenPausesWaitsOutEveryReplyAndIsRetriedNextRun) {
+  HostBlock block;
+  block.data().InterfaceKind = 1;
+  block.data().ComPort = 7;  // nothing behind it yet
+  auto start = Clock::now();
+  OpenSerialLink(block.data());
+  EXPECT_GE(MillisecondsSince(start), 1990);
+  EXPECT_EQ(SerialHandleState(), SerialState::kFailed);
+
+  start = Clock::now();
+  OpenSerialLink(block.data());
+  EXPECT_LT(MillisecondsSince(start), 500) << "a failed open is not repeated within a run";
+
+  start = Clock::now();
+  EXPECT_EQ(ExchangeCommand(block.data(), "?02s?"), "");
+  long waited = MillisecondsSince(start);
+  EXPECT_GE(waited, 1000);
+  EXPECT_LT(waited, 1800);
+
+  CloseSerialLink();
+  EXPECT_EQ(SerialHandleState(), SerialState::kNotSet);
+  PtyPair board(7);  // the board is plugged in for the next run
+  OpenSerialLink(block.data());
+  EXPECT_EQ(SerialHandleState(), SerialState::kOpen);
+  CloseSerialLink();
+}
+
+TEST(SerialPortTest, BlocksShareThePortOfTheFirstToOpen) {
+  PtyPair port3(3);
+  PtyPair port4(4);
+  HostBlock first, second, third;
+  first.data().InterfaceKind = 1;
+  first.data().ComPort = 3;
+  second.data().InterfaceKind = 1;
+  second.data().ComPort = 4;
+  second.data().BaudRate = 115200;
+  third.data().InterfaceKind = 2;  // neither Ethernet nor USB: any open port
+
+  OpenSerialLink(first.data());
+  auto start = Clock::now();
+  OpenSerialLink(second.data());
+  EXPECT_LT(MillisecondsSince(start), 500) << "no second open, no second pause";
+
+  SendCommand(second.data(), "!05s1");
+  SendCommand(third.data(), "?02s?");
+  EXPECT_EQ(port3.ReadAvailable(), "!05s1?02s?");
+  EXPECT_EQ(port4.ReadAvailable(), "");
+  CloseSerialLink();
+  EXPECT_EQ(SerialHandleState(), SerialState::kNotSet);
+}
+
+TEST(SerialPortTest, UnloadReleasesTheHeldPort) {
+  PtyPair board(5);
+  HostBlock block;
+  block.data().ComPort = 5;
+  OpenSerialLink(block.data());
+  ASSERT_FALSE(ProbeComPort(5));
+  LibraryShutdown();
+  EXPECT_EQ(SerialHandleState(), SerialState::kNotSet);
+  EXPECT_TRUE(ProbeComPort(5));
+}
+
+TEST(SerialPortTest, BoardHangingUpMidRunCostsOnlyTheWait) {
+  auto board = std::make_unique<PtyPair>(5);
+  HostBlock block;
+  block.data().InterfaceKind = 1;
+  block.data().ComPort = 5;
+  OpenSerialLink(block.data());
+  board->CloseMaster();
+  auto start = Clock::now();
+  EXPECT_EQ(ExchangeCommand(block.data(), "?02s?"), "");
+  long waited = MillisecondsSince(start);
+  EXPECT_GE(waited, 1000);
+  EXPECT_LT(waited, 1800);
+  CloseSerialLink();
+}
+
+}  // namespace
+}  // namespace arduino
