@@ -1,0 +1,110 @@
+// The board side of the Arduino block: answers the block's five-byte ASCII
+// commands on pins 2..9 and the analog inputs A0..A5.
+//
+// The board is reached either over USB as a serial port or over Ethernet with
+// a W5100-class shield.  The switch below chooses; everything else follows
+// from it.  The protocol itself lives in src/ and is shared with the PC-side
+// emulator, so the sketch only connects it to the hardware and to the link.
+
+// 0: USB serial link.  1: Ethernet shield, UDP.
+#ifndef ARDUINO_BLOCK_LINK_ETHERNET
+#define ARDUINO_BLOCK_LINK_ETHERNET 0
+#endif
+
+#include "src/board_pins.h"
+#include "src/board_protocol.h"
+#include "src/serial_framer.h"
+
+#if ARDUINO_BLOCK_LINK_ETHERNET
+#include <Ethernet.h>
+#include <EthernetUdp.h>
+#include <SPI.h>
+#endif
+
+#if ARDUINO_BLOCK_LINK_ETHERNET
+// The block's dialog names the board by this address and sends to this port.
+// Change the address to one that is free on your network; the MAC address
+// only has to be unique on it (the shield's sticker has one).
+const uint16_t kUdpPort = 1600;
+byte kMacAddress[] = {0xDE, 0xAD, 0xBE, 0xEF, 0x16, 0x00};
+const IPAddress kIpAddress(192, 168, 1, 177);
+#else
+// Must match the baud rate chosen in the block's dialog.
+const unsigned long kSerialBaud = 9600;
+#endif
+
+// The protocol numbers pins as on an Uno: 14..19 are A0..A5.  The Mega puts
+// A0 at 54 and pin 14 is its TX3, so the analog inputs are translated through
+// the core's A0 rather than passed on as numbers.
+uint8_t BoardPinOf(uint8_t pin) {
+  if (pin >= board::kFirstAnalogPin) return static_cast<uint8_t>(A0 + (pin - board::kFirstAnalogPin));
+  return pin;
+}
+
+class ArduinoPins : public board::BoardPins {
+ public:
+  void SetPinMode(uint8_t pin, board::PinMode mode) {
+    pinMode(BoardPinOf(pin), mode == board::PinMode::kOutput ? OUTPUT : INPUT);
+  }
+  void WriteDigital(uint8_t pin, bool high) { digitalWrite(BoardPinOf(pin), high ? HIGH : LOW); }
+  bool ReadDigital(uint8_t pin) { return digitalRead(BoardPinOf(pin)) == HIGH; }
+  int16_t ReadAnalog(uint8_t pin) { return static_cast<int16_t>(analogRead(BoardPinOf(pin))); }
+  // The block sends 0..1023, analogWrite takes 0..255: dropping the two low
+  // bits maps 1023 to 255 and 0 to 0 with no arithmetic the AVR has to work
+  // at, and every step of 4 in the block is one step of the timer.
+  void WritePwm(uint8_t pin, uint16_t value) { analogWrite(BoardPinOf(pin), value >> 2); }
+};
+
+ArduinoPins pins;
+board::BoardProtocol protocol(pins);
+board::Reply reply;
+
+#if ARDUINO_BLOCK_LINK_ETHERNET
+
+EthernetUDP udp;
+
+void setup() {
+  Ethernet.begin(kMacAddress, kIpAddress);
+  udp.begin(kUdpPort);
+}
+
+// One datagram is one command.  At most this many bytes of it are read: a
+// command with a line end is 7 bytes, so anything that fills the buffer is
+// too long and the protocol answers "ERR bad length" for it.  The unread rest
+// is discarded by the next parsePacket.
+const uint8_t kDatagramBuffer = board::kCommandLength + 3;
+
+void loop() {
+  const int size = udp.parsePacket();
+  if (size <= 0) return;
+  char command[kDatagramBuffer];
+  int length = udp.read(reinterpret_cast<unsigned char*>(command), sizeof(command));
+  if (length < 0) length = 0;
+  protocol.Handle(command, static_cast<size_t>(length), &reply);
+  // The reply goes back to whoever asked, so the block needs no fixed
+  // address and several PCs can take turns.  Datagrams keep their own
+  // boundaries, so the reply carries no line end.
+  udp.beginPacket(udp.remoteIP(), udp.remotePort());
+  udp.write(reinterpret_cast<const uint8_t*>(reply.text), reply.length);
+  udp.endPacket();
+}
+
+#else
+
+board::SerialFramer framer;
+
+void setup() { Serial.begin(kSerialBaud); }
+
+void loop() {
+  while (Serial.available() > 0) {
+    const char byte = static_cast<char>(Serial.read());
+    if (!framer.Feed(byte, millis())) continue;
+    protocol.Handle(framer.command(), framer.length(), &reply);
+    // The block reads a reply up to its line feed; CR LF also suits a
+    // person watching in a terminal.
+    Serial.write(reinterpret_cast<const uint8_t*>(reply.text), reply.length);
+    Serial.write("\r\n");
+  }
+}
+
+#endif

@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# Builds the serial variant of the sketch for the Uno and the Mega 2560 with
+# Debian's avr-gcc against Debian's Arduino core, into build/firmware/<board>/,
+# prints flash and RAM use and fails when either does not fit the board.
+#
+#   firmware/build.sh [uno] [mega2560]     (both when none is named)
+#
+# Plain avr-g++ rather than arduino-mk: the sketch keeps its protocol core in
+# src/, which the IDE compiles but arduino-mk does not, and a dozen lines of
+# shell are easier to follow than the makefile's variables.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$PWD
+SKETCH_DIR=$ROOT/firmware/arduino_block
+AVR_HW=/usr/share/arduino/hardware/arduino/avr
+CORE_DIR=$AVR_HW/cores/arduino
+
+for tool in avr-gcc avr-g++ avr-gcc-ar avr-objcopy avr-size; do
+  command -v "$tool" >/dev/null || { echo "firmware/build.sh: $tool not found (apt-get install gcc-avr avr-libc)" >&2; exit 1; }
+done
+[ -d "$CORE_DIR" ] || { echo "firmware/build.sh: no Arduino core at $CORE_DIR (apt-get install arduino-core-avr)" >&2; exit 1; }
+
+# Debian's avr-gcc 5 lacks DECIMAL_DIG, which the core's Print.cpp needs.
+COMMON="-Os -g -ffunction-sections -fdata-sections -DF_CPU=16000000L -DARDUINO=10819 -DARDUINO_ARCH_AVR"
+CXXFLAGS="-std=gnu++11 -fno-exceptions -fno-threadsafe-statics -fno-rtti -DDECIMAL_DIG=17"
+CFLAGS="-std=gnu11"
+# Our own code is held to the same standard as on the PC; the core is not ours.
+OWN_WARNINGS="-Wall -Wextra -Werror"
+
+build_board() {
+  local board=$1 mcu variant define max_flash max_ram
+  case "$board" in
+    uno) mcu=atmega328p variant=standard define=ARDUINO_AVR_UNO max_flash=32256 max_ram=2048 ;;
+    mega2560) mcu=atmega2560 variant=mega define=ARDUINO_AVR_MEGA2560 max_flash=253952 max_ram=8192 ;;
+    *) echo "firmware/build.sh: unknown board '$board' (uno or mega2560)" >&2; return 1 ;;
+  esac
+  local out=$ROOT/build/firmware/$board
+  local flags="-mmcu=$mcu $COMMON -D$define -I$CORE_DIR -I$AVR_HW/variants/$variant"
+  mkdir -p "$out/core" "$out/sketch"
+
+  # The core never changes between builds, so it is compiled once per board.
+  if [ ! -f "$out/core.a" ]; then
+    local src obj
+    for src in "$CORE_DIR"/*.c "$CORE_DIR"/*.cpp "$CORE_DIR"/*.S; do
+      obj=$out/core/$(basename "$src").o
+      case "$src" in
+        *.c) avr-gcc -c -w $flags $CFLAGS "$src" -o "$obj" ;;
+        *.cpp) avr-g++ -c -w $flags $CXXFLAGS "$src" -o "$obj" ;;
+        *.S) avr-gcc -c -x assembler-with-cpp $flags "$src" -o "$obj" ;;
+      esac
+    done
+    rm -f "$out/core.a.tmp"
+    avr-gcc-ar rcs "$out/core.a.tmp" "$out"/core/*.o
+    mv "$out/core.a.tmp" "$out/core.a"
+  fi
+
+  # What the IDE does to a sketch: Arduino.h first, then the .ino as C++.
+  # Including the .ino (rather than copying it) keeps its own directory first
+  # on the include path, so "src/..." resolves as it does in the IDE.
+  printf '#include <Arduino.h>\n#include "%s"\n' "$SKETCH_DIR/arduino_block.ino" >"$out/sketch/arduino_block.ino.cpp"
+  local objects=()
+  avr-g++ -c $OWN_WARNINGS $flags $CXXFLAGS -x c++ "$out/sketch/arduino_block.ino.cpp" -o "$out/sketch/arduino_block.o"
+  objects+=("$out/sketch/arduino_block.o")
+  local src
+  for src in "$SKETCH_DIR"/src/*.cpp; do
+    avr-g++ -c $OWN_WARNINGS $flags $CXXFLAGS "$src" -o "$out/sketch/$(basename "$src").o"
+    objects+=("$out/sketch/$(basename "$src").o")
+  done
+  avr-gcc -mmcu=$mcu -Os -Wl,--gc-sections -o "$out/arduino_block.elf" "${objects[@]}" "$out/core.a" -lm
+  avr-objcopy -O ihex -R .eeprom "$out/arduino_block.elf" "$out/arduino_block.hex"
+
+  # Flash holds code and the initial values of data; RAM holds data and bss
+  # (the stack takes what is left).
+  local text data bss
+  read -r text data bss _ < <(avr-size --format=berkeley "$out/arduino_block.elf" | tail -n 1)
+  local flash=$((text + data)) ram=$((data + bss))
+  printf '%-9s flash %6d of %6d bytes (%2d%%), RAM %5d of %5d bytes (%2d%%)  %s\n' \
+    "$board" "$flash" "$max_flash" $((flash * 100 / max_flash)) "$ram" "$max_ram" $((ram * 100 / max_ram)) \
+    "build/firmware/$board/arduino_block.hex"
+  if [ "$flash" -gt "$max_flash" ] || [ "$ram" -gt "$max_ram" ]; then
+    echo "firmware/build.sh: the $board image does not fit the board" >&2
+    return 1
+  fi
+}
+
+boards=("$@")
+[ ${#boards[@]} -eq 0 ] && boards=(uno mega2560)
+for board in "${boards[@]}"; do
+  build_board "$board"
+done
