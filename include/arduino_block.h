@@ -36,6 +36,17 @@ extern "C" {
 #define ARDUINO_BLOCK_OUTPUTS 14
 #define ARDUINO_BLOCK_EXTENDED_SIZE 10
 
+/* Errors on Windows.  An export that fails raises a noncontinuable
+ * structured exception (RaiseException) with this code and two parameters:
+ *   ExceptionInformation[0]  const char*, the error class: "Exception",
+ *                            "EConvertError", "UDPSockError" or "ESocketError"
+ *   ExceptionInformation[1]  const char*, the message, code page 1252
+ * Both texts are zero-terminated and stay valid until the next error, so a
+ * handler may read them after unwinding.  The code has the customer bit set
+ * (0xE...) and spells "ArD" in its low bytes. */
+#define ARDUINO_BLOCK_EXCEPTION_CODE 0xE0417244u
+#define ARDUINO_BLOCK_EXCEPTION_PARAMETERS 2
+
 /* The host passes 12 leading bytes by value to SimulateDLL; the block
  * ignores them. */
 typedef struct Lead12 {

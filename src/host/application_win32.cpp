@@ -1,0 +1,54 @@
+// The application object on Windows: the pump is the calling thread's
+// message queue, which is where the UDP endpoints' notification windows get
+// their socket reports.
+#include <windows.h>
+
+#include "host/application.h"
+
+namespace arduino {
+namespace {
+
+// A WM_QUIT that a pump pass took from the queue.  It belongs to the host's
+// own loop, so it is handed back when the wait ends instead of being lost.
+struct PendingQuit {
+  bool taken = false;
+  WPARAM exit_code = 0;
+};
+
+PendingQuit g_pending_quit;
+
+}  // namespace
+
+void TApplication::ProcessMessages() {
+  MSG message;
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) {
+      g_pending_quit = {true, message.wParam};
+      continue;
+    }
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+}
+
+void TApplication::WaitForMessage(uint32_t timeout_ms) {
+  // MWMO_INPUTAVAILABLE wakes up for input that is already queued but was
+  // seen by an earlier peek, which a plain wait would sleep through.
+  MsgWaitForMultipleObjectsEx(0, nullptr, timeout_ms, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+}
+
+void TApplication::RestoreHostState() {
+  if (!g_pending_quit.taken) return;
+  // PostQuitMessage only sets the queue's quit flag, so the host's GetMessage
+  // sees WM_QUIT after everything else that is queued, as it would have.
+  PostQuitMessage(static_cast<int>(g_pending_quit.exit_code));
+  g_pending_quit = {};
+}
+
+void TApplication::ShowCursor(int cursor) {
+  LPCSTR shape = cursor == crHourGlass ? IDC_WAIT : IDC_ARROW;
+  // The scope is needed: inside the class, SetCursor names our own member.
+  ::SetCursor(LoadCursorA(nullptr, shape));
+}
+
+}  // namespace arduino
