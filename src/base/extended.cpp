@@ -12,7 +12,9 @@ namespace {
 constexpr bool kNativeX87 = std::numeric_limits<long double>::digits == 64 &&
                             std::numeric_limits<long double>::max_exponent == 16384;
 
-long double DecodeSoftware(const unsigned char* b) {
+}  // namespace
+
+long double DecodeExtendedSoftware(const unsigned char* b) {
   uint64_t mantissa = 0;
   for (int i = 7; i >= 0; --i) mantissa = (mantissa << 8) | b[i];
   int exponent = ((b[9] & 0x7f) << 8) | b[8];
@@ -28,7 +30,7 @@ long double DecodeSoftware(const unsigned char* b) {
   return negative ? -value : value;
 }
 
-void EncodeSoftware(unsigned char* b, long double value) {
+void EncodeExtendedSoftware(unsigned char* b, long double value) {
   bool negative = std::signbit(value);
   uint64_t mantissa = 0;
   int exponent = 0;
@@ -41,15 +43,20 @@ void EncodeSoftware(unsigned char* b, long double value) {
   } else if (value != 0) {
     int e = 0;
     long double fraction = std::frexp(std::fabs(value), &e);  // [0.5, 1)
-    mantissa = static_cast<uint64_t>(std::ldexp(fraction, 64));
     exponent = e - 1 + 16383;
+    if (exponent > 0) {
+      mantissa = static_cast<uint64_t>(std::ldexp(fraction, 64));
+    } else {
+      // Below the normal range the integer bit is 0 and the exponent field
+      // stays 0, which scales the mantissa by 2^(-16382-63).
+      mantissa = static_cast<uint64_t>(std::ldexp(std::fabs(value), 16382 + 63));
+      exponent = 0;
+    }
   }
   for (int i = 0; i < 8; ++i) b[i] = static_cast<unsigned char>(mantissa >> (8 * i));
   b[8] = static_cast<unsigned char>(exponent);
   b[9] = static_cast<unsigned char>((exponent >> 8) | (negative ? 0x80 : 0));
 }
-
-}  // namespace
 
 long double ReadExtended(const void* bytes) {
   if constexpr (kNativeX87) {
@@ -57,7 +64,7 @@ long double ReadExtended(const void* bytes) {
     std::memcpy(&value, bytes, kExtendedSize);
     return value;
   } else {
-    return DecodeSoftware(static_cast<const unsigned char*>(bytes));
+    return DecodeExtendedSoftware(static_cast<const unsigned char*>(bytes));
   }
 }
 
@@ -65,7 +72,7 @@ void WriteExtended(void* bytes, long double value) {
   if constexpr (kNativeX87) {
     std::memcpy(bytes, &value, kExtendedSize);
   } else {
-    EncodeSoftware(static_cast<unsigned char*>(bytes), value);
+    EncodeExtendedSoftware(static_cast<unsigned char*>(bytes), value);
   }
 }
 
