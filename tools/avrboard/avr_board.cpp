@@ -1,0 +1,157 @@
+#include "avr_board.h"
+
+#include <cstdio>
+
+extern "C" {
+#include <avr_adc.h>
+#include <avr_ioport.h>
+#include <avr_uart.h>
+#include <sim_avr.h>
+#include <sim_elf.h>
+#include <sim_irq.h>
+}
+
+namespace avrboard {
+namespace {
+
+constexpr uint32_t kMillivolts = 5000;
+
+// ATmega328P data-space addresses of the registers behind pins 2..9 and their
+// PWM channels.  Reading them directly gives the state the pins are in, which
+// is what a wire on the pin sees; simavr's pin IRQs only report writes.
+constexpr uint16_t kDdrB = 0x24, kPortB = 0x25, kDdrD = 0x2A, kPortD = 0x2B;
+constexpr uint16_t kTccr0A = 0x44, kOcr0A = 0x47, kOcr0B = 0x48;
+constexpr uint16_t kTccr1A = 0x80, kOcr1AL = 0x88;
+constexpr uint16_t kTccr2A = 0xB0, kOcr2B = 0xB4;
+
+// The Uno's timer channels on pins 3, 5, 6 and 9: the channel drives the pin
+// while its COMxx1 bit is set, at the duty of its compare register.
+struct PwmChannel {
+  uint8_t pin;
+  uint16_t control;
+  uint8_t enable_bit;
+  uint16_t compare;
+};
+constexpr PwmChannel kPwmChannels[] = {
+    {3, kTccr2A, 5, kOcr2B}, {5, kTccr0A, 5, kOcr0B}, {6, kTccr0A, 7, kOcr0A}, {9, kTccr1A, 7, kOcr1AL}};
+
+// Pins 2..7 are PD2..PD7, 8 and 9 are PB0 and PB1.
+char PortOf(uint8_t pin) { return pin < 8 ? 'D' : 'B'; }
+uint8_t BitOf(uint8_t pin) { return pin < 8 ? pin : static_cast<uint8_t>(pin - 8); }
+
+// simavr would otherwise usleep whenever the chip sleeps; avrboard keeps
+// pace with the wall clock itself.
+void NoSleep(avr_t*, avr_cycle_count_t) {}
+
+}  // namespace
+
+AvrBoard::~AvrBoard() {
+  if (avr_ != nullptr) avr_terminate(avr_);
+}
+
+bool AvrBoard::Load(const std::string& elf_path, std::string* error) {
+  elf_firmware_t firmware{};
+  // simavr accepts some files that are no ELF at all and loads nothing, so
+  // an empty program counts as a failure too.
+  if (elf_read_firmware(elf_path.c_str(), &firmware) != 0 || firmware.flash == nullptr ||
+      firmware.flashsize == 0) {
+    *error = "cannot read firmware '" + elf_path + "' (not an AVR ELF file?)";
+    return false;
+  }
+  // Debian's build leaves no .mmcu section in the ELF, so the chip and its
+  // clock are the Uno's, set here.
+  avr_ = avr_make_mcu_by_name("atmega328p");
+  if (avr_ == nullptr || avr_init(avr_) != 0) {
+    *error = "simavr cannot make an atmega328p";
+    return false;
+  }
+  firmware.frequency = kClockHz;
+  firmware.vcc = firmware.avcc = firmware.aref = kMillivolts;
+  avr_load_firmware(avr_, &firmware);
+  avr_->sleep = NoSleep;
+
+  // Without this simavr echoes every line the firmware prints to stdout and
+  // naps when the firmware polls the UART.
+  uint32_t flags = 0;
+  avr_ioctl(avr_, AVR_IOCTL_UART_GET_FLAGS('0'), &flags);
+  flags &= ~(AVR_UART_FLAG_STDIO | AVR_UART_FLAG_POLL_SLEEP);
+  avr_ioctl(avr_, AVR_IOCTL_UART_SET_FLAGS('0'), &flags);
+
+  uart_input_ = avr_io_getirq(avr_, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_INPUT);
+  avr_irq_register_notify(avr_io_getirq(avr_, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_OUTPUT),
+                          OnUartOutput, this);
+  avr_irq_register_notify(avr_io_getirq(avr_, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_OUT_XON),
+                          OnUartXon, this);
+  avr_irq_register_notify(avr_io_getirq(avr_, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_OUT_XOFF),
+                          OnUartXoff, this);
+  return true;
+}
+
+void AvrBoard::OnUartOutput(avr_irq_t*, uint32_t value, void* param) {
+  static_cast<AvrBoard*>(param)->output_.push_back(static_cast<char>(value));
+}
+
+void AvrBoard::OnUartXon(avr_irq_t*, uint32_t, void* param) {
+  // Only noted here: simavr may signal this from inside the raise in
+  // FeedUart, which must not be re-entered.  The next slice feeds on.
+  static_cast<AvrBoard*>(param)->uart_full_ = false;
+}
+
+void AvrBoard::OnUartXoff(avr_irq_t*, uint32_t, void* param) {
+  static_cast<AvrBoard*>(param)->uart_full_ = true;
+}
+
+void AvrBoard::FeedUart() {
+  size_t fed = 0;
+  while (!uart_full_ && fed < input_.size()) {
+    avr_raise_irq(uart_input_, static_cast<uint8_t>(input_[fed++]));
+  }
+  input_.erase(0, fed);
+}
+
+bool AvrBoard::Run(uint64_t cycles, std::string* error) {
+  FeedUart();
+  const uint64_t until = avr_->cycle + cycles;
+  while (avr_->cycle < until) {
+    const int state = avr_run(avr_);
+    if (state == cpu_Done || state == cpu_Crashed) {
+      *error = state == cpu_Crashed ? "the firmware crashed" : "the firmware stopped";
+      return false;
+    }
+  }
+  return true;
+}
+
+uint64_t AvrBoard::cycle() const { return avr_->cycle; }
+
+std::string AvrBoard::TakeOutput() {
+  std::string taken;
+  taken.swap(output_);
+  return taken;
+}
+
+void AvrBoard::DriveDigital(uint8_t pin, bool high) {
+  avr_raise_irq(avr_io_getirq(avr_, AVR_IOCTL_IOPORT_GETIRQ(PortOf(pin)), BitOf(pin)), high ? 1 : 0);
+}
+
+void AvrBoard::DriveAnalog(uint8_t channel, int count) {
+  // simavr converts millivolts as floor(mV * 1023 / reference); rounding the
+  // voltage up makes that come out at exactly `count`.
+  const uint32_t millivolts = (static_cast<uint32_t>(count) * kMillivolts + 1022) / 1023;
+  avr_raise_irq(avr_io_getirq(avr_, AVR_IOCTL_ADC_GETIRQ, ADC_IRQ_ADC0 + channel), millivolts);
+}
+
+PinState AvrBoard::Pin(uint8_t pin) const {
+  const uint8_t mask = static_cast<uint8_t>(1u << BitOf(pin));
+  const bool is_b = PortOf(pin) == 'B';
+  if (!(avr_->data[is_b ? kDdrB : kDdrD] & mask)) return {PinState::Kind::kInput, 0};
+  for (const PwmChannel& channel : kPwmChannels) {
+    if (channel.pin == pin && (avr_->data[channel.control] & (1u << channel.enable_bit))) {
+      return {PinState::Kind::kPwm, avr_->data[channel.compare]};
+    }
+  }
+  const bool high = avr_->data[is_b ? kPortB : kPortD] & mask;
+  return {high ? PinState::Kind::kHigh : PinState::Kind::kLow, 0};
+}
+
+}  // namespace avrboard

@@ -1,0 +1,31 @@
+// avrboard's command line.
+#ifndef AVRBOARD_OPTIONS_H_
+#define AVRBOARD_OPTIONS_H_
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "analog_source.h"
+
+namespace avrboard {
+
+struct Options {
+  std::string firmware_path;                  // --firmware ELF
+  std::string pty_path;                       // --pty PATH
+  std::string log_path;                       // --log FILE
+  std::map<uint8_t, bool> digital_inputs;     // --pin N=low|high, keyed by pin 2..9
+  std::map<uint8_t, boardsim::AnalogSource> analog;  // --adc AN=..., keyed by 14..19
+};
+
+enum class ParseOutcome { kRun, kHelp, kError };
+
+// Fills *options from argv.  On kError, *error names the offending option
+// and what was wrong with it.
+ParseOutcome ParseOptions(int argc, char** argv, Options* options, std::string* error);
+
+const char* UsageText();
+
+}  // namespace avrboard
+
+#endif  // AVRBOARD_OPTIONS_H_
