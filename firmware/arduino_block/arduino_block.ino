@@ -26,7 +26,7 @@
 // Change the address to one that is free on your network; the MAC address
 // only has to be unique on it (the shield's sticker has one).
 const uint16_t kUdpPort = 1600;
-byte kMacAddress[] = {0xDE, 0xAD, 0xBE, 0xEF, 0x16, 0x00};
+byte mac_address[] = {0xDE, 0xAD, 0xBE, 0xEF, 0x16, 0x00};
 const IPAddress kIpAddress(192, 168, 1, 177);
 #else
 // Must match the baud rate chosen in the block's dialog.
@@ -64,7 +64,7 @@ board::Reply reply;
 EthernetUDP udp;
 
 void setup() {
-  Ethernet.begin(kMacAddress, kIpAddress);
+  Ethernet.begin(mac_address, kIpAddress);
   udp.begin(kUdpPort);
 }
 
@@ -97,8 +97,8 @@ void setup() { Serial.begin(kSerialBaud); }
 
 void loop() {
   while (Serial.available() > 0) {
-    const char byte = static_cast<char>(Serial.read());
-    if (!framer.Feed(byte, millis())) continue;
+    const char received = static_cast<char>(Serial.read());
+    if (!framer.Feed(received, millis())) continue;
     protocol.Handle(framer.command(), framer.length(), &reply);
     // The block reads a reply up to its line feed; CR LF also suits a
     // person watching in a terminal.
