@@ -3,12 +3,27 @@
 
 namespace arduino {
 
+namespace {
+
+// Built by appending: GCC 12 warns wrongly (-Wrestrict) about the same text
+// built with operator+ at -O3.
+std::string Quoted(std::string_view text, const char* rest) {
+  std::string message;
+  message += '\'';
+  message.append(text);
+  message += '\'';
+  message += rest;
+  return message;
+}
+
+}  // namespace
+
 std::string InvalidIntegerMessage(std::string_view text) {
-  return "'" + std::string(text) + "' ist kein g\xc3\xbcltiger Integerwert";
+  return Quoted(text, " ist kein g\xc3\xbcltiger Integerwert");
 }
 
 std::string InvalidFloatMessage(std::string_view text) {
-  return "'" + std::string(text) + "' ist kein g\xc3\xbcltiger Gleitkommawert";
+  return Quoted(text, " ist kein g\xc3\xbcltiger Gleitkommawert");
 }
 
 }  // namespace arduino
