@@ -1,0 +1,42 @@
+// One block as a host holds it: a host-owned record that the library
+// initialises, and the description of its inputs and outputs.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "block_library.h"
+
+namespace blockhost {
+
+// The size of the record a host allocates for each block.
+constexpr size_t kBlockRecordSize = 8192;
+
+class BlockInstance {
+ public:
+  // Calls InitUserDLL on a fresh record without a host window.
+  explicit BlockInstance(const BlockLibrary& library);
+  // Calls DisposeUserDLL; an error there is reported on stderr, since a
+  // destructor has no one to hand it to.
+  ~BlockInstance();
+  BlockInstance(const BlockInstance&) = delete;
+  BlockInstance& operator=(const BlockInstance&) = delete;
+
+  const BlockExports& exports() const { return exports_; }
+  void* record() { return record_.data(); }
+
+ private:
+  const BlockExports& exports_;
+  std::vector<uint8_t> record_;
+};
+
+// The names of a block's inputs and outputs as GetNumberOfInputsOutputs
+// fills them in.
+struct IoDescription {
+  std::vector<std::string> inputs;
+  std::vector<std::string> outputs;
+};
+IoDescription DescribeIo(const BlockExports& exports);
+
+}  // namespace blockhost

@@ -1,0 +1,159 @@
+#include "block_settings.h"
+
+#include <charconv>
+#include <optional>
+#include <vector>
+
+#include "errors.h"
+
+namespace blockhost {
+namespace {
+
+constexpr std::string_view kLineEnd = "\r\n";
+
+struct Word {
+  std::string_view text;
+  int32_t value;
+};
+constexpr Word kInterfaceWords[] = {{"ethernet", 0}, {"udp", 0}, {"usb", 1}, {"serial", 1}};
+constexpr Word kPinModeWords[] = {{"unused", 0}, {"input", 1}, {"output", 2}, {"pwm", 3}};
+constexpr Word kAnalogWords[] = {{"unused", 0}, {"used", 1}};
+
+std::optional<int32_t> ParseInt(std::string_view text) {
+  int32_t value = 0;
+  const char* end = text.data() + text.size();
+  auto [ptr, error] = std::from_chars(text.data(), end, value);
+  if (error != std::errc() || ptr != end || text.empty()) return std::nullopt;
+  return value;
+}
+
+template <size_t N>
+int32_t ParseCoded(std::string_view key, std::string_view value, const Word (&words)[N]) {
+  for (const Word& word : words) {
+    if (value == word.text) return word.value;
+  }
+  if (auto number = ParseInt(value)) return *number;
+  std::string known;
+  for (const Word& word : words) known += std::string(known.empty() ? "" : ", ") += word.text;
+  throw UsageError(std::string(key) + ": '" + std::string(value) + "' is none of " + known +
+                   " and no integer");
+}
+
+int32_t ParsePlain(std::string_view key, std::string_view value) {
+  if (auto number = ParseInt(value)) return *number;
+  throw UsageError(std::string(key) + ": '" + std::string(value) + "' is no integer");
+}
+
+template <size_t N>
+std::string WordOf(int32_t value, const Word (&words)[N]) {
+  for (const Word& word : words) {
+    if (word.value == value) return std::string(word.text);
+  }
+  return "unknown code";
+}
+
+}  // namespace
+
+std::string InterfaceWord(int32_t kind) {
+  return kind == 0 ? "ethernet" : kind == 1 ? "usb" : "unknown code";
+}
+
+std::string PinModeWord(int32_t mode) { return WordOf(mode, kPinModeWords); }
+
+BlockSettings ParseSettingsLines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  while (!text.empty()) {
+    size_t end = text.find(kLineEnd);
+    if (end == text.npos) throw InputError("the block wrote a settings line without CR LF");
+    lines.push_back(text.substr(0, end));
+    text.remove_prefix(end + kLineEnd.size());
+  }
+  if (lines.size() != kSettingsLineCount) {
+    throw InputError("the block wrote " + std::to_string(lines.size()) + " settings lines, not " +
+                     std::to_string(kSettingsLineCount));
+  }
+  size_t next = 0;
+  auto integer = [&] {
+    std::string_view line = lines[next++];
+    if (auto value = ParseInt(line)) return *value;
+    throw InputError("settings line " + std::to_string(next) + " ('" + std::string(line) +
+                     "') is no integer");
+  };
+  BlockSettings s;
+  s.interface_kind = integer();
+  s.com_port = integer();
+  s.baud_rate = integer();
+  s.address = std::string(lines[next++]);
+  s.udp_port = integer();
+  for (int32_t& mode : s.pin_mode) mode = integer();
+  for (int32_t& used : s.analog_used) used = integer();
+  return s;
+}
+
+std::string FormatSettingsLines(const BlockSettings& s) {
+  std::string text;
+  auto line = [&](const std::string& value) { text += value + std::string(kLineEnd); };
+  line(std::to_string(s.interface_kind));
+  line(std::to_string(s.com_port));
+  line(std::to_string(s.baud_rate));
+  line(s.address);
+  line(std::to_string(s.udp_port));
+  for (int32_t mode : s.pin_mode) line(std::to_string(mode));
+  for (int32_t used : s.analog_used) line(std::to_string(used));
+  return text;
+}
+
+void ApplySetting(std::string_view assignment, BlockSettings* s) {
+  size_t equals = assignment.find('=');
+  if (equals == assignment.npos || equals == 0) {
+    throw UsageError("'" + std::string(assignment) + "' is not KEY=VALUE");
+  }
+  std::string_view key = assignment.substr(0, equals);
+  std::string_view value = assignment.substr(equals + 1);
+  if (key == "interface") {
+    s->interface_kind = ParseCoded(key, value, kInterfaceWords);
+  } else if (key == "comport") {
+    s->com_port = ParsePlain(key, value);
+  } else if (key == "baud") {
+    s->baud_rate = ParsePlain(key, value);
+  } else if (key == "address") {
+    // A line break would shift every later line of the settings block.
+    if (value.find_first_of("\r\n") != value.npos) {
+      throw UsageError("address: a line break cannot be part of an address");
+    }
+    s->address = std::string(value);
+  } else if (key == "udpport") {
+    s->udp_port = ParsePlain(key, value);
+  } else if (key.size() == 4 && key.starts_with("pin") && key[3] >= '2' && key[3] <= '9') {
+    s->pin_mode[key[3] - '0' - kFirstPin] = ParseCoded(key, value, kPinModeWords);
+  } else if (key.size() == 2 && key[0] == 'a' && key[1] >= '0' && key[1] <= '5') {
+    s->analog_used[key[1] - '0'] = ParseCoded(key, value, kAnalogWords);
+  } else {
+    throw UsageError("unknown key '" + std::string(key) +
+                     "' (interface, comport, baud, address, udpport, pin2..pin9, a0..a5)");
+  }
+}
+
+std::string DescribeSettings(const BlockSettings& s) {
+  std::string text;
+  auto line = [&](const std::string& key, const std::string& value) {
+    text += key + std::string(10 - key.size(), ' ') + value + "\n";
+  };
+  auto coded = [](int32_t value, const std::string& word) {
+    return word + " (" + std::to_string(value) + ")";
+  };
+  line("interface", coded(s.interface_kind, InterfaceWord(s.interface_kind)));
+  line("comport", std::to_string(s.com_port));
+  line("baud", std::to_string(s.baud_rate));
+  line("address", s.address);
+  line("udpport", std::to_string(s.udp_port));
+  for (int k = 0; k < kPinCount; ++k) {
+    line("pin" + std::to_string(kFirstPin + k), coded(s.pin_mode[k], PinModeWord(s.pin_mode[k])));
+  }
+  for (int k = 0; k < kAnalogCount; ++k) {
+    line("a" + std::to_string(k), coded(s.analog_used[k], WordOf(s.analog_used[k], kAnalogWords)));
+  }
+  return text;
+}
+
+}  // namespace blockhost

@@ -1,0 +1,44 @@
+// The block's settings as named fields.  The library owns their file format;
+// blockhost only reads the lines WriteToFile produced and hands edited lines
+// back through ReadFromFile, so the library checks every value it accepts.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace blockhost {
+
+constexpr int kSettingsLineCount = 19;
+constexpr int kFirstPin = 2;
+constexpr int kPinCount = 8;
+constexpr int kAnalogCount = 6;
+
+struct BlockSettings {
+  int32_t interface_kind = 0;  // 0 Ethernet (UDP), 1 USB (serial)
+  int32_t com_port = 0;
+  int32_t baud_rate = 0;
+  std::string address;
+  int32_t udp_port = 0;
+  std::array<int32_t, kPinCount> pin_mode{};  // pins 2..9
+  std::array<int32_t, kAnalogCount> analog_used{};
+};
+
+// Reads the CR LF lines of a settings block; throws InputError when they are
+// not the lines the library writes.
+BlockSettings ParseSettingsLines(std::string_view text);
+std::string FormatSettingsLines(const BlockSettings& settings);
+
+// Applies one KEY=VALUE argument of `blockhost set`; throws UsageError for an
+// unknown key or a value that is not one of the key's words or an integer.
+void ApplySetting(std::string_view assignment, BlockSettings* settings);
+
+// One "key  value" line per field, with the meaning of coded values.
+std::string DescribeSettings(const BlockSettings& settings);
+
+// The words of the coded fields, as `set` takes them and `show` prints them.
+std::string InterfaceWord(int32_t kind);
+std::string PinModeWord(int32_t mode);
+
+}  // namespace blockhost

@@ -1,0 +1,125 @@
+#include "command_line.h"
+
+#include <charconv>
+#include <cmath>
+#include <set>
+
+#include "errors.h"
+
+namespace blockhost {
+namespace {
+
+// Which options each command takes.
+const std::set<std::string>& OptionsOf(const std::string& command) {
+  static const std::set<std::string> kInfo = {"--lib"};
+  static const std::set<std::string> kProject = {"--lib", "--project"};
+  static const std::set<std::string> kRun = {"--lib",   "--project", "--steps", "--period-ms",
+                                             "--input", "--csv",     "--plot"};
+  if (command == "info") return kInfo;
+  if (command == "run") return kRun;
+  return kProject;
+}
+
+long ParseSteps(const std::string& text) {
+  long value = 0;
+  auto [ptr, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || ptr != text.data() + text.size() || value < 1 || value > 10'000'000) {
+    throw UsageError("--steps: '" + text + "' is not a step count 1..10000000");
+  }
+  return value;
+}
+
+double ParsePeriod(const std::string& text) {
+  double value = 0.0;
+  auto [ptr, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || ptr != text.data() + text.size() || !(value >= 0.0) ||
+      value > 3'600'000.0) {
+    throw UsageError("--period-ms: '" + text + "' is not a period 0..3600000 ms");
+  }
+  return value;
+}
+
+}  // namespace
+
+const char* UsageText() {
+  return "usage: blockhost <command> [options]\n"
+         "\n"
+         "Loads a block library and drives it through its exported functions, the way a\n"
+         "simulation host does.\n"
+         "\n"
+         "commands:\n"
+         "  info [--lib PATH]                      name, inputs, outputs and records\n"
+         "  show [--lib PATH] --project F          the block settings stored in F\n"
+         "  set  [--lib PATH] --project F KEY=VALUE...\n"
+         "                                         change settings; creates F if missing\n"
+         "  run  [--lib PATH] --project F [--steps N] [--period-ms P]\n"
+         "       [--input PIN=SIGNAL]... [--csv F.csv] [--plot F.svg]\n"
+         "                                         run N steps (default 100) every P ms\n"
+         "                                         (default 50)\n"
+         "\n"
+         "--lib defaults to arduino_block.so beside blockhost.\n"
+         "KEYs: interface=usb|ethernet|N comport=N baud=N address=TEXT udpport=N\n"
+         "      pin2..pin9=unused|input|output|pwm|N a0..a5=used|unused|N\n"
+         "SIGNALs (PIN is 2..9, times in ms): 3.7  square:LOW:HIGH:PERIOD\n"
+         "      sine:AMPL:OFFSET:PERIOD  ramp:FROM:TO:PERIOD\n"
+         "\n"
+         "exit status: 0 success, 1 bad arguments or files, 2 library error\n";
+}
+
+CommandLine ParseCommandLine(const std::vector<std::string>& args) {
+  CommandLine line;
+  if (args.empty()) throw UsageError("no command given");
+  line.command = args[0];
+  if (line.command == "help" || line.command == "--help" || line.command == "-h") {
+    line.command = "help";
+    return line;
+  }
+  if (line.command != "info" && line.command != "show" && line.command != "set" &&
+      line.command != "run") {
+    throw UsageError("unknown command '" + line.command + "'");
+  }
+  const std::set<std::string>& allowed = OptionsOf(line.command);
+  for (size_t i = 1; i < args.size(); ++i) {
+    std::string name = args[i];
+    if (!name.starts_with("--")) {
+      if (line.command != "set") throw UsageError("unexpected argument '" + name + "'");
+      line.assignments.push_back(name);
+      continue;
+    }
+    std::string value;
+    if (size_t equals = name.find('='); equals != name.npos) {
+      value = name.substr(equals + 1);
+      name.resize(equals);
+    } else if (allowed.count(name)) {
+      if (i + 1 >= args.size()) throw UsageError(name + ": missing value");
+      value = args[++i];
+    }
+    if (!allowed.count(name)) {
+      throw UsageError(line.command + ": unknown option '" + name + "'");
+    }
+    if (name == "--lib") {
+      line.library = value;
+    } else if (name == "--project") {
+      line.project = value;
+    } else if (name == "--steps") {
+      line.steps = ParseSteps(value);
+    } else if (name == "--period-ms") {
+      line.period_ms = ParsePeriod(value);
+    } else if (name == "--input") {
+      line.inputs.push_back(value);
+    } else if (name == "--csv") {
+      line.csv_path = value;
+    } else if (name == "--plot") {
+      line.plot_path = value;
+    }
+  }
+  if (line.command != "info" && line.project.empty()) {
+    throw UsageError(line.command + ": --project is required");
+  }
+  if (line.command == "set" && line.assignments.empty()) {
+    throw UsageError("set: give at least one KEY=VALUE");
+  }
+  return line;
+}
+
+}  // namespace blockhost

@@ -1,0 +1,17 @@
+// The sub-commands.  Each returns the exit status and reports its results on
+// stdout; errors leave as UsageError, InputError or LibraryError.
+#pragma once
+
+#include "command_line.h"
+
+namespace blockhost {
+
+int InfoCommand(const CommandLine& line);
+int ShowCommand(const CommandLine& line);
+int SetCommand(const CommandLine& line);
+int RunCommand(const CommandLine& line);
+
+// --lib, or arduino_block.so beside the blockhost executable.
+std::string LibraryPath(const CommandLine& line);
+
+}  // namespace blockhost
