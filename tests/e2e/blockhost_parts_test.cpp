@@ -1,0 +1,94 @@
+// blockhost's own logic, without a library: signals, settings edits and the
+// step-time summary.
+#include <gtest/gtest.h>
+
+#include "block_settings.h"
+#include "errors.h"
+#include "input_signal.h"
+#include "step_timing.h"
+
+namespace blockhost {
+namespace {
+
+TEST(InputSignalTest, ShapesGiveTheirValuesThroughThePeriod) {
+  const struct {
+    const char* text;
+    double time_ms;
+    double value;
+  } kCases[] = {
+      {"3.7", 12345.0, 3.7},          {"-4", 0.0, -4.0},
+      {"square:0:5:100", 0.0, 0.0},   {"square:0:5:100", 49.0, 0.0},
+      {"square:0:5:100", 50.0, 5.0},  {"square:0:5:100", 99.0, 5.0},
+      {"sine:2:1:400", 100.0, 3.0},   {"sine:2:1:400", 300.0, -1.0},
+      {"ramp:10:20:100", 25.0, 12.5}, {"ramp:10:20:100", 100.0, 10.0},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(std::string(c.text) + " at " + std::to_string(c.time_ms));
+    EXPECT_NEAR(InputSignal::Parse(c.text).ValueAt(c.time_ms), c.value, 1e-9);
+  }
+}
+
+TEST(InputSignalTest, MalformedSignalsAndPinsAreRefused) {
+  for (const char* text : {"6=", "6=abc", "6=sine:1:2", "6=ramp:0:1:-5", "6=square:a:1:10",
+                           "1=3", "10=3", "x=3", "6", "6=nan", "6=3.7x"}) {
+    SCOPED_TRACE(text);
+    EXPECT_THROW(ParseInputAssignment(text), UsageError);
+  }
+  EXPECT_EQ(ParseInputAssignment("pin9=1").pin, 9);
+}
+
+TEST(BlockSettingsTest, AssignmentsTakeWordsAndIntegers) {
+  const struct {
+    const char* assignment;
+    int32_t BlockSettings::*field;
+    int32_t value;
+  } kCases[] = {{"interface=usb", &BlockSettings::interface_kind, 1},
+                {"interface=ethernet", &BlockSettings::interface_kind, 0},
+                {"interface=7", &BlockSettings::interface_kind, 7},
+                {"comport=12", &BlockSettings::com_port, 12},
+                {"baud=-3", &BlockSettings::baud_rate, -3},
+                {"udpport=1600", &BlockSettings::udp_port, 1600}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.assignment);
+    BlockSettings settings;
+    ApplySetting(c.assignment, &settings);
+    EXPECT_EQ(settings.*c.field, c.value);
+  }
+  BlockSettings settings;
+  ApplySetting("pin2=pwm", &settings);
+  ApplySetting("pin9=input", &settings);
+  ApplySetting("a5=used", &settings);
+  ApplySetting("a0=9", &settings);
+  EXPECT_EQ(settings.pin_mode[0], 3);
+  EXPECT_EQ(settings.pin_mode[7], 1);
+  EXPECT_EQ(settings.analog_used[5], 1);
+  EXPECT_EQ(settings.analog_used[0], 9);
+  for (const char* bad : {"pin10=input", "pin1=input", "a6=used", "pin3=on", "baud=", "baud=9k",
+                          "colour=red", "=3", "address", "address=1.2\r\n3"}) {
+    SCOPED_TRACE(bad);
+    EXPECT_THROW(ApplySetting(bad, &settings), UsageError);
+  }
+}
+
+TEST(BlockSettingsTest, LinesOfTheWrongShapeAreRefused) {
+  BlockSettings settings;
+  settings.address = "10.0.0.1";
+  const std::string lines = FormatSettingsLines(settings);
+  EXPECT_EQ(ParseSettingsLines(lines).address, "10.0.0.1");
+  EXPECT_THROW(ParseSettingsLines(lines.substr(0, lines.size() - 3)), InputError);
+  EXPECT_THROW(ParseSettingsLines(lines + "0\r\n"), InputError);
+  EXPECT_THROW(ParseSettingsLines("x" + lines), InputError);
+}
+
+TEST(StepTimingTest, MedianOfOddAndEvenCounts) {
+  TimingSummary odd = Summarise({5.0, 1.0, 3.0});
+  EXPECT_EQ(odd.count, 3u);
+  EXPECT_EQ(odd.min_ms, 1.0);
+  EXPECT_EQ(odd.median_ms, 3.0);
+  EXPECT_EQ(odd.max_ms, 5.0);
+  EXPECT_EQ(Summarise({4.0, 1.0, 2.0, 8.0}).median_ms, 3.0);
+  EXPECT_EQ(Summarise({}).count, 0u);
+}
+
+}  // namespace
+}  // namespace blockhost
