@@ -37,7 +37,8 @@ const unsigned long kSerialBaud = 9600;
 // A0 at 54 and pin 14 is its TX3, so the analog inputs are translated through
 // the core's A0 rather than passed on as numbers.
 uint8_t BoardPinOf(uint8_t pin) {
-  if (pin >= board::kFirstAnalogPin) return static_cast<uint8_t>(A0 + (pin - board::kFirstAnalogPin));
+  if (pin >= board::kFirstAnalogPin)
+    return static_cast<uint8_t>(A0 + (pin - board::kFirstAnalogPin));
   return pin;
 }
 

@@ -2,6 +2,7 @@
 // simulated ATmega328P, the block reaches it over its serial link through
 // ARDUINO_BLOCK_COM7, and avrboard's log shows what the chip's pins did.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -16,8 +17,6 @@
 #include <map>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "host/simulation.h"
 #include "link/exchange.h"
@@ -44,8 +43,8 @@ class AvrBoardProcess {
  public:
   AvrBoardProcess(const std::string& dir, const std::vector<std::string>& inputs)
       : link_(dir + "/ttyAVR"), log_(dir + "/pins.log") {
-    std::vector<std::string> args = {AVRBOARD_PATH, "--firmware", FIRMWARE_ELF, "--pty", link_,
-                                     "--log", log_};
+    std::vector<std::string> args = {AVRBOARD_PATH, "--firmware", FIRMWARE_ELF, "--pty",
+                                     link_,         "--log",      log_};
     args.insert(args.end(), inputs.begin(), inputs.end());
     int pipe_fds[2];
     if (pipe2(pipe_fds, O_CLOEXEC) != 0) return;
@@ -61,7 +60,8 @@ class AvrBoardProcess {
     close(pipe_fds[1]);
     stderr_fd_ = pipe_fds[0];
     const auto started = Clock::now();
-    while (stderr_.find("avrboard: ready") == std::string::npos && Clock::now() - started < kStartLimit) {
+    while (stderr_.find("avrboard: ready") == std::string::npos &&
+           Clock::now() - started < kStartLimit) {
       if (!ReadStderr(200)) break;
     }
   }
@@ -190,11 +190,14 @@ TEST_F(AvrHilTest, EveryCommandIsAnsweredWithinTheReplyLimit) {
   started_ = true;
   ASSERT_EQ(SerialHandleState(), SerialState::kOpen);
   const std::pair<const char*, const char*> exchanges[] = {
-      {"!03mo", "OK"},   {"!03s1", "OK"},    {"!03s0", "OK"},          {"!07mi", "OK"},
-      {"?07s?", "HIGH"}, {"?08s?", "LOW"},   {"!14mi", "OK"},          {"?14s?", "512"},
-      {"?18s?", "1023"}, {"?19s?", "0"},     {"pwm05", "OK"},          {"w0512", "OK"},
-      {"!22s1", "ERR bad pin"},              {"w2000", "ERR bad value"}, {"pwm14", "ERR bad pin"},
-      {"?07s?", "HIGH"},
+      {"!03mo", "OK"},          {"!03s1", "OK"},
+      {"!03s0", "OK"},          {"!07mi", "OK"},
+      {"?07s?", "HIGH"},        {"?08s?", "LOW"},
+      {"!14mi", "OK"},          {"?14s?", "512"},
+      {"?18s?", "1023"},        {"?19s?", "0"},
+      {"pwm05", "OK"},          {"w0512", "OK"},
+      {"!22s1", "ERR bad pin"}, {"w2000", "ERR bad value"},
+      {"pwm14", "ERR bad pin"}, {"?07s?", "HIGH"},
   };
   double slowest_ms = 0;
   for (auto [command, expected] : exchanges) {
@@ -212,17 +215,17 @@ TEST_F(AvrHilTest, DigitalAndPwmOutputsReachTheChipsPins) {
   data().PinMode[2] = pmDigitalOutput;
   data().PinMode[4] = pmDigitalOutput;
   for (int pin : {3, 5, 6, 9}) data().PinMode[pin] = pmPWMOutput;
-  inputs_.set(0, 5.0L);      // pin 2 high
-  inputs_.set(2, 0.0L);      // pin 4 low
-  inputs_.set(1, 100.0L);    // pin 3: 100 >> 2 = 25
-  inputs_.set(3, 512.0L);    // pin 5: 128
-  inputs_.set(4, 1000.0L);   // pin 6: 250
-  inputs_.set(7, 4.0L);      // pin 9: 1
+  inputs_.set(0, 5.0L);     // pin 2 high
+  inputs_.set(2, 0.0L);     // pin 4 low
+  inputs_.set(1, 100.0L);   // pin 3: 100 >> 2 = 25
+  inputs_.set(3, 512.0L);   // pin 5: 128
+  inputs_.set(4, 1000.0L);  // pin 6: 250
+  inputs_.set(7, 4.0L);     // pin 9: 1
   Start();
   inputs_.set(0, 0.0L);
   inputs_.set(2, 3.3L);
-  inputs_.set(1, 800.0L);    // pin 3: 200
-  inputs_.set(7, 1023.0L);   // pin 9: 255, which the core drives as plain high
+  inputs_.set(1, 800.0L);   // pin 3: 200
+  inputs_.set(7, 1023.0L);  // pin 9: 255, which the core drives as plain high
   EXPECT_LT(Step(), 8 * kSerialReplyWaitMs);
   usleep(100 * 1000);  // the log is written a slice after the change
 
@@ -236,7 +239,8 @@ TEST_F(AvrHilTest, DigitalAndPwmOutputsReachTheChipsPins) {
   EXPECT_EQ(history[6].back(), "pwm 250");
   EXPECT_NE(std::find(history[9].begin(), history[9].end(), "pwm 1"), history[9].end());
   EXPECT_EQ(history[9].back(), "high");
-  for (int pin : {7, 8}) EXPECT_TRUE(history[pin].empty()) << "unused pin " << pin << " was touched";
+  for (int pin : {7, 8})
+    EXPECT_TRUE(history[pin].empty()) << "unused pin " << pin << " was touched";
 }
 
 TEST_F(AvrHilTest, InputsComeBackAsTheBlocksOutputs) {

@@ -32,8 +32,10 @@ struct PwmChannel {
   uint8_t enable_bit;
   uint16_t compare;
 };
-constexpr PwmChannel kPwmChannels[] = {
-    {3, kTccr2A, 5, kOcr2B}, {5, kTccr0A, 5, kOcr0B}, {6, kTccr0A, 7, kOcr0A}, {9, kTccr1A, 7, kOcr1AL}};
+constexpr PwmChannel kPwmChannels[] = {{3, kTccr2A, 5, kOcr2B},
+                                       {5, kTccr0A, 5, kOcr0B},
+                                       {6, kTccr0A, 7, kOcr0A},
+                                       {9, kTccr1A, 7, kOcr1AL}};
 
 // Pins 2..7 are PD2..PD7, 8 and 9 are PB0 and PB1.
 char PortOf(uint8_t pin) { return pin < 8 ? 'D' : 'B'; }
@@ -131,7 +133,8 @@ std::string AvrBoard::TakeOutput() {
 }
 
 void AvrBoard::DriveDigital(uint8_t pin, bool high) {
-  avr_raise_irq(avr_io_getirq(avr_, AVR_IOCTL_IOPORT_GETIRQ(PortOf(pin)), BitOf(pin)), high ? 1 : 0);
+  avr_raise_irq(avr_io_getirq(avr_, AVR_IOCTL_IOPORT_GETIRQ(PortOf(pin)), BitOf(pin)),
+                high ? 1 : 0);
 }
 
 void AvrBoard::DriveAnalog(uint8_t channel, int count) {

@@ -30,10 +30,14 @@ constexpr double kCyclesPerMs = avrboard::kClockHz / 1000.0;
 
 std::string Describe(const avrboard::PinState& state) {
   switch (state.kind) {
-    case avrboard::PinState::Kind::kInput: return "input";
-    case avrboard::PinState::Kind::kLow: return "low";
-    case avrboard::PinState::Kind::kHigh: return "high";
-    case avrboard::PinState::Kind::kPwm: return "pwm " + std::to_string(state.duty);
+    case avrboard::PinState::Kind::kInput:
+      return "input";
+    case avrboard::PinState::Kind::kLow:
+      return "low";
+    case avrboard::PinState::Kind::kHigh:
+      return "high";
+    case avrboard::PinState::Kind::kPwm:
+      return "pwm " + std::to_string(state.duty);
   }
   return "?";
 }
@@ -65,7 +69,7 @@ int Run(const avrboard::Options& options) {
     last_states[pin] = board.Pin(pin);
   }
 
-  struct sigaction stop{};
+  struct sigaction stop {};
   stop.sa_handler = OnStopSignal;
   sigaction(SIGINT, &stop, nullptr);
   sigaction(SIGTERM, &stop, nullptr);
@@ -111,12 +115,15 @@ int Run(const avrboard::Options& options) {
     // input); behind, note how far, since replies then come late.
     const double sim_ms = board.cycle() / kCyclesPerMs;
     const double wall_ms =
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
+            .count();
     if (sim_ms > wall_ms + 1) {
       pollfd watch{pty->fd(), POLLIN, 0};
       const auto wait_start = std::chrono::steady_clock::now();
       poll(&watch, 1, static_cast<int>(sim_ms - wall_ms));
-      waited_ms += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - wait_start).count();
+      waited_ms +=
+          std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - wait_start)
+              .count();
     } else if (wall_ms - sim_ms > most_behind_ms) {
       most_behind_ms = wall_ms - sim_ms;
     }
@@ -128,10 +135,11 @@ int Run(const avrboard::Options& options) {
   // simulation cannot keep up with real time on this machine.
   const double sim_s = board.cycle() / (kCyclesPerMs * 1000);
   const double busy_s = wall_s - waited_ms / 1000;
-  std::fprintf(stderr,
-               "avrboard: stopped; simulated %.3f s in %.3f s, at most %.1f ms behind the wall clock, "
-               "unpaced speed %.1fx real time\n",
-               sim_s, wall_s, most_behind_ms, busy_s > 0 ? sim_s / busy_s : 0.0);
+  std::fprintf(
+      stderr,
+      "avrboard: stopped; simulated %.3f s in %.3f s, at most %.1f ms behind the wall clock, "
+      "unpaced speed %.1fx real time\n",
+      sim_s, wall_s, most_behind_ms, busy_s > 0 ? sim_s / busy_s : 0.0);
   return exit_code;
 }
 

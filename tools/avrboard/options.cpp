@@ -57,8 +57,8 @@ bool ParseAnalogInput(std::string_view text, Options* options, std::string* erro
   std::string reason;
   std::optional<boardsim::AnalogSource> source = boardsim::ParseAnalogSource(source_text, &reason);
   if (!source || source->kind == boardsim::AnalogSource::Kind::kPwm) {
-    *error = "--adc '" + std::string(text) + "': " +
-             (source ? std::string("pwm: sources are boardsim's only") : reason);
+    *error = "--adc '" + std::string(text) +
+             "': " + (source ? std::string("pwm: sources are boardsim's only") : reason);
     return false;
   }
   options->analog[*pin] = *source;

@@ -11,10 +11,10 @@
 namespace avrboard {
 
 struct Options {
-  std::string firmware_path;                  // --firmware ELF
-  std::string pty_path;                       // --pty PATH
-  std::string log_path;                       // --log FILE
-  std::map<uint8_t, bool> digital_inputs;     // --pin N=low|high, keyed by pin 2..9
+  std::string firmware_path;                         // --firmware ELF
+  std::string pty_path;                              // --pty PATH
+  std::string log_path;                              // --log FILE
+  std::map<uint8_t, bool> digital_inputs;            // --pin N=low|high, keyed by pin 2..9
   std::map<uint8_t, boardsim::AnalogSource> analog;  // --adc AN=..., keyed by 14..19
 };
 

@@ -1,10 +1,10 @@
+#include <stdexcept>
+#include <string>
+
 #include "Arduino.h"
 #include "Ethernet.h"
 #include "EthernetUdp.h"
 #include "fake_board.h"
-
-#include <stdexcept>
-#include <string>
 
 namespace fake_arduino {
 namespace {
@@ -12,7 +12,9 @@ namespace {
 void Record(const std::string& call) { Board().calls.push_back(call); }
 
 std::string Arguments(int a, const char* b) { return "(" + std::to_string(a) + "," + b + ")"; }
-std::string Arguments(int a, int b) { return "(" + std::to_string(a) + "," + std::to_string(b) + ")"; }
+std::string Arguments(int a, int b) {
+  return "(" + std::to_string(a) + "," + std::to_string(b) + ")";
+}
 
 }  // namespace
 
