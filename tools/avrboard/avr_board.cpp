@@ -1,6 +1,7 @@
 #include "avr_board.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 extern "C" {
 #include <avr_adc.h>
@@ -49,10 +50,21 @@ void NoSleep(avr_t*, avr_cycle_count_t) {}
 
 AvrBoard::~AvrBoard() {
   if (avr_ != nullptr) avr_terminate(avr_);
+  if (firmware_ == nullptr) return;
+  // The chip holds its own copy of the program, so the image read from the
+  // file can go once the chip has stopped.
+  free(firmware_->flash);
+  free(firmware_->eeprom);
+  free(firmware_->fuse);
+  free(firmware_->lockbits);
+  for (uint32_t i = 0; i < firmware_->symbolcount; ++i) free(firmware_->symbol[i]);
+  free(firmware_->symbol);
+  delete firmware_;
 }
 
 bool AvrBoard::Load(const std::string& elf_path, std::string* error) {
-  elf_firmware_t firmware{};
+  firmware_ = new elf_firmware_t{};
+  elf_firmware_t& firmware = *firmware_;
   // simavr accepts some files that are no ELF at all and loads nothing, so
   // an empty program counts as a failure too.
   if (elf_read_firmware(elf_path.c_str(), &firmware) != 0 || firmware.flash == nullptr ||

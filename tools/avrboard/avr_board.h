@@ -10,6 +10,7 @@
 
 struct avr_t;
 struct avr_irq_t;
+struct elf_firmware_t;
 
 namespace avrboard {
 
@@ -60,6 +61,8 @@ class AvrBoard {
   void FeedUart();
 
   avr_t* avr_ = nullptr;
+  // The image as simavr read it, which it never frees itself.
+  elf_firmware_t* firmware_ = nullptr;
   avr_irq_t* uart_input_ = nullptr;
   bool uart_full_ = false;
   std::string input_;
