@@ -129,8 +129,10 @@ void TNMUDP::CreatePlatform() {
     window_class.lpszClassName = kWindowClass;
     RegisterClassA(&window_class);  // already registered is fine
   }
-  // No owner and never shown: the window only receives posted reports.
-  p.window = CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, nullptr, nullptr, module, nullptr);
+  // A message-only window: never shown, no owner, not enumerated, and it
+  // needs no display, which matters on servers and under Wine without one.
+  p.window = CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, module,
+                             nullptr);
   if (p.window == nullptr) {
     throw UDPSockError("Cannot create the UDP notification window (system error " +
                        std::to_string(GetLastError()) + ")");

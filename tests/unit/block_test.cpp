@@ -42,6 +42,10 @@ TEST(BlockTest, InitTouchesOnlyTheUserDataSlot) {
 }
 
 TEST(BlockTest, KeysAreNeverReused) {
+  if (sizeof(void*) == sizeof(uint32_t)) {
+    GTEST_SKIP() << "on 32-bit systems the key is the block's address, which a later block may "
+                    "get again";
+  }
   uint32_t first_key;
   {
     HostBlock first;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "arduino_block.h"
+#include "test_platform.h"
 
 namespace arduino {
 namespace {
@@ -33,7 +34,8 @@ TEST(StrToIntTest, RejectsEverythingElseWithTheGermanMessage) {
       StrToInt(text);
       ADD_FAILURE() << "no error for '" << text << "'";
     } catch (const EConvertError& e) {
-      EXPECT_EQ(std::string(e.what()), "'" + std::string(text) + "' ist kein g\xc3\xbcltiger Integerwert");
+      EXPECT_EQ(std::string(e.what()),
+                "'" + std::string(text) + "' ist kein g" + testing::kUUmlaut + "ltiger Integerwert");
     }
   }
 }
@@ -62,7 +64,7 @@ TEST(StrToFloatTest, RejectsEverythingElseWithTheGermanMessage) {
       ADD_FAILURE() << "no error for '" << text << "'";
     } catch (const EConvertError& e) {
       EXPECT_EQ(std::string(e.what()),
-                "'" + std::string(text) + "' ist kein g\xc3\xbcltiger Gleitkommawert");
+                "'" + std::string(text) + "' ist kein g" + testing::kUUmlaut + "ltiger Gleitkommawert");
     }
   }
 }

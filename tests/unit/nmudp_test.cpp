@@ -58,7 +58,7 @@ TEST(UdpEndpointTest, DeliveryHappensOnlyInsideAPumpPassInArrivalOrder) {
   });
   LoopbackPeer peer;
   for (const char* text : {"one", "two", "three"}) peer.SendTo(kPort, text);
-  usleep(50000);
+  testing::SleepMs(50);
   EXPECT_TRUE(seen.empty()) << "handler ran outside a pump pass";
   PumpUntil([&] { return seen.size() == 3; });
   EXPECT_EQ(seen, (std::vector<std::string>{"one", "two", "three"}));

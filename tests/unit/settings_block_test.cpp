@@ -90,7 +90,8 @@ TEST(SettingsBlockTest, ConversionFailureStopsAtItsLine) {
       ReadFromFile(file.handle(), block.record());
       ADD_FAILURE() << "no error for '" << bad << "'";
     } catch (const EConvertError& e) {
-      EXPECT_EQ(std::string(e.what()), "'" + bad + "' ist kein g\xc3\xbcltiger Integerwert");
+      EXPECT_EQ(std::string(e.what()),
+                "'" + bad + "' ist kein g" + testing::kUUmlaut + "ltiger Integerwert");
     }
     TUserData& d = block.data();
     EXPECT_EQ(d.InterfaceKind, 1) << "line 1 was stored before line 2 failed";

@@ -1,0 +1,83 @@
+// A quit message that arrives while the DLL pumps messages in a wait still
+// reaches the host's own message loop after the export returns.
+#include <gtest/gtest.h>
+
+#include "answering_peer.h"
+#include "block_dll.h"
+#include "test_platform.h"
+
+namespace arduino::testing {
+namespace {
+
+// Ethernet to a board that never answers; only pin 2 (a digital input) is
+// used, so one step is one command and one full reply wait.
+std::string OnePinBlock(uint16_t port) {
+  return SettingsBlock({"0", "1", "9600", "127.0.0.1", std::to_string(port), "1", "0", "0", "0",
+                        "0", "0", "0", "0", "0", "0", "0", "0", "0", "0"});
+}
+
+class HostLoopTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ScratchFile file;
+    file.Replace(OnePinBlock(board_.port()));
+    Dll().ReadFromFile(file.handle(), block_.record());
+    Dll().InitSimulationDLL(block_.record(), inputs_.data(), outputs_.data());
+    commands_before_ = board_.commands().size();
+  }
+  void TearDown() override {
+    // A quit left over from a failed case must not leak into the next one.
+    MSG message;
+    while (PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+    }
+  }
+  size_t StepCommands() const { return board_.commands().size() - commands_before_; }
+  void Step() {
+    Dll().SimulateDLL(Lead12{}, block_.record(), inputs_.data(), outputs_.data());
+  }
+  static bool QuitPending() {
+    MSG message;
+    return PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE) != 0;
+  }
+
+  AnsweringPeer board_{[](const std::string&) { return std::string(); }};
+  DllBlock block_;
+  std::vector<uint8_t> inputs_ = std::vector<uint8_t>(ARDUINO_BLOCK_INPUTS * 10);
+  std::vector<uint8_t> outputs_ = std::vector<uint8_t>(ARDUINO_BLOCK_OUTPUTS * 10);
+  size_t commands_before_ = 0;
+};
+
+TEST_F(HostLoopTest, QuitPostedBeforeAWaitReachesGetMessageAfterIt) {
+  PostQuitMessage(42);
+  Step();
+  ASSERT_EQ(StepCommands(), 1u) << "the step sent no command";
+  ASSERT_TRUE(QuitPending()) << "the quit message was swallowed";
+  MSG message;
+  EXPECT_EQ(GetMessageA(&message, nullptr, 0, 0), 0);
+  EXPECT_EQ(message.message, static_cast<UINT>(WM_QUIT));
+  EXPECT_EQ(message.wParam, 42u);
+  EXPECT_FALSE(QuitPending()) << "the quit message came back twice";
+}
+
+TEST_F(HostLoopTest, WithoutAQuitNoneAppears) {
+  Step();
+  Step();
+  EXPECT_EQ(StepCommands(), 2u);
+  EXPECT_FALSE(QuitPending());
+}
+
+int g_timer_calls = 0;
+void CALLBACK CountTimer(HWND, UINT, UINT_PTR, DWORD) { ++g_timer_calls; }
+
+TEST_F(HostLoopTest, OtherMessagesAreDispatchedDuringTheWait) {
+  // The host's timers keep running while the DLL waits: its pump delivers
+  // them as the host's own loop would have.
+  g_timer_calls = 0;
+  UINT_PTR timer = SetTimer(nullptr, 0, 10, &CountTimer);
+  Step();
+  KillTimer(nullptr, timer);
+  EXPECT_GT(g_timer_calls, 0);
+}
+
+}  // namespace
+}  // namespace arduino::testing
