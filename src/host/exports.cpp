@@ -6,7 +6,6 @@
 
 #include "arduino_block.h"
 #include "base/extended.h"
-#include "config/ArduinoDlg.h"
 #include "config/file_io.h"
 #include "config/settings_block.h"
 #include "host/application.h"
@@ -129,10 +128,6 @@ void ARDUINO_BLOCK_CALL SimulateDLL(Lead12, void* block, void* inputs, void* out
 
 void ARDUINO_BLOCK_CALL EndSimulationDLL2(void* block) {
   Guarded([&] { EndSimulation(UserDataOf(block)); });
-}
-
-void ARDUINO_BLOCK_CALL CallParameterDialogDLL(void* block, int32_t) {
-  Guarded([&] { RunParameterDialog(UserDataOf(block)); });
 }
 
 void ARDUINO_BLOCK_CALL WriteToFile(uint32_t handle, void* block) {
