@@ -33,10 +33,10 @@ constexpr const char* kStyle =
     "#TArduinoDialog combobox button { padding: 0 2px 0 4px; }"
     "#TArduinoDialog combobox arrow { min-width: 12px; min-height: 12px; }"
     "#TArduinoDialog #UpDown1 button { padding: 0; }"
-    "#TArduinoDialog #UpDown1 image { -gtk-icon-transform: scale(0.7); }"
     "#TArduinoDialog radiobutton { min-height: 0; padding: 0; }"
     "#TArduinoDialog radiobutton radio { margin: 0 4px 0 0; }"
-    "#TArduinoDialog frame > border { border-color: #a0a0a0; }";
+    "#TArduinoDialog frame > border { border-color: #a0a0a0; }"
+    "#TArduinoDialog frame > label { margin-left: 6px; margin-right: 2px; }";
 
 // One open dialog: the form it shows, its widgets by control name and how
 // it ended.
@@ -131,9 +131,13 @@ GtkWidget* MakeUpDown(TView& view, const TControl& control) {
   const Arrow arrows[] = {{"pan-up-symbolic", [](TView& v) { v.form.StepUp(); }},
                           {"pan-down-symbolic", [](TView& v) { v.form.StepDown(); }}};
   for (const Arrow& arrow : arrows) {
-    GtkWidget* button = gtk_button_new_from_icon_name(arrow.icon, GTK_ICON_SIZE_MENU);
+    // A small arrow, as the standard icon would not fit half the edit's
+    // height.
+    GtkWidget* image = gtk_image_new_from_icon_name(arrow.icon, GTK_ICON_SIZE_MENU);
+    gtk_image_set_pixel_size(GTK_IMAGE(image), 6);
+    GtkWidget* button = gtk_button_new();
+    gtk_button_set_image(GTK_BUTTON(button), image);
     gtk_widget_set_can_focus(button, FALSE);
-    gtk_widget_set_size_request(button, control.Width, control.Height / 2);
     g_object_set_data(G_OBJECT(button), "step", reinterpret_cast<gpointer>(arrow.step));
     g_signal_connect(
         button, "clicked", G_CALLBACK(+[](GtkButton* b, gpointer data) {

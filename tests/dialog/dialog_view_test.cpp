@@ -1,0 +1,532 @@
+// The settings dialog's GTK view, driven through the export on a private X
+// server with real key presses and mouse clicks from xdotool.  The steps run
+// from a GLib timeout inside the dialog's own loop, the way a user's input
+// arrives while the host waits in CallParameterDialogDLL.
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "arduino_block.h"
+#include "config/ArduinoDlg.h"
+#include "host/block_record.h"
+#include "host/user_data.h"
+
+// Xlib defines macros such as None and Bool, so it comes after everything
+// that might use those names.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <gdk/gdkx.h>
+
+namespace arduino {
+namespace {
+
+constexpr size_t kRecordSize = 8192;
+
+bool OnPath(const char* program) {
+  std::string command = std::string("command -v ") + program + " >/dev/null 2>&1";
+  return std::system(command.c_str()) == 0;
+}
+
+// An Xvfb of our own on a display number it picks itself.
+class XServer {
+ public:
+  XServer() {
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      close(fds[0]);
+      std::string fd = std::to_string(fds[1]);
+      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten",
+             "tcp", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(fds[1]);
+    std::string number;
+    pollfd watch{fds[0], POLLIN, 0};
+    char c;
+    while (poll(&watch, 1, 10000) == 1 && read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+    close(fds[0]);
+    if (!number.empty()) display_ = ":" + number;
+  }
+  ~XServer() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  const std::string& display() const { return display_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string display_;
+};
+
+XServer* server = nullptr;
+std::string skip_reason;
+
+class XEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    if (std::getenv("ARDUINO_DIALOG_NO_DISPLAY") != nullptr) {
+      skip_reason = "this run checks the dialog without a display";
+      return;
+    }
+    if (!OnPath("Xvfb") || !OnPath("xdotool")) {
+      skip_reason = "Xvfb or xdotool is not installed";
+      return;
+    }
+    server = new XServer;
+    if (server->display().empty()) {
+      skip_reason = "Xvfb did not start";
+      return;
+    }
+    setenv("DISPLAY", server->display().c_str(), 1);
+  }
+  void TearDown() override { delete server; }
+};
+
+// A block as the host creates it, in a record of its own.
+class Block {
+ public:
+  explicit Block(uint32_t app_handle = 0) : record_(kRecordSize, 0) {
+    std::memcpy(record_.data() + ARDUINO_BLOCK_APPHANDLE_OFFSET, &app_handle, 4);
+    InitUserDLL(record_.data());
+  }
+  ~Block() { DisposeUserDLL(record_.data()); }
+  void* record() { return record_.data(); }
+  TUserData& data() { return UserDataOf(record_.data()); }
+
+ private:
+  std::vector<uint8_t> record_;
+};
+
+struct Fields {
+  int32_t interface_kind, com_port, baud_rate, udp_port;
+  std::string address;
+  std::vector<int32_t> pins, analog;
+  bool operator==(const Fields&) const = default;
+};
+
+Fields FieldsOf(const TUserData& d) {
+  Fields f{d.InterfaceKind, d.ComPort, d.BaudRate, d.UdpPort, d.IPAddress, {}, {}};
+  for (int pin = 2; pin <= 9; ++pin) f.pins.push_back(d.PinMode[pin]);
+  f.analog.assign(d.AnalogUsed.begin(), d.AnalogUsed.end());
+  return f;
+}
+
+void PrintTo(const Fields& f, std::ostream* os) {
+  *os << "{kind " << f.interface_kind << ", com " << f.com_port << ", baud " << f.baud_rate
+      << ", port " << f.udp_port << ", \"" << f.address << "\", pins";
+  for (int32_t p : f.pins) *os << ' ' << p;
+  *os << ", analog";
+  for (int32_t a : f.analog) *os << ' ' << a;
+  *os << '}';
+}
+
+void Xdo(const std::vector<std::string>& args) {
+  std::vector<char*> argv{const_cast<char*>("xdotool")};
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  gint status = 0;
+  GError* error = nullptr;
+  if (!g_spawn_sync(nullptr, argv.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr,
+                    nullptr, &status, &error)) {
+    ADD_FAILURE() << "xdotool: " << error->message;
+    g_error_free(error);
+    return;
+  }
+  EXPECT_TRUE(g_spawn_check_wait_status(status, nullptr)) << "xdotool " << args[0];
+}
+
+GtkWidget* FindNamed(GtkWidget* widget, const std::string& name) {
+  if (name == gtk_widget_get_name(widget)) return widget;
+  if (!GTK_IS_CONTAINER(widget)) return nullptr;
+  GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
+  GtkWidget* found = nullptr;
+  for (GList* c = children; c != nullptr && found == nullptr; c = c->next) {
+    found = FindNamed(GTK_WIDGET(c->data), name);
+  }
+  g_list_free(children);
+  return found;
+}
+
+// Runs the export while a list of steps drives the dialog.  A step returns
+// false to be tried again at the next tick (waiting for something to show).
+class DialogDriver {
+ public:
+  using Step = std::function<bool(DialogDriver&)>;
+
+  DialogDriver& Then(Step step) {
+    steps_.push_back(std::move(step));
+    return *this;
+  }
+
+  void Run(void* record) {
+    start_ = std::chrono::steady_clock::now();
+    // Below the priority of X events, so that what one step did reaches the
+    // widgets before the next step looks at them.
+    guint tick = g_timeout_add_full(G_PRIORITY_LOW, 50, &DialogDriver::Tick, this, nullptr);
+    CallParameterDialogDLL(record, 0);
+    g_source_remove(tick);
+    EXPECT_EQ(next_, steps_.size()) << "the dialog closed before every step ran";
+  }
+
+  GtkWidget* window() const { return window_; }
+  Window xid() const { return GDK_WINDOW_XID(gtk_widget_get_window(window_)); }
+  GtkWidget* Widget(const std::string& name) const {
+    GtkWidget* w = FindNamed(window_, name);
+    EXPECT_NE(w, nullptr) << name;
+    return w;
+  }
+  std::string Text(const std::string& name) const {
+    return gtk_entry_get_text(GTK_ENTRY(Widget(name)));
+  }
+
+  // The keyboard's focus goes to the dialog, as when the user clicks it.
+  void Focus() const { Xdo({"windowfocus", "--sync", std::to_string(xid())}); }
+  void Click(const std::string& name, int dx = -1, int dy = -1) const {
+    GtkWidget* w = Widget(name);
+    GtkAllocation a;
+    gtk_widget_get_allocation(w, &a);
+    int x = 0, y = 0;
+    gtk_widget_translate_coordinates(w, window_, dx < 0 ? a.width / 2 : dx,
+                                     dy < 0 ? a.height / 2 : dy, &x, &y);
+    Xdo({"mousemove", "--window", std::to_string(xid()), std::to_string(x), std::to_string(y)});
+    Xdo({"click", "1"});
+  }
+  void Keys(std::vector<std::string> keys) const {
+    keys.insert(keys.begin(), {"key", "--delay", "40"});
+    Xdo(keys);
+  }
+  void Type(const std::string& text) const { Xdo({"type", "--delay", "20", text}); }
+  // Replaces an edit's text the way a user does: click, select all, type.
+  void Retype(const std::string& name, const std::string& text) const {
+    Click(name);
+    Keys({"ctrl+a"});
+    Type(text);
+  }
+
+ private:
+  static gboolean Tick(gpointer data) {
+    auto* self = static_cast<DialogDriver*>(data);
+    if (std::chrono::steady_clock::now() - self->start_ > std::chrono::seconds(20)) {
+      ADD_FAILURE() << "the dialog did not finish in time; closing it";
+      if (self->window_ != nullptr) gtk_window_close(GTK_WINDOW(self->window_));
+      return G_SOURCE_CONTINUE;
+    }
+    if (self->window_ == nullptr) {
+      GList* toplevels = gtk_window_list_toplevels();
+      for (GList* t = toplevels; t != nullptr; t = t->next) {
+        GtkWidget* w = GTK_WIDGET(t->data);
+        if (std::string(gtk_widget_get_name(w)) == "TArduinoDialog" && gtk_widget_get_mapped(w)) {
+          self->window_ = w;
+        }
+      }
+      g_list_free(toplevels);
+      if (self->window_ == nullptr) return G_SOURCE_CONTINUE;
+      self->Focus();
+    }
+    // The X server and GTK get time to deliver and handle a step's input
+    // before the next step runs.
+    auto now = std::chrono::steady_clock::now();
+    if (now < self->settle_until_) return G_SOURCE_CONTINUE;
+    if (self->next_ < self->steps_.size() && self->steps_[self->next_](*self)) ++self->next_;
+    self->settle_until_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(150);
+    return G_SOURCE_CONTINUE;
+  }
+
+  std::vector<Step> steps_;
+  size_t next_ = 0;
+  GtkWidget* window_ = nullptr;
+  std::chrono::steady_clock::time_point start_;
+  std::chrono::steady_clock::time_point settle_until_;
+};
+
+DialogDriver::Step Do(std::function<void(DialogDriver&)> action) {
+  return [action](DialogDriver& d) {
+    action(d);
+    return true;
+  };
+}
+
+class DialogViewTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!skip_reason.empty()) GTEST_SKIP() << skip_reason;
+  }
+};
+
+TEST_F(DialogViewTest, OpensWithTheDefaultsLaidOutAndEnterKeepsThem) {
+  Block block;
+  Fields before = FieldsOf(block.data());
+  DialogDriver driver;
+  driver
+      .Then(Do([](DialogDriver& d) {
+        GdkWindow* gdk_window = gtk_widget_get_window(d.window());
+        EXPECT_EQ(gdk_window_get_width(gdk_window), TArduinoDialog::kClientWidth);
+        EXPECT_EQ(gdk_window_get_height(gdk_window), TArduinoDialog::kClientHeight);
+        EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(d.window())), "Arduino");
+        EXPECT_FALSE(gtk_window_get_resizable(GTK_WINDOW(d.window())));
+        EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(d.window())));
+        // Every control where the form puts it, at the size it gives it;
+        // labels may run wider with a substitute font.
+        TArduinoDialog form;
+        for (const TControl& c : form.Controls()) {
+          SCOPED_TRACE(c.Name);
+          int left = c.Left, top = c.Top;
+          if (!c.Parent.empty()) {
+            left += form.Control(c.Parent).Left;
+            top += form.Control(c.Parent).Top;
+          }
+          GtkWidget* w = d.Widget(c.Name);
+          if (w == nullptr) continue;
+          int x = -1, y = -1;
+          gtk_widget_translate_coordinates(w, d.window(), 0, 0, &x, &y);
+          EXPECT_EQ(x, left);
+          EXPECT_EQ(y, top);
+          GtkAllocation a;
+          gtk_widget_get_allocation(w, &a);
+          if (c.Kind != TControlKind::kLabel) {
+            EXPECT_EQ(a.width, c.Width);
+            EXPECT_EQ(a.height, c.Height);
+          }
+          if (c.Kind == TControlKind::kComboBox) {
+            GtkTreeModel* model = gtk_combo_box_get_model(GTK_COMBO_BOX(w));
+            EXPECT_EQ(gtk_tree_model_iter_n_children(model, nullptr),
+                      static_cast<int>(c.Items.size()));
+          }
+        }
+        auto active = [&](const char* name) {
+          gchar* text = gtk_combo_box_text_get_active_text(GTK_COMBO_BOX_TEXT(d.Widget(name)));
+          std::string result = text != nullptr ? text : "<none>";
+          g_free(text);
+          return result;
+        };
+        EXPECT_TRUE(gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(d.Widget("RadioButton1"))));
+        EXPECT_FALSE(gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(d.Widget("RadioButton2"))));
+        EXPECT_EQ(d.Text("IPAddressEdit"), "192.168.0.121");
+        EXPECT_EQ(d.Text("PortEdit"), "1600");
+        EXPECT_EQ(d.Text("ComPortEdit"), "1");
+        EXPECT_EQ(active("BaudCombobox"), "9600 Baud");
+        for (int row = 0; row < 8; ++row) {
+          EXPECT_EQ(active(kPinComboNames[row]), row < 4 ? "Digital Input" : "Digital Output");
+        }
+        for (const char* name : kAnalogComboNames) EXPECT_EQ(active(name), "used");
+
+        const char* shot = std::getenv("ARDUINO_DIALOG_SCREENSHOT");
+        if (shot != nullptr) {
+          GdkPixbuf* pixels =
+              gdk_pixbuf_get_from_window(gdk_window, 0, 0, gdk_window_get_width(gdk_window),
+                                         gdk_window_get_height(gdk_window));
+          ASSERT_NE(pixels, nullptr);
+          EXPECT_TRUE(gdk_pixbuf_save(pixels, shot, "png", nullptr, nullptr));
+          g_object_unref(pixels);
+        }
+      }))
+      .Then(Do([](DialogDriver& d) {
+        d.Click("IPAddressEdit");
+        d.Keys({"Return"});
+      }));
+  driver.Run(block.record());
+  EXPECT_EQ(FieldsOf(block.data()), before);
+}
+
+TEST_F(DialogViewTest, EnterInThePortEditStoresTheEditedAddressAndPort) {
+  Block block;
+  Fields expected = FieldsOf(block.data());
+  expected.address = "10.1.2.3";
+  expected.udp_port = 5000;
+  DialogDriver driver;
+  driver.Then(Do([](DialogDriver& d) { d.Retype("IPAddressEdit", "10.1.2.3"); }))
+      .Then(Do([](DialogDriver& d) { d.Retype("PortEdit", "5000"); }))
+      .Then(Do([](DialogDriver& d) {
+        EXPECT_EQ(d.Text("PortEdit"), "5000");
+        d.Keys({"Return"});
+      }));
+  driver.Run(block.record());
+  EXPECT_EQ(FieldsOf(block.data()), expected);
+}
+
+TEST_F(DialogViewTest, MouseAndKeysChangeInterfaceAndLists) {
+  Block block;
+  Fields expected = FieldsOf(block.data());
+  expected.interface_kind = 1;
+  expected.analog[5] = 0;
+  expected.baud_rate = 19200;
+  DialogDriver driver;
+  driver
+      .Then(Do([](DialogDriver& d) {
+        d.Click("RadioButton2");
+        // A list opens over its current item; Up picks the one above.
+        d.Click("A5Combobox");
+      }))
+      .Then(Do([](DialogDriver& d) {
+        d.Keys({"Up", "Return"});
+      }))
+      .Then(Do([](DialogDriver& d) { d.Click("BaudCombobox"); }))
+      .Then(Do([](DialogDriver& d) {
+        d.Keys({"Down", "Return"});
+      }))
+      .Then(Do([](DialogDriver& d) { d.Click("OKButton"); }));
+  driver.Run(block.record());
+  EXPECT_EQ(FieldsOf(block.data()), expected);
+}
+
+TEST_F(DialogViewTest, TabWalksTheFormsOrderAndSkipsTheUncheckedRadio) {
+  Block block;
+  std::vector<std::string> visited;
+  DialogDriver driver;
+  driver.Then(Do([](DialogDriver& d) { d.Click("IPAddressEdit"); }));
+  for (int i = 0; i < 20; ++i) {
+    driver.Then(Do([&visited](DialogDriver& d) {
+      GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(d.window()));
+      // A list's focus sits on its inner button; name the list instead.
+      while (focus != nullptr && std::string(gtk_widget_get_name(focus)).find("Gtk") == 0) {
+        focus = gtk_widget_get_parent(focus);
+      }
+      visited.push_back(focus != nullptr ? gtk_widget_get_name(focus) : "<none>");
+      d.Keys({"Tab"});
+    }));
+  }
+  driver.Then(Do([](DialogDriver& d) { d.Click("CancelButton"); }));
+  driver.Run(block.record());
+  const std::vector<std::string> expected = {
+      "IPAddressEdit", "PortEdit",   "ComPortEdit", "BaudCombobox", "P2Combobox",
+      "P3Combobox",    "P4Combobox", "P5Combobox",  "P6Combobox",   "P7Combobox",
+      "P8Combobox",    "P9Combobox", "A0Combobox",  "A1Combobox",   "A2Combobox",
+      "A3Combobox",    "A4Combobox", "A5Combobox",  "OKButton",     "CancelButton"};
+  EXPECT_EQ(visited, expected);
+}
+
+TEST_F(DialogViewTest, EscapeLeavesItOpenAndCancelStoresNothing) {
+  Block block;
+  Fields before = FieldsOf(block.data());
+  DialogDriver driver;
+  driver.Then(Do([](DialogDriver& d) { d.Retype("IPAddressEdit", "1.1.1.1"); }))
+      .Then(Do([](DialogDriver& d) { d.Keys({"Escape"}); }))
+      .Then(Do([](DialogDriver& d) {
+        EXPECT_TRUE(gtk_widget_get_visible(d.window()));
+        EXPECT_EQ(d.Text("IPAddressEdit"), "1.1.1.1");
+        d.Click("CancelButton");
+      }));
+  driver.Run(block.record());
+  EXPECT_EQ(FieldsOf(block.data()), before);
+}
+
+TEST_F(DialogViewTest, CloseBoxStoresNothing) {
+  Block block;
+  Fields before = FieldsOf(block.data());
+  DialogDriver driver;
+  driver.Then(Do([](DialogDriver& d) { d.Retype("PortEdit", "4242"); }))
+      .Then(Do([](DialogDriver& d) {
+        // What a window manager sends when the user clicks the close box.
+        Display* x = XOpenDisplay(nullptr);
+        ASSERT_NE(x, nullptr);
+        XEvent event{};
+        event.xclient.type = ClientMessage;
+        event.xclient.window = d.xid();
+        event.xclient.message_type = XInternAtom(x, "WM_PROTOCOLS", False);
+        event.xclient.format = 32;
+        event.xclient.data.l[0] = static_cast<long>(XInternAtom(x, "WM_DELETE_WINDOW", False));
+        event.xclient.data.l[1] = CurrentTime;
+        XSendEvent(x, d.xid(), False, NoEventMask, &event);
+        XCloseDisplay(x);
+      }));
+  driver.Run(block.record());
+  EXPECT_EQ(FieldsOf(block.data()), before);
+}
+
+TEST_F(DialogViewTest, UpDownKeysAndArrowsStepTheComPort) {
+  Block block;
+  block.data().ComPort = 98;
+  std::vector<std::string> shown;
+  auto record = [&shown](DialogDriver& d) { shown.push_back(d.Text("ComPortEdit")); };
+  DialogDriver driver;
+  driver.Then(Do([](DialogDriver& d) { d.Click("ComPortEdit"); }))
+      .Then(Do([&](DialogDriver& d) {
+        record(d);
+        d.Keys({"Up"});
+      }))
+      .Then(Do([&](DialogDriver& d) {
+        record(d);
+        d.Keys({"Up", "Up"});
+      }))
+      .Then(Do([&](DialogDriver& d) {
+        record(d);
+        // The lower half of the spin is its down arrow.
+        d.Click("UpDown1", 8, 16);
+      }))
+      .Then(Do([&](DialogDriver& d) {
+        record(d);
+        d.Keys({"Down"});
+      }))
+      .Then(Do([&](DialogDriver& d) {
+        record(d);
+        d.Click("UpDown1", 8, 4);
+      }))
+      .Then(Do([&](DialogDriver& d) {
+        record(d);
+        d.Retype("ComPortEdit", "abc");
+      }))
+      .Then(Do([](DialogDriver& d) { d.Keys({"Return"}); }));
+  driver.Run(block.record());
+  EXPECT_EQ(shown, (std::vector<std::string>{"98", "99", "100", "99", "98", "99"}));
+  // "abc" is no number, so the spin keeps its last position.
+  EXPECT_EQ(block.data().ComPort, 99);
+}
+
+TEST_F(DialogViewTest, StaysAboveTheHostsWindow) {
+  Display* x = XOpenDisplay(nullptr);
+  ASSERT_NE(x, nullptr);
+  Window owner = XCreateSimpleWindow(x, DefaultRootWindow(x), 0, 0, 200, 100, 0, 0, 0);
+  XMapWindow(x, owner);
+  XSync(x, False);
+  {
+    Block block(static_cast<uint32_t>(owner));
+    Window transient_for = 0;
+    DialogDriver driver;
+    driver.Then(Do([&](DialogDriver& d) {
+      XGetTransientForHint(x, d.xid(), &transient_for);
+      d.Click("CancelButton");
+    }));
+    driver.Run(block.record());
+    EXPECT_EQ(transient_for, owner);
+  }
+  XDestroyWindow(x, owner);
+  XCloseDisplay(x);
+}
+
+// Run with DISPLAY empty: the export must say why and change nothing.
+TEST(DialogWithoutDisplayTest, SaysSoAndChangesNothing) {
+  if (std::getenv("ARDUINO_DIALOG_NO_DISPLAY") == nullptr) {
+    GTEST_SKIP() << "runs only with ARDUINO_DIALOG_NO_DISPLAY set and no display";
+  }
+  Block block;
+  block.data().IPAddress = "10.9.8.7";
+  Fields before = FieldsOf(block.data());
+  ::testing::internal::CaptureStderr();
+  CallParameterDialogDLL(block.record(), 0);
+  std::string said = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(said, "Arduino settings dialog: no display available; settings unchanged\n");
+  EXPECT_EQ(FieldsOf(block.data()), before);
+}
+
+}  // namespace
+}  // namespace arduino
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  ::testing::AddGlobalTestEnvironment(new arduino::XEnvironment);
+  return RUN_ALL_TESTS();
+}
