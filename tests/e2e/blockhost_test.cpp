@@ -104,6 +104,23 @@ TEST(BlockhostTest, SetAndShowRoundTripBehindTheHeader) {
   EXPECT_NE(foreign.err.find("is not a blockhost project"), std::string::npos) << foreign.err;
 }
 
+TEST(BlockhostTest, ConfigureWithoutADisplayKeepsTheProject) {
+  TempDir dir;
+  const std::string project = dir.File("p.project");
+  ASSERT_EQ(Blockhost({"set", "--project", project, "comport=9", "pin3=pwm"}).exit_code, 0);
+  const std::string before = ReadFile(project);
+  ProgramResult result =
+      RunProgram({BLOCKHOST_PATH, "configure", "--lib", ARDUINO_BLOCK_MODULE, "--project", project},
+                 {"DISPLAY="});
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_NE(result.err.find("Arduino settings dialog: no display available; settings unchanged"),
+            std::string::npos)
+      << result.err;
+  EXPECT_NE(result.out.find("comport   9"), std::string::npos) << result.out;
+  EXPECT_EQ(ReadFile(project), before);
+  EXPECT_EQ(Blockhost({"configure"}).exit_code, 1);
+}
+
 TEST(BlockhostTest, RunWritesCsvAndSvg) {
   TempDir dir;
   std::string error;

@@ -52,6 +52,8 @@ const char* UsageText() {
          "  show [--lib PATH] --project F          the block settings stored in F\n"
          "  set  [--lib PATH] --project F KEY=VALUE...\n"
          "                                         change settings; creates F if missing\n"
+         "  configure [--lib PATH] --project F     edit the settings in the block's own\n"
+         "                                         dialog, then save F (creates it if missing)\n"
          "  run  [--lib PATH] --project F [--steps N] [--period-ms P]\n"
          "       [--input PIN=SIGNAL]... [--csv F.csv] [--plot F.svg]\n"
          "                                         run N steps (default 100) every P ms\n"
@@ -75,7 +77,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     return line;
   }
   if (line.command != "info" && line.command != "show" && line.command != "set" &&
-      line.command != "run") {
+      line.command != "configure" && line.command != "run") {
     throw UsageError("unknown command '" + line.command + "'");
   }
   const std::set<std::string>& allowed = OptionsOf(line.command);

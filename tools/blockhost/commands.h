@@ -9,6 +9,8 @@ namespace blockhost {
 int InfoCommand(const CommandLine& line);
 int ShowCommand(const CommandLine& line);
 int SetCommand(const CommandLine& line);
+// Opens the library's settings dialog on the project's block, then saves.
+int ConfigureCommand(const CommandLine& line);
 int RunCommand(const CommandLine& line);
 
 // --lib, or arduino_block.so beside the blockhost executable.

@@ -18,6 +18,7 @@ int main(int argc, char** argv) {
     if (line.command == "info") return InfoCommand(line);
     if (line.command == "show") return ShowCommand(line);
     if (line.command == "set") return SetCommand(line);
+    if (line.command == "configure") return ConfigureCommand(line);
     return RunCommand(line);
   } catch (const UsageError& error) {
     fprintf(stderr, "blockhost: %s\n\n%s", error.what(), UsageText());
