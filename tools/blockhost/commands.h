@@ -13,7 +13,7 @@ int SetCommand(const CommandLine& line);
 int ConfigureCommand(const CommandLine& line);
 int RunCommand(const CommandLine& line);
 
-// --lib, or arduino_block.so beside the blockhost executable.
+// --lib, or the platform's block library beside the blockhost executable.
 std::string LibraryPath(const CommandLine& line);
 
 }  // namespace blockhost

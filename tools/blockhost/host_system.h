@@ -8,6 +8,10 @@ namespace blockhost {
 // The directory that holds the running blockhost executable.
 std::string ExecutableDirectory();
 
+// The block library blockhost loads when --lib is not given: the platform's
+// build of the library, beside the executable.
+std::string DefaultLibraryPath();
+
 // Whether standard error is a terminal, where a progress line makes sense.
 bool StderrIsTerminal();
 

@@ -13,6 +13,8 @@ std::string ExecutableDirectory() {
   return self.parent_path().string();
 }
 
+std::string DefaultLibraryPath() { return ExecutableDirectory() + "/arduino_block.so"; }
+
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
 }  // namespace blockhost

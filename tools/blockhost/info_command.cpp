@@ -53,7 +53,7 @@ std::string Quoted(const char* text) { return text ? "\"" + std::string(text) + 
 
 std::string LibraryPath(const CommandLine& line) {
   if (!line.library.empty()) return line.library;
-  return ExecutableDirectory() + "/arduino_block.so";
+  return DefaultLibraryPath();
 }
 
 int InfoCommand(const CommandLine& line) {

@@ -36,10 +36,10 @@ class NativeFile {
   void Commit();
 
  private:
-  NativeFile(int fd, std::string path, std::string target)
+  NativeFile(intptr_t fd, std::string path, std::string target)
       : fd_(fd), path_(std::move(path)), target_(std::move(target)) {}
 
-  int fd_;
+  intptr_t fd_;         // a descriptor; on Windows the value of a file HANDLE
   std::string path_;    // where the file lives; empty for scratch files
   std::string target_;  // what a replacement replaces; empty otherwise
 };

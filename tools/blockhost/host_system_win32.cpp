@@ -1,0 +1,48 @@
+#include <windows.h>
+
+#include "host_system.h"
+#include "system_error_win32.h"
+
+namespace blockhost {
+
+std::string ExecutableDirectory() {
+  char path[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  if (length == 0 || length == MAX_PATH) return ".";
+  std::string directory(path, length);
+  const size_t slash = directory.find_last_of("\\/");
+  return slash == std::string::npos ? "." : directory.substr(0, slash);
+}
+
+std::string DefaultLibraryPath() { return ExecutableDirectory() + "\\ArduinoBlock.dll"; }
+
+bool StderrIsTerminal() {
+  // The progress line moves the cursor with VT sequences, which a console
+  // understands only once asked to; where it cannot be asked, there is no
+  // progress line rather than one full of escape codes.
+  HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode = 0;
+  if (console == INVALID_HANDLE_VALUE || !GetConsoleMode(console, &mode)) return false;
+  constexpr DWORD kVirtualTerminalProcessing = 0x0004;
+  return (mode & kVirtualTerminalProcessing) != 0 ||
+         SetConsoleMode(console, mode | kVirtualTerminalProcessing) != 0;
+}
+
+std::string SystemErrorText(unsigned long code) {
+  char* text = nullptr;
+  const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string result = length > 0 && text != nullptr ? std::string(text, length) : std::string();
+  LocalFree(text);
+  // The system's texts end in a full stop and a line break, which would
+  // break the one-line error messages they go into.
+  while (!result.empty() && (result.back() == '\n' || result.back() == '\r' ||
+                             result.back() == ' ' || result.back() == '.')) {
+    result.pop_back();
+  }
+  if (result.empty()) result = "system error " + std::to_string(code);
+  return result;
+}
+
+}  // namespace blockhost
