@@ -110,6 +110,11 @@ void TNMUDP::BindAndRegister(uint16_t port) {
         return G_SOURCE_CONTINUE;
       }),
       this, nullptr);
+  // GLib would otherwise take the watch out of the poll set for the length
+  // of each dispatch and put it back after, waking the context twice per
+  // datagram.  The handler never runs the pump itself, so there is no
+  // recursion to guard against.
+  g_source_set_can_recurse(platform_->watch, TRUE);
   g_source_attach(platform_->watch, g_main_context_default());
 }
 

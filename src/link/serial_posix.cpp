@@ -74,7 +74,9 @@ speed_t SpeedConstant(int32_t baud_rate) {
 PortOpenResult PlatformOpenPort(const std::string& device_name) {
   std::string path = DevicePathOf(device_name);
   if (path.empty()) return {false, 0};
-  // O_NONBLOCK only for the open itself, which must not wait for a carrier.
+  // Non-blocking: the open must not wait for a carrier, and a read of a
+  // byte that is already waiting then costs one call instead of a poll and
+  // a read.  The waits themselves are bounded by poll below.
   int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return {false, 0};
   // flock keeps out every cooperating opener, root included; TIOCEXCL keeps
@@ -84,8 +86,6 @@ PortOpenResult PlatformOpenPort(const std::string& device_name) {
     return {false, 0};
   }
   (void)ioctl(fd, TIOCEXCL);
-  int flags = fcntl(fd, F_GETFL);
-  if (flags >= 0) (void)fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   return {true, fd};
 }
 
@@ -119,21 +119,35 @@ void PlatformClosePort(PortHandle port) {
 }
 
 void PlatformWriteByte(PortHandle port, uint8_t byte) {
-  ssize_t n;
-  do {
-    n = write(static_cast<int>(port), &byte, 1);
-  } while (n < 0 && errno == EINTR);
+  // Writes block until the driver takes the byte, as a blocking port would.
+  int fd = static_cast<int>(port);
+  while (true) {
+    ssize_t n = write(fd, &byte, 1);
+    if (n == 1) return;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) {
+      pollfd watch{fd, POLLOUT, 0};
+      if (poll(&watch, 1, -1) >= 0 && (watch.revents & POLLOUT)) continue;
+    }
+    return;  // a failed write is not noticed; the byte is not sent again
+  }
 }
 
 ReadOutcome PlatformReadByte(PortHandle port, uint8_t& byte) {
-  pollfd watch{static_cast<int>(port), POLLIN, 0};
+  int fd = static_cast<int>(port);
+  ssize_t n = read(fd, &byte, 1);
+  if (n == 1) return ReadOutcome::kByte;
+  // Raw mode without a minimum count makes an empty read return 0 rather
+  // than EAGAIN; a hang-up also reads 0, and poll tells the two apart.
+  if (n < 0 && errno != EAGAIN && errno != EINTR) return ReadOutcome::kFailed;
+  pollfd watch{fd, POLLIN, 0};
   int ready = poll(&watch, 1, static_cast<int>(kSerialReadTimeoutMs));
   if (ready == 0) return ReadOutcome::kTimeout;
   if (ready < 0) return errno == EINTR ? ReadOutcome::kTimeout : ReadOutcome::kFailed;
   if (!(watch.revents & POLLIN)) return ReadOutcome::kFailed;  // hung up or error
-  ssize_t n = read(static_cast<int>(port), &byte, 1);
+  n = read(fd, &byte, 1);
   if (n == 1) return ReadOutcome::kByte;
-  return ReadOutcome::kFailed;
+  return n == 0 || errno == EAGAIN ? ReadOutcome::kTimeout : ReadOutcome::kFailed;
 }
 
 void PlatformPause(uint32_t ms) {
