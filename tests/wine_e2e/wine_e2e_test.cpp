@@ -1,0 +1,359 @@
+// The Windows build under Wine: blockhost.exe loading ArduinoBlock.dll,
+// driven against the native boardsim over loopback UDP and over a
+// pseudo-terminal linked into the Wine prefix as COM5 and as COM12 (which the
+// block opens as \\.\COM12), and compared with the Linux build on the same
+// board, project and inputs.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+
+#include "child_process.h"
+
+namespace e2e {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+enum class Build { kLinux, kWindows };
+enum class Link { kUdp, kCom5, kCom12 };
+
+const std::string kWindowsHost = std::string(WIN32_BUILD_DIR) + "/blockhost.exe";
+const std::string kWindowsLibrary = std::string(WIN32_BUILD_DIR) + "/ArduinoBlock.dll";
+
+// The block's message for a reply that is no number.  The DLL raises its
+// messages in code page 1252 and blockhost passes them on unchanged, so the
+// Windows build prints the u-umlaut as the single byte 0xFC.
+const std::string kCommaReplyMessageCp1252 = "'1,5' ist kein g\xfcltiger Gleitkommawert";
+
+// What keeps the Windows build from running here, or "" when nothing does.
+std::string WhyWindowsCannotRun() {
+  for (const std::string& file : {kWindowsHost, kWindowsLibrary}) {
+    if (access(file.c_str(), R_OK) != 0) {
+      return file + " is not built (cmake --preset win32 && cmake --build build/win32)";
+    }
+  }
+  if (system("command -v wine >/dev/null 2>&1") != 0) return "wine is not installed";
+  return "";
+}
+
+std::string WinePrefix() {
+  const char* prefix = getenv("WINEPREFIX");
+  return prefix && *prefix ? prefix : DEFAULT_WINE_PREFIX;
+}
+
+// A Linux path as a Windows program names it: Wine maps drive Z: to the root.
+std::string WindowsPath(std::string path) {
+  std::replace(path.begin(), path.end(), '/', '\\');
+  return "Z:" + path;
+}
+
+std::string WithoutCarriageReturns(std::string text) {
+  std::erase(text, '\r');
+  return text;
+}
+
+// Runs the blockhost of `build`; args[0] is its command.  Absolute paths
+// among the arguments are translated for Windows, and the Windows build's
+// text-mode CR LF line ends become LF, so both builds' outputs compare
+// directly.
+ProgramResult Blockhost(Build build, std::vector<std::string> args,
+                        const std::vector<std::string>& environment = {}) {
+  if (build == Build::kLinux) {
+    args.insert(args.begin() + 1, {"--lib", ARDUINO_BLOCK_MODULE});
+    args.insert(args.begin(), BLOCKHOST_PATH);
+    return RunProgram(args, environment);
+  }
+  for (std::string& arg : args) {
+    if (arg.starts_with('/')) arg = WindowsPath(arg);
+  }
+  args.insert(args.begin() + 1, {"--lib", WindowsPath(kWindowsLibrary)});
+  args.insert(args.begin(), {WINE_RUN, kWindowsHost});
+  ProgramResult result = RunProgram(args, environment);
+  result.out = WithoutCarriageReturns(result.out);
+  result.err = WithoutCarriageReturns(result.err);
+  return result;
+}
+
+// The prefix is created on the first Wine run; the COM port links go into
+// its dosdevices directory, so it has to exist before the first link.
+void PrepareWinePrefix() {
+  static const bool ready = [] {
+    ProgramResult help = RunProgram({WINE_RUN, kWindowsHost, "help"});
+    if (help.exit_code != 0) {
+      throw std::runtime_error("blockhost.exe does not run under Wine: " + help.err);
+    }
+    return true;
+  }();
+  (void)ready;
+}
+
+// One boardsim with its command log, on one link.  A serial board's
+// pseudo-terminal is also linked into the Wine prefix as its COM port, for as
+// long as the board lives.
+class Board {
+ public:
+  Board(Link link, const TempDir& dir, const std::vector<std::string>& extra) : link_(link) {
+    static int count = 0;
+    const std::string name = "board" + std::to_string(++count);
+    log_path_ = dir.File(name + ".log");
+    tty_path_ = dir.File(name + ".tty");
+    std::vector<std::string> args{BOARDSIM_PATH};
+    if (link == Link::kUdp) {
+      args.insert(args.end(), {"--udp", "127.0.0.1:0"});
+    } else {
+      args.insert(args.end(), {"--pty", tty_path_});
+    }
+    args.insert(args.end(), {"--log", log_path_});
+    args.insert(args.end(), extra.begin(), extra.end());
+    std::string error;
+    std::optional<BackgroundProcess> started = BackgroundProcess::Start(args, &error);
+    if (!started) throw std::runtime_error("boardsim did not start: " + error);
+    process_.emplace(std::move(*started));
+    if (link == Link::kUdp) {
+      const std::string& line = process_->first_line();
+      udp_port_ = line.substr(line.rfind(':') + 1);
+    } else {
+      com_link_ = WinePrefix() + "/dosdevices/com" + std::to_string(ComPort());
+      std::filesystem::remove(com_link_);
+      std::filesystem::create_symlink(tty_path_, com_link_);
+    }
+  }
+  ~Board() {
+    std::error_code ignored;
+    if (!com_link_.empty()) std::filesystem::remove(com_link_, ignored);
+  }
+  Board(const Board&) = delete;
+  Board& operator=(const Board&) = delete;
+
+  int ComPort() const { return link_ == Link::kCom12 ? 12 : 5; }
+  Lines Log() const { return ReadLines(log_path_); }
+
+  // The blockhost settings that point a block at this board.
+  std::vector<std::string> LinkSettings() const {
+    if (link_ == Link::kUdp)
+      return {"interface=ethernet", "address=127.0.0.1", "udpport=" + udp_port_};
+    return {"interface=usb", "comport=" + std::to_string(ComPort()), "baud=115200"};
+  }
+  // What the Linux build needs to find the port; the Windows build finds it
+  // through the prefix and ignores the variable.
+  std::vector<std::string> Environment() const {
+    if (link_ == Link::kUdp) return {};
+    return {"ARDUINO_BLOCK_COM" + std::to_string(ComPort()) + "=" + tty_path_};
+  }
+
+ private:
+  Link link_;
+  std::string log_path_;
+  std::string tty_path_;
+  std::string udp_port_;
+  std::string com_link_;
+  std::optional<BackgroundProcess> process_;
+};
+
+// Every pin and analog input unused; tests switch on what they look at.
+const std::vector<std::string> kAllUnused = {
+    "pin2=unused", "pin3=unused", "pin4=unused", "pin5=unused", "pin6=unused",
+    "pin7=unused", "pin8=unused", "pin9=unused", "a0=unused",   "a1=unused",
+    "a2=unused",   "a3=unused",   "a4=unused",   "a5=unused"};
+
+std::vector<std::string> Join(std::vector<std::string> first,
+                              const std::vector<std::string>& more) {
+  first.insert(first.end(), more.begin(), more.end());
+  return first;
+}
+
+// The comma-separated cells of the last line of a CSV file.
+std::vector<std::string> LastRowCells(const std::string& path) {
+  Lines rows = ReadLines(path);
+  std::vector<std::string> cells;
+  if (rows.empty()) return cells;
+  const std::string& row = rows.back();
+  size_t at = 0;
+  for (size_t comma; (comma = row.find(',', at)) != std::string::npos; at = comma + 1) {
+    cells.push_back(row.substr(at, comma - at));
+  }
+  cells.push_back(row.substr(at));
+  return cells;
+}
+
+// From "outputs at the end:" to the end of blockhost's summary.
+std::string OutputsAtTheEnd(const std::string& summary) {
+  const size_t start = summary.find("outputs at the end:");
+  return start == std::string::npos ? std::string() : summary.substr(start);
+}
+
+class WineRunTest : public ::testing::TestWithParam<Link> {
+ protected:
+  void SetUp() override {
+    if (const std::string why = WhyWindowsCannotRun(); !why.empty()) GTEST_SKIP() << why;
+    PrepareWinePrefix();
+  }
+
+  // Writes a project with `build`'s blockhost, pointed at `board`, with
+  // `settings` on top of the defaults.
+  std::string Project(Build build, const Board& board, const std::vector<std::string>& settings) {
+    const std::string path = dir_.File("p" + std::to_string(++projects_) + ".project");
+    ProgramResult set =
+        Blockhost(build, Join(Join({"set", "--project", path}, board.LinkSettings()), settings));
+    if (set.exit_code != 0) throw std::runtime_error("set failed: " + set.err);
+    return path;
+  }
+
+  ProgramResult Run(Build build, const Board& board, const std::string& project, int steps,
+                    const std::vector<std::string>& extra = {}) {
+    return Blockhost(
+        build,
+        Join({"run", "--project", project, "--steps", std::to_string(steps), "--period-ms", "20"},
+             extra),
+        board.Environment());
+  }
+
+  TempDir dir_;
+  int projects_ = 0;
+};
+
+TEST_P(WineRunTest, DefaultRunSetsModesThenTakesOneStep) {
+  Board board(GetParam(), dir_, {});
+  ProgramResult run = Run(Build::kWindows, board, Project(Build::kWindows, board, {}), 1);
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_NE(run.out.find("steps           1 of 1"), std::string::npos) << run.out;
+  EXPECT_EQ(board.Log(), (Lines{"!02mi", "!03mi", "!04mi", "!05mi", "!06mo", "!07mo", "!08mo",
+                                "!09mo", "!14mi", "!15mi", "!16mi", "!17mi", "!18mi", "!19mi",
+                                "?02s?", "?03s?", "?04s?", "?05s?", "!06s0", "!07s0", "!08s0",
+                                "!09s0", "?14s?", "?15s?", "?16s?", "?17s?", "?18s?", "?19s?"}));
+}
+
+TEST_P(WineRunTest, PwmInputIsClampedBeforeItReachesTheBoard) {
+  Board board(GetParam(), dir_, {});
+  const std::string project = Project(Build::kWindows, board, Join(kAllUnused, {"pin9=pwm"}));
+  const std::string csv = dir_.File("pwm.csv");
+  ProgramResult run =
+      Run(Build::kWindows, board, project, 1, {"--input", "9=1100.2", "--csv", csv});
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_EQ(board.Log(), (Lines{"!09mo", "pwm09", "w1023"}));
+  // The block clamps the input in place; the trace records what it left.
+  std::vector<std::string> cells = LastRowCells(csv);
+  ASSERT_EQ(cells.size(), 23u);
+  EXPECT_EQ(cells[8], "1023");  // in Pin9
+}
+
+TEST_P(WineRunTest, CommaReplyStopsTheRunWithTheLibrarysMessage) {
+  Board board(GetParam(), dir_, {"--analog", "A0=const:100", "--reply", "?17s?=1,5"});
+  const std::string project =
+      Project(Build::kWindows, board,
+              Join(kAllUnused, {"a0=used", "a1=used", "a2=used", "a3=used", "a4=used", "a5=used"}));
+  ProgramResult run = Run(Build::kWindows, board, project, 3);
+  EXPECT_EQ(run.exit_code, 2);
+  EXPECT_NE(run.err.find("blockhost: the run stopped at step 1 of 3\n"), std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find("blockhost: library error: " + kCommaReplyMessageCp1252 + "\n"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(board.Log(), (Lines{"!14mi", "!15mi", "!16mi", "!17mi", "!18mi", "!19mi", "?14s?",
+                                "?15s?", "?16s?", "?17s?"}));
+}
+
+TEST_P(WineRunTest, BothBuildsSendTheSameCommandsAndReadTheSameOutputs) {
+  // Constant inputs and analog sources, so that both runs see exactly the
+  // same values; pin 6 is wired back to pin 2.
+  const std::vector<std::string> board_options = {"--wire",       "6=2",      "--analog",
+                                                  "A0=const:321", "--analog", "A1=const:7"};
+  const std::vector<std::string> settings = {"pin9=pwm", "a3=unused"};
+  const std::vector<std::string> inputs = {"--input", "6=5",   "--input", "7=2.5",
+                                           "--input", "8=2.6", "--input", "9=511.5"};
+  constexpr int kSteps = 3;
+  Lines logs[2];
+  std::string outputs[2];
+  for (Build build : {Build::kLinux, Build::kWindows}) {
+    const int k = build == Build::kLinux ? 0 : 1;
+    SCOPED_TRACE(k == 0 ? "Linux build" : "Windows build");
+    Board board(GetParam(), dir_, board_options);
+    ProgramResult run = Run(build, board, Project(build, board, settings), kSteps, inputs);
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    logs[k] = board.Log();
+    outputs[k] = OutputsAtTheEnd(run.out);
+  }
+  // 13 mode commands, then per step 4 digital reads, 3 digital writes, the
+  // PWM pair and 5 analog reads.
+  EXPECT_EQ(logs[0].size(), 13u + kSteps * 14u);
+  EXPECT_EQ(logs[1], logs[0]);
+  EXPECT_NE(outputs[0].find("out Pin2               5\n"), std::string::npos) << outputs[0];
+  EXPECT_NE(outputs[0].find("out Analog Input A0    321\n"), std::string::npos) << outputs[0];
+  EXPECT_EQ(outputs[1], outputs[0]);
+}
+
+// A project written by one build and read back by the other: both keep the
+// block's settings byte for byte, and both describe them alike.
+TEST(CrossBuildSettingsTest, ProjectsPassBetweenTheBuildsByteForByte) {
+  if (const std::string why = WhyWindowsCannotRun(); !why.empty()) GTEST_SKIP() << why;
+  PrepareWinePrefix();
+  TempDir dir;
+  const std::vector<std::string> kSettings = {"interface=usb",    "comport=12",   "baud=57600",
+                                              "address=10.0.0.7", "udpport=4242", "pin2=unused",
+                                              "pin5=input",       "pin7=pwm",     "pin8=1",
+                                              "a2=unused",        "a5=unused"};
+  std::string written[2];
+  for (Build from : {Build::kLinux, Build::kWindows}) {
+    const Build to = from == Build::kLinux ? Build::kWindows : Build::kLinux;
+    const int k = from == Build::kLinux ? 0 : 1;
+    SCOPED_TRACE(k == 0 ? "written by Linux, read by Windows"
+                        : "written by Windows, read by Linux");
+    const std::string project = dir.File("from" + std::to_string(k) + ".project");
+    ProgramResult set = Blockhost(from, Join({"set", "--project", project}, kSettings));
+    ASSERT_EQ(set.exit_code, 0) << set.err;
+    written[k] = ReadFile(project);
+
+    ProgramResult shown = Blockhost(to, {"show", "--project", project});
+    ASSERT_EQ(shown.exit_code, 0) << shown.err;
+    EXPECT_EQ(shown.out, set.out);
+    EXPECT_NE(shown.out.find("pin7      pwm (3)\n"), std::string::npos) << shown.out;
+
+    // The other build loads the block and saves it again, changing nothing.
+    ProgramResult resaved = Blockhost(to, {"set", "--project", project, "interface=usb"});
+    ASSERT_EQ(resaved.exit_code, 0) << resaved.err;
+    EXPECT_EQ(ReadFile(project), written[k]);
+  }
+  EXPECT_EQ(written[1], written[0]);
+  EXPECT_NE(written[0].find("\r\n12\r\n57600\r\n10.0.0.7\r\n4242\r\n"), std::string::npos);
+}
+
+// A settings block the Windows build cannot read fails with the library's
+// message, and the project stays as it was.
+TEST(CrossBuildSettingsTest, UnreadableSettingsFailWithoutChangingTheProject) {
+  if (const std::string why = WhyWindowsCannotRun(); !why.empty()) GTEST_SKIP() << why;
+  PrepareWinePrefix();
+  TempDir dir;
+  const std::string project = dir.File("bad.project");
+  ASSERT_EQ(Blockhost(Build::kLinux, {"set", "--project", project, "pin3=pwm"}).exit_code, 0);
+  std::string text = ReadFile(project);
+  const size_t baud = text.find("\r\n9600\r\n");
+  ASSERT_NE(baud, std::string::npos);
+  WriteFile(project, text.replace(baud + 2, 4, "fast"));
+  const std::string before = ReadFile(project);
+  for (const char* command : {"show", "set"}) {
+    SCOPED_TRACE(command);
+    std::vector<std::string> args = {command, "--project", project};
+    if (args[0] == "set") args.push_back("pin4=input");
+    ProgramResult result = Blockhost(Build::kWindows, args);
+    EXPECT_EQ(result.exit_code, 2);
+    EXPECT_NE(result.err.find("blockhost: library error: "), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("fast"), std::string::npos) << result.err;
+    EXPECT_EQ(ReadFile(project), before);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, WineRunTest,
+                         ::testing::Values(Link::kUdp, Link::kCom5, Link::kCom12),
+                         [](const ::testing::TestParamInfo<Link>& param) {
+                           return param.param == Link::kUdp    ? "Udp"
+                                  : param.param == Link::kCom5 ? "Com5"
+                                                               : "Com12";
+                         });
+
+}  // namespace
+}  // namespace e2e
