@@ -46,6 +46,7 @@ const BlockDll& Dll() {
     return BlockDll{module,
                     Export<InitUserDLLFn>(module, "InitUserDLL"),
                     Export<DisposeUserDLLFn>(module, "DisposeUserDLL"),
+                    Export<CanSimulateDLLFn>(module, "CanSimulateDLL"),
                     Export<InitSimulationDLLFn>(module, "InitSimulationDLL"),
                     Export<SimulateDLLFn>(module, "SimulateDLL"),
                     Export<EndSimulationDLL2Fn>(module, "EndSimulationDLL2"),

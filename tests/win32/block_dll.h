@@ -19,6 +19,7 @@ struct BlockDll {
   HMODULE module;
   InitUserDLLFn InitUserDLL;
   DisposeUserDLLFn DisposeUserDLL;
+  CanSimulateDLLFn CanSimulateDLL;
   InitSimulationDLLFn InitSimulationDLL;
   SimulateDLLFn SimulateDLL;
   EndSimulationDLL2Fn EndSimulationDLL2;
