@@ -9,43 +9,52 @@
 
 namespace arduino {
 namespace {
-// Reused between waits so that a wait allocates nothing.
-std::vector<GPollFD> poll_fds_(16);
+
+// Reused between iterations so that a pump pass allocates nothing.
+std::vector<GPollFD> poll_fds(16);
+
+// One iteration of the default context done by hand: prepare, poll for at
+// most `timeout_ms` (less if a source wants to run sooner), check, dispatch.
+// This is what g_main_context_iteration does, except that the sleep is
+// bounded by our own deadline without attaching a timer source, which would
+// wake the context twice more per wait.  Returns whether anything ran.
+bool Iterate(GMainContext* context, gint timeout_ms) {
+  gint max_priority = 0;
+  g_main_context_prepare(context, &max_priority);
+  gint source_timeout = -1;
+  gint needed;
+  while ((needed = g_main_context_query(context, max_priority, &source_timeout, poll_fds.data(),
+                                        static_cast<gint>(poll_fds.size()))) >
+         static_cast<gint>(poll_fds.size())) {
+    poll_fds.resize(needed);
+  }
+  gint timeout = timeout_ms;
+  if (source_timeout >= 0 && source_timeout < timeout) timeout = source_timeout;
+  g_poll(poll_fds.data(), static_cast<guint>(needed), timeout);
+  if (!g_main_context_check(context, max_priority, poll_fds.data(), needed)) return false;
+  g_main_context_dispatch(context);
+  return true;
+}
+
 }  // namespace
 
 void TApplication::ProcessMessages() {
   GMainContext* context = g_main_context_default();
-  while (g_main_context_pending(context)) g_main_context_iteration(context, FALSE);
+  if (!g_main_context_acquire(context)) return;  // another thread runs it
+  while (Iterate(context, 0)) {
+  }
+  g_main_context_release(context);
 }
 
 void TApplication::WaitForMessage(uint32_t timeout_ms) {
   if (timeout_ms == 0) return;
-  // One iteration of the context done by hand, so that the sleep is bounded
-  // by our own deadline: the poll wakes for a readable socket or another
-  // source, or when the time is up, and never spins.  Attaching a timer
-  // source per wait would do the same but wake the context twice more.
   GMainContext* context = g_main_context_default();
   if (!g_main_context_acquire(context)) {
     // Another thread runs the context; all we can do is not spin.
     g_usleep(1000 * std::min<uint32_t>(timeout_ms, 10));
     return;
   }
-  gint max_priority = 0;
-  g_main_context_prepare(context, &max_priority);
-  gint source_timeout = -1;
-  std::vector<GPollFD>& fds = poll_fds_;
-  gint needed;
-  while ((needed = g_main_context_query(context, max_priority, &source_timeout, fds.data(),
-                                        static_cast<gint>(fds.size()))) >
-         static_cast<gint>(fds.size())) {
-    fds.resize(needed);
-  }
-  gint timeout = static_cast<gint>(timeout_ms);
-  if (source_timeout >= 0 && source_timeout < timeout) timeout = source_timeout;
-  g_poll(fds.data(), static_cast<guint>(needed), timeout);
-  if (g_main_context_check(context, max_priority, fds.data(), needed)) {
-    g_main_context_dispatch(context);
-  }
+  Iterate(context, static_cast<gint>(std::min<uint32_t>(timeout_ms, G_MAXINT)));
   g_main_context_release(context);
 }
 
