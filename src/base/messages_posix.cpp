@@ -1,29 +1,8 @@
-// Message texts for Linux, where the library speaks UTF-8.
+// On Linux the library speaks UTF-8.
 #include "base/errors.h"
 
 namespace arduino {
 
-namespace {
-
-// Built by appending: GCC 12 warns wrongly (-Wrestrict) about the same text
-// built with operator+ at -O3.
-std::string Quoted(std::string_view text, const char* rest) {
-  std::string message;
-  message += '\'';
-  message.append(text);
-  message += '\'';
-  message += rest;
-  return message;
-}
-
-}  // namespace
-
-std::string InvalidIntegerMessage(std::string_view text) {
-  return Quoted(text, " ist kein g\xc3\xbcltiger Integerwert");
-}
-
-std::string InvalidFloatMessage(std::string_view text) {
-  return Quoted(text, " ist kein g\xc3\xbcltiger Gleitkommawert");
-}
+const char* const kSmallUWithDiaeresis = "\xc3\xbc";
 
 }  // namespace arduino
