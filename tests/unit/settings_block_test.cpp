@@ -3,6 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "base/convert.h"
 #include "test_support.h"
 
 namespace arduino {
@@ -72,8 +78,8 @@ TEST(SettingsBlockTest, ReadingStopsRightAfterTheLastLine) {
 TEST(SettingsBlockTest, LinesEndOnlyAtCarriageReturnLineFeed) {
   ScratchFile file;
   std::string address = std::string("a\rb\nc") + '\0' + "hidden";
-  file.Replace(BlockOf({" 12", "1", "9600", address, "1600", "1", "1", "1", "1", "2", "2", "2",
-                        "2", "1", "1", "1", "1", "1", "1"}));
+  file.Replace(BlockOf({" 12", "1", "9600", address, "1600", "1", "1", "1", "1", "2", "2", "2", "2",
+                        "1", "1", "1", "1", "1", "1"}));
   HostBlock block;
   ReadFromFile(file.handle(), block.record());
   EXPECT_EQ(block.data().InterfaceKind, 12);
@@ -120,8 +126,8 @@ TEST(SettingsBlockTest, TruncatedBlockFailsClearlyWithoutWaiting) {
 TEST(SettingsBlockTest, OverlongLinesAreRefusedAtTheBufferLimit) {
   std::string longest(kMaxReadLineText, 'h');
   ScratchFile file;
-  file.Replace(BlockOf({"0", "1", "9600", longest, "1600", "1", "1", "1", "1", "2", "2", "2",
-                        "2", "1", "1", "1", "1", "1", "1"}));
+  file.Replace(BlockOf({"0", "1", "9600", longest, "1600", "1", "1", "1", "1", "2", "2", "2", "2",
+                        "1", "1", "1", "1", "1", "1"}));
   HostBlock block;
   ReadFromFile(file.handle(), block.record());
   EXPECT_EQ(block.data().IPAddress, longest);
@@ -134,6 +140,196 @@ TEST(SettingsBlockTest, OverlongLinesAreRefusedAtTheBufferLimit) {
     EXPECT_NE(std::string(e.what()).find("longer than 999"), std::string::npos) << e.what();
   }
   EXPECT_LE(file.Position(), 3 + 2 + 3 + 6 + kLineBufferSize);
+}
+
+// The 19 fields of a block as text, in file order, for comparing with lines.
+std::vector<std::string> FieldsOf(TUserData& d) {
+  std::vector<std::string> fields = {std::to_string(d.InterfaceKind), std::to_string(d.ComPort),
+                                     std::to_string(d.BaudRate), d.IPAddress,
+                                     std::to_string(d.UdpPort)};
+  for (int pin = 2; pin <= 9; ++pin) fields.push_back(std::to_string(d.PinMode[pin]));
+  for (int32_t used : d.AnalogUsed) fields.push_back(std::to_string(used));
+  return fields;
+}
+
+// Puts a value in every field that no line of a test file holds, so that a
+// field the reader did not reach is told apart from one it stored.
+void MarkUntouched(TUserData& d) {
+  d.InterfaceKind = d.ComPort = d.BaudRate = d.UdpPort = -7;
+  d.IPAddress = "untouched";
+  for (int pin = 2; pin <= 9; ++pin) d.PinMode[pin] = -7;
+  d.AnalogUsed.fill(-7);
+}
+
+const std::vector<std::string> kDefaultLines = {"0",    "1", "9600", "192.168.0.121",
+                                                "1600", "1", "1",    "1",
+                                                "1",    "2", "2",    "2",
+                                                "2",    "1", "1",    "1",
+                                                "1",    "1", "1"};
+
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const auto& line : lines) text += line + "\r\n";
+  return text;
+}
+
+// One line of an otherwise good block replaced by something hostile.  Each
+// row says how reading ends: stored (the field reads `stored`), a conversion
+// error naming the line's text up to any zero byte, or a line too long for
+// the buffer, which reads exactly the buffer's 1001 bytes of that line.
+TEST(SettingsBlockTest, HostileLinesFailAtTheirLineAndKeepWhatCameBefore) {
+  enum class Ends { kStored, kNotAnInteger, kTooLong };
+  const struct {
+    int line;  // 1-based
+    std::string text;
+    Ends ends;
+    std::string stored;  // the field's value for kStored
+  } kRows[] = {
+      {1, "2147483648", Ends::kNotAnInteger, ""},
+      {3, "-2147483649", Ends::kNotAnInteger, ""},
+      {5, "99999999999999999999", Ends::kNotAnInteger, ""},
+      {12, "0x80000000", Ends::kNotAnInteger, ""},
+      {19,
+       std::string("\0"
+                   "7",
+                   2),
+       Ends::kNotAnInteger, ""},
+      {6, "\x80\xff\xfe\x01", Ends::kNotAnInteger, ""},
+      {2, std::string("12\0junk", 7), Ends::kStored, "12"},
+      {4, std::string("10.0.0.1\0\xff\xfe", 11), Ends::kStored, "10.0.0.1"},
+      {5, "2147483647", Ends::kStored, "2147483647"},
+      {1, std::string(10000, '7'), Ends::kTooLong, ""},
+      {7, std::string(1000, '1'), Ends::kTooLong, ""},
+      {4, std::string(1000, '\0'), Ends::kTooLong, ""},
+      {19, std::string(10000, '\xff'), Ends::kTooLong, ""},
+  };
+  for (const auto& row : kRows) {
+    SCOPED_TRACE("line " + std::to_string(row.line) + ", " + std::to_string(row.text.size()) +
+                 " bytes");
+    std::vector<std::string> lines = kDefaultLines;
+    lines[row.line - 1] = row.text;
+    const std::string before = Joined({lines.begin(), lines.begin() + row.line - 1});
+    ScratchFile file;
+    file.Replace(Joined(lines) + "HOST DATA");
+    HostBlock block;
+    MarkUntouched(block.data());
+
+    std::string error;
+    try {
+      ReadFromFile(file.handle(), block.record());
+    } catch (const Exception& e) {
+      error = e.what();
+    }
+
+    std::vector<std::string> expected = FieldsOf(block.data());  // all untouched
+    for (int k = 0; k < row.line - 1; ++k) expected[k] = kDefaultLines[k];
+    switch (row.ends) {
+      case Ends::kStored:
+        EXPECT_EQ(error, "");
+        expected = kDefaultLines;
+        expected[row.line - 1] = row.stored;
+        EXPECT_EQ(file.Position(), static_cast<off_t>(Joined(lines).size()));
+        break;
+      case Ends::kNotAnInteger:
+        EXPECT_EQ(error, "'" + std::string(row.text.c_str()) + "' ist kein g" + testing::kUUmlaut +
+                             "ltiger Integerwert");
+        EXPECT_EQ(file.Position(), static_cast<off_t>(before.size() + row.text.size() + 2));
+        break;
+      case Ends::kTooLong:
+        EXPECT_EQ(error, "Line " + std::to_string(row.line) +
+                             " of the block's settings in the project file is longer than 999 "
+                             "characters");
+        EXPECT_EQ(file.Position(), static_cast<off_t>(before.size() + kLineBufferSize));
+        break;
+    }
+    EXPECT_EQ(FieldsOf(block.data()), expected);
+  }
+}
+
+// Blocks of random damage against a line-by-line model of the reader: good
+// lines with some replaced by random bytes (CR, LF and zero among them), some
+// near the buffer's limit, some files cut short.  Every one must end as the
+// model says, at the model's position, with the model's fields stored.
+TEST(SettingsBlockTest, RandomBytesEndWhereALineByLineModelSays) {
+  std::mt19937 random(20261208);
+  auto chance = [&](int percent) {
+    return std::uniform_int_distribution<int>(0, 99)(random) < percent;
+  };
+  auto byte = [&] {
+    static const char kLikely[] = {'\r', '\n', '\0', '0', '1', '-', '$', ' '};
+    return chance(30) ? kLikely[std::uniform_int_distribution<size_t>(0, 7)(random)]
+                      : static_cast<char>(std::uniform_int_distribution<int>(0, 255)(random));
+  };
+  int outcomes[4] = {};
+  for (int round = 0; round < 400; ++round) {
+    std::vector<std::string> lines = kDefaultLines;
+    for (std::string& line : lines) {
+      if (chance(8)) {
+        line.clear();
+        const int length = std::uniform_int_distribution<int>(0, 12)(random);
+        for (int k = 0; k < length; ++k) line += byte();
+      } else if (chance(2)) {
+        line = std::string(std::uniform_int_distribution<size_t>(995, 1003)(random), '5');
+        if (chance(50)) line.back() = '\r';
+      }
+    }
+    std::string text = Joined(lines);
+    if (chance(15)) text.resize(std::uniform_int_distribution<size_t>(0, text.size())(random));
+
+    // The model: a line ends at the first CR LF and its text stops at a
+    // zero byte; the end of the file inside a line is a truncated block.
+    enum Outcome { kRead, kNotAnInteger, kTooLong, kTruncated };
+    Outcome outcome = kRead;
+    size_t position = 0;
+    std::vector<std::string> fields;
+    for (int k = 0; k < kSettingsLines && outcome == kRead; ++k) {
+      const size_t end = text.find("\r\n", position);
+      // The buffer is full after 1001 bytes: a line whose CR LF comes later,
+      // or 1001 bytes left without any, cannot be read.
+      const bool too_long = end == std::string::npos
+                                ? text.size() - position >= static_cast<size_t>(kLineBufferSize)
+                                : end + 2 - position > static_cast<size_t>(kLineBufferSize);
+      if (too_long) {
+        outcome = kTooLong;
+        position += kLineBufferSize;
+      } else if (end == std::string::npos) {
+        outcome = kTruncated;
+        position = text.size();
+      } else {
+        const std::string value = text.substr(position, end - position).c_str();
+        position = end + 2;
+        if (k == 3) {
+          fields.push_back(value);
+        } else if (std::optional<int32_t> number = TryStrToInt(value)) {
+          fields.push_back(std::to_string(*number));
+        } else {
+          outcome = kNotAnInteger;
+        }
+      }
+    }
+    ++outcomes[outcome];
+
+    ScratchFile file;
+    file.Replace(text);
+    HostBlock block;
+    MarkUntouched(block.data());
+    std::vector<std::string> expected = FieldsOf(block.data());
+    std::copy(fields.begin(), fields.end(), expected.begin());
+    Outcome got = kRead;
+    try {
+      ReadFromFile(file.handle(), block.record());
+    } catch (const EConvertError&) {
+      got = kNotAnInteger;
+    } catch (const Exception& e) {
+      got = std::string(e.what()).find("longer than") != std::string::npos ? kTooLong : kTruncated;
+    }
+    SCOPED_TRACE("round " + std::to_string(round));
+    ASSERT_EQ(got, outcome);
+    ASSERT_EQ(file.Position(), static_cast<off_t>(position));
+    ASSERT_EQ(FieldsOf(block.data()), expected);
+  }
+  // The damage is varied enough to reach every ending.
+  for (int outcome = 0; outcome < 4; ++outcome) EXPECT_GT(outcomes[outcome], 0) << outcome;
 }
 
 TEST(SettingsBlockTest, AddressTooLongToStoreWritesNothing) {
