@@ -346,6 +346,42 @@ TEST(CrossBuildSettingsTest, UnreadableSettingsFailWithoutChangingTheProject) {
     EXPECT_NE(result.err.find("fast"), std::string::npos) << result.err;
     EXPECT_EQ(ReadFile(project), before);
   }
+  // Nothing was left beside the project either.
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    names.push_back(entry.path().filename().string());
+  }
+  EXPECT_EQ(names, std::vector<std::string>{"bad.project"});
+}
+
+// The Windows build's own ways of failing: a library that does not load, a
+// missing project and bad arguments, each with its exit code and message.
+TEST(WindowsBlockhostTest, ErrorsExitAsOnLinux) {
+  if (const std::string why = WhyWindowsCannotRun(); !why.empty()) GTEST_SKIP() << why;
+  PrepareWinePrefix();
+  TempDir dir;
+  ProgramResult load =
+      RunProgram({WINE_RUN, kWindowsHost, "info", "--lib", WindowsPath(dir.File("none.dll"))});
+  EXPECT_EQ(load.exit_code, 2);
+  EXPECT_NE(load.err.find("blockhost: library error: cannot load '" +
+                          WindowsPath(dir.File("none.dll")) + "': "),
+            std::string::npos)
+      << load.err;
+
+  ProgramResult missing = Blockhost(Build::kWindows, {"show", "--project", dir.File("none")});
+  EXPECT_EQ(missing.exit_code, 1);
+  EXPECT_NE(missing.err.find("blockhost: cannot open '"), std::string::npos) << missing.err;
+
+  const std::string project = dir.File("p.project");
+  ASSERT_EQ(Blockhost(Build::kWindows, {"set", "--project", project, "pin4=pwm"}).exit_code, 0);
+  const std::string before = ReadFile(project);
+  ProgramResult refused = Blockhost(Build::kWindows, {"set", "--project", project, "pin4=maybe"});
+  EXPECT_EQ(refused.exit_code, 1);
+  EXPECT_NE(refused.err.find("pin4: 'maybe' is none of unused, input, output, pwm"),
+            std::string::npos)
+      << refused.err;
+  EXPECT_NE(refused.err.find("usage: blockhost"), std::string::npos) << refused.err;
+  EXPECT_EQ(ReadFile(project), before);
 }
 
 // The DLL's own serial tests (tests/win32/serial_port_test.cpp) on boardsim's
