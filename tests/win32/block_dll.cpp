@@ -50,14 +50,15 @@ const BlockDll& Dll() {
                     Export<InitSimulationDLLFn>(module, "InitSimulationDLL"),
                     Export<SimulateDLLFn>(module, "SimulateDLL"),
                     Export<EndSimulationDLL2Fn>(module, "EndSimulationDLL2"),
+                    Export<CallParameterDialogDLLFn>(module, "CallParameterDialogDLL"),
                     Export<WriteToFileFn>(module, "WriteToFile"),
                     Export<ReadFromFileFn>(module, "ReadFromFile")};
   }();
   return dll;
 }
 
-DllBlock::DllBlock() : record_(kRecordSize, 0xA5) {
-  std::memset(record_.data() + ARDUINO_BLOCK_APPHANDLE_OFFSET, 0, 4);
+DllBlock::DllBlock(uint32_t app_handle) : record_(kRecordSize, 0xA5) {
+  std::memcpy(record_.data() + ARDUINO_BLOCK_APPHANDLE_OFFSET, &app_handle, 4);
   Dll().InitUserDLL(record_.data());
 }
 

@@ -23,6 +23,7 @@ struct BlockDll {
   InitSimulationDLLFn InitSimulationDLL;
   SimulateDLLFn SimulateDLL;
   EndSimulationDLL2Fn EndSimulationDLL2;
+  CallParameterDialogDLLFn CallParameterDialogDLL;
   WriteToFileFn WriteToFile;
   ReadFromFileFn ReadFromFile;
 };
@@ -30,10 +31,11 @@ struct BlockDll {
 // Loads ArduinoBlock.dll from the program's directory on first use.
 const BlockDll& Dll();
 
-// A block record owned by the test, as the host owns its records.
+// A block record owned by the test, as the host owns its records.  The
+// host's application window goes into the record before the block starts.
 class DllBlock {
  public:
-  DllBlock();
+  explicit DllBlock(uint32_t app_handle = 0);
   ~DllBlock();
   DllBlock(const DllBlock&) = delete;
   DllBlock& operator=(const DllBlock&) = delete;
