@@ -1,0 +1,530 @@
+// The settings dialog's Windows view, opened through the DLL's export on a
+// real window.  The export runs the dialog on the test's main thread, as a
+// host's call would; a second thread finds the window by its caption and
+// works it the way a user does: keys from the input queue, typed text,
+// button clicks and the close box.  What the dialog stored is then read
+// back through WriteToFile, as the host would save it.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "block_dll.h"
+#include "config/ArduinoDlg.h"
+#include "config/ArduinoDlg_win32.h"
+#include "test_platform.h"
+#include "window_image.h"
+
+namespace arduino::testing {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+// The lines of a block's settings as WriteToFile puts them: interface, COM
+// port, baud rate, address, UDP port, pins 2..9, A0..A5.
+enum Line { kKind = 0, kComPort = 1, kBaud = 2, kAddress = 3, kUdpPort = 4, kPin2 = 5, kA0 = 13 };
+using Settings = std::vector<std::string>;
+
+Settings SettingsOf(DllBlock& block) {
+  ScratchFile file;
+  Dll().WriteToFile(file.handle(), block.record());
+  std::string all = file.Contents();
+  Settings lines;
+  for (size_t start = 0; start < all.size();) {
+    size_t end = all.find("\r\n", start);
+    if (end == std::string::npos) end = all.size();
+    lines.push_back(all.substr(start, end - start));
+    start = end + 2;
+  }
+  return lines;
+}
+
+void LoadSettings(DllBlock& block, const Settings& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\r\n";
+  ScratchFile file;
+  file.Replace(text);
+  Dll().ReadFromFile(file.handle(), block.record());
+}
+
+int Dpi() {
+  HDC screen = GetDC(nullptr);
+  int dpi = GetDeviceCaps(screen, LOGPIXELSX);
+  ReleaseDC(nullptr, screen);
+  return dpi;
+}
+
+int Scale(int pixels) { return MulDiv(pixels, Dpi(), 96); }
+
+void SendKey(WORD vk, bool up) {
+  INPUT input{};
+  input.type = INPUT_KEYBOARD;
+  input.ki.wVk = vk;
+  input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+  SendInput(1, &input, sizeof input);
+}
+
+// Runs the export while a list of steps drives its window from a second
+// thread.  Each step runs once the dialog has handled what the one before
+// did.
+class DialogDriver {
+ public:
+  using Step = std::function<void(DialogDriver&)>;
+
+  DialogDriver& Then(Step step) {
+    steps_.push_back(std::move(step));
+    return *this;
+  }
+
+  void Run(DllBlock& block) {
+    ui_thread_ = GetCurrentThreadId();
+    std::atomic<bool> returned{false};
+    bool forced = false;
+    std::thread driver([&] {
+      const auto deadline = steady_clock::now() + std::chrono::seconds(20);
+      while (!returned && steady_clock::now() < deadline) {
+        dialog_ = FindWindowA(nullptr, TArduinoDialog::kCaption);
+        if (dialog_ != nullptr && IsWindowVisible(dialog_)) break;
+        dialog_ = nullptr;
+        Sleep(20);
+      }
+      if (dialog_ == nullptr) return;
+      Settle();
+      for (const Step& step : steps_) {
+        if (returned) break;
+        step(*this);
+        ++ran_;
+        Settle();
+      }
+      while (!returned && steady_clock::now() < deadline) Sleep(20);
+      if (!returned) {
+        forced = true;
+        PostMessageW(dialog_, WM_CLOSE, 0, 0);
+      }
+    });
+    Dll().CallParameterDialogDLL(block.record(), 0);
+    returned = true;
+    driver.join();
+    ASSERT_NE(dialog_, nullptr) << "no window captioned \"Arduino\" appeared";
+    EXPECT_EQ(ran_, steps_.size()) << "the dialog closed before every step ran";
+    EXPECT_FALSE(forced) << "the dialog was still open after the last step";
+    EXPECT_FALSE(IsWindow(dialog_)) << "the dialog's window outlived the call";
+  }
+
+  HWND dialog() const { return dialog_; }
+  const TArduinoDialog& form() const { return form_; }
+  HWND Item(const char* name) const { return GetDlgItem(dialog_, ControlId(form_, name)); }
+  std::string Text(const char* name) const {
+    char text[1024] = {};
+    GetWindowTextA(Item(name), text, sizeof text);
+    return text;
+  }
+  int Selected(const char* name) const {
+    return static_cast<int>(SendMessageW(Item(name), CB_GETCURSEL, 0, 0));
+  }
+  bool Checked(const char* name) const {
+    return SendMessageW(Item(name), BM_GETCHECK, 0, 0) == BST_CHECKED;
+  }
+  // The control holding the keyboard focus, by its name in the form.
+  std::string FocusName() const {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(ui_thread_, &info) || info.hwndFocus == nullptr) return "<none>";
+    size_t index = static_cast<size_t>(GetDlgCtrlID(info.hwndFocus) - kFirstControlId);
+    return index < form_.Controls().size() ? form_.Controls()[index].Name : "<other>";
+  }
+
+  // The focus goes where the user would click or tab to.
+  void Focus(const char* name) const {
+    SendMessageW(dialog_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(name)), TRUE);
+  }
+  void Press(WORD vk) const {
+    SendKey(vk, false);
+    SendKey(vk, true);
+    Settle();
+  }
+  // Types into the focused control, replacing its whole text.
+  void Retype(const char* name, const std::string& text) const {
+    Focus(name);
+    SendMessageW(Item(name), EM_SETSEL, 0, -1);
+    for (char c : text) {
+      INPUT keys[2] = {};
+      for (INPUT& key : keys) {
+        key.type = INPUT_KEYBOARD;
+        key.ki.wScan = static_cast<WORD>(static_cast<unsigned char>(c));
+        key.ki.dwFlags = KEYEVENTF_UNICODE;
+      }
+      keys[1].ki.dwFlags |= KEYEVENTF_KEYUP;
+      SendInput(2, keys, sizeof keys[0]);
+    }
+    Settle();
+  }
+  void Click(const char* name) const { SendMessageW(Item(name), BM_CLICK, 0, 0); }
+  // A left click at a point of a control, through the input queue.
+  void ClickAt(const char* name, int x, int y) const {
+    POINT p{x, y};
+    ClientToScreen(Item(name), &p);
+    SetCursorPos(p.x, p.y);
+    INPUT buttons[2] = {};
+    buttons[0].type = buttons[1].type = INPUT_MOUSE;
+    buttons[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    buttons[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    SendInput(2, buttons, sizeof buttons[0]);
+    Settle();
+    // The pointer moves off again, as a hand goes back to the keyboard.
+    // Wine's arrows take a key's repeat timer for a held mouse button while
+    // the pointer rests on them.
+    SetCursorPos(0, 0);
+  }
+
+ private:
+  // Gives the dialog's thread time to take queued input, then waits until
+  // it has handled everything sent to it.
+  void Settle() const {
+    Sleep(150);
+    DWORD_PTR ignored;
+    SendMessageTimeoutW(dialog_, WM_NULL, 0, 0, SMTO_NORMAL, 2000, &ignored);
+  }
+
+  TArduinoDialog form_;
+  std::vector<Step> steps_;
+  size_t ran_ = 0;
+  HWND dialog_ = nullptr;
+  DWORD ui_thread_ = 0;
+};
+
+RECT ExpectedPlace(const TArduinoDialog& form, const TControl& c) {
+  int left = c.Left, top = c.Top;
+  if (!c.Parent.empty()) {
+    left += form.Control(c.Parent).Left;
+    top += form.Control(c.Parent).Top;
+  }
+  return RECT{Scale(left), Scale(top), Scale(left + c.Width), Scale(top + c.Height)};
+}
+
+const char* ClassFor(TControlKind kind) {
+  switch (kind) {
+    case TControlKind::kButton:
+    case TControlKind::kGroupBox:
+    case TControlKind::kRadioButton:
+      return "Button";
+    case TControlKind::kLabel:
+      return "Static";
+    case TControlKind::kEdit:
+      return "Edit";
+    case TControlKind::kUpDown:
+      return "msctls_updown32";
+    case TControlKind::kComboBox:
+      return "ComboBox";
+  }
+  return "";
+}
+
+// Everything the window shows of a new block's settings, where the form
+// puts it.
+void CheckLayoutAndDefaults(const DialogDriver& d) {
+  HWND w = d.dialog();
+  RECT client;
+  GetClientRect(w, &client);
+  EXPECT_EQ(client.right, Scale(TArduinoDialog::kClientWidth));
+  EXPECT_EQ(client.bottom, Scale(TArduinoDialog::kClientHeight));
+  LONG style = GetWindowLongW(w, GWL_STYLE);
+  EXPECT_TRUE(style & WS_CAPTION);
+  EXPECT_TRUE(style & WS_SYSMENU);
+  EXPECT_TRUE(style & DS_MODALFRAME);
+  EXPECT_FALSE(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME));
+  RECT frame;
+  GetWindowRect(w, &frame);
+  EXPECT_NEAR((frame.left + frame.right) / 2, GetSystemMetrics(SM_CXSCREEN) / 2, 1);
+  EXPECT_NEAR((frame.top + frame.bottom) / 2, GetSystemMetrics(SM_CYSCREEN) / 2, 1);
+
+  for (const TControl& c : d.form().Controls()) {
+    SCOPED_TRACE(c.Name);
+    HWND item = d.Item(c.Name.c_str());
+    ASSERT_NE(item, nullptr);
+    char class_name[64] = {};
+    GetClassNameA(item, class_name, sizeof class_name);
+    EXPECT_EQ(lstrcmpiA(class_name, ClassFor(c.Kind)), 0) << class_name;
+    RECT r;
+    GetWindowRect(item, &r);
+    MapWindowPoints(nullptr, w, reinterpret_cast<POINT*>(&r), 2);
+    RECT expected = ExpectedPlace(d.form(), c);
+    EXPECT_EQ(r.left, expected.left);
+    EXPECT_EQ(r.top, expected.top);
+    EXPECT_EQ(r.bottom, expected.bottom);
+    // A label grows to its caption where the substitute font runs wider.
+    if (c.Kind == TControlKind::kLabel) {
+      EXPECT_GE(r.right, expected.right);
+      HDC dc = GetDC(item);
+      SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(item, WM_GETFONT, 0, 0)));
+      SIZE extent{};
+      GetTextExtentPoint32A(dc, c.Caption.c_str(), static_cast<int>(c.Caption.size()), &extent);
+      ReleaseDC(item, dc);
+      EXPECT_GE(r.right - r.left, extent.cx) << "the caption is cut short";
+    } else {
+      EXPECT_EQ(r.right, expected.right);
+    }
+    if (c.Kind != TControlKind::kEdit && c.Kind != TControlKind::kComboBox) {
+      EXPECT_EQ(d.Text(c.Name.c_str()), c.Caption);
+    }
+    if (c.Kind == TControlKind::kComboBox) {
+      ASSERT_EQ(SendMessageW(item, CB_GETCOUNT, 0, 0), static_cast<LRESULT>(c.Items.size()));
+      for (size_t i = 0; i < c.Items.size(); ++i) {
+        char text[64] = {};
+        SendMessageA(item, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
+        EXPECT_EQ(text, c.Items[i]);
+      }
+    }
+    if (c.Kind == TControlKind::kUpDown) continue;  // shows no text
+    LOGFONTA font{};
+    GetObjectA(reinterpret_cast<HFONT>(SendMessageW(item, WM_GETFONT, 0, 0)), sizeof font, &font);
+    EXPECT_STREQ(font.lfFaceName, "MS Sans Serif");
+    EXPECT_EQ(font.lfHeight, -MulDiv(8, Dpi(), 72));
+  }
+  EXPECT_EQ(SendMessageW(d.Item("IPAddressEdit"), EM_GETLIMITTEXT, 0, 0), 998);
+  EXPECT_TRUE(d.Checked("RadioButton1"));
+  EXPECT_FALSE(d.Checked("RadioButton2"));
+  EXPECT_EQ(d.Text("IPAddressEdit"), "192.168.0.121");
+  EXPECT_EQ(d.Text("PortEdit"), "1600");
+  EXPECT_EQ(d.Text("ComPortEdit"), "1");
+  EXPECT_EQ(d.Selected("BaudCombobox"), 0);  // 9600 Baud
+  for (int row = 0; row < 8; ++row) {
+    EXPECT_EQ(d.Selected(kPinComboNames[row]), row < 4 ? 1 : 2) << kPinComboNames[row];
+  }
+  for (const char* name : kAnalogComboNames) EXPECT_EQ(d.Selected(name), 1) << name;
+}
+
+TEST(DialogWindowTest, OpensWithTheDefaultsLaidOutAndOkStoresNothingNew) {
+  DllBlock block;
+  Settings before = SettingsOf(block);
+  DialogDriver driver;
+  driver
+      .Then([](DialogDriver& d) {
+        CheckLayoutAndDefaults(d);
+        if (const char* path = std::getenv("ARDUINO_DIALOG_SCREENSHOT")) {
+          EXPECT_TRUE(SavePng(CaptureWindow(d.dialog()), path)) << path;
+        }
+      })
+      .Then([](DialogDriver& d) { d.Click("OKButton"); });
+  driver.Run(block);
+  EXPECT_EQ(SettingsOf(block), before);
+}
+
+TEST(DialogWindowTest, EnterInAnEditStoresTheTypedAddressAndPort) {
+  DllBlock block;
+  Settings expected = SettingsOf(block);
+  expected[kAddress] = "10.1.2.3";
+  expected[kUdpPort] = "5000";
+  DialogDriver driver;
+  driver.Then([](DialogDriver& d) { d.Retype("IPAddressEdit", "10.1.2.3"); })
+      .Then([](DialogDriver& d) { d.Retype("PortEdit", "5000"); })
+      .Then([](DialogDriver& d) {
+        EXPECT_EQ(d.Text("IPAddressEdit"), "10.1.2.3");
+        EXPECT_EQ(d.Text("PortEdit"), "5000");
+        d.Press(VK_RETURN);
+      });
+  driver.Run(block);
+  EXPECT_EQ(SettingsOf(block), expected);
+}
+
+TEST(DialogWindowTest, EscapeLeavesItOpenAndCancelStoresNothing) {
+  DllBlock block;
+  Settings before = SettingsOf(block);
+  DialogDriver driver;
+  driver.Then([](DialogDriver& d) { d.Retype("IPAddressEdit", "1.1.1.1"); })
+      .Then([](DialogDriver& d) { d.Press(VK_ESCAPE); })
+      .Then([](DialogDriver& d) {
+        EXPECT_TRUE(IsWindowVisible(d.dialog())) << "Escape closed the dialog";
+        EXPECT_EQ(d.Text("IPAddressEdit"), "1.1.1.1");
+        EXPECT_EQ(d.FocusName(), "IPAddressEdit");
+        d.Click("CancelButton");
+      });
+  driver.Run(block);
+  EXPECT_EQ(SettingsOf(block), before);
+}
+
+TEST(DialogWindowTest, CloseBoxStoresNothing) {
+  DllBlock block;
+  Settings before = SettingsOf(block);
+  DialogDriver driver;
+  driver.Then([](DialogDriver& d) { d.Retype("PortEdit", "4242"); })
+      .Then([](DialogDriver& d) { d.Click("RadioButton2"); })
+      .Then([](DialogDriver& d) {
+        // What the frame sends when the user clicks the close box.
+        PostMessageW(d.dialog(), WM_SYSCOMMAND, SC_CLOSE, 0);
+      });
+  driver.Run(block);
+  EXPECT_EQ(SettingsOf(block), before);
+}
+
+TEST(DialogWindowTest, ClickedRadioAndListsAreStoredAndTheOtherRadioClears) {
+  DllBlock block;
+  Settings expected = SettingsOf(block);
+  expected[kKind] = "1";
+  expected[kBaud] = "115200";
+  expected[kPin2 + 7] = "3";  // pin 9: PWM Output
+  expected[kA0 + 5] = "0";
+  DialogDriver driver;
+  driver
+      .Then([](DialogDriver& d) {
+        d.Click("RadioButton2");
+        SendMessageW(d.Item("BaudCombobox"), CB_SETCURSEL, 3, 0);
+        SendMessageW(d.Item("P9Combobox"), CB_SETCURSEL, 3, 0);
+      })
+      .Then([](DialogDriver& d) {
+        EXPECT_FALSE(d.Checked("RadioButton1"));
+        // A list changed from the keyboard: Up picks the item above.
+        d.Focus("A5Combobox");
+        d.Press(VK_UP);
+      })
+      .Then([](DialogDriver& d) {
+        EXPECT_EQ(d.Selected("A5Combobox"), 0);
+        d.Click("OKButton");
+      });
+  driver.Run(block);
+  EXPECT_EQ(SettingsOf(block), expected);
+}
+
+TEST(DialogWindowTest, InterfaceKindFiveOpensWithNeitherRadioChecked) {
+  DllBlock block;
+  Settings stored = SettingsOf(block);
+  stored[kKind] = "5";
+  LoadSettings(block, stored);
+  DialogDriver driver;
+  driver.Then([](DialogDriver& d) {
+    EXPECT_FALSE(d.Checked("RadioButton1"));
+    EXPECT_FALSE(d.Checked("RadioButton2"));
+    // With neither checked, Tab reaches neither.
+    EXPECT_FALSE(GetWindowLongW(d.Item("RadioButton1"), GWL_STYLE) & WS_TABSTOP);
+    EXPECT_FALSE(GetWindowLongW(d.Item("RadioButton2"), GWL_STYLE) & WS_TABSTOP);
+    d.Click("OKButton");
+  });
+  driver.Run(block);
+  // Neither interface shown means USB was not chosen, so OK stores Ethernet.
+  Settings expected = stored;
+  expected[kKind] = "0";
+  EXPECT_EQ(SettingsOf(block), expected);
+}
+
+TEST(DialogWindowTest, UpDownKeysAndArrowsStepTheComPortWithinItsRange) {
+  DllBlock block;
+  Settings stored = SettingsOf(block);
+  stored[kComPort] = "98";
+  LoadSettings(block, stored);
+  std::vector<std::string> shown;
+  auto record = [&shown](DialogDriver& d) { shown.push_back(d.Text("ComPortEdit")); };
+  DialogDriver driver;
+  driver
+      .Then([&](DialogDriver& d) {
+        d.Focus("ComPortEdit");
+        record(d);
+        d.Press(VK_UP);
+        record(d);
+        d.Press(VK_UP);
+        d.Press(VK_UP);
+        record(d);
+        // The lower half of the arrows steps down.
+        RECT r;
+        GetClientRect(d.Item("UpDown1"), &r);
+        d.ClickAt("UpDown1", r.right / 2, r.bottom * 3 / 4);
+        record(d);
+        d.Press(VK_DOWN);
+        record(d);
+        d.ClickAt("UpDown1", r.right / 2, r.bottom / 4);
+        record(d);
+      })
+      .Then([&](DialogDriver& d) { d.Retype("ComPortEdit", "abc"); })
+      .Then([&](DialogDriver& d) {
+        // No number: the arrows step on from the last position.
+        d.Press(VK_DOWN);
+        record(d);
+        d.Retype("ComPortEdit", "abc");
+      })
+      .Then([](DialogDriver& d) { d.Press(VK_RETURN); });
+  driver.Run(block);
+  EXPECT_EQ(shown, (std::vector<std::string>{"98", "99", "100", "99", "98", "99", "98"}));
+  // "abc" is no number, so the port is the spin's last position.
+  EXPECT_EQ(SettingsOf(block)[kComPort], "98");
+}
+
+TEST(DialogWindowTest, TabWalksTheFormsOrderAndSkipsTheUncheckedRadio) {
+  DllBlock block;
+  std::vector<std::string> visited;
+  DialogDriver driver;
+  driver.Then([&](DialogDriver& d) {
+    EXPECT_EQ(d.FocusName(), "OKButton") << "the first control in tab order starts focused";
+    d.Focus("IPAddressEdit");
+    for (int i = 0; i < 21; ++i) {
+      visited.push_back(d.FocusName());
+      d.Press(VK_TAB);
+    }
+    d.Click("CancelButton");
+  });
+  driver.Run(block);
+  const std::vector<std::string> expected = {
+      "IPAddressEdit", "PortEdit",     "ComPortEdit", "BaudCombobox", "P2Combobox", "P3Combobox",
+      "P4Combobox",    "P5Combobox",   "P6Combobox",  "P7Combobox",   "P8Combobox", "P9Combobox",
+      "A0Combobox",    "A1Combobox",   "A2Combobox",  "A3Combobox",   "A4Combobox", "A5Combobox",
+      "OKButton",      "CancelButton", "RadioButton1"};
+  EXPECT_EQ(visited, expected);
+}
+
+// A stand-in for the host's main window.
+class OwnerWindow {
+ public:
+  OwnerWindow() {
+    WNDCLASSA window_class{};
+    window_class.lpfnWndProc = DefWindowProcA;
+    window_class.hInstance = GetModuleHandleA(nullptr);
+    window_class.lpszClassName = "ArduinoTestHost";
+    RegisterClassA(&window_class);
+    window_ = CreateWindowExA(0, "ArduinoTestHost", "Host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10,
+                              10, 300, 200, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  }
+  ~OwnerWindow() { DestroyWindow(window_); }
+  HWND handle() const { return window_; }
+  uint32_t id() const { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(window_)); }
+
+ private:
+  HWND window_;
+};
+
+TEST(DialogWindowTest, IsModalToTheHostsWindowAndHandsItBackAfterwards) {
+  OwnerWindow owner;
+  ASSERT_NE(owner.handle(), nullptr);
+  DllBlock block(owner.id());
+  HWND dialog_owner = nullptr;
+  bool owner_enabled = true;
+  DialogDriver driver;
+  driver.Then([&](DialogDriver& d) {
+    dialog_owner = GetWindow(d.dialog(), GW_OWNER);
+    owner_enabled = IsWindowEnabled(owner.handle()) != FALSE;
+    d.Click("CancelButton");
+  });
+  driver.Run(block);
+  EXPECT_EQ(dialog_owner, owner.handle());
+  EXPECT_FALSE(owner_enabled) << "the host's window took input while the dialog was open";
+  EXPECT_TRUE(IsWindowEnabled(owner.handle()));
+  EXPECT_EQ(GetActiveWindow(), owner.handle());
+}
+
+TEST(DialogWindowTest, OwnerThatNamesNoWindowLeavesTheDialogUnowned) {
+  DllBlock block(0xDEAD0);
+  HWND dialog_owner = reinterpret_cast<HWND>(1);
+  DialogDriver driver;
+  driver.Then([&](DialogDriver& d) {
+    dialog_owner = GetWindow(d.dialog(), GW_OWNER);
+    d.Click("OKButton");
+  });
+  driver.Run(block);
+  EXPECT_EQ(dialog_owner, nullptr);
+}
+
+}  // namespace
+}  // namespace arduino::testing
