@@ -307,8 +307,19 @@ TEST(DialogWindowTest, OpensWithTheDefaultsLaidOutAndOkStoresNothingNew) {
   driver
       .Then([](DialogDriver& d) {
         CheckLayoutAndDefaults(d);
+        RgbImage image = CaptureWindow(d.dialog());
+        ASSERT_GT(image.width, 0) << "the window could not be read from the screen";
+        // The free space right of the pin lists shows the button-face colour.
+        RECT frame;
+        GetWindowRect(d.dialog(), &frame);
+        POINT spot{Scale(400), Scale(200)};
+        ClientToScreen(d.dialog(), &spot);
+        size_t at = 3 * (static_cast<size_t>(spot.y - frame.top) * image.width +
+                         static_cast<size_t>(spot.x - frame.left));
+        COLORREF face = GetSysColor(COLOR_BTNFACE);
+        EXPECT_EQ(RGB(image.pixels[at], image.pixels[at + 1], image.pixels[at + 2]), face);
         if (const char* path = std::getenv("ARDUINO_DIALOG_SCREENSHOT")) {
-          EXPECT_TRUE(SavePng(CaptureWindow(d.dialog()), path)) << path;
+          EXPECT_TRUE(SavePng(image, path)) << path;
         }
       })
       .Then([](DialogDriver& d) { d.Click("OKButton"); });
