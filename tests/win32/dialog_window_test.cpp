@@ -486,6 +486,31 @@ TEST(DialogWindowTest, TabWalksTheFormsOrderAndSkipsTheUncheckedRadio) {
   EXPECT_EQ(visited, expected);
 }
 
+TEST(DialogWindowTest, QuitWhileOpenCancelsAndLeavesTheQuitForTheHost) {
+  DllBlock block;
+  Settings before = SettingsOf(block);
+  DWORD ui_thread = GetCurrentThreadId();
+  DialogDriver driver;
+  driver.Then([](DialogDriver& d) { d.Retype("PortEdit", "4242"); })
+      .Then([ui_thread](DialogDriver&) { PostThreadMessageW(ui_thread, WM_QUIT, 7, 0); });
+  driver.Run(block);
+  EXPECT_EQ(SettingsOf(block), before);
+  MSG message;
+  ASSERT_TRUE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE))
+      << "the host's quit was swallowed";
+  EXPECT_EQ(message.wParam, 7u);
+}
+
+TEST(DialogWindowTest, RecordOfADisposedBlockRaisesAndOpensNothing) {
+  DllBlock block;
+  block.Dispose();
+  auto error = CatchBlockError([&] { Dll().CallParameterDialogDLL(block.record(), 0); });
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->class_name, "Exception");
+  EXPECT_EQ(error->message, "The block record does not belong to a live block");
+  EXPECT_EQ(FindWindowA(nullptr, TArduinoDialog::kCaption), nullptr);
+}
+
 // A stand-in for the host's main window.
 class OwnerWindow {
  public:
