@@ -122,8 +122,10 @@ bool OnCommand(TView& view, WPARAM wparam, LPARAM lparam) {
   const int code = HIWORD(wparam);
   HWND sender = reinterpret_cast<HWND>(lparam);
   if (sender == nullptr) {
-    // IDCANCEL without a control is Escape.  It deliberately does nothing,
-    // so a stray key press cannot throw away what the user typed.
+    // The dialog manager's own commands.  IDCANCEL without a control is
+    // Escape, which deliberately does nothing, so a stray key press cannot
+    // throw away what the user typed; IDOK without one would be Enter with
+    // no default button, and OK always is the default.
     return id == IDCANCEL || id == IDOK;
   }
   if (sender == view.Window("ComPortEdit") && code == EN_CHANGE) {
