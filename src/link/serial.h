@@ -14,6 +14,11 @@ struct TUserData;
 
 constexpr int32_t kFirstDeviceNamespacePort = 10;
 constexpr uint32_t kSerialReadTimeoutMs = 10;
+// The port takes bytes into a buffer of some kilobytes and sends them at the
+// line's pace, so in use there is always room.  A full buffer means the board
+// has stopped reading; waiting for room longer than this would let such a
+// board block the host for good.
+constexpr uint32_t kSerialWriteTimeoutMs = 100;
 // Opening the port resets most boards (the bootloader runs on a DTR edge or
 // on power-up of the USB bridge); the pause lets the sketch come up before
 // the first command.
@@ -40,7 +45,8 @@ void CloseSerialLink();
 void ResetSerialHandle();
 SerialState SerialHandleState();
 
-// Writes the command one byte per write call, nothing added.
+// Writes the command one byte per write call, nothing added.  A byte the
+// port does not take ends the command there.
 void SerialSendCommand(std::string_view command);
 // Reads one reply line: bytes 0 to 13 dropped, ended by a line feed or by
 // more than kSerialReplyWaitMs since `start`; at least one read.
@@ -55,7 +61,9 @@ struct PortOpenResult {
 PortOpenResult PlatformOpenPort(const std::string& device_name);
 void PlatformConfigurePort(PortHandle port, int32_t baud_rate);
 void PlatformClosePort(PortHandle port);
-void PlatformWriteByte(PortHandle port, uint8_t byte);
+// Writes one byte; false when it failed or, where the platform can tell, when
+// the port had no room for it within kSerialWriteTimeoutMs.
+bool PlatformWriteByte(PortHandle port, uint8_t byte);
 enum class ReadOutcome { kByte, kTimeout, kFailed };
 // Waits at most kSerialReadTimeoutMs for one byte.
 ReadOutcome PlatformReadByte(PortHandle port, uint8_t& byte);

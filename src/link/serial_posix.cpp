@@ -118,18 +118,26 @@ void PlatformClosePort(PortHandle port) {
   close(fd);
 }
 
-void PlatformWriteByte(PortHandle port, uint8_t byte) {
-  // Writes block until the driver takes the byte, as a blocking port would.
+bool PlatformWriteByte(PortHandle port, uint8_t byte) {
+  // The byte goes straight to the driver, which in use always has room: it
+  // takes bytes into a buffer of some kilobytes.  A full buffer means the
+  // board has stopped reading, so the wait for room is bounded; otherwise a
+  // hung board would block the host in this write for good.
   int fd = static_cast<int>(port);
+  bool waited = false;
   while (true) {
     ssize_t n = write(fd, &byte, 1);
-    if (n == 1) return;
+    if (n == 1) return true;
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno == EAGAIN) {
+    if (n < 0 && errno == EAGAIN && !waited) {
+      waited = true;
       pollfd watch{fd, POLLOUT, 0};
-      if (poll(&watch, 1, -1) >= 0 && (watch.revents & POLLOUT)) continue;
+      if (poll(&watch, 1, static_cast<int>(kSerialWriteTimeoutMs)) > 0 &&
+          (watch.revents & POLLOUT)) {
+        continue;
+      }
     }
-    return;  // a failed write is not noticed; the byte is not sent again
+    return false;  // the byte is not sent again
   }
 }
 

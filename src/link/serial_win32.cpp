@@ -55,9 +55,11 @@ void PlatformConfigurePort(PortHandle port, int32_t baud_rate) {
 
 void PlatformClosePort(PortHandle port) { CloseHandle(HandleOf(port)); }
 
-void PlatformWriteByte(PortHandle port, uint8_t byte) {
+bool PlatformWriteByte(PortHandle port, uint8_t byte) {
+  // The write time-outs stay as the driver has them, so only a failed write
+  // is reported here.
   DWORD written = 0;
-  WriteFile(HandleOf(port), &byte, 1, &written, nullptr);
+  return WriteFile(HandleOf(port), &byte, 1, &written, nullptr) && written == 1;
 }
 
 ReadOutcome PlatformReadByte(PortHandle port, uint8_t& byte) {

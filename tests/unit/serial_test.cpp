@@ -4,7 +4,9 @@
 #include <sys/file.h>
 #include <termios.h>
 
+#include <atomic>
 #include <chrono>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -232,6 +234,33 @@ TEST(SerialPortTest, BoardHangingUpMidRunCostsOnlyTheWait) {
   long waited = MillisecondsSince(start);
   EXPECT_GE(waited, 1000);
   EXPECT_LT(waited, 1800);
+  CloseSerialLink();
+}
+
+// A board that stops reading (a hung USB device, a stopped emulator) leaves
+// the port's output buffer full; from then on every command must still cost
+// a bounded time instead of blocking the host in a write for good.
+TEST(SerialPortTest, BoardThatStopsReadingCostsABoundedTime) {
+  PtyPair board(5);  // its side is never read
+  HostBlock block;
+  block.data().InterfaceKind = 1;
+  block.data().ComPort = 5;
+  OpenSerialLink(block.data());
+  ASSERT_EQ(SerialHandleState(), SerialState::kOpen);
+  std::atomic<bool> done{false};
+  std::thread sender([&] {
+    SendCommand(block.data(), std::string(256 * 1024, 'x'));  // more than any terminal buffers
+    for (int k = 0; k < 10; ++k) SendCommand(block.data(), "?02s?");
+    done = true;
+  });
+  const auto start = Clock::now();
+  while (!done && MillisecondsSince(start) < 10000) testing::SleepMs(10);
+  const bool finished = done;
+  // A write still blocked fails once the board's side is closed, which lets
+  // the thread end either way.
+  if (!finished) board.CloseMaster();
+  sender.join();
+  EXPECT_TRUE(finished) << "a write blocked on a port nobody reads";
   CloseSerialLink();
 }
 
