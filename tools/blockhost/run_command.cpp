@@ -50,7 +50,14 @@ Trace EmptyTrace(const IoDescription& io, const BlockSettings& s,
   for (size_t k = 0; k < io.inputs.size(); ++k) {
     bool used = k < kPinCount && (PinDrivesBoard(s, static_cast<int>(k)) ||
                                   signals.count(static_cast<int>(k) + kFirstPin));
-    trace.channels.push_back({"in " + io.inputs[k], "Block inputs (to the board)", used, {}});
+    // PWM values run to 1023 and digital levels to 5, so they get panels of
+    // their own rather than the levels flattening at the bottom of one.
+    bool pwm = k < kPinCount && s.pin_mode[k] == 3;
+    trace.channels.push_back({"in " + io.inputs[k],
+                              pwm ? "Block inputs: PWM values to the board"
+                                  : "Block inputs: digital levels to the board",
+                              used,
+                              {}});
   }
   for (size_t k = 0; k < io.outputs.size(); ++k) {
     bool digital = k < kPinCount;

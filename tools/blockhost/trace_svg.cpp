@@ -16,7 +16,7 @@ namespace {
 constexpr double kWidth = 960;
 constexpr double kLeft = 70;
 constexpr double kRight = 200;  // room for the legend
-constexpr double kTop = 44;
+constexpr double kTop = 56;  // the title, then the first panel's name
 constexpr double kPanelHeight = 200;
 constexpr double kPanelGap = 56;
 constexpr double kBottom = 50;
