@@ -17,10 +17,12 @@ std::vector<GPollFD> poll_fds(16);
 // most `timeout_ms` (less if a source wants to run sooner), check, dispatch.
 // This is what g_main_context_iteration does, except that the sleep is
 // bounded by our own deadline without attaching a timer source, which would
-// wake the context twice more per wait.  Returns whether anything ran.
-bool Iterate(GMainContext* context, gint timeout_ms) {
+// wake the context twice more per wait.  Returns whether anything ran, and
+// in `idle` whether idle-priority work was due.
+bool Iterate(GMainContext* context, gint timeout_ms, bool* idle = nullptr) {
   gint max_priority = 0;
   g_main_context_prepare(context, &max_priority);
+  if (idle != nullptr) *idle = max_priority >= G_PRIORITY_DEFAULT_IDLE;
   gint source_timeout = -1;
   gint needed;
   while ((needed = g_main_context_query(context, max_priority, &source_timeout, poll_fds.data(),
@@ -41,7 +43,11 @@ bool Iterate(GMainContext* context, gint timeout_ms) {
 void TApplication::ProcessMessages() {
   GMainContext* context = g_main_context_default();
   if (!g_main_context_acquire(context)) return;  // another thread runs it
-  while (Iterate(context, 0)) {
+  // An idle source is always ready: a host idle handler that keeps running
+  // would make the pass endless and the waits' limits meaningless.  Such work
+  // gets one turn per pass, as on Windows, where idle time is no message.
+  bool idle = false;
+  while (Iterate(context, 0, &idle) && !idle) {
   }
   g_main_context_release(context);
 }

@@ -48,10 +48,7 @@ std::string ReceiveReply(TUserData& block) {
     if (block.ReplyReceived) break;
     uint32_t elapsed = TicksSince(start);
     if (elapsed > kUdpReplyWaitMs) break;
-    // The wait dispatches what woke it; a reply handled there ends the wait
-    // at once instead of after one more pass.
     application.WaitForMessage(kUdpReplyWaitMs + 1 - elapsed);
-    if (block.ReplyReceived) break;
   }
   application.RestoreHostState();
   return block.ReplyText;

@@ -3,7 +3,11 @@
 
 #include <sys/resource.h>
 
+#include <glib.h>
+#include <netdb.h>
+
 #include <chrono>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -58,6 +62,77 @@ TEST(UdpExchangeTest, ReplyHandledBeforeTheWaitIsDiscarded) {
   stranger.SendTo(1600, "stale");
   ASSERT_TRUE(testing::PumpUntil([&] { return block.data().ReplyReceived; }));
   EXPECT_EQ(ExchangeCommand(block.data(), "?02s?"), "");
+}
+
+// Every wake-up of the wait is followed by a full pass, so of two datagrams
+// that arrive together the reply is the last, and nothing is left over for
+// the next command.
+TEST(UdpExchangeTest, TwoDatagramsInOneWaitLeaveTheLastAsReply) {
+  UdpBoard board([](const std::string&) { return std::optional<std::string>(); });
+  HostBlock block;
+  PointAt(block, board);
+  std::thread stranger([] {
+    usleep(30 * 1000);
+    // One call queues both, so they are waiting together when the wait wakes.
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    to.sin_port = htons(1600);
+    char a[] = "A", b[] = "B";
+    iovec parts[2] = {{a, 1}, {b, 1}};
+    mmsghdr messages[2] = {};
+    for (int i = 0; i < 2; ++i) {
+      messages[i].msg_hdr.msg_name = &to;
+      messages[i].msg_hdr.msg_namelen = sizeof to;
+      messages[i].msg_hdr.msg_iov = &parts[i];
+      messages[i].msg_hdr.msg_iovlen = 1;
+    }
+    sendmmsg(fd, messages, 2, 0);
+    close(fd);
+  });
+  std::string reply = ExchangeCommand(block.data(), "?02s?");
+  stranger.join();
+  EXPECT_EQ(reply, "B");
+  EXPECT_EQ(ExchangeCommand(block.data(), "?03s?"), "");
+}
+
+// A host idle handler that always wants to run gets one turn per pump pass
+// and cannot stretch a wait beyond its limit.
+TEST(UdpExchangeTest, EndlessIdleHandlerDoesNotStretchTheWait) {
+  UdpBoard board([](const std::string&) { return std::optional<std::string>(); });
+  HostBlock block;
+  PointAt(block, board);
+  int turns = 0;
+  guint idle = g_idle_add(
+      [](gpointer count) -> gboolean {
+        ++*static_cast<int*>(count);
+        return G_SOURCE_CONTINUE;
+      },
+      &turns);
+  auto start = Clock::now();
+  EXPECT_EQ(ExchangeCommand(block.data(), "?02s?"), "");
+  long waited = MillisecondsSince(start);
+  g_source_remove(idle);
+  EXPECT_GE(waited, 100);
+  EXPECT_LT(waited, 1000);
+  EXPECT_GT(turns, 0) << "the host's idle work still runs during the wait";
+}
+
+// An empty address names this machine, as the Windows resolver takes it,
+// rather than failing the look-up.
+TEST(UdpExchangeTest, EmptyAddressSendsToThisMachine) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(g_get_host_name(), nullptr, &hints, &found) != 0) {
+    GTEST_SKIP() << "this machine's own name does not resolve here";
+  }
+  freeaddrinfo(found);
+  HostBlock block;
+  block.data().Udp->SetRemoteHost("");
+  block.data().Udp->SetRemotePort(9);
+  EXPECT_NO_THROW(ExchangeCommand(block.data(), "?02s?"));
 }
 
 TEST(UdpExchangeTest, RepliesAreTakenAsTheyCome) {
