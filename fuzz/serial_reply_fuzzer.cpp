@@ -26,7 +26,7 @@ namespace arduino {
 PortOpenResult PlatformOpenPort(const std::string&) { return {true, 1}; }
 void PlatformConfigurePort(PortHandle, int32_t) {}
 void PlatformClosePort(PortHandle) {}
-bool PlatformWriteByte(PortHandle, uint8_t) { return true; }
+WriteOutcome PlatformWriteByte(PortHandle, uint8_t) { return WriteOutcome::kWritten; }
 void PlatformPause(uint32_t) {}
 ReadOutcome PlatformReadByte(PortHandle, uint8_t& byte) {
   g_now += 7;  // a little over the 1000 ms limit after 143 reads

@@ -54,11 +54,12 @@ SerialState SerialHandleState() { return g_serial.state; }
 void SerialSendCommand(std::string_view command) {
   // One write per byte, the handle taken afresh each time: a pump pass run
   // by some other wait may have closed or opened the port in between.  A
-  // byte the port does not take ends the command: the board has stopped
-  // reading or is gone, and trying the rest would only add to the wait.
+  // byte that fails is not written again.  Only a port that has had no room
+  // for a byte ends the command: the board has stopped reading, and every
+  // further byte would wait in vain too.
   for (char c : command) {
     if (g_serial.state != SerialState::kOpen) continue;
-    if (!PlatformWriteByte(g_serial.port, static_cast<uint8_t>(c))) return;
+    if (PlatformWriteByte(g_serial.port, static_cast<uint8_t>(c)) == WriteOutcome::kNoRoom) return;
   }
 }
 

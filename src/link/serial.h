@@ -45,8 +45,9 @@ void CloseSerialLink();
 void ResetSerialHandle();
 SerialState SerialHandleState();
 
-// Writes the command one byte per write call, nothing added.  A byte the
-// port does not take ends the command there.
+// Writes the command one byte per write call, nothing added.  The outcome of
+// a write is not examined, except that a port with no room left ends the
+// command there.
 void SerialSendCommand(std::string_view command);
 // Reads one reply line: bytes 0 to 13 dropped, ended by a line feed or by
 // more than kSerialReplyWaitMs since `start`; at least one read.
@@ -61,9 +62,10 @@ struct PortOpenResult {
 PortOpenResult PlatformOpenPort(const std::string& device_name);
 void PlatformConfigurePort(PortHandle port, int32_t baud_rate);
 void PlatformClosePort(PortHandle port);
-// Writes one byte; false when it failed or, where the platform can tell, when
-// the port had no room for it within kSerialWriteTimeoutMs.
-bool PlatformWriteByte(PortHandle port, uint8_t byte);
+// Writes one byte.  kNoRoom, where the platform can tell, means the port had
+// no room for it within kSerialWriteTimeoutMs: the board has stopped reading.
+enum class WriteOutcome { kWritten, kFailed, kNoRoom };
+WriteOutcome PlatformWriteByte(PortHandle port, uint8_t byte);
 enum class ReadOutcome { kByte, kTimeout, kFailed };
 // Waits at most kSerialReadTimeoutMs for one byte.
 ReadOutcome PlatformReadByte(PortHandle port, uint8_t& byte);

@@ -118,7 +118,7 @@ void PlatformClosePort(PortHandle port) {
   close(fd);
 }
 
-bool PlatformWriteByte(PortHandle port, uint8_t byte) {
+WriteOutcome PlatformWriteByte(PortHandle port, uint8_t byte) {
   // The byte goes straight to the driver, which in use always has room: it
   // takes bytes into a buffer of some kilobytes.  A full buffer means the
   // board has stopped reading, so the wait for room is bounded; otherwise a
@@ -127,17 +127,19 @@ bool PlatformWriteByte(PortHandle port, uint8_t byte) {
   bool waited = false;
   while (true) {
     ssize_t n = write(fd, &byte, 1);
-    if (n == 1) return true;
+    if (n == 1) return WriteOutcome::kWritten;
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno == EAGAIN && !waited) {
+    if (n < 0 && errno == EAGAIN) {
+      if (waited) return WriteOutcome::kNoRoom;
       waited = true;
       pollfd watch{fd, POLLOUT, 0};
       if (poll(&watch, 1, static_cast<int>(kSerialWriteTimeoutMs)) > 0 &&
           (watch.revents & POLLOUT)) {
         continue;
       }
+      return WriteOutcome::kNoRoom;
     }
-    return false;  // the byte is not sent again
+    return WriteOutcome::kFailed;  // the byte is not sent again
   }
 }
 

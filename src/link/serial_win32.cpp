@@ -55,11 +55,13 @@ void PlatformConfigurePort(PortHandle port, int32_t baud_rate) {
 
 void PlatformClosePort(PortHandle port) { CloseHandle(HandleOf(port)); }
 
-bool PlatformWriteByte(PortHandle port, uint8_t byte) {
+WriteOutcome PlatformWriteByte(PortHandle port, uint8_t byte) {
   // The write time-outs stay as the driver has them, so only a failed write
   // is reported here.
   DWORD written = 0;
-  return WriteFile(HandleOf(port), &byte, 1, &written, nullptr) && written == 1;
+  return WriteFile(HandleOf(port), &byte, 1, &written, nullptr) && written == 1
+             ? WriteOutcome::kWritten
+             : WriteOutcome::kFailed;
 }
 
 ReadOutcome PlatformReadByte(PortHandle port, uint8_t& byte) {
