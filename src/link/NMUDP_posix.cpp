@@ -127,7 +127,9 @@ std::optional<uint32_t> TNMUDP::ParseAddressLiteral(const std::string& host) con
 std::optional<uint32_t> TNMUDP::LookUpHost(const std::string& host) {
   auto* lookup = new Lookup;
   GResolver* resolver = g_resolver_get_default();
-  g_resolver_lookup_by_name_async(resolver, host.c_str(), nullptr, LookupFinished, lookup);
+  // An empty name means this machine, as the Windows resolver takes it.
+  const char* name = host.empty() ? g_get_host_name() : host.c_str();
+  g_resolver_lookup_by_name_async(resolver, name, nullptr, LookupFinished, lookup);
   g_object_unref(resolver);
   TApplication& application = Application();
   uint32_t start = TickCount();

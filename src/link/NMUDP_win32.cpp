@@ -51,6 +51,10 @@ struct TNMUDP::Platform {
   char* lookup_area = nullptr;
   bool lookup_done = false;
   bool lookup_succeeded = false;
+  // The task handle of the look-up under way.  A completion that names
+  // another task is a cancelled look-up's late message and must not be
+  // read as this one's result.
+  HANDLE lookup_task = nullptr;
 
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
@@ -107,7 +111,7 @@ LRESULT CALLBACK TNMUDP::Platform::WindowProc(HWND window, UINT message, WPARAM 
     } catch (...) {
       OutputDebugStringA("ArduinoBlock: the UDP receive handler failed");
     }
-  } else {
+  } else if (reinterpret_cast<HANDLE>(wparam) == self->platform_->lookup_task) {
     self->platform_->lookup_done = true;
     self->platform_->lookup_succeeded = HIWORD(lparam) == 0;
   }
@@ -180,6 +184,7 @@ std::optional<uint32_t> TNMUDP::LookUpHost(const std::string& host) {
   HANDLE task = WSAAsyncGetHostByName(p.window, kSocketMessage, host.c_str(), p.lookup_area,
                                       static_cast<int>(kLookupAreaSize));
   if (task == nullptr) return std::nullopt;
+  p.lookup_task = task;
 
   TApplication& application = Application();
   uint32_t start = TickCount();
@@ -197,6 +202,7 @@ std::optional<uint32_t> TNMUDP::LookUpHost(const std::string& host) {
   // A failed look-up raises before the reply wait that would otherwise hand
   // a quit message taken here back to the host.
   application.RestoreHostState();
+  p.lookup_task = nullptr;
   if (!p.lookup_done || !p.lookup_succeeded) return std::nullopt;
 
   const auto* entry = reinterpret_cast<const hostent*>(p.lookup_area);
