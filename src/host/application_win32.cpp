@@ -20,14 +20,25 @@ PendingQuit g_pending_quit;
 }  // namespace
 
 void TApplication::ProcessMessages() {
+  // Each message is taken and dispatched in the character set of the window
+  // it is for: taken with the ANSI calls, a character that the code page
+  // cannot hold would reach a Unicode host window as a question mark.
   MSG message;
-  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE)) {
+    bool unicode = message.hwnd == nullptr || IsWindowUnicode(message.hwnd);
+    BOOL taken = unicode ? PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)
+                         : PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE);
+    if (!taken) break;
     if (message.message == WM_QUIT) {
       g_pending_quit = {true, message.wParam};
       continue;
     }
     TranslateMessage(&message);
-    DispatchMessageA(&message);
+    if (unicode) {
+      DispatchMessageW(&message);
+    } else {
+      DispatchMessageA(&message);
+    }
   }
 }
 

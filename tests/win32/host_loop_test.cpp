@@ -79,5 +79,32 @@ TEST_F(HostLoopTest, OtherMessagesAreDispatchedDuringTheWait) {
   EXPECT_GT(g_timer_calls, 0);
 }
 
+WPARAM g_received_char = 0;
+LRESULT CALLBACK RecordChar(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_CHAR) g_received_char = wparam;
+  return DefWindowProcW(window, message, wparam, lparam);
+}
+
+TEST_F(HostLoopTest, UnicodeWindowsGetTheirCharactersWhole) {
+  // A host window of the Unicode kind must get a character that the ANSI
+  // code page cannot hold, such as a Cyrillic letter, unchanged through the
+  // DLL's pump, not a question mark.
+  WNDCLASSW window_class{};
+  window_class.lpfnWndProc = &RecordChar;
+  window_class.hInstance = GetModuleHandleW(nullptr);
+  window_class.lpszClassName = L"UnicodeHostWindow";
+  RegisterClassW(&window_class);
+  HWND window = CreateWindowExW(0, L"UnicodeHostWindow", L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                nullptr, window_class.hInstance, nullptr);
+  ASSERT_NE(window, nullptr);
+  ASSERT_TRUE(IsWindowUnicode(window));
+  g_received_char = 0;
+  PostMessageW(window, WM_CHAR, 0x0416, 0);
+  Step();
+  DestroyWindow(window);
+  UnregisterClassW(L"UnicodeHostWindow", window_class.hInstance);
+  EXPECT_EQ(g_received_char, 0x0416u);
+}
+
 }  // namespace
 }  // namespace arduino::testing
