@@ -67,8 +67,4 @@ void TApplication::WaitForMessage(uint32_t timeout_ms) {
 // GLib has no quit message that a pass could take from the host.
 void TApplication::RestoreHostState() {}
 
-// There is no application-wide cursor without a toolkit window of our own;
-// the state is kept for the dialog and for anyone who asks.
-void TApplication::ShowCursor(int) {}
-
 }  // namespace arduino

@@ -18,6 +18,7 @@
 
 #include "arduino_block.h"
 #include "config/ArduinoDlg.h"
+#include "host/application.h"
 #include "host/block_record.h"
 #include "host/user_data.h"
 
@@ -25,6 +26,7 @@
 // that might use those names.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/Xfixes.h>
 #include <gdk/gdkx.h>
 
 namespace arduino {
@@ -502,6 +504,40 @@ TEST_F(DialogViewTest, StaysAboveTheHostsWindow) {
     }));
     driver.Run(block.record());
     EXPECT_EQ(transient_for, owner);
+  }
+  XDestroyWindow(x, owner);
+  XCloseDisplay(x);
+}
+
+// The busy cursor of CanSimulateDLL shows on the host's window while a
+// display is open, and the window's own cursor comes back afterwards.  The
+// pointer rests on the host's window, so the cursor the server shows is
+// that window's.
+TEST_F(DialogViewTest, BusyCursorShowsOnTheHostsWindow) {
+  ASSERT_TRUE(gtk_init_check(nullptr, nullptr));  // as a GTK host would have
+  Display* x = XOpenDisplay(nullptr);
+  ASSERT_NE(x, nullptr);
+  Window owner = XCreateSimpleWindow(x, DefaultRootWindow(x), 0, 0, 300, 200, 0, 0, 0);
+  XMapWindow(x, owner);
+  XSync(x, False);
+  XWarpPointer(x, None, owner, 0, 0, 0, 0, 50, 50);
+  XSync(x, False);
+  auto shown_cursor = [&] {
+    usleep(50 * 1000);  // GDK talks to the server on a connection of its own
+    XFixesCursorImage* image = XFixesGetCursorImage(x);
+    unsigned long serial = image->cursor_serial;
+    XFree(image);
+    return serial;
+  };
+  {
+    Block block(static_cast<uint32_t>(owner));
+    unsigned long before = shown_cursor();
+    Application().SetCursor(crHourGlass);
+    unsigned long busy = shown_cursor();
+    Application().SetCursor(crDefault);
+    unsigned long after = shown_cursor();
+    EXPECT_NE(busy, before) << "no busy cursor on the host's window";
+    EXPECT_EQ(after, before) << "the window's own cursor did not come back";
   }
   XDestroyWindow(x, owner);
   XCloseDisplay(x);
