@@ -3,6 +3,8 @@
 // from a GLib timeout inside the dialog's own loop, the way a user's input
 // arrives while the host waits in CallParameterDialogDLL.
 #include <gtest/gtest.h>
+
+#include "settings_fields.h"
 #include <gtk/gtk.h>
 #include <poll.h>
 #include <signal.h>
@@ -113,28 +115,8 @@ class Block {
   std::vector<uint8_t> record_;
 };
 
-struct Fields {
-  int32_t interface_kind, com_port, baud_rate, udp_port;
-  std::string address;
-  std::vector<int32_t> pins, analog;
-  bool operator==(const Fields&) const = default;
-};
-
-Fields FieldsOf(const TUserData& d) {
-  Fields f{d.InterfaceKind, d.ComPort, d.BaudRate, d.UdpPort, d.IPAddress, {}, {}};
-  for (int pin = 2; pin <= 9; ++pin) f.pins.push_back(d.PinMode[pin]);
-  f.analog.assign(d.AnalogUsed.begin(), d.AnalogUsed.end());
-  return f;
-}
-
-void PrintTo(const Fields& f, std::ostream* os) {
-  *os << "{kind " << f.interface_kind << ", com " << f.com_port << ", baud " << f.baud_rate
-      << ", port " << f.udp_port << ", \"" << f.address << "\", pins";
-  for (int32_t p : f.pins) *os << ' ' << p;
-  *os << ", analog";
-  for (int32_t a : f.analog) *os << ' ' << a;
-  *os << '}';
-}
+using testing::Fields;
+using testing::FieldsOf;
 
 void Xdo(const std::vector<std::string>& args) {
   std::vector<char*> argv{const_cast<char*>("xdotool")};

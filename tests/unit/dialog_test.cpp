@@ -2,6 +2,8 @@
 // settings, how OK stores them and how the COM port spin behaves.
 #include <gtest/gtest.h>
 
+#include "settings_fields.h"
+
 #include <set>
 #include <string>
 #include <vector>
@@ -21,20 +23,8 @@ TUserData Defaults() {
   return d;
 }
 
-// The settings fields that the dialog edits, for whole-record comparisons.
-struct Fields {
-  int32_t interface_kind, com_port, baud_rate, udp_port;
-  std::string address;
-  std::vector<int32_t> pins, analog;
-  bool operator==(const Fields&) const = default;
-};
-
-Fields FieldsOf(const TUserData& d) {
-  Fields f{d.InterfaceKind, d.ComPort, d.BaudRate, d.UdpPort, d.IPAddress, {}, {}};
-  for (int pin = 2; pin <= 9; ++pin) f.pins.push_back(d.PinMode[pin]);
-  f.analog.assign(d.AnalogUsed.begin(), d.AnalogUsed.end());
-  return f;
-}
+using testing::Fields;
+using testing::FieldsOf;
 
 // Fill, then OK with the form untouched.
 TUserData RoundTrip(const TUserData& before) {
