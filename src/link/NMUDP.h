@@ -15,6 +15,10 @@ namespace arduino {
 
 class TNMUDP;
 
+// The resolver keeps its own time limits; this one only guarantees that a
+// host-name look-up that never reports back cannot hang the host.
+constexpr uint32_t kLookupLimitMs = 30000;
+
 // Sender, NumberBytes (the received length, -1 for a failed or oversized
 // read), FromIP (dotted decimal), Port (host byte order).
 using TOnReceive = std::function<void(TNMUDP* Sender, int32_t NumberBytes,

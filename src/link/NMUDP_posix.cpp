@@ -22,10 +22,6 @@
 namespace arduino {
 namespace {
 
-// The resolver keeps its own time limits; this one only guarantees that a
-// look-up that never reports back cannot hang the host.
-constexpr uint32_t kLookupLimitMs = 30000;
-
 // Completion state of one asynchronous look-up.  It outlives an abandoned
 // wait, because the resolver may call back after the send has given up.
 struct Lookup {

@@ -21,9 +21,6 @@ namespace {
 constexpr UINT kSocketMessage = WM_USER + 101;
 constexpr WORD kSocketVersion = 0x0101;
 constexpr char kWindowClass[] = "ArduinoBlockUdpNotify";
-// The socket layer always reports a look-up, if only as a failure; the limit
-// only guards the host against a report that never comes.
-constexpr uint32_t kLookupLimitMs = 30000;
 
 // Endpoints alive, and so whether the window class is registered.  A DLL's
 // classes outlive it unless it unregisters them, so the last endpoint does.

@@ -28,6 +28,9 @@
 #include <vector>
 
 #include "child_process.h"
+#include "link/NMUDP.h"
+#include "link/exchange.h"
+#include "link/serial.h"
 #include "loaded_block.h"
 
 namespace faults {
@@ -39,10 +42,10 @@ using Clock = std::chrono::steady_clock;
 // The library's time limits.  A board that does not answer costs more than
 // the wait; the margins on top are generous because the test machines are
 // shared and noisy, yet far below anything that would hide a hang.
-constexpr double kUdpWaitMs = 100;
-constexpr double kSerialWaitMs = 1000;
-constexpr double kSerialOpenPauseMs = 2000;
-constexpr double kLookupLimitMs = 30000;
+constexpr double kUdpWaitMs = arduino::kUdpReplyWaitMs;
+constexpr double kSerialWaitMs = arduino::kSerialReplyWaitMs;
+constexpr double kSerialOpenPauseMs = arduino::kSerialOpenPauseMs;
+constexpr double kLookupLimitMs = arduino::kLookupLimitMs;
 constexpr double kUdpMarginMs = 150;
 constexpr double kSerialMarginMs = 500;
 constexpr double kCallMarginMs = 1000;
