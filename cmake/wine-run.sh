@@ -11,6 +11,12 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 export WINEARCH=win32
 
+# On a machine that cannot run Wine, say why and exit as a skipped test.
+if ! why=$("$here/cmake/win32-probe.sh" --need-wine); then
+  echo "Windows tests skipped: $why" >&2
+  exit 77
+fi
+
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   mkdir -p "$(dirname "$WINEPREFIX")"
   (

@@ -6,7 +6,8 @@
 # prefix's display when its first program starts, and this script waits for
 # the prefix's Wine server to end before the X server goes.  Wine draws the
 # window frames itself there, as there is no window manager to draw them.
-# Exits with 77 (a skipped test to CTest) when Xvfb is not installed.
+# Exits with 77 (a skipped test to CTest) when Xvfb is not installed or this
+# machine cannot run Wine.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 wine_run=$here/../../cmake/wine-run.sh
@@ -14,6 +15,10 @@ wine_run=$here/../../cmake/wine-run.sh
 if [ -z "${WINEPREFIX:-}" ]; then
   echo "wine-with-display.sh: set WINEPREFIX to a prefix of this test's own" >&2
   exit 2
+fi
+if ! why=$("$here/../../cmake/win32-probe.sh" --need-wine); then
+  echo "Windows tests skipped: $why" >&2
+  exit 77
 fi
 if ! command -v Xvfb >/dev/null 2>&1; then
   echo "SKIPPED: Xvfb is not installed, and the dialog's window needs a display" >&2

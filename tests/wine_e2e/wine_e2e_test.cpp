@@ -38,8 +38,16 @@ std::string WhyWindowsCannotRun() {
       return file + " is not built (cmake --preset win32 && cmake --build build/win32)";
     }
   }
-  if (system("command -v wine >/dev/null 2>&1") != 0) return "wine is not installed";
-  return "";
+  // The machine's own answer, found once: the same probe that ./run and the
+  // Windows build's CTest scripts ask.
+  static const std::string machine = [] {
+    const ProgramResult probe = RunProgram({WINE_PROBE, "--need-wine"});
+    if (probe.exit_code == 0) return std::string();
+    std::string why = probe.out;
+    while (!why.empty() && why.back() == '\n') why.pop_back();
+    return why.empty() ? "the Wine probe failed: " + probe.err : why;
+  }();
+  return machine.empty() ? "" : "Windows tests skipped: " + machine;
 }
 
 std::string WinePrefix() {
