@@ -29,4 +29,13 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   ) 9>"$WINEPREFIX.lock"
 fi
 
-exec wine "$@"
+# Each program gets a Wine server of its own, started to end the moment its
+# last program does (by default it lingers 3 s), and the script returns only
+# once it has ended.  A program started while the previous one's server was
+# still shutting down sometimes found no desktop and could not create even a
+# message-only window ("system error 0"), which made tests fail at random.
+wineserver -p0 </dev/null >/dev/null 2>&1 || true
+status=0
+wine "$@" || status=$?
+wineserver -w 2>/dev/null || true
+exit $status

@@ -60,6 +60,8 @@ export DISPLAY=":$number"
 fonts=$WINEPREFIX/drive_c/windows/Fonts
 if [ -d /usr/share/wine/fonts ] && [ -d "$fonts" ]; then
   for font in /usr/share/wine/fonts/*; do
+    # An empty folder leaves the pattern itself, which is no font.
+    [ -e "$font" ] || continue
     [ -e "$fonts/$(basename "$font")" ] || ln -s "$font" "$fonts/"
   done
 fi
