@@ -1,18 +1,23 @@
 // The settings dialog on Linux, built with GTK 3.  Every control sits in one
-// GtkFixed at the pixel position the form description gives it; a group
-// box is a frame drawn behind its controls, which are placed in the same
-// GtkFixed at the box's offset.
+// GtkFixed at the pixel position the form description gives it, scaled to
+// the screen's font resolution; a group box is a frame drawn behind its
+// controls, which are placed in the same GtkFixed at the box's offset.  The
+// widgets are measured before they are placed, so that a font wider than the
+// form's makes the dialog grow instead of cutting captions short.
 #include <gdk/gdk.h>
 #include <gtk/gtk.h>
 #ifdef GDK_WINDOWING_X11
 #include <gdk/gdkx.h>
 #endif
 
+#include <cmath>
 #include <cstdio>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "config/ArduinoDlg.h"
+#include "config/form_layout.h"
 #include "host/application.h"
 #include "host/user_data.h"
 
@@ -22,8 +27,10 @@ namespace {
 constexpr const char* kWindowName = "TArduinoDialog";
 
 // The form's look: button-face grey, the small dialog font (with close
-// sans-serif stand-ins where the original face is missing) and padding
-// tight enough that each widget fits the pixel size the form gives it.
+// sans-serif stand-ins where the original face is missing; Liberation Sans
+// has the metrics of Arial, DejaVu Sans, all a bare Debian has, runs wider)
+// and padding tight enough that each widget fits the pixel size the form
+// gives it in a font of the original's metrics.
 constexpr const char* kStyle =
     "#TArduinoDialog { background-color: #f0f0f0; }"
     "#TArduinoDialog * { font-family: \"MS Sans Serif\", \"Liberation Sans\", \"Arial\","
@@ -61,19 +68,42 @@ struct TView {
   }
 };
 
-// The absolute position in the form of a control held by a group box.
-void Place(TView& view, GtkWidget* widget, const TControl& control) {
-  int left = control.Left;
-  int top = control.Top;
-  if (!control.Parent.empty()) {
-    const TControl& box = view.form.Control(control.Parent);
-    left += box.Left;
-    top += box.Top;
-  }
+// The font's resolution, which is the screen's DPI as the desktop sets it
+// (Xft.dpi); the form's pixels scale by it as the Windows view's do.
+int FontDpi(GtkWidget* widget) {
+  double dpi = gdk_screen_get_resolution(gtk_widget_get_screen(widget));
+  return dpi > 0 ? static_cast<int>(std::lround(dpi)) : kFormDpi;
+}
+
+// Widgets go into the GtkFixed unplaced and unsized, so that what they need
+// for their captions in the font in use can be measured first.
+void Add(TView& view, GtkWidget* widget, const TControl& control) {
   gtk_widget_set_name(widget, control.Name.c_str());
-  gtk_widget_set_size_request(widget, control.Width, control.Height);
-  gtk_fixed_put(GTK_FIXED(view.fixed), widget, left, top);
+  gtk_fixed_put(GTK_FIXED(view.fixed), widget, 0, 0);
   view.widgets[control.Name] = widget;
+}
+
+// Every control at its place on this screen, larger where its widget needs
+// more than the form gives it.
+void PlaceControls(TView& view) {
+  const std::vector<TControl>& controls = view.form.Controls();
+  // A hidden widget needs no room at all; the window itself stays hidden
+  // until it is placed.
+  gtk_widget_show_all(view.fixed);
+  std::vector<TSize> needed(controls.size());
+  for (size_t i = 0; i < controls.size(); ++i) {
+    GtkWidget* widget = view.Widget(controls[i].Name.c_str());
+    gtk_widget_get_preferred_width(widget, &needed[i].Width, nullptr);
+    gtk_widget_get_preferred_height(widget, &needed[i].Height, nullptr);
+  }
+  TFormLayout layout = LayOutForm(view.form, FontDpi(view.window), needed);
+  for (size_t i = 0; i < controls.size(); ++i) {
+    GtkWidget* widget = view.Widget(controls[i].Name.c_str());
+    const TPlace& place = layout.Places[i];
+    gtk_widget_set_size_request(widget, place.Width, place.Height);
+    gtk_fixed_move(GTK_FIXED(view.fixed), widget, place.Left, place.Top);
+  }
+  gtk_widget_set_size_request(view.fixed, layout.ClientWidth, layout.ClientHeight);
 }
 
 void ShowComPort(TView& view) {
@@ -260,14 +290,13 @@ void BuildWindow(TView& view) {
   gtk_window_set_skip_taskbar_hint(window, TRUE);
 
   view.fixed = gtk_fixed_new();
-  gtk_widget_set_size_request(view.fixed, TArduinoDialog::kClientWidth,
-                              TArduinoDialog::kClientHeight);
   gtk_container_add(GTK_CONTAINER(view.window), view.fixed);
 
   view.no_radio = g_object_ref_sink(gtk_radio_button_new(nullptr));
   for (const TControl& control : view.form.Controls()) {
-    Place(view, MakeControl(view, control), control);
+    Add(view, MakeControl(view, control), control);
   }
+  PlaceControls(view);
   GtkWidget* ok = view.Widget("OKButton");
   gtk_widget_set_can_default(ok, TRUE);
   gtk_window_set_default(window, ok);
