@@ -385,8 +385,10 @@ class TViewCleanup {
     if (view_.no_radio != nullptr) g_object_unref(view_.no_radio);
     if (view_.loop != nullptr) g_main_loop_unref(view_.loop);
     // Let the X server see the window go before control returns to a host
-    // that may not run a GLib loop of its own.
-    while (g_main_context_pending(nullptr)) g_main_context_iteration(nullptr, FALSE);
+    // that may not run a GLib loop of its own.  One bounded pass of the
+    // pump, as the waits run: flushing until nothing is pending would never
+    // end while the host has idle work that always asks to run again.
+    Application().ProcessMessages();
   }
   TViewCleanup(const TViewCleanup&) = delete;
   TViewCleanup& operator=(const TViewCleanup&) = delete;

@@ -577,6 +577,64 @@ TEST_F(DialogViewTest, UpDownKeysAndArrowsStepTheComPort) {
   EXPECT_EQ(block.data().ComPort, 99);
 }
 
+// Idle work of the host that always asks to run again, as a GTK host's
+// background job does; it counts its turns.
+struct BusyIdle {
+  int runs = 0;
+  guint source = 0;
+  guint watchdog = 0;
+  bool gave_up = false;
+
+  void Start() {
+    source = g_idle_add(
+        [](gpointer self) {
+          ++static_cast<BusyIdle*>(self)->runs;
+          return gboolean{G_SOURCE_CONTINUE};
+        },
+        this);
+    // Should the call not come back, the idle work goes away after a while,
+    // so that the test fails instead of hanging.  Above the idle's priority,
+    // or it would never run.
+    watchdog = g_timeout_add_full(
+        G_PRIORITY_HIGH, 15000,
+        [](gpointer data) {
+          auto* self = static_cast<BusyIdle*>(data);
+          self->gave_up = true;
+          self->watchdog = 0;
+          self->Stop();
+          return gboolean{G_SOURCE_REMOVE};
+        },
+        this, nullptr);
+  }
+  void Stop() {
+    if (source != 0) g_source_remove(source);
+    source = 0;
+  }
+  ~BusyIdle() {
+    Stop();
+    if (watchdog != 0) g_source_remove(watchdog);
+  }
+};
+
+TEST_F(DialogViewTest, ComesBackWhileTheHostsIdleWorkKeepsAskingToRun) {
+  Block block;
+  Fields expected = FieldsOf(block.data());
+  expected.interface_kind = 1;
+  BusyIdle idle;
+  DialogDriver driver;
+  // The idle work starves the driver's own steps, so the last step starts
+  // it and clicks OK, whose press arrives as an X event above idle priority.
+  driver.Then(Do([](DialogDriver& d) { d.Click("RadioButton2"); }))
+      .Then(Do([&idle](DialogDriver& d) {
+        idle.Start();
+        d.Click("OKButton");
+      }));
+  driver.Run(block.record());
+  EXPECT_FALSE(idle.gave_up) << "the dialog's call came back only once the idle work was gone";
+  EXPECT_GT(idle.runs, 0) << "the host's idle work never ran while the dialog was open";
+  EXPECT_EQ(FieldsOf(block.data()), expected);
+}
+
 TEST_F(DialogViewTest, StaysAboveTheHostsWindow) {
   Display* x = XOpenDisplay(nullptr);
   ASSERT_NE(x, nullptr);
