@@ -136,6 +136,27 @@ gboolean OnComPortKey(GtkWidget*, GdkEventKey* event, gpointer data) {
   return TRUE;
 }
 
+// Enter presses the default button from a closed list and from a radio
+// button as it does from an edit; GTK would open the list or keep the key
+// for the radio.  An open list's items are in a window of their own and
+// still take Enter there.  A focused push button keeps Enter for itself.
+gboolean OnWindowKey(GtkWidget* window, GdkEventKey* event, gpointer) {
+  if (event->keyval != GDK_KEY_Return && event->keyval != GDK_KEY_KP_Enter &&
+      event->keyval != GDK_KEY_ISO_Enter) {
+    return FALSE;
+  }
+  GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(window));
+  if (focus == nullptr) return FALSE;
+  if (!GTK_IS_RADIO_BUTTON(focus) &&
+      gtk_widget_get_ancestor(focus, GTK_TYPE_COMBO_BOX) == nullptr) {
+    return FALSE;
+  }
+  // Not gtk_window_activate_default, which hands the key back to a focused
+  // button that receives the default itself, as a list's inner button does.
+  GtkWidget* ok = gtk_window_get_default_widget(GTK_WINDOW(window));
+  return ok != nullptr && gtk_widget_is_sensitive(ok) && gtk_widget_activate(ok);
+}
+
 GtkWidget* MakeButton(TView& view, const TControl& control) {
   GtkWidget* button = gtk_button_new_with_label(control.Caption.c_str());
   TModalResult result = control.ModalResult;
@@ -300,6 +321,7 @@ void BuildWindow(TView& view) {
   GtkWidget* ok = view.Widget("OKButton");
   gtk_widget_set_can_default(ok, TRUE);
   gtk_window_set_default(window, ok);
+  g_signal_connect(view.window, "key-press-event", G_CALLBACK(OnWindowKey), nullptr);
   GtkWidget* com_port = view.Widget("ComPortEdit");
   g_signal_connect(com_port, "changed", G_CALLBACK(OnComPortChanged), &view);
   g_signal_connect(com_port, "key-press-event", G_CALLBACK(OnComPortKey), &view);

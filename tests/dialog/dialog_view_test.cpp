@@ -449,6 +449,51 @@ TEST_F(DialogViewTest, EnterInThePortEditStoresTheEditedAddressAndPort) {
   EXPECT_EQ(FieldsOf(block.data()), expected);
 }
 
+// The control of the form that holds the focus; a list's focus sits on its
+// inner button.
+std::string FocusedControl(const DialogDriver& d) {
+  GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(d.window()));
+  while (focus != nullptr && std::string(gtk_widget_get_name(focus)).find("Gtk") == 0) {
+    focus = gtk_widget_get_parent(focus);
+  }
+  return focus != nullptr ? gtk_widget_get_name(focus) : "<none>";
+}
+
+// Enter presses the default button from a closed list or a radio button too,
+// not only from an edit: it neither opens the list nor stays with the radio.
+TEST_F(DialogViewTest, EnterOnAListOrARadioPressesOk) {
+  struct Case {
+    const char* focus;
+    const char* change;       // a key that changes the focused control first
+    void (*stored)(Fields&);  // what OK then stores
+  };
+  const Case cases[] = {
+      {"A5Combobox", "Up", [](Fields& f) { f.analog[5] = 0; }},
+      {"BaudCombobox", "Down", [](Fields& f) { f.baud_rate = 19200; }},
+      {"RadioButton2", "space", [](Fields& f) { f.interface_kind = 1; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.focus);
+    Block block;
+    Fields expected = FieldsOf(block.data());
+    c.stored(expected);
+    std::string focused;
+    DialogDriver driver;
+    driver
+        .Then(Do([&c](DialogDriver& d) {
+          gtk_widget_grab_focus(d.Widget(c.focus));
+          d.Keys({c.change});
+        }))
+        .Then(Do([&](DialogDriver& d) {
+          focused = FocusedControl(d);
+          d.Keys({"Return"});
+        }));
+    driver.Run(block.record());
+    EXPECT_EQ(focused, c.focus);
+    EXPECT_EQ(FieldsOf(block.data()), expected);
+  }
+}
+
 TEST_F(DialogViewTest, MouseAndKeysChangeInterfaceAndLists) {
   Block block;
   Fields expected = FieldsOf(block.data());
