@@ -26,6 +26,7 @@
 
 // Xlib defines macros such as None and Bool, so it comes after everything
 // that might use those names.
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/Xfixes.h>
@@ -51,8 +52,10 @@ class XServer {
     if (pid_ == 0) {
       close(fds[0]);
       std::string fd = std::to_string(fds[1]);
+      // No reset when the last client goes, which would drop the resources
+      // set before GTK connects.
       execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten",
-             "tcp", static_cast<char*>(nullptr));
+             "tcp", "-noreset", static_cast<char*>(nullptr));
       _exit(127);
     }
     close(fds[1]);
@@ -76,6 +79,19 @@ class XServer {
   std::string display_;
 };
 
+// The font resolution a desktop gives its programs: Xft.dpi in the X
+// server's resource database, which GTK reads when it opens the display.
+void SetFontDpi(const char* dpi) {
+  Display* x = XOpenDisplay(nullptr);
+  if (x == nullptr) return;
+  std::string resources = std::string("Xft.dpi:\t") + dpi + "\n";
+  XChangeProperty(x, DefaultRootWindow(x), XA_RESOURCE_MANAGER, XA_STRING, 8, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(resources.data()),
+                  static_cast<int>(resources.size()));
+  XSync(x, False);
+  XCloseDisplay(x);
+}
+
 XServer* server = nullptr;
 std::string skip_reason;
 
@@ -96,6 +112,7 @@ class XEnvironment : public ::testing::Environment {
       return;
     }
     setenv("DISPLAY", server->display().c_str(), 1);
+    if (const char* dpi = std::getenv("ARDUINO_DIALOG_DPI")) SetFontDpi(dpi);
   }
   void TearDown() override { delete server; }
 };
