@@ -41,14 +41,37 @@ constexpr const char* kStyle =
     "#TArduinoDialog combobox arrow { min-width: 12px; min-height: 12px; }"
     "#TArduinoDialog #UpDown1 button { padding: 0; }"
     "#TArduinoDialog radiobutton { min-height: 0; padding: 0; }"
-    "#TArduinoDialog radiobutton radio { margin: 0 4px 0 0; }"
+    "#TArduinoDialog radiobutton radio { min-width: 14px; min-height: 14px; margin: 0 4px 0 0; }"
     "#TArduinoDialog frame > border { border-color: #a0a0a0; }"
     "#TArduinoDialog frame > label { margin-left: 6px; margin-right: 2px; }";
+
+// The style for a screen of `dpi`: every length in pixels scales as the
+// form's positions do (the font's points scale by themselves).
+std::string StyleFor(int dpi) {
+  const std::string style = kStyle;
+  std::string scaled;
+  size_t i = 0;
+  while (i < style.size()) {
+    size_t digits = i;
+    while (digits < style.size() && style[digits] >= '0' && style[digits] <= '9') ++digits;
+    if (digits > i && style.compare(digits, 2, "px") == 0) {
+      scaled += std::to_string(ScaleToDpi(std::stoi(style.substr(i, digits - i)), dpi));
+      i = digits;
+    } else if (digits > i) {
+      scaled.append(style, i, digits - i);
+      i = digits;
+    } else {
+      scaled += style[i++];
+    }
+  }
+  return scaled;
+}
 
 // One open dialog: the form it shows, its widgets by control name and how
 // it ended.
 struct TView {
   TArduinoDialog form;
+  int dpi = kFormDpi;  // the screen's font resolution
   GtkWidget* window = nullptr;
   GtkWidget* fixed = nullptr;
   // GTK radio groups always have one button on; this hidden member is on
@@ -70,8 +93,8 @@ struct TView {
 
 // The font's resolution, which is the screen's DPI as the desktop sets it
 // (Xft.dpi); the form's pixels scale by it as the Windows view's do.
-int FontDpi(GtkWidget* widget) {
-  double dpi = gdk_screen_get_resolution(gtk_widget_get_screen(widget));
+int FontDpi(GdkScreen* screen) {
+  double dpi = gdk_screen_get_resolution(screen);
   return dpi > 0 ? static_cast<int>(std::lround(dpi)) : kFormDpi;
 }
 
@@ -96,7 +119,7 @@ void PlaceControls(TView& view) {
     gtk_widget_get_preferred_width(widget, &needed[i].Width, nullptr);
     gtk_widget_get_preferred_height(widget, &needed[i].Height, nullptr);
   }
-  TFormLayout layout = LayOutForm(view.form, FontDpi(view.window), needed);
+  TFormLayout layout = LayOutForm(view.form, view.dpi, needed);
   for (size_t i = 0; i < controls.size(); ++i) {
     GtkWidget* widget = view.Widget(controls[i].Name.c_str());
     const TPlace& place = layout.Places[i];
@@ -185,7 +208,7 @@ GtkWidget* MakeUpDown(TView& view, const TControl& control) {
     // A small arrow, as the standard icon would not fit half the edit's
     // height.
     GtkWidget* image = gtk_image_new_from_icon_name(arrow.icon, GTK_ICON_SIZE_MENU);
-    gtk_image_set_pixel_size(GTK_IMAGE(image), 6);
+    gtk_image_set_pixel_size(GTK_IMAGE(image), ScaleToDpi(6, view.dpi));
     GtkWidget* button = gtk_button_new();
     gtk_button_set_image(GTK_BUTTON(button), image);
     gtk_widget_set_can_focus(button, FALSE);
@@ -382,7 +405,8 @@ bool StartGtk() {
 class TScopedStyle {
  public:
   TScopedStyle() : provider_(gtk_css_provider_new()), screen_(gdk_screen_get_default()) {
-    gtk_css_provider_load_from_data(provider_, kStyle, -1, nullptr);
+    const std::string style = StyleFor(FontDpi(screen_));
+    gtk_css_provider_load_from_data(provider_, style.c_str(), -1, nullptr);
     gtk_style_context_add_provider_for_screen(screen_, GTK_STYLE_PROVIDER(provider_),
                                               GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
   }
@@ -428,6 +452,7 @@ void RunParameterDialog(TUserData& user_data) {
   }
   TScopedStyle style;
   TView view;
+  view.dpi = FontDpi(gdk_screen_get_default());
   TViewCleanup cleanup(view);
   view.form.Fill(user_data);
   BuildWindow(view);
