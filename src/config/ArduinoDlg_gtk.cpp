@@ -1,18 +1,23 @@
 // The settings dialog on Linux, built with GTK 3.  Every control sits in one
-// GtkFixed at the pixel position the form description gives it; a group
-// box is a frame drawn behind its controls, which are placed in the same
-// GtkFixed at the box's offset.
+// GtkFixed at the pixel position the form description gives it, scaled to
+// the screen's font resolution; a group box is a frame drawn behind its
+// controls, which are placed in the same GtkFixed at the box's offset.  The
+// widgets are measured before they are placed, so that a font wider than the
+// form's makes the dialog grow instead of cutting captions short.
 #include <gdk/gdk.h>
 #include <gtk/gtk.h>
 #ifdef GDK_WINDOWING_X11
 #include <gdk/gdkx.h>
 #endif
 
+#include <cmath>
 #include <cstdio>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "config/ArduinoDlg.h"
+#include "config/form_layout.h"
 #include "host/application.h"
 #include "host/user_data.h"
 
@@ -22,8 +27,10 @@ namespace {
 constexpr const char* kWindowName = "TArduinoDialog";
 
 // The form's look: button-face grey, the small dialog font (with close
-// sans-serif stand-ins where the original face is missing) and padding
-// tight enough that each widget fits the pixel size the form gives it.
+// sans-serif stand-ins where the original face is missing; Liberation Sans
+// has the metrics of Arial, DejaVu Sans, all a bare Debian has, runs wider)
+// and padding tight enough that each widget fits the pixel size the form
+// gives it in a font of the original's metrics.
 constexpr const char* kStyle =
     "#TArduinoDialog { background-color: #f0f0f0; }"
     "#TArduinoDialog * { font-family: \"MS Sans Serif\", \"Liberation Sans\", \"Arial\","
@@ -34,14 +41,37 @@ constexpr const char* kStyle =
     "#TArduinoDialog combobox arrow { min-width: 12px; min-height: 12px; }"
     "#TArduinoDialog #UpDown1 button { padding: 0; }"
     "#TArduinoDialog radiobutton { min-height: 0; padding: 0; }"
-    "#TArduinoDialog radiobutton radio { margin: 0 4px 0 0; }"
+    "#TArduinoDialog radiobutton radio { min-width: 14px; min-height: 14px; margin: 0 4px 0 0; }"
     "#TArduinoDialog frame > border { border-color: #a0a0a0; }"
     "#TArduinoDialog frame > label { margin-left: 6px; margin-right: 2px; }";
+
+// The style for a screen of `dpi`: every length in pixels scales as the
+// form's positions do (the font's points scale by themselves).
+std::string StyleFor(int dpi) {
+  const std::string style = kStyle;
+  std::string scaled;
+  size_t i = 0;
+  while (i < style.size()) {
+    size_t digits = i;
+    while (digits < style.size() && style[digits] >= '0' && style[digits] <= '9') ++digits;
+    if (digits > i && style.compare(digits, 2, "px") == 0) {
+      scaled += std::to_string(ScaleToDpi(std::stoi(style.substr(i, digits - i)), dpi));
+      i = digits;
+    } else if (digits > i) {
+      scaled.append(style, i, digits - i);
+      i = digits;
+    } else {
+      scaled += style[i++];
+    }
+  }
+  return scaled;
+}
 
 // One open dialog: the form it shows, its widgets by control name and how
 // it ended.
 struct TView {
   TArduinoDialog form;
+  int dpi = kFormDpi;  // the screen's font resolution
   GtkWidget* window = nullptr;
   GtkWidget* fixed = nullptr;
   // GTK radio groups always have one button on; this hidden member is on
@@ -61,19 +91,42 @@ struct TView {
   }
 };
 
-// The absolute position in the form of a control held by a group box.
-void Place(TView& view, GtkWidget* widget, const TControl& control) {
-  int left = control.Left;
-  int top = control.Top;
-  if (!control.Parent.empty()) {
-    const TControl& box = view.form.Control(control.Parent);
-    left += box.Left;
-    top += box.Top;
-  }
+// The font's resolution, which is the screen's DPI as the desktop sets it
+// (Xft.dpi); the form's pixels scale by it as the Windows view's do.
+int FontDpi(GdkScreen* screen) {
+  double dpi = gdk_screen_get_resolution(screen);
+  return dpi > 0 ? static_cast<int>(std::lround(dpi)) : kFormDpi;
+}
+
+// Widgets go into the GtkFixed unplaced and unsized, so that what they need
+// for their captions in the font in use can be measured first.
+void Add(TView& view, GtkWidget* widget, const TControl& control) {
   gtk_widget_set_name(widget, control.Name.c_str());
-  gtk_widget_set_size_request(widget, control.Width, control.Height);
-  gtk_fixed_put(GTK_FIXED(view.fixed), widget, left, top);
+  gtk_fixed_put(GTK_FIXED(view.fixed), widget, 0, 0);
   view.widgets[control.Name] = widget;
+}
+
+// Every control at its place on this screen, larger where its widget needs
+// more than the form gives it.
+void PlaceControls(TView& view) {
+  const std::vector<TControl>& controls = view.form.Controls();
+  // A hidden widget needs no room at all; the window itself stays hidden
+  // until it is placed.
+  gtk_widget_show_all(view.fixed);
+  std::vector<TSize> needed(controls.size());
+  for (size_t i = 0; i < controls.size(); ++i) {
+    GtkWidget* widget = view.Widget(controls[i].Name.c_str());
+    gtk_widget_get_preferred_width(widget, &needed[i].Width, nullptr);
+    gtk_widget_get_preferred_height(widget, &needed[i].Height, nullptr);
+  }
+  TFormLayout layout = LayOutForm(view.form, view.dpi, needed);
+  for (size_t i = 0; i < controls.size(); ++i) {
+    GtkWidget* widget = view.Widget(controls[i].Name.c_str());
+    const TPlace& place = layout.Places[i];
+    gtk_widget_set_size_request(widget, place.Width, place.Height);
+    gtk_fixed_move(GTK_FIXED(view.fixed), widget, place.Left, place.Top);
+  }
+  gtk_widget_set_size_request(view.fixed, layout.ClientWidth, layout.ClientHeight);
 }
 
 void ShowComPort(TView& view) {
@@ -106,6 +159,27 @@ gboolean OnComPortKey(GtkWidget*, GdkEventKey* event, gpointer data) {
   return TRUE;
 }
 
+// Enter presses the default button from a closed list and from a radio
+// button as it does from an edit; GTK would open the list or keep the key
+// for the radio.  An open list's items are in a window of their own and
+// still take Enter there.  A focused push button keeps Enter for itself.
+gboolean OnWindowKey(GtkWidget* window, GdkEventKey* event, gpointer) {
+  if (event->keyval != GDK_KEY_Return && event->keyval != GDK_KEY_KP_Enter &&
+      event->keyval != GDK_KEY_ISO_Enter) {
+    return FALSE;
+  }
+  GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(window));
+  if (focus == nullptr) return FALSE;
+  if (!GTK_IS_RADIO_BUTTON(focus) &&
+      gtk_widget_get_ancestor(focus, GTK_TYPE_COMBO_BOX) == nullptr) {
+    return FALSE;
+  }
+  // Not gtk_window_activate_default, which hands the key back to a focused
+  // button that receives the default itself, as a list's inner button does.
+  GtkWidget* ok = gtk_window_get_default_widget(GTK_WINDOW(window));
+  return ok != nullptr && gtk_widget_is_sensitive(ok) && gtk_widget_activate(ok);
+}
+
 GtkWidget* MakeButton(TView& view, const TControl& control) {
   GtkWidget* button = gtk_button_new_with_label(control.Caption.c_str());
   TModalResult result = control.ModalResult;
@@ -134,7 +208,7 @@ GtkWidget* MakeUpDown(TView& view, const TControl& control) {
     // A small arrow, as the standard icon would not fit half the edit's
     // height.
     GtkWidget* image = gtk_image_new_from_icon_name(arrow.icon, GTK_ICON_SIZE_MENU);
-    gtk_image_set_pixel_size(GTK_IMAGE(image), 6);
+    gtk_image_set_pixel_size(GTK_IMAGE(image), ScaleToDpi(6, view.dpi));
     GtkWidget* button = gtk_button_new();
     gtk_button_set_image(GTK_BUTTON(button), image);
     gtk_widget_set_can_focus(button, FALSE);
@@ -260,17 +334,17 @@ void BuildWindow(TView& view) {
   gtk_window_set_skip_taskbar_hint(window, TRUE);
 
   view.fixed = gtk_fixed_new();
-  gtk_widget_set_size_request(view.fixed, TArduinoDialog::kClientWidth,
-                              TArduinoDialog::kClientHeight);
   gtk_container_add(GTK_CONTAINER(view.window), view.fixed);
 
   view.no_radio = g_object_ref_sink(gtk_radio_button_new(nullptr));
   for (const TControl& control : view.form.Controls()) {
-    Place(view, MakeControl(view, control), control);
+    Add(view, MakeControl(view, control), control);
   }
+  PlaceControls(view);
   GtkWidget* ok = view.Widget("OKButton");
   gtk_widget_set_can_default(ok, TRUE);
   gtk_window_set_default(window, ok);
+  g_signal_connect(view.window, "key-press-event", G_CALLBACK(OnWindowKey), nullptr);
   GtkWidget* com_port = view.Widget("ComPortEdit");
   g_signal_connect(com_port, "changed", G_CALLBACK(OnComPortChanged), &view);
   g_signal_connect(com_port, "key-press-event", G_CALLBACK(OnComPortKey), &view);
@@ -331,7 +405,8 @@ bool StartGtk() {
 class TScopedStyle {
  public:
   TScopedStyle() : provider_(gtk_css_provider_new()), screen_(gdk_screen_get_default()) {
-    gtk_css_provider_load_from_data(provider_, kStyle, -1, nullptr);
+    const std::string style = StyleFor(FontDpi(screen_));
+    gtk_css_provider_load_from_data(provider_, style.c_str(), -1, nullptr);
     gtk_style_context_add_provider_for_screen(screen_, GTK_STYLE_PROVIDER(provider_),
                                               GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
   }
@@ -356,8 +431,10 @@ class TViewCleanup {
     if (view_.no_radio != nullptr) g_object_unref(view_.no_radio);
     if (view_.loop != nullptr) g_main_loop_unref(view_.loop);
     // Let the X server see the window go before control returns to a host
-    // that may not run a GLib loop of its own.
-    while (g_main_context_pending(nullptr)) g_main_context_iteration(nullptr, FALSE);
+    // that may not run a GLib loop of its own.  One bounded pass of the
+    // pump, as the waits run: flushing until nothing is pending would never
+    // end while the host has idle work that always asks to run again.
+    Application().ProcessMessages();
   }
   TViewCleanup(const TViewCleanup&) = delete;
   TViewCleanup& operator=(const TViewCleanup&) = delete;
@@ -375,6 +452,7 @@ void RunParameterDialog(TUserData& user_data) {
   }
   TScopedStyle style;
   TView view;
+  view.dpi = FontDpi(gdk_screen_get_default());
   TViewCleanup cleanup(view);
   view.form.Fill(user_data);
   BuildWindow(view);

@@ -3,14 +3,13 @@
 // from a GLib timeout inside the dialog's own loop, the way a user's input
 // arrives while the host waits in CallParameterDialogDLL.
 #include <gtest/gtest.h>
-
-#include "settings_fields.h"
 #include <gtk/gtk.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -23,9 +22,11 @@
 #include "host/application.h"
 #include "host/block_record.h"
 #include "host/user_data.h"
+#include "settings_fields.h"
 
 // Xlib defines macros such as None and Bool, so it comes after everything
 // that might use those names.
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/Xfixes.h>
@@ -51,8 +52,10 @@ class XServer {
     if (pid_ == 0) {
       close(fds[0]);
       std::string fd = std::to_string(fds[1]);
+      // No reset when the last client goes, which would drop the resources
+      // set before GTK connects.
       execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten",
-             "tcp", static_cast<char*>(nullptr));
+             "tcp", "-noreset", static_cast<char*>(nullptr));
       _exit(127);
     }
     close(fds[1]);
@@ -76,6 +79,19 @@ class XServer {
   std::string display_;
 };
 
+// The font resolution a desktop gives its programs: Xft.dpi in the X
+// server's resource database, which GTK reads when it opens the display.
+void SetFontDpi(const char* dpi) {
+  Display* x = XOpenDisplay(nullptr);
+  if (x == nullptr) return;
+  std::string resources = std::string("Xft.dpi:\t") + dpi + "\n";
+  XChangeProperty(x, DefaultRootWindow(x), XA_RESOURCE_MANAGER, XA_STRING, 8, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(resources.data()),
+                  static_cast<int>(resources.size()));
+  XSync(x, False);
+  XCloseDisplay(x);
+}
+
 XServer* server = nullptr;
 std::string skip_reason;
 
@@ -96,6 +112,7 @@ class XEnvironment : public ::testing::Environment {
       return;
     }
     setenv("DISPLAY", server->display().c_str(), 1);
+    if (const char* dpi = std::getenv("ARDUINO_DIALOG_DPI")) SetFontDpi(dpi);
   }
   void TearDown() override { delete server; }
 };
@@ -251,45 +268,151 @@ class DialogViewTest : public ::testing::Test {
   }
 };
 
+// The screen's font resolution as GTK uses it, which the dialog scales by.
+int FontDpi() {
+  double dpi = gdk_screen_get_resolution(gdk_screen_get_default());
+  return dpi > 0 ? static_cast<int>(dpi + 0.5) : 96;
+}
+
+int Scaled(int pixels) { return (pixels * FontDpi() + 48) / 96; }
+
+// A widget's rectangle in the window.
+GdkRectangle RectIn(GtkWidget* window, GtkWidget* widget) {
+  GtkAllocation a;
+  gtk_widget_get_allocation(widget, &a);
+  GdkRectangle r{0, 0, a.width, a.height};
+  gtk_widget_translate_coordinates(widget, window, 0, 0, &r.x, &r.y);
+  return r;
+}
+
+bool Overlap(const GdkRectangle& a, const GdkRectangle& b) {
+  return gdk_rectangle_intersect(&a, &b, nullptr) != FALSE;
+}
+
+bool Inside(const GdkRectangle& inner, const GdkRectangle& outer) {
+  return inner.x >= outer.x && inner.y >= outer.y &&
+         inner.x + inner.width <= outer.x + outer.width &&
+         inner.y + inner.height <= outer.y + outer.height;
+}
+
+std::string Show(const GdkRectangle& r) {
+  return std::to_string(r.x) + "," + std::to_string(r.y) + " " + std::to_string(r.width) + "x" +
+         std::to_string(r.height);
+}
+
+// The label that shows a control's caption, or null.
+GtkWidget* CaptionOf(GtkWidget* widget) {
+  if (GTK_IS_LABEL(widget)) return widget;
+  if (GTK_IS_FRAME(widget)) return gtk_frame_get_label_widget(GTK_FRAME(widget));
+  if (GTK_IS_BUTTON(widget)) {
+    GtkWidget* child = gtk_bin_get_child(GTK_BIN(widget));
+    return GTK_IS_LABEL(child) ? child : nullptr;
+  }
+  return nullptr;
+}
+
+// What the user sees of the layout, whatever the fonts: every control at the
+// form's top edge, scaled to the screen; the controls that start a row at
+// the form's left edge, the others no further left; every control at least
+// its slot; no two controls on top of each other; every caption whole and
+// inside its control, every control inside its box and the window.
+void CheckLayout(const DialogDriver& d) {
+  GdkWindow* gdk_window = gtk_widget_get_window(d.window());
+  const GdkRectangle client{0, 0, gdk_window_get_width(gdk_window),
+                            gdk_window_get_height(gdk_window)};
+  EXPECT_GE(client.width, Scaled(TArduinoDialog::kClientWidth));
+  EXPECT_EQ(client.height, Scaled(TArduinoDialog::kClientHeight));
+  TArduinoDialog form;
+  const std::vector<TControl>& controls = form.Controls();
+  auto form_rect = [&](const TControl& c) {
+    int left = c.Left, top = c.Top;
+    if (!c.Parent.empty()) {
+      left += form.Control(c.Parent).Left;
+      top += form.Control(c.Parent).Top;
+    }
+    return GdkRectangle{left, top, c.Width, c.Height};
+  };
+  std::vector<GdkRectangle> shown;
+  for (const TControl& c : controls) shown.push_back(RectIn(d.window(), d.Widget(c.Name)));
+
+  for (size_t i = 0; i < controls.size(); ++i) {
+    const TControl& c = controls[i];
+    SCOPED_TRACE(c.Name + " at " + Show(shown[i]));
+    const GdkRectangle f = form_rect(c);
+    bool starts_row = true;
+    for (size_t j = 0; j < controls.size(); ++j) {
+      const GdkRectangle o = form_rect(controls[j]);
+      if (controls[j].Parent != c.Parent || o.x + o.width > f.x || o.y >= f.y + f.height ||
+          f.y >= o.y + o.height) {
+        continue;
+      }
+      starts_row = false;
+      // Neighbours in a row stay apart as far as the form has them, or by
+      // a few pixels at least, so that no caption runs into the next control.
+      const int gap = std::min(Scaled(f.x) - Scaled(o.x + o.width), Scaled(3));
+      EXPECT_GE(shown[i].x - (shown[j].x + shown[j].width), gap)
+          << "too close to " << controls[j].Name << " at " << Show(shown[j]);
+    }
+    EXPECT_EQ(shown[i].y, Scaled(f.y));
+    if (starts_row) {
+      EXPECT_EQ(shown[i].x, Scaled(f.x));
+    } else {
+      EXPECT_GE(shown[i].x, Scaled(f.x));
+    }
+    if (c.Kind != TControlKind::kLabel) {
+      EXPECT_GE(shown[i].width, Scaled(f.x + f.width) - Scaled(f.x));
+      EXPECT_GE(shown[i].height, Scaled(f.y + f.height) - Scaled(f.y));
+    }
+    EXPECT_TRUE(Inside(shown[i], client));
+    GtkWidget* caption = CaptionOf(d.Widget(c.Name));
+    EXPECT_EQ(caption != nullptr, !c.Caption.empty());
+    if (caption != nullptr) {
+      int width = 0, height = 0;
+      pango_layout_get_pixel_size(gtk_label_get_layout(GTK_LABEL(caption)), &width, &height);
+      const GdkRectangle text = RectIn(d.window(), caption);
+      EXPECT_GE(text.width, width) << "the caption is cut short";
+      EXPECT_GE(text.height, height) << "the caption is cut short";
+      EXPECT_TRUE(Inside(text, shown[i])) << "the caption sticks out: " << Show(text);
+    }
+    if (!c.Parent.empty()) {
+      size_t box = static_cast<size_t>(&form.Control(c.Parent) - controls.data());
+      GdkRectangle inner = shown[box];
+      inner.x += 1, inner.y += 1, inner.width -= 2, inner.height -= 2;
+      EXPECT_TRUE(Inside(shown[i], inner)) << "outside its box " << Show(shown[box]);
+      GtkWidget* box_caption = CaptionOf(d.Widget(c.Parent));
+      EXPECT_FALSE(Overlap(shown[i], RectIn(d.window(), box_caption)))
+          << "covers the caption of its box";
+    }
+    for (size_t j = i + 1; j < controls.size(); ++j) {
+      if (controls[j].Parent == c.Name || c.Parent == controls[j].Name) continue;
+      EXPECT_FALSE(Overlap(shown[i], shown[j]))
+          << "overlaps " << controls[j].Name << " at " << Show(shown[j]);
+    }
+  }
+}
+
 TEST_F(DialogViewTest, OpensWithTheDefaultsLaidOutAndEnterKeepsThem) {
   Block block;
   Fields before = FieldsOf(block.data());
   DialogDriver driver;
   driver
       .Then(Do([](DialogDriver& d) {
-        GdkWindow* gdk_window = gtk_widget_get_window(d.window());
-        EXPECT_EQ(gdk_window_get_width(gdk_window), TArduinoDialog::kClientWidth);
-        EXPECT_EQ(gdk_window_get_height(gdk_window), TArduinoDialog::kClientHeight);
         EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(d.window())), "Arduino");
         EXPECT_FALSE(gtk_window_get_resizable(GTK_WINDOW(d.window())));
         EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(d.window())));
-        // Every control where the form puts it, at the size it gives it;
-        // labels may run wider with a substitute font.
+        // A run at another resolution asks for it through the X server's
+        // resources, as a desktop does; the dialog must really see it.
+        if (const char* dpi = std::getenv("ARDUINO_DIALOG_DPI")) {
+          EXPECT_EQ(FontDpi(), std::atoi(dpi));
+        }
+        CheckLayout(d);
         TArduinoDialog form;
         for (const TControl& c : form.Controls()) {
-          SCOPED_TRACE(c.Name);
-          int left = c.Left, top = c.Top;
-          if (!c.Parent.empty()) {
-            left += form.Control(c.Parent).Left;
-            top += form.Control(c.Parent).Top;
-          }
-          GtkWidget* w = d.Widget(c.Name);
-          if (w == nullptr) continue;
-          int x = -1, y = -1;
-          gtk_widget_translate_coordinates(w, d.window(), 0, 0, &x, &y);
-          EXPECT_EQ(x, left);
-          EXPECT_EQ(y, top);
-          GtkAllocation a;
-          gtk_widget_get_allocation(w, &a);
-          if (c.Kind != TControlKind::kLabel) {
-            EXPECT_EQ(a.width, c.Width);
-            EXPECT_EQ(a.height, c.Height);
-          }
-          if (c.Kind == TControlKind::kComboBox) {
-            GtkTreeModel* model = gtk_combo_box_get_model(GTK_COMBO_BOX(w));
-            EXPECT_EQ(gtk_tree_model_iter_n_children(model, nullptr),
-                      static_cast<int>(c.Items.size()));
-          }
+          if (c.Kind != TControlKind::kComboBox) continue;
+          GtkTreeModel* model = gtk_combo_box_get_model(GTK_COMBO_BOX(d.Widget(c.Name)));
+          EXPECT_EQ(gtk_tree_model_iter_n_children(model, nullptr),
+                    static_cast<int>(c.Items.size()))
+              << c.Name;
         }
         auto active = [&](const char* name) {
           gchar* text = gtk_combo_box_text_get_active_text(GTK_COMBO_BOX_TEXT(d.Widget(name)));
@@ -310,6 +433,7 @@ TEST_F(DialogViewTest, OpensWithTheDefaultsLaidOutAndEnterKeepsThem) {
 
         const char* shot = std::getenv("ARDUINO_DIALOG_SCREENSHOT");
         if (shot != nullptr) {
+          GdkWindow* gdk_window = gtk_widget_get_window(d.window());
           GdkPixbuf* pixels =
               gdk_pixbuf_get_from_window(gdk_window, 0, 0, gdk_window_get_width(gdk_window),
                                          gdk_window_get_height(gdk_window));
@@ -340,6 +464,51 @@ TEST_F(DialogViewTest, EnterInThePortEditStoresTheEditedAddressAndPort) {
       }));
   driver.Run(block.record());
   EXPECT_EQ(FieldsOf(block.data()), expected);
+}
+
+// The control of the form that holds the focus; a list's focus sits on its
+// inner button.
+std::string FocusedControl(const DialogDriver& d) {
+  GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(d.window()));
+  while (focus != nullptr && std::string(gtk_widget_get_name(focus)).find("Gtk") == 0) {
+    focus = gtk_widget_get_parent(focus);
+  }
+  return focus != nullptr ? gtk_widget_get_name(focus) : "<none>";
+}
+
+// Enter presses the default button from a closed list or a radio button too,
+// not only from an edit: it neither opens the list nor stays with the radio.
+TEST_F(DialogViewTest, EnterOnAListOrARadioPressesOk) {
+  struct Case {
+    const char* focus;
+    const char* change;       // a key that changes the focused control first
+    void (*stored)(Fields&);  // what OK then stores
+  };
+  const Case cases[] = {
+      {"A5Combobox", "Up", [](Fields& f) { f.analog[5] = 0; }},
+      {"BaudCombobox", "Down", [](Fields& f) { f.baud_rate = 19200; }},
+      {"RadioButton2", "space", [](Fields& f) { f.interface_kind = 1; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.focus);
+    Block block;
+    Fields expected = FieldsOf(block.data());
+    c.stored(expected);
+    std::string focused;
+    DialogDriver driver;
+    driver
+        .Then(Do([&c](DialogDriver& d) {
+          gtk_widget_grab_focus(d.Widget(c.focus));
+          d.Keys({c.change});
+        }))
+        .Then(Do([&](DialogDriver& d) {
+          focused = FocusedControl(d);
+          d.Keys({"Return"});
+        }));
+    driver.Run(block.record());
+    EXPECT_EQ(focused, c.focus);
+    EXPECT_EQ(FieldsOf(block.data()), expected);
+  }
 }
 
 TEST_F(DialogViewTest, MouseAndKeysChangeInterfaceAndLists) {
@@ -468,6 +637,64 @@ TEST_F(DialogViewTest, UpDownKeysAndArrowsStepTheComPort) {
   EXPECT_EQ(shown, (std::vector<std::string>{"98", "99", "100", "99", "98", "99"}));
   // "abc" is no number, so the spin keeps its last position.
   EXPECT_EQ(block.data().ComPort, 99);
+}
+
+// Idle work of the host that always asks to run again, as a GTK host's
+// background job does; it counts its turns.
+struct BusyIdle {
+  int runs = 0;
+  guint source = 0;
+  guint watchdog = 0;
+  bool gave_up = false;
+
+  void Start() {
+    source = g_idle_add(
+        [](gpointer self) {
+          ++static_cast<BusyIdle*>(self)->runs;
+          return gboolean{G_SOURCE_CONTINUE};
+        },
+        this);
+    // Should the call not come back, the idle work goes away after a while,
+    // so that the test fails instead of hanging.  Above the idle's priority,
+    // or it would never run.
+    watchdog = g_timeout_add_full(
+        G_PRIORITY_HIGH, 15000,
+        [](gpointer data) {
+          auto* self = static_cast<BusyIdle*>(data);
+          self->gave_up = true;
+          self->watchdog = 0;
+          self->Stop();
+          return gboolean{G_SOURCE_REMOVE};
+        },
+        this, nullptr);
+  }
+  void Stop() {
+    if (source != 0) g_source_remove(source);
+    source = 0;
+  }
+  ~BusyIdle() {
+    Stop();
+    if (watchdog != 0) g_source_remove(watchdog);
+  }
+};
+
+TEST_F(DialogViewTest, ComesBackWhileTheHostsIdleWorkKeepsAskingToRun) {
+  Block block;
+  Fields expected = FieldsOf(block.data());
+  expected.interface_kind = 1;
+  BusyIdle idle;
+  DialogDriver driver;
+  // The idle work starves the driver's own steps, so the last step starts
+  // it and clicks OK, whose press arrives as an X event above idle priority.
+  driver.Then(Do([](DialogDriver& d) { d.Click("RadioButton2"); }))
+      .Then(Do([&idle](DialogDriver& d) {
+        idle.Start();
+        d.Click("OKButton");
+      }));
+  driver.Run(block.record());
+  EXPECT_FALSE(idle.gave_up) << "the dialog's call came back only once the idle work was gone";
+  EXPECT_GT(idle.runs, 0) << "the host's idle work never ran while the dialog was open";
+  EXPECT_EQ(FieldsOf(block.data()), expected);
 }
 
 TEST_F(DialogViewTest, StaysAboveTheHostsWindow) {

@@ -344,6 +344,43 @@ TEST(DialogWindowTest, EnterInAnEditStoresTheTypedAddressAndPort) {
   EXPECT_EQ(SettingsOf(block), expected);
 }
 
+// Enter presses OK from any control but the Cancel button: a closed list and
+// a radio button leave the key to the default button instead of acting on
+// it themselves.
+TEST(DialogWindowTest, EnterOnAListOrARadioPressesOk) {
+  struct Case {
+    const char* focus;
+    WORD change;  // a key that changes the focused control first
+    Line line;
+    const char* stored;
+  };
+  const Case cases[] = {
+      {"A5Combobox", VK_UP, static_cast<Line>(kA0 + 5), "0"},
+      {"BaudCombobox", VK_DOWN, kBaud, "19200"},
+      {"RadioButton2", VK_SPACE, kKind, "1"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.focus);
+    DllBlock block;
+    Settings expected = SettingsOf(block);
+    expected[c.line] = c.stored;
+    std::string focused;
+    DialogDriver driver;
+    driver
+        .Then([&](DialogDriver& d) {
+          d.Focus(c.focus);
+          d.Press(c.change);
+        })
+        .Then([&](DialogDriver& d) {
+          focused = d.FocusName();
+          d.Press(VK_RETURN);
+        });
+    driver.Run(block);
+    EXPECT_EQ(focused, c.focus);
+    EXPECT_EQ(SettingsOf(block), expected);
+  }
+}
+
 TEST(DialogWindowTest, EscapeLeavesItOpenAndCancelStoresNothing) {
   DllBlock block;
   Settings before = SettingsOf(block);
