@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "arduino_block_version.h"
 #include "block_instance.h"
 #include "block_library.h"
 #include "commands.h"
@@ -64,6 +65,7 @@ int InfoCommand(const CommandLine& line) {
   const char* input_labels = CallLibraryFor([&] { return e.SetInputChar(); });
   const char* output_labels = CallLibraryFor([&] { return e.SetOutputChar(); });
 
+  printf("blockhost       %s\n", ARDUINO_BLOCK_VERSION);
   printf("library         %s\n", library.path().c_str());
   printf("name            %s\n", library.Name().c_str());
   printf("inputs          %zu\n", io.inputs.size());
