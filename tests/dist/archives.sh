@@ -21,6 +21,8 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/../.." && pwd)
 case_name=$1 dir=$2 version=$3
+mkdir -p "$dir"
+dir=$(cd "$dir" && pwd)
 windows=arduino-block-$version-windows-x86
 linux=arduino-block-$version-linux-x86_64
 zip_file=$dir/$windows.zip
