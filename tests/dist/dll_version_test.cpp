@@ -40,8 +40,8 @@ TEST_F(DllVersionTest, CarriesTheVersionOfThisTree) {
   EXPECT_EQ(info_.file_version, numbers);
   EXPECT_EQ(info_.product_version, numbers);
   // The text starts with the release the numbers name.
-  const std::string release = std::to_string(numbers[0]) + "." + std::to_string(numbers[1]) +
-                              "." + std::to_string(numbers[2]);
+  const std::string release = std::to_string(numbers[0]) + "." + std::to_string(numbers[1]) + "." +
+                              std::to_string(numbers[2]);
   EXPECT_EQ(info_.strings["FileVersion"].substr(0, release.size()), release);
 }
 

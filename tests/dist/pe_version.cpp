@@ -95,7 +95,9 @@ std::string Narrow(const Bytes& bytes, size_t offset, size_t end, size_t* after)
   return text;
 }
 
-size_t Align4(size_t offset, size_t origin) { return origin + ((offset - origin + 3) & ~size_t{3}); }
+size_t Align4(size_t offset, size_t origin) {
+  return origin + ((offset - origin + 3) & ~size_t{3});
+}
 
 Node ReadNode(const Bytes& bytes, size_t offset, size_t limit, size_t origin) {
   Node node;
@@ -166,7 +168,8 @@ PeVersionInfo ReadPeVersionInfo(const std::vector<uint8_t>& image) {
   bytes.Need(data, data_size);
 
   const Node root = ReadNode(bytes, data, data + data_size, data);
-  if (root.key != "VS_VERSION_INFO") throw PeFormatError("the version resource's root is '" + root.key + "'");
+  if (root.key != "VS_VERSION_INFO")
+    throw PeFormatError("the version resource's root is '" + root.key + "'");
   if (root.value_bytes < 52 || bytes.U32(root.value_offset) != kFixedFileInfoSignature) {
     throw PeFormatError("the version resource has no fixed file information");
   }
@@ -187,10 +190,10 @@ PeVersionInfo ReadPeVersionInfo(const std::vector<uint8_t>& image) {
     info.language = tables.front().key;
     for (const Node& string : Children(bytes, tables.front(), data)) {
       size_t after;
-      info.strings[string.key] =
-          string.value_bytes == 0
-              ? std::string()
-              : Narrow(bytes, string.value_offset, string.value_offset + string.value_bytes, &after);
+      info.strings[string.key] = string.value_bytes == 0
+                                     ? std::string()
+                                     : Narrow(bytes, string.value_offset,
+                                              string.value_offset + string.value_bytes, &after);
     }
   }
   return info;
@@ -199,7 +202,8 @@ PeVersionInfo ReadPeVersionInfo(const std::vector<uint8_t>& image) {
 PeVersionInfo ReadPeVersionInfoFile(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   if (!file) throw PeFormatError("cannot open " + path);
-  std::vector<uint8_t> image((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  std::vector<uint8_t> image((std::istreambuf_iterator<char>(file)),
+                             std::istreambuf_iterator<char>());
   return ReadPeVersionInfo(image);
 }
 

@@ -15,9 +15,9 @@
 namespace dist_test {
 
 struct PeVersionInfo {
-  std::array<uint16_t, 4> file_version{};     // FILEVERSION a,b,c,d
-  std::array<uint16_t, 4> product_version{};  // PRODUCTVERSION a,b,c,d
-  std::string language;                       // the string table's key, e.g. "040904E4"
+  std::array<uint16_t, 4> file_version{};      // FILEVERSION a,b,c,d
+  std::array<uint16_t, 4> product_version{};   // PRODUCTVERSION a,b,c,d
+  std::string language;                        // the string table's key, e.g. "040904E4"
   std::map<std::string, std::string> strings;  // VALUE "name", "text"; non-ASCII as '?'
 };
 
