@@ -25,7 +25,17 @@ numbers=("${BASH_REMATCH[1]}" "${BASH_REMATCH[2]}" "${BASH_REMATCH[3]}")
 
 version=$release
 commits=0
-if command -v git >/dev/null && git -C "$root" rev-parse --git-dir >/dev/null 2>&1; then
+if [ -n "${ARDUINO_BLOCK_DIST_VERSION:-}" ]; then
+  # ./run dist fixes the version for all of its builds, so that a commit
+  # made while it runs cannot give them different versions.
+  pinned=$ARDUINO_BLOCK_DIST_VERSION
+  if ! [[ $pinned =~ ^${release//./\\.}(-([0-9]+)-g[0-9a-f]+(-dirty)?)?$ ]]; then
+    echo "version.sh: ARDUINO_BLOCK_DIST_VERSION '$pinned' is no version of release $release" >&2
+    exit 1
+  fi
+  version=$pinned
+  commits=${BASH_REMATCH[2]:-0}
+elif command -v git >/dev/null && git -C "$root" rev-parse --git-dir >/dev/null 2>&1; then
   hash=$(git -C "$root" rev-parse --short=10 HEAD)
   # Commits since the last release tag, or since the first commit when no
   # release has been tagged yet.
