@@ -188,6 +188,8 @@ case_linux_run() {
     fail "blockhost did not load the arduino_block.so beside it"
   grep -q "^library *$l/arduino_block.so\$\|^library *arduino_block.so\$" info.txt ||
     fail "blockhost info names another library: $(grep '^library' info.txt)"
+  grep -q "^library version $version\$" info.txt ||
+    fail "blockhost info does not show the module's version $version: $(cat info.txt)"
   env -i PATH=/usr/bin:/bin HOME="$work" "$l/blockhost" set --project p.prj interface=ethernet \
     address=127.0.0.1 udpport="$board_port" >/dev/null
   env -i PATH=/usr/bin:/bin HOME="$work" "$l/blockhost" run --project p.prj --steps 10 \
@@ -210,6 +212,10 @@ case_windows_run() {
   # translation into a Windows path.
   "$root/cmake/wine-run.sh" ./blockhost.exe --version | tr -d '\r' >version.txt
   [ "$(cat version.txt)" = "blockhost $version" ] || fail "blockhost.exe --version says '$(cat version.txt)'"
+  # What the DLL's version resource says, read through Windows' own calls.
+  "$root/cmake/wine-run.sh" ./blockhost.exe info | tr -d '\r' >info.txt
+  grep -q "^library version $version\$" info.txt ||
+    fail "blockhost.exe info does not show the DLL's version $version: $(cat info.txt)"
   "$root/cmake/wine-run.sh" ./blockhost.exe set --project p.prj interface=ethernet \
     address=127.0.0.1 udpport="$board_port" >/dev/null
   "$root/cmake/wine-run.sh" ./blockhost.exe run --project p.prj --steps 10 --period-ms 5 \

@@ -67,6 +67,8 @@ int InfoCommand(const CommandLine& line) {
 
   printf("blockhost       %s\n", ARDUINO_BLOCK_VERSION);
   printf("library         %s\n", library.path().c_str());
+  const std::string library_version = LibraryFileVersion(library.path());
+  printf("library version %s\n", library_version.empty() ? "(none)" : library_version.c_str());
   printf("name            %s\n", library.Name().c_str());
   printf("inputs          %zu\n", io.inputs.size());
   for (size_t k = 0; k < io.inputs.size(); ++k) printf("  %2zu  %s\n", k + 1, io.inputs[k].c_str());
