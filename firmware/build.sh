@@ -22,6 +22,12 @@ done
 
 # Debian's avr-gcc 5 lacks DECIMAL_DIG, which the core's Print.cpp needs.
 COMMON="-Os -g -ffunction-sections -fdata-sections -DF_CPU=16000000L -DARDUINO=10819 -DARDUINO_ARCH_AVR"
+# The version goes into flash (src/firmware_version.h).  The source paths in
+# the ELF's debugging information are relative, so not even the ELF depends
+# on where the tree lies (avr-gcc 5 knows no -ffile-prefix-map).
+VERSION=$("$ROOT/cmake/version.sh")
+COMMON="$COMMON -fdebug-prefix-map=$ROOT/= -fdebug-prefix-map=$CORE_DIR/=arduino-core/"
+OWN_DEFINES="-DARDUINO_BLOCK_VERSION=\"$VERSION\""
 CXXFLAGS="-std=gnu++11 -fno-exceptions -fno-threadsafe-statics -fno-rtti -DDECIMAL_DIG=17"
 CFLAGS="-std=gnu11"
 # Our own code is held to the same standard as on the PC; the core is not ours.
@@ -34,7 +40,7 @@ build_board() {
     mega2560) mcu=atmega2560 variant=mega define=ARDUINO_AVR_MEGA2560 max_flash=253952 max_ram=8192 ;;
     *) echo "firmware/build.sh: unknown board '$board' (uno or mega2560)" >&2; return 1 ;;
   esac
-  local out=$ROOT/build/firmware/$board
+  local out=$OUT_ROOT/$board
   local flags="-mmcu=$mcu $COMMON -D$define -I$CORE_DIR -I$AVR_HW/variants/$variant"
   mkdir -p "$out/core" "$out/sketch"
 
@@ -59,7 +65,7 @@ build_board() {
   # on the include path, so "src/..." resolves as it does in the IDE.
   printf '#include <Arduino.h>\n#include "%s"\n' "$SKETCH_DIR/arduino_block.ino" >"$out/sketch/arduino_block.ino.cpp"
   local objects=()
-  avr-g++ -c $OWN_WARNINGS $flags $CXXFLAGS -x c++ "$out/sketch/arduino_block.ino.cpp" -o "$out/sketch/arduino_block.o"
+  avr-g++ -c $OWN_WARNINGS $OWN_DEFINES $flags $CXXFLAGS -x c++ "$out/sketch/arduino_block.ino.cpp" -o "$out/sketch/arduino_block.o"
   objects+=("$out/sketch/arduino_block.o")
   local src
   for src in "$SKETCH_DIR"/src/*.cpp; do
@@ -76,12 +82,16 @@ build_board() {
   local flash=$((text + data)) ram=$((data + bss))
   printf '%-9s flash %6d of %6d bytes (%2d%%), RAM %5d of %5d bytes (%2d%%)  %s\n' \
     "$board" "$flash" "$max_flash" $((flash * 100 / max_flash)) "$ram" "$max_ram" $((ram * 100 / max_ram)) \
-    "build/firmware/$board/arduino_block.hex"
+    "${out#"$ROOT"/}/arduino_block.hex"
   if [ "$flash" -gt "$max_flash" ] || [ "$ram" -gt "$max_ram" ]; then
     echo "firmware/build.sh: the $board image does not fit the board" >&2
     return 1
   fi
 }
+
+# ARDUINO_BLOCK_FIRMWARE_OUT puts the images elsewhere (./run dist builds
+# from scratch in a folder of its own).
+OUT_ROOT=${ARDUINO_BLOCK_FIRMWARE_OUT:-$ROOT/build/firmware}
 
 boards=("$@")
 [ ${#boards[@]} -eq 0 ] && boards=(uno mega2560)

@@ -13,6 +13,7 @@
 
 #include "src/board_pins.h"
 #include "src/board_protocol.h"
+#include "src/firmware_version.h"
 #include "src/serial_framer.h"
 
 #if ARDUINO_BLOCK_LINK_ETHERNET
@@ -56,6 +57,14 @@ class ArduinoPins : public board::BoardPins {
   void WritePwm(uint8_t pin, uint16_t value) { analogWrite(BoardPinOf(pin), value >> 2); }
 };
 
+// The version stays in flash for whoever reads the image (avrboard prints it
+// when it loads one).  The board never sends it: the block would take an
+// unrequested line for the reply to its next command.
+const char kFirmwareVersion[] PROGMEM = ARDUINO_BLOCK_FIRMWARE_MARK ARDUINO_BLOCK_VERSION;
+
+// The linker drops data that no code uses; this use costs two instructions.
+void KeepVersionInFlash() { asm volatile("" : : "r"(kFirmwareVersion)); }
+
 ArduinoPins pins;
 board::BoardProtocol protocol(pins);
 board::Reply reply;
@@ -65,6 +74,7 @@ board::Reply reply;
 EthernetUDP udp;
 
 void setup() {
+  KeepVersionInFlash();
   Ethernet.begin(mac_address, kIpAddress);
   udp.begin(kUdpPort);
 }
@@ -94,7 +104,10 @@ void loop() {
 
 board::SerialFramer framer;
 
-void setup() { Serial.begin(kSerialBaud); }
+void setup() {
+  KeepVersionInFlash();
+  Serial.begin(kSerialBaud);
+}
 
 void loop() {
   while (Serial.available() > 0) {

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 extern "C" {
 #include <avr_adc.h>
@@ -167,6 +168,23 @@ PinState AvrBoard::Pin(uint8_t pin) const {
   }
   const bool high = avr_->data[is_b ? kPortB : kPortD] & mask;
   return {high ? PinState::Kind::kHigh : PinState::Kind::kLow, 0};
+}
+
+std::string AvrBoard::FirmwareVersion() const {
+  if (firmware_ == nullptr || firmware_->flash == nullptr) return "";
+  // Kept in step with firmware/arduino_block/src/firmware_version.h.
+  static const std::string kMark = "@(#)arduino-block firmware ";
+  const char* flash = reinterpret_cast<const char*>(firmware_->flash);
+  const std::string_view image(flash, firmware_->flashsize);
+  const size_t mark = image.find(kMark);
+  if (mark == std::string_view::npos) return "";
+  // A version is short and printable; anything else ends it.
+  std::string version;
+  for (size_t i = mark + kMark.size(); i < image.size() && version.size() < 64; ++i) {
+    if (image[i] < 0x21 || image[i] > 0x7E) break;
+    version += image[i];
+  }
+  return version;
 }
 
 }  // namespace avrboard

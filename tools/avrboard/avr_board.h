@@ -54,6 +54,11 @@ class AvrBoard {
 
   PinState Pin(uint8_t pin) const;
 
+  // The version the loaded image carries in flash after the firmware's
+  // mark (firmware/arduino_block/src/firmware_version.h); empty when it
+  // carries none.
+  std::string FirmwareVersion() const;
+
  private:
   static void OnUartOutput(avr_irq_t* irq, uint32_t value, void* param);
   static void OnUartXon(avr_irq_t* irq, uint32_t value, void* param);

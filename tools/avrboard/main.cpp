@@ -12,6 +12,7 @@
 #include <map>
 #include <string>
 
+#include "arduino_block_version.h"
 #include "avr_board.h"
 #include "options.h"
 #include "pty_link.h"
@@ -49,6 +50,10 @@ int Run(const avrboard::Options& options) {
     std::cerr << "avrboard: " << error << "\n";
     return 1;
   }
+  const std::string firmware_version = board.FirmwareVersion();
+  std::cerr << "avrboard: firmware "
+            << (firmware_version.empty() ? "without a version" : "version " + firmware_version)
+            << std::endl;
   std::ofstream log;
   if (!options.log_path.empty()) {
     log.open(options.log_path, std::ios::trunc);
@@ -151,6 +156,9 @@ int main(int argc, char** argv) {
   switch (avrboard::ParseOptions(argc, argv, &options, &error)) {
     case avrboard::ParseOutcome::kHelp:
       std::cout << avrboard::UsageText();
+      return 0;
+    case avrboard::ParseOutcome::kVersion:
+      std::cout << "avrboard " << ARDUINO_BLOCK_VERSION << "\n";
       return 0;
     case avrboard::ParseOutcome::kError:
       std::cerr << "avrboard: " << error << "\n" << avrboard::UsageText();

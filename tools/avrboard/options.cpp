@@ -76,6 +76,7 @@ const char* UsageText() {
          "  --adc AN=SOURCE       or follow sine:AMPL:OFFSET:PERIOD_MS, ramp:PERIOD_MS\n"
          "  --log FILE            write every change of pins 2..9 to FILE, one per line:\n"
          "                        '<simulated ms> pin <n> input|low|high|pwm <0..255>'\n"
+         "  --version             show avrboard's version\n"
          "Stops cleanly on SIGINT or SIGTERM.\n";
 }
 
@@ -83,6 +84,7 @@ ParseOutcome ParseOptions(int argc, char** argv, Options* options, std::string* 
   for (int i = 1; i < argc; ++i) {
     const std::string_view option = argv[i];
     if (option == "-h" || option == "--help") return ParseOutcome::kHelp;
+    if (option == "--version") return ParseOutcome::kVersion;
     if (i + 1 >= argc) {
       *error = std::string(option) + ": missing value or unknown option";
       return ParseOutcome::kError;

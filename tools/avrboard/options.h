@@ -18,7 +18,7 @@ struct Options {
   std::map<uint8_t, boardsim::AnalogSource> analog;  // --adc AN=..., keyed by 14..19
 };
 
-enum class ParseOutcome { kRun, kHelp, kError };
+enum class ParseOutcome { kRun, kHelp, kVersion, kError };
 
 // Fills *options from argv.  On kError, *error names the offending option
 // and what was wrong with it.

@@ -48,6 +48,7 @@ const char* UsageText() {
          "simulation host does.\n"
          "\n"
          "commands:\n"
+         "  --version                              blockhost's version\n"
          "  info [--lib PATH]                      name, inputs, outputs and records\n"
          "  show [--lib PATH] --project F          the block settings stored in F\n"
          "  set  [--lib PATH] --project F KEY=VALUE...\n"
@@ -75,6 +76,11 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   line.command = args[0];
   if (line.command == "help" || line.command == "--help" || line.command == "-h") {
     line.command = "help";
+    return line;
+  }
+  if (line.command == "--version") {
+    if (args.size() > 1) throw UsageError("--version takes no arguments");
+    line.command = "version";
     return line;
   }
   if (line.command != "info" && line.command != "show" && line.command != "set" &&

@@ -8,7 +8,7 @@
 namespace blockhost {
 
 struct CommandLine {
-  std::string command;  // info, show, set, run or help
+  std::string command;  // info, show, set, configure, run, help or version
   std::string library;  // --lib; empty means the library beside blockhost
   std::string project;
   std::vector<std::string> assignments;  // KEY=VALUE of `set`

@@ -12,6 +12,11 @@ std::string ExecutableDirectory();
 // build of the library, beside the executable.
 std::string DefaultLibraryPath();
 
+// The version a block library's file carries: the FileVersion of a DLL's
+// version resource, the version mark of arduino_block.so.  Empty when the
+// file carries none or cannot be read.
+std::string LibraryFileVersion(const std::string& path);
+
 // Whether standard error is a terminal, where a progress line makes sense.
 bool StderrIsTerminal();
 

@@ -1,6 +1,10 @@
+#include <dlfcn.h>
+#include <link.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "host_system.h"
 
@@ -14,6 +18,29 @@ std::string ExecutableDirectory() {
 }
 
 std::string DefaultLibraryPath() { return ExecutableDirectory() + "/arduino_block.so"; }
+
+std::string LibraryFileVersion(const std::string& path) {
+  // Kept in step with src/host/library_posix.cpp.
+  static const std::string kMark = "@(#)arduino-block library ";
+  // A name without a folder was found on the search path when it was
+  // loaded; the loaded copy knows its file.
+  std::string file_name = path;
+  if (path.find('/') == std::string::npos) {
+    if (void* handle = dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD)) {
+      link_map* map = nullptr;
+      if (dlinfo(handle, RTLD_DI_LINKMAP, &map) == 0 && map != nullptr) file_name = map->l_name;
+      dlclose(handle);
+    }
+  }
+  std::ifstream file(file_name, std::ios::binary);
+  const std::string image((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  const size_t mark = image.find(kMark);
+  if (mark == std::string::npos) return "";
+  const size_t start = mark + kMark.size();
+  const size_t end = image.find('\0', start);
+  if (end == std::string::npos || end - start > 64) return "";
+  return image.substr(start, end - start);
+}
 
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 

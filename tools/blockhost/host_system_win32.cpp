@@ -1,5 +1,8 @@
 #include <windows.h>
 
+#include <cstdio>
+#include <cstring>
+
 #include "host_system.h"
 #include "system_error_win32.h"
 
@@ -15,6 +18,34 @@ std::string ExecutableDirectory() {
 }
 
 std::string DefaultLibraryPath() { return ExecutableDirectory() + "\\ArduinoBlock.dll"; }
+
+std::string LibraryFileVersion(const std::string& path) {
+  DWORD unused = 0;
+  const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &unused);
+  if (size == 0) return "";
+  std::string info(size, '\0');
+  if (!GetFileVersionInfoA(path.c_str(), 0, size, info.data())) return "";
+  // The first translation names the string table to read.
+  struct Translation {
+    WORD language;
+    WORD code_page;
+  };
+  Translation* translation = nullptr;
+  UINT length = 0;
+  if (!VerQueryValueA(info.data(), "\\VarFileInfo\\Translation",
+                      reinterpret_cast<void**>(&translation), &length) ||
+      length < sizeof(Translation)) {
+    return "";
+  }
+  char key[64];
+  snprintf(key, sizeof key, "\\StringFileInfo\\%04x%04x\\FileVersion", translation->language,
+           translation->code_page);
+  char* text = nullptr;
+  if (!VerQueryValueA(info.data(), key, reinterpret_cast<void**>(&text), &length) || length == 0) {
+    return "";
+  }
+  return std::string(text, strnlen(text, length));
+}
 
 bool StderrIsTerminal() {
   // The progress line moves the cursor with VT sequences, which a console

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "arduino_block_version.h"
 #include "block_instance.h"
 #include "block_library.h"
 #include "commands.h"
@@ -64,7 +65,10 @@ int InfoCommand(const CommandLine& line) {
   const char* input_labels = CallLibraryFor([&] { return e.SetInputChar(); });
   const char* output_labels = CallLibraryFor([&] { return e.SetOutputChar(); });
 
+  printf("blockhost       %s\n", ARDUINO_BLOCK_VERSION);
   printf("library         %s\n", library.path().c_str());
+  const std::string library_version = LibraryFileVersion(library.path());
+  printf("library version %s\n", library_version.empty() ? "(none)" : library_version.c_str());
   printf("name            %s\n", library.Name().c_str());
   printf("inputs          %zu\n", io.inputs.size());
   for (size_t k = 0; k < io.inputs.size(); ++k) printf("  %2zu  %s\n", k + 1, io.inputs[k].c_str());

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "arduino_block_version.h"
 #include "command_line.h"
 #include "commands.h"
 #include "errors.h"
@@ -13,6 +14,10 @@ int main(int argc, char** argv) {
     CommandLine line = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     if (line.command == "help") {
       fputs(UsageText(), stdout);
+      return kExitOk;
+    }
+    if (line.command == "version") {
+      printf("blockhost %s\n", ARDUINO_BLOCK_VERSION);
       return kExitOk;
     }
     if (line.command == "info") return InfoCommand(line);

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <string>
 
+#include "arduino_block_version.h"
 #include "options.h"
 #include "simulator.h"
 
@@ -11,6 +12,9 @@ int main(int argc, char** argv) {
   switch (boardsim::ParseOptions(argc, argv, &options, &error)) {
     case boardsim::ParseOutcome::kHelp:
       fputs(boardsim::UsageText(), stdout);
+      return 0;
+    case boardsim::ParseOutcome::kVersion:
+      printf("boardsim %s\n", ARDUINO_BLOCK_VERSION);
       return 0;
     case boardsim::ParseOutcome::kError:
       fprintf(stderr, "boardsim: %s\nTry 'boardsim --help'.\n", error.c_str());

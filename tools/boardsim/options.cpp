@@ -12,7 +12,7 @@ constexpr size_t kCommandLength = 5;
 
 bool IsFlag(std::string_view name) {
   return name == "--garbage" || name == "--no-line-end" || name == "--oversized" ||
-         name == "--help" || name == "-h";
+         name == "--help" || name == "-h" || name == "--version";
 }
 
 bool TakesValue(std::string_view name) {
@@ -53,6 +53,7 @@ const char* UsageText() {
          "other:\n"
          "  --log FILE            append every received command to FILE, one per line\n"
          "  --help                show this text\n"
+         "  --version             show boardsim's version\n"
          "\n"
          "Prints one line on stderr once ready, then serves until SIGINT or SIGTERM.\n";
 }
@@ -93,6 +94,8 @@ ParseOutcome ParseOptions(int argc, char** argv, Options* options, std::string* 
 
     if (name == "--help" || name == "-h") {
       return ParseOutcome::kHelp;
+    } else if (name == "--version") {
+      return ParseOutcome::kVersion;
     } else if (name == "--udp") {
       const size_t colon = value.rfind(':');
       if (colon == value.npos || colon == 0)

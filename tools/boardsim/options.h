@@ -37,7 +37,7 @@ struct Options {
   std::string log_path;
 };
 
-enum class ParseOutcome { kRun, kHelp, kError };
+enum class ParseOutcome { kRun, kHelp, kVersion, kError };
 
 // Fills *options from argv.  On kError, *error says what was wrong in one
 // line naming the offending option.

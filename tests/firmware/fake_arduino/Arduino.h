@@ -16,6 +16,8 @@ typedef uint8_t byte;
 #define INPUT 0x0
 #define OUTPUT 0x1
 #define INPUT_PULLUP 0x2
+// On the PC, data in flash is data like any other.
+#define PROGMEM
 
 // The Mega's analog inputs start at 54, the Uno's at 14; the sketch must not
 // care, so the fake can be built as either.

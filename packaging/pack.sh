@@ -1,0 +1,124 @@
+#!/usr/bin/env bash
+# Packs built files into the two archives a user downloads, and SHA256SUMS:
+#
+#   packaging/pack.sh --version V --native DIR --win32 DIR --firmware DIR --out DIR
+#
+#   arduino-block-V-windows-x86.zip     ArduinoBlock.dll, blockhost.exe, the
+#                                       firmware images and sketch, README.txt,
+#                                       the notices of the linked-in runtimes
+#   arduino-block-V-linux-x86_64.tar.gz arduino_block.so, blockhost, boardsim,
+#                                       avrboard, the firmware, README.md, docs/
+#
+# ./run dist calls it on a fresh release build; tests/dist calls it on the
+# test builds.  The archives depend only on the files packed and on
+# SOURCE_DATE_EPOCH (default: the time of the last commit): every entry
+# carries that time, fixed owners and modes, in sorted order.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+die() {
+  echo "pack.sh: $*" >&2
+  exit 1
+}
+
+version="" native="" win32="" firmware="" out=""
+while [ $# -gt 0 ]; do
+  [ $# -ge 2 ] || die "$1 needs a value"
+  case "$1" in
+    --version) version=$2 ;;
+    --native) native=$2 ;;
+    --win32) win32=$2 ;;
+    --firmware) firmware=$2 ;;
+    --out) out=$2 ;;
+    *) die "unknown option $1" ;;
+  esac
+  shift 2
+done
+[ -n "$version" ] && [ -n "$native" ] && [ -n "$win32" ] && [ -n "$firmware" ] && [ -n "$out" ] ||
+  die "usage: pack.sh --version V --native DIR --win32 DIR --firmware DIR --out DIR"
+[[ $version =~ ^[0-9A-Za-z.-]+$ ]] || die "version '$version' has characters unfit for a file name"
+
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+  SOURCE_DATE_EPOCH=$(git -C "$root" log -1 --format=%ct 2>/dev/null) ||
+    die "set SOURCE_DATE_EPOCH: there is no git history to take it from"
+fi
+[[ $SOURCE_DATE_EPOCH =~ ^[0-9]+$ ]] || die "SOURCE_DATE_EPOCH '$SOURCE_DATE_EPOCH' is no number of seconds"
+export SOURCE_DATE_EPOCH
+
+# The notices the statically linked runtimes ask for, as Debian ships them.
+gcc_notice=/usr/share/doc/gcc-mingw-w64-base/copyright
+mingw_notice=/usr/share/doc/mingw-w64-i686-dev/copyright
+
+need() {
+  local file
+  for file in "$@"; do
+    [ -f "$file" ] || die "missing $file"
+  done
+}
+need "$native/arduino_block.so" "$native/blockhost" "$native/boardsim" "$native/avrboard" \
+  "$win32/ArduinoBlock.dll" "$win32/blockhost.exe" \
+  "$firmware/uno/arduino_block.hex" "$firmware/mega2560/arduino_block.hex" \
+  "$gcc_notice" "$mingw_notice" "$root/packaging/README-windows.txt"
+for tool in zip tar gzip sha256sum; do
+  command -v "$tool" >/dev/null || die "$tool not found (apt-get install zip)"
+done
+
+windows=arduino-block-$version-windows-x86
+linux=arduino-block-$version-linux-x86_64
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
+stage=$(mktemp -d "${TMPDIR:-/tmp}/arduino-block-pack.XXXXXX")
+trap 'rm -rf "$stage"' EXIT
+
+crlf() { sed 's/\r$//; s/$/\r/' "$1"; }
+
+# The images, and the sketch with its version written in, so that a board
+# flashed from the IDE says what it is too.
+stage_firmware() {
+  local to=$1/firmware
+  mkdir -p "$to/uno" "$to/mega2560" "$to/arduino_block/src"
+  cp "$firmware/uno/arduino_block.hex" "$to/uno/"
+  cp "$firmware/mega2560/arduino_block.hex" "$to/mega2560/"
+  cp "$root/firmware/arduino_block/arduino_block.ino" "$to/arduino_block/"
+  cp "$root"/firmware/arduino_block/src/*.h "$root"/firmware/arduino_block/src/*.cpp \
+    "$to/arduino_block/src/"
+  local header=$to/arduino_block/src/firmware_version.h
+  sed -i "s|^#define ARDUINO_BLOCK_VERSION \".*\"\$|#define ARDUINO_BLOCK_VERSION \"$version\"|" "$header"
+  grep -q "^#define ARDUINO_BLOCK_VERSION \"$version\"\$" "$header" ||
+    die "cannot write the version into the sketch's firmware_version.h"
+}
+
+mkdir -p "$stage/$windows/notices"
+cp "$win32/ArduinoBlock.dll" "$win32/blockhost.exe" "$stage/$windows/"
+stage_firmware "$stage/$windows"
+sed "s|@VERSION@|$version|g" "$root/packaging/README-windows.txt" >"$stage/readme"
+crlf "$stage/readme" >"$stage/$windows/README.txt"
+crlf "$gcc_notice" >"$stage/$windows/notices/gcc-runtime-libraries.txt"
+crlf "$mingw_notice" >"$stage/$windows/notices/mingw-w64-runtime.txt"
+
+mkdir -p "$stage/$linux"
+cp "$native/arduino_block.so" "$native/blockhost" "$native/boardsim" "$native/avrboard" "$stage/$linux/"
+stage_firmware "$stage/$linux"
+cp "$root/README.md" "$stage/$linux/"
+cp -r "$root/docs" "$stage/$linux/docs"
+
+# Modes and times as the archive should carry them, whatever the umask and
+# the build's clock said.
+find "$stage" -type d -exec chmod 0755 {} +
+find "$stage" -type f -exec chmod 0644 {} +
+chmod 0755 "$stage/$windows/ArduinoBlock.dll" "$stage/$windows/blockhost.exe"
+chmod 0755 "$stage/$linux"/{arduino_block.so,blockhost,boardsim,avrboard}
+rm -f "$stage/readme"
+find "$stage" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
+
+rm -f "$out/$windows.zip" "$out/$linux.tar.gz" "$out/SHA256SUMS"
+# zip stores local time: UTC makes it the same everywhere.  -X leaves out
+# the extra fields with owners and further time stamps.
+(cd "$stage" && find "$windows" -type f -print | LC_ALL=C sort |
+  TZ=UTC zip -X -D -q -9 -@ "$out/$windows.zip")
+(cd "$stage" && LC_ALL=C tar --sort=name --mtime="@$SOURCE_DATE_EPOCH" --owner=0 --group=0 \
+  --numeric-owner --format=gnu -cf - "$linux" | gzip -9 -n >"$out/$linux.tar.gz")
+(cd "$out" && sha256sum "$windows.zip" "$linux.tar.gz" >SHA256SUMS)
+echo "$out/$windows.zip"
+echo "$out/$linux.tar.gz"
+echo "$out/SHA256SUMS"

@@ -1,0 +1,261 @@
+#!/usr/bin/env bash
+# Checks the archives of packaging/pack.sh as a user meets them.
+#
+#   archives.sh CASE DIR VERSION
+#
+# DIR holds arduino-block-VERSION-windows-x86.zip, ...-linux-x86_64.tar.gz
+# and SHA256SUMS.  CASEs:
+#   pack         makes them with packaging/pack.sh from the builds named by
+#                NATIVE_DIR, WIN32_DIR and FIRMWARE_DIR (exit 77 when one of
+#                them lacks a file: nothing to pack)
+#   contents     each archive holds exactly the files a user is promised,
+#                the texts say the version, SHA256SUMS matches
+#   linux-run    the tarball, unpacked into an empty folder outside the
+#                tree, runs blockhost against its own boardsim over UDP
+#   windows-run  the zip's blockhost.exe drives its ArduinoBlock.dll under
+#                Wine against the tarball's boardsim (exit 77: no Wine here)
+#   no-build-paths  no unpacked file names the tree or a build folder
+# DLL_VERSION_TEST, when set, is the dll_version_test program: the contents
+# case runs it on the zip's DLL.
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+root=$(cd "$here/../.." && pwd)
+case_name=$1 dir=$2 version=$3
+mkdir -p "$dir"
+dir=$(cd "$dir" && pwd)
+windows=arduino-block-$version-windows-x86
+linux=arduino-block-$version-linux-x86_64
+zip_file=$dir/$windows.zip
+tar_file=$dir/$linux.tar.gz
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/arduino-block-archives.XXXXXX")
+board_pid=""
+cleanup() {
+  if [ -n "$board_pid" ]; then
+    kill "$board_pid" 2>/dev/null || true
+    wait "$board_pid" 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+case "$work" in "$root"/*) fail "the scratch folder $work lies inside the tree; set TMPDIR" ;; esac
+
+unpack_linux() {
+  tar -xzf "$tar_file" -C "$work"
+  [ -d "$work/$linux" ] || fail "the tarball does not unpack into $linux/"
+}
+unpack_windows() {
+  (cd "$work" && unzip -q "$zip_file")
+  [ -d "$work/$windows" ] || fail "the zip does not unpack into $windows/"
+}
+
+# The files a user is promised, beside the firmware of both archives.
+firmware_files="firmware/arduino_block/arduino_block.ino
+firmware/arduino_block/src/board_pins.h
+firmware/arduino_block/src/board_protocol.cpp
+firmware/arduino_block/src/board_protocol.h
+firmware/arduino_block/src/firmware_version.h
+firmware/arduino_block/src/serial_framer.cpp
+firmware/arduino_block/src/serial_framer.h
+firmware/mega2560/arduino_block.hex
+firmware/uno/arduino_block.hex"
+
+expect_listing() {
+  local what=$1 expected=$2 actual=$3
+  if ! diff -u <(LC_ALL=C sort <<<"$expected") <(LC_ALL=C sort <<<"$actual") >"$work/diff"; then
+    cat "$work/diff" >&2
+    fail "$what does not hold exactly the promised files (- promised, + found)"
+  fi
+}
+
+# The version text as it lies in a flash image, found in the Intel HEX
+# records' data bytes run together.
+hex_holds_version() {
+  local data wanted
+  data=$(sed -n 's/\r$//; /^:......00/{s/^:........//; s/..$//; p}' "$1" | tr -d '\n')
+  wanted=$(printf '@(#)arduino-block firmware %s' "$version" | od -An -tx1 | tr -d ' \n' |
+    tr 'a-f' 'A-F')
+  [[ $data == *"$wanted"* ]]
+}
+
+check_firmware() {
+  local base=$1 board
+  for board in uno mega2560; do
+    hex_holds_version "$base/firmware/$board/arduino_block.hex" ||
+      fail "$base/firmware/$board/arduino_block.hex does not carry version $version in flash"
+  done
+  grep -q "^#define ARDUINO_BLOCK_VERSION \"$version\"" \
+    "$base/firmware/arduino_block/src/firmware_version.h" ||
+    fail "the sketch's firmware_version.h does not carry version $version"
+  cmp -s "$base/firmware/arduino_block/arduino_block.ino" "$root/firmware/arduino_block/arduino_block.ino" ||
+    fail "the packed sketch differs from firmware/arduino_block/arduino_block.ino"
+}
+
+case_contents() {
+  [ -f "$zip_file" ] || fail "no $zip_file"
+  [ -f "$tar_file" ] || fail "no $tar_file"
+  (cd "$dir" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match the archives"
+  [ "$(wc -l <"$dir/SHA256SUMS")" -eq 2 ] || fail "SHA256SUMS should list exactly the two archives"
+
+  expect_listing "the zip" "$(sed "s|^|$windows/|" <<<"ArduinoBlock.dll
+README.txt
+blockhost.exe
+notices/gcc-runtime-libraries.txt
+notices/mingw-w64-runtime.txt
+$firmware_files")" "$(unzip -Z1 "$zip_file" | grep -v '/$')"
+  local docs
+  docs=$(cd "$root" && find docs -type f)
+  expect_listing "the tarball" "$(sed "s|^|$linux/|" <<<"arduino_block.so
+blockhost
+boardsim
+avrboard
+README.md
+$docs
+$firmware_files")" "$(tar -tzf "$tar_file" | grep -v '/$')"
+
+  unpack_windows
+  local w=$work/$windows
+  # Notepad on older Windows shows a file with bare LFs as one long line.
+  [ "$(grep -c $'\r$' "$w/README.txt")" -eq "$(wc -l <"$w/README.txt")" ] ||
+    fail "README.txt has lines without CR LF"
+  grep -q "Arduino block $version" "$w/README.txt" || fail "README.txt does not name version $version"
+  for section in Installing Wiring Flashing Troubleshooting; do
+    grep -q "^$section" "$w/README.txt" || fail "README.txt has no section on $section"
+  done
+  grep -q "GCC RUNTIME LIBRARY EXCEPTION" "$w/notices/gcc-runtime-libraries.txt" ||
+    fail "the GCC runtime notice lacks the runtime library exception"
+  grep -q "mingw-w64" "$w/notices/mingw-w64-runtime.txt" || fail "the MinGW-w64 notice is not MinGW-w64's"
+  check_firmware "$w"
+  if [ -n "${DLL_VERSION_TEST:-}" ]; then
+    ARDUINO_BLOCK_DLL=$w/ArduinoBlock.dll "$DLL_VERSION_TEST" --gtest_filter='DllVersionTest.*' \
+      --gtest_brief=1 || fail "the zip's ArduinoBlock.dll does not carry version $version"
+  fi
+
+  unpack_linux
+  check_firmware "$work/$linux"
+  cmp -s "$work/$linux/README.md" "$root/README.md" || fail "the tarball's README.md is not the tree's"
+}
+
+# Starts the unpacked boardsim on a free loopback port, pins 6 and 7 wired
+# to 2 and 3 and A0 held at 512; sets $board_port.
+start_board() {
+  "$work/$linux/boardsim" --udp 127.0.0.1:0 --wire 6=2 --wire 7=3 --analog A0=const:512 \
+    2>"$work/boardsim.err" &
+  board_pid=$!
+  local _
+  for _ in $(seq 100); do
+    grep -q 'listening on' "$work/boardsim.err" && break
+    sleep 0.1
+  done
+  board_port=$(sed -n 's/.*listening on udp 127.0.0.1:\([0-9]*\)$/\1/p' "$work/boardsim.err")
+  [ -n "$board_port" ] || fail "boardsim did not start: $(cat "$work/boardsim.err")"
+}
+
+# blockhost's summary: pin 2 follows input 6 (5 V), pin 3 follows input 7
+# (0 V), A0 reads 512.
+check_outputs() {
+  local summary=$1
+  grep -Eq '^  out Pin2 +5$' "$summary" || fail "Pin2 is not 5: $(cat "$summary")"
+  grep -Eq '^  out Pin3 +0$' "$summary" || fail "Pin3 is not 0: $(cat "$summary")"
+  grep -Eq '^  out Analog Input A0 +512$' "$summary" || fail "A0 is not 512: $(cat "$summary")"
+}
+
+case_linux_run() {
+  unpack_linux
+  local l=$work/$linux tool
+  for tool in blockhost boardsim avrboard; do
+    [ "$("$l/$tool" --version)" = "$tool $version" ] || fail "$tool --version does not say $version"
+  done
+  # dlopen looks for a bare name on blockhost's run path, which is its own
+  # folder and nothing else.
+  local runpath
+  runpath=$(readelf -d "$l/blockhost" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p')
+  [ "$runpath" = '$ORIGIN' ] || fail "blockhost's run path is '$runpath', not \$ORIGIN"
+  for tool in arduino_block.so boardsim avrboard; do
+    ! readelf -d "$l/$tool" | grep -Eq 'R(UN)?PATH' || fail "$tool carries a run path"
+  done
+
+  start_board
+  # From a folder of its own, with nothing of the tree on PATH.
+  mkdir "$work/elsewhere"
+  cd "$work/elsewhere"
+  env -i PATH=/usr/bin:/bin HOME="$work" "$l/blockhost" info --lib arduino_block.so >info.txt ||
+    fail "blockhost did not load the arduino_block.so beside it"
+  grep -q "^library *$l/arduino_block.so\$\|^library *arduino_block.so\$" info.txt ||
+    fail "blockhost info names another library: $(grep '^library' info.txt)"
+  grep -q "^library version $version\$" info.txt ||
+    fail "blockhost info does not show the module's version $version: $(cat info.txt)"
+  env -i PATH=/usr/bin:/bin HOME="$work" "$l/blockhost" set --project p.prj interface=ethernet \
+    address=127.0.0.1 udpport="$board_port" >/dev/null
+  env -i PATH=/usr/bin:/bin HOME="$work" "$l/blockhost" run --project p.prj --steps 10 \
+    --period-ms 5 --input 6=5 --input 7=0 >summary.txt || fail "blockhost run failed"
+  check_outputs summary.txt
+}
+
+case_windows_run() {
+  local probe
+  if ! probe=$("$root/cmake/win32-probe.sh" --need-wine); then
+    echo "skipped: $probe"
+    exit 77
+  fi
+  unpack_linux
+  unpack_windows
+  start_board
+  local w=$work/$windows
+  cd "$w"
+  # The project file lies beside blockhost.exe, so its name needs no
+  # translation into a Windows path.
+  "$root/cmake/wine-run.sh" ./blockhost.exe --version | tr -d '\r' >version.txt
+  [ "$(cat version.txt)" = "blockhost $version" ] || fail "blockhost.exe --version says '$(cat version.txt)'"
+  # What the DLL's version resource says, read through Windows' own calls.
+  "$root/cmake/wine-run.sh" ./blockhost.exe info | tr -d '\r' >info.txt
+  grep -q "^library version $version\$" info.txt ||
+    fail "blockhost.exe info does not show the DLL's version $version: $(cat info.txt)"
+  "$root/cmake/wine-run.sh" ./blockhost.exe set --project p.prj interface=ethernet \
+    address=127.0.0.1 udpport="$board_port" >/dev/null
+  "$root/cmake/wine-run.sh" ./blockhost.exe run --project p.prj --steps 10 --period-ms 5 \
+    --input 6=5 --input 7=0 | tr -d '\r' >summary.txt || fail "blockhost.exe run failed"
+  check_outputs summary.txt
+}
+
+case_no_build_paths() {
+  unpack_linux
+  unpack_windows
+  local found
+  found=$(grep -rlF -e "$root" "$work/$linux" "$work/$windows" || true)
+  [ -z "$found" ] || fail "these files name the tree's folder $root: $found"
+}
+
+case_pack() {
+  local file
+  for file in "$NATIVE_DIR"/{arduino_block.so,blockhost,boardsim,avrboard} \
+    "$WIN32_DIR"/{ArduinoBlock.dll,blockhost.exe} "$FIRMWARE_DIR"/{uno,mega2560}/arduino_block.hex; do
+    if [ ! -f "$file" ]; then
+      echo "skipped: no $file to pack (./run test builds it)"
+      exit 77
+    fi
+  done
+  rm -rf "$dir"
+  "$root/packaging/pack.sh" --version "$version" --native "$NATIVE_DIR" --win32 "$WIN32_DIR" \
+    --firmware "$FIRMWARE_DIR" --out "$dir" >/dev/null
+}
+
+if [ "$case_name" != pack ] && [ ! -f "$dir/SHA256SUMS" ]; then
+  echo "skipped: no archives in $dir"
+  exit 77
+fi
+
+case "$case_name" in
+  pack) case_pack ;;
+  contents) case_contents ;;
+  linux-run) case_linux_run ;;
+  windows-run) case_windows_run ;;
+  no-build-paths) case_no_build_paths ;;
+  *) fail "unknown case $case_name" ;;
+esac
+echo "ok: $case_name"
