@@ -2,7 +2,6 @@
 // kernel has (less the ttyS without a UART), and every ARDUINO_BLOCK_COM<n>
 // of the environment, each named through ComPortDevice as the block names it.
 #include <libudev.h>
-#include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 
@@ -58,10 +57,13 @@ uint16_t HexId(const char* value) {
 }
 
 // Symlinks (a /dev/serial/by-id name in the environment, say) lead to the
-// node they name, so both spellings meet at one device.
-std::string RealPath(const std::string& path) {
-  char resolved[PATH_MAX];
-  return realpath(path.c_str(), resolved) ? std::string(resolved) : path;
+// node they name, so both spellings meet at one file.  stat rather than
+// realpath: the file is what counts, and umockdev's realpath overruns its
+// caller's buffer.
+std::string FileIdentity(const std::string& path) {
+  struct stat info{};
+  if (stat(path.c_str(), &info) != 0) return path;
+  return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
 }
 
 struct KernelPort {
@@ -136,14 +138,14 @@ std::vector<SerialPortInfo> ListSerialPorts() {
   for (const KernelPort& port : kernel_ports) numbers.insert(port.com_port);
 
   std::vector<SerialPortInfo> list;
-  std::map<std::string, int32_t> reached;  // real path -> first COM number
+  std::map<std::string, int32_t> reached;  // file identity -> first COM number
   for (int32_t n : numbers) {
     SerialPortInfo info;
     info.device = ComPortDevice(n);
     if (info.device.empty()) continue;
-    const std::string real = RealPath(info.device);
+    const std::string identity = FileIdentity(info.device);
     for (const KernelPort& port : kernel_ports) {
-      if (RealPath(port.node) == real) info = port.usb_details;
+      if (FileIdentity(port.node) == identity) info = port.usb_details;
     }
     info.com_port = n;
     info.device = ComPortDevice(n);
@@ -154,14 +156,14 @@ std::vector<SerialPortInfo> ListSerialPorts() {
     } else {
       info.mapped_by = info.device.substr(info.device.rfind('/') + 1);
     }
-    reached.emplace(real, n);
+    reached.emplace(identity, n);
     list.push_back(std::move(info));
   }
 
   // A ttyUSB0 beside a ttyACM0 has no number: COM1 is the ttyACM0.  The block
   // reaches it only through the environment, which the note says.
   for (const KernelPort& port : kernel_ports) {
-    if (reached.count(RealPath(port.node))) continue;
+    if (reached.count(FileIdentity(port.node))) continue;
     SerialPortInfo info = port.usb_details;
     info.device = port.node;
     info.note = "COM" + std::to_string(port.com_port) + " is " +
