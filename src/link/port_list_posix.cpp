@@ -61,7 +61,7 @@ uint16_t HexId(const char* value) {
 // realpath: the file is what counts, and umockdev's realpath overruns its
 // caller's buffer.
 std::string FileIdentity(const std::string& path) {
-  struct stat info{};
+  struct stat info {};
   if (stat(path.c_str(), &info) != 0) return path;
   return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
 }
@@ -151,7 +151,7 @@ std::vector<SerialPortInfo> ListSerialPorts() {
     info.device = ComPortDevice(n);
     if (from_environment.count(n)) {
       info.mapped_by = std::string(kVariablePrefix) + std::to_string(n);
-      struct stat node{};
+      struct stat node {};
       if (stat(info.device.c_str(), &node) != 0) info.note = "no such device";
     } else {
       info.mapped_by = info.device.substr(info.device.rfind('/') + 1);
@@ -166,9 +166,8 @@ std::vector<SerialPortInfo> ListSerialPorts() {
     if (reached.count(FileIdentity(port.node))) continue;
     SerialPortInfo info = port.usb_details;
     info.device = port.node;
-    info.note = "COM" + std::to_string(port.com_port) + " is " +
-                ComPortDevice(port.com_port) + "; set ARDUINO_BLOCK_COM<n>=" + port.node +
-                " with an unused n to reach this one";
+    info.note = "COM" + std::to_string(port.com_port) + " is " + ComPortDevice(port.com_port) +
+                "; set ARDUINO_BLOCK_COM<n>=" + port.node + " with an unused n to reach this one";
     list.push_back(std::move(info));
   }
   return list;

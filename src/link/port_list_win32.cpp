@@ -2,6 +2,7 @@
 // HARDWARE\DEVICEMAP\SERIALCOMM, with the friendly name and hardware ID that
 // SetupAPI keeps for it where the port belongs to a device of the Ports class.
 #include <windows.h>
+// setupapi.h needs the types of windows.h first.
 #include <setupapi.h>
 
 #include <algorithm>
@@ -18,8 +19,8 @@ namespace {
 
 // GUID_DEVCLASS_PORTS, spelled out so that no import library of GUIDs is
 // needed.
-constexpr GUID kPortsClass = {0x4d36e978, 0xe325, 0x11ce,
-                              {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
+constexpr GUID kPortsClass = {
+    0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
 
 std::optional<int32_t> ComNumber(std::string_view name) {
   if (name.size() < 4 || (name.substr(0, 3) != "COM" && name.substr(0, 3) != "com")) {

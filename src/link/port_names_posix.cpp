@@ -19,7 +19,7 @@ struct UdevDeleter {
 };
 
 bool NodeExists(const std::string& path) {
-  struct stat info{};
+  struct stat info {};
   return stat(path.c_str(), &info) == 0;
 }
 

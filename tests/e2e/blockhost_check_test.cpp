@@ -61,8 +61,8 @@ TEST_F(CheckTest, AnsweringBoardsExitZeroWithValueAndTime) {
 
   board_.reset();
   StartPtyBoard({"--analog", "A0=const:77"});
-  ProgramResult serial = Blockhost({"check", "--comport", "5", "--baud", "115200"},
-                                   {"ARDUINO_BLOCK_COM5=" + Link()});
+  ProgramResult serial =
+      Blockhost({"check", "--comport", "5", "--baud", "115200"}, {"ARDUINO_BLOCK_COM5=" + Link()});
   EXPECT_EQ(serial.exit_code, 0) << serial.out << serial.err;
   EXPECT_TRUE(Contains(serial.out, "link: COM5 (" + Link() + ") at 115200 baud\n")) << serial.out;
   EXPECT_TRUE(Contains(serial.out, "board answered 77 in ")) << serial.out;
@@ -88,16 +88,16 @@ TEST_F(CheckTest, AProjectIsCheckedOnItsLinkWithoutDrivingItsPins) {
 TEST_F(CheckTest, SilentBoardsExitThreeWithTheLinksHints) {
   ProgramResult udp = Blockhost({"check", "--address", "127.0.0.1", "--udpport", "9"});
   EXPECT_EQ(udp.exit_code, 3) << udp.out << udp.err;
-  for (const char* hint : {"no answer from the board", "board's address", "UDP port 9",
-                           "firewall"}) {
+  for (const char* hint :
+       {"no answer from the board", "board's address", "UDP port 9", "firewall"}) {
     EXPECT_TRUE(Contains(udp.out, hint)) << hint << "\n" << udp.out;
   }
 
   PtyPair silent(6);  // nobody answers on the master side
   ProgramResult serial = Blockhost({"check", "--comport", "6"});
   EXPECT_EQ(serial.exit_code, 3) << serial.out << serial.err;
-  for (const char* hint : {"no answer from the board", "blockhost ports", "firmware",
-                           "kSerialBaud must be 9600"}) {
+  for (const char* hint :
+       {"no answer from the board", "blockhost ports", "firmware", "kSerialBaud must be 9600"}) {
     EXPECT_TRUE(Contains(serial.out, hint)) << hint << "\n" << serial.out;
   }
   EXPECT_EQ(silent.ReadAvailable(), "!14mi?14s?") << "the block asked nothing but A0";

@@ -61,9 +61,8 @@ class AvrBoardProcess {
   AvrBoardProcess(const Board& board, const std::string& dir,
                   const std::vector<std::string>& inputs)
       : link_(dir + "/ttyAVR"), log_(dir + "/pins.log") {
-    std::vector<std::string> args = {AVRBOARD_PATH, "--mcu", board.mcu,  "--firmware",
-                                     board.Image(), "--pty", link_,      "--log",
-                                     log_};
+    std::vector<std::string> args = {AVRBOARD_PATH, "--mcu", board.mcu, "--firmware", board.Image(),
+                                     "--pty",       link_,   "--log",   log_};
     args.insert(args.end(), inputs.begin(), inputs.end());
     int pipe_fds[2];
     if (pipe2(pipe_fds, O_CLOEXEC) != 0) return;
@@ -335,9 +334,8 @@ TEST_P(AvrHilTest, EveryPwmPinOfTheBoardTakesItsDuty) {
 TEST_P(AvrHilTest, BlockhostCheckFindsTheFirmwareAnswering) {
   if (std::string(BLOCKHOST_PATH).empty()) GTEST_SKIP() << "blockhost was not built";
   StartBoard({"--adc", "A0=512"});
-  const std::string command = std::string(BLOCKHOST_PATH) + " check --lib " +
-                              ARDUINO_BLOCK_MODULE + " --comport " + std::to_string(kComPort) +
-                              " --baud 9600 2>&1";
+  const std::string command = std::string(BLOCKHOST_PATH) + " check --lib " + ARDUINO_BLOCK_MODULE +
+                              " --comport " + std::to_string(kComPort) + " --baud 9600 2>&1";
   FILE* check = popen(command.c_str(), "r");
   ASSERT_NE(check, nullptr);
   std::string out;

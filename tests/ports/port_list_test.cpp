@@ -1,6 +1,8 @@
 // The COM-number mapping and the port list against made-up devices: an Uno
 // on ttyACM0, a CH340 clone on ttyUSB0, on-board ttyS with and without a
 // UART, and numbers given by the environment.
+#include "link/port_list.h"
+
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <umockdev.h>
@@ -8,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "link/port_list.h"
 #include "link/port_names.h"
 
 namespace arduino {

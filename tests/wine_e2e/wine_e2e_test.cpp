@@ -459,7 +459,8 @@ TEST(WindowsPortsTest, APortAnnouncedInTheRegistryIsListedUnderItsName) {
   const std::string host = WindowsPath(kWindowsHost);
   const std::string session =
       "reg add HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM /v \\Device\\ArduinoBlockTest12 /d COM12 /f"
-      " >nul & " + host + " ports & echo --- & " + host + " ports --json";
+      " >nul & " +
+      host + " ports & echo --- & " + host + " ports --json";
   ProgramResult result = RunProgram({WINE_RUN, "cmd", "/c", session});
   const std::string out = WithoutCarriageReturns(result.out);
   EXPECT_EQ(result.exit_code, 0) << result.err;
@@ -467,7 +468,8 @@ TEST(WindowsPortsTest, APortAnnouncedInTheRegistryIsListedUnderItsName) {
   ASSERT_NE(split, std::string::npos) << out << result.err;
   const std::string text = out.substr(0, split + 1);
   const std::string json = out.substr(split);
-  EXPECT_NE(text.find("COM12   \\\\.\\COM12  (by \\Device\\ArduinoBlockTest12)\n"), std::string::npos)
+  EXPECT_NE(text.find("COM12   \\\\.\\COM12  (by \\Device\\ArduinoBlockTest12)\n"),
+            std::string::npos)
       << text;
   EXPECT_NE(json.find("{\"com\": 12, \"name\": \"COM12\", \"device\": \"\\\\\\\\.\\\\COM12\""),
             std::string::npos)

@@ -35,33 +35,37 @@ std::string LinkText(const BlockSettings& s) {
 
 void PrintNoAnswerHints(const BlockSettings& s) {
   if (s.interface_kind == 0) {
-    printf("no answer from the board within the block's wait (100 ms over UDP)\n"
-           "  - is %s the board's address? The firmware sets it (kIpAddress); the board and\n"
-           "    this computer must be on the same network\n"
-           "  - does the firmware listen on UDP port %d (kUdpPort)?\n"
-           "  - a firewall on this computer may drop the replies; they come to UDP port 1600\n",
-           s.address.c_str(), s.udp_port);
+    printf(
+        "no answer from the board within the block's wait (100 ms over UDP)\n"
+        "  - is %s the board's address? The firmware sets it (kIpAddress); the board and\n"
+        "    this computer must be on the same network\n"
+        "  - does the firmware listen on UDP port %d (kUdpPort)?\n"
+        "  - a firewall on this computer may drop the replies; they come to UDP port 1600\n",
+        s.address.c_str(), s.udp_port);
     return;
   }
-  printf("no answer from the board within the block's wait (1000 ms over serial)\n"
-         "  - is COM%d the board? `blockhost ports` lists the ports and marks likely boards\n"
-         "  - does the board run the Arduino block firmware? Upload firmware/arduino_block\n"
-         "  - does the speed match? The firmware's kSerialBaud must be %d as well\n",
-         s.com_port, s.baud_rate);
+  printf(
+      "no answer from the board within the block's wait (1000 ms over serial)\n"
+      "  - is COM%d the board? `blockhost ports` lists the ports and marks likely boards\n"
+      "  - does the board run the Arduino block firmware? Upload firmware/arduino_block\n"
+      "  - does the speed match? The firmware's kSerialBaud must be %d as well\n",
+      s.com_port, s.baud_rate);
 }
 
 void PrintBadAnswerHints(const BlockSettings& s, const std::string& reply) {
   printf("the board answered %s, which is no number\n", EscapedReply(reply).c_str());
   if (s.interface_kind == 0) {
-    printf("  - another program or firmware answers at %s, UDP port %d; upload\n"
-           "    firmware/arduino_block to the board\n",
-           s.address.c_str(), s.udp_port);
+    printf(
+        "  - another program or firmware answers at %s, UDP port %d; upload\n"
+        "    firmware/arduino_block to the board\n",
+        s.address.c_str(), s.udp_port);
     return;
   }
-  printf("  - the speed may not match: the firmware's kSerialBaud must be %d as well;\n"
-         "    a wrong speed garbles every byte\n"
-         "  - or the board runs another firmware; upload firmware/arduino_block\n",
-         s.baud_rate);
+  printf(
+      "  - the speed may not match: the firmware's kSerialBaud must be %d as well;\n"
+      "    a wrong speed garbles every byte\n"
+      "  - or the board runs another firmware; upload firmware/arduino_block\n",
+      s.baud_rate);
 }
 
 }  // namespace
@@ -94,10 +98,11 @@ int CheckCommand(const CommandLine& line) {
   fflush(stdout);
 
   if (CallLibraryFor([&] { return e.CanSimulateDLL(block.record()); }) == 0) {
-    printf("COM%d cannot be opened: no such port, or another program holds it\n"
-           "  - `blockhost ports` lists the ports by COM number\n"
-           "  - close the Arduino IDE's serial monitor and other programs using the port\n",
-           settings.com_port);
+    printf(
+        "COM%d cannot be opened: no such port, or another program holds it\n"
+        "  - `blockhost ports` lists the ports by COM number\n"
+        "  - close the Arduino IDE's serial monitor and other programs using the port\n",
+        settings.com_port);
     return kExitNoAnswer;
   }
 

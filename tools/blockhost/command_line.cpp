@@ -16,8 +16,8 @@ const std::set<std::string>& OptionsOf(const std::string& command) {
   static const std::set<std::string> kProject = {"--lib", "--project"};
   static const std::set<std::string> kRun = {"--lib",   "--project", "--steps", "--period-ms",
                                              "--input", "--csv",     "--plot"};
-  static const std::set<std::string> kCheck = {"--lib",     "--project", "--comport",
-                                               "--baud",    "--address", "--udpport"};
+  static const std::set<std::string> kCheck = {"--lib",  "--project", "--comport",
+                                               "--baud", "--address", "--udpport"};
   static const std::set<std::string> kPorts = {};
   if (command == "info") return kInfo;
   if (command == "run") return kRun;

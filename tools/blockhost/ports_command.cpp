@@ -49,11 +49,12 @@ void PrintJson(const std::vector<arduino::SerialPortInfo>& ports) {
     printf(" \"friendly_name\": %s, \"hardware_id\": %s,", JsonOptional(p.friendly_name).c_str(),
            JsonOptional(p.hardware_id).c_str());
     if (p.usb) {
-      printf(" \"usb\": {\"vendor_id\": \"%s\", \"product_id\": \"%s\", \"manufacturer\": %s,"
-             " \"product\": %s, \"serial_number\": %s},",
-             Hex4(p.vendor_id).c_str(), Hex4(p.product_id).c_str(),
-             JsonOptional(p.manufacturer).c_str(), JsonOptional(p.product).c_str(),
-             JsonOptional(p.serial_number).c_str());
+      printf(
+          " \"usb\": {\"vendor_id\": \"%s\", \"product_id\": \"%s\", \"manufacturer\": %s,"
+          " \"product\": %s, \"serial_number\": %s},",
+          Hex4(p.vendor_id).c_str(), Hex4(p.product_id).c_str(),
+          JsonOptional(p.manufacturer).c_str(), JsonOptional(p.product).c_str(),
+          JsonOptional(p.serial_number).c_str());
     } else {
       printf(" \"usb\": null,");
     }
