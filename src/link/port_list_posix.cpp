@@ -106,6 +106,10 @@ std::vector<KernelPort> KernelPorts() {
     if (stem->first == "ttyS" && type != nullptr && std::string_view(type) == "0") continue;
     const char* node = udev_device_get_devnode(device.get());
     KernelPort port{node ? node : "/dev/" + name, name, stem->second + 1, {}};
+    // In a container the host's devices show in /sys without their nodes;
+    // the block cannot open those, so they are not listed either.
+    struct stat node_info {};
+    if (stat(port.node.c_str(), &node_info) != 0) continue;
     FillUsbDetails(device.get(), &port.usb_details);
     ports.push_back(std::move(port));
   }
@@ -140,15 +144,15 @@ std::vector<SerialPortInfo> ListSerialPorts() {
   std::vector<SerialPortInfo> list;
   std::map<std::string, int32_t> reached;  // file identity -> first COM number
   for (int32_t n : numbers) {
+    const std::string device = ComPortDevice(n);
+    if (device.empty()) continue;
+    const std::string identity = FileIdentity(device);
     SerialPortInfo info;
-    info.device = ComPortDevice(n);
-    if (info.device.empty()) continue;
-    const std::string identity = FileIdentity(info.device);
     for (const KernelPort& port : kernel_ports) {
       if (FileIdentity(port.node) == identity) info = port.usb_details;
     }
     info.com_port = n;
-    info.device = ComPortDevice(n);
+    info.device = device;
     if (from_environment.count(n)) {
       info.mapped_by = std::string(kVariablePrefix) + std::to_string(n);
       struct stat node {};
