@@ -19,12 +19,6 @@ SerialHandle g_serial;
 
 }  // namespace
 
-std::string ComDeviceName(int32_t port) {
-  // Windows names ports from COM10 on only in the device namespace.
-  if (port < kFirstDeviceNamespacePort) return "COM" + IntToStr(port);
-  return "\\\\.\\COM" + IntToStr(port);
-}
-
 bool ProbeComPort(int32_t port) {
   PortOpenResult opened = PlatformOpenPort(ComDeviceName(port));
   if (!opened.ok) return false;

@@ -8,11 +8,12 @@
 #include <string>
 #include <string_view>
 
+#include "link/port_names.h"
+
 namespace arduino {
 
 struct TUserData;
 
-constexpr int32_t kFirstDeviceNamespacePort = 10;
 constexpr uint32_t kSerialReadTimeoutMs = 10;
 // The port takes bytes into a buffer of some kilobytes and sends them at the
 // line's pace, so in use there is always room.  A full buffer means the board
@@ -30,9 +31,6 @@ constexpr uint8_t kReplyEnd = 10;  // line feed
 // The library's one port.  The three states must stay distinguishable: a
 // valid handle never reads as "not set".
 enum class SerialState { kNotSet, kOpen, kFailed };
-
-// "COM<n>" below 10 (0 and negatives included), "\\.\COM<n>" from 10 on.
-std::string ComDeviceName(int32_t port);
 
 // Opens the port exclusively and closes it again at once; true if it opened.
 bool ProbeComPort(int32_t port);

@@ -1,5 +1,5 @@
-// The serial link on termios.  A COM name becomes a device path through the
-// environment or the usual USB and on-board device names; exclusive use, which
+// The serial link on termios.  A COM name becomes a device path through
+// ComPortDevice (port_names_posix.cpp); exclusive use, which
 // Windows gets from share mode 0, comes from flock plus TIOCEXCL here.
 #include <errno.h>
 #include <fcntl.h>
@@ -15,6 +15,7 @@
 #include <string>
 
 #include "base/convert.h"
+#include "link/port_names.h"
 #include "link/serial.h"
 
 namespace arduino {
@@ -27,25 +28,10 @@ std::optional<int32_t> PortNumberOf(const std::string& device_name) {
   return TryStrToInt(std::string_view(device_name).substr(at + 3));
 }
 
-bool Exists(const std::string& path) {
-  struct stat info{};
-  return stat(path.c_str(), &info) == 0;
-}
-
-// ARDUINO_BLOCK_COM<n> names the device of port n; without it the first of
-// /dev/ttyACM<n-1>, /dev/ttyUSB<n-1>, /dev/ttyS<n-1> that exists.
+// The port's device, by the one mapping the port listing uses too.
 std::string DevicePathOf(const std::string& device_name) {
   std::optional<int32_t> port = PortNumberOf(device_name);
-  if (!port) return {};
-  std::string variable = "ARDUINO_BLOCK_COM" + IntToStr(*port);
-  if (const char* path = getenv(variable.c_str())) return path;
-  if (*port < 1) return {};
-  std::string index = IntToStr(*port - 1);
-  for (const char* stem : {"/dev/ttyACM", "/dev/ttyUSB", "/dev/ttyS"}) {
-    std::string path = stem + index;
-    if (Exists(path)) return path;
-  }
-  return {};
+  return port ? ComPortDevice(*port) : std::string();
 }
 
 speed_t SpeedConstant(int32_t baud_rate) {

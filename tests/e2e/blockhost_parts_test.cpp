@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "block_settings.h"
+#include "check_outcome.h"
 #include "errors.h"
 #include "input_signal.h"
 #include "step_timing.h"
@@ -88,6 +89,34 @@ TEST(StepTimingTest, MedianOfOddAndEvenCounts) {
   EXPECT_EQ(odd.max_ms, 5.0);
   EXPECT_EQ(Summarise({4.0, 1.0, 2.0, 8.0}).median_ms, 3.0);
   EXPECT_EQ(Summarise({}).count, 0u);
+}
+
+TEST(CheckOutcomeTest, TheReplyIsTakenFromEitherPlatformsConversionMessage) {
+  const struct {
+    std::string message;
+    std::optional<std::string> reply;
+  } kCases[] = {
+      {"'' ist kein g\xC3\xBCltiger Gleitkommawert", ""},  // UTF-8, a silent board
+      {"'' ist kein g\xFCltiger Gleitkommawert", ""},      // CP-1252
+      {"'OK' ist kein g\xC3\xBCltiger Gleitkommawert", "OK"},
+      {"'a' ist kein g' ist kein g\xFCltiger Gleitkommawert", "a' ist kein g"},
+      {"''' ist kein g\xFCltiger Gleitkommawert", "'"},
+      {"'5' ist kein g\xC3\xBCltiger Integerwert", std::nullopt},  // a settings line
+      {"Null Remote Address", std::nullopt},
+      {"' ist kein g\xFCltiger Gleitkommawert", std::nullopt},
+      {"'x' ist kein gltiger Gleitkommawert", std::nullopt},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.message);
+    EXPECT_EQ(ReplyOfConversionError(c.message), c.reply);
+  }
+}
+
+TEST(CheckOutcomeTest, RepliesAreShownWithControlAndHighBytesEscaped) {
+  EXPECT_EQ(EscapedReply(""), "\"\"");
+  EXPECT_EQ(EscapedReply("512"), "\"512\"");
+  EXPECT_EQ(EscapedReply(std::string("a\"b\\c\x7F\xF0\x01", 8)),
+            "\"a\\\"b\\\\c\\x7F\\xF0\\x01\"");
 }
 
 }  // namespace

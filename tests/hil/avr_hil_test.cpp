@@ -1,6 +1,9 @@
-// The library against the real firmware: the Uno image runs in avrboard on a
-// simulated ATmega328P, the block reaches it over its serial link through
-// ARDUINO_BLOCK_COM7, and avrboard's log shows what the chip's pins did.
+// The library against the real firmware, once per board: the Uno image runs
+// in avrboard on a simulated ATmega328P and the Mega 2560 image on an
+// ATmega2560, the block reaches it over its serial link through
+// ARDUINO_BLOCK_COM7, and avrboard's log shows what the chip's pins did.  The
+// pins are the board's Arduino pin numbers, which sit on other ports of the
+// two chips, so the same test bodies check both pin maps.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -31,6 +34,20 @@ using testing::HostBlock;
 using testing::ValueArray;
 
 constexpr int kComPort = 7;
+
+// A board: avrboard's chip for it and the directory firmware/build.sh
+// builds its image into.
+struct Board {
+  const char* name;
+  const char* mcu;
+  const char* image_dir;
+  std::vector<int> pwm_pins;  // of 2..9, the ones a timer channel drives
+  std::string Image() const {
+    return std::string(FIRMWARE_DIR) + "/" + image_dir + "/arduino_block.elf";
+  }
+};
+const Board kBoards[] = {{"Uno", "atmega328p", "uno", {3, 5, 6, 9}},
+                         {"Mega2560", "atmega2560", "mega2560", {2, 3, 4, 5, 6, 7, 8, 9}}};
 // avrboard needs a moment to load; the shared machines need more.
 constexpr auto kStartLimit = std::chrono::seconds(15);
 
@@ -41,10 +58,11 @@ double MsSince(Clock::time_point start) {
 // avrboard as a child process, started with the test's own inputs.
 class AvrBoardProcess {
  public:
-  AvrBoardProcess(const std::string& dir, const std::vector<std::string>& inputs)
+  AvrBoardProcess(const Board& board, const std::string& dir,
+                  const std::vector<std::string>& inputs)
       : link_(dir + "/ttyAVR"), log_(dir + "/pins.log") {
-    std::vector<std::string> args = {AVRBOARD_PATH, "--firmware", FIRMWARE_ELF, "--pty",
-                                     link_,         "--log",      log_};
+    std::vector<std::string> args = {AVRBOARD_PATH, "--mcu", board.mcu, "--firmware", board.Image(),
+                                     "--pty",       link_,   "--log",   log_};
     args.insert(args.end(), inputs.begin(), inputs.end());
     int pipe_fds[2];
     if (pipe2(pipe_fds, O_CLOEXEC) != 0) return;
@@ -127,14 +145,15 @@ class AvrBoardProcess {
   std::string stderr_;
 };
 
-class AvrHilTest : public ::testing::Test {
+class AvrHilTest : public ::testing::TestWithParam<Board> {
  protected:
   void SetUp() override {
     if (std::string(AVRBOARD_PATH).empty() || access(AVRBOARD_PATH, X_OK) != 0) {
       GTEST_SKIP() << "avrboard was not built (needs libsimavr-dev and libelf-dev)";
     }
-    if (access(FIRMWARE_ELF, R_OK) != 0) {
-      GTEST_SKIP() << "no firmware image at " FIRMWARE_ELF "; run firmware/build.sh first";
+    if (access(GetParam().Image().c_str(), R_OK) != 0) {
+      GTEST_SKIP() << "no firmware image at " << GetParam().Image()
+                   << "; run firmware/build.sh first";
     }
     char dir[] = "/tmp/avr_hil_XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
@@ -159,7 +178,7 @@ class AvrHilTest : public ::testing::Test {
   }
 
   void StartBoard(const std::vector<std::string>& inputs) {
-    board_ = std::make_unique<AvrBoardProcess>(dir_, inputs);
+    board_ = std::make_unique<AvrBoardProcess>(GetParam(), dir_, inputs);
     ASSERT_TRUE(board_->ready()) << board_->stderr_text();
     setenv(("ARDUINO_BLOCK_COM" + std::to_string(kComPort)).c_str(), board_->link().c_str(), 1);
   }
@@ -184,7 +203,7 @@ class AvrHilTest : public ::testing::Test {
   bool started_ = false;
 };
 
-TEST_F(AvrHilTest, EveryCommandIsAnsweredWithinTheReplyLimit) {
+TEST_P(AvrHilTest, EveryCommandIsAnsweredWithinTheReplyLimit) {
   StartBoard({"--pin", "7=high", "--pin", "8=low", "--adc", "A0=512", "--adc", "A4=1023"});
   OpenSerialLink(data());
   started_ = true;
@@ -210,7 +229,7 @@ TEST_F(AvrHilTest, EveryCommandIsAnsweredWithinTheReplyLimit) {
   std::cout << "slowest round trip: " << slowest_ms << " ms\n";
 }
 
-TEST_F(AvrHilTest, DigitalAndPwmOutputsReachTheChipsPins) {
+TEST_P(AvrHilTest, DigitalAndPwmOutputsReachTheChipsPins) {
   StartBoard({});
   data().PinMode[2] = pmDigitalOutput;
   data().PinMode[4] = pmDigitalOutput;
@@ -243,7 +262,7 @@ TEST_F(AvrHilTest, DigitalAndPwmOutputsReachTheChipsPins) {
     EXPECT_TRUE(history[pin].empty()) << "unused pin " << pin << " was touched";
 }
 
-TEST_F(AvrHilTest, InputsComeBackAsTheBlocksOutputs) {
+TEST_P(AvrHilTest, InputsComeBackAsTheBlocksOutputs) {
   StartBoard({"--pin", "2=high", "--pin", "3=low", "--pin", "9=high", "--adc", "A0=0", "--adc",
               "A2=700", "--adc", "A5=1023"});
   for (int pin : {2, 3, 9}) data().PinMode[pin] = pmDigitalInput;
@@ -261,7 +280,7 @@ TEST_F(AvrHilTest, InputsComeBackAsTheBlocksOutputs) {
   EXPECT_EQ(outputs_[10], 700.0L);
 }
 
-TEST_F(AvrHilTest, ASineOnAnAnalogInputReachesTheOutputs) {
+TEST_P(AvrHilTest, ASineOnAnAnalogInputReachesTheOutputs) {
   // 500 +- 400 with a 1 s period, read for about 2.5 periods.
   StartBoard({"--adc", "A1=sine:400:500:1000"});
   data().AnalogUsed = {0, 1, 0, 0, 0, 0};
@@ -287,6 +306,51 @@ TEST_F(AvrHilTest, ASineOnAnAnalogInputReachesTheOutputs) {
   EXPECT_GE(sign_changes, 3);
   EXPECT_LE(sign_changes, 7);
 }
+
+TEST_P(AvrHilTest, EveryPwmPinOfTheBoardTakesItsDuty) {
+  StartBoard({});
+  // Each pin its own duty, so a pin read from another's timer shows.
+  std::map<int, int> duty;
+  for (int pin : GetParam().pwm_pins) {
+    data().PinMode[pin] = pmPWMOutput;
+    duty[pin] = 20 * pin;
+    inputs_.set(pin - 2, 4.0L * duty[pin]);
+  }
+  Start();
+  usleep(100 * 1000);  // the log is written a slice after the change
+  auto history = board_->PinHistory();
+  for (int pin = 2; pin <= 9; ++pin) {
+    if (duty.count(pin)) {
+      ASSERT_FALSE(history[pin].empty()) << "pin " << pin;
+      EXPECT_EQ(history[pin].back(), "pwm " + std::to_string(duty[pin])) << "pin " << pin;
+    } else {
+      EXPECT_TRUE(history[pin].empty()) << "pin " << pin << " has no timer and was not used";
+    }
+  }
+}
+
+// `blockhost check` through the exports of the built module, as a user
+// runs it against a board on the desk.
+TEST_P(AvrHilTest, BlockhostCheckFindsTheFirmwareAnswering) {
+  if (std::string(BLOCKHOST_PATH).empty()) GTEST_SKIP() << "blockhost was not built";
+  StartBoard({"--adc", "A0=512"});
+  const std::string command = std::string(BLOCKHOST_PATH) + " check --lib " + ARDUINO_BLOCK_MODULE +
+                              " --comport " + std::to_string(kComPort) + " --baud 9600 2>&1";
+  FILE* check = popen(command.c_str(), "r");
+  ASSERT_NE(check, nullptr);
+  std::string out;
+  char chunk[256];
+  while (size_t n = fread(chunk, 1, sizeof chunk, check)) out.append(chunk, n);
+  const int status = pclose(check);
+  ASSERT_TRUE(WIFEXITED(status)) << out;
+  EXPECT_EQ(WEXITSTATUS(status), 0) << out;
+  EXPECT_NE(out.find("board answered 512 in "), std::string::npos) << out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Boards, AvrHilTest, ::testing::ValuesIn(kBoards),
+                         [](const ::testing::TestParamInfo<Board>& param_info) {
+                           return std::string(param_info.param.name);
+                         });
 
 }  // namespace
 }  // namespace arduino

@@ -424,6 +424,66 @@ TEST(SerialPortUnderWineTest, DllSerialTestsPassOnComPortsBelowAndAboveTen) {
   }
 }
 
+// `blockhost check` of the Windows build: the same outcomes and exit codes
+// as on Linux, on a COM port from the prefix's dosdevices links and on UDP.
+TEST(WindowsCheckTest, AnsweringSilentAndGarbledBoardsExitZeroThreeAndFour) {
+  if (const std::string why = WhyWindowsCannotRun(); !why.empty()) GTEST_SKIP() << why;
+  PrepareWinePrefix();
+  TempDir dir;
+  {
+    Board board(Link::kCom12, dir, {"--analog", "A0=const:444"});
+    ProgramResult answered = Blockhost(Build::kWindows, {"check", "--comport", "12"});
+    EXPECT_EQ(answered.exit_code, 0) << answered.out << answered.err;
+    EXPECT_NE(answered.out.find("link: COM12 (\\\\.\\COM12) at 9600 baud\n"), std::string::npos)
+        << answered.out;
+    EXPECT_NE(answered.out.find("board answered 444 in "), std::string::npos) << answered.out;
+  }
+  {
+    Board board(Link::kUdp, dir, {"--reply", "?14s?=\\xF0OK"});
+    const std::string port = board.LinkSettings()[2].substr(std::string("udpport=").size());
+    ProgramResult garbled =
+        Blockhost(Build::kWindows, {"check", "--address", "127.0.0.1", "--udpport", port});
+    EXPECT_EQ(garbled.exit_code, 4) << garbled.out << garbled.err;
+    EXPECT_NE(garbled.out.find("the board answered \"\\xF0OK\", which is no number"),
+              std::string::npos)
+        << garbled.out;
+  }
+  ProgramResult silent =
+      Blockhost(Build::kWindows, {"check", "--address", "127.0.0.1", "--udpport", "9"});
+  EXPECT_EQ(silent.exit_code, 3) << silent.out << silent.err;
+  EXPECT_NE(silent.out.find("no answer from the board"), std::string::npos) << silent.out;
+}
+
+// Windows lists the ports its serial drivers announce in the registry.
+// Wine's mount manager announces the ports it found when the prefix started;
+// a port linked in later is announced here by hand, as a driver would.  The
+// announcement lives in a volatile key, gone when the Wine server stops, so
+// it is made in the same Wine session as the listing.
+TEST(WindowsPortsTest, APortAnnouncedInTheRegistryIsListedUnderItsName) {
+  if (const std::string why = WhyWindowsCannotRun(); !why.empty()) GTEST_SKIP() << why;
+  PrepareWinePrefix();
+  TempDir dir;
+  Board board(Link::kCom12, dir, {});
+  const std::string host = WindowsPath(kWindowsHost);
+  const std::string session =
+      "reg add HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM /v \\Device\\ArduinoBlockTest12 /d COM12 /f"
+      " >nul & " +
+      host + " ports & echo --- & " + host + " ports --json";
+  ProgramResult result = RunProgram({WINE_RUN, "cmd", "/c", session});
+  const std::string out = WithoutCarriageReturns(result.out);
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  const size_t split = out.find("\n---");  // cmd echoes "--- "
+  ASSERT_NE(split, std::string::npos) << out << result.err;
+  const std::string text = out.substr(0, split + 1);
+  const std::string json = out.substr(split);
+  EXPECT_NE(text.find("COM12   \\\\.\\COM12  (by \\Device\\ArduinoBlockTest12)\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(json.find("{\"com\": 12, \"name\": \"COM12\", \"device\": \"\\\\\\\\.\\\\COM12\""),
+            std::string::npos)
+      << json;
+}
+
 INSTANTIATE_TEST_SUITE_P(Links, WineRunTest,
                          ::testing::Values(Link::kUdp, Link::kCom5, Link::kCom12),
                          [](const ::testing::TestParamInfo<Link>& param) {

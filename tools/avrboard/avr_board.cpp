@@ -18,36 +18,85 @@ namespace {
 
 constexpr uint32_t kMillivolts = 5000;
 
-// ATmega328P data-space addresses of the registers behind pins 2..9 and their
-// PWM channels.  Reading them directly gives the state the pins are in, which
-// is what a wire on the pin sees; simavr's pin IRQs only report writes.
+// Data-space addresses of the registers behind pins 2..9 and their PWM
+// channels.  Reading them directly gives the state the pins are in, which is
+// what a wire on the pin sees; simavr's pin IRQs only report writes.
+namespace m328p {
 constexpr uint16_t kDdrB = 0x24, kPortB = 0x25, kDdrD = 0x2A, kPortD = 0x2B;
 constexpr uint16_t kTccr0A = 0x44, kOcr0A = 0x47, kOcr0B = 0x48;
 constexpr uint16_t kTccr1A = 0x80, kOcr1AL = 0x88;
 constexpr uint16_t kTccr2A = 0xB0, kOcr2B = 0xB4;
+}  // namespace m328p
 
-// The Uno's timer channels on pins 3, 5, 6 and 9: the channel drives the pin
-// while its COMxx1 bit is set, at the duty of its compare register.
-struct PwmChannel {
-  uint8_t pin;
-  uint16_t control;
-  uint8_t enable_bit;
-  uint16_t compare;
-};
-constexpr PwmChannel kPwmChannels[] = {{3, kTccr2A, 5, kOcr2B},
-                                       {5, kTccr0A, 5, kOcr0B},
-                                       {6, kTccr0A, 7, kOcr0A},
-                                       {9, kTccr1A, 7, kOcr1AL}};
-
-// Pins 2..7 are PD2..PD7, 8 and 9 are PB0 and PB1.
-char PortOf(uint8_t pin) { return pin < 8 ? 'D' : 'B'; }
-uint8_t BitOf(uint8_t pin) { return pin < 8 ? pin : static_cast<uint8_t>(pin - 8); }
+namespace m2560 {
+constexpr uint16_t kDdrE = 0x2D, kPortE = 0x2E, kDdrG = 0x33, kPortG = 0x34;
+constexpr uint16_t kDdrH = 0x101, kPortH = 0x102;
+constexpr uint16_t kTccr0A = 0x44, kOcr0B = 0x48;
+constexpr uint16_t kTccr2A = 0xB0, kOcr2B = 0xB4;
+constexpr uint16_t kTccr3A = 0x90, kOcr3AL = 0x98, kOcr3BL = 0x9A, kOcr3CL = 0x9C;
+constexpr uint16_t kTccr4A = 0xA0, kOcr4AL = 0xA8, kOcr4BL = 0xAA, kOcr4CL = 0xAC;
+}  // namespace m2560
 
 // simavr would otherwise usleep whenever the chip sleeps; avrboard keeps
 // pace with the wall clock itself.
 void NoSleep(avr_t*, avr_cycle_count_t) {}
 
 }  // namespace
+
+// Uno: pins 2..7 are PD2..PD7, 8 and 9 are PB0 and PB1; timers drive 3, 5, 6
+// and 9; A0..A5 are ADC0..ADC5 on port C.
+const BoardLayout kUnoLayout = {
+    "atmega328p",
+    "ATmega328P",
+    {{'D', 2, m328p::kDdrD, m328p::kPortD},
+     {'D', 3, m328p::kDdrD, m328p::kPortD},
+     {'D', 4, m328p::kDdrD, m328p::kPortD},
+     {'D', 5, m328p::kDdrD, m328p::kPortD},
+     {'D', 6, m328p::kDdrD, m328p::kPortD},
+     {'D', 7, m328p::kDdrD, m328p::kPortD},
+     {'B', 0, m328p::kDdrB, m328p::kPortB},
+     {'B', 1, m328p::kDdrB, m328p::kPortB}},
+    {{3, m328p::kTccr2A, 5, m328p::kOcr2B},
+     {5, m328p::kTccr0A, 5, m328p::kOcr0B},
+     {6, m328p::kTccr0A, 7, m328p::kOcr0A},
+     {9, m328p::kTccr1A, 7, m328p::kOcr1AL}},
+    4,
+    {0, 1, 2, 3, 4, 5},
+};
+
+// Mega 2560: pins 2, 3 and 5 are PE4, PE5 and PE3, pin 4 is PG5, 6..9 are
+// PH3..PH6, and a timer channel serves each of them (the Arduino core runs
+// timers 3 and 4 as 8-bit PWM, so the low compare byte is the duty); A0..A5
+// are ADC0..ADC5 on port F.
+const BoardLayout kMega2560Layout = {
+    "atmega2560",
+    "ATmega2560",
+    {{'E', 4, m2560::kDdrE, m2560::kPortE},
+     {'E', 5, m2560::kDdrE, m2560::kPortE},
+     {'G', 5, m2560::kDdrG, m2560::kPortG},
+     {'E', 3, m2560::kDdrE, m2560::kPortE},
+     {'H', 3, m2560::kDdrH, m2560::kPortH},
+     {'H', 4, m2560::kDdrH, m2560::kPortH},
+     {'H', 5, m2560::kDdrH, m2560::kPortH},
+     {'H', 6, m2560::kDdrH, m2560::kPortH}},
+    {{2, m2560::kTccr3A, 5, m2560::kOcr3BL},
+     {3, m2560::kTccr3A, 3, m2560::kOcr3CL},
+     {4, m2560::kTccr0A, 5, m2560::kOcr0B},
+     {5, m2560::kTccr3A, 7, m2560::kOcr3AL},
+     {6, m2560::kTccr4A, 7, m2560::kOcr4AL},
+     {7, m2560::kTccr4A, 5, m2560::kOcr4BL},
+     {8, m2560::kTccr4A, 3, m2560::kOcr4CL},
+     {9, m2560::kTccr2A, 5, m2560::kOcr2B}},
+    8,
+    {0, 1, 2, 3, 4, 5},
+};
+
+const BoardLayout* LayoutOfMcu(const std::string& mcu) {
+  for (const BoardLayout* layout : {&kUnoLayout, &kMega2560Layout}) {
+    if (mcu == layout->mcu) return layout;
+  }
+  return nullptr;
+}
 
 AvrBoard::~AvrBoard() {
   if (avr_ != nullptr) avr_terminate(avr_);
@@ -63,7 +112,8 @@ AvrBoard::~AvrBoard() {
   delete firmware_;
 }
 
-bool AvrBoard::Load(const std::string& elf_path, std::string* error) {
+bool AvrBoard::Load(const std::string& elf_path, const BoardLayout& layout, std::string* error) {
+  layout_ = &layout;
   firmware_ = new elf_firmware_t{};
   elf_firmware_t& firmware = *firmware_;
   // simavr accepts some files that are no ELF at all and loads nothing, so
@@ -74,10 +124,10 @@ bool AvrBoard::Load(const std::string& elf_path, std::string* error) {
     return false;
   }
   // Debian's build leaves no .mmcu section in the ELF, so the chip and its
-  // clock are the Uno's, set here.
-  avr_ = avr_make_mcu_by_name("atmega328p");
+  // clock are set here, from the board.
+  avr_ = avr_make_mcu_by_name(layout.mcu);
   if (avr_ == nullptr || avr_init(avr_) != 0) {
-    *error = "simavr cannot make an atmega328p";
+    *error = std::string("simavr cannot make an ") + layout.mcu;
     return false;
   }
   firmware.frequency = kClockHz;
@@ -146,11 +196,12 @@ std::string AvrBoard::TakeOutput() {
 }
 
 void AvrBoard::DriveDigital(uint8_t pin, bool high) {
-  avr_raise_irq(avr_io_getirq(avr_, AVR_IOCTL_IOPORT_GETIRQ(PortOf(pin)), BitOf(pin)),
-                high ? 1 : 0);
+  const PinSite& site = layout_->pins[pin - kFirstPin];
+  avr_raise_irq(avr_io_getirq(avr_, AVR_IOCTL_IOPORT_GETIRQ(site.port), site.bit), high ? 1 : 0);
 }
 
-void AvrBoard::DriveAnalog(uint8_t channel, int count) {
+void AvrBoard::DriveAnalog(uint8_t analog_input, int count) {
+  const uint8_t channel = layout_->adc_channel[analog_input];
   // simavr converts millivolts as floor(mV * 1023 / reference); rounding the
   // voltage up makes that come out at exactly `count`.
   const uint32_t millivolts = (static_cast<uint32_t>(count) * kMillivolts + 1022) / 1023;
@@ -158,15 +209,16 @@ void AvrBoard::DriveAnalog(uint8_t channel, int count) {
 }
 
 PinState AvrBoard::Pin(uint8_t pin) const {
-  const uint8_t mask = static_cast<uint8_t>(1u << BitOf(pin));
-  const bool is_b = PortOf(pin) == 'B';
-  if (!(avr_->data[is_b ? kDdrB : kDdrD] & mask)) return {PinState::Kind::kInput, 0};
-  for (const PwmChannel& channel : kPwmChannels) {
+  const PinSite& site = layout_->pins[pin - kFirstPin];
+  const uint8_t mask = static_cast<uint8_t>(1u << site.bit);
+  if (!(avr_->data[site.ddr] & mask)) return {PinState::Kind::kInput, 0};
+  for (uint8_t i = 0; i < layout_->pwm_count; ++i) {
+    const PwmChannel& channel = layout_->pwm[i];
     if (channel.pin == pin && (avr_->data[channel.control] & (1u << channel.enable_bit))) {
       return {PinState::Kind::kPwm, avr_->data[channel.compare]};
     }
   }
-  const bool high = avr_->data[is_b ? kPortB : kPortD] & mask;
+  const bool high = avr_->data[site.out] & mask;
   return {high ? PinState::Kind::kHigh : PinState::Kind::kLow, 0};
 }
 

@@ -1,6 +1,7 @@
-// An Uno's ATmega328P in simavr, seen from outside as a board: bytes in and
-// out of UART0, levels on the digital inputs, voltages on the analog inputs,
-// and the state of the output pins.
+// An Uno's ATmega328P or a Mega's ATmega2560 in simavr, seen from outside as
+// a board: bytes in and out of UART0, levels on the digital inputs, voltages
+// on the analog inputs, and the state of the output pins, all by the board's
+// Arduino pin numbers.
 #ifndef AVRBOARD_AVR_BOARD_H_
 #define AVRBOARD_AVR_BOARD_H_
 
@@ -18,6 +19,39 @@ constexpr uint32_t kClockHz = 16000000;
 constexpr uint8_t kFirstPin = 2;
 constexpr uint8_t kLastPin = 9;
 
+// Where one of the Arduino pins 2..9 sits on the chip: its port, its bit,
+// and the data-space addresses of the port's direction and output registers.
+struct PinSite {
+  char port;
+  uint8_t bit;
+  uint16_t ddr;
+  uint16_t out;
+};
+
+// A timer channel that can drive a pin: it does while its COM bit in the
+// control register is set, at the duty of its compare register.
+struct PwmChannel {
+  uint8_t pin;
+  uint16_t control;
+  uint8_t enable_bit;
+  uint16_t compare;
+};
+
+// The chip of one board and how the board's pin numbers map onto it.
+struct BoardLayout {
+  const char* mcu;   // simavr's name for the chip
+  const char* chip;  // for people
+  PinSite pins[kLastPin - kFirstPin + 1];
+  PwmChannel pwm[8];
+  uint8_t pwm_count;
+  uint8_t adc_channel[6];  // of A0..A5
+};
+
+extern const BoardLayout kUnoLayout;
+extern const BoardLayout kMega2560Layout;
+// The layout of simavr's chip name, or nullptr for a chip we have none for.
+const BoardLayout* LayoutOfMcu(const std::string& mcu);
+
 // What drives a pin as a wire attached to it would see.
 struct PinState {
   enum class Kind { kInput, kLow, kHigh, kPwm };
@@ -33,9 +67,9 @@ class AvrBoard {
   AvrBoard& operator=(const AvrBoard&) = delete;
   ~AvrBoard();
 
-  // Loads the ELF into a fresh ATmega328P.  False with *error set when the
-  // file is not a firmware image or simavr cannot make the chip.
-  bool Load(const std::string& elf_path, std::string* error);
+  // Loads the ELF into a fresh chip of `layout`.  False with *error set when
+  // the file is not a firmware image or simavr cannot make the chip.
+  bool Load(const std::string& elf_path, const BoardLayout& layout, std::string* error);
 
   // Runs at least `cycles` clock cycles.  False once the firmware has crashed
   // or stopped, with *error saying which.
@@ -49,8 +83,8 @@ class AvrBoard {
   std::string TakeOutput();
 
   void DriveDigital(uint8_t pin, bool high);
-  // count is 0..1023 of the 5 V reference.
-  void DriveAnalog(uint8_t channel, int count);
+  // analog_input is 0..5 for A0..A5; count is 0..1023 of the 5 V reference.
+  void DriveAnalog(uint8_t analog_input, int count);
 
   PinState Pin(uint8_t pin) const;
 
@@ -65,6 +99,7 @@ class AvrBoard {
   static void OnUartXoff(avr_irq_t* irq, uint32_t value, void* param);
   void FeedUart();
 
+  const BoardLayout* layout_ = nullptr;
   avr_t* avr_ = nullptr;
   // The image as simavr read it, which it never frees itself.
   elf_firmware_t* firmware_ = nullptr;

@@ -1,6 +1,7 @@
-// avrboard: the compiled board firmware on a simulated ATmega328P, paced to
-// the wall clock, with UART0 on a pseudo-terminal.  Tests point the block's
-// serial link at the terminal and read the pins' history from --log.
+// avrboard: the compiled board firmware on a simulated ATmega328P (Uno) or
+// ATmega2560 (Mega 2560), paced to the wall clock, with UART0 on a
+// pseudo-terminal.  Tests point the block's serial link at the terminal and
+// read the pins' history from --log.
 #include <poll.h>
 #include <signal.h>
 
@@ -46,7 +47,8 @@ std::string Describe(const avrboard::PinState& state) {
 int Run(const avrboard::Options& options) {
   avrboard::AvrBoard board;
   std::string error;
-  if (!board.Load(options.firmware_path, &error)) {
+  const avrboard::BoardLayout& layout = *avrboard::LayoutOfMcu(options.mcu);
+  if (!board.Load(options.firmware_path, layout, &error)) {
     std::cerr << "avrboard: " << error << "\n";
     return 1;
   }
@@ -79,7 +81,7 @@ int Run(const avrboard::Options& options) {
   sigaction(SIGINT, &stop, nullptr);
   sigaction(SIGTERM, &stop, nullptr);
 
-  std::cerr << "avrboard: ready, ATmega328P at 16 MHz running " << options.firmware_path
+  std::cerr << "avrboard: ready, " << layout.chip << " at 16 MHz running " << options.firmware_path
             << ", serial on " << options.pty_path << " (" << pty->slave_name() << ")" << std::endl;
 
   const auto started = std::chrono::steady_clock::now();

@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "avr_board.h"
 #include "text_util.h"
 
 namespace avrboard {
@@ -69,8 +70,10 @@ bool ParseAnalogInput(std::string_view text, Options* options, std::string* erro
 
 const char* UsageText() {
   return "usage: avrboard --firmware ELF --pty PATH [options]\n"
-         "Runs the board firmware on a simulated ATmega328P at 16 MHz, in real time, with\n"
-         "its serial port on a pseudo-terminal reached through the symlink PATH.\n"
+         "Runs the board firmware on a simulated ATmega328P (Uno) or ATmega2560 (Mega 2560)\n"
+         "at 16 MHz, in real time, with its serial port on a pseudo-terminal reached\n"
+         "through the symlink PATH.  Pins are the board's Arduino pin numbers.\n"
+         "  --mcu atmega328p|atmega2560   the chip, and with it the board (default atmega328p)\n"
          "  --pin N=low|high      drive digital input pin N (2..9) from outside\n"
          "  --adc AN=COUNT        hold analog input AN (A0..A5) at COUNT (0..1023)\n"
          "  --adc AN=SOURCE       or follow sine:AMPL:OFFSET:PERIOD_MS, ramp:PERIOD_MS\n"
@@ -92,6 +95,12 @@ ParseOutcome ParseOptions(int argc, char** argv, Options* options, std::string* 
     const std::string_view value = argv[++i];
     if (option == "--firmware") {
       options->firmware_path = value;
+    } else if (option == "--mcu") {
+      if (LayoutOfMcu(std::string(value)) == nullptr) {
+        *error = "--mcu '" + std::string(value) + "': the chips are atmega328p and atmega2560";
+        return ParseOutcome::kError;
+      }
+      options->mcu = value;
     } else if (option == "--pty") {
       options->pty_path = value;
     } else if (option == "--log") {

@@ -1,6 +1,7 @@
 #include "command_line.h"
 
 #include <charconv>
+#include <climits>
 #include <cmath>
 #include <set>
 
@@ -15,8 +16,13 @@ const std::set<std::string>& OptionsOf(const std::string& command) {
   static const std::set<std::string> kProject = {"--lib", "--project"};
   static const std::set<std::string> kRun = {"--lib",   "--project", "--steps", "--period-ms",
                                              "--input", "--csv",     "--plot"};
+  static const std::set<std::string> kCheck = {"--lib",  "--project", "--comport",
+                                               "--baud", "--address", "--udpport"};
+  static const std::set<std::string> kPorts = {};
   if (command == "info") return kInfo;
   if (command == "run") return kRun;
+  if (command == "check") return kCheck;
+  if (command == "ports") return kPorts;
   return kProject;
 }
 
@@ -39,6 +45,28 @@ double ParsePeriod(const std::string& text) {
   return value;
 }
 
+int32_t ParseNumber(const std::string& name, const std::string& text, int32_t low, int32_t high) {
+  int32_t value = 0;
+  auto [ptr, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || ptr != text.data() + text.size() || value < low || value > high) {
+    throw UsageError(name + ": '" + text + "' is not a number " + std::to_string(low) + ".." +
+                     std::to_string(high));
+  }
+  return value;
+}
+
+// `check` tests one link: the one a project holds, a COM port or an address.
+void CheckLinkChoice(const CommandLine& line, bool baud_given, bool udp_port_given) {
+  const int choices = !line.project.empty() + line.com_port.has_value() + !line.address.empty();
+  if (choices != 1) {
+    throw UsageError("check: give exactly one of --project, --comport or --address");
+  }
+  if (baud_given && !line.com_port) throw UsageError("check: --baud goes with --comport");
+  if (udp_port_given && line.address.empty()) {
+    throw UsageError("check: --udpport goes with --address");
+  }
+}
+
 }  // namespace
 
 const char* UsageText() {
@@ -59,6 +87,13 @@ const char* UsageText() {
          "       [--input PIN=SIGNAL]... [--csv F.csv] [--plot F.svg]\n"
          "                                         run N steps (default 100) every P ms\n"
          "                                         (default 50)\n"
+         "  check [--lib PATH] (--project F | --comport N [--baud B]\n"
+         "        | --address A [--udpport P])\n"
+         "                                         read A0 once, as a run would, and say\n"
+         "                                         whether the board answers (default\n"
+         "                                         speed 9600, default UDP port 1600)\n"
+         "  ports [--json]                         the serial ports by COM number, with\n"
+         "                                         their USB details\n"
          "\n"
          "--lib defaults to the library beside blockhost (arduino_block.so on Linux,\n"
          "ArduinoBlock.dll on Windows).\n"
@@ -67,7 +102,8 @@ const char* UsageText() {
          "SIGNALs (PIN is 2..9, times in ms): 3.7  square:LOW:HIGH:PERIOD\n"
          "      sine:AMPL:OFFSET:PERIOD  ramp:FROM:TO:PERIOD\n"
          "\n"
-         "exit status: 0 success, 1 bad arguments or files, 2 library error\n";
+         "exit status: 0 success, 1 bad arguments or files, 2 library error;\n"
+         "  check: 3 no answer from the board, 4 an answer that is no number\n";
 }
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {
@@ -84,12 +120,19 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     return line;
   }
   if (line.command != "info" && line.command != "show" && line.command != "set" &&
-      line.command != "configure" && line.command != "run") {
+      line.command != "configure" && line.command != "run" && line.command != "check" &&
+      line.command != "ports") {
     throw UsageError("unknown command '" + line.command + "'");
   }
   const std::set<std::string>& allowed = OptionsOf(line.command);
+  bool baud_given = false;
+  bool udp_port_given = false;
   for (size_t i = 1; i < args.size(); ++i) {
     std::string name = args[i];
+    if (line.command == "ports" && name == "--json") {
+      line.json = true;
+      continue;
+    }
     if (!name.starts_with("--")) {
       if (line.command != "set") throw UsageError("unexpected argument '" + name + "'");
       line.assignments.push_back(name);
@@ -120,9 +163,24 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       line.csv_path = value;
     } else if (name == "--plot") {
       line.plot_path = value;
+    } else if (name == "--comport") {
+      line.com_port = ParseNumber(name, value, INT32_MIN, INT32_MAX);
+    } else if (name == "--baud") {
+      line.baud_rate = ParseNumber(name, value, 1, INT32_MAX);
+      baud_given = true;
+    } else if (name == "--address") {
+      if (value.empty()) throw UsageError("--address: give the board's address");
+      line.address = value;
+    } else if (name == "--udpport") {
+      line.udp_port = ParseNumber(name, value, 1, 65535);
+      udp_port_given = true;
     }
   }
-  if (line.command != "info" && line.project.empty()) {
+  if (line.command == "check") {
+    CheckLinkChoice(line, baud_given, udp_port_given);
+    return line;
+  }
+  if (line.command != "info" && line.command != "ports" && line.project.empty()) {
     throw UsageError(line.command + ": --project is required");
   }
   if (line.command == "set" && line.assignments.empty()) {

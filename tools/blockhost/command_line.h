@@ -1,6 +1,7 @@
 // The command line of blockhost: one sub-command and its options.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -8,7 +9,7 @@
 namespace blockhost {
 
 struct CommandLine {
-  std::string command;  // info, show, set, configure, run, help or version
+  std::string command;  // info, show, set, configure, run, check, ports, help or version
   std::string library;  // --lib; empty means the library beside blockhost
   std::string project;
   std::vector<std::string> assignments;  // KEY=VALUE of `set`
@@ -17,6 +18,12 @@ struct CommandLine {
   std::vector<std::string> inputs;  // PIN=SIGNAL of `run`
   std::string csv_path;
   std::string plot_path;
+  // `check` without a project: the link to test instead.
+  std::optional<int32_t> com_port;  // --comport
+  int32_t baud_rate = 9600;         // --baud
+  std::string address;              // --address
+  int32_t udp_port = 1600;          // --udpport
+  bool json = false;                // `ports --json`
 };
 
 // Throws UsageError for an unknown command or option, an option the command

@@ -12,6 +12,11 @@ int SetCommand(const CommandLine& line);
 // Opens the library's settings dialog on the project's block, then saves.
 int ConfigureCommand(const CommandLine& line);
 int RunCommand(const CommandLine& line);
+// One step that reads A0: exit 0 with the value, kExitNoAnswer or
+// kExitBadAnswer (check_outcome.h) with what to look at.
+int CheckCommand(const CommandLine& line);
+// The serial ports by COM number; needs no library.
+int PortsCommand(const CommandLine& line);
 
 // --lib, or the platform's block library beside the blockhost executable.
 std::string LibraryPath(const CommandLine& line);

@@ -24,6 +24,8 @@ int main(int argc, char** argv) {
     if (line.command == "show") return ShowCommand(line);
     if (line.command == "set") return SetCommand(line);
     if (line.command == "configure") return ConfigureCommand(line);
+    if (line.command == "check") return CheckCommand(line);
+    if (line.command == "ports") return PortsCommand(line);
     return RunCommand(line);
   } catch (const UsageError& error) {
     fprintf(stderr, "blockhost: %s\n\n%s", error.what(), UsageText());

@@ -1,0 +1,171 @@
+// `blockhost check` against boards that answer, stay silent or send what is
+// no number, over UDP and over a pseudo-terminal, and `blockhost ports` for
+// a port the environment maps.
+#include <gtest/gtest.h>
+
+#include <optional>
+
+#include "child_process.h"
+#include "pty_pair.h"
+
+namespace e2e {
+namespace {
+
+using arduino::testing::PtyPair;
+
+ProgramResult Blockhost(std::vector<std::string> args,
+                        const std::vector<std::string>& environment = {}) {
+  args.insert(args.begin(), BLOCKHOST_PATH);
+  if (args[1] != "ports") args.insert(args.begin() + 2, {"--lib", ARDUINO_BLOCK_MODULE});
+  return RunProgram(args, environment);
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+class CheckTest : public ::testing::Test {
+ protected:
+  // boardsim on loopback UDP or on a pty linked at dir_/ttyBOARD.
+  void StartBoard(std::vector<std::string> args) {
+    args.insert(args.begin(), BOARDSIM_PATH);
+    std::string error;
+    std::optional<BackgroundProcess> started = BackgroundProcess::Start(args, &error);
+    ASSERT_TRUE(started) << error;
+    board_.emplace(std::move(*started));
+  }
+  void StartUdpBoard(std::vector<std::string> args) {
+    args.insert(args.begin(), {"--udp", "127.0.0.1:0"});
+    StartBoard(args);
+  }
+  void StartPtyBoard(std::vector<std::string> args) {
+    args.insert(args.begin(), {"--pty", Link()});
+    StartBoard(args);
+  }
+  std::string UdpPort() const {
+    return board_->first_line().substr(board_->first_line().rfind(':') + 1);
+  }
+  std::string Link() const { return dir_.File("ttyBOARD"); }
+
+  TempDir dir_;
+  std::optional<BackgroundProcess> board_;
+};
+
+TEST_F(CheckTest, AnsweringBoardsExitZeroWithValueAndTime) {
+  StartUdpBoard({"--analog", "A0=const:512"});
+  ProgramResult udp = Blockhost({"check", "--address", "127.0.0.1", "--udpport", UdpPort()});
+  EXPECT_EQ(udp.exit_code, 0) << udp.out << udp.err;
+  EXPECT_TRUE(Contains(udp.out, "link: 127.0.0.1, UDP port " + UdpPort() + "\n")) << udp.out;
+  EXPECT_TRUE(Contains(udp.out, "board answered 512 in ")) << udp.out;
+  EXPECT_TRUE(Contains(udp.out, " ms\n")) << udp.out;
+
+  board_.reset();
+  StartPtyBoard({"--analog", "A0=const:77"});
+  ProgramResult serial =
+      Blockhost({"check", "--comport", "5", "--baud", "115200"}, {"ARDUINO_BLOCK_COM5=" + Link()});
+  EXPECT_EQ(serial.exit_code, 0) << serial.out << serial.err;
+  EXPECT_TRUE(Contains(serial.out, "link: COM5 (" + Link() + ") at 115200 baud\n")) << serial.out;
+  EXPECT_TRUE(Contains(serial.out, "board answered 77 in ")) << serial.out;
+}
+
+TEST_F(CheckTest, AProjectIsCheckedOnItsLinkWithoutDrivingItsPins) {
+  const std::string log = dir_.File("commands.log");
+  StartUdpBoard({"--analog", "A0=const:300", "--log", log});
+  const std::string project = dir_.File("p.project");
+  ASSERT_EQ(Blockhost({"set", "--project", project, "address=127.0.0.1", "udpport=" + UdpPort(),
+                       "pin2=output", "pin3=pwm", "pin4=input"})
+                .exit_code,
+            0);
+  const std::string before = ReadFile(project);
+  ProgramResult check = Blockhost({"check", "--project", project});
+  EXPECT_EQ(check.exit_code, 0) << check.out << check.err;
+  EXPECT_TRUE(Contains(check.out, "board answered 300 in ")) << check.out;
+  EXPECT_EQ(ReadFile(project), before) << "check changed the project";
+  // A0's mode, the first step's read, the timed step's read: nothing else.
+  EXPECT_EQ(ReadLines(log), (std::vector<std::string>{"!14mi", "?14s?", "?14s?"}));
+}
+
+TEST_F(CheckTest, SilentBoardsExitThreeWithTheLinksHints) {
+  ProgramResult udp = Blockhost({"check", "--address", "127.0.0.1", "--udpport", "9"});
+  EXPECT_EQ(udp.exit_code, 3) << udp.out << udp.err;
+  for (const char* hint :
+       {"no answer from the board", "board's address", "UDP port 9", "firewall"}) {
+    EXPECT_TRUE(Contains(udp.out, hint)) << hint << "\n" << udp.out;
+  }
+
+  PtyPair silent(6);  // nobody answers on the master side
+  ProgramResult serial = Blockhost({"check", "--comport", "6"});
+  EXPECT_EQ(serial.exit_code, 3) << serial.out << serial.err;
+  for (const char* hint :
+       {"no answer from the board", "blockhost ports", "firmware", "kSerialBaud must be 9600"}) {
+    EXPECT_TRUE(Contains(serial.out, hint)) << hint << "\n" << serial.out;
+  }
+  EXPECT_EQ(silent.ReadAvailable(), "!14mi?14s?") << "the block asked nothing but A0";
+}
+
+TEST_F(CheckTest, APortThatCannotBeOpenedExitsThree) {
+  ProgramResult missing =
+      Blockhost({"check", "--comport", "12"}, {"ARDUINO_BLOCK_COM12=" + dir_.File("missing")});
+  EXPECT_EQ(missing.exit_code, 3) << missing.out << missing.err;
+  EXPECT_TRUE(Contains(missing.out, "COM12 cannot be opened")) << missing.out;
+}
+
+TEST_F(CheckTest, AnswersThatAreNoNumberExitFourShownEscaped) {
+  // Bytes above 127 are what a wrong line speed makes of a reply.
+  StartPtyBoard({"--reply", "?14s?=\\xF0\\x9Ex\"y"});
+  ProgramResult serial = Blockhost({"check", "--comport", "5"}, {"ARDUINO_BLOCK_COM5=" + Link()});
+  EXPECT_EQ(serial.exit_code, 4) << serial.out << serial.err;
+  EXPECT_TRUE(Contains(serial.out, "the board answered \"\\xF0\\x9Ex\\\"y\", which is no number"))
+      << serial.out;
+  EXPECT_TRUE(Contains(serial.out, "speed may not match")) << serial.out;
+
+  board_.reset();
+  StartUdpBoard({"--reply", "?14s?=HELLO"});
+  ProgramResult udp = Blockhost({"check", "--address", "127.0.0.1", "--udpport", UdpPort()});
+  EXPECT_EQ(udp.exit_code, 4) << udp.out << udp.err;
+  EXPECT_TRUE(Contains(udp.out, "the board answered \"HELLO\"")) << udp.out;
+}
+
+TEST_F(CheckTest, UnusableAddressesAndBadArgumentsKeepTheirExitCodes) {
+  ProgramResult null_address = Blockhost({"check", "--address", "0.0.0.0"});
+  EXPECT_EQ(null_address.exit_code, 2);
+  EXPECT_TRUE(Contains(null_address.err, "library error: Null Remote Address")) << null_address.err;
+
+  const std::vector<std::vector<std::string>> kBad = {
+      {"check"},
+      {"check", "--comport", "3", "--address", "10.0.0.1"},
+      {"check", "--project", dir_.File("p"), "--comport", "3"},
+      {"check", "--address", "10.0.0.1", "--baud", "9600"},
+      {"check", "--comport", "3", "--udpport", "1600"},
+      {"check", "--comport", "three"},
+      {"check", "--comport", "3", "--baud", "0"},
+      {"check", "--address", "10.0.0.1", "--udpport", "70000"},
+      {"ports", "--lib", "x.so"},
+  };
+  for (const auto& args : kBad) {
+    SCOPED_TRACE(::testing::PrintToString(args));
+    ProgramResult result = Blockhost(args);
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_TRUE(Contains(result.err, "usage: blockhost")) << result.err;
+  }
+}
+
+TEST(PortsTest, APtyMappedThroughTheEnvironmentIsListedUnderItsNumber) {
+  PtyPair board(5);
+  ProgramResult text = Blockhost({"ports"});
+  ASSERT_EQ(text.exit_code, 0) << text.err;
+  EXPECT_TRUE(Contains(text.out, "COM5    " + board.slave_path() + "  (by ARDUINO_BLOCK_COM5)\n"))
+      << text.out;
+
+  ProgramResult json = Blockhost({"ports", "--json"});
+  ASSERT_EQ(json.exit_code, 0) << json.err;
+  EXPECT_TRUE(Contains(json.out, "{\"com\": 5, \"name\": \"COM5\", \"device\": \"" +
+                                     board.slave_path() +
+                                     "\", \"mapped_by\": \"ARDUINO_BLOCK_COM5\","))
+      << json.out;
+  EXPECT_EQ(json.out.front(), '[');
+  EXPECT_EQ(json.out.substr(json.out.size() - 2), "]\n");
+}
+
+}  // namespace
+}  // namespace e2e

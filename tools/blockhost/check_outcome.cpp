@@ -1,0 +1,39 @@
+#include "check_outcome.h"
+
+#include <cstdio>
+
+namespace blockhost {
+
+std::optional<std::string> ReplyOfConversionError(std::string_view message) {
+  // The text after "g" differs by platform: the u umlaut is one byte in
+  // CP-1252 and two in UTF-8.
+  constexpr std::string_view kMiddle = "' ist kein g";
+  constexpr std::string_view kEnd = "ltiger Gleitkommawert";
+  if (!message.starts_with('\'') || !message.ends_with(kEnd)) return std::nullopt;
+  // The reply itself may hold the middle text, so the last one counts.
+  const size_t middle = message.rfind(kMiddle);
+  if (middle == std::string_view::npos || middle == 0) return std::nullopt;
+  const size_t umlaut = middle + kMiddle.size();
+  const size_t umlaut_size = message.size() - kEnd.size() - umlaut;
+  if (umlaut_size != 1 && umlaut_size != 2) return std::nullopt;
+  return std::string(message.substr(1, middle - 1));
+}
+
+std::string EscapedReply(std::string_view reply) {
+  std::string text = "\"";
+  for (unsigned char byte : reply) {
+    if (byte == '"' || byte == '\\') {
+      text += '\\';
+      text += static_cast<char>(byte);
+    } else if (byte >= 0x20 && byte < 0x7F) {
+      text += static_cast<char>(byte);
+    } else {
+      char escape[5];
+      std::snprintf(escape, sizeof escape, "\\x%02X", byte);
+      text += escape;
+    }
+  }
+  return text + "\"";
+}
+
+}  // namespace blockhost

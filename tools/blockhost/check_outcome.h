@@ -1,0 +1,25 @@
+// What `blockhost check` makes of one read of A0: the value, silence, or an
+// answer that is no number.  The block reports the last two the only way it
+// has, as the conversion error of the reply text, so that text is taken back
+// out of the library's message.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace blockhost {
+
+constexpr int kExitNoAnswer = 3;   // the board did not answer within the wait
+constexpr int kExitBadAnswer = 4;  // it answered, but not with a number
+
+// The reply inside the block's message "'<reply>' ist kein gültiger
+// Gleitkommawert" (UTF-8 on Linux, CP-1252 on Windows); nothing for any
+// other message.  An empty reply is a board that did not answer.
+std::optional<std::string> ReplyOfConversionError(std::string_view message);
+
+// The reply as a C string literal would spell it, quotes included, so that
+// control bytes and the bytes of a wrong line speed can be seen.
+std::string EscapedReply(std::string_view reply);
+
+}  // namespace blockhost

@@ -1,0 +1,108 @@
+// `blockhost ports`: the serial ports by the COM numbers the block gives
+// them, with what USB says about each, so a user can tell which number to
+// put in the block's dialog.
+#include <cstdio>
+#include <string>
+
+#include "commands.h"
+#include "errors.h"
+#include "link/port_list.h"
+
+namespace blockhost {
+namespace {
+
+std::string Hex4(uint16_t value) {
+  char text[5];
+  snprintf(text, sizeof text, "%04x", value);
+  return text;
+}
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char byte : text) {
+    if (byte == '"' || byte == '\\') {
+      out += '\\';
+      out += static_cast<char>(byte);
+    } else if (byte < 0x20) {
+      char escape[7];
+      snprintf(escape, sizeof escape, "\\u%04x", byte);
+      out += escape;
+    } else {
+      out += static_cast<char>(byte);
+    }
+  }
+  return out + "\"";
+}
+
+std::string JsonOptional(const std::string& text) {
+  return text.empty() ? "null" : JsonString(text);
+}
+
+void PrintJson(const std::vector<arduino::SerialPortInfo>& ports) {
+  printf("[");
+  for (size_t i = 0; i < ports.size(); ++i) {
+    const arduino::SerialPortInfo& p = ports[i];
+    printf("%s\n  {\"com\": %s, \"name\": %s, \"device\": %s, \"mapped_by\": %s,", i ? "," : "",
+           p.com_port ? std::to_string(p.com_port).c_str() : "null",
+           p.com_port ? JsonString("COM" + std::to_string(p.com_port)).c_str() : "null",
+           JsonString(p.device).c_str(), JsonOptional(p.mapped_by).c_str());
+    printf(" \"friendly_name\": %s, \"hardware_id\": %s,", JsonOptional(p.friendly_name).c_str(),
+           JsonOptional(p.hardware_id).c_str());
+    if (p.usb) {
+      printf(
+          " \"usb\": {\"vendor_id\": \"%s\", \"product_id\": \"%s\", \"manufacturer\": %s,"
+          " \"product\": %s, \"serial_number\": %s},",
+          Hex4(p.vendor_id).c_str(), Hex4(p.product_id).c_str(),
+          JsonOptional(p.manufacturer).c_str(), JsonOptional(p.product).c_str(),
+          JsonOptional(p.serial_number).c_str());
+    } else {
+      printf(" \"usb\": null,");
+    }
+    printf(" \"likely_arduino\": %s, \"likely_board\": %s, \"note\": %s}",
+           p.likely_board.empty() ? "false" : "true", JsonOptional(p.likely_board).c_str(),
+           JsonOptional(p.note).c_str());
+  }
+  printf("%s]\n", ports.empty() ? "" : "\n");
+}
+
+void PrintText(const std::vector<arduino::SerialPortInfo>& ports) {
+  if (ports.empty()) {
+    printf("no serial ports found; is the board plugged in?\n");
+    return;
+  }
+  for (const arduino::SerialPortInfo& p : ports) {
+    const std::string name = p.com_port ? "COM" + std::to_string(p.com_port) : "(none)";
+    printf("%-7s %s", name.c_str(), p.device.c_str());
+    if (!p.mapped_by.empty() && p.mapped_by != p.device.substr(p.device.rfind('/') + 1)) {
+      printf("  (by %s)", p.mapped_by.c_str());
+    }
+    if (!p.likely_board.empty()) printf("  <- likely %s", p.likely_board.c_str());
+    printf("\n");
+    if (!p.friendly_name.empty()) printf("        %s\n", p.friendly_name.c_str());
+    if (p.usb) {
+      std::string details = "USB " + Hex4(p.vendor_id) + ":" + Hex4(p.product_id);
+      for (const std::string* part : {&p.manufacturer, &p.product}) {
+        if (!part->empty()) details += "  " + *part;
+      }
+      if (!p.serial_number.empty()) details += "  serial " + p.serial_number;
+      printf("        %s\n", details.c_str());
+    } else if (!p.hardware_id.empty()) {
+      printf("        %s\n", p.hardware_id.c_str());
+    }
+    if (!p.note.empty()) printf("        note: %s\n", p.note.c_str());
+  }
+}
+
+}  // namespace
+
+int PortsCommand(const CommandLine& line) {
+  const std::vector<arduino::SerialPortInfo> ports = arduino::ListSerialPorts();
+  if (line.json) {
+    PrintJson(ports);
+  } else {
+    PrintText(ports);
+  }
+  return kExitOk;
+}
+
+}  // namespace blockhost
