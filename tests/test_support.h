@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "arduino_block.h"
+#include "base/application.h"
 #include "base/extended.h"
-#include "host/application.h"
-#include "host/block_record.h"
-#include "host/user_data.h"
+#include "block/block_record.h"
+#include "block/user_data.h"
 #include "test_platform.h"
 
 namespace arduino::testing {

@@ -12,9 +12,9 @@
 #include <map>
 #include <string>
 
+#include "base/application.h"
+#include "block/user_data.h"
 #include "config/ArduinoDlg.h"
-#include "host/application.h"
-#include "host/user_data.h"
 
 namespace arduino {
 namespace {

@@ -18,9 +18,9 @@
 #include <vector>
 
 #include "arduino_block.h"
+#include "base/application.h"
+#include "block/user_data.h"
 #include "config/ArduinoDlg.h"
-#include "host/application.h"
-#include "host/user_data.h"
 
 namespace arduino {
 namespace {

@@ -5,14 +5,14 @@
 #include <memory>
 
 #include "arduino_block.h"
+#include "base/application.h"
 #include "base/extended.h"
+#include "block/block_record.h"
+#include "block/user_data.h"
 #include "config/file_io.h"
 #include "config/settings_block.h"
-#include "host/application.h"
-#include "host/block_record.h"
 #include "host/boundary.h"
 #include "host/simulation.h"
-#include "host/user_data.h"
 #include "link/NMUDP.h"
 
 using namespace arduino;

@@ -2,10 +2,10 @@
 
 #include <cmath>
 
+#include "base/application.h"
 #include "base/convert.h"
 #include "base/extended.h"
-#include "host/application.h"
-#include "host/user_data.h"
+#include "block/user_data.h"
 #include "link/exchange.h"
 #include "link/serial.h"
 

@@ -15,8 +15,8 @@
 #include <cstring>
 
 #include "arduino_block.h"
+#include "base/application.h"
 #include "base/ticks.h"
-#include "host/application.h"
 #include "link/NMUDP.h"
 
 namespace arduino {

@@ -11,8 +11,8 @@
 #include <string>
 
 #include "arduino_block.h"
+#include "base/application.h"
 #include "base/ticks.h"
-#include "host/application.h"
 #include "link/NMUDP.h"
 
 namespace arduino {

@@ -4,9 +4,9 @@
 #include <cstring>
 
 #include "arduino_block.h"
+#include "base/application.h"
 #include "base/ticks.h"
-#include "host/application.h"
-#include "host/user_data.h"
+#include "block/user_data.h"
 #include "link/serial.h"
 
 namespace arduino {

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
+#include "base/application.h"
 #include "base/convert.h"
 #include "base/ticks.h"
-#include "host/application.h"
-#include "host/user_data.h"
+#include "block/user_data.h"
 
 namespace arduino {
 namespace {

@@ -1,7 +1,7 @@
 // Block instances and the description exports.
 #include <gtest/gtest.h>
 
-#include "host/application.h"
+#include "base/application.h"
 #include "test_support.h"
 
 namespace arduino {

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "host/application.h"
+#include "base/application.h"
 #include "link/serial.h"
 
 #include <map>

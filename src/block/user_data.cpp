@@ -1,4 +1,4 @@
-#include "host/user_data.h"
+#include "block/user_data.h"
 
 namespace arduino {
 
