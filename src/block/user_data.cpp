@@ -13,15 +13,4 @@ void SetDefaults(TUserData& d) {
   d.AnalogUsed.fill(1);
 }
 
-void TDummy::UdpDataReceived(TNMUDP* Sender, int32_t NumberBytes, const std::string& FromIP,
-                             int32_t Port) {
-  // A 301-byte buffer of which at most 300 bytes take datagram bytes, so the
-  // text always ends in a zero byte.
-  char buffer[301] = {};
-  int32_t length = 0;
-  UserData->Udp->ReadDatagram(buffer, 300, length);
-  UserData->ReplyText = buffer;
-  UserData->ReplyReceived = true;
-}
-
 }  // namespace arduino

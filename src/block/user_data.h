@@ -6,9 +6,15 @@
 #include <memory>
 #include <string>
 
-#include "link/NMUDP.h"
-
 namespace arduino {
+
+// The UDP endpoint lives in link/; the block only owns it.
+class TNMUDP;
+// Destroys an endpoint where its type is complete, so that the block state
+// can be created and destroyed without knowing it.
+struct TNMUDPDeleter {
+  void operator()(TNMUDP* udp) const;
+};
 
 // Pin mode codes; they are also the item indices of the dialog's lists.
 enum : int32_t { pmUnused = 0, pmDigitalInput = 1, pmDigitalOutput = 2, pmPWMOutput = 3 };
@@ -22,7 +28,7 @@ constexpr int kFirstAnalogWirePin = 14;
 struct TUserData;
 
 // Carries a block's UDP receive handler; its one field leads back to the
-// block's state.
+// block's state.  The handler belongs to the UDP link and is defined there.
 class TDummy {
  public:
   explicit TDummy(TUserData* user_data) : UserData(user_data) {}
@@ -46,7 +52,7 @@ struct TUserData {
   std::unique_ptr<TDummy> Dummy;
   bool ReplyReceived = false;
   std::string ReplyText;
-  std::unique_ptr<TNMUDP> Udp;
+  std::unique_ptr<TNMUDP, TNMUDPDeleter> Udp;
   int32_t InterfaceKind = 0;  // 0 Ethernet (UDP), 1 USB (serial)
   int32_t ComPort = 0;
   int32_t BaudRate = 0;

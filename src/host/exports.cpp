@@ -60,7 +60,7 @@ void ARDUINO_BLOCK_CALL InitUserDLL(void* block) {
     d->Dummy = std::make_unique<TDummy>(d);
     // A socket failure raises here and leaves the block without an endpoint;
     // the UDP link then reports that instead of touching a missing one.
-    d->Udp = std::make_unique<TNMUDP>();
+    d->Udp.reset(new TNMUDP);
     TDummy* dummy = d->Dummy.get();
     d->Udp->SetOnDataReceived(
         [dummy](TNMUDP* sender, int32_t bytes, const std::string& from_ip, int32_t port) {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "arduino_block.h"
+#include "block/user_data.h"
 
 namespace arduino {
 
@@ -18,6 +19,8 @@ TNMUDP::TNMUDP() {
 }
 
 TNMUDP::~TNMUDP() { DestroyPlatform(); }
+
+void TNMUDPDeleter::operator()(TNMUDP* udp) const { delete udp; }
 
 void TNMUDP::SetLocalPort(int32_t port) {
   RecreateSocket();

@@ -16,6 +16,19 @@ TNMUDP& EndpointOf(TUserData& block) {
   return *block.Udp;
 }
 
+// The UDP half of a reply: the endpoint calls this from a pump pass, which
+// is how ReceiveReply's wait learns that the board has answered.
+void TDummy::UdpDataReceived(TNMUDP* Sender, int32_t NumberBytes, const std::string& FromIP,
+                             int32_t Port) {
+  // A 301-byte buffer of which at most 300 bytes take datagram bytes, so the
+  // text always ends in a zero byte.
+  char buffer[301] = {};
+  int32_t length = 0;
+  UserData->Udp->ReadDatagram(buffer, 300, length);
+  UserData->ReplyText = buffer;
+  UserData->ReplyReceived = true;
+}
+
 std::string ExchangeCommand(TUserData& block, std::string_view command) {
   SendCommand(block, command);
   return ReceiveReply(block);

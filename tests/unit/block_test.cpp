@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "base/application.h"
+#include "link/NMUDP.h"
 #include "test_support.h"
 
 namespace arduino {
