@@ -3,7 +3,7 @@
 namespace arduino {
 
 void SetDefaults(TUserData& d) {
-  d.InterfaceKind = 0;
+  d.InterfaceKind = kInterfaceEthernet;
   d.ComPort = 1;
   d.BaudRate = 9600;
   d.IPAddress = "192.168.0.121";

@@ -19,8 +19,13 @@ struct TNMUDPDeleter {
 // Pin mode codes; they are also the item indices of the dialog's lists.
 enum : int32_t { pmUnused = 0, pmDigitalInput = 1, pmDigitalOutput = 2, pmPWMOutput = 3 };
 
+// InterfaceKind: 0 talks to the board over UDP, any other value over the
+// library's serial port; the dialog stores 1 for USB.
+enum : int32_t { kInterfaceEthernet = 0, kInterfaceUsb = 1 };
+
 constexpr int kFirstPin = 2;
 constexpr int kLastPin = 9;
+constexpr int kDigitalPins = kLastPin - kFirstPin + 1;
 constexpr int kAnalogInputs = 6;
 // Analog input Ak is addressed on the wire as pin 14 + k.
 constexpr int kFirstAnalogWirePin = 14;
@@ -45,7 +50,7 @@ class TPinModes {
   int32_t operator[](int pin) const { return modes_[pin - kFirstPin]; }
 
  private:
-  std::array<int32_t, kLastPin - kFirstPin + 1> modes_{};
+  std::array<int32_t, kDigitalPins> modes_{};
 };
 
 struct TUserData {
@@ -53,7 +58,7 @@ struct TUserData {
   bool ReplyReceived = false;
   std::string ReplyText;
   std::unique_ptr<TNMUDP, TNMUDPDeleter> Udp;
-  int32_t InterfaceKind = 0;  // 0 Ethernet (UDP), 1 USB (serial)
+  int32_t InterfaceKind = kInterfaceEthernet;
   int32_t ComPort = 0;
   int32_t BaudRate = 0;
   int32_t UdpPort = 0;

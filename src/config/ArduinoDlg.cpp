@@ -10,9 +10,9 @@
 
 namespace arduino {
 
-const char* const kPinComboNames[8] = {"P2Combobox", "P3Combobox", "P4Combobox", "P5Combobox",
+const char* const kPinComboNames[kDigitalPins] = {"P2Combobox", "P3Combobox", "P4Combobox", "P5Combobox",
                                        "P6Combobox", "P7Combobox", "P8Combobox", "P9Combobox"};
-const char* const kAnalogComboNames[6] = {"A0Combobox", "A1Combobox", "A2Combobox",
+const char* const kAnalogComboNames[kAnalogInputs] = {"A0Combobox", "A1Combobox", "A2Combobox",
                                           "A3Combobox", "A4Combobox", "A5Combobox"};
 
 namespace {
@@ -101,7 +101,7 @@ TArduinoDialog::TArduinoDialog() {
   for (int32_t rate : kBaudRates) baud.Items.push_back(IntToStr(rate) + " Baud");
   add(baud);
 
-  for (int row = 0; row < 8; ++row) {
+  for (int row = 0; row < kDigitalPins; ++row) {
     int pin = kFirstPin + row;
     int top = 32 + 24 * row;
     // The first pin label was placed before the others and keeps its name.
@@ -158,8 +158,8 @@ void TArduinoDialog::StepUp() { SetSpinPosition(spin_position_ + 1); }
 void TArduinoDialog::StepDown() { SetSpinPosition(spin_position_ - 1); }
 
 void TArduinoDialog::Fill(const TUserData& d) {
-  EthernetChecked = d.InterfaceKind == 0;
-  UsbChecked = d.InterfaceKind == 1;
+  EthernetChecked = d.InterfaceKind == kInterfaceEthernet;
+  UsbChecked = d.InterfaceKind == kInterfaceUsb;
   IPAddressText = d.IPAddress;
   PortText = IntToStr(d.UdpPort);
   // The up-down's position is a 16-bit signed value, so only the low half
@@ -169,7 +169,7 @@ void TArduinoDialog::Fill(const TUserData& d) {
   for (int i = 0; i < kBaudRateCount; ++i) {
     if (kBaudRates[i] == d.BaudRate) BaudIndex = i;
   }
-  for (int row = 0; row < 8; ++row) {
+  for (int row = 0; row < kDigitalPins; ++row) {
     PinIndex[row] = IndexFor(d.PinMode[kFirstPin + row], Control(kPinComboNames[row]).Items.size());
   }
   for (int k = 0; k < kAnalogInputs; ++k) {
@@ -178,14 +178,14 @@ void TArduinoDialog::Fill(const TUserData& d) {
 }
 
 void TArduinoDialog::Store(TUserData& d) const {
-  d.InterfaceKind = UsbChecked ? 1 : 0;
+  d.InterfaceKind = UsbChecked ? kInterfaceUsb : kInterfaceEthernet;
   d.IPAddress = IPAddressText;
   // A port that does not read as a number is left as it was; the rest of
   // the form is stored all the same.
   if (std::optional<int32_t> port = TryStrToInt(PortText)) d.UdpPort = *port;
   d.ComPort = spin_position_;
   if (BaudIndex >= 0 && BaudIndex < kBaudRateCount) d.BaudRate = kBaudRates[BaudIndex];
-  for (int row = 0; row < 8; ++row) d.PinMode[kFirstPin + row] = PinIndex[row];
+  for (int row = 0; row < kDigitalPins; ++row) d.PinMode[kFirstPin + row] = PinIndex[row];
   for (int k = 0; k < kAnalogInputs; ++k) d.AnalogUsed[k] = AnalogIndex[k];
 }
 

@@ -351,8 +351,8 @@ void ShowForm(TView& view) {
     SendMessageW(view.Window(name), CB_SETCURSEL, static_cast<WPARAM>(index), 0);
   };
   select("BaudCombobox", f.BaudIndex);
-  for (int row = 0; row < 8; ++row) select(kPinComboNames[row], f.PinIndex[row]);
-  for (int k = 0; k < 6; ++k) select(kAnalogComboNames[k], f.AnalogIndex[k]);
+  for (int row = 0; row < kDigitalPins; ++row) select(kPinComboNames[row], f.PinIndex[row]);
+  for (int k = 0; k < kAnalogInputs; ++k) select(kAnalogComboNames[k], f.AnalogIndex[k]);
 }
 
 void ReadForm(TView& view) {
@@ -370,8 +370,8 @@ void ReadForm(TView& view) {
   f.PortText = WindowText(view.Window("PortEdit"));
   f.SetComPortText(WindowText(view.Window("ComPortEdit")));
   f.BaudIndex = selected("BaudCombobox");
-  for (int row = 0; row < 8; ++row) f.PinIndex[row] = selected(kPinComboNames[row]);
-  for (int k = 0; k < 6; ++k) f.AnalogIndex[k] = selected(kAnalogComboNames[k]);
+  for (int row = 0; row < kDigitalPins; ++row) f.PinIndex[row] = selected(kPinComboNames[row]);
+  for (int k = 0; k < kAnalogInputs; ++k) f.AnalogIndex[k] = selected(kAnalogComboNames[k]);
 }
 
 // The client area the form asks for, with the frame around it, in the

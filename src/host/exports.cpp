@@ -19,8 +19,6 @@ using namespace arduino;
 
 namespace {
 
-constexpr int32_t kLocalPort = 1600;
-
 const char* const kInputNames[ARDUINO_BLOCK_INPUTS] = {"Pin2", "Pin3", "Pin4", "Pin5",
                                                        "Pin6", "Pin7", "Pin8", "Pin9"};
 const char* const kOutputNames[ARDUINO_BLOCK_OUTPUTS] = {
@@ -100,14 +98,14 @@ void ARDUINO_BLOCK_CALL GetParameterStruct(void* record) {
   PutByte(record, 0, 0);
   PutByte(record, 1, 1);
   PutByte(record, 2, 0);
-  PutInt32(record, 323, 0);
+  PutInt32(record, ARDUINO_BLOCK_PARAMETER_FIELD_OFFSET, 0);
 }
 
 void ARDUINO_BLOCK_CALL GetDialogEnableStruct(void* record, int32_t) {
   PutInt32(record, 0, -1);
   PutInt32(record, 4, -1);
   PutInt32(record, 8, -1);
-  PutByte(record, 12, 1);
+  PutByte(record, ARDUINO_BLOCK_DIALOG_ENABLE_BYTE_OFFSET, 1);
 }
 
 const char* ARDUINO_BLOCK_CALL SetInputChar(void) { return "23456789"; }

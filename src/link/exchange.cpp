@@ -35,7 +35,7 @@ std::string ExchangeCommand(TUserData& block, std::string_view command) {
 }
 
 void SendCommand(TUserData& block, std::string_view command) {
-  if (block.InterfaceKind != 0) {
+  if (block.InterfaceKind != kInterfaceEthernet) {
     SerialSendCommand(command);
     return;
   }
@@ -48,7 +48,7 @@ void SendCommand(TUserData& block, std::string_view command) {
 std::string ReceiveReply(TUserData& block) {
   // The wait starts here, so the time spent sending does not count.
   uint32_t start = TickCount();
-  if (block.InterfaceKind != 0) return SerialReceiveReply(start);
+  if (block.InterfaceKind != kInterfaceEthernet) return SerialReceiveReply(start);
 
   // Only a reply whose notification is handled during this wait counts; one
   // handled before is cleared here.  A late reply still queued is taken as
