@@ -19,6 +19,7 @@
 
 #include "arduino_block.h"
 #include "base/application.h"
+#include "base/system_win32.h"
 #include "block/user_data.h"
 #include "config/ArduinoDlg.h"
 
@@ -55,28 +56,9 @@ struct TView {
   }
 };
 
-// The module this code is in: the DLL, or the program for the tests that
-// link the library's code directly.
-HINSTANCE ThisModule() {
-  static const char anchor = 0;
-  HMODULE module = nullptr;
-  GetModuleHandleExA(
-      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-      &anchor, &module);
-  return module;
-}
-
-std::string SystemMessage(DWORD code) {
-  char text[512] = {};
-  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                code, 0, text, sizeof text, nullptr);
-  while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n')) --length;
-  return length > 0 ? std::string(text, length) : "error " + std::to_string(code);
-}
-
 [[noreturn]] void RaiseOpenFailure(const char* what) {
   throw Exception(std::string("The settings dialog could not be opened: ") + what + " (" +
-                  SystemMessage(GetLastError()) + ").");
+                  SystemErrorText(GetLastError()) + ").");
 }
 
 std::string WindowText(HWND window) {
@@ -447,7 +429,7 @@ void RunModalLoop(TView& view) {
     }
     if (got == -1) {
       throw Exception("The settings dialog's message loop failed (" +
-                      SystemMessage(GetLastError()) + ").");
+                      SystemErrorText(GetLastError()) + ").");
     }
     if (!IsDialogMessageW(view.dialog, &message)) {
       TranslateMessage(&message);

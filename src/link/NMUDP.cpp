@@ -8,8 +8,9 @@
 
 namespace arduino {
 
-std::string SocketErrorMessage(int error_number) {
-  return error_number == 0 ? std::string() : "Unknown Error No. " + std::to_string(error_number);
+void RaiseSocketError(int error_number) {
+  throw UDPSockError(error_number == 0 ? std::string()
+                                       : "Unknown Error No. " + std::to_string(error_number));
 }
 
 TNMUDP::TNMUDP() {

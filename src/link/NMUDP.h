@@ -101,7 +101,9 @@ class TNMUDP {
   TOnReceive on_data_received_;
 };
 
-// "Unknown Error No. <n>", or an empty text for 0.
-std::string SocketErrorMessage(int error_number);
+// Raises the socket layer's error `error_number` (errno, or a Winsock code)
+// as UDPSockError "Unknown Error No. <n>", with an empty message for 0.
+// Both platforms' endpoints report every socket failure through it.
+[[noreturn]] void RaiseSocketError(int error_number);
 
 }  // namespace arduino
