@@ -1,6 +1,7 @@
 #include "link/serial.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "base/application.h"
 #include "base/convert.h"
@@ -16,6 +17,7 @@ struct SerialHandle {
 };
 
 SerialHandle g_serial;
+OpenPause g_open_pause = &PlatformPause;
 
 }  // namespace
 
@@ -39,8 +41,10 @@ void OpenSerialLink(const TUserData& block) {
   PortOpenResult opened = PlatformOpenPort(ComDeviceName(block.ComPort));
   g_serial = {opened.ok ? SerialState::kOpen : SerialState::kFailed, opened.handle};
   if (opened.ok) PlatformConfigurePort(g_serial.port, block.BaudRate);
-  PlatformPause(kSerialOpenPauseMs);
+  g_open_pause(kSerialOpenPauseMs);
 }
+
+OpenPause ReplaceOpenPause(OpenPause pause) { return std::exchange(g_open_pause, pause); }
 
 void CloseSerialLink() {
   if (g_serial.state == SerialState::kOpen) PlatformClosePort(g_serial.port);

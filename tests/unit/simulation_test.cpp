@@ -185,6 +185,7 @@ TEST(CanSimulateTest, AnswersByInterfaceAndRestoresTheDefaultCursor) {
 }
 
 TEST(EndSimulationTest, ClosesTheSharedPortOnlyForUsbBlocks) {
+  testing::SkipOpenPause skip_pause;
   testing::PtyPair board(5);
   HostBlock usb, ethernet;
   usb.data().InterfaceKind = 1;
