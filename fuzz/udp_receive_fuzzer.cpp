@@ -16,6 +16,7 @@
 #include "base/application.h"
 #include "block/block_record.h"
 #include "block/user_data.h"
+#include "link/NMUDP.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static std::vector<uint8_t> record = [] {
