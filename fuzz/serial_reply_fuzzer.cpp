@@ -7,7 +7,7 @@
 #include <string>
 
 #include "base/ticks.h"
-#include "host/user_data.h"
+#include "block/user_data.h"
 #include "link/serial.h"
 
 namespace {

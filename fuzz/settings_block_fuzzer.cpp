@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "arduino_block.h"
-#include "host/block_record.h"
+#include "block/block_record.h"
 
 namespace {
 

@@ -13,9 +13,10 @@
 #include <vector>
 
 #include "arduino_block.h"
-#include "host/application.h"
-#include "host/block_record.h"
-#include "host/user_data.h"
+#include "base/application.h"
+#include "block/block_record.h"
+#include "block/user_data.h"
+#include "link/NMUDP.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static std::vector<uint8_t> record = [] {

@@ -32,6 +32,12 @@ extern "C" {
 #define ARDUINO_BLOCK_IO_OUTPUT_NAMES 2052
 #define ARDUINO_BLOCK_IO_DESCRIPTION_SIZE (2052 + 41 * 50)
 
+/* The parameter record: the library writes bytes 0 to 2 and the 4-byte
+ * field at this offset.  The dialog-enable record: three 4-byte fields at
+ * 0, 4 and 8, then the byte at this offset. */
+#define ARDUINO_BLOCK_PARAMETER_FIELD_OFFSET 323
+#define ARDUINO_BLOCK_DIALOG_ENABLE_BYTE_OFFSET 12
+
 #define ARDUINO_BLOCK_INPUTS 8
 #define ARDUINO_BLOCK_OUTPUTS 14
 #define ARDUINO_BLOCK_EXTENDED_SIZE 10

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "host/user_data.h"
+#include "block/user_data.h"
 
 namespace arduino::testing {
 

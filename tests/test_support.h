@@ -10,10 +10,11 @@
 #include <vector>
 
 #include "arduino_block.h"
+#include "base/application.h"
 #include "base/extended.h"
-#include "host/application.h"
-#include "host/block_record.h"
-#include "host/user_data.h"
+#include "block/block_record.h"
+#include "block/user_data.h"
+#include "link/serial.h"
 #include "test_platform.h"
 
 namespace arduino::testing {
@@ -64,6 +65,25 @@ class ValueArray {
 
  private:
   std::vector<uint8_t> bytes_;
+};
+
+// Skips the pause after a serial port opens for as long as it lives, and
+// counts the pauses skipped.  A real board needs the pause to come up after
+// the open resets it; a pseudo-terminal answers at once, so only the test
+// that measures the pause has to sit through it.
+class SkipOpenPause {
+ public:
+  SkipOpenPause() : replaced_(ReplaceOpenPause(&Count)) { skipped_ = 0; }
+  ~SkipOpenPause() { ReplaceOpenPause(replaced_); }
+  SkipOpenPause(const SkipOpenPause&) = delete;
+  SkipOpenPause& operator=(const SkipOpenPause&) = delete;
+
+  static int skipped() { return skipped_; }
+
+ private:
+  static void Count(uint32_t) { ++skipped_; }
+  static inline int skipped_ = 0;
+  OpenPause replaced_;
 };
 
 // Runs pump passes until `done` holds or about `limit_ms` have passed.

@@ -5,15 +5,16 @@
 
 #include "arduino_block.h"
 #include "base/convert.h"
+#include "block/user_data.h"
 #include "config/settings_block.h"
-#include "host/user_data.h"
 
 namespace arduino {
 
-const char* const kPinComboNames[8] = {"P2Combobox", "P3Combobox", "P4Combobox", "P5Combobox",
-                                       "P6Combobox", "P7Combobox", "P8Combobox", "P9Combobox"};
-const char* const kAnalogComboNames[6] = {"A0Combobox", "A1Combobox", "A2Combobox",
-                                          "A3Combobox", "A4Combobox", "A5Combobox"};
+const char* const kPinComboNames[kDigitalPins] = {"P2Combobox", "P3Combobox", "P4Combobox",
+                                                  "P5Combobox", "P6Combobox", "P7Combobox",
+                                                  "P8Combobox", "P9Combobox"};
+const char* const kAnalogComboNames[kAnalogInputs] = {"A0Combobox", "A1Combobox", "A2Combobox",
+                                                      "A3Combobox", "A4Combobox", "A5Combobox"};
 
 namespace {
 
@@ -49,78 +50,102 @@ int IndexFor(int32_t value, size_t item_count) {
   return value >= 0 && static_cast<size_t>(value) < item_count ? static_cast<int>(value) : -1;
 }
 
-}  // namespace
+TControl MakeButton(std::string name, int left, int top, std::string caption, int tab,
+                    TModalResult result) {
+  TControl c;
+  c.Name = std::move(name), c.Kind = TControlKind::kButton;
+  c.Left = left, c.Top = top, c.Width = 75, c.Height = 23;
+  c.Caption = std::move(caption), c.TabOrder = tab, c.TabStop = true, c.ModalResult = result;
+  return c;
+}
 
-TArduinoDialog::TArduinoDialog() {
-  auto add = [this](TControl control) { controls_.push_back(std::move(control)); };
-  auto button = [](std::string name, int left, int top, std::string caption, int tab,
-                   TModalResult result) {
-    TControl c;
-    c.Name = std::move(name), c.Kind = TControlKind::kButton;
-    c.Left = left, c.Top = top, c.Width = 75, c.Height = 23;
-    c.Caption = std::move(caption), c.TabOrder = tab, c.TabStop = true, c.ModalResult = result;
-    return c;
-  };
-  auto control = [](TControlKind kind, std::string name, std::string parent, int left, int top,
-                    int width, int height, std::string caption, int tab) {
-    TControl c;
-    c.Name = std::move(name), c.Kind = kind, c.Parent = std::move(parent);
-    c.Left = left, c.Top = top, c.Width = width, c.Height = height;
-    c.Caption = std::move(caption), c.TabOrder = tab, c.TabStop = tab >= 0;
-    return c;
-  };
+// A control that takes the focus when `tab` is 0 or more.
+TControl MakeControl(TControlKind kind, std::string name, std::string parent, int left, int top,
+                     int width, int height, std::string caption, int tab) {
+  TControl c;
+  c.Name = std::move(name), c.Kind = kind, c.Parent = std::move(parent);
+  c.Left = left, c.Top = top, c.Width = width, c.Height = height;
+  c.Caption = std::move(caption), c.TabOrder = tab, c.TabStop = tab >= 0;
+  return c;
+}
+
+// OK, Cancel and the two group boxes.
+void AddFrame(std::vector<TControl>& controls) {
   using enum TControlKind;
-
-  TControl ok = button("OKButton", 356, 20, "OK", 0, TModalResult::kOk);
+  TControl ok = MakeButton("OKButton", 356, 20, "OK", 0, TModalResult::kOk);
   ok.Default = true;
-  add(ok);
+  controls.push_back(ok);
   // Escape is deliberately not bound to Cancel: a stray Escape must not
   // throw away what the user typed.
-  add(button("CancelButton", 356, 52, "Cancel", 1, TModalResult::kCancel));
-  add(control(kGroupBox, "GroupBox1", "", 12, 16, 333, 93, "Interface", 2));
-  add(control(kGroupBox, "GroupBox2", "", 12, 120, 333, 233, "Input/Output Configuration", 3));
+  controls.push_back(MakeButton("CancelButton", 356, 52, "Cancel", 1, TModalResult::kCancel));
+  controls.push_back(MakeControl(kGroupBox, "GroupBox1", "", 12, 16, 333, 93, "Interface", 2));
+  controls.push_back(
+      MakeControl(kGroupBox, "GroupBox2", "", 12, 120, 333, 233, "Input/Output Configuration", 3));
+}
 
-  add(control(kRadioButton, "RadioButton1", "GroupBox1", 16, 28, 65, 17, "Ethernet", 0));
-  add(control(kLabel, "Label2", "GroupBox1", 88, 30, 54, 13, "IP Address:", -1));
-  TControl address = control(kEdit, "IPAddressEdit", "GroupBox1", 148, 26, 89, 21, "", 1);
+// The "Interface" box: Ethernet with address and port, USB with COM port and
+// baud rate.
+void AddInterfaceBox(std::vector<TControl>& controls) {
+  using enum TControlKind;
+  auto add = [&](TControl control) { controls.push_back(std::move(control)); };
+  add(MakeControl(kRadioButton, "RadioButton1", "GroupBox1", 16, 28, 65, 17, "Ethernet", 0));
+  add(MakeControl(kLabel, "Label2", "GroupBox1", 88, 30, 54, 13, "IP Address:", -1));
+  TControl address = MakeControl(kEdit, "IPAddressEdit", "GroupBox1", 148, 26, 89, 21, "", 1);
   // The settings block stores the address on one line of limited length and
   // refuses a longer one, so the edit never lets the user exceed it.
   address.MaxLength = kMaxWrittenLineText;
   add(address);
-  add(control(kLabel, "Label4", "GroupBox1", 252, 30, 22, 13, "Port:", -1));
-  add(control(kEdit, "PortEdit", "GroupBox1", 280, 26, 41, 21, "", 2));
-  add(control(kRadioButton, "RadioButton2", "GroupBox1", 16, 60, 61, 17, "USB", 3));
-  add(control(kLabel, "Label3", "GroupBox1", 88, 62, 49, 13, "COM-Port:", -1));
-  add(control(kEdit, "ComPortEdit", "GroupBox1", 148, 58, 49, 21, "", 4));
-  TControl spin = control(kUpDown, "UpDown1", "GroupBox1", 197, 58, 16, 21, "", 5);
+  add(MakeControl(kLabel, "Label4", "GroupBox1", 252, 30, 22, 13, "Port:", -1));
+  add(MakeControl(kEdit, "PortEdit", "GroupBox1", 280, 26, 41, 21, "", 2));
+  add(MakeControl(kRadioButton, "RadioButton2", "GroupBox1", 16, 60, 61, 17, "USB", 3));
+  add(MakeControl(kLabel, "Label3", "GroupBox1", 88, 62, 49, 13, "COM-Port:", -1));
+  add(MakeControl(kEdit, "ComPortEdit", "GroupBox1", 148, 58, 49, 21, "", 4));
+  TControl spin = MakeControl(kUpDown, "UpDown1", "GroupBox1", 197, 58, 16, 21, "", 5);
   spin.TabStop = false;
-  spin.Min = kComPortMin, spin.Max = kComPortMax, spin.Increment = 1, spin.Wrap = false;
+  spin.Min = TArduinoDialog::kComPortMin;
+  spin.Max = TArduinoDialog::kComPortMax;
+  spin.Increment = 1;
+  spin.Wrap = false;
   spin.Associate = "ComPortEdit";
   add(spin);
-  TControl baud = control(kComboBox, "BaudCombobox", "GroupBox1", 232, 58, 89, 21, "", 6);
+  TControl baud = MakeControl(kComboBox, "BaudCombobox", "GroupBox1", 232, 58, 89, 21, "", 6);
   for (int32_t rate : kBaudRates) baud.Items.push_back(IntToStr(rate) + " Baud");
   add(baud);
+}
 
-  for (int row = 0; row < 8; ++row) {
+// The "Input/Output Configuration" box: a labelled list for each digital
+// pin on the left, one for each analog input on the right.
+void AddPinLists(std::vector<TControl>& controls) {
+  using enum TControlKind;
+  for (int row = 0; row < kDigitalPins; ++row) {
     int pin = kFirstPin + row;
     int top = 32 + 24 * row;
     // The first pin label was placed before the others and keeps its name.
     std::string label_name = row == 0 ? "Label1" : "Label" + IntToStr(5 + row);
-    add(control(kLabel, label_name, "GroupBox2", 16, top + 4, 27, 13, "Pin " + IntToStr(pin) + ":",
-                -1));
-    TControl list = control(kComboBox, kPinComboNames[row], "GroupBox2", 52, top, 113, 21, "", row);
+    controls.push_back(MakeControl(kLabel, label_name, "GroupBox2", 16, top + 4, 27, 13,
+                                   "Pin " + IntToStr(pin) + ":", -1));
+    TControl list =
+        MakeControl(kComboBox, kPinComboNames[row], "GroupBox2", 52, top, 113, 21, "", row);
     list.Items = HasPwm(pin) ? kPwmItems : kDigitalItems;
-    add(list);
+    controls.push_back(list);
   }
   for (int k = 0; k < kAnalogInputs; ++k) {
     int top = 32 + 24 * k;
-    add(control(kLabel, "Label" + IntToStr(13 + k), "GroupBox2", 184, top + 4, 16, 13,
-                "A" + IntToStr(k) + ":", -1));
+    controls.push_back(MakeControl(kLabel, "Label" + IntToStr(13 + k), "GroupBox2", 184, top + 4,
+                                   16, 13, "A" + IntToStr(k) + ":", -1));
     TControl list =
-        control(kComboBox, kAnalogComboNames[k], "GroupBox2", 208, top, 113, 21, "", 8 + k);
+        MakeControl(kComboBox, kAnalogComboNames[k], "GroupBox2", 208, top, 113, 21, "", 8 + k);
     list.Items = kAnalogItems;
-    add(list);
+    controls.push_back(list);
   }
+}
+
+}  // namespace
+
+TArduinoDialog::TArduinoDialog() {
+  AddFrame(controls_);
+  AddInterfaceBox(controls_);
+  AddPinLists(controls_);
 }
 
 const TControl& TArduinoDialog::Control(std::string_view name) const {
@@ -158,8 +183,8 @@ void TArduinoDialog::StepUp() { SetSpinPosition(spin_position_ + 1); }
 void TArduinoDialog::StepDown() { SetSpinPosition(spin_position_ - 1); }
 
 void TArduinoDialog::Fill(const TUserData& d) {
-  EthernetChecked = d.InterfaceKind == 0;
-  UsbChecked = d.InterfaceKind == 1;
+  EthernetChecked = d.InterfaceKind == kInterfaceEthernet;
+  UsbChecked = d.InterfaceKind == kInterfaceUsb;
   IPAddressText = d.IPAddress;
   PortText = IntToStr(d.UdpPort);
   // The up-down's position is a 16-bit signed value, so only the low half
@@ -169,7 +194,7 @@ void TArduinoDialog::Fill(const TUserData& d) {
   for (int i = 0; i < kBaudRateCount; ++i) {
     if (kBaudRates[i] == d.BaudRate) BaudIndex = i;
   }
-  for (int row = 0; row < 8; ++row) {
+  for (int row = 0; row < kDigitalPins; ++row) {
     PinIndex[row] = IndexFor(d.PinMode[kFirstPin + row], Control(kPinComboNames[row]).Items.size());
   }
   for (int k = 0; k < kAnalogInputs; ++k) {
@@ -178,14 +203,14 @@ void TArduinoDialog::Fill(const TUserData& d) {
 }
 
 void TArduinoDialog::Store(TUserData& d) const {
-  d.InterfaceKind = UsbChecked ? 1 : 0;
+  d.InterfaceKind = UsbChecked ? kInterfaceUsb : kInterfaceEthernet;
   d.IPAddress = IPAddressText;
   // A port that does not read as a number is left as it was; the rest of
   // the form is stored all the same.
   if (std::optional<int32_t> port = TryStrToInt(PortText)) d.UdpPort = *port;
   d.ComPort = spin_position_;
   if (BaudIndex >= 0 && BaudIndex < kBaudRateCount) d.BaudRate = kBaudRates[BaudIndex];
-  for (int row = 0; row < 8; ++row) d.PinMode[kFirstPin + row] = PinIndex[row];
+  for (int row = 0; row < kDigitalPins; ++row) d.PinMode[kFirstPin + row] = PinIndex[row];
   for (int k = 0; k < kAnalogInputs; ++k) d.AnalogUsed[k] = AnalogIndex[k];
 }
 

@@ -10,9 +10,9 @@
 #include <string_view>
 #include <vector>
 
-namespace arduino {
+#include "block/user_data.h"
 
-struct TUserData;
+namespace arduino {
 
 enum class TControlKind { kButton, kGroupBox, kRadioButton, kLabel, kEdit, kUpDown, kComboBox };
 
@@ -75,8 +75,8 @@ class TArduinoDialog {
   std::string PortText;
   int BaudIndex = -1;  // -1: no item selected
   // Item indices of the pin lists P2..P9 and A0..A5, -1 for no selection.
-  int PinIndex[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
-  int AnalogIndex[6] = {-1, -1, -1, -1, -1, -1};
+  int PinIndex[kDigitalPins] = {-1, -1, -1, -1, -1, -1, -1, -1};
+  int AnalogIndex[kAnalogInputs] = {-1, -1, -1, -1, -1, -1};
 
   // The COM port edit and its up-down.  The edit holds whatever the user
   // typed; the up-down's position follows it whenever it reads as a whole
@@ -104,8 +104,8 @@ class TArduinoDialog {
 };
 
 // The names of the pin lists, in the order of PinIndex and AnalogIndex.
-extern const char* const kPinComboNames[8];
-extern const char* const kAnalogComboNames[6];
+extern const char* const kPinComboNames[kDigitalPins];
+extern const char* const kAnalogComboNames[kAnalogInputs];
 
 // Opens the modal dialog on one block's settings and stores them if the user
 // presses OK.  Each platform defines it with its own toolkit.

@@ -16,10 +16,10 @@
 #include <string>
 #include <vector>
 
+#include "base/application.h"
+#include "block/user_data.h"
 #include "config/ArduinoDlg.h"
 #include "config/form_layout.h"
-#include "host/application.h"
-#include "host/user_data.h"
 
 namespace arduino {
 namespace {
@@ -293,10 +293,10 @@ void ShowForm(TView& view) {
   gtk_entry_set_text(GTK_ENTRY(view.Widget("PortEdit")), f.PortText.c_str());
   ShowComPort(view);
   gtk_combo_box_set_active(GTK_COMBO_BOX(view.Widget("BaudCombobox")), f.BaudIndex);
-  for (int row = 0; row < 8; ++row) {
+  for (int row = 0; row < kDigitalPins; ++row) {
     gtk_combo_box_set_active(GTK_COMBO_BOX(view.Widget(kPinComboNames[row])), f.PinIndex[row]);
   }
-  for (int k = 0; k < 6; ++k) {
+  for (int k = 0; k < kAnalogInputs; ++k) {
     gtk_combo_box_set_active(GTK_COMBO_BOX(view.Widget(kAnalogComboNames[k])), f.AnalogIndex[k]);
   }
 }
@@ -318,8 +318,8 @@ void ReadForm(TView& view) {
   f.PortText = text("PortEdit");
   f.SetComPortText(text("ComPortEdit"));
   f.BaudIndex = index("BaudCombobox");
-  for (int row = 0; row < 8; ++row) f.PinIndex[row] = index(kPinComboNames[row]);
-  for (int k = 0; k < 6; ++k) f.AnalogIndex[k] = index(kAnalogComboNames[k]);
+  for (int row = 0; row < kDigitalPins; ++row) f.PinIndex[row] = index(kPinComboNames[row]);
+  for (int k = 0; k < kAnalogInputs; ++k) f.AnalogIndex[k] = index(kAnalogComboNames[k]);
 }
 
 void BuildWindow(TView& view) {

@@ -18,9 +18,10 @@
 #include <vector>
 
 #include "arduino_block.h"
+#include "base/application.h"
+#include "base/system_win32.h"
+#include "block/user_data.h"
 #include "config/ArduinoDlg.h"
-#include "host/application.h"
-#include "host/user_data.h"
 
 namespace arduino {
 namespace {
@@ -55,28 +56,9 @@ struct TView {
   }
 };
 
-// The module this code is in: the DLL, or the program for the tests that
-// link the library's code directly.
-HINSTANCE ThisModule() {
-  static const char anchor = 0;
-  HMODULE module = nullptr;
-  GetModuleHandleExA(
-      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-      &anchor, &module);
-  return module;
-}
-
-std::string SystemMessage(DWORD code) {
-  char text[512] = {};
-  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                code, 0, text, sizeof text, nullptr);
-  while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n')) --length;
-  return length > 0 ? std::string(text, length) : "error " + std::to_string(code);
-}
-
 [[noreturn]] void RaiseOpenFailure(const char* what) {
   throw Exception(std::string("The settings dialog could not be opened: ") + what + " (" +
-                  SystemMessage(GetLastError()) + ").");
+                  SystemErrorText(GetLastError()) + ").");
 }
 
 std::string WindowText(HWND window) {
@@ -280,58 +262,77 @@ void FitLabel(HWND label, HFONT font, const std::string& caption) {
   }
 }
 
-void BuildControls(TView& view, HINSTANCE module) {
-  const std::vector<const TControl*> order = CreationOrder(view.form);
-  // The radio buttons of a container form one group: the first of them
-  // starts it, and the control after the last one starts the next group, so
-  // that checking one radio clears the other even with edits in between.
+// Which controls, in creation order, start a group.  The radio buttons of a
+// container form one group: the first of them starts it, and the control
+// after the last one starts the next group, so that checking one radio
+// clears the other even with edits in between.
+std::vector<bool> GroupStarts(const std::vector<const TControl*>& order) {
   std::map<std::string, size_t> first_radio, last_radio;
   for (size_t i = 0; i < order.size(); ++i) {
     if (order[i]->Kind != TControlKind::kRadioButton) continue;
     first_radio.try_emplace(order[i]->Parent, i);
     last_radio[order[i]->Parent] = i;
   }
+  std::vector<bool> starts(order.size(), false);
   for (size_t i = 0; i < order.size(); ++i) {
-    const TControl& control = *order[i];
-    TWindowKind kind = KindOf(control);
-    DWORD style = WS_CHILD | WS_VISIBLE | kind.style;
-    if (control.TabStop && control.Kind != TControlKind::kGroupBox &&
-        control.Kind != TControlKind::kLabel) {
-      style |= WS_TABSTOP;
-    }
-    if (i == 0) style |= WS_GROUP;
+    if (i == 0) starts[i] = true;
     for (const auto& [parent, index] : first_radio) {
-      if (i == index || i == last_radio[parent] + 1) style |= WS_GROUP;
+      if (i == index || i == last_radio[parent] + 1) starts[i] = true;
     }
-    RECT place = PlaceOf(view, control);
-    int height = place.bottom - place.top;
-    if (control.Kind == TControlKind::kComboBox) {
-      // Room for the open list below the closed box.
-      height += view.Scale(2 + 16 * static_cast<int>(control.Items.size()));
-    }
-    const int id = ControlId(view.form, control.Name);
-    HWND window =
-        CreateWindowExA(kind.ex_style, kind.class_name, control.Caption.c_str(), style, place.left,
-                        place.top, place.right - place.left, height, view.dialog,
-                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), module, nullptr);
-    if (window == nullptr) RaiseOpenFailure(control.Name.c_str());
-    view.windows[control.Name] = window;
-    SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(view.font), FALSE);
-    if (control.MaxLength > 0) SendMessageW(window, EM_LIMITTEXT, control.MaxLength, 0);
-    for (const std::string& item : control.Items) {
-      SendMessageA(window, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
-    }
-    if (control.Kind == TControlKind::kLabel) FitLabel(window, view.font, control.Caption);
-    if (control.Kind == TControlKind::kComboBox) FitClosedHeight(window, place.bottom - place.top);
-    if (control.Kind == TControlKind::kUpDown) {
-      HWND buddy = view.Window(control.Associate.c_str());
-      SendMessageW(window, UDM_SETBUDDY, reinterpret_cast<WPARAM>(buddy), 0);
-      SendMessageW(window, UDM_SETRANGE32, control.Min, control.Max);
-      // Attaching moves the arrows onto the edit's right edge and narrows
-      // the edit; the form already gives both their final places.
-      MoveTo(buddy, PlaceOf(view, view.form.Control(control.Associate)));
-      MoveTo(window, place);
-    }
+  }
+  return starts;
+}
+
+DWORD StyleOf(const TControl& control, bool starts_group) {
+  DWORD style = WS_CHILD | WS_VISIBLE | KindOf(control).style;
+  if (control.TabStop && control.Kind != TControlKind::kGroupBox &&
+      control.Kind != TControlKind::kLabel) {
+    style |= WS_TABSTOP;
+  }
+  if (starts_group) style |= WS_GROUP;
+  return style;
+}
+
+// Creates one control's window at its place and gives it the form's font,
+// text limit, list items and, for the up-down, its edit and range.
+void CreateControl(TView& view, const TControl& control, DWORD style, HINSTANCE module) {
+  TWindowKind kind = KindOf(control);
+  RECT place = PlaceOf(view, control);
+  int height = place.bottom - place.top;
+  if (control.Kind == TControlKind::kComboBox) {
+    // Room for the open list below the closed box.
+    height += view.Scale(2 + 16 * static_cast<int>(control.Items.size()));
+  }
+  const int id = ControlId(view.form, control.Name);
+  HWND window =
+      CreateWindowExA(kind.ex_style, kind.class_name, control.Caption.c_str(), style, place.left,
+                      place.top, place.right - place.left, height, view.dialog,
+                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), module, nullptr);
+  if (window == nullptr) RaiseOpenFailure(control.Name.c_str());
+  view.windows[control.Name] = window;
+  SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(view.font), FALSE);
+  if (control.MaxLength > 0) SendMessageW(window, EM_LIMITTEXT, control.MaxLength, 0);
+  for (const std::string& item : control.Items) {
+    SendMessageA(window, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
+  }
+  if (control.Kind == TControlKind::kLabel) FitLabel(window, view.font, control.Caption);
+  if (control.Kind == TControlKind::kComboBox) FitClosedHeight(window, place.bottom - place.top);
+  if (control.Kind == TControlKind::kUpDown) {
+    HWND buddy = view.Window(control.Associate.c_str());
+    SendMessageW(window, UDM_SETBUDDY, reinterpret_cast<WPARAM>(buddy), 0);
+    SendMessageW(window, UDM_SETRANGE32, control.Min, control.Max);
+    // Attaching moves the arrows onto the edit's right edge and narrows
+    // the edit; the form already gives both their final places.
+    MoveTo(buddy, PlaceOf(view, view.form.Control(control.Associate)));
+    MoveTo(window, place);
+  }
+}
+
+void BuildControls(TView& view, HINSTANCE module) {
+  const std::vector<const TControl*> order = CreationOrder(view.form);
+  const std::vector<bool> starts_group = GroupStarts(order);
+  for (size_t i = 0; i < order.size(); ++i) {
+    CreateControl(view, *order[i], StyleOf(*order[i], starts_group[i]), module);
   }
   const int ok_id = ControlId(view.form, "OKButton");
   SendMessageW(view.dialog, DM_SETDEFID, ok_id, 0);
@@ -351,8 +352,8 @@ void ShowForm(TView& view) {
     SendMessageW(view.Window(name), CB_SETCURSEL, static_cast<WPARAM>(index), 0);
   };
   select("BaudCombobox", f.BaudIndex);
-  for (int row = 0; row < 8; ++row) select(kPinComboNames[row], f.PinIndex[row]);
-  for (int k = 0; k < 6; ++k) select(kAnalogComboNames[k], f.AnalogIndex[k]);
+  for (int row = 0; row < kDigitalPins; ++row) select(kPinComboNames[row], f.PinIndex[row]);
+  for (int k = 0; k < kAnalogInputs; ++k) select(kAnalogComboNames[k], f.AnalogIndex[k]);
 }
 
 void ReadForm(TView& view) {
@@ -370,8 +371,8 @@ void ReadForm(TView& view) {
   f.PortText = WindowText(view.Window("PortEdit"));
   f.SetComPortText(WindowText(view.Window("ComPortEdit")));
   f.BaudIndex = selected("BaudCombobox");
-  for (int row = 0; row < 8; ++row) f.PinIndex[row] = selected(kPinComboNames[row]);
-  for (int k = 0; k < 6; ++k) f.AnalogIndex[k] = selected(kAnalogComboNames[k]);
+  for (int row = 0; row < kDigitalPins; ++row) f.PinIndex[row] = selected(kPinComboNames[row]);
+  for (int k = 0; k < kAnalogInputs; ++k) f.AnalogIndex[k] = selected(kAnalogComboNames[k]);
 }
 
 // The client area the form asks for, with the frame around it, in the
@@ -447,7 +448,7 @@ void RunModalLoop(TView& view) {
     }
     if (got == -1) {
       throw Exception("The settings dialog's message loop failed (" +
-                      SystemMessage(GetLastError()) + ").");
+                      SystemErrorText(GetLastError()) + ").");
     }
     if (!IsDialogMessageW(view.dialog, &message)) {
       TranslateMessage(&message);

@@ -5,8 +5,8 @@
 
 #include "arduino_block.h"
 #include "base/convert.h"
+#include "block/user_data.h"
 #include "config/file_io.h"
-#include "host/user_data.h"
 
 namespace arduino {
 namespace {

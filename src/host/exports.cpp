@@ -5,21 +5,19 @@
 #include <memory>
 
 #include "arduino_block.h"
+#include "base/application.h"
 #include "base/extended.h"
+#include "block/block_record.h"
+#include "block/user_data.h"
 #include "config/file_io.h"
 #include "config/settings_block.h"
-#include "host/application.h"
-#include "host/block_record.h"
 #include "host/boundary.h"
 #include "host/simulation.h"
-#include "host/user_data.h"
 #include "link/NMUDP.h"
 
 using namespace arduino;
 
 namespace {
-
-constexpr int32_t kLocalPort = 1600;
 
 const char* const kInputNames[ARDUINO_BLOCK_INPUTS] = {"Pin2", "Pin3", "Pin4", "Pin5",
                                                        "Pin6", "Pin7", "Pin8", "Pin9"};
@@ -60,7 +58,7 @@ void ARDUINO_BLOCK_CALL InitUserDLL(void* block) {
     d->Dummy = std::make_unique<TDummy>(d);
     // A socket failure raises here and leaves the block without an endpoint;
     // the UDP link then reports that instead of touching a missing one.
-    d->Udp = std::make_unique<TNMUDP>();
+    d->Udp.reset(new TNMUDP);
     TDummy* dummy = d->Dummy.get();
     d->Udp->SetOnDataReceived(
         [dummy](TNMUDP* sender, int32_t bytes, const std::string& from_ip, int32_t port) {
@@ -100,14 +98,14 @@ void ARDUINO_BLOCK_CALL GetParameterStruct(void* record) {
   PutByte(record, 0, 0);
   PutByte(record, 1, 1);
   PutByte(record, 2, 0);
-  PutInt32(record, 323, 0);
+  PutInt32(record, ARDUINO_BLOCK_PARAMETER_FIELD_OFFSET, 0);
 }
 
 void ARDUINO_BLOCK_CALL GetDialogEnableStruct(void* record, int32_t) {
   PutInt32(record, 0, -1);
   PutInt32(record, 4, -1);
   PutInt32(record, 8, -1);
-  PutByte(record, 12, 1);
+  PutByte(record, ARDUINO_BLOCK_DIALOG_ENABLE_BYTE_OFFSET, 1);
 }
 
 const char* ARDUINO_BLOCK_CALL SetInputChar(void) { return "23456789"; }

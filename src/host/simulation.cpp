@@ -2,10 +2,10 @@
 
 #include <cmath>
 
+#include "base/application.h"
 #include "base/convert.h"
 #include "base/extended.h"
-#include "host/application.h"
-#include "host/user_data.h"
+#include "block/user_data.h"
 #include "link/exchange.h"
 #include "link/serial.h"
 
@@ -41,9 +41,9 @@ int32_t RoundHalfEven(long double value) {
 int32_t CanSimulate(TUserData& block) {
   BusyCursor busy;
   switch (block.InterfaceKind) {
-    case 0:
+    case kInterfaceEthernet:
       return 1;
-    case 1:
+    case kInterfaceUsb:
       return ProbeComPort(block.ComPort) ? 1 : 0;
     default:
       return 0;
@@ -51,12 +51,12 @@ int32_t CanSimulate(TUserData& block) {
 }
 
 void InitSimulation(TUserData& block, void* inputs, void* outputs) {
-  if (block.InterfaceKind == 0) {
+  if (block.InterfaceKind == kInterfaceEthernet) {
     TNMUDP& udp = EndpointOf(block);
     udp.SetRemoteHost(block.IPAddress);
     udp.SetRemotePort(block.UdpPort);
   }
-  if (block.InterfaceKind == 1) OpenSerialLink(block);
+  if (block.InterfaceKind == kInterfaceUsb) OpenSerialLink(block);
   for (int pin = kFirstPin; pin <= kLastPin; ++pin) {
     int32_t mode = block.PinMode[pin];
     if (mode == pmDigitalInput) {
@@ -100,12 +100,12 @@ void SimulateStep(TUserData& block, void* inputs, void* outputs) {
   for (int k = 0; k < kAnalogInputs; ++k) {
     if (block.AnalogUsed[k] <= 0) continue;
     std::string reply = ExchangeCommand(block, "?" + Pin(kFirstAnalogWirePin + k) + "s?");
-    WriteValue(outputs, 8 + k, StrToFloat(reply));
+    WriteValue(outputs, kDigitalPins + k, StrToFloat(reply));
   }
 }
 
 void EndSimulation(TUserData& block) {
-  if (block.InterfaceKind == 1) CloseSerialLink();
+  if (block.InterfaceKind == kInterfaceUsb) CloseSerialLink();
 }
 
 }  // namespace arduino

@@ -4,11 +4,13 @@
 #include <cstring>
 
 #include "arduino_block.h"
+#include "block/user_data.h"
 
 namespace arduino {
 
-std::string SocketErrorMessage(int error_number) {
-  return error_number == 0 ? std::string() : "Unknown Error No. " + std::to_string(error_number);
+void RaiseSocketError(int error_number) {
+  throw UDPSockError(error_number == 0 ? std::string()
+                                       : "Unknown Error No. " + std::to_string(error_number));
 }
 
 TNMUDP::TNMUDP() {
@@ -18,6 +20,8 @@ TNMUDP::TNMUDP() {
 }
 
 TNMUDP::~TNMUDP() { DestroyPlatform(); }
+
+void TNMUDPDeleter::operator()(TNMUDP* udp) const { delete udp; }
 
 void TNMUDP::SetLocalPort(int32_t port) {
   RecreateSocket();

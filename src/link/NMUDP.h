@@ -15,6 +15,11 @@ namespace arduino {
 
 class TNMUDP;
 
+// Every block binds its endpoint to this port.  Only the first block
+// created gets it: a second bind fails as it does on Windows, and that
+// block's endpoint takes whatever port the system gives at its first send.
+constexpr int32_t kLocalPort = 1600;
+
 // The resolver keeps its own time limits; this one only guarantees that a
 // host-name look-up that never reports back cannot hang the host.
 constexpr uint32_t kLookupLimitMs = 30000;
@@ -96,7 +101,9 @@ class TNMUDP {
   TOnReceive on_data_received_;
 };
 
-// "Unknown Error No. <n>", or an empty text for 0.
-std::string SocketErrorMessage(int error_number);
+// Raises the socket layer's error `error_number` (errno, or a Winsock code)
+// as UDPSockError "Unknown Error No. <n>", with an empty message for 0.
+// Both platforms' endpoints report every socket failure through it.
+[[noreturn]] void RaiseSocketError(int error_number);
 
 }  // namespace arduino

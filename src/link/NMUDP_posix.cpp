@@ -15,8 +15,8 @@
 #include <cstring>
 
 #include "arduino_block.h"
+#include "base/application.h"
 #include "base/ticks.h"
-#include "host/application.h"
 #include "link/NMUDP.h"
 
 namespace arduino {
@@ -69,7 +69,7 @@ struct TNMUDP::Platform {
 
 static int NewSocket() {
   int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) throw UDPSockError(SocketErrorMessage(errno));
+  if (fd < 0) RaiseSocketError(errno);
   return fd;
 }
 

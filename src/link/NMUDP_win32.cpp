@@ -11,8 +11,9 @@
 #include <string>
 
 #include "arduino_block.h"
+#include "base/application.h"
+#include "base/system_win32.h"
 #include "base/ticks.h"
-#include "host/application.h"
 #include "link/NMUDP.h"
 
 namespace arduino {
@@ -25,18 +26,6 @@ constexpr char kWindowClass[] = "ArduinoBlockUdpNotify";
 // Endpoints alive, and so whether the window class is registered.  A DLL's
 // classes outlive it unless it unregisters them, so the last endpoint does.
 int g_live_windows = 0;
-
-HINSTANCE ThisModule() {
-  HMODULE module = nullptr;
-  GetModuleHandleExA(
-      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-      reinterpret_cast<LPCSTR>(&ThisModule), &module);
-  return module;
-}
-
-[[noreturn]] void RaiseSocketError(int error_number) {
-  throw UDPSockError(SocketErrorMessage(error_number));
-}
 
 }  // namespace
 

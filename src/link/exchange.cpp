@@ -4,9 +4,9 @@
 #include <cstring>
 
 #include "arduino_block.h"
+#include "base/application.h"
 #include "base/ticks.h"
-#include "host/application.h"
-#include "host/user_data.h"
+#include "block/user_data.h"
 #include "link/serial.h"
 
 namespace arduino {
@@ -16,13 +16,26 @@ TNMUDP& EndpointOf(TUserData& block) {
   return *block.Udp;
 }
 
+// The UDP half of a reply: the endpoint calls this from a pump pass, which
+// is how ReceiveReply's wait learns that the board has answered.
+void TDummy::UdpDataReceived(TNMUDP* Sender, int32_t NumberBytes, const std::string& FromIP,
+                             int32_t Port) {
+  // A 301-byte buffer of which at most 300 bytes take datagram bytes, so the
+  // text always ends in a zero byte.
+  char buffer[301] = {};
+  int32_t length = 0;
+  UserData->Udp->ReadDatagram(buffer, 300, length);
+  UserData->ReplyText = buffer;
+  UserData->ReplyReceived = true;
+}
+
 std::string ExchangeCommand(TUserData& block, std::string_view command) {
   SendCommand(block, command);
   return ReceiveReply(block);
 }
 
 void SendCommand(TUserData& block, std::string_view command) {
-  if (block.InterfaceKind != 0) {
+  if (block.InterfaceKind != kInterfaceEthernet) {
     SerialSendCommand(command);
     return;
   }
@@ -35,7 +48,7 @@ void SendCommand(TUserData& block, std::string_view command) {
 std::string ReceiveReply(TUserData& block) {
   // The wait starts here, so the time spent sending does not count.
   uint32_t start = TickCount();
-  if (block.InterfaceKind != 0) return SerialReceiveReply(start);
+  if (block.InterfaceKind != kInterfaceEthernet) return SerialReceiveReply(start);
 
   // Only a reply whose notification is handled during this wait counts; one
   // handled before is cleared here.  A late reply still queued is taken as

@@ -1,11 +1,12 @@
 #include "link/serial.h"
 
 #include <algorithm>
+#include <utility>
 
+#include "base/application.h"
 #include "base/convert.h"
 #include "base/ticks.h"
-#include "host/application.h"
-#include "host/user_data.h"
+#include "block/user_data.h"
 
 namespace arduino {
 namespace {
@@ -16,6 +17,7 @@ struct SerialHandle {
 };
 
 SerialHandle g_serial;
+OpenPause g_open_pause = &PlatformPause;
 
 }  // namespace
 
@@ -33,8 +35,10 @@ void OpenSerialLink(const TUserData& block) {
   PortOpenResult opened = PlatformOpenPort(ComDeviceName(block.ComPort));
   g_serial = {opened.ok ? SerialState::kOpen : SerialState::kFailed, opened.handle};
   if (opened.ok) PlatformConfigurePort(g_serial.port, block.BaudRate);
-  PlatformPause(kSerialOpenPauseMs);
+  g_open_pause(kSerialOpenPauseMs);
 }
+
+OpenPause ReplaceOpenPause(OpenPause pause) { return std::exchange(g_open_pause, pause); }
 
 void CloseSerialLink() {
   if (g_serial.state == SerialState::kOpen) PlatformClosePort(g_serial.port);

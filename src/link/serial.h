@@ -37,6 +37,12 @@ bool ProbeComPort(int32_t port);
 // Opens and configures the block's port unless the library's port is already
 // open or failed, then pauses, also after a failed open.
 void OpenSerialLink(const TUserData& block);
+// What OpenSerialLink calls for its pause: PlatformPause unless replaced.
+// Only tests replace it, to skip a pause that a pseudo-terminal board does
+// not need; nothing in the library does, so a host always gets the pause.
+using OpenPause = void (*)(uint32_t ms);
+// Puts `pause` in place of the current one and returns that one.
+OpenPause ReplaceOpenPause(OpenPause pause);
 // Closes an open port; in every state the handle ends "not set".
 void CloseSerialLink();
 // Puts the handle in "not set" without touching any port (library load).

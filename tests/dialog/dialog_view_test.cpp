@@ -18,10 +18,10 @@
 #include <vector>
 
 #include "arduino_block.h"
+#include "base/application.h"
+#include "block/block_record.h"
+#include "block/user_data.h"
 #include "config/ArduinoDlg.h"
-#include "host/application.h"
-#include "host/block_record.h"
-#include "host/user_data.h"
 #include "settings_fields.h"
 
 // Xlib defines macros such as None and Bool, so it comes after everything

@@ -5,6 +5,10 @@
 
 #include <cstring>
 #include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "settings_text.h"
 
 namespace e2e {
 namespace {
@@ -31,16 +35,12 @@ Exports Load() {
 }
 
 std::string SettingsLines(const Settings& s) {
-  std::string text;
-  auto line = [&](const std::string& value) { text += value + "\r\n"; };
-  line(std::to_string(s.interface_kind));
-  line(std::to_string(s.com_port));
-  line(std::to_string(s.baud_rate));
-  line(s.address);
-  line(std::to_string(s.udp_port));
-  for (int mode : s.pin_mode) line(std::to_string(mode));
-  for (int used : s.analog_used) line(std::to_string(used));
-  return text;
+  std::vector<std::string> lines = {std::to_string(s.interface_kind), std::to_string(s.com_port),
+                                    std::to_string(s.baud_rate), s.address,
+                                    std::to_string(s.udp_port)};
+  for (int mode : s.pin_mode) lines.push_back(std::to_string(mode));
+  for (int used : s.analog_used) lines.push_back(std::to_string(used));
+  return arduino::testing::SettingsText(lines);
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // Block instances and the description exports.
 #include <gtest/gtest.h>
 
-#include "host/application.h"
+#include "base/application.h"
+#include "link/NMUDP.h"
 #include "test_support.h"
 
 namespace arduino {

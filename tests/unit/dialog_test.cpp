@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "arduino_block.h"
+#include "block/user_data.h"
 #include "config/ArduinoDlg.h"
-#include "host/user_data.h"
 
 namespace arduino {
 namespace {

@@ -46,6 +46,7 @@ class SerialTest : public ::testing::Test {
     return ReceiveReply(block_.data());
   }
 
+  testing::SkipOpenPause skip_pause_;
   PtyPair board_{5};
   HostBlock block_;
 };
@@ -139,6 +140,7 @@ TEST_F(SerialTest, PortIsConfiguredRaw8N1AtTheBlocksSpeed) {
 }
 
 TEST(SerialPortTest, ProbeOpensAndReleasesAFreePortAndRefusesAHeldOne) {
+  testing::SkipOpenPause skip_pause;
   PtyPair board(5);
   EXPECT_TRUE(ProbeComPort(5));
   EXPECT_TRUE(ProbeComPort(5)) << "the probe left the port held";
@@ -188,6 +190,7 @@ TEST(SerialPortTest, FailedOpenPausesWaitsOutEveryReplyAndIsRetriedNextRun) {
 }
 
 TEST(SerialPortTest, BlocksShareThePortOfTheFirstToOpen) {
+  testing::SkipOpenPause skip_pause;
   PtyPair port3(3);
   PtyPair port4(4);
   HostBlock first, second, third;
@@ -202,6 +205,7 @@ TEST(SerialPortTest, BlocksShareThePortOfTheFirstToOpen) {
   auto start = Clock::now();
   OpenSerialLink(second.data());
   EXPECT_LT(MillisecondsSince(start), 500) << "no second open, no second pause";
+  EXPECT_EQ(testing::SkipOpenPause::skipped(), 1) << "the first open pauses, the second does not";
 
   SendCommand(second.data(), "!05s1");
   SendCommand(third.data(), "?02s?");
@@ -212,6 +216,7 @@ TEST(SerialPortTest, BlocksShareThePortOfTheFirstToOpen) {
 }
 
 TEST(SerialPortTest, UnloadReleasesTheHeldPort) {
+  testing::SkipOpenPause skip_pause;
   PtyPair board(5);
   HostBlock block;
   block.data().ComPort = 5;
@@ -223,6 +228,7 @@ TEST(SerialPortTest, UnloadReleasesTheHeldPort) {
 }
 
 TEST(SerialPortTest, BoardHangingUpMidRunCostsOnlyTheWait) {
+  testing::SkipOpenPause skip_pause;
   auto board = std::make_unique<PtyPair>(5);
   HostBlock block;
   block.data().InterfaceKind = 1;
@@ -241,6 +247,7 @@ TEST(SerialPortTest, BoardHangingUpMidRunCostsOnlyTheWait) {
 // the port's output buffer full; from then on every command must still cost
 // a bounded time instead of blocking the host in a write for good.
 TEST(SerialPortTest, BoardThatStopsReadingCostsABoundedTime) {
+  testing::SkipOpenPause skip_pause;
   PtyPair board(5);  // its side is never read
   HostBlock block;
   block.data().InterfaceKind = 1;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/convert.h"
+#include "settings_text.h"
 #include "test_support.h"
 
 namespace arduino {
@@ -16,17 +17,12 @@ namespace {
 
 using testing::HostBlock;
 using testing::ScratchFile;
+using testing::SettingsText;
 
 const char kDefaultBlock[] =
     "0\r\n1\r\n9600\r\n192.168.0.121\r\n1600\r\n"
     "1\r\n1\r\n1\r\n1\r\n2\r\n2\r\n2\r\n2\r\n"
     "1\r\n1\r\n1\r\n1\r\n1\r\n1\r\n";
-
-std::string BlockOf(std::initializer_list<std::string> lines) {
-  std::string block;
-  for (const auto& line : lines) block += line + "\r\n";
-  return block;
-}
 
 TEST(SettingsBlockTest, DefaultsAreTheseSeventyFiveBytes) {
   HostBlock block;
@@ -78,8 +74,8 @@ TEST(SettingsBlockTest, ReadingStopsRightAfterTheLastLine) {
 TEST(SettingsBlockTest, LinesEndOnlyAtCarriageReturnLineFeed) {
   ScratchFile file;
   std::string address = std::string("a\rb\nc") + '\0' + "hidden";
-  file.Replace(BlockOf({" 12", "1", "9600", address, "1600", "1", "1", "1", "1", "2", "2", "2", "2",
-                        "1", "1", "1", "1", "1", "1"}));
+  file.Replace(SettingsText({" 12", "1", "9600", address, "1600", "1", "1", "1", "1", "2", "2", "2",
+                             "2", "1", "1", "1", "1", "1", "1"}));
   HostBlock block;
   ReadFromFile(file.handle(), block.record());
   EXPECT_EQ(block.data().InterfaceKind, 12);
@@ -89,8 +85,8 @@ TEST(SettingsBlockTest, LinesEndOnlyAtCarriageReturnLineFeed) {
 TEST(SettingsBlockTest, ConversionFailureStopsAtItsLine) {
   for (const std::string bad : {"", "12 ", "x", "1.5"}) {
     ScratchFile file;
-    std::string first_two = BlockOf({"1", bad});
-    file.Replace(first_two + BlockOf({"115200", "10.0.0.1", "8888"}));
+    std::string first_two = SettingsText({"1", bad});
+    file.Replace(first_two + SettingsText({"115200", "10.0.0.1", "8888"}));
     HostBlock block;
     try {
       ReadFromFile(file.handle(), block.record());
@@ -126,13 +122,13 @@ TEST(SettingsBlockTest, TruncatedBlockFailsClearlyWithoutWaiting) {
 TEST(SettingsBlockTest, OverlongLinesAreRefusedAtTheBufferLimit) {
   std::string longest(kMaxReadLineText, 'h');
   ScratchFile file;
-  file.Replace(BlockOf({"0", "1", "9600", longest, "1600", "1", "1", "1", "1", "2", "2", "2", "2",
-                        "1", "1", "1", "1", "1", "1"}));
+  file.Replace(SettingsText({"0", "1", "9600", longest, "1600", "1", "1", "1", "1", "2", "2", "2",
+                             "2", "1", "1", "1", "1", "1", "1"}));
   HostBlock block;
   ReadFromFile(file.handle(), block.record());
   EXPECT_EQ(block.data().IPAddress, longest);
 
-  file.Replace(BlockOf({"0", "1", "9600", std::string(10000, 'h'), "1600"}));
+  file.Replace(SettingsText({"0", "1", "9600", std::string(10000, 'h'), "1600"}));
   try {
     ReadFromFile(file.handle(), block.record());
     ADD_FAILURE() << "no error for a 10000-character line";
@@ -166,12 +162,6 @@ const std::vector<std::string> kDefaultLines = {"0",    "1", "9600", "192.168.0.
                                                 "1",    "2", "2",    "2",
                                                 "2",    "1", "1",    "1",
                                                 "1",    "1", "1"};
-
-std::string Joined(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const auto& line : lines) text += line + "\r\n";
-  return text;
-}
 
 // One line of an otherwise good block replaced by something hostile.  Each
 // row says how reading ends: stored (the field reads `stored`), a conversion
@@ -208,9 +198,9 @@ TEST(SettingsBlockTest, HostileLinesFailAtTheirLineAndKeepWhatCameBefore) {
                  " bytes");
     std::vector<std::string> lines = kDefaultLines;
     lines[row.line - 1] = row.text;
-    const std::string before = Joined({lines.begin(), lines.begin() + row.line - 1});
+    const std::string before = SettingsText({lines.begin(), lines.begin() + row.line - 1});
     ScratchFile file;
-    file.Replace(Joined(lines) + "HOST DATA");
+    file.Replace(SettingsText(lines) + "HOST DATA");
     HostBlock block;
     MarkUntouched(block.data());
 
@@ -228,7 +218,7 @@ TEST(SettingsBlockTest, HostileLinesFailAtTheirLineAndKeepWhatCameBefore) {
         EXPECT_EQ(error, "");
         expected = kDefaultLines;
         expected[row.line - 1] = row.stored;
-        EXPECT_EQ(file.Position(), static_cast<off_t>(Joined(lines).size()));
+        EXPECT_EQ(file.Position(), static_cast<off_t>(SettingsText(lines).size()));
         break;
       case Ends::kNotAnInteger:
         EXPECT_EQ(error, "'" + std::string(row.text.c_str()) + "' ist kein g" + testing::kUUmlaut +
@@ -273,7 +263,7 @@ TEST(SettingsBlockTest, RandomBytesEndWhereALineByLineModelSays) {
         if (chance(50)) line.back() = '\r';
       }
     }
-    std::string text = Joined(lines);
+    std::string text = SettingsText(lines);
     if (chance(15)) text.resize(std::uniform_int_distribution<size_t>(0, text.size())(random));
 
     // The model: a line ends at the first CR LF and its text stops at a

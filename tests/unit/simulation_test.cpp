@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "host/application.h"
+#include "base/application.h"
 #include "link/serial.h"
 
 #include <map>
@@ -185,6 +185,7 @@ TEST(CanSimulateTest, AnswersByInterfaceAndRestoresTheDefaultCursor) {
 }
 
 TEST(EndSimulationTest, ClosesTheSharedPortOnlyForUsbBlocks) {
+  testing::SkipOpenPause skip_pause;
   testing::PtyPair board(5);
   HostBlock usb, ethernet;
   usb.data().InterfaceKind = 1;

@@ -88,10 +88,4 @@ std::optional<BlockError> CatchBlockError(const std::function<void()>& call) {
   return g_caught;
 }
 
-std::string SettingsBlock(std::initializer_list<std::string> lines) {
-  std::string block;
-  for (const std::string& line : lines) block += line + "\r\n";
-  return block;
-}
-
 }  // namespace arduino::testing

@@ -6,12 +6,12 @@
 
 #include <cstdint>
 #include <functional>
-#include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "arduino_block.h"
+#include "settings_text.h"
 
 namespace arduino::testing {
 
@@ -56,8 +56,5 @@ struct BlockError {
 // Runs `call`; if the DLL raises its structured exception, returns its class
 // and message.  Other exceptions pass on untouched.
 std::optional<BlockError> CatchBlockError(const std::function<void()>& call);
-
-// The 19 lines of a settings block, each ended by CR LF.
-std::string SettingsBlock(std::initializer_list<std::string> lines);
 
 }  // namespace arduino::testing

@@ -17,6 +17,7 @@
 #include "block_dll.h"
 #include "config/ArduinoDlg.h"
 #include "config/ArduinoDlg_win32.h"
+#include "settings_text.h"
 #include "test_platform.h"
 #include "window_image.h"
 
@@ -46,10 +47,8 @@ Settings SettingsOf(DllBlock& block) {
 }
 
 void LoadSettings(DllBlock& block, const Settings& lines) {
-  std::string text;
-  for (const std::string& line : lines) text += line + "\r\n";
   ScratchFile file;
-  file.Replace(text);
+  file.Replace(SettingsText(lines));
   Dll().ReadFromFile(file.handle(), block.record());
 }
 

@@ -12,8 +12,8 @@ namespace {
 
 // Ethernet to the peer; of all pins and inputs only analog input A0 is used.
 std::string AnalogOnlyBlock(uint16_t port) {
-  return SettingsBlock({"0", "1", "9600", "127.0.0.1", std::to_string(port), "0", "0", "0", "0",
-                        "0", "0", "0", "0", "1", "0", "0", "0", "0", "0"});
+  return SettingsText({"0", "1", "9600", "127.0.0.1", std::to_string(port), "0", "0", "0", "0", "0",
+                       "0", "0", "0", "1", "0", "0", "0", "0", "0"});
 }
 
 void Configure(DllBlock& block, const std::string& settings) {

@@ -12,8 +12,8 @@ namespace {
 // Ethernet to a board that never answers; only pin 2 (a digital input) is
 // used, so one step is one command and one full reply wait.
 std::string OnePinBlock(uint16_t port) {
-  return SettingsBlock({"0", "1", "9600", "127.0.0.1", std::to_string(port), "1", "0", "0", "0",
-                        "0", "0", "0", "0", "0", "0", "0", "0", "0", "0"});
+  return SettingsText({"0", "1", "9600", "127.0.0.1", std::to_string(port), "1", "0", "0", "0", "0",
+                       "0", "0", "0", "0", "0", "0", "0", "0", "0"});
 }
 
 class HostLoopTest : public ::testing::Test {

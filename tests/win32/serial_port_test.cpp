@@ -34,8 +34,8 @@ bool UnderWine() {
 }
 
 std::string UsbBlock(int port) {
-  return SettingsBlock({"1", std::to_string(port), "115200", "127.0.0.1", "1600", "1", "1", "1",
-                        "1", "2", "2", "2", "3", "1", "1", "1", "1", "1", "1"});
+  return SettingsText({"1", std::to_string(port), "115200", "127.0.0.1", "1600", "1", "1", "1", "1",
+                       "2", "2", "2", "3", "1", "1", "1", "1", "1", "1"});
 }
 
 class SerialPortTest : public ::testing::Test {

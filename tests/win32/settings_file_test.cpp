@@ -24,9 +24,9 @@ TEST(SettingsFileTest, NewBlockWritesTheSameSeventyFiveBytesAsOnLinux) {
 }
 
 TEST(SettingsFileTest, BlockReadFromAFileIsWrittenBackByteForByte) {
-  const std::string stored = SettingsBlock({"1", "12", "115200", "board.local", "8888", "3", "0",
-                                            "1", "2", "3", "0", "1", "2", "0", "1", "0", "1",
-                                            "0", "1"});
+  const std::string stored =
+      SettingsText({"1", "12", "115200", "board.local", "8888", "3", "0", "1", "2", "3", "0", "1",
+                    "2", "0", "1", "0", "1", "0", "1"});
   ScratchFile file;
   file.Replace(stored + "next block");
   DllBlock block;
@@ -41,7 +41,7 @@ TEST(SettingsFileTest, BlockReadFromAFileIsWrittenBackByteForByte) {
 
 TEST(SettingsFileTest, UnreadableLineRaisesEConvertErrorInCodePage1252) {
   ScratchFile file;
-  file.Replace(SettingsBlock({"0", "x1"}));
+  file.Replace(SettingsText({"0", "x1"}));
   DllBlock block;
   auto error = CatchBlockError([&] { Dll().ReadFromFile(file.handle(), block.record()); });
   ASSERT_TRUE(error) << "no error for an unreadable line";

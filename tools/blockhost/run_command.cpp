@@ -99,34 +99,38 @@ void PrintSummary(const CommandLine& line, const Trace& trace, const BlockSettin
   if (!line.plot_path.empty()) printf("plot            %s\n", line.plot_path.c_str());
 }
 
-}  // namespace
-
-int RunCommand(const CommandLine& line) {
+// The input signals of the command line, by pin.
+std::map<int, InputSignal> SignalsOf(const CommandLine& line) {
   std::map<int, InputSignal> signals;
   for (const std::string& text : line.inputs) {
     InputAssignment assignment = ParseInputAssignment(text);
     signals[assignment.pin] = assignment.signal;
   }
-  BlockLibrary library(LibraryPath(line));
-  const BlockExports& e = library.exports();
-  const std::string name = library.Name();
-  BlockInstance block(library);
-  LoadProject(line.project, name, &block);
-  const BlockSettings settings = ReadSettings(&block);
-  const IoDescription io = DescribeIo(e);
+  return signals;
+}
+
+void RequirePinLayout(const IoDescription& io) {
   if (io.inputs.size() != kPinCount || io.outputs.size() != kPinCount + kAnalogCount) {
     throw InputError("the block describes " + std::to_string(io.inputs.size()) + " inputs and " +
                      std::to_string(io.outputs.size()) + " outputs; blockhost runs blocks of " +
                      std::to_string(kPinCount) + " and " +
                      std::to_string(kPinCount + kAnalogCount));
   }
+}
+
+// A signal given for a pin the settings do not drive reaches nothing; the
+// run goes ahead, but the user hears why that input does not show.
+void NoteUnusedInputs(const BlockSettings& settings, const std::map<int, InputSignal>& signals) {
   for (const auto& [pin, signal] : signals) {
     if (!PinDrivesBoard(settings, pin - kFirstPin)) {
       fprintf(stderr, "blockhost: note: pin %d is %s, so the block does not use its input\n", pin,
               PinModeWord(settings.pin_mode[pin - kFirstPin]).c_str());
     }
   }
+}
 
+void RequireReadyToSimulate(const BlockExports& e, BlockInstance& block,
+                            const BlockSettings& settings) {
   if (CallLibraryFor([&] { return e.CanSimulateDLL(block.record()); }) == 0) {
     std::string why = settings.interface_kind == 1
                           ? "serial port COM" + std::to_string(settings.com_port) +
@@ -135,6 +139,53 @@ int RunCommand(const CommandLine& line) {
                           : "it refuses the interface of these settings";
     throw InputError("the block is not ready to simulate: " + why);
   }
+}
+
+// Adds one step to the trace.  The inputs are recorded as the block left
+// them: it clamps PWM values in place, and the clamped value is what reached
+// the board.
+void RecordStep(const IoDescription& io, double time_ms, const ValueArray& inputs,
+                const ValueArray& outputs, Trace* trace) {
+  trace->time_ms.push_back(time_ms);
+  for (size_t k = 0; k < io.inputs.size(); ++k) {
+    trace->channels[k].values.push_back(static_cast<double>(inputs.Get(k)));
+  }
+  for (size_t k = 0; k < io.outputs.size(); ++k) {
+    trace->channels[io.inputs.size() + k].values.push_back(static_cast<double>(outputs.Get(k)));
+  }
+}
+
+// A library error has stopped the run: ends what the library started, if
+// it started, and keeps the steps done so far, so the trace shows where the
+// run stopped.
+void EndStoppedRun(const CommandLine& line, const BlockExports& e, BlockInstance& block,
+                   bool started, const Trace& trace) {
+  if (started) {
+    try {
+      CallLibrary([&] { e.EndSimulationDLL2(block.record()); });
+    } catch (const LibraryError& end_error) {
+      fprintf(stderr, "blockhost: library error while ending the run: %s\n", end_error.what());
+    }
+  }
+  fprintf(stderr, "blockhost: the run stopped at step %zu of %ld\n", trace.time_ms.size() + 1,
+          line.steps);
+  WriteResults(line, trace);
+}
+
+}  // namespace
+
+int RunCommand(const CommandLine& line) {
+  const std::map<int, InputSignal> signals = SignalsOf(line);
+  BlockLibrary library(LibraryPath(line));
+  const BlockExports& e = library.exports();
+  const std::string name = library.Name();
+  BlockInstance block(library);
+  LoadProject(line.project, name, &block);
+  const BlockSettings settings = ReadSettings(&block);
+  const IoDescription io = DescribeIo(e);
+  RequirePinLayout(io);
+  NoteUnusedInputs(settings, signals);
+  RequireReadyToSimulate(e, block, settings);
 
   Trace trace = EmptyTrace(io, settings, signals);
   trace.title = name + " block, " + LinkText(settings) + ", " + std::to_string(line.steps) +
@@ -171,16 +222,7 @@ int RunCommand(const CommandLine& line) {
       (step == 0 ? init_ms : step_ms.emplace_back()) = took_ms;
       if (step > 0 && took_ms > line.period_ms) ++overruns;
 
-      // The inputs are recorded as the block left them: it clamps PWM values
-      // in place, and the clamped value is what reached the board.
-      trace.time_ms.push_back(time_ms);
-      for (size_t k = 0; k < io.inputs.size(); ++k) {
-        trace.channels[k].values.push_back(static_cast<double>(inputs.Get(k)));
-      }
-      for (size_t k = 0; k < io.outputs.size(); ++k) {
-        trace.channels[io.inputs.size() + k].values.push_back(
-            static_cast<double>(outputs.Get(k)));
-      }
+      RecordStep(io, time_ms, inputs, outputs, &trace);
       if (progress && (step_end - last_progress >= kProgressInterval || step + 1 == line.steps)) {
         last_progress = step_end;
         fprintf(stderr, "\r\033[Kstep %ld/%ld  %.1f s  last step %.2f ms", step + 1, line.steps,
@@ -191,17 +233,7 @@ int RunCommand(const CommandLine& line) {
     CallLibrary([&] { e.EndSimulationDLL2(block.record()); });
   } catch (const LibraryError&) {
     if (progress) fputs("\n", stderr);
-    if (started) {
-      try {
-        CallLibrary([&] { e.EndSimulationDLL2(block.record()); });
-      } catch (const LibraryError& end_error) {
-        fprintf(stderr, "blockhost: library error while ending the run: %s\n", end_error.what());
-      }
-    }
-    // The steps done so far are kept, so the trace shows where it stopped.
-    fprintf(stderr, "blockhost: the run stopped at step %zu of %ld\n", trace.time_ms.size() + 1,
-            line.steps);
-    WriteResults(line, trace);
+    EndStoppedRun(line, e, block, started, trace);
     throw;
   }
   WriteResults(line, trace);

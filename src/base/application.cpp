@@ -1,4 +1,4 @@
-#include "host/application.h"
+#include "base/application.h"
 
 namespace arduino {
 

@@ -1,4 +1,4 @@
-#include "host/block_record.h"
+#include "block/block_record.h"
 
 #include <cstring>
 #include <unordered_map>

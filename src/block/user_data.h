@@ -6,15 +6,26 @@
 #include <memory>
 #include <string>
 
-#include "link/NMUDP.h"
-
 namespace arduino {
+
+// The UDP endpoint lives in link/; the block only owns it.
+class TNMUDP;
+// Destroys an endpoint where its type is complete, so that the block state
+// can be created and destroyed without knowing it.
+struct TNMUDPDeleter {
+  void operator()(TNMUDP* udp) const;
+};
 
 // Pin mode codes; they are also the item indices of the dialog's lists.
 enum : int32_t { pmUnused = 0, pmDigitalInput = 1, pmDigitalOutput = 2, pmPWMOutput = 3 };
 
+// InterfaceKind: 0 talks to the board over UDP, any other value over the
+// library's serial port; the dialog stores 1 for USB.
+enum : int32_t { kInterfaceEthernet = 0, kInterfaceUsb = 1 };
+
 constexpr int kFirstPin = 2;
 constexpr int kLastPin = 9;
+constexpr int kDigitalPins = kLastPin - kFirstPin + 1;
 constexpr int kAnalogInputs = 6;
 // Analog input Ak is addressed on the wire as pin 14 + k.
 constexpr int kFirstAnalogWirePin = 14;
@@ -22,7 +33,7 @@ constexpr int kFirstAnalogWirePin = 14;
 struct TUserData;
 
 // Carries a block's UDP receive handler; its one field leads back to the
-// block's state.
+// block's state.  The handler belongs to the UDP link and is defined there.
 class TDummy {
  public:
   explicit TDummy(TUserData* user_data) : UserData(user_data) {}
@@ -39,15 +50,15 @@ class TPinModes {
   int32_t operator[](int pin) const { return modes_[pin - kFirstPin]; }
 
  private:
-  std::array<int32_t, kLastPin - kFirstPin + 1> modes_{};
+  std::array<int32_t, kDigitalPins> modes_{};
 };
 
 struct TUserData {
   std::unique_ptr<TDummy> Dummy;
   bool ReplyReceived = false;
   std::string ReplyText;
-  std::unique_ptr<TNMUDP> Udp;
-  int32_t InterfaceKind = 0;  // 0 Ethernet (UDP), 1 USB (serial)
+  std::unique_ptr<TNMUDP, TNMUDPDeleter> Udp;
+  int32_t InterfaceKind = kInterfaceEthernet;
   int32_t ComPort = 0;
   int32_t BaudRate = 0;
   int32_t UdpPort = 0;

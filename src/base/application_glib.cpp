@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "host/application.h"
+#include "base/application.h"
 
 namespace arduino {
 namespace {

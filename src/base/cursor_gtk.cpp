@@ -9,7 +9,7 @@
 #include <gdk/gdkx.h>
 #endif
 
-#include "host/application.h"
+#include "base/application.h"
 
 namespace arduino {
 

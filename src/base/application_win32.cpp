@@ -3,7 +3,7 @@
 // their socket reports.
 #include <windows.h>
 
-#include "host/application.h"
+#include "base/application.h"
 
 namespace arduino {
 namespace {
