@@ -104,8 +104,6 @@ void AddInterfaceBox(std::vector<TControl>& controls) {
   spin.TabStop = false;
   spin.Min = TArduinoDialog::kComPortMin;
   spin.Max = TArduinoDialog::kComPortMax;
-  spin.Increment = 1;
-  spin.Wrap = false;
   spin.Associate = "ComPortEdit";
   add(spin);
   TControl baud = MakeControl(kComboBox, "BaudCombobox", "GroupBox1", 232, 58, 89, 21, "", 6);

@@ -37,14 +37,12 @@ struct TControl {
   std::vector<std::string> Items;  // the items of a drop-down list
   TModalResult ModalResult = TModalResult::kNone;
   bool Default = false;  // the button that Enter presses
-  bool Cancel = false;   // the button that Escape presses
   // The most characters the user may enter; 0 means no limit.
   int MaxLength = 0;
-  // For the up-down: its range, step, wrap and the edit it steps.
+  // For the up-down: its range and the edit it steps, one at a time,
+  // stopping at either end.
   int Min = 0;
   int Max = 0;
-  int Increment = 0;
-  bool Wrap = false;
   std::string Associate;
 };
 
