@@ -2,7 +2,11 @@
 // application-wide busy cursor and the message pump that the waits run.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <limits>
+
+#include "base/ticks.h"
 
 namespace arduino {
 
@@ -29,6 +33,23 @@ class TApplication {
   // Called when a wait or an export ends: hands back anything the pump took
   // that belongs to the host's own loop (a quit message on Windows).
   void RestoreHostState();
+
+  // The library's one wait: pump passes until `done()` holds or more than
+  // `limit_ms` have passed since `start` (a TickCount), sleeping between
+  // passes until something arrives, at most `max_sleep_ms` at a time.  A
+  // pass always comes before each look at `done()`, and one runs even when
+  // the limit has already passed.  Returns whether `done()` held.
+  template <typename Done>
+  bool PumpUntil(Done done, uint32_t start, uint32_t limit_ms,
+                 uint32_t max_sleep_ms = std::numeric_limits<uint32_t>::max()) {
+    while (true) {
+      ProcessMessages();
+      if (done()) return true;
+      uint32_t elapsed = TicksSince(start);
+      if (elapsed > limit_ms) return false;
+      WaitForMessage(std::min(limit_ms + 1 - elapsed, max_sleep_ms));
+    }
+  }
 
  private:
   void ShowCursor(int cursor);  // the platform's part of SetCursor

@@ -23,6 +23,9 @@ constexpr int32_t kLocalPort = 1600;
 // The resolver keeps its own time limits; this one only guarantees that a
 // host-name look-up that never reports back cannot hang the host.
 constexpr uint32_t kLookupLimitMs = 30000;
+// A look-up's wait wakes at least this often, whether or not the resolver's
+// completion comes with a message or an event.
+constexpr uint32_t kLookupSleepMs = 50;
 
 // Sender, NumberBytes (the received length, -1 for a failed or oversized
 // read), FromIP (dotted decimal), Port (host byte order).

@@ -127,17 +127,10 @@ std::optional<uint32_t> TNMUDP::LookUpHost(const std::string& host) {
   const char* name = host.empty() ? g_get_host_name() : host.c_str();
   g_resolver_lookup_by_name_async(resolver, name, nullptr, LookupFinished, lookup);
   g_object_unref(resolver);
-  TApplication& application = Application();
-  uint32_t start = TickCount();
-  while (true) {
-    application.ProcessMessages();
-    if (lookup->done) break;
-    uint32_t elapsed = TicksSince(start);
-    if (elapsed > kLookupLimitMs) {
-      lookup->abandoned = true;
-      return std::nullopt;
-    }
-    application.WaitForMessage(std::min<uint32_t>(kLookupLimitMs + 1 - elapsed, 50));
+  if (!Application().PumpUntil([lookup] { return lookup->done; }, TickCount(), kLookupLimitMs,
+                                kLookupSleepMs)) {
+    lookup->abandoned = true;
+    return std::nullopt;
   }
   std::optional<uint32_t> address = lookup->address;
   delete lookup;

@@ -173,17 +173,10 @@ std::optional<uint32_t> TNMUDP::LookUpHost(const std::string& host) {
   p.lookup_task = task;
 
   TApplication& application = Application();
-  uint32_t start = TickCount();
-  while (true) {
-    application.ProcessMessages();
-    if (p.lookup_done) break;
-    uint32_t elapsed = TicksSince(start);
-    if (elapsed > kLookupLimitMs) {
-      // Cancelled, the socket layer no longer writes into the area.
-      WSACancelAsyncRequest(task);
-      break;
-    }
-    application.WaitForMessage(std::min<uint32_t>(kLookupLimitMs + 1 - elapsed, 50));
+  if (!application.PumpUntil([&p] { return p.lookup_done; }, TickCount(), kLookupLimitMs,
+                             kLookupSleepMs)) {
+    // Cancelled, the socket layer no longer writes into the area.
+    WSACancelAsyncRequest(task);
   }
   // A failed look-up raises before the reply wait that would otherwise hand
   // a quit message taken here back to the host.

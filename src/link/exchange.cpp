@@ -56,13 +56,7 @@ std::string ReceiveReply(TUserData& block) {
   block.ReplyReceived = false;
   block.ReplyText.clear();
   TApplication& application = Application();
-  while (true) {
-    application.ProcessMessages();
-    if (block.ReplyReceived) break;
-    uint32_t elapsed = TicksSince(start);
-    if (elapsed > kUdpReplyWaitMs) break;
-    application.WaitForMessage(kUdpReplyWaitMs + 1 - elapsed);
-  }
+  application.PumpUntil([&block] { return block.ReplyReceived; }, start, kUdpReplyWaitMs);
   application.RestoreHostState();
   return block.ReplyText;
 }

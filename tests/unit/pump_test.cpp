@@ -1,0 +1,63 @@
+// The library's one wait, TApplication::PumpUntil: a pass before every look
+// at the condition, and the limit kept on a clock that may wrap.
+#include <glib.h>
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+#include "base/application.h"
+#include "base/ticks.h"
+
+namespace arduino {
+namespace {
+
+// A clock that moves 40 ms each time it is read.
+uint32_t g_now = 0;
+uint32_t SteppingClock() { return g_now += 40; }
+
+class PumpUntilTest : public ::testing::Test {
+ protected:
+  void SetUp() override { SetTickSource(&SteppingClock); }
+  void TearDown() override { SetTickSource(nullptr); }
+};
+
+TEST_F(PumpUntilTest, DispatchesWhatIsPendingBeforeLookingAtTheCondition) {
+  bool ran = false;
+  g_idle_add(
+      [](gpointer flag) {
+        *static_cast<bool*>(flag) = true;
+        return G_SOURCE_REMOVE;
+      },
+      &ran);
+  g_now = 0;
+  int looks = 0;
+  EXPECT_TRUE(Application().PumpUntil(
+      [&] {
+        ++looks;
+        return ran;
+      },
+      TickCount(), 0));
+  EXPECT_EQ(looks, 1);
+}
+
+TEST_F(PumpUntilTest, KeepsItsLimitAcrossTheTickWrap) {
+  for (uint32_t start_at : {0u, UINT32_MAX - 100}) {
+    g_now = start_at;
+    uint32_t start = TickCount();
+    int looks = 0;
+    EXPECT_FALSE(Application().PumpUntil([&] { return ++looks < 0; }, start, 100, 1));
+    // Looks at 40, 80 and 120 ms: the last one is past the limit.
+    EXPECT_EQ(looks, 3) << "starting at " << start_at;
+    EXPECT_GT(g_now - start, 100u);
+  }
+}
+
+TEST_F(PumpUntilTest, EndsOnTheConditionBeforeTheLimit) {
+  g_now = 0;
+  int looks = 0;
+  EXPECT_TRUE(Application().PumpUntil([&] { return ++looks == 2; }, TickCount(), 30000, 1));
+  EXPECT_EQ(looks, 2);
+}
+
+}  // namespace
+}  // namespace arduino
