@@ -18,11 +18,10 @@ std::vector<GPollFD> poll_fds(16);
 // This is what g_main_context_iteration does, except that the sleep is
 // bounded by our own deadline without attaching a timer source, which would
 // wake the context twice more per wait.  Returns whether anything ran, and
-// in `idle` whether idle-priority work was due.
-bool Iterate(GMainContext* context, gint timeout_ms, bool* idle = nullptr) {
+// in `idle_only` whether what ran was idle-priority work alone.
+bool Iterate(GMainContext* context, gint timeout_ms, bool* idle_only = nullptr) {
   gint max_priority = 0;
-  g_main_context_prepare(context, &max_priority);
-  if (idle != nullptr) *idle = max_priority >= G_PRIORITY_DEFAULT_IDLE;
+  bool ready_before_poll = g_main_context_prepare(context, &max_priority);
   gint source_timeout = -1;
   gint needed;
   while ((needed = g_main_context_query(context, max_priority, &source_timeout, poll_fds.data(),
@@ -34,6 +33,16 @@ bool Iterate(GMainContext* context, gint timeout_ms, bool* idle = nullptr) {
   if (source_timeout >= 0 && source_timeout < timeout) timeout = source_timeout;
   g_poll(poll_fds.data(), static_cast<guint>(needed), timeout);
   if (!g_main_context_check(context, max_priority, poll_fds.data(), needed)) return false;
+  if (idle_only != nullptr) {
+    // The priority that prepare reports only covers sources that were ready
+    // before the poll; with nothing ready it is G_MAXINT.  Sources woken by
+    // the poll, such as a socket watch with a datagram waiting, outrank idle
+    // work, and check picks them first.  So idle work alone runs only when
+    // it was the best that prepare found and the poll woke nothing.
+    bool polled_events = std::any_of(poll_fds.begin(), poll_fds.begin() + needed,
+                                     [](const GPollFD& fd) { return fd.revents != 0; });
+    *idle_only = ready_before_poll && max_priority >= G_PRIORITY_DEFAULT_IDLE && !polled_events;
+  }
   g_main_context_dispatch(context);
   return true;
 }
@@ -46,8 +55,10 @@ void TApplication::ProcessMessages() {
   // An idle source is always ready: a host idle handler that keeps running
   // would make the pass endless and the waits' limits meaningless.  Such work
   // gets one turn per pass, as on Windows, where idle time is no message.
-  bool idle = false;
-  while (Iterate(context, 0, &idle) && !idle) {
+  // Everything else runs until nothing is ready: every datagram waiting is
+  // handled in the same pass, as the Windows pump drains its queue.
+  bool idle_only = false;
+  while (Iterate(context, 0, &idle_only) && !idle_only) {
   }
   g_main_context_release(context);
 }

@@ -49,7 +49,10 @@ TEST(UdpExchangeTest, LateReplyBecomesTheNextCommandsReply) {
   long waited = MillisecondsSince(start);
   EXPECT_GE(waited, 100);
   EXPECT_LT(waited, 400);
-  board.set_delay_ms(0);
+  // The next reply comes well after the wait's first pass, which takes the
+  // late one.  Had it come at once, that pass could handle both, and the
+  // last of them would be the reply.
+  board.set_delay_ms(50);
   usleep(150 * 1000);  // the late reply is queued, not yet handled
   EXPECT_EQ(ExchangeCommand(block.data(), "?05s?"), "reply to ?04s?");
 }
@@ -95,6 +98,29 @@ TEST(UdpExchangeTest, TwoDatagramsInOneWaitLeaveTheLastAsReply) {
   stranger.join();
   EXPECT_EQ(reply, "B");
   EXPECT_EQ(ExchangeCommand(block.data(), "?03s?"), "");
+}
+
+// Datagrams whose notifications are still queued when the wait begins are
+// all handled by its first pump pass: the reply is the last of them, and
+// none is left to be taken as the next command's reply.  A host idle
+// handler that always wants to run must not cut that pass short.
+TEST(UdpExchangeTest, EveryQueuedDatagramIsHandledAndTheLastIsTheReply) {
+  UdpBoard board([](const std::string&) { return std::optional<std::string>(); });
+  HostBlock block;
+  PointAt(block, board);
+  testing::LoopbackPeer stranger;
+  for (bool host_idle_work : {false, true}) {
+    SCOPED_TRACE(host_idle_work ? "with an endless idle handler" : "without idle work");
+    guint idle = 0;
+    if (host_idle_work) {
+      idle = g_idle_add([](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+    }
+    for (const char* text : {"first", "second", "third"}) stranger.SendTo(1600, text);
+    usleep(20 * 1000);  // loopback delivers at once; this is only a margin
+    EXPECT_EQ(ExchangeCommand(block.data(), "?02s?"), "third");
+    EXPECT_EQ(ExchangeCommand(block.data(), "?03s?"), "");
+    if (idle != 0) g_source_remove(idle);
+  }
 }
 
 // A host idle handler that always wants to run gets one turn per pump pass
