@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/ticks.h"
 #include "test_support.h"
 #include "udp_board.h"
 
@@ -121,6 +122,30 @@ TEST(UdpExchangeTest, EveryQueuedDatagramIsHandledAndTheLastIsTheReply) {
     EXPECT_EQ(ExchangeCommand(block.data(), "?03s?"), "");
     if (idle != 0) g_source_remove(idle);
   }
+}
+
+// Starts the clock 40 ms before the 32-bit wrap and lets it run at real
+// speed, so a silent board's wait crosses zero.
+uint32_t g_wrap_base;
+Clock::time_point g_wrap_origin;
+uint32_t WrappingTicks() {
+  return g_wrap_base + static_cast<uint32_t>(MillisecondsSince(g_wrap_origin));
+}
+
+TEST(UdpExchangeTest, TickWrapDuringAWaitKeepsItsLength) {
+  UdpBoard board([](const std::string&) { return std::optional<std::string>(); });
+  HostBlock block;
+  PointAt(block, board);
+  g_wrap_base = 0xFFFFFFFFu - 40;
+  g_wrap_origin = Clock::now();
+  SetTickSource(WrappingTicks);
+  auto start = Clock::now();
+  std::string reply = ExchangeCommand(block.data(), "?02s?");
+  long waited = MillisecondsSince(start);
+  SetTickSource(nullptr);
+  EXPECT_EQ(reply, "");
+  EXPECT_GE(waited, 100);
+  EXPECT_LT(waited, 1000);
 }
 
 // A host idle handler that always wants to run gets one turn per pump pass
