@@ -57,14 +57,21 @@ void ARDUINO_BLOCK_CALL InitUserDLL(void* block) {
     SetDefaults(*d);
     d->Dummy = std::make_unique<TDummy>(d);
     // A socket failure raises here and leaves the block without an endpoint;
-    // the UDP link then reports that instead of touching a missing one.
+    // the UDP link then reports that instead of touching a missing one.  That
+    // includes the fresh socket that setting the port makes: an endpoint kept
+    // without it would lose every datagram without a word.
     d->Udp.reset(new TNMUDP);
     TDummy* dummy = d->Dummy.get();
     d->Udp->SetOnDataReceived(
         [dummy](TNMUDP* sender, int32_t bytes, const std::string& from_ip, int32_t port) {
           dummy->UdpDataReceived(sender, bytes, from_ip, port);
         });
-    d->Udp->SetLocalPort(kLocalPort);
+    try {
+      d->Udp->SetLocalPort(kLocalPort);
+    } catch (...) {
+      d->Udp.reset();
+      throw;
+    }
   });
 }
 
