@@ -54,13 +54,15 @@ class ScratchFile {
   FILE* file_;
 };
 
-// A plain UDP socket on loopback playing the board's side.
+// A plain UDP socket on loopback playing the board's side.  Bound to
+// INADDR_ANY instead, it also takes what is sent to this machine's other
+// addresses, such as the one its host name resolves to.
 class LoopbackPeer {
  public:
-  LoopbackPeer() : fd_(socket(AF_INET, SOCK_DGRAM, 0)) {
+  explicit LoopbackPeer(in_addr_t address = INADDR_LOOPBACK) : fd_(socket(AF_INET, SOCK_DGRAM, 0)) {
     sockaddr_in local{};
     local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    local.sin_addr.s_addr = htonl(address);
     if (bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
       throw std::runtime_error("cannot bind loopback peer");
     }
