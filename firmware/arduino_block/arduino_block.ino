@@ -24,11 +24,13 @@
 
 #if ARDUINO_BLOCK_LINK_ETHERNET
 // The block's dialog names the board by this address and sends to this port.
-// Change the address to one that is free on your network; the MAC address
-// only has to be unique on it (the shield's sticker has one).
+// The address is the one a new block sends to, so a freshly flashed board
+// and a new block meet; docs/firmware.md says how to change it on both
+// sides.  The MAC address only has to be unique on your network (the
+// shield's sticker has one).
 const uint16_t kUdpPort = 1600;
 byte mac_address[] = {0xDE, 0xAD, 0xBE, 0xEF, 0x16, 0x00};
-const IPAddress kIpAddress(192, 168, 1, 177);
+const IPAddress kIpAddress(192, 168, 0, 121);
 #else
 // Must match the baud rate chosen in the block's dialog.
 const unsigned long kSerialBaud = 9600;

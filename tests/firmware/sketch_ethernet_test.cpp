@@ -39,10 +39,12 @@ class EthernetSketchTest : public ::testing::Test {
   }
 };
 
-TEST_F(EthernetSketchTest, ListensOnPort1600) {
+// A freshly flashed board answers where a new block sends: the block's
+// default address and port.
+TEST_F(EthernetSketchTest, ListensWhereANewBlockSends) {
   EXPECT_EQ(Board().udp_port, 1600);
   EXPECT_EQ(Board().mac.size(), 6u);
-  EXPECT_FALSE(Board().ip == IPAddress()) << "the shield needs a fixed address";
+  EXPECT_TRUE(Board().ip == IPAddress(192, 168, 0, 121)) << "not the block's default address";
   EXPECT_EQ(Board().serial_baud, 0u) << "the serial port stays free for debugging";
 }
 
