@@ -49,5 +49,18 @@ TEST(SettingsFileTest, UnreadableLineRaisesEConvertErrorInCodePage1252) {
   EXPECT_EQ(error->message, "'x1' ist kein g\xfcltiger Integerwert");
 }
 
+// The longest line the block reads is quoted whole in the message, so the
+// host still sees what was wrong with it at the end.
+TEST(SettingsFileTest, LongestUnreadableLineIsQuotedWhole) {
+  const std::string line(999, '9');
+  ScratchFile file;
+  file.Replace(SettingsText({"0", "1", "9600", "127.0.0.1", line}));
+  DllBlock block;
+  auto error = CatchBlockError([&] { Dll().ReadFromFile(file.handle(), block.record()); });
+  ASSERT_TRUE(error) << "no error for a number out of range";
+  EXPECT_EQ(error->class_name, "EConvertError");
+  EXPECT_EQ(error->message, "'" + line + "' ist kein g\xfcltiger Integerwert");
+}
+
 }  // namespace
 }  // namespace arduino::testing
