@@ -44,24 +44,30 @@ void PlatformConfigurePort(PortHandle port, int32_t baud_rate) {
   settings.StopBits = ONESTOPBIT;
   SetCommState(HandleOf(port), &settings);
 
-  // Only the total read time-out changes: a one-byte read returns after at
-  // most 10 ms, so the reply loop keeps pumping messages while it waits.
+  // The total read time-out makes a one-byte read return after at most
+  // 10 ms, so the reply loop keeps pumping messages while it waits; the other
+  // read time-outs stay as the driver has them.  Drivers commonly leave the
+  // write time-outs at zero, which means none: a write to a board that has
+  // stopped reading would then wait for room for good and hang the host.  So
+  // each one-byte write gives up after kSerialWriteTimeoutMs, and
+  // PlatformWriteByte tells that apart from a failed write.
   COMMTIMEOUTS timeouts;
   std::memset(&timeouts, 0, sizeof timeouts);
   GetCommTimeouts(HandleOf(port), &timeouts);
   timeouts.ReadTotalTimeoutConstant = kSerialReadTimeoutMs;
+  timeouts.WriteTotalTimeoutMultiplier = 0;
+  timeouts.WriteTotalTimeoutConstant = kSerialWriteTimeoutMs;
   SetCommTimeouts(HandleOf(port), &timeouts);
 }
 
 void PlatformClosePort(PortHandle port) { CloseHandle(HandleOf(port)); }
 
 WriteOutcome PlatformWriteByte(PortHandle port, uint8_t byte) {
-  // The write time-outs stay as the driver has them, so only a failed write
-  // is reported here.
+  // A write that runs into its time-out succeeds with nothing written: the
+  // port had no room for the byte within kSerialWriteTimeoutMs.
   DWORD written = 0;
-  return WriteFile(HandleOf(port), &byte, 1, &written, nullptr) && written == 1
-             ? WriteOutcome::kWritten
-             : WriteOutcome::kFailed;
+  if (!WriteFile(HandleOf(port), &byte, 1, &written, nullptr)) return WriteOutcome::kFailed;
+  return written == 1 ? WriteOutcome::kWritten : WriteOutcome::kNoRoom;
 }
 
 ReadOutcome PlatformReadByte(PortHandle port, uint8_t& byte) {

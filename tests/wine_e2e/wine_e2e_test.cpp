@@ -3,6 +3,7 @@
 // pseudo-terminal linked into the Wine prefix as COM5 and as COM12 (which the
 // block opens as \\.\COM12), and compared with the Linux build on the same
 // board, project and inputs.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -482,6 +483,33 @@ TEST(WindowsPortsTest, APortAnnouncedInTheRegistryIsListedUnderItsName) {
   EXPECT_NE(json.find("{\"com\": 12, \"name\": \"COM12\", \"device\": \"\\\\\\\\.\\\\COM12\""),
             std::string::npos)
       << json;
+}
+
+// The serial link's Windows tests (tests/win32/serial_link_test.cpp) on a
+// pseudo-terminal that nobody reads, linked into the prefix as COM7: a board
+// that has stopped reading.  Only the master side is held, never read.
+TEST(SerialPortUnderWineTest, WritesToABoardThatStoppedReadingEndInBoundedTime) {
+  if (const std::string why = WhyWindowsCannotRun(); !why.empty()) GTEST_SKIP() << why;
+  const std::string link_test = std::string(WIN32_BUILD_DIR) + "/tests/win32/serial_link_test.exe";
+  if (access(link_test.c_str(), R_OK) != 0) GTEST_SKIP() << link_test << " is not built";
+  PrepareWinePrefix();
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  const std::string com_link = WinePrefix() + "/dosdevices/com7";
+  std::filesystem::remove(com_link);
+  std::filesystem::create_symlink(ptsname(master), com_link);
+  ProgramResult result = RunProgram({WINE_RUN, link_test}, {"ARDUINO_BLOCK_TEST_STALLED_COM=7"});
+  std::filesystem::remove(com_link);
+  close(master);
+  EXPECT_EQ(result.exit_code, 0) << result.out << result.err;
+  for (const char* name : {"PortGetsBoundedWritesAndKeepsTheDriversReadIntervals",
+                           "CommandToABoardThatStoppedReadingEndsInBoundedTime"}) {
+    EXPECT_NE(result.out.find(std::string("[       OK ] StalledPortTest.") + name),
+              std::string::npos)
+        << result.out;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Links, WineRunTest,
