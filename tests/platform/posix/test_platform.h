@@ -20,6 +20,9 @@ namespace arduino::testing {
 // The library's messages are UTF-8 on Linux.
 constexpr char kUUmlaut[] = "\xc3\xbc";
 
+// Locale names that give a comma as decimal separator, where installed.
+constexpr const char* kCommaLocaleNames[] = {"de_DE.UTF-8", "de_DE.utf8"};
+
 inline void SleepMs(int ms) { usleep(static_cast<useconds_t>(ms) * 1000); }
 
 // An anonymous scratch file reached through its descriptor, like the host's

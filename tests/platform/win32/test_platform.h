@@ -18,6 +18,11 @@ namespace arduino::testing {
 // The library's messages are code page 1252 on Windows.
 constexpr char kUUmlaut[] = "\xfc";
 
+// Locale names that give a comma as decimal separator.  The C runtime knows
+// no POSIX names; the empty name is the user's locale, which Wine takes from
+// LC_ALL or LANG, so the tests run with LC_ALL=de_DE.UTF-8 to get German.
+constexpr const char* kCommaLocaleNames[] = {""};
+
 inline void SleepMs(int ms) { Sleep(static_cast<DWORD>(ms)); }
 
 // A temporary file that the system deletes when its handle closes.
