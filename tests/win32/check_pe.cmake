@@ -44,14 +44,8 @@ foreach(line ${import_lines})
 endforeach()
 
 if(DEFINED HEADER)
-  file(READ ${HEADER} header)
-  string(REGEX MATCHALL "ARDUINO_BLOCK_CALL ([A-Za-z0-9]+)\\(" declarations "${header}")
-  set(expected)
-  foreach(declaration ${declarations})
-    string(REGEX REPLACE "ARDUINO_BLOCK_CALL ([A-Za-z0-9]+)\\(" "\\1" name "${declaration}")
-    list(APPEND expected ${name})
-  endforeach()
-  list(SORT expected)
+  include(${CMAKE_CURRENT_LIST_DIR}/../abi/header_exports.cmake)
+  header_exports(expected ${HEADER})
   # The name table follows "[Ordinal/Name Pointer] Table"; its rows are
   # "[   n] Name", unlike the address table's "[   n] +base[...]" rows.
   string(REGEX REPLACE ".*\\[Ordinal/Name Pointer\\] Table" "" names_part "${dump}")
