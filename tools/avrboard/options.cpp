@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include <functional>
 #include <string_view>
 #include <vector>
 

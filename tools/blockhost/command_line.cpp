@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <climits>
+#include <cstdio>
 #include <memory>
 
 #include "arduino_block_version.h"

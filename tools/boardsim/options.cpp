@@ -1,6 +1,7 @@
 #include "options.h"
 
 #include <string_view>
+#include <vector>
 
 #include "arduino_block_version.h"
 #include "text_util.h"

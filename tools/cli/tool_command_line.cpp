@@ -228,9 +228,10 @@ std::optional<int> Parse(CLI::App* app, int argc, char** argv, int usage_status)
     return 0;
   } catch (const CLI::ParseError& error) {
     std::string message = LeftoverProblem(*app);
-    if (message.empty()) message = FlagValueProblem(*app, argc, argv);
+    // Both of these are what CLI11 calls an argument mismatch.
     if (message.empty() && dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr) {
-      message = MissingValueProblem(*app, argc, argv);
+      message = FlagValueProblem(*app, argc, argv);
+      if (message.empty()) message = MissingValueProblem(*app, argc, argv);
     }
     if (message.empty()) message = error.what();
     ReportUsageError(ChosenCommand(*app), message);
