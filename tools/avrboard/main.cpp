@@ -13,7 +13,6 @@
 #include <map>
 #include <string>
 
-#include "arduino_block_version.h"
 #include "avr_board.h"
 #include "options.h"
 #include "pty_link.h"
@@ -154,19 +153,6 @@ int Run(const avrboard::Options& options) {
 
 int main(int argc, char** argv) {
   avrboard::Options options;
-  std::string error;
-  switch (avrboard::ParseOptions(argc, argv, &options, &error)) {
-    case avrboard::ParseOutcome::kHelp:
-      std::cout << avrboard::UsageText();
-      return 0;
-    case avrboard::ParseOutcome::kVersion:
-      std::cout << "avrboard " << ARDUINO_BLOCK_VERSION << "\n";
-      return 0;
-    case avrboard::ParseOutcome::kError:
-      std::cerr << "avrboard: " << error << "\n" << avrboard::UsageText();
-      return 2;
-    case avrboard::ParseOutcome::kRun:
-      break;
-  }
+  if (std::optional<int> status = avrboard::ParseOptions(argc, argv, &options)) return *status;
   return Run(options);
 }

@@ -1,12 +1,21 @@
 #include "options.h"
 
+#include <functional>
 #include <string_view>
+#include <vector>
 
+#include "arduino_block_version.h"
 #include "avr_board.h"
 #include "text_util.h"
+#include "tool_command_line.h"
 
 namespace avrboard {
 namespace {
+
+// avrboard has always ended with 2 on a bad command line.
+constexpr int kUsageStatus = 2;
+
+using tool_cli::Refuse;
 
 // Splits "NAME=VALUE"; false when there is no '=' or either side is empty.
 bool SplitAssignment(std::string_view text, std::string_view* name, std::string_view* value) {
@@ -17,108 +26,97 @@ bool SplitAssignment(std::string_view text, std::string_view* name, std::string_
   return true;
 }
 
-bool ParseDigitalInput(std::string_view text, Options* options, std::string* error) {
+void ParseDigitalInput(const std::string& text, Options* options) {
   std::string_view name, level;
   if (!SplitAssignment(text, &name, &level)) {
-    *error = "--pin '" + std::string(text) + "': expected PIN=low or PIN=high";
-    return false;
+    Refuse("--pin", "'" + text + "': expected PIN=low or PIN=high");
   }
   std::optional<uint8_t> pin = boardsim::ParsePinName(name);
-  if (!pin || *pin >= 14) {
-    *error = "--pin '" + std::string(text) + "': the digital pins are 2..9";
-    return false;
-  }
+  if (!pin || *pin >= 14) Refuse("--pin", "'" + text + "': the digital pins are 2..9");
   if (level != "low" && level != "high") {
-    *error = "--pin '" + std::string(text) + "': the level is low or high";
-    return false;
+    Refuse("--pin", "'" + text + "': the level is low or high");
   }
   options->digital_inputs[*pin] = level == "high";
-  return true;
 }
 
-bool ParseAnalogInput(std::string_view text, Options* options, std::string* error) {
+void ParseAnalogInput(const std::string& text, Options* options) {
   std::string_view name, source_text;
   if (!SplitAssignment(text, &name, &source_text)) {
-    *error = "--adc '" + std::string(text) + "': expected AN=COUNT or AN=SOURCE";
-    return false;
+    Refuse("--adc", "'" + text + "': expected AN=COUNT or AN=SOURCE");
   }
   std::optional<uint8_t> pin = boardsim::ParsePinName(name);
-  if (!pin || *pin < 14) {
-    *error = "--adc '" + std::string(text) + "': the analog inputs are A0..A5";
-    return false;
-  }
+  if (!pin || *pin < 14) Refuse("--adc", "'" + text + "': the analog inputs are A0..A5");
   // A bare count is the common case and reads better than "const:512".
   if (std::optional<long long> count = boardsim::ParseInteger(source_text, 0, 1023)) {
     boardsim::AnalogSource source;
     source.kind = boardsim::AnalogSource::Kind::kConst;
     source.value = static_cast<double>(*count);
     options->analog[*pin] = source;
-    return true;
+    return;
   }
   std::string reason;
   std::optional<boardsim::AnalogSource> source = boardsim::ParseAnalogSource(source_text, &reason);
   if (!source || source->kind == boardsim::AnalogSource::Kind::kPwm) {
-    *error = "--adc '" + std::string(text) +
-             "': " + (source ? std::string("pwm: sources are boardsim's only") : reason);
-    return false;
+    Refuse("--adc", "'" + text + "': " +
+                        (source ? std::string("pwm: sources are boardsim's only") : reason));
   }
   options->analog[*pin] = *source;
-  return true;
+}
+
+// An option given any number of times, each time with one value.
+CLI::Option* AddRepeated(CLI::App* app, const std::string& name, const std::string& value_name,
+                         const std::string& description,
+                         std::function<void(const std::string&)> parse) {
+  return app
+      ->add_option_function<std::vector<std::string>>(
+          name,
+          [parse](const std::vector<std::string>& values) {
+            for (const std::string& value : values) parse(value);
+          },
+          description)
+      ->type_name(value_name)
+      ->allow_extra_args(false);
 }
 
 }  // namespace
 
-const char* UsageText() {
-  return "usage: avrboard --firmware ELF --pty PATH [options]\n"
-         "Runs the board firmware on a simulated ATmega328P (Uno) or ATmega2560 (Mega 2560)\n"
-         "at 16 MHz, in real time, with its serial port on a pseudo-terminal reached\n"
-         "through the symlink PATH.  Pins are the board's Arduino pin numbers.\n"
-         "  --mcu atmega328p|atmega2560   the chip, and with it the board (default atmega328p)\n"
-         "  --pin N=low|high      drive digital input pin N (2..9) from outside\n"
-         "  --adc AN=COUNT        hold analog input AN (A0..A5) at COUNT (0..1023)\n"
-         "  --adc AN=SOURCE       or follow sine:AMPL:OFFSET:PERIOD_MS, ramp:PERIOD_MS\n"
-         "  --log FILE            write every change of pins 2..9 to FILE, one per line:\n"
-         "                        '<simulated ms> pin <n> input|low|high|pwm <0..255>'\n"
-         "  --version             show avrboard's version\n"
-         "Stops cleanly on SIGINT or SIGTERM.\n";
-}
-
-ParseOutcome ParseOptions(int argc, char** argv, Options* options, std::string* error) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view option = argv[i];
-    if (option == "-h" || option == "--help") return ParseOutcome::kHelp;
-    if (option == "--version") return ParseOutcome::kVersion;
-    if (i + 1 >= argc) {
-      *error = std::string(option) + ": missing value or unknown option";
-      return ParseOutcome::kError;
-    }
-    const std::string_view value = argv[++i];
-    if (option == "--firmware") {
-      options->firmware_path = value;
-    } else if (option == "--mcu") {
-      if (LayoutOfMcu(std::string(value)) == nullptr) {
-        *error = "--mcu '" + std::string(value) + "': the chips are atmega328p and atmega2560";
-        return ParseOutcome::kError;
-      }
-      options->mcu = value;
-    } else if (option == "--pty") {
-      options->pty_path = value;
-    } else if (option == "--log") {
-      options->log_path = value;
-    } else if (option == "--pin") {
-      if (!ParseDigitalInput(value, options, error)) return ParseOutcome::kError;
-    } else if (option == "--adc") {
-      if (!ParseAnalogInput(value, options, error)) return ParseOutcome::kError;
-    } else {
-      *error = "unknown option " + std::string(option);
-      return ParseOutcome::kError;
-    }
-  }
-  if (options->firmware_path.empty() || options->pty_path.empty()) {
-    *error = "--firmware and --pty are required";
-    return ParseOutcome::kError;
-  }
-  return ParseOutcome::kRun;
+std::optional<int> ParseOptions(int argc, char** argv, Options* options) {
+  CLI::App app(
+      "Runs the board firmware on a simulated ATmega328P (Uno) or ATmega2560 (Mega 2560)\n"
+      "at 16 MHz, in real time, with its serial port on a pseudo-terminal reached\n"
+      "through the symlink PATH.  Pins are the board's Arduino pin numbers.",
+      "avrboard");
+  tool_cli::SetUsage(&app, "usage: avrboard --firmware ELF --pty PATH [options]\n");
+  app.footer("Stops cleanly on SIGINT or SIGTERM.");
+  app.add_option("--firmware", options->firmware_path, "the firmware image to run")
+      ->type_name("ELF")
+      ->required();
+  app.add_option("--pty", options->pty_path, "the symlink to the pseudo-terminal")
+      ->type_name("PATH")
+      ->required();
+  app.add_option_function<std::string>(
+         "--mcu",
+         [options](const std::string& mcu) {
+           if (LayoutOfMcu(mcu) == nullptr) {
+             Refuse("--mcu", "'" + mcu + "': the chips are atmega328p and atmega2560");
+           }
+           options->mcu = mcu;
+         },
+         "the chip, and with it the board (default atmega328p)")
+      ->type_name("atmega328p|atmega2560");
+  AddRepeated(&app, "--pin", "N=low|high", "drive digital input pin N (2..9) from outside",
+              [options](const std::string& text) { ParseDigitalInput(text, options); });
+  AddRepeated(&app, "--adc", "AN=COUNT|SOURCE",
+              "hold analog input AN (A0..A5) at COUNT (0..1023), or follow\n"
+              "SOURCE: sine:AMPL:OFFSET:PERIOD_MS or ramp:PERIOD_MS",
+              [options](const std::string& text) { ParseAnalogInput(text, options); });
+  app.add_option("--log", options->log_path,
+                 "write every change of pins 2..9 to FILE, one per line:\n"
+                 "'<simulated ms> pin <n> input|low|high|pwm <0..255>'")
+      ->type_name("FILE");
+  tool_cli::AddHelpFlag(&app);
+  tool_cli::AddVersionFlag(&app, ARDUINO_BLOCK_VERSION);
+  return tool_cli::Parse(&app, argc, argv, kUsageStatus);
 }
 
 }  // namespace avrboard

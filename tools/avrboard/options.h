@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "analog_source.h"
@@ -19,13 +20,10 @@ struct Options {
   std::map<uint8_t, boardsim::AnalogSource> analog;  // --adc AN=..., keyed by 14..19
 };
 
-enum class ParseOutcome { kRun, kHelp, kVersion, kError };
-
-// Fills *options from argv.  On kError, *error names the offending option
-// and what was wrong with it.
-ParseOutcome ParseOptions(int argc, char** argv, Options* options, std::string* error);
-
-const char* UsageText();
+// Fills *options from argv.  Returns nothing when avrboard should run;
+// otherwise the exit status, after printing the help, the version, or the
+// usage error naming the offending option and what was wrong with it.
+std::optional<int> ParseOptions(int argc, char** argv, Options* options);
 
 }  // namespace avrboard
 

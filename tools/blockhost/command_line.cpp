@@ -2,35 +2,30 @@
 
 #include <charconv>
 #include <climits>
-#include <cmath>
-#include <set>
+#include <cstdio>
+#include <memory>
 
+#include "arduino_block_version.h"
 #include "errors.h"
+#include "tool_command_line.h"
 
 namespace blockhost {
 namespace {
 
-// Which options each command takes.
-const std::set<std::string>& OptionsOf(const std::string& command) {
-  static const std::set<std::string> kInfo = {"--lib"};
-  static const std::set<std::string> kProject = {"--lib", "--project"};
-  static const std::set<std::string> kRun = {"--lib",   "--project", "--steps", "--period-ms",
-                                             "--input", "--csv",     "--plot"};
-  static const std::set<std::string> kCheck = {"--lib",  "--project", "--comport",
-                                               "--baud", "--address", "--udpport"};
-  static const std::set<std::string> kPorts = {};
-  if (command == "info") return kInfo;
-  if (command == "run") return kRun;
-  if (command == "check") return kCheck;
-  if (command == "ports") return kPorts;
-  return kProject;
-}
+using tool_cli::Refuse;
+
+constexpr char kKeys[] =
+    "KEYs: interface=usb|ethernet|N comport=N baud=N address=TEXT udpport=N\n"
+    "      pin2..pin9=unused|input|output|pwm|N a0..a5=used|unused|N";
+constexpr char kSignals[] =
+    "SIGNALs (PIN is 2..9, times in ms): 3.7  square:LOW:HIGH:PERIOD\n"
+    "      sine:AMPL:OFFSET:PERIOD  ramp:FROM:TO:PERIOD";
 
 long ParseSteps(const std::string& text) {
   long value = 0;
   auto [ptr, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (error != std::errc() || ptr != text.data() + text.size() || value < 1 || value > 10'000'000) {
-    throw UsageError("--steps: '" + text + "' is not a step count 1..10000000");
+    Refuse("--steps", "'" + text + "' is not a step count 1..10000000");
   }
   return value;
 }
@@ -40,7 +35,7 @@ double ParsePeriod(const std::string& text) {
   auto [ptr, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (error != std::errc() || ptr != text.data() + text.size() || !(value >= 0.0) ||
       value > 3'600'000.0) {
-    throw UsageError("--period-ms: '" + text + "' is not a period 0..3600000 ms");
+    Refuse("--period-ms", "'" + text + "' is not a period 0..3600000 ms");
   }
   return value;
 }
@@ -49,144 +44,192 @@ int32_t ParseNumber(const std::string& name, const std::string& text, int32_t lo
   int32_t value = 0;
   auto [ptr, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (error != std::errc() || ptr != text.data() + text.size() || value < low || value > high) {
-    throw UsageError(name + ": '" + text + "' is not a number " + std::to_string(low) + ".." +
-                     std::to_string(high));
+    Refuse(name,
+           "'" + text + "' is not a number " + std::to_string(low) + ".." + std::to_string(high));
   }
   return value;
 }
 
-// `check` tests one link: the one a project holds, a COM port or an address.
-void CheckLinkChoice(const CommandLine& line, bool baud_given, bool udp_port_given) {
-  const int choices = !line.project.empty() + line.com_port.has_value() + !line.address.empty();
-  if (choices != 1) {
-    throw UsageError("check: give exactly one of --project, --comport or --address");
-  }
-  if (baud_given && !line.com_port) throw UsageError("check: --baud goes with --comport");
-  if (udp_port_given && line.address.empty()) {
-    throw UsageError("check: --udpport goes with --address");
-  }
+// A sub-command that fills line->command when chosen.
+CLI::App* AddCommand(CLI::App* app, CommandLine* line, const std::string& name,
+                     const std::string& usage, const std::string& description) {
+  CLI::App* command = app->add_subcommand(name, description);
+  command->group("commands");
+  tool_cli::SetUsage(command, usage);
+  command->parse_complete_callback([line, name] { line->command = name; });
+  return command;
+}
+
+void AddLibrary(CLI::App* command, CommandLine* line) {
+  command
+      ->add_option("--lib", line->library,
+                   "the block library; by default the one beside\n"
+                   "blockhost (arduino_block.so, ArduinoBlock.dll)")
+      ->type_name("PATH");
+}
+
+CLI::Option* AddProject(CLI::App* command, CommandLine* line) {
+  return command->add_option("--project", line->project, "the project file")->type_name("F");
+}
+
+void AddRun(CLI::App* app, CommandLine* line) {
+  CLI::App* run = AddCommand(app, line, "run",
+                             "usage: blockhost run [--lib PATH] --project F [--steps N] "
+                             "[--period-ms P]\n"
+                             "                     [--input PIN=SIGNAL]... [--csv F.csv] "
+                             "[--plot F.svg]\n",
+                             "run N steps (default 100) every P ms\n(default 50)");
+  AddLibrary(run, line);
+  AddProject(run, line)->required();
+  run->add_option_function<std::string>(
+         "--steps", [line](const std::string& text) { line->steps = ParseSteps(text); },
+         "the number of steps, 1..10000000 (default 100)")
+      ->type_name("N");
+  run->add_option_function<std::string>(
+         "--period-ms", [line](const std::string& text) { line->period_ms = ParsePeriod(text); },
+         "the step period in ms, 0..3600000 (default 50)")
+      ->type_name("P");
+  run->add_option("--input", line->inputs, "drive input PIN with SIGNAL; repeat for more pins")
+      ->type_name("PIN=SIGNAL")
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  run->add_option("--csv", line->csv_path, "write the trace as CSV")->type_name("F.csv");
+  run->add_option("--plot", line->plot_path, "write the trace as an SVG plot")->type_name("F.svg");
+  run->footer(kSignals);
+}
+
+void AddCheck(CLI::App* app, CommandLine* line) {
+  CLI::App* check = AddCommand(app, line, "check",
+                               "usage: blockhost check [--lib PATH] (--project F | --comport N "
+                               "[--baud B]\n"
+                               "                       | --address A [--udpport P])\n",
+                               "read A0 once, as a run would, and say\n"
+                               "whether the board answers (default\n"
+                               "speed 9600, default UDP port 1600)");
+  AddLibrary(check, line);
+  AddProject(check, line);
+  check
+      ->add_option_function<std::string>(
+          "--comport",
+          [line](const std::string& text) {
+            line->com_port = ParseNumber("--comport", text, INT32_MIN, INT32_MAX);
+          },
+          "the board's COM port number")
+      ->type_name("N");
+  CLI::Option* baud = check
+                          ->add_option_function<std::string>(
+                              "--baud",
+                              [line](const std::string& text) {
+                                line->baud_rate = ParseNumber("--baud", text, 1, INT32_MAX);
+                              },
+                              "the speed of the COM port (default 9600)")
+                          ->type_name("B");
+  check
+      ->add_option_function<std::string>(
+          "--address",
+          [line](const std::string& text) {
+            if (text.empty()) Refuse("--address", "give the board's address");
+            line->address = text;
+          },
+          "the board's address")
+      ->type_name("A");
+  CLI::Option* udp_port = check
+                              ->add_option_function<std::string>(
+                                  "--udpport",
+                                  [line](const std::string& text) {
+                                    line->udp_port = ParseNumber("--udpport", text, 1, 65535);
+                                  },
+                                  "the board's UDP port (default 1600)")
+                              ->type_name("P");
+  // `check` tests one link: the one a project holds, a COM port or an address.
+  check->callback([line, baud, udp_port] {
+    const int choices =
+        !line->project.empty() + line->com_port.has_value() + !line->address.empty();
+    if (choices != 1) Refuse("give exactly one of --project, --comport or --address");
+    if (baud->count() > 0 && !line->com_port) Refuse("--baud goes with --comport");
+    if (udp_port->count() > 0 && line->address.empty()) Refuse("--udpport goes with --address");
+  });
+}
+
+void AddCommands(CLI::App* app, CommandLine* line) {
+  CLI::App* info = AddCommand(app, line, "info", "usage: blockhost info [--lib PATH]\n",
+                              "name, inputs, outputs and records");
+  AddLibrary(info, line);
+
+  CLI::App* show = AddCommand(app, line, "show", "usage: blockhost show [--lib PATH] --project F\n",
+                              "the block settings stored in F");
+  AddLibrary(show, line);
+  AddProject(show, line)->required();
+
+  CLI::App* set =
+      AddCommand(app, line, "set", "usage: blockhost set [--lib PATH] --project F KEY=VALUE...\n",
+                 "change settings; creates F if missing");
+  AddLibrary(set, line);
+  AddProject(set, line)->required();
+  set->add_option("assignments", line->assignments, "the settings to change")
+      ->type_name("KEY=VALUE...");
+  set->callback([line] {
+    if (line->assignments.empty()) Refuse("give at least one KEY=VALUE");
+  });
+  set->footer(kKeys);
+
+  CLI::App* configure =
+      AddCommand(app, line, "configure", "usage: blockhost configure [--lib PATH] --project F\n",
+                 "edit the settings in the block's own\n"
+                 "dialog, then save F (creates it if missing)");
+  AddLibrary(configure, line);
+  AddProject(configure, line)->required();
+
+  AddRun(app, line);
+  AddCheck(app, line);
+
+  CLI::App* ports = AddCommand(app, line, "ports", "usage: blockhost ports [--json]\n",
+                               "the serial ports by COM number, with\ntheir USB details");
+  ports->add_flag("--json", line->json, "print the list as a JSON array")->disable_flag_override();
+
+  // "blockhost help" has always been the same as "blockhost --help".
+  AddCommand(app, line, "help", "usage: blockhost help\n", "")->group("");
+}
+
+std::unique_ptr<CLI::App> MakeApp(CommandLine* line) {
+  auto app = std::make_unique<CLI::App>(
+      "Loads a block library and drives it through its exported functions, the way a\n"
+      "simulation host does.",
+      "blockhost");
+  tool_cli::SetUsage(app.get(),
+                     "usage: blockhost <command> [options]\n       blockhost --version\n");
+  tool_cli::AddVersionFlag(app.get(), ARDUINO_BLOCK_VERSION);
+  AddCommands(app.get(), line);
+  app->footer(std::string(kKeys) + "\n" + kSignals +
+              "\n\n"
+              "exit status: 0 success, 1 bad arguments or files, 2 library error;\n"
+              "  check: 3 no answer from the board, 4 an answer that is no number\n"
+              "Run 'blockhost <command> --help' for the options of one command.");
+  return app;
 }
 
 }  // namespace
 
-const char* UsageText() {
-  return "usage: blockhost <command> [options]\n"
-         "\n"
-         "Loads a block library and drives it through its exported functions, the way a\n"
-         "simulation host does.\n"
-         "\n"
-         "commands:\n"
-         "  --version                              blockhost's version\n"
-         "  info [--lib PATH]                      name, inputs, outputs and records\n"
-         "  show [--lib PATH] --project F          the block settings stored in F\n"
-         "  set  [--lib PATH] --project F KEY=VALUE...\n"
-         "                                         change settings; creates F if missing\n"
-         "  configure [--lib PATH] --project F     edit the settings in the block's own\n"
-         "                                         dialog, then save F (creates it if missing)\n"
-         "  run  [--lib PATH] --project F [--steps N] [--period-ms P]\n"
-         "       [--input PIN=SIGNAL]... [--csv F.csv] [--plot F.svg]\n"
-         "                                         run N steps (default 100) every P ms\n"
-         "                                         (default 50)\n"
-         "  check [--lib PATH] (--project F | --comport N [--baud B]\n"
-         "        | --address A [--udpport P])\n"
-         "                                         read A0 once, as a run would, and say\n"
-         "                                         whether the board answers (default\n"
-         "                                         speed 9600, default UDP port 1600)\n"
-         "  ports [--json]                         the serial ports by COM number, with\n"
-         "                                         their USB details\n"
-         "\n"
-         "--lib defaults to the library beside blockhost (arduino_block.so on Linux,\n"
-         "ArduinoBlock.dll on Windows).\n"
-         "KEYs: interface=usb|ethernet|N comport=N baud=N address=TEXT udpport=N\n"
-         "      pin2..pin9=unused|input|output|pwm|N a0..a5=used|unused|N\n"
-         "SIGNALs (PIN is 2..9, times in ms): 3.7  square:LOW:HIGH:PERIOD\n"
-         "      sine:AMPL:OFFSET:PERIOD  ramp:FROM:TO:PERIOD\n"
-         "\n"
-         "exit status: 0 success, 1 bad arguments or files, 2 library error;\n"
-         "  check: 3 no answer from the board, 4 an answer that is no number\n";
+std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine* line) {
+  std::unique_ptr<CLI::App> app = MakeApp(line);
+  if (std::optional<int> status = tool_cli::Parse(app.get(), argc, argv, kExitUsage)) {
+    return status;
+  }
+  if (line->command == "help") {
+    fputs(app->help().c_str(), stdout);
+    return kExitOk;
+  }
+  if (line->command.empty()) {
+    tool_cli::ReportUsageError(*app, "no command given");
+    return kExitUsage;
+  }
+  return std::nullopt;
 }
 
-CommandLine ParseCommandLine(const std::vector<std::string>& args) {
-  CommandLine line;
-  if (args.empty()) throw UsageError("no command given");
-  line.command = args[0];
-  if (line.command == "help" || line.command == "--help" || line.command == "-h") {
-    line.command = "help";
-    return line;
-  }
-  if (line.command == "--version") {
-    if (args.size() > 1) throw UsageError("--version takes no arguments");
-    line.command = "version";
-    return line;
-  }
-  if (line.command != "info" && line.command != "show" && line.command != "set" &&
-      line.command != "configure" && line.command != "run" && line.command != "check" &&
-      line.command != "ports") {
-    throw UsageError("unknown command '" + line.command + "'");
-  }
-  const std::set<std::string>& allowed = OptionsOf(line.command);
-  bool baud_given = false;
-  bool udp_port_given = false;
-  for (size_t i = 1; i < args.size(); ++i) {
-    std::string name = args[i];
-    if (line.command == "ports" && name == "--json") {
-      line.json = true;
-      continue;
-    }
-    if (!name.starts_with("--")) {
-      if (line.command != "set") throw UsageError("unexpected argument '" + name + "'");
-      line.assignments.push_back(name);
-      continue;
-    }
-    std::string value;
-    if (size_t equals = name.find('='); equals != name.npos) {
-      value = name.substr(equals + 1);
-      name.resize(equals);
-    } else if (allowed.count(name)) {
-      if (i + 1 >= args.size()) throw UsageError(name + ": missing value");
-      value = args[++i];
-    }
-    if (!allowed.count(name)) {
-      throw UsageError(line.command + ": unknown option '" + name + "'");
-    }
-    if (name == "--lib") {
-      line.library = value;
-    } else if (name == "--project") {
-      line.project = value;
-    } else if (name == "--steps") {
-      line.steps = ParseSteps(value);
-    } else if (name == "--period-ms") {
-      line.period_ms = ParsePeriod(value);
-    } else if (name == "--input") {
-      line.inputs.push_back(value);
-    } else if (name == "--csv") {
-      line.csv_path = value;
-    } else if (name == "--plot") {
-      line.plot_path = value;
-    } else if (name == "--comport") {
-      line.com_port = ParseNumber(name, value, INT32_MIN, INT32_MAX);
-    } else if (name == "--baud") {
-      line.baud_rate = ParseNumber(name, value, 1, INT32_MAX);
-      baud_given = true;
-    } else if (name == "--address") {
-      if (value.empty()) throw UsageError("--address: give the board's address");
-      line.address = value;
-    } else if (name == "--udpport") {
-      line.udp_port = ParseNumber(name, value, 1, 65535);
-      udp_port_given = true;
-    }
-  }
-  if (line.command == "check") {
-    CheckLinkChoice(line, baud_given, udp_port_given);
-    return line;
-  }
-  if (line.command != "info" && line.command != "ports" && line.project.empty()) {
-    throw UsageError(line.command + ": --project is required");
-  }
-  if (line.command == "set" && line.assignments.empty()) {
-    throw UsageError("set: give at least one KEY=VALUE");
-  }
-  return line;
+void ReportUsageError(const std::string& command, const std::string& message) {
+  CommandLine unused;
+  std::unique_ptr<CLI::App> app = MakeApp(&unused);
+  tool_cli::ReportUsageError(*app->get_subcommand(command), message);
 }
 
 }  // namespace blockhost

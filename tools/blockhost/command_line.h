@@ -9,7 +9,7 @@
 namespace blockhost {
 
 struct CommandLine {
-  std::string command;  // info, show, set, configure, run, check, ports, help or version
+  std::string command;  // info, show, set, configure, run, check or ports
   std::string library;  // --lib; empty means the library beside blockhost
   std::string project;
   std::vector<std::string> assignments;  // KEY=VALUE of `set`
@@ -26,10 +26,14 @@ struct CommandLine {
   bool json = false;                // `ports --json`
 };
 
-// Throws UsageError for an unknown command or option, an option the command
-// does not take, a missing value or a required option left out.
-CommandLine ParseCommandLine(const std::vector<std::string>& args);
+// Fills *line from argv.  Returns nothing when blockhost should go on with
+// line->command; otherwise the exit status, after printing the help, the
+// version, or the usage error (an unknown command or option, an option the
+// command does not take, a missing or bad value, a required option left out).
+std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine* line);
 
-const char* UsageText();
+// Reports a usage error the command found later (a bad KEY=VALUE, say) as
+// ParseCommandLine reports its own, with the usage of `command`.
+void ReportUsageError(const std::string& command, const std::string& message);
 
 }  // namespace blockhost

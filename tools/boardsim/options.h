@@ -37,14 +37,10 @@ struct Options {
   std::string log_path;
 };
 
-enum class ParseOutcome { kRun, kHelp, kVersion, kError };
-
-// Fills *options from argv.  On kError, *error says what was wrong in one
-// line naming the offending option.
-ParseOutcome ParseOptions(int argc, char** argv, Options* options, std::string* error);
-
-// The --help text.
-const char* UsageText();
+// Fills *options from argv.  Returns nothing when boardsim should run;
+// otherwise the exit status, after printing the help, the version, or the
+// usage error naming the offending option.
+std::optional<int> ParseOptions(int argc, char** argv, Options* options);
 
 }  // namespace boardsim
 
