@@ -61,11 +61,14 @@ build_board() {
   fi
 
   # What the IDE does to a sketch: Arduino.h first, then the .ino as C++.
-  # Including the .ino (rather than copying it) keeps its own directory first
-  # on the include path, so "src/..." resolves as it does in the IDE.
-  printf '#include <Arduino.h>\n#include "%s"\n' "$SKETCH_DIR/arduino_block.ino" >"$out/sketch/arduino_block.ino.cpp"
+  # The .ino is compiled where it lies, so its own directory comes first on
+  # the include path and "src/..." resolves as it does in the IDE.  No file
+  # is generated for it: the debugging information would name the generated
+  # file by its path in the output folder, and the ELF would then depend on
+  # where it was built.
   local objects=()
-  avr-g++ -c $OWN_WARNINGS $OWN_DEFINES $flags $CXXFLAGS -x c++ "$out/sketch/arduino_block.ino.cpp" -o "$out/sketch/arduino_block.o"
+  avr-g++ -c $OWN_WARNINGS $OWN_DEFINES $flags $CXXFLAGS -include Arduino.h -x c++ \
+    "$SKETCH_DIR/arduino_block.ino" -o "$out/sketch/arduino_block.o"
   objects+=("$out/sketch/arduino_block.o")
   local src
   for src in "$SKETCH_DIR"/src/*.cpp; do

@@ -32,10 +32,14 @@ extern "C" {
 #define ARDUINO_BLOCK_IO_OUTPUT_NAMES 2052
 #define ARDUINO_BLOCK_IO_DESCRIPTION_SIZE (2052 + 41 * 50)
 
-/* The parameter record: the library writes bytes 0 to 2 and the 4-byte
- * field at this offset.  The dialog-enable record: three 4-byte fields at
- * 0, 4 and 8, then the byte at this offset. */
+/* The parameter record: the library writes its leading bytes, in order, with
+ * these values and 0 into the 4-byte field at this offset.  The dialog-enable
+ * record: -1 into this many 4-byte fields from offset 0 on (0, 4 and 8),
+ * then 1 into the byte at this offset.  Every other byte of both records
+ * stays as the host supplied it. */
+#define ARDUINO_BLOCK_PARAMETER_LEAD_BYTES 0, 1, 0
 #define ARDUINO_BLOCK_PARAMETER_FIELD_OFFSET 323
+#define ARDUINO_BLOCK_DIALOG_ENABLE_FIELDS 3
 #define ARDUINO_BLOCK_DIALOG_ENABLE_BYTE_OFFSET 12
 
 #define ARDUINO_BLOCK_INPUTS 8

@@ -102,16 +102,15 @@ void ARDUINO_BLOCK_CALL GetNumberOfInputsOutputs(void* description) {
 }
 
 void ARDUINO_BLOCK_CALL GetParameterStruct(void* record) {
-  PutByte(record, 0, 0);
-  PutByte(record, 1, 1);
-  PutByte(record, 2, 0);
+  const uint8_t lead[] = {ARDUINO_BLOCK_PARAMETER_LEAD_BYTES};
+  for (size_t k = 0; k < sizeof lead; ++k) PutByte(record, k, lead[k]);
   PutInt32(record, ARDUINO_BLOCK_PARAMETER_FIELD_OFFSET, 0);
 }
 
 void ARDUINO_BLOCK_CALL GetDialogEnableStruct(void* record, int32_t) {
-  PutInt32(record, 0, -1);
-  PutInt32(record, 4, -1);
-  PutInt32(record, 8, -1);
+  for (size_t k = 0; k < ARDUINO_BLOCK_DIALOG_ENABLE_FIELDS; ++k) {
+    PutInt32(record, sizeof(int32_t) * k, -1);
+  }
   PutByte(record, ARDUINO_BLOCK_DIALOG_ENABLE_BYTE_OFFSET, 1);
 }
 

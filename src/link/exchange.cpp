@@ -20,11 +20,11 @@ TNMUDP& EndpointOf(TUserData& block) {
 // is how ReceiveReply's wait learns that the board has answered.
 void TDummy::UdpDataReceived(TNMUDP* Sender, int32_t NumberBytes, const std::string& FromIP,
                              int32_t Port) {
-  // A 301-byte buffer of which at most 300 bytes take datagram bytes, so the
-  // text always ends in a zero byte.
-  char buffer[301] = {};
+  // The last byte never takes a datagram byte, so the text always ends in a
+  // zero byte.
+  char buffer[kUdpReplyBufferSize] = {};
   int32_t length = 0;
-  UserData->Udp->ReadDatagram(buffer, 300, length);
+  UserData->Udp->ReadDatagram(buffer, static_cast<int32_t>(kUdpReplyBufferSize - 1), length);
   UserData->ReplyText = buffer;
   UserData->ReplyReceived = true;
 }

@@ -17,6 +17,8 @@ struct TUserData;
 constexpr uint32_t kUdpReplyWaitMs = 100;
 // A command, at most 100 characters, and its terminating zero.
 constexpr size_t kUdpSendBufferSize = 101;
+// A reply's text, at most 300 bytes of the datagram, and its terminating zero.
+constexpr size_t kUdpReplyBufferSize = 301;
 
 std::string ExchangeCommand(TUserData& block, std::string_view command);
 void SendCommand(TUserData& block, std::string_view command);

@@ -487,7 +487,7 @@ TEST_F(DialogViewTest, EnterOnAListOrARadioPressesOk) {
   const Case cases[] = {
       {"A5Combobox", "Up", [](Fields& f) { f.analog[5] = 0; }},
       {"BaudCombobox", "Down", [](Fields& f) { f.baud_rate = 19200; }},
-      {"RadioButton2", "space", [](Fields& f) { f.interface_kind = 1; }},
+      {"RadioButton2", "space", [](Fields& f) { f.interface_kind = kInterfaceUsb; }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.focus);
@@ -514,7 +514,7 @@ TEST_F(DialogViewTest, EnterOnAListOrARadioPressesOk) {
 TEST_F(DialogViewTest, MouseAndKeysChangeInterfaceAndLists) {
   Block block;
   Fields expected = FieldsOf(block.data());
-  expected.interface_kind = 1;
+  expected.interface_kind = kInterfaceUsb;
   expected.analog[5] = 0;
   expected.baud_rate = 19200;
   DialogDriver driver;
@@ -681,7 +681,7 @@ struct BusyIdle {
 TEST_F(DialogViewTest, ComesBackWhileTheHostsIdleWorkKeepsAskingToRun) {
   Block block;
   Fields expected = FieldsOf(block.data());
-  expected.interface_kind = 1;
+  expected.interface_kind = kInterfaceUsb;
   BusyIdle idle;
   DialogDriver driver;
   // The idle work starves the driver's own steps, so the last step starts

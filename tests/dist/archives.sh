@@ -14,7 +14,8 @@
 #                tree, runs blockhost against its own boardsim over UDP
 #   windows-run  the zip's blockhost.exe drives its ArduinoBlock.dll under
 #                Wine against the tarball's boardsim (exit 77: no Wine here)
-#   no-build-paths  no unpacked file names the tree or a build folder
+#   no-build-paths  no unpacked file names the tree or one of the build
+#                folders that BUILD_FOLDERS lists (separated by spaces)
 # DLL_VERSION_TEST, when set, is the dll_version_test program: the contents
 # case runs it on the zip's DLL.
 set -euo pipefail
@@ -226,9 +227,8 @@ case_windows_run() {
 case_no_build_paths() {
   unpack_linux
   unpack_windows
-  local found
-  found=$(grep -rlF -e "$root" "$work/$linux" "$work/$windows" || true)
-  [ -z "$found" ] || fail "these files name the tree's folder $root: $found"
+  "$here/no_build_paths.sh" "${BUILD_FOLDERS:-}" "$work/$linux" "$work/$windows" ||
+    fail "the archives name a folder of the build"
 }
 
 case_pack() {

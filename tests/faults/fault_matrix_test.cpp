@@ -27,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "block/user_data.h"
 #include "child_process.h"
 #include "link/NMUDP.h"
 #include "link/exchange.h"
@@ -167,7 +168,7 @@ RunRecord RunSimulation(LoadedBlock* block, Watch watch, int steps,
     record.can_simulate = module.can_simulate(block->record());
     if (record.can_simulate == 0) return record;
   }
-  Values inputs(8, 0.0L), outputs(14, kUntouched);
+  Values inputs(ARDUINO_BLOCK_INPUTS, 0.0L), outputs(ARDUINO_BLOCK_OUTPUTS, kUntouched);
   auto start = Clock::now();
   try {
     for (int call = 0; call <= steps; ++call) {
@@ -201,7 +202,7 @@ void ExpectNextRunWorks(LoadedBlock* block, Link link, Watch watch, const std::s
     settings.udp_port = board->udp_port();
   } else {
     board.emplace(Board::Pty(tty, {}));
-    settings.interface_kind = 1;
+    settings.interface_kind = arduino::kInterfaceUsb;
     settings.com_port = kComPort;
   }
   block->Configure(settings);
@@ -322,7 +323,7 @@ TEST_P(FaultMatrixTest, RowHoldsAndTheNextRunWorks) {
     settings.address = row.address;
     settings.udp_port = board.udp_port();
     if (!udp) {
-      settings.interface_kind = 1;
+      settings.interface_kind = arduino::kInterfaceUsb;
       settings.com_port = kComPort;
     }
     block.Configure(settings);
@@ -494,7 +495,7 @@ TEST_P(PortEventTest, RowHoldsAndTheNextRunWorks) {
   const PortRow& row = GetParam();
   LoadedBlock block;
   Settings settings = WatchSettings(Watch::kDigital);
-  settings.interface_kind = 1;
+  settings.interface_kind = arduino::kInterfaceUsb;
   settings.com_port = kComPort;
   settings.baud_rate = 9600;
   block.Configure(settings);

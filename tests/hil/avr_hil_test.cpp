@@ -160,7 +160,7 @@ class AvrHilTest : public ::testing::TestWithParam<Board> {
     dir_ = dir;
     for (int pin = 2; pin <= 9; ++pin) data().PinMode[pin] = pmUnused;
     data().AnalogUsed.fill(0);
-    data().InterfaceKind = 1;
+    data().InterfaceKind = kInterfaceUsb;
     data().ComPort = kComPort;
     data().BaudRate = 9600;
   }

@@ -96,19 +96,32 @@ TEST(DescriptionTest, EightInputsFourteenOutputsWhateverTheSettings) {
   EXPECT_EQ(d[2052 + 41 * 8 + 16], kHostFill);
 }
 
+// The header's names hold the host's layout; a changed value would move
+// bytes the host reads.
+constexpr uint8_t kParameterLead[] = {ARDUINO_BLOCK_PARAMETER_LEAD_BYTES};
+static_assert(sizeof kParameterLead == 3 && kParameterLead[0] == 0 && kParameterLead[1] == 1 &&
+              kParameterLead[2] == 0);
+static_assert(ARDUINO_BLOCK_PARAMETER_FIELD_OFFSET == 323);
+static_assert(ARDUINO_BLOCK_DIALOG_ENABLE_FIELDS == 3 &&
+              ARDUINO_BLOCK_DIALOG_ENABLE_BYTE_OFFSET == 12);
+
 TEST(DescriptionTest, RecordsGetExactlyTheirBytes) {
   std::vector<uint8_t> parameters(400, kHostFill);
   GetParameterStruct(parameters.data());
+  const size_t field = ARDUINO_BLOCK_PARAMETER_FIELD_OFFSET;
   for (size_t i = 0; i < parameters.size(); ++i) {
     uint8_t expected = kHostFill;
-    if (i == 0 || i == 2 || (i >= 323 && i < 327)) expected = 0;
-    if (i == 1) expected = 1;
+    if (i < sizeof kParameterLead) expected = kParameterLead[i];
+    if (i >= field && i < field + 4) expected = 0;
     EXPECT_EQ(parameters[i], expected) << "parameter byte " << i;
   }
   std::vector<uint8_t> enable(32, kHostFill);
   GetDialogEnableStruct(enable.data(), 0);
+  const size_t fields_end = 4 * ARDUINO_BLOCK_DIALOG_ENABLE_FIELDS;
   for (size_t i = 0; i < enable.size(); ++i) {
-    uint8_t expected = i < 12 ? 0xff : i == 12 ? 1 : kHostFill;
+    uint8_t expected = kHostFill;
+    if (i < fields_end) expected = 0xff;
+    if (i == ARDUINO_BLOCK_DIALOG_ENABLE_BYTE_OFFSET) expected = 1;
     EXPECT_EQ(enable[i], expected) << "dialog-enable byte " << i;
   }
 }

@@ -192,7 +192,8 @@ TEST(DialogMappingTest, StoredValuesAfterOkWithoutChanges) {
     void (*expect)(TUserData&);  // the defaults as OK should leave them
   };
   const Case cases[] = {
-      {"USB", [](TUserData& d) { d.InterfaceKind = 1; }, [](TUserData& d) { d.InterfaceKind = 1; }},
+      {"USB", [](TUserData& d) { d.InterfaceKind = kInterfaceUsb; },
+       [](TUserData& d) { d.InterfaceKind = kInterfaceUsb; }},
       {"unknown interface shows neither, stores Ethernet",
        [](TUserData& d) { d.InterfaceKind = 5; }, [](TUserData&) {}},
       {"negative interface", [](TUserData& d) { d.InterfaceKind = -1; }, [](TUserData&) {}},
@@ -269,7 +270,7 @@ TEST(DialogMappingTest, EditedFormIsStored) {
   TUserData d = Defaults();
   form.Store(d);
   TUserData expected = Defaults();
-  expected.InterfaceKind = 1;
+  expected.InterfaceKind = kInterfaceUsb;
   expected.IPAddress = "not checked at all";
   expected.UdpPort = 16;
   expected.ComPort = 42;

@@ -37,7 +37,7 @@ TEST(UdpExchangeTest, ReplyWithinTheWaitIsTheReply) {
   PointAt(block, board);
   auto start = Clock::now();
   EXPECT_EQ(ExchangeCommand(block.data(), "?04s?"), "LOW");
-  EXPECT_LT(MillisecondsSince(start), 100) << "a reply ends the wait at once";
+  EXPECT_LT(MillisecondsSince(start), kUdpReplyWaitMs) << "a reply ends the wait at once";
   EXPECT_EQ(board.log(), std::vector<std::string>{"?04s?"});
 }
 
@@ -48,7 +48,7 @@ TEST(UdpExchangeTest, LateReplyBecomesTheNextCommandsReply) {
   auto start = Clock::now();
   EXPECT_EQ(ExchangeCommand(block.data(), "?04s?"), "");
   long waited = MillisecondsSince(start);
-  EXPECT_GE(waited, 100);
+  EXPECT_GE(waited, kUdpReplyWaitMs);
   EXPECT_LT(waited, 400);
   // The next reply comes well after the wait's first pass, which takes the
   // late one.  Had it come at once, that pass could handle both, and the
@@ -144,7 +144,7 @@ TEST(UdpExchangeTest, TickWrapDuringAWaitKeepsItsLength) {
   long waited = MillisecondsSince(start);
   SetTickSource(nullptr);
   EXPECT_EQ(reply, "");
-  EXPECT_GE(waited, 100);
+  EXPECT_GE(waited, kUdpReplyWaitMs);
   EXPECT_LT(waited, 1000);
 }
 
@@ -165,7 +165,7 @@ TEST(UdpExchangeTest, EndlessIdleHandlerDoesNotStretchTheWait) {
   EXPECT_EQ(ExchangeCommand(block.data(), "?02s?"), "");
   long waited = MillisecondsSince(start);
   g_source_remove(idle);
-  EXPECT_GE(waited, 100);
+  EXPECT_GE(waited, kUdpReplyWaitMs);
   EXPECT_LT(waited, 1000);
   EXPECT_GT(turns, 0) << "the host's idle work still runs during the wait";
 }
@@ -227,7 +227,7 @@ TEST(UdpExchangeTest, SilentBoardWaitBarelyUsesTheProcessor) {
   for (int i = 0; i < 10; ++i) EXPECT_EQ(ExchangeCommand(block.data(), "?02s?"), "");
   long wall_ms = MillisecondsSince(start);
   double cpu_ms = (CpuSeconds() - cpu_before) * 1000;
-  EXPECT_GE(wall_ms, 10 * 100);
+  EXPECT_GE(wall_ms, 10 * kUdpReplyWaitMs);
   EXPECT_LT(cpu_ms, 0.10 * wall_ms) << cpu_ms << " ms of processor time in " << wall_ms << " ms";
 }
 

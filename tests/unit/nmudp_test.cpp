@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "link/exchange.h"
 #include "test_support.h"
 
 namespace arduino {
@@ -27,7 +28,7 @@ TEST(UdpEndpointTest, HandlerTakesTheDatagramTextUpToThreeHundredBytes) {
   HostBlock block;
   EXPECT_EQ(ReceivedBy(block, "LOW"), "LOW");
   EXPECT_EQ(ReceivedBy(block, std::string("512\0more", 8)), "512");
-  EXPECT_EQ(ReceivedBy(block, std::string(400, 'q')), std::string(300, 'q'));
+  EXPECT_EQ(ReceivedBy(block, std::string(400, 'q')), std::string(kUdpReplyBufferSize - 1, 'q'));
   EXPECT_EQ(ReceivedBy(block, ""), "");
   EXPECT_EQ(ReceivedBy(block, "LOW\r\n"), "LOW\r\n");
 }
@@ -41,7 +42,7 @@ TEST(UdpEndpointTest, OversizedDatagramGivesEmptyReplyAndStillCounts) {
   EXPECT_EQ(length, -1);
   EXPECT_EQ(buffer[0], 0) << "nothing is copied after a failed read";
   // The endpoint goes on working after it.
-  EXPECT_EQ(ReceivedBy(block, std::string(2048, 'k')), std::string(300, 'k'));
+  EXPECT_EQ(ReceivedBy(block, std::string(2048, 'k')), std::string(kUdpReplyBufferSize - 1, 'k'));
 }
 
 TEST(UdpEndpointTest, DeliveryHappensOnlyInsideAPumpPassInArrivalOrder) {
@@ -66,7 +67,7 @@ TEST(UdpEndpointTest, DeliveryHappensOnlyInsideAPumpPassInArrivalOrder) {
 
 TEST(UdpEndpointTest, FirstBlockKeepsPortSixteenHundred) {
   HostBlock first;
-  first.data().InterfaceKind = 1;  // a USB block holds the port all the same
+  first.data().InterfaceKind = kInterfaceUsb;  // a USB block holds the port all the same
   HostBlock second;
   EXPECT_EQ(first.data().Udp->BoundPort(), kPort);
   EXPECT_EQ(second.data().Udp->BoundPort(), 0) << "the second block stays unbound";

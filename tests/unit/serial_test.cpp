@@ -30,7 +30,7 @@ long MillisecondsSince(Clock::time_point start) {
 class SerialTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    block_.data().InterfaceKind = 1;
+    block_.data().InterfaceKind = kInterfaceUsb;
     block_.data().ComPort = 5;
     OpenSerialLink(block_.data());
     ASSERT_EQ(SerialHandleState(), SerialState::kOpen);
@@ -79,7 +79,7 @@ TEST_F(SerialTest, WithoutLineFeedTheWaitEndsJustAfterItsLimit) {
   auto start = Clock::now();
   EXPECT_EQ(Exchange("?14s?", "512"), "512");
   long waited = MillisecondsSince(start);
-  EXPECT_GE(waited, 1000);
+  EXPECT_GE(waited, kSerialReplyWaitMs);
   EXPECT_LT(waited, 1800);
 }
 
@@ -89,14 +89,14 @@ TEST_F(SerialTest, SlowSendDoesNotShortenTheWait) {
   auto start = Clock::now();
   EXPECT_EQ(ReceiveReply(block_.data()), "");
   long waited = MillisecondsSince(start);
-  EXPECT_GE(waited, 1000);
+  EXPECT_GE(waited, kSerialReplyWaitMs);
   EXPECT_LT(waited, 1800);
 }
 
 TEST_F(SerialTest, EmptyCommandWritesNothingAndStillWaits) {
   auto start = Clock::now();
   EXPECT_EQ(ExchangeCommand(block_.data(), ""), "");
-  EXPECT_GE(MillisecondsSince(start), 1000);
+  EXPECT_GE(MillisecondsSince(start), kSerialReplyWaitMs);
   EXPECT_EQ(board_.ReadAvailable(), "");
 }
 
@@ -117,7 +117,7 @@ TEST_F(SerialTest, TickWrapDuringAWaitKeepsItsLength) {
   long waited = MillisecondsSince(start);
   SetTickSource(nullptr);
   EXPECT_EQ(reply, "");
-  EXPECT_GE(waited, 1000);
+  EXPECT_GE(waited, kSerialReplyWaitMs);
   EXPECT_LT(waited, 1800);
 }
 
@@ -164,7 +164,7 @@ TEST(SerialPortTest, ProbeOpensAndReleasesAFreePortAndRefusesAHeldOne) {
 
 TEST(SerialPortTest, FailedOpenPausesWaitsOutEveryReplyAndIsRetriedNextRun) {
   HostBlock block;
-  block.data().InterfaceKind = 1;
+  block.data().InterfaceKind = kInterfaceUsb;
   block.data().ComPort = 7;  // nothing behind it yet
   auto start = Clock::now();
   OpenSerialLink(block.data());
@@ -178,7 +178,7 @@ TEST(SerialPortTest, FailedOpenPausesWaitsOutEveryReplyAndIsRetriedNextRun) {
   start = Clock::now();
   EXPECT_EQ(ExchangeCommand(block.data(), "?02s?"), "");
   long waited = MillisecondsSince(start);
-  EXPECT_GE(waited, 1000);
+  EXPECT_GE(waited, kSerialReplyWaitMs);
   EXPECT_LT(waited, 1800);
 
   CloseSerialLink();
@@ -194,9 +194,9 @@ TEST(SerialPortTest, BlocksShareThePortOfTheFirstToOpen) {
   PtyPair port3(3);
   PtyPair port4(4);
   HostBlock first, second, third;
-  first.data().InterfaceKind = 1;
+  first.data().InterfaceKind = kInterfaceUsb;
   first.data().ComPort = 3;
-  second.data().InterfaceKind = 1;
+  second.data().InterfaceKind = kInterfaceUsb;
   second.data().ComPort = 4;
   second.data().BaudRate = 115200;
   third.data().InterfaceKind = 2;  // neither Ethernet nor USB: any open port
@@ -231,14 +231,14 @@ TEST(SerialPortTest, BoardHangingUpMidRunCostsOnlyTheWait) {
   testing::SkipOpenPause skip_pause;
   auto board = std::make_unique<PtyPair>(5);
   HostBlock block;
-  block.data().InterfaceKind = 1;
+  block.data().InterfaceKind = kInterfaceUsb;
   block.data().ComPort = 5;
   OpenSerialLink(block.data());
   board->CloseMaster();
   auto start = Clock::now();
   EXPECT_EQ(ExchangeCommand(block.data(), "?02s?"), "");
   long waited = MillisecondsSince(start);
-  EXPECT_GE(waited, 1000);
+  EXPECT_GE(waited, kSerialReplyWaitMs);
   EXPECT_LT(waited, 1800);
   CloseSerialLink();
 }
@@ -250,7 +250,7 @@ TEST(SerialPortTest, BoardThatStopsReadingCostsABoundedTime) {
   testing::SkipOpenPause skip_pause;
   PtyPair board(5);  // its side is never read
   HostBlock block;
-  block.data().InterfaceKind = 1;
+  block.data().InterfaceKind = kInterfaceUsb;
   block.data().ComPort = 5;
   OpenSerialLink(block.data());
   ASSERT_EQ(SerialHandleState(), SerialState::kOpen);

@@ -188,14 +188,14 @@ TEST(EndSimulationTest, ClosesTheSharedPortOnlyForUsbBlocks) {
   testing::SkipOpenPause skip_pause;
   testing::PtyPair board(5);
   HostBlock usb, ethernet;
-  usb.data().InterfaceKind = 1;
+  usb.data().InterfaceKind = kInterfaceUsb;
   usb.data().ComPort = 5;
   OpenSerialLink(usb.data());
   EndSimulationDLL2(ethernet.record());
   usb.Dispose();
   EXPECT_EQ(SerialHandleState(), SerialState::kOpen);
   HostBlock another;
-  another.data().InterfaceKind = 1;
+  another.data().InterfaceKind = kInterfaceUsb;
   EndSimulationDLL2(another.record());
   EXPECT_EQ(SerialHandleState(), SerialState::kNotSet);
 }

@@ -42,8 +42,10 @@ class HostLoopTest : public ::testing::Test {
 
   AnsweringPeer board_{[](const std::string&) { return std::string(); }};
   DllBlock block_;
-  std::vector<uint8_t> inputs_ = std::vector<uint8_t>(ARDUINO_BLOCK_INPUTS * 10);
-  std::vector<uint8_t> outputs_ = std::vector<uint8_t>(ARDUINO_BLOCK_OUTPUTS * 10);
+  std::vector<uint8_t> inputs_ =
+      std::vector<uint8_t>(ARDUINO_BLOCK_INPUTS * ARDUINO_BLOCK_EXTENDED_SIZE);
+  std::vector<uint8_t> outputs_ =
+      std::vector<uint8_t>(ARDUINO_BLOCK_OUTPUTS * ARDUINO_BLOCK_EXTENDED_SIZE);
   size_t commands_before_ = 0;
 };
 

@@ -82,7 +82,7 @@ DWORD WINAPI SendUntilStalledThenCommands(void* argument) {
 // time-out once for every byte.
 TEST_F(StalledPortTest, CommandToABoardThatStoppedReadingEndsInBoundedTime) {
   testing::HostBlock block;
-  block.data().InterfaceKind = 1;
+  block.data().InterfaceKind = kInterfaceUsb;
   block.data().ComPort = *port_;
   OpenSerialLink(block.data());
   ASSERT_EQ(SerialHandleState(), SerialState::kOpen);

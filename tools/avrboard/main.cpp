@@ -14,6 +14,7 @@
 #include <string>
 
 #include "avr_board.h"
+#include "board_pins.h"
 #include "options.h"
 #include "pty_link.h"
 
@@ -90,7 +91,7 @@ int Run(const avrboard::Options& options) {
   while (g_stop_signal == 0) {
     const double now_ms = board.cycle() / kCyclesPerMs;
     for (const auto& [pin, source] : options.analog) {
-      board.DriveAnalog(static_cast<uint8_t>(pin - 14),
+      board.DriveAnalog(static_cast<uint8_t>(pin - board::kFirstAnalogPin),
                         boardsim::EvaluateAnalogSource(source, static_cast<int64_t>(now_ms), 0));
     }
     std::string bytes;

@@ -6,6 +6,7 @@
 
 #include "arduino_block_version.h"
 #include "avr_board.h"
+#include "board_pins.h"
 #include "text_util.h"
 #include "tool_command_line.h"
 
@@ -32,7 +33,9 @@ void ParseDigitalInput(const std::string& text, Options* options) {
     Refuse("--pin", "'" + text + "': expected PIN=low or PIN=high");
   }
   std::optional<uint8_t> pin = boardsim::ParsePinName(name);
-  if (!pin || *pin >= 14) Refuse("--pin", "'" + text + "': the digital pins are 2..9");
+  if (!pin || *pin >= board::kFirstAnalogPin) {
+    Refuse("--pin", "'" + text + "': the digital pins are 2..9");
+  }
   if (level != "low" && level != "high") {
     Refuse("--pin", "'" + text + "': the level is low or high");
   }
@@ -45,7 +48,9 @@ void ParseAnalogInput(const std::string& text, Options* options) {
     Refuse("--adc", "'" + text + "': expected AN=COUNT or AN=SOURCE");
   }
   std::optional<uint8_t> pin = boardsim::ParsePinName(name);
-  if (!pin || *pin < 14) Refuse("--adc", "'" + text + "': the analog inputs are A0..A5");
+  if (!pin || *pin < board::kFirstAnalogPin) {
+    Refuse("--adc", "'" + text + "': the analog inputs are A0..A5");
+  }
   // A bare count is the common case and reads better than "const:512".
   if (std::optional<long long> count = boardsim::ParseInteger(source_text, 0, 1023)) {
     boardsim::AnalogSource source;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "arduino_block_version.h"
+#include "board_pins.h"
 #include "text_util.h"
 #include "tool_command_line.h"
 
@@ -95,7 +96,7 @@ void AddBoard(CLI::App* app, Options* options) {
                 const size_t equals = value.find('=');
                 if (equals == value.npos) Refuse(name, "expected AN=SOURCE, e.g. A0=const:512");
                 const auto pin = ParsePinName(value.substr(0, equals));
-                if (!pin || *pin < 14) {
+                if (!pin || *pin < board::kFirstAnalogPin) {
                   Refuse(name, "'" + std::string(value.substr(0, equals)) + "' is not A0..A5");
                 }
                 std::string why;

@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cmath>
 
+#include "board_pins.h"
+
 namespace boardsim {
 
 std::optional<long long> ParseInteger(std::string_view text, long long min, long long max) {
@@ -33,12 +35,15 @@ std::optional<uint8_t> ParsePinName(std::string_view text) {
   if (text.size() >= 2 && (text.front() == 'A' || text.front() == 'a')) {
     const auto channel = ParseInteger(text.substr(1), 0, 5);
     if (!channel) return std::nullopt;
-    return static_cast<uint8_t>(14 + *channel);
+    return static_cast<uint8_t>(board::kFirstAnalogPin + *channel);
   }
   if (text.size() >= 2 && (text.front() == 'D' || text.front() == 'd')) text.remove_prefix(1);
   if (text.empty() || text.front() == '+' || text.front() == '-') return std::nullopt;
   const auto pin = ParseInteger(text, 0, 99);
-  if (!pin || !((*pin >= 2 && *pin <= 9) || (*pin >= 14 && *pin <= 19))) return std::nullopt;
+  if (!pin) return std::nullopt;
+  const bool digital = *pin >= 2 && *pin <= 9;
+  const bool analog = *pin >= board::kFirstAnalogPin && *pin < board::kPinCount;
+  if (!digital && !analog) return std::nullopt;
   return static_cast<uint8_t>(*pin);
 }
 

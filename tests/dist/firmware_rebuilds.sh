@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# The firmware images come out byte for byte the same whichever folder the
+# tree lies in and whichever folder they are built into, and name neither.
+# It takes seconds where a rebuild of the archives takes minutes, yet the
+# images are built the way ./run dist builds them, so a path or anything
+# else of the build that creeps into them shows here first.
+#
+#   tests/dist/firmware_rebuilds.sh
+#
+# One build runs from the tree into a folder under build/, as ./run dist
+# builds; the other from a copy of the firmware's sources outside the tree
+# into a folder of another name and depth.  Both carry the tree's version.
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+root=$(cd "$here/../.." && pwd)
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/arduino-block-rebuild.XXXXXX")
+inside=$root/build/firmware-rebuild-check
+cleanup() { rm -rf "$work" "$inside"; }
+trap cleanup EXIT
+case "$work" in "$root"/*) fail "the scratch folder $work lies inside the tree; set TMPDIR" ;; esac
+
+# The copy has no git history, so the version is pinned for both builds.
+ARDUINO_BLOCK_DIST_VERSION=$("$root/cmake/version.sh")
+export ARDUINO_BLOCK_DIST_VERSION
+
+copy=$work/another/tree
+mkdir -p "$copy/cmake"
+cp -r "$root/firmware" "$copy/"
+cp "$root/cmake/version.sh" "$copy/cmake/"
+cp "$root/VERSION" "$copy/"
+
+rm -rf "$inside"
+ARDUINO_BLOCK_FIRMWARE_OUT=$inside/one "$root/firmware/build.sh" >/dev/null ||
+  fail "firmware/build.sh failed in the tree"
+ARDUINO_BLOCK_FIRMWARE_OUT=$work/out/of/the/way "$copy/firmware/build.sh" >/dev/null ||
+  fail "firmware/build.sh failed in $copy"
+
+status=0
+for board in uno mega2560; do
+  for image in arduino_block.elf arduino_block.hex; do
+    if ! cmp -s "$inside/one/$board/$image" "$work/out/of/the/way/$board/$image"; then
+      echo "FAIL: $board/$image differs between two builds in different folders" >&2
+      status=1
+    fi
+  done
+done
+# The ELF holds all the hex does and the debugging information besides.
+"$here/no_build_paths.sh" "$inside $work" "$inside"/one/*/arduino_block.elf \
+  "$work"/out/of/the/way/*/arduino_block.elf || status=1
+[ $status -eq 0 ] || exit 1
+echo "ok: both firmware images rebuild byte for byte from another folder"
