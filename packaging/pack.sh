@@ -100,7 +100,13 @@ mkdir -p "$stage/$linux"
 cp "$native/arduino_block.so" "$native/blockhost" "$native/boardsim" "$native/avrboard" "$stage/$linux/"
 stage_firmware "$stage/$linux"
 cp "$root/README.md" "$stage/$linux/"
-cp -r "$root/docs" "$stage/$linux/docs"
+# Only the files the commit holds: a bench's results or a scratch file left
+# in docs/ must not change what ships.
+if git -C "$root" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+  (cd "$root" && git ls-files -z -- docs | xargs -0 cp --parents -t "$stage/$linux")
+else
+  cp -r "$root/docs" "$stage/$linux/docs"
+fi
 
 # Modes and times as the archive should carry them, whatever the umask and
 # the build's clock said.
