@@ -414,8 +414,8 @@ void WriteReport(const bench::Report& report, const std::string& out_dir, int co
                          std::to_string(cores) +
                          " cores, an optimised build, against `boardsim` on the same machine: " +
                          std::to_string(count) +
-                         " pairs of one raw and one library exchange, taking turns (a tenth as "
-                         "many pairs of whole steps).";
+                         " pairs of one raw and one library exchange, taking turns, and a tenth "
+                         "as many whole steps.";
   std::string markdown = report.Markdown(preamble);
   std::cout << markdown;
   std::ofstream(out_dir + "/native.md") << markdown;
