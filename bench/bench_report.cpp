@@ -1,6 +1,7 @@
 #include "bench_report.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <sstream>
@@ -10,14 +11,23 @@ namespace bench {
 namespace {
 
 // Microseconds to a tenth, percentages to a hundredth, memory in whole KiB,
-// ratios (no unit) to a thousandth.
+// ratios (no unit) to a thousandth.  A value that rounds to zero prints as
+// 0, not -0: a CPU clock that counts in ticks can step back by a hair.
 std::string Format(double value, const std::string& unit) {
-  const char* format = "%.3f";
-  if (unit == "µs") format = "%.1f µs";
-  if (unit == "%") format = "%.2f %%";
-  if (unit == "KiB") format = "%.0f KiB";
+  struct Style {
+    const char* unit;
+    const char* format;
+    double step;
+  };
+  static constexpr Style kStyles[] = {
+      {"µs", "%.1f µs", 0.1}, {"%", "%.2f %%", 0.01}, {"KiB", "%.0f KiB", 1}, {"", "%.3f", 0.001}};
+  const Style* style = &kStyles[3];
+  for (const Style& s : kStyles) {
+    if (unit == s.unit) style = &s;
+  }
+  if (std::fabs(value) < style->step / 2) value = 0;
   char text[64];
-  std::snprintf(text, sizeof text, format, value);
+  std::snprintf(text, sizeof text, style->format, value);
   return text;
 }
 

@@ -78,6 +78,13 @@ TEST(BenchReport, ATargetNotMeasuredFailsNothingAndSaysWhy) {
                        "\"measured\": null, \"limit\": 5, \"met\": null, \"reason\": \"this Wine"));
 }
 
+TEST(BenchReport, AHairBelowZeroPrintsAsZero) {
+  bench::Report report;
+  report.Hold("udp_silent_cpu_percent", -0.001);
+  EXPECT_TRUE(Contains(report.Markdown("run"), "| 0.00 % | ≤ 5.00 % | met |"))
+      << report.Markdown("run");
+}
+
 TEST(BenchReport, AKeyWithoutATargetIsAProgrammingError) {
   bench::Report report;
   EXPECT_THROW(report.Hold("udp_ratio", 1.0), std::logic_error);
