@@ -1,33 +1,41 @@
-// The Windows half of the benchmark: ArduinoBlock.dll under Wine against a
-// raw Winsock client under the same Wine, both talking to the native
-// boardsim on loopback UDP.  Prints a Markdown table and fails when the
-// library misses its targets.
+// The Windows half of the benchmark: ArduinoBlock.dll under Wine and a raw
+// Winsock client under the same Wine take turns against the native boardsim
+// on loopback UDP, and the difference within each pair is what the DLL adds.
+//
+//   wine_bench DLL BOARD_PORT OUT_DIR [COUNT]
+//
+// writes OUT_DIR/wine.md and OUT_DIR/wine.json (a relative OUT_DIR resolves
+// against the Linux working folder, which Wine maps to a drive) and exits 1
+// when a target is missed.
 #include <winsock2.h>
 // winsock2.h must come first; it brings in windows.h itself.
 #include <windows.h>
 
-#include <algorithm>
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
+#include <fstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "arduino_block.h"
+#include "bench_report.h"
 
 namespace {
 
-double Microseconds(LARGE_INTEGER from, LARGE_INTEGER to, LARGE_INTEGER frequency) {
-  return (to.QuadPart - from.QuadPart) * 1e6 / frequency.QuadPart;
-}
+// Pairs run before the measured ones, so that the first allocations and a
+// cold cache weigh on neither side.
+constexpr int kWarmUpPairs = 200;
 
-double Median(std::vector<double> samples) {
-  std::sort(samples.begin(), samples.end());
-  return samples[samples.size() / 2];
-}
-
-double P99(std::vector<double> samples) {
-  std::sort(samples.begin(), samples.end());
-  return samples[std::min(samples.size() - 1, samples.size() * 99 / 100)];
+double Microseconds() {
+  static const LARGE_INTEGER frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return f;
+  }();
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return now.QuadPart * 1e6 / frequency.QuadPart;
 }
 
 double CpuSeconds() {
@@ -39,12 +47,10 @@ double CpuSeconds() {
   return seconds(kernel) + seconds(user);
 }
 
+// The DLL, driven only through the exports a host calls to run a block.
 struct Dll {
   explicit Dll(const char* path) : module(LoadLibraryA(path)) {
-    if (!module) {
-      std::fprintf(stderr, "wine_bench: cannot load %s\n", path);
-      std::exit(1);
-    }
+    if (!module) throw std::runtime_error(std::string("cannot load ") + path);
     init = Get<InitUserDLLFn>("InitUserDLL");
     dispose = Get<DisposeUserDLLFn>("DisposeUserDLL");
     read_settings = Get<ReadFromFileFn>("ReadFromFile");
@@ -54,7 +60,9 @@ struct Dll {
   }
   template <class F>
   F Get(const char* name) {
-    return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+    FARPROC address = GetProcAddress(module, name);
+    if (!address) throw std::runtime_error(std::string("the DLL exports no ") + name);
+    return reinterpret_cast<F>(reinterpret_cast<void*>(address));
   }
   HMODULE module;
   InitUserDLLFn init;
@@ -88,6 +96,9 @@ class Block {
     dll_.end(record_.data());
     dll_.dispose(record_.data());
   }
+  Block(const Block&) = delete;
+  Block& operator=(const Block&) = delete;
+
   void Step() { dll_.step(Lead12{}, record_.data(), inputs_.data(), outputs_.data()); }
 
  private:
@@ -95,91 +106,160 @@ class Block {
   std::vector<unsigned char> record_, inputs_, outputs_;
 };
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  if (argc < 3) {
-    std::fprintf(stderr, "usage: wine_bench DLL BOARD_PORT [COUNT]\n");
-    return 1;
+// The raw Winsock client: a connected socket, one datagram out, one back.
+class RawUdpPeer {
+ public:
+  explicit RawUdpPeer(int port) : socket_(socket(AF_INET, SOCK_DGRAM, 0)) {
+    sockaddr_in board{};
+    board.sin_family = AF_INET;
+    board.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    board.sin_port = htons(static_cast<u_short>(port));
+    if (socket_ == INVALID_SOCKET ||
+        connect(socket_, reinterpret_cast<sockaddr*>(&board), sizeof board) != 0) {
+      throw std::runtime_error("raw UDP client: cannot connect to the board");
+    }
   }
-  int port = std::atoi(argv[2]);
-  int count = argc > 3 ? std::atoi(argv[3]) : 10000;
-  WSADATA wsa;
-  WSAStartup(MAKEWORD(2, 2), &wsa);
-  Dll dll(argv[1]);
-  LARGE_INTEGER frequency, a, b;
-  QueryPerformanceFrequency(&frequency);
+  ~RawUdpPeer() { closesocket(socket_); }
+  RawUdpPeer(const RawUdpPeer&) = delete;
+  RawUdpPeer& operator=(const RawUdpPeer&) = delete;
 
-  SOCKET raw = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in board{};
-  board.sin_family = AF_INET;
-  board.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  board.sin_port = htons(static_cast<u_short>(port));
-  connect(raw, reinterpret_cast<sockaddr*>(&board), sizeof board);
-
-  // Raw and library rounds alternate so that load changes weigh on both.
-  std::vector<double> raw_samples, lib_samples;
-  double busy_cpu_before = CpuSeconds();
-  {
-    Block block(dll, port);
-    for (int round = 0; round < 10; ++round) {
-      for (int i = 0; i < count / 10; ++i) {
-        char reply[64];
-        QueryPerformanceCounter(&a);
-        send(raw, "?02s?", 5, 0);
-        recv(raw, reply, sizeof reply, 0);
-        QueryPerformanceCounter(&b);
-        raw_samples.push_back(Microseconds(a, b, frequency));
-      }
-      for (int i = 0; i < count / 10; ++i) {
-        QueryPerformanceCounter(&a);
-        block.Step();
-        QueryPerformanceCounter(&b);
-        lib_samples.push_back(Microseconds(a, b, frequency));
-      }
+  void Exchange() {
+    char reply[64];
+    if (send(socket_, "?02s?", 5, 0) != 5 || recv(socket_, reply, sizeof reply, 0) <= 0) {
+      throw std::runtime_error("raw UDP exchange failed");
     }
   }
 
-  // If the busy rounds above cost no processor time at all, this Wine does
-  // not keep process times, and the silent-wait figure below would pass
-  // whatever the library did.
-  bool times_kept = CpuSeconds() > busy_cpu_before;
+ private:
+  SOCKET socket_;
+};
 
-  // A silent board: the processor time of the 100 ms waits.
-  SOCKET silent = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(silent, reinterpret_cast<sockaddr*>(&local), sizeof local);
-  int length = sizeof local;
-  getsockname(silent, reinterpret_cast<sockaddr*>(&local), &length);
-  double cpu_share;
-  {
-    Block block(dll, ntohs(local.sin_port));
-    double cpu = CpuSeconds();
-    QueryPerformanceCounter(&a);
-    for (int i = 0; i < 10; ++i) block.Step();
-    QueryPerformanceCounter(&b);
-    cpu_share = (CpuSeconds() - cpu) / (Microseconds(a, b, frequency) / 1e6);
+// A UDP port on loopback where nothing ever answers.
+class SilentUdpPeer {
+ public:
+  SilentUdpPeer() : socket_(socket(AF_INET, SOCK_DGRAM, 0)) {
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int length = sizeof local;
+    if (socket_ == INVALID_SOCKET ||
+        bind(socket_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+        getsockname(socket_, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
+      throw std::runtime_error("cannot bind a silent UDP port");
+    }
+    port_ = ntohs(local.sin_port);
   }
+  ~SilentUdpPeer() { closesocket(socket_); }
+  SilentUdpPeer(const SilentUdpPeer&) = delete;
+  SilentUdpPeer& operator=(const SilentUdpPeer&) = delete;
+  int port() const { return port_; }
 
-  double ratio = Median(lib_samples) / Median(raw_samples);
-  std::printf("| measurement (Wine) | median us | p99 us |\n|---|---:|---:|\n");
-  std::printf("| UDP raw round trip, Winsock | %.1f | %.1f |\n", Median(raw_samples), P99(raw_samples));
-  std::printf("| UDP library exchange, ArduinoBlock.dll | %.1f | %.1f |\n\n", Median(lib_samples),
-              P99(lib_samples));
-  std::printf("| ratio (Wine) | measured | target |\n|---|---:|---|\n");
+ private:
+  SOCKET socket_;
+  int port_ = 0;
+};
+
+// Pairs of one raw and one DLL exchange, in an order that flips from pair to
+// pair.  Only wall time: Wine takes a process's CPU time from the kernel's
+// tick counts, far too coarse for one exchange.
+void MeasureUdpExchange(Dll& dll, int port, int count, bench::Report& report) {
+  RawUdpPeer raw(port);
+  Block block(dll, port);
+  auto timed = [](auto&& exchange, std::vector<double>* samples) {
+    double start = Microseconds();
+    exchange();
+    double end = Microseconds();
+    if (samples) samples->push_back(end - start);
+  };
+  auto raw_exchange = [&] { raw.Exchange(); };
+  auto dll_exchange = [&] { block.Step(); };
+  for (int i = 0; i < kWarmUpPairs; ++i) {
+    timed(raw_exchange, nullptr);
+    timed(dll_exchange, nullptr);
+  }
+  bench::Alternation samples;
+  for (int i = 0; i < count; ++i) {
+    if (i % 2 == 0) timed(raw_exchange, &samples.raw_wall);
+    timed(dll_exchange, &samples.library_wall);
+    if (i % 2 == 1) timed(raw_exchange, &samples.raw_wall);
+  }
   // Wine passes every socket notification and window message through its
-  // wineserver, so the message-based notification pays round trips that a
-  // blocking recv does not; the ratio is reported, the native target is not
-  // applied to it.
-  std::printf("| UDP library/raw exchange | %.3f | reported (1.10 natively) |\n", ratio);
-  if (times_kept) {
-    std::printf("| CPU share, silent UDP wait | %.2f %% | <= 5 %% |\n", cpu_share * 100);
-  } else {
-    std::printf("| CPU share, silent UDP wait | not measurable: this Wine keeps no process times | <= 5 %% |\n");
+  // wineserver, so the DLL's message-based wait pays round trips that a
+  // blocking recv does not; what it adds is reported, and the native targets
+  // are not applied to it.
+  report.Rows("udp", "UDP (Wine)", bench::Compare(samples), "Winsock, blocking recv",
+              "ArduinoBlock.dll, one used pin");
+}
+
+// A silent board: the processor time of the 100 ms waits.  Coarse process
+// times are good enough over a second of waiting, unless this Wine keeps
+// none at all: then the figure would pass whatever the DLL did.
+void MeasureSilentUdpWait(Dll& dll, int port, bench::Report& report) {
+  double busy_cpu = CpuSeconds();
+  {
+    RawUdpPeer raw(port);
+    double until = Microseconds() + 200000;
+    while (Microseconds() < until) raw.Exchange();
   }
-  bool met = !times_kept || cpu_share <= 0.05;
-  std::fprintf(stderr, met ? "wine_bench: all targets met\n" : "wine_bench: targets missed\n");
-  return met ? 0 : 1;
+  if (CpuSeconds() <= busy_cpu) {
+    report.NotMeasured("udp_silent_cpu_percent", "this Wine keeps no process times");
+    return;
+  }
+  SilentUdpPeer silent;
+  Block block(dll, silent.port());
+  double cpu = CpuSeconds();
+  double start = Microseconds();
+  for (int i = 0; i < 10; ++i) block.Step();
+  report.Hold("udp_silent_cpu_percent",
+              100 * (CpuSeconds() - cpu) / ((Microseconds() - start) / 1e6));
+}
+
+void WriteReport(const bench::Report& report, const std::string& out_dir, int count) {
+  char host[256] = {};
+  gethostname(host, sizeof host - 1);
+  SYSTEM_INFO system;
+  GetSystemInfo(&system);
+  std::string preamble =
+      "ArduinoBlock.dll and a raw Winsock client, both under Wine, against the native "
+      "`boardsim`: " +
+      std::to_string(count) + " pairs of one raw and one DLL exchange, taking turns.";
+  // Binary, so that the lines end in LF as in the native report.
+  std::ofstream(out_dir + "/wine.md", std::ios::binary) << report.Markdown(preamble);
+  std::ofstream(out_dir + "/wine.json", std::ios::binary)
+      << report.Json(host, static_cast<int>(system.dwNumberOfProcessors), count);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 4 || argc > 5) {
+    std::fprintf(stderr, "usage: wine_bench DLL BOARD_PORT OUT_DIR [COUNT]\n");
+    return 2;
+  }
+  int port = std::atoi(argv[2]);
+  int count = argc > 4 ? std::atoi(argv[4]) : 10000;
+  if (port <= 0 || port > 65535 || count < 10) {
+    std::fprintf(stderr, "wine_bench: BOARD_PORT must be a port and COUNT at least 10\n");
+    return 2;
+  }
+  WSADATA wsa;
+  WSAStartup(MAKEWORD(2, 2), &wsa);
+  bench::Report report;
+  try {
+    Dll dll(argv[1]);
+    MeasureUdpExchange(dll, port, count, report);
+    MeasureSilentUdpWait(dll, port, report);
+    WriteReport(report, argv[3], count);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "wine_bench: %s\n", e.what());
+    return 1;
+  }
+  if (!report.AllMet()) {
+    std::fprintf(stderr, "\nwine_bench: targets missed:\n");
+    for (const std::string& missed : report.Missed())
+      std::fprintf(stderr, "  %s\n", missed.c_str());
+    return 1;
+  }
+  std::fprintf(stderr, "\nwine_bench: all targets met\n");
+  return 0;
 }

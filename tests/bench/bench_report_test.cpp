@@ -1,0 +1,109 @@
+#include "bench_report.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+TEST(BenchCompare, AddedTimeIsTheMedianOfThePairsNotOfTheMedians) {
+  bench::Alternation samples;
+  samples.raw_wall = {10, 20, 30};
+  samples.library_wall = {13, 24, 31};  // differences 3, 4, 1
+  bench::Added added = bench::Compare(samples);
+  EXPECT_DOUBLE_EQ(added.added_wall.median, 3);
+  EXPECT_DOUBLE_EQ(added.raw_wall.median, 20);
+  EXPECT_DOUBLE_EQ(added.library_wall.median, 24);
+  EXPECT_DOUBLE_EQ(added.ratio, 1.2);
+  EXPECT_FALSE(added.has_cpu);
+}
+
+TEST(BenchCompare, CpuTimeIsPairedToo) {
+  bench::Alternation samples;
+  samples.raw_wall = samples.library_wall = {1, 1, 1};
+  samples.raw_cpu = {5, 1, 9};
+  samples.library_cpu = {6, 3, 12};  // differences 1, 2, 3
+  bench::Added added = bench::Compare(samples);
+  ASSERT_TRUE(added.has_cpu);
+  EXPECT_DOUBLE_EQ(added.added_cpu.median, 2);
+  EXPECT_DOUBLE_EQ(added.added_wall.median, 0);
+}
+
+TEST(BenchSummarise, TakesTheMiddleAndThe99thPercentile) {
+  std::vector<double> samples;
+  for (int i = 100; i >= 1; --i) samples.push_back(i);
+  bench::Stats stats = bench::Summarise(samples);
+  EXPECT_DOUBLE_EQ(stats.median, 51);
+  EXPECT_DOUBLE_EQ(stats.p99, 100);
+  EXPECT_DOUBLE_EQ(bench::Summarise({}).median, 0);
+}
+
+TEST(BenchTargets, EachKeyOnceAndEveryLimitPositive) {
+  std::set<std::string> keys;
+  for (const bench::Target& target : bench::kTargets) {
+    EXPECT_TRUE(keys.insert(target.key).second) << target.key;
+    EXPECT_GT(target.limit, 0) << target.key;
+  }
+}
+
+TEST(BenchReport, AValueAtTheLimitMeetsItAndOneAboveMissesIt) {
+  bench::Report report;
+  report.Hold("udp_added_wall_us", 5.0);
+  EXPECT_TRUE(report.AllMet());
+  report.Hold("pty_added_cpu_us", 5.1);
+  EXPECT_FALSE(report.AllMet());
+  ASSERT_EQ(report.Missed().size(), 1u);
+  EXPECT_TRUE(Contains(report.Missed()[0], "pty reply: CPU time")) << report.Missed()[0];
+  EXPECT_TRUE(Contains(report.Missed()[0], "5.1 µs")) << report.Missed()[0];
+  std::string markdown = report.Markdown("run");
+  EXPECT_TRUE(Contains(markdown, "| 5.0 µs | ≤ 5.0 µs | met |")) << markdown;
+  EXPECT_TRUE(Contains(markdown, "| 5.1 µs | ≤ 5.0 µs | **missed** |")) << markdown;
+  EXPECT_TRUE(Contains(report.Json("vm", 2, 10),
+                       "\"pty_added_cpu_us\": {\"measured\": 5.1, "
+                       "\"limit\": 5, \"met\": false}"));
+}
+
+TEST(BenchReport, ATargetNotMeasuredFailsNothingAndSaysWhy) {
+  bench::Report report;
+  report.NotMeasured("udp_silent_cpu_percent", "this Wine keeps no process times");
+  EXPECT_TRUE(report.AllMet());
+  EXPECT_TRUE(Contains(report.Markdown("run"), "| not measured | ≤ 5.00 % | this Wine keeps"));
+  EXPECT_TRUE(Contains(report.Json("vm", 2, 10),
+                       "\"measured\": null, \"limit\": 5, \"met\": null, \"reason\": \"this Wine"));
+}
+
+TEST(BenchReport, AHairBelowZeroPrintsAsZero) {
+  bench::Report report;
+  report.Hold("udp_silent_cpu_percent", -0.001);
+  EXPECT_TRUE(Contains(report.Markdown("run"), "| 0.00 % | ≤ 5.00 % | met |"))
+      << report.Markdown("run");
+}
+
+TEST(BenchReport, AKeyWithoutATargetIsAProgrammingError) {
+  bench::Report report;
+  EXPECT_THROW(report.Hold("udp_ratio", 1.0), std::logic_error);
+  EXPECT_THROW(report.NotMeasured("nothing", "why"), std::logic_error);
+}
+
+TEST(BenchReport, RowsOfAnAlternationLeaveOutTheCpuWhenItWasNotMeasured) {
+  bench::Alternation samples;
+  samples.raw_wall = {100, 200, 300};
+  samples.library_wall = {150, 260, 310};
+  bench::Report report;
+  report.Rows("udp", "UDP (Wine)", bench::Compare(samples), "raw", "dll");
+  std::string json = report.Json("a \"quoted\" host", 2, 3);
+  EXPECT_TRUE(Contains(json, "\"udp_added_wall_us\": {\"median\": 50, \"p99\": 60}")) << json;
+  EXPECT_TRUE(Contains(json, "\"udp_library_over_raw\": 1.3")) << json;
+  EXPECT_FALSE(Contains(json, "udp_added_cpu_us")) << json;
+  EXPECT_TRUE(Contains(json, "\"host\": \"a \\\"quoted\\\" host\"")) << json;
+  // The ratio has no percentile: its cell is a dash.
+  EXPECT_TRUE(Contains(report.Markdown("run"), "| UDP (Wine) library/raw | 1.300 | – |"));
+}
+
+}  // namespace
