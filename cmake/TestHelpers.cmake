@@ -50,6 +50,10 @@ function(arduino_test_program name)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${ARG_INCLUDES} ${PROJECT_SOURCE_DIR}/tests
                              ${PROJECT_SOURCE_DIR}/tests/platform/${ARDUINO_BLOCK_PLATFORM})
+  if(WIN32)
+    # The interface table of test_platform.h's NetworkBeyondLoopback.
+    target_link_libraries(${name} PRIVATE iphlpapi)
+  endif()
   if(ARG_DEFINES)
     target_compile_definitions(${name} PRIVATE ${ARG_DEFINES})
   endif()
