@@ -1,17 +1,23 @@
 // The Windows side of the test helpers: a scratch file reached through a
 // Win32 file handle (what the library's _lread/_lwrite expect, not a C
-// runtime descriptor) and a loopback UDP peer on Windows Sockets.  CMake puts
-// this directory on the include path of the Windows build only.
+// runtime descriptor), a loopback UDP peer on Windows Sockets, and the check
+// that this process sees no network but loopback.  CMake puts this directory
+// on the include path of the Windows build only.
 #pragma once
 
 #include <sys/types.h>
 #include <windows.h>
 #include <winsock.h>
+// After the sockets header: the interface table's types need it.
+#include <iphlpapi.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace arduino::testing {
 
@@ -24,6 +30,38 @@ constexpr char kUUmlaut[] = "\xfc";
 constexpr const char* kCommaLocaleNames[] = {""};
 
 inline void SleepMs(int ms) { Sleep(static_cast<DWORD>(ms)); }
+
+// What could carry a name look-up made by this process off the machine, or
+// nothing when only loopback is there.  Tests that look up a name that must
+// not resolve skip unless this is empty.  Under Wine two things must hold.
+// The interface table comes from Wine's device service, which runs beside
+// the Wine server, where the sockets are made too; it must list loopback
+// alone.  The look-up itself runs in
+// this process, which may sit in another network namespace than a server it
+// found already running; ARDUINO_BLOCK_LOOPBACK_ONLY, set by ./run test once
+// it has checked its namespace, says that this process is inside one too.
+inline std::optional<std::string> NetworkBeyondLoopback() {
+  const char* checked = std::getenv("ARDUINO_BLOCK_LOOPBACK_ONLY");
+  if (checked == nullptr || std::string(checked) != "1") {
+    return "this process's own network (ARDUINO_BLOCK_LOOPBACK_ONLY is not set)";
+  }
+  ULONG size = 0;
+  if (GetIfTable(nullptr, &size, FALSE) != ERROR_INSUFFICIENT_BUFFER) {
+    return "the network interfaces cannot be listed";
+  }
+  std::vector<unsigned char> buffer(size);
+  auto* table = reinterpret_cast<MIB_IFTABLE*>(buffer.data());
+  if (GetIfTable(table, &size, FALSE) != NO_ERROR) return "the network interfaces cannot be listed";
+  for (DWORD i = 0; i < table->dwNumEntries; ++i) {
+    const MIB_IFROW& row = table->table[i];
+    if (row.dwType != MIB_IF_TYPE_LOOPBACK) {
+      return "the interface " +
+             std::string(reinterpret_cast<const char*>(row.bDescr),
+                         strnlen(reinterpret_cast<const char*>(row.bDescr), row.dwDescrLen));
+    }
+  }
+  return std::nullopt;
+}
 
 // A temporary file that the system deletes when its handle closes.
 class ScratchFile {

@@ -1,0 +1,167 @@
+# One helper per kind of test, so that each test program is one line in its
+# area's CMakeLists.txt and the properties that matter (the port-1600 lock,
+# Wine, time limits) are words on that line instead of repeated calls.
+#
+#   arduino_test_program(name source... [CORE] [BESIDE_DLL] [LIBS lib...]
+#                        [INCLUDES dir...] [DEFINES def...] [DEPENDS target...]
+#                        [EMULATOR command...])
+#     Builds a test program with GoogleTest and the test helpers (tests/ and
+#     tests/platform/<platform> on the include path) without registering it.
+#     CORE links the library's core (on Windows with the rethrow boundary that
+#     lets errors reach the tests as C++ exceptions).  BESIDE_DLL puts the
+#     program beside ArduinoBlock.dll, where LoadLibrary finds the DLL.
+#     DEPENDS names programs the tests start, so they are built first.
+#     EMULATOR is a wrapper that every run of the program, the listing of
+#     its cases included, goes through.
+#
+#   arduino_gtest(name source... [program keywords...] [PORT1600] [WINE]
+#                 [TIMEOUT seconds] [LABELS label...] [ENVIRONMENT var=value])
+#     The same program, its GoogleTest cases registered one by one with CTest.
+#     In the Windows build the cases run under Wine (see WineTests.cmake) and
+#     are labelled wine; WINE labels a Linux program that starts Wine itself.
+#
+#   arduino_unit_test(name [WINE])
+#     A unit test of the library's core, tests/unit/<name>.cpp.  WINE builds
+#     it in the Windows build too, to run under Wine there.
+#
+#   arduino_command_test(NAME name COMMAND command... [PORT1600] [WINE]
+#                        [TIMEOUT seconds] [LABELS label...]
+#                        [ENVIRONMENT var=value...] [SKIP_RETURN_CODE code])
+#     Any other command as one CTest test: a script, a program run under a
+#     wrapper, or one filter of a GoogleTest program.
+#
+# PORT1600: a block binds UDP port 1600, which only one socket of the machine
+# (or of the network namespace ./run test gives its run) can hold, so tests
+# that create blocks never run at the same time as each other.
+
+include(GoogleTest)
+include(${CMAKE_CURRENT_LIST_DIR}/WineTests.cmake)
+
+set(_arduino_program_options CORE BESIDE_DLL)
+set(_arduino_program_lists LIBS INCLUDES DEFINES DEPENDS EMULATOR)
+set(_arduino_run_options PORT1600 WINE)
+set(_arduino_run_values TIMEOUT SKIP_RETURN_CODE)
+set(_arduino_run_lists LABELS ENVIRONMENT)
+
+function(arduino_test_program name)
+  cmake_parse_arguments(PARSE_ARGV 1 ARG "${_arduino_program_options}" ""
+                        "${_arduino_program_lists}")
+  add_executable(${name} ${ARG_UNPARSED_ARGUMENTS})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
+  target_include_directories(${name} PRIVATE ${ARG_INCLUDES} ${PROJECT_SOURCE_DIR}/tests
+                             ${PROJECT_SOURCE_DIR}/tests/platform/${ARDUINO_BLOCK_PLATFORM})
+  if(WIN32)
+    # The interface table of test_platform.h's NetworkBeyondLoopback.
+    target_link_libraries(${name} PRIVATE iphlpapi)
+  endif()
+  if(ARG_DEFINES)
+    target_compile_definitions(${name} PRIVATE ${ARG_DEFINES})
+  endif()
+  if(ARG_DEPENDS)
+    add_dependencies(${name} ${ARG_DEPENDS})
+  endif()
+  if(ARG_CORE)
+    target_link_libraries(${name} PRIVATE arduino_core)
+    if(WIN32)
+      target_sources(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/platform/win32/rethrow_boundary.cpp)
+    endif()
+  endif()
+  if(ARG_EMULATOR)
+    set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR "${ARG_EMULATOR}")
+  endif()
+  if(ARG_BESIDE_DLL)
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR})
+  endif()
+endfunction()
+
+# Turns the run keywords of the caller's ARG_* into a list of CTest
+# properties in `out`; `wine` labels the tests as run under Wine.
+function(_arduino_test_properties out wine)
+  set(properties)
+  if(ARG_TIMEOUT)
+    list(APPEND properties TIMEOUT ${ARG_TIMEOUT})
+  endif()
+  if(ARG_SKIP_RETURN_CODE)
+    list(APPEND properties SKIP_RETURN_CODE ${ARG_SKIP_RETURN_CODE})
+  endif()
+  if(ARG_PORT1600)
+    list(APPEND properties RESOURCE_LOCK port1600)
+  endif()
+  set(labels ${ARG_LABELS})
+  if(wine)
+    list(APPEND labels wine)
+  endif()
+  if(labels)
+    list(REMOVE_DUPLICATES labels)
+    list(APPEND properties LABELS ${labels})
+  endif()
+  set(${out} ${properties} PARENT_SCOPE)
+endfunction()
+
+function(arduino_gtest name)
+  cmake_parse_arguments(PARSE_ARGV 1 ARG
+                        "${_arduino_program_options};${_arduino_run_options}"
+                        "${_arduino_run_values}" "${_arduino_program_lists};${_arduino_run_lists}")
+  set(program_args ${ARG_UNPARSED_ARGUMENTS})
+  foreach(option IN LISTS _arduino_program_options)
+    if(ARG_${option})
+      list(APPEND program_args ${option})
+    endif()
+  endforeach()
+  foreach(keyword IN LISTS _arduino_program_lists)
+    if(ARG_${keyword})
+      list(APPEND program_args ${keyword} ${ARG_${keyword}})
+    endif()
+  endforeach()
+  arduino_test_program(${name} ${program_args})
+
+  # In the Windows build every GoogleTest program runs under Wine.
+  if(ARG_WINE OR WIN32)
+    _arduino_test_properties(properties TRUE)
+  else()
+    _arduino_test_properties(properties FALSE)
+  endif()
+  # GoogleTest passes the properties on as one flat list, so a second
+  # variable would be taken for a property name.
+  list(LENGTH ARG_ENVIRONMENT environment_count)
+  if(environment_count GREATER 1)
+    message(FATAL_ERROR "arduino_gtest(${name}): give ENVIRONMENT one variable")
+  elseif(environment_count EQUAL 1)
+    list(APPEND properties ENVIRONMENT ${ARG_ENVIRONMENT})
+  endif()
+  if(properties)
+    set(properties PROPERTIES ${properties})
+  endif()
+  if(WIN32)
+    wine_discover_tests(${name} NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60 ${properties})
+  else()
+    gtest_discover_tests(${name} NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60 ${properties})
+  endif()
+endfunction()
+
+function(arduino_unit_test name)
+  cmake_parse_arguments(PARSE_ARGV 1 ARG "WINE" "" "")
+  if(WIN32 AND NOT ARG_WINE)
+    return()
+  endif()
+  arduino_gtest(${name} ${PROJECT_SOURCE_DIR}/tests/unit/${name}.cpp CORE PORT1600 TIMEOUT 300)
+endfunction()
+
+function(arduino_command_test)
+  cmake_parse_arguments(PARSE_ARGV 0 ARG "${_arduino_run_options}"
+                        "NAME;${_arduino_run_values}" "COMMAND;${_arduino_run_lists}")
+  if(NOT ARG_NAME OR NOT ARG_COMMAND)
+    message(FATAL_ERROR "arduino_command_test needs a NAME and a COMMAND")
+  endif()
+  if(ARG_UNPARSED_ARGUMENTS)
+    message(FATAL_ERROR "arduino_command_test(${ARG_NAME}): unknown ${ARG_UNPARSED_ARGUMENTS}")
+  endif()
+  add_test(NAME ${ARG_NAME} COMMAND ${ARG_COMMAND})
+  _arduino_test_properties(properties "${ARG_WINE}")
+  if(properties)
+    set_tests_properties(${ARG_NAME} PROPERTIES ${properties})
+  endif()
+  if(ARG_ENVIRONMENT)
+    set_property(TEST ${ARG_NAME} PROPERTY ENVIRONMENT ${ARG_ENVIRONMENT})
+  endif()
+endfunction()
