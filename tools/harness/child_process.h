@@ -85,7 +85,8 @@ struct RunResult {
 
 // Runs args[0] to completion with `environment` (NAME=VALUE) added; a child
 // still running at the time-out is killed.  Throws when it cannot start.
-RunResult Run(const std::vector<std::string>& args,
-              const std::vector<std::string>& environment = {}, milliseconds timeout = kRunTimeout);
+RunResult RunProgram(const std::vector<std::string>& args,
+                     const std::vector<std::string>& environment = {},
+                     milliseconds timeout = kRunTimeout);
 
 }  // namespace harness

@@ -257,8 +257,8 @@ std::optional<ChildProcess> TryStartBoardsim(const std::string& boardsim,
   return ChildProcess::TryStart(command, why, options);
 }
 
-RunResult Run(const std::vector<std::string>& args, const std::vector<std::string>& environment,
-              milliseconds timeout) {
+RunResult RunProgram(const std::vector<std::string>& args,
+                     const std::vector<std::string>& environment, milliseconds timeout) {
   Pipe out;
   Pipe err;
   const pid_t pid = Spawn(args, environment, out.write_end, err.write_end);
