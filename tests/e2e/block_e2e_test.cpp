@@ -8,26 +8,12 @@
 #include <chrono>
 #include <optional>
 
-#include "child_process.h"
-#include "files.h"
-#include "loaded_block.h"
+#include "e2e_harness.h"
 
 namespace e2e {
 namespace {
 
-using harness::BlockSettings;
-using harness::ChildProcess;
-using harness::LoadedBlock;
-using harness::ReadLines;
-using harness::SimulationRun;
-using harness::TempDir;
-using harness::Values;
-using harness::WriteFile;
 using Lines = std::vector<std::string>;
-
-const harness::BlockExports& Module() {
-  return harness::SharedLibrary(ARDUINO_BLOCK_MODULE).exports();
-}
 
 enum class Transport { kUdp, kSerial };
 

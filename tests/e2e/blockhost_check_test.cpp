@@ -5,20 +5,13 @@
 
 #include <optional>
 
-#include "child_process.h"
-#include "files.h"
+#include "e2e_harness.h"
 #include "pty_pair.h"
 
 namespace e2e {
 namespace {
 
 using arduino::testing::PtyPair;
-using harness::ChildProcess;
-using harness::ReadFile;
-using harness::ReadLines;
-using harness::RunProgram;
-using harness::RunResult;
-using harness::TempDir;
 
 RunResult Blockhost(std::vector<std::string> args,
                     const std::vector<std::string>& environment = {}) {

@@ -4,19 +4,10 @@
 
 #include <optional>
 
-#include "child_process.h"
-#include "files.h"
+#include "e2e_harness.h"
 
 namespace e2e {
 namespace {
-
-using harness::ChildProcess;
-using harness::ReadFile;
-using harness::ReadLines;
-using harness::RunProgram;
-using harness::RunResult;
-using harness::TempDir;
-using harness::WriteFile;
 
 RunResult Blockhost(std::vector<std::string> args) {
   args.insert(args.begin(), BLOCKHOST_PATH);

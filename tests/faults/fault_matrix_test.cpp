@@ -27,12 +27,10 @@
 #include <thread>
 #include <vector>
 
-#include "child_process.h"
-#include "files.h"
+#include "e2e_harness.h"
 #include "link/NMUDP.h"
 #include "link/exchange.h"
 #include "link/serial.h"
-#include "loaded_block.h"
 
 namespace faults {
 namespace {
@@ -57,8 +55,6 @@ constexpr double kSerialMarginMs = 500;
 constexpr double kCallMarginMs = 1000;
 
 constexpr int kComPort = 9;
-
-const BlockExports& Module() { return harness::SharedLibrary(ARDUINO_BLOCK_MODULE).exports(); }
 constexpr long double kUntouched = -1.0L;
 // What a digital input reads when the board gives no usable reply.
 constexpr long double kSilentDigital = 5.0L;
@@ -159,7 +155,7 @@ struct RunRecord {
 // starts as if an earlier probe had allowed it.
 RunRecord RunSimulation(LoadedBlock* block, Watch watch, int steps,
                         const std::function<void(int)>& before_step = {}, bool probe = true) {
-  const BlockExports& module = Module();
+  const BlockExports& module = e2e::Module();
   RunRecord record;
   if (probe) {
     record.can_simulate = module.CanSimulateDLL(block->record());
@@ -313,7 +309,7 @@ class FaultMatrixTest : public ::testing::TestWithParam<Row> {
 TEST_P(FaultMatrixTest, RowHoldsAndTheNextRunWorks) {
   const Row& row = GetParam();
   const bool udp = row.link == Link::kUdp;
-  LoadedBlock block(Module());
+  LoadedBlock block(e2e::Module());
   {
     Board board = udp ? Board::Udp(row.faults) : Board::Pty(tty_, row.faults);
     BlockSettings settings = WatchSettings(row.watch);
@@ -490,7 +486,7 @@ class PortEventTest : public ::testing::TestWithParam<PortRow> {
 
 TEST_P(PortEventTest, RowHoldsAndTheNextRunWorks) {
   const PortRow& row = GetParam();
-  LoadedBlock block(Module());
+  LoadedBlock block(e2e::Module());
   BlockSettings settings = WatchSettings(Watch::kDigital);
   settings.interface_kind = 1;
   settings.com_port = kComPort;
@@ -502,12 +498,12 @@ TEST_P(PortEventTest, RowHoldsAndTheNextRunWorks) {
   switch (row.event) {
     case PortEvent::kVanishesBetweenProbeAndOpen: {
       // The host probes, then the board goes before the run opens the port.
-      const int32_t probed = Module().CanSimulateDLL(block.record());
+      const int32_t probed = e2e::Module().CanSimulateDLL(block.record());
       EXPECT_EQ(probed, 1);
       board.reset();
       run = RunSimulation(&block, Watch::kDigital, row.steps, {}, /*probe=*/false);
       run.can_simulate = probed;
-      EXPECT_EQ(Module().CanSimulateDLL(block.record()), 0) << "nothing is plugged in now";
+      EXPECT_EQ(e2e::Module().CanSimulateDLL(block.record()), 0) << "nothing is plugged in now";
       break;
     }
     case PortEvent::kHeldByAnotherProcess: {
@@ -597,7 +593,7 @@ int UdpPortOfInode(const std::string& inode) {
 TEST(StrangerTest, AnyDatagramToTheBlocksPortIsTakenAsTheReply) {
   Board board = Board::Udp({"--drop-rate", "1"});
   const std::set<std::string> before = SocketInodes();
-  LoadedBlock block(Module());
+  LoadedBlock block(e2e::Module());
   BlockSettings settings = WatchSettings(Watch::kDigital);
   settings.udp_port = board.udp_port();
   block.Configure(settings);

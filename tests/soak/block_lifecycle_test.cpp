@@ -7,8 +7,7 @@
 
 #include <optional>
 
-#include "child_process.h"
-#include "loaded_block.h"
+#include "e2e_harness.h"
 #include "process_usage.h"
 #include "udp_peer.h"
 
@@ -20,10 +19,6 @@ constexpr int kBlocks = 100;
 // block alive; a block that leaks its endpoint, watch or state costs more
 // than this in 100 rounds.
 constexpr size_t kHeapNoiseBytes = 16 * 1024;
-
-const harness::BlockExports& Module() {
-  return harness::SharedLibrary(ARDUINO_BLOCK_MODULE).exports();
-}
 
 // True when a fresh socket can bind UDP port 1600 on every interface.
 bool PortSixteenHundredIsFree() {
@@ -37,11 +32,11 @@ bool PortSixteenHundredIsFree() {
 
 // One block's life: created, configured, probed, one run of one step, gone.
 void LiveOnce(int udp_port) {
-  harness::LoadedBlock block(Module());
+  harness::LoadedBlock block(e2e::Module());
   harness::BlockSettings settings;
   settings.udp_port = udp_port;
   block.Configure(settings);
-  ASSERT_EQ(Module().CanSimulateDLL(block.record()), 1);
+  ASSERT_EQ(e2e::Module().CanSimulateDLL(block.record()), 1);
   harness::Values inputs(8, 0.0L), outputs(14, -1.0L);
   harness::SimulationRun run(&block);
   run.Init(&inputs, &outputs);

@@ -19,9 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "child_process.h"
-#include "files.h"
-#include "loaded_block.h"
+#include "e2e_harness.h"
 #include "process_usage.h"
 
 namespace {
@@ -29,10 +27,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int kComPort = 9;
-
-const harness::BlockExports& Module() {
-  return harness::SharedLibrary(ARDUINO_BLOCK_MODULE).exports();
-}
 constexpr long kWarmUpSteps = 1000;
 // Heap that may come and go between two points of a steady run: buffers of
 // the socket layer and GLib that are sized on demand.  A leak of even a few
@@ -162,14 +156,14 @@ int Soak(const Options& options) {
   size_t descriptors_after_warm_up = 0;
   // The first block starts what the library keeps for its whole life (the
   // main context's wake-up descriptor among it); count from after that.
-  { harness::LoadedBlock first(Module()); }
+  { harness::LoadedBlock first(e2e::Module()); }
   const size_t descriptors_before = soak::OpenDescriptors();
   const auto run_start = Clock::now();
   {
-    harness::LoadedBlock block(Module());
+    harness::LoadedBlock block(e2e::Module());
     block.Configure(settings);
     harness::Values inputs(8, 0.0L), previous(8, 0.0L), outputs(14, -1.0L);
-    const harness::BlockExports& module = Module();
+    const harness::BlockExports& module = e2e::Module();
     if (module.CanSimulateDLL(block.record()) != 1) {
       std::fprintf(stderr, "soak: the block refuses to simulate\n");
       return 1;

@@ -14,19 +14,11 @@
 #include <optional>
 #include <stdexcept>
 
-#include "child_process.h"
-#include "files.h"
+#include "e2e_harness.h"
 
 namespace e2e {
 namespace {
 
-using harness::ChildProcess;
-using harness::ReadFile;
-using harness::ReadLines;
-using harness::RunProgram;
-using harness::RunResult;
-using harness::TempDir;
-using harness::WriteFile;
 using Lines = std::vector<std::string>;
 
 enum class Build { kLinux, kWindows };

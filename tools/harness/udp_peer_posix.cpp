@@ -27,15 +27,20 @@ std::string SystemError(int error) {
   return std::string(std::strerror(error)) + " (errno " + std::to_string(error) + ")";
 }
 
+sockaddr_in SocketAddress(uint32_t address, uint16_t port) {
+  sockaddr_in socket_address{};
+  socket_address.sin_family = AF_INET;
+  socket_address.sin_addr.s_addr = htonl(address);
+  socket_address.sin_port = htons(port);
+  return socket_address;
+}
+
 }  // namespace
 
 UdpPeer::UdpPeer(uint32_t address, uint16_t port) : buffer_(65536) {
   const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) throw std::runtime_error("cannot make a UDP socket: " + SystemError(errno));
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_addr.s_addr = htonl(address);
-  local.sin_port = htons(port);
+  sockaddr_in local = SocketAddress(address, port);
   if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
     const int error = errno;
     close(fd);
@@ -55,10 +60,7 @@ uint16_t UdpPeer::port() const {
 }
 
 void UdpPeer::SendTo(uint16_t port, const std::string& bytes) const {
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_addr.s_addr = htonl(kLoopback);
-  to.sin_port = htons(port);
+  sockaddr_in to = SocketAddress(kLoopback, port);
   if (sendto(Fd(socket_), bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to),
              sizeof to) < 0) {
     throw std::runtime_error("cannot send to " + AddressText(kLoopback, port) + ": " +

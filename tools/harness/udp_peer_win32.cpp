@@ -21,6 +21,14 @@ std::string AddressText(uint32_t address, uint16_t port) {
 
 std::string SocketError(int error) { return "Windows Sockets error " + std::to_string(error); }
 
+sockaddr_in SocketAddress(uint32_t address, uint16_t port) {
+  sockaddr_in socket_address{};
+  socket_address.sin_family = AF_INET;
+  socket_address.sin_addr.s_addr = htonl(address);
+  socket_address.sin_port = htons(port);
+  return socket_address;
+}
+
 }  // namespace
 
 UdpPeer::UdpPeer(uint32_t address, uint16_t port) : buffer_(65536) {
@@ -34,10 +42,7 @@ UdpPeer::UdpPeer(uint32_t address, uint16_t port) : buffer_(65536) {
     WSACleanup();
     throw std::runtime_error("cannot make a UDP socket: " + SocketError(error));
   }
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_addr.s_addr = htonl(address);
-  local.sin_port = htons(port);
+  sockaddr_in local = SocketAddress(address, port);
   if (bind(s, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
     const int error = WSAGetLastError();
     closesocket(s);
@@ -61,10 +66,7 @@ uint16_t UdpPeer::port() const {
 }
 
 void UdpPeer::SendTo(uint16_t port, const std::string& bytes) const {
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_addr.s_addr = htonl(kLoopback);
-  to.sin_port = htons(port);
+  sockaddr_in to = SocketAddress(kLoopback, port);
   if (sendto(Socket(socket_), bytes.data(), static_cast<int>(bytes.size()), 0,
              reinterpret_cast<sockaddr*>(&to), sizeof to) == SOCKET_ERROR) {
     throw std::runtime_error("cannot send to " + AddressText(kLoopback, port) + ": " +
