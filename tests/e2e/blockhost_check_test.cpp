@@ -11,7 +11,7 @@
 namespace e2e {
 namespace {
 
-using arduino::testing::PtyPair;
+using harness::PtyPair;
 
 RunResult Blockhost(std::vector<std::string> args,
                     const std::vector<std::string>& environment = {}) {

@@ -166,7 +166,7 @@ TEST_F(SimulationTest, AllUnusedSendsNothing) {
 }
 
 TEST(CanSimulateTest, AnswersByInterfaceAndRestoresTheDefaultCursor) {
-  testing::PtyPair board(5);
+  harness::PtyPair board(5);
   HostBlock block;
   auto answer = [&](int32_t kind, int32_t port) {
     block.data().InterfaceKind = kind;
@@ -185,7 +185,7 @@ TEST(CanSimulateTest, AnswersByInterfaceAndRestoresTheDefaultCursor) {
 
 TEST(EndSimulationTest, ClosesTheSharedPortOnlyForUsbBlocks) {
   testing::SkipOpenPause skip_pause;
-  testing::PtyPair board(5);
+  harness::PtyPair board(5);
   HostBlock usb, ethernet;
   usb.data().InterfaceKind = 1;
   usb.data().ComPort = 5;
