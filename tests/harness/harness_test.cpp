@@ -15,9 +15,11 @@ namespace {
 
 bool Alive(pid_t pid) { return kill(pid, 0) == 0; }
 
-// A shell child that prints its pid on stderr first, then runs `script`.
-std::vector<std::string> Shell(const std::string& script) {
-  return {"/bin/sh", "-c", "echo pid $$ >&2; " + script};
+// A shell child that sets its signal traps, prints its pid on stderr (its
+// first line, so a signal sent once it is ready meets the traps), then runs
+// `script`.
+std::vector<std::string> Shell(const std::string& script, const std::string& traps = ":") {
+  return {"/bin/sh", "-c", traps + "; echo pid $$ >&2; " + script};
 }
 
 pid_t PidOf(ChildProcess& child) {
@@ -84,15 +86,15 @@ TEST(ChildProcessTest, ChildIsGoneWhenATestThrows) {
 TEST(ChildProcessTest, ChildThatIgnoresSigtermIsKilled) {
   pid_t pid = -1;
   {
-    ChildProcess child = ChildProcess::Start(Shell("trap '' TERM; while :; do sleep 1; done"));
+    ChildProcess child = ChildProcess::Start(Shell("while :; do sleep 1; done", "trap '' TERM"));
     pid = PidOf(child);
   }
   EXPECT_FALSE(Alive(pid));
 }
 
 TEST(ChildProcessTest, StopReportsTheExitStatus) {
-  ChildProcess child =
-      ChildProcess::Start(Shell("trap 'echo bye >&2; exit 7' TERM; while :; do sleep 0.05; done"));
+  ChildProcess child = ChildProcess::Start(
+      Shell("while :; do sleep 0.05; done", "trap 'echo bye >&2; exit 7' TERM"));
   EXPECT_EQ(child.Stop(SIGTERM), 7);
   EXPECT_NE(child.stderr_text().find("bye"), std::string::npos) << "the last words were read";
 }
