@@ -5,8 +5,9 @@
 #   arduino_test_program(name source... [CORE] [BESIDE_DLL] [LIBS lib...]
 #                        [INCLUDES dir...] [DEFINES def...] [DEPENDS target...]
 #                        [EMULATOR command...])
-#     Builds a test program with GoogleTest and the test helpers (tests/ and
-#     tests/platform/<platform> on the include path) without registering it.
+#     Builds a test program with GoogleTest, the harness (tools/harness) and
+#     the test helpers (tests/ and tests/platform/<platform> on the include
+#     path) without registering it.
 #     CORE links the library's core (on Windows with the rethrow boundary that
 #     lets errors reach the tests as C++ exceptions).  BESIDE_DLL puts the
 #     program beside ArduinoBlock.dll, where LoadLibrary finds the DLL.
@@ -47,7 +48,7 @@ function(arduino_test_program name)
   cmake_parse_arguments(PARSE_ARGV 1 ARG "${_arduino_program_options}" ""
                         "${_arduino_program_lists}")
   add_executable(${name} ${ARG_UNPARSED_ARGUMENTS})
-  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} block_harness GTest::gtest GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${ARG_INCLUDES} ${PROJECT_SOURCE_DIR}/tests
                              ${PROJECT_SOURCE_DIR}/tests/platform/${ARDUINO_BLOCK_PLATFORM})
   if(WIN32)

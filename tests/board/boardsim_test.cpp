@@ -9,12 +9,30 @@
 #include <string>
 #include <vector>
 
-#include "boardsim_process.h"
+#include "child_process.h"
+#include "files.h"
+#include "serial_client.h"
+#include "udp_peer.h"
 
 namespace boardsim_test {
 namespace {
 
+using harness::ChildProcess;
+using harness::kStartTimeout;
+using harness::ReadLines;
+using harness::RunResult;
+using harness::SerialClient;
+using harness::UdpPeer;
+using std::chrono::milliseconds;
 using Args = std::vector<std::string>;
+
+constexpr milliseconds kReplyTimeout{3'000};
+
+// Runs boardsim to completion (for --help and argument errors).
+RunResult RunBoardsim(Args args) {
+  args.insert(args.begin(), BOARDSIM_PATH);
+  return harness::RunProgram(args);
+}
 
 struct ArgumentCase {
   std::string name;
@@ -26,8 +44,8 @@ class BoardsimArgumentTest : public testing::TestWithParam<ArgumentCase> {};
 
 TEST_P(BoardsimArgumentTest, RefusesWithClearMessageAndStatusOne) {
   const RunResult result = RunBoardsim(GetParam().args);
-  EXPECT_EQ(result.exit_status, 1);
-  EXPECT_NE(result.stderr_text.find(GetParam().message), std::string::npos) << result.stderr_text;
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_NE(result.err.find(GetParam().message), std::string::npos) << result.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -73,8 +91,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(BoardsimCommandLine, HelpPrintsUsageAndSucceeds) {
   const RunResult result = RunBoardsim({"--help"});
-  EXPECT_EQ(result.exit_status, 0);
-  EXPECT_EQ(result.stdout_text.rfind("usage: boardsim", 0), 0u) << result.stdout_text;
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.out.rfind("usage: boardsim", 0), 0u) << result.out;
 }
 
 // Each test gets its own directory for logs and pty links, so tests can run
@@ -82,40 +100,40 @@ TEST(BoardsimCommandLine, HelpPrintsUsageAndSucceeds) {
 class BoardsimTest : public testing::Test {
  protected:
   void SetUp() override {
-    dir_ = MakeTempDir();
+    dir_ = temp_.path();
     ASSERT_FALSE(dir_.empty());
   }
-  void TearDown() override { RemoveTree(dir_); }
 
   // Starts boardsim or fails the test with what it printed.
-  std::optional<BoardsimProcess> Launch(const Args& args) {
+  std::optional<ChildProcess> Launch(const Args& args) {
     std::string said;
-    auto process = BoardsimProcess::Start(args, &said);
+    auto process = harness::TryStartBoardsim(BOARDSIM_PATH, args, &said);
     EXPECT_TRUE(process.has_value()) << "boardsim did not start: " << said;
     return process;
   }
-  std::optional<BoardsimProcess> LaunchUdp(Args args) {
+  std::optional<ChildProcess> LaunchUdp(Args args) {
     args.insert(args.begin(), {"--udp", "127.0.0.1:0"});
     return Launch(args);
   }
 
+  harness::TempDir temp_;
   std::string dir_;
 };
 
 TEST_F(BoardsimTest, UdpStartupLineNamesTheChosenPort) {
   auto board = LaunchUdp({});
   ASSERT_TRUE(board);
-  EXPECT_EQ(board->startup_line().rfind("boardsim: listening on udp 127.0.0.1:", 0), 0u);
+  EXPECT_EQ(board->ready_line().rfind("boardsim: listening on udp 127.0.0.1:", 0), 0u);
   EXPECT_NE(board->udp_port(), 0);
-  UdpClient client;
-  EXPECT_EQ(client.Ask("?02s?", board->udp_port()), "LOW");
+  UdpPeer client;
+  EXPECT_EQ(client.Ask(board->udp_port(), "?02s?"), "LOW");
 }
 
 TEST_F(BoardsimTest, WiredOutputDrivesInputAndEveryCommandIsLogged) {
   const std::string log = dir_ + "/commands.log";
   auto board = LaunchUdp({"--wire", "6=2", "--wire", "7=A5", "--log", log});
   ASSERT_TRUE(board);
-  UdpClient client;
+  UdpPeer client;
   struct Step {
     std::string command;
     std::string reply;
@@ -136,7 +154,7 @@ TEST_F(BoardsimTest, WiredOutputDrivesInputAndEveryCommandIsLogged) {
   };
   std::vector<std::string> sent;
   for (const Step& step : steps) {
-    EXPECT_EQ(client.Ask(step.command, board->udp_port()), step.reply) << step.command;
+    EXPECT_EQ(client.Ask(board->udp_port(), step.command), step.reply) << step.command;
     sent.push_back(step.command);
   }
   // The log is read while boardsim still runs: it must be flushed per line.
@@ -149,20 +167,20 @@ TEST_F(BoardsimTest, AnalogSourcesAreRoundedAndClamped) {
                           "A2=const:511.6", "--analog", "A3=pwm:9", "--analog",
                           "A4=sine:2000:512:1000", "--analog", "a5=ramp:50"});
   ASSERT_TRUE(board);
-  UdpClient client;
+  UdpPeer client;
   const uint16_t port = board->udp_port();
-  EXPECT_EQ(client.Ask("?14s?", port), "0");
-  EXPECT_EQ(client.Ask("?15s?", port), "1023");
-  EXPECT_EQ(client.Ask("?16s?", port), "512");
-  EXPECT_EQ(client.Ask("?17s?", port), "0");
-  EXPECT_EQ(client.Ask("pwm09", port), "OK");
-  EXPECT_EQ(client.Ask("w0300", port), "OK");
-  EXPECT_EQ(client.Ask("?17s?", port), "300");
+  EXPECT_EQ(client.Ask(port, "?14s?"), "0");
+  EXPECT_EQ(client.Ask(port, "?15s?"), "1023");
+  EXPECT_EQ(client.Ask(port, "?16s?"), "512");
+  EXPECT_EQ(client.Ask(port, "?17s?"), "0");
+  EXPECT_EQ(client.Ask(port, "pwm09"), "OK");
+  EXPECT_EQ(client.Ask(port, "w0300"), "OK");
+  EXPECT_EQ(client.Ask(port, "?17s?"), "300");
   // Waveforms: whatever the moment, the reading stays a whole number in
   // range even when the sine's swing exceeds it.
   for (int i = 0; i < 20; ++i) {
     for (const std::string command : {"?18s?", "?19s?"}) {
-      const auto reply = client.Ask(command, port);
+      const auto reply = client.Ask(port, command);
       ASSERT_TRUE(reply);
       ASSERT_FALSE(reply->empty());
       ASSERT_EQ(reply->find_first_not_of("0123456789"), std::string::npos) << *reply;
@@ -175,21 +193,21 @@ TEST_F(BoardsimTest, ReplyOverrideSendsExactTextButStillActs) {
   auto board = LaunchUdp({"--reply", "?14s?=1,5", "--reply", "?15s?= 512 ", "--reply",
                           "!06s1=ERR\\x21", "--wire", "6=2"});
   ASSERT_TRUE(board);
-  UdpClient client;
+  UdpPeer client;
   const uint16_t port = board->udp_port();
-  EXPECT_EQ(client.Ask("?14s?", port), "1,5");
-  EXPECT_EQ(client.Ask("?15s?", port), " 512 ");
-  EXPECT_EQ(client.Ask("!06s1", port), "ERR!");
-  EXPECT_EQ(client.Ask("?02s?", port), "HIGH");
+  EXPECT_EQ(client.Ask(port, "?14s?"), "1,5");
+  EXPECT_EQ(client.Ask(port, "?15s?"), " 512 ");
+  EXPECT_EQ(client.Ask(port, "!06s1"), "ERR!");
+  EXPECT_EQ(client.Ask(port, "?02s?"), "HIGH");
 }
 
 TEST_F(BoardsimTest, UdpFaultsShapeTheReplyDatagram) {
-  UdpClient listener;
+  UdpPeer listener;
   auto board =
       LaunchUdp({"--oversized", "--garbage", "--reply-port", std::to_string(listener.port())});
   ASSERT_TRUE(board);
-  UdpClient client;
-  client.Send("!03mi", board->udp_port());
+  UdpPeer client;
+  client.SendTo(board->udp_port(), "!03mi");
   EXPECT_FALSE(client.Receive(milliseconds(300))) << "reply went to the sender's port";
   const auto reply = listener.Receive(kReplyTimeout);
   ASSERT_TRUE(reply);
@@ -204,8 +222,8 @@ TEST_F(BoardsimTest, UdpFaultsShapeTheReplyDatagram) {
 TEST_F(BoardsimTest, LateReplyArrivesOnlyAfterTheDelay) {
   auto board = LaunchUdp({"--late-ms", "600"});
   ASSERT_TRUE(board);
-  UdpClient client;
-  client.Send("!05mo", board->udp_port());
+  UdpPeer client;
+  client.SendTo(board->udp_port(), "!05mo");
   EXPECT_FALSE(client.Receive(milliseconds(250)));
   EXPECT_EQ(client.Receive(kReplyTimeout), "OK");
 }
@@ -214,8 +232,8 @@ TEST_F(BoardsimTest, DropRateDropsRepliesButNotCommands) {
   const std::string log = dir_ + "/commands.log";
   auto board = LaunchUdp({"--drop-rate", "1", "--log", log});
   ASSERT_TRUE(board);
-  UdpClient client;
-  for (int i = 0; i < 3; ++i) client.Send("!04s1", board->udp_port());
+  UdpPeer client;
+  for (int i = 0; i < 3; ++i) client.SendTo(board->udp_port(), "!04s1");
   EXPECT_FALSE(client.Receive(milliseconds(500)));
   EXPECT_EQ(ReadLines(log).size(), 3u);
 }
@@ -223,11 +241,11 @@ TEST_F(BoardsimTest, DropRateDropsRepliesButNotCommands) {
 TEST_F(BoardsimTest, UdpHangupAnswersThenExits) {
   auto board = LaunchUdp({"--hangup-after", "2"});
   ASSERT_TRUE(board);
-  UdpClient client;
-  EXPECT_EQ(client.Ask("!04mo", board->udp_port()), "OK");
-  EXPECT_EQ(client.Ask("!04s1", board->udp_port()), "OK");
+  UdpPeer client;
+  EXPECT_EQ(client.Ask(board->udp_port(), "!04mo"), "OK");
+  EXPECT_EQ(client.Ask(board->udp_port(), "!04s1"), "OK");
   EXPECT_EQ(board->WaitForExit(kStartTimeout), 0);
-  EXPECT_FALSE(client.Ask("?04s?", board->udp_port()));
+  EXPECT_FALSE(client.Ask(board->udp_port(), "?04s?"));
 }
 
 TEST_F(BoardsimTest, SerialRepliesEndWithCrLfAndSurvivePeerReopen) {
@@ -235,7 +253,7 @@ TEST_F(BoardsimTest, SerialRepliesEndWithCrLfAndSurvivePeerReopen) {
   auto board = Launch({"--pty", link, "--wire", "9=3"});
   ASSERT_TRUE(board);
   const std::string target = std::filesystem::read_symlink(link).string();
-  EXPECT_EQ(board->startup_line(), "boardsim: serial on " + link + " -> " + target);
+  EXPECT_EQ(board->ready_line(), "boardsim: serial on " + link + " -> " + target);
   {
     SerialClient serial(link);
     ASSERT_TRUE(serial.valid());
@@ -294,8 +312,8 @@ TEST_F(BoardsimTest, RefusesToReplaceAFileThatIsNotALink) {
   const std::string path = dir_ + "/precious";
   { std::ofstream(path) << "keep me"; }
   const RunResult result = RunBoardsim({"--pty", path});
-  EXPECT_EQ(result.exit_status, 1);
-  EXPECT_NE(result.stderr_text.find("not a symlink"), std::string::npos) << result.stderr_text;
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_NE(result.err.find("not a symlink"), std::string::npos) << result.err;
   EXPECT_EQ(ReadLines(path), std::vector<std::string>{"keep me"});
 }
 

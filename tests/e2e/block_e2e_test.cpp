@@ -8,8 +8,7 @@
 #include <chrono>
 #include <optional>
 
-#include "child_process.h"
-#include "loaded_block.h"
+#include "e2e_harness.h"
 
 namespace e2e {
 namespace {
@@ -21,8 +20,8 @@ enum class Transport { kUdp, kSerial };
 constexpr long double kUntouched = -1.0L;  // an output the block did not write
 constexpr double kSerialOpenPauseMs = 2000.0;
 
-Settings AllUnused() {
-  Settings settings;
+BlockSettings AllUnused() {
+  BlockSettings settings;
   settings.pin_mode.fill(0);
   settings.analog_used.fill(0);
   return settings;
@@ -32,26 +31,18 @@ class BoardRunTest : public ::testing::TestWithParam<Transport> {
  protected:
   // Starts a fresh boardsim with `extra` options and returns `settings`
   // pointed at it.
-  Settings StartBoard(const std::vector<std::string>& extra, Settings settings) {
+  BlockSettings StartBoard(const std::vector<std::string>& extra, BlockSettings settings) {
     board_.reset();
     log_path_ = dir_.File("commands" + std::to_string(++boards_) + ".log");
-    std::vector<std::string> args{BOARDSIM_PATH};
-    std::string tty = dir_.File("tty" + std::to_string(boards_));
-    if (GetParam() == Transport::kUdp) {
-      args.insert(args.end(), {"--udp", "127.0.0.1:0"});
-    } else {
-      args.insert(args.end(), {"--pty", tty});
-    }
+    const std::string tty = dir_.File("tty" + std::to_string(boards_));
+    std::vector<std::string> args{"--pty", tty};
+    if (GetParam() == Transport::kUdp) args = {"--udp", "127.0.0.1:0"};
     args.insert(args.end(), {"--log", log_path_});
     args.insert(args.end(), extra.begin(), extra.end());
-    std::string error;
-    std::optional<BackgroundProcess> started = BackgroundProcess::Start(args, &error);
-    if (!started) throw std::runtime_error("boardsim did not start: " + error);
-    board_.emplace(std::move(*started));
+    board_.emplace(harness::StartBoardsim(BOARDSIM_PATH, args));
     if (GetParam() == Transport::kUdp) {
-      const std::string& line = board_->first_line();
       settings.interface_kind = 0;
-      settings.udp_port = std::stoi(line.substr(line.rfind(':') + 1));
+      settings.udp_port = board_->udp_port();
     } else {
       setenv("ARDUINO_BLOCK_COM5", tty.c_str(), 1);
       settings.interface_kind = 1;
@@ -64,29 +55,29 @@ class BoardRunTest : public ::testing::TestWithParam<Transport> {
   void ClearLog() const { WriteFile(log_path_, ""); }
 
   TempDir dir_;
-  std::optional<BackgroundProcess> board_;
+  std::optional<ChildProcess> board_;
   std::string log_path_;
   int boards_ = 0;
 };
 
 TEST_P(BoardRunTest, DefaultRunSetsModesThenTakesOneStep) {
-  Settings settings = StartBoard({}, Settings{});
-  LoadedBlock block;
+  BlockSettings settings = StartBoard({}, BlockSettings{});
+  LoadedBlock block(Module());
   block.Configure(settings);
   Values inputs(8, 0.0L), outputs(14, kUntouched);
   SimulationRun run(&block);
   run.Init(&inputs, &outputs);
-  EXPECT_EQ(Log(), (Lines{"!02mi", "!03mi", "!04mi", "!05mi", "!06mo", "!07mo", "!08mo", "!09mo",
-                          "!14mi", "!15mi", "!16mi", "!17mi", "!18mi", "!19mi", "?02s?", "?03s?",
-                          "?04s?", "?05s?", "!06s0", "!07s0", "!08s0", "!09s0", "?14s?", "?15s?",
-                          "?16s?", "?17s?", "?18s?", "?19s?"}));
+  EXPECT_EQ(Log(), (Lines{"!02mi", "!03mi", "!04mi", "!05mi", "!06mo", "!07mo", "!08mo",
+                          "!09mo", "!14mi", "!15mi", "!16mi", "!17mi", "!18mi", "!19mi",
+                          "?02s?", "?03s?", "?04s?", "?05s?", "!06s0", "!07s0", "!08s0",
+                          "!09s0", "?14s?", "?15s?", "?16s?", "?17s?", "?18s?", "?19s?"}));
 }
 
 TEST_P(BoardRunTest, DigitalOutputIsHighOnlyAboveTheThreshold) {
-  Settings settings = AllUnused();
+  BlockSettings settings = AllUnused();
   settings.pin_mode[3] = 2;  // pin 5 output
   settings = StartBoard({}, settings);
-  LoadedBlock block;
+  LoadedBlock block(Module());
   block.Configure(settings);
   const struct {
     long double input;
@@ -104,10 +95,10 @@ TEST_P(BoardRunTest, DigitalOutputIsHighOnlyAboveTheThreshold) {
 }
 
 TEST_P(BoardRunTest, PwmInputIsClampedInPlaceAndRoundedHalfToEven) {
-  Settings settings = AllUnused();
+  BlockSettings settings = AllUnused();
   settings.pin_mode[7] = 3;  // pin 9 PWM
   settings = StartBoard({}, settings);
-  LoadedBlock block;
+  LoadedBlock block(Module());
   block.Configure(settings);
   const struct {
     long double input;
@@ -130,7 +121,7 @@ TEST_P(BoardRunTest, PwmInputIsClampedInPlaceAndRoundedHalfToEven) {
 }
 
 TEST_P(BoardRunTest, DigitalInputIsLowOnlyForAnExactLowReply) {
-  Settings settings = AllUnused();
+  BlockSettings settings = AllUnused();
   settings.pin_mode[0] = 1;  // pin 2 input
   const struct {
     std::vector<std::string> board;
@@ -141,8 +132,8 @@ TEST_P(BoardRunTest, DigitalInputIsLowOnlyForAnExactLowReply) {
                 {{"--drop-rate", "1"}, 5.0L}};
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.board[1]);
-    Settings running = StartBoard(c.board, settings);
-    LoadedBlock block;
+    BlockSettings running = StartBoard(c.board, settings);
+    LoadedBlock block(Module());
     block.Configure(running);
     Values inputs(8, 0.0L), outputs(14, kUntouched);
     SimulationRun run(&block);
@@ -153,10 +144,10 @@ TEST_P(BoardRunTest, DigitalInputIsLowOnlyForAnExactLowReply) {
 }
 
 TEST_P(BoardRunTest, AnalogReplyMayCarryBlanks) {
-  Settings settings = AllUnused();
+  BlockSettings settings = AllUnused();
   settings.analog_used[3] = 1;
   settings = StartBoard({"--reply", "?17s?= 512 "}, settings);
-  LoadedBlock block;
+  LoadedBlock block(Module());
   block.Configure(settings);
   Values inputs(8, 0.0L), outputs(14, kUntouched);
   SimulationRun run(&block);
@@ -166,12 +157,12 @@ TEST_P(BoardRunTest, AnalogReplyMayCarryBlanks) {
 }
 
 TEST_P(BoardRunTest, CommaReplyEndsTheStepAtThatInput) {
-  Settings settings = AllUnused();
+  BlockSettings settings = AllUnused();
   settings.analog_used.fill(1);
   settings = StartBoard({"--analog", "A0=const:100", "--analog", "A1=const:200", "--analog",
                          "A2=const:300", "--reply", "?17s?=1,5"},
                         settings);
-  LoadedBlock block;
+  LoadedBlock block(Module());
   block.Configure(settings);
   Values inputs(8, 0.0L), outputs(14, kUntouched);
   SimulationRun run(&block);
@@ -190,8 +181,8 @@ TEST_P(BoardRunTest, CommaReplyEndsTheStepAtThatInput) {
 }
 
 TEST_P(BoardRunTest, AllPinsUnusedSendsNothing) {
-  Settings settings = StartBoard({}, AllUnused());
-  LoadedBlock block;
+  BlockSettings settings = StartBoard({}, AllUnused());
+  LoadedBlock block(Module());
   block.Configure(settings);
   Values inputs(8, 3.0L), outputs(14, kUntouched);
   SimulationRun run(&block);
@@ -217,10 +208,10 @@ INSTANTIATE_TEST_SUITE_P(Transports, BoardRunTest,
                          });
 
 TEST(BlockUdpTest, NullRemoteAddressStopsTheStart) {
-  Settings settings;
+  BlockSettings settings;
   settings.address = "0.0.0.0";
   settings.udp_port = 5000;
-  LoadedBlock block;
+  LoadedBlock block(Module());
   block.Configure(settings);
   Values inputs(8, 0.0L), outputs(14, kUntouched);
   SimulationRun run(&block);

@@ -5,16 +5,16 @@
 
 #include <optional>
 
-#include "child_process.h"
+#include "e2e_harness.h"
 #include "pty_pair.h"
 
 namespace e2e {
 namespace {
 
-using arduino::testing::PtyPair;
+using harness::PtyPair;
 
-ProgramResult Blockhost(std::vector<std::string> args,
-                        const std::vector<std::string>& environment = {}) {
+RunResult Blockhost(std::vector<std::string> args,
+                    const std::vector<std::string>& environment = {}) {
   args.insert(args.begin(), BLOCKHOST_PATH);
   if (args[1] != "ports") args.insert(args.begin() + 2, {"--lib", ARDUINO_BLOCK_MODULE});
   return RunProgram(args, environment);
@@ -28,9 +28,8 @@ class CheckTest : public ::testing::Test {
  protected:
   // boardsim on loopback UDP or on a pty linked at dir_/ttyBOARD.
   void StartBoard(std::vector<std::string> args) {
-    args.insert(args.begin(), BOARDSIM_PATH);
     std::string error;
-    std::optional<BackgroundProcess> started = BackgroundProcess::Start(args, &error);
+    std::optional<ChildProcess> started = harness::TryStartBoardsim(BOARDSIM_PATH, args, &error);
     ASSERT_TRUE(started) << error;
     board_.emplace(std::move(*started));
   }
@@ -42,18 +41,16 @@ class CheckTest : public ::testing::Test {
     args.insert(args.begin(), {"--pty", Link()});
     StartBoard(args);
   }
-  std::string UdpPort() const {
-    return board_->first_line().substr(board_->first_line().rfind(':') + 1);
-  }
+  std::string UdpPort() const { return std::to_string(board_->udp_port()); }
   std::string Link() const { return dir_.File("ttyBOARD"); }
 
   TempDir dir_;
-  std::optional<BackgroundProcess> board_;
+  std::optional<ChildProcess> board_;
 };
 
 TEST_F(CheckTest, AnsweringBoardsExitZeroWithValueAndTime) {
   StartUdpBoard({"--analog", "A0=const:512"});
-  ProgramResult udp = Blockhost({"check", "--address", "127.0.0.1", "--udpport", UdpPort()});
+  RunResult udp = Blockhost({"check", "--address", "127.0.0.1", "--udpport", UdpPort()});
   EXPECT_EQ(udp.exit_code, 0) << udp.out << udp.err;
   EXPECT_TRUE(Contains(udp.out, "link: 127.0.0.1, UDP port " + UdpPort() + "\n")) << udp.out;
   EXPECT_TRUE(Contains(udp.out, "board answered 512 in ")) << udp.out;
@@ -61,7 +58,7 @@ TEST_F(CheckTest, AnsweringBoardsExitZeroWithValueAndTime) {
 
   board_.reset();
   StartPtyBoard({"--analog", "A0=const:77"});
-  ProgramResult serial =
+  RunResult serial =
       Blockhost({"check", "--comport", "5", "--baud", "115200"}, {"ARDUINO_BLOCK_COM5=" + Link()});
   EXPECT_EQ(serial.exit_code, 0) << serial.out << serial.err;
   EXPECT_TRUE(Contains(serial.out, "link: COM5 (" + Link() + ") at 115200 baud\n")) << serial.out;
@@ -77,7 +74,7 @@ TEST_F(CheckTest, AProjectIsCheckedOnItsLinkWithoutDrivingItsPins) {
                 .exit_code,
             0);
   const std::string before = ReadFile(project);
-  ProgramResult check = Blockhost({"check", "--project", project});
+  RunResult check = Blockhost({"check", "--project", project});
   EXPECT_EQ(check.exit_code, 0) << check.out << check.err;
   EXPECT_TRUE(Contains(check.out, "board answered 300 in ")) << check.out;
   EXPECT_EQ(ReadFile(project), before) << "check changed the project";
@@ -86,7 +83,7 @@ TEST_F(CheckTest, AProjectIsCheckedOnItsLinkWithoutDrivingItsPins) {
 }
 
 TEST_F(CheckTest, SilentBoardsExitThreeWithTheLinksHints) {
-  ProgramResult udp = Blockhost({"check", "--address", "127.0.0.1", "--udpport", "9"});
+  RunResult udp = Blockhost({"check", "--address", "127.0.0.1", "--udpport", "9"});
   EXPECT_EQ(udp.exit_code, 3) << udp.out << udp.err;
   for (const char* hint :
        {"no answer from the board", "board's address", "UDP port 9", "firewall"}) {
@@ -94,7 +91,7 @@ TEST_F(CheckTest, SilentBoardsExitThreeWithTheLinksHints) {
   }
 
   PtyPair silent(6);  // nobody answers on the master side
-  ProgramResult serial = Blockhost({"check", "--comport", "6"});
+  RunResult serial = Blockhost({"check", "--comport", "6"});
   EXPECT_EQ(serial.exit_code, 3) << serial.out << serial.err;
   for (const char* hint :
        {"no answer from the board", "blockhost ports", "firmware", "kSerialBaud must be 9600"}) {
@@ -104,7 +101,7 @@ TEST_F(CheckTest, SilentBoardsExitThreeWithTheLinksHints) {
 }
 
 TEST_F(CheckTest, APortThatCannotBeOpenedExitsThree) {
-  ProgramResult missing =
+  RunResult missing =
       Blockhost({"check", "--comport", "12"}, {"ARDUINO_BLOCK_COM12=" + dir_.File("missing")});
   EXPECT_EQ(missing.exit_code, 3) << missing.out << missing.err;
   EXPECT_TRUE(Contains(missing.out, "COM12 cannot be opened")) << missing.out;
@@ -113,7 +110,7 @@ TEST_F(CheckTest, APortThatCannotBeOpenedExitsThree) {
 TEST_F(CheckTest, AnswersThatAreNoNumberExitFourShownEscaped) {
   // Bytes above 127 are what a wrong line speed makes of a reply.
   StartPtyBoard({"--reply", "?14s?=\\xF0\\x9Ex\"y"});
-  ProgramResult serial = Blockhost({"check", "--comport", "5"}, {"ARDUINO_BLOCK_COM5=" + Link()});
+  RunResult serial = Blockhost({"check", "--comport", "5"}, {"ARDUINO_BLOCK_COM5=" + Link()});
   EXPECT_EQ(serial.exit_code, 4) << serial.out << serial.err;
   EXPECT_TRUE(Contains(serial.out, "the board answered \"\\xF0\\x9Ex\\\"y\", which is no number"))
       << serial.out;
@@ -121,13 +118,13 @@ TEST_F(CheckTest, AnswersThatAreNoNumberExitFourShownEscaped) {
 
   board_.reset();
   StartUdpBoard({"--reply", "?14s?=HELLO"});
-  ProgramResult udp = Blockhost({"check", "--address", "127.0.0.1", "--udpport", UdpPort()});
+  RunResult udp = Blockhost({"check", "--address", "127.0.0.1", "--udpport", UdpPort()});
   EXPECT_EQ(udp.exit_code, 4) << udp.out << udp.err;
   EXPECT_TRUE(Contains(udp.out, "the board answered \"HELLO\"")) << udp.out;
 }
 
 TEST_F(CheckTest, UnusableAddressesAndBadArgumentsKeepTheirExitCodes) {
-  ProgramResult null_address = Blockhost({"check", "--address", "0.0.0.0"});
+  RunResult null_address = Blockhost({"check", "--address", "0.0.0.0"});
   EXPECT_EQ(null_address.exit_code, 2);
   EXPECT_TRUE(Contains(null_address.err, "library error: Null Remote Address")) << null_address.err;
 
@@ -144,7 +141,7 @@ TEST_F(CheckTest, UnusableAddressesAndBadArgumentsKeepTheirExitCodes) {
   };
   for (const auto& args : kBad) {
     SCOPED_TRACE(::testing::PrintToString(args));
-    ProgramResult result = Blockhost(args);
+    RunResult result = Blockhost(args);
     EXPECT_EQ(result.exit_code, 1);
     EXPECT_TRUE(Contains(result.err, "usage: blockhost")) << result.err;
   }
@@ -152,12 +149,12 @@ TEST_F(CheckTest, UnusableAddressesAndBadArgumentsKeepTheirExitCodes) {
 
 TEST(PortsTest, APtyMappedThroughTheEnvironmentIsListedUnderItsNumber) {
   PtyPair board(5);
-  ProgramResult text = Blockhost({"ports"});
+  RunResult text = Blockhost({"ports"});
   ASSERT_EQ(text.exit_code, 0) << text.err;
   EXPECT_TRUE(Contains(text.out, "COM5    " + board.slave_path() + "  (by ARDUINO_BLOCK_COM5)\n"))
       << text.out;
 
-  ProgramResult json = Blockhost({"ports", "--json"});
+  RunResult json = Blockhost({"ports", "--json"});
   ASSERT_EQ(json.exit_code, 0) << json.err;
   EXPECT_TRUE(Contains(json.out, "{\"com\": 5, \"name\": \"COM5\", \"device\": \"" +
                                      board.slave_path() +

@@ -30,8 +30,8 @@ TEST(InputSignalTest, ShapesGiveTheirValuesThroughThePeriod) {
 }
 
 TEST(InputSignalTest, MalformedSignalsAndPinsAreRefused) {
-  for (const char* text : {"6=", "6=abc", "6=sine:1:2", "6=ramp:0:1:-5", "6=square:a:1:10",
-                           "1=3", "10=3", "x=3", "6", "6=nan", "6=3.7x"}) {
+  for (const char* text : {"6=", "6=abc", "6=sine:1:2", "6=ramp:0:1:-5", "6=square:a:1:10", "1=3",
+                           "10=3", "x=3", "6", "6=nan", "6=3.7x"}) {
     SCOPED_TRACE(text);
     EXPECT_THROW(ParseInputAssignment(text), UsageError);
   }
@@ -115,8 +115,7 @@ TEST(CheckOutcomeTest, TheReplyIsTakenFromEitherPlatformsConversionMessage) {
 TEST(CheckOutcomeTest, RepliesAreShownWithControlAndHighBytesEscaped) {
   EXPECT_EQ(EscapedReply(""), "\"\"");
   EXPECT_EQ(EscapedReply("512"), "\"512\"");
-  EXPECT_EQ(EscapedReply(std::string("a\"b\\c\x7F\xF0\x01", 8)),
-            "\"a\\\"b\\\\c\\x7F\\xF0\\x01\"");
+  EXPECT_EQ(EscapedReply(std::string("a\"b\\c\x7F\xF0\x01", 8)), "\"a\\\"b\\\\c\\x7F\\xF0\\x01\"");
 }
 
 }  // namespace

@@ -4,12 +4,12 @@
 
 #include <optional>
 
-#include "child_process.h"
+#include "e2e_harness.h"
 
 namespace e2e {
 namespace {
 
-ProgramResult Blockhost(std::vector<std::string> args) {
+RunResult Blockhost(std::vector<std::string> args) {
   args.insert(args.begin(), BLOCKHOST_PATH);
   args.insert(args.begin() + 2, {"--lib", ARDUINO_BLOCK_MODULE});
   return RunProgram(args);
@@ -36,9 +36,8 @@ TEST(BlockhostTest, ArgumentErrorsExitOneWithUsage) {
   };
   for (const auto& args : kCases) {
     SCOPED_TRACE(::testing::PrintToString(args));
-    ProgramResult result = args[0] == "frobnicate"
-                               ? RunProgram({BLOCKHOST_PATH, "frobnicate"})
-                               : Blockhost(args);
+    RunResult result =
+        args[0] == "frobnicate" ? RunProgram({BLOCKHOST_PATH, "frobnicate"}) : Blockhost(args);
     EXPECT_EQ(result.exit_code, 1);
     EXPECT_NE(result.err.find("usage: blockhost"), std::string::npos) << result.err;
   }
@@ -50,7 +49,7 @@ TEST(BlockhostTest, LibraryErrorsExitTwoWithTheLibrarysMessage) {
   const std::string project = dir.File("p.project");
   ASSERT_EQ(Blockhost({"set", "--project", project, "address=0.0.0.0", "udpport=5000"}).exit_code,
             0);
-  ProgramResult run = Blockhost({"run", "--project", project, "--steps", "3"});
+  RunResult run = Blockhost({"run", "--project", project, "--steps", "3"});
   EXPECT_EQ(run.exit_code, 2);
   EXPECT_NE(run.err.find("blockhost: library error: Null Remote Address\n"), std::string::npos)
       << run.err;
@@ -60,12 +59,12 @@ TEST(BlockhostTest, LibraryErrorsExitTwoWithTheLibrarysMessage) {
   const size_t baud = text.find("9600\r\n");
   ASSERT_NE(baud, std::string::npos);
   WriteFile(project, text.replace(baud, 4, "fast"));
-  ProgramResult show = Blockhost({"show", "--project", project});
+  RunResult show = Blockhost({"show", "--project", project});
   EXPECT_EQ(show.exit_code, 2);
   EXPECT_NE(show.err.find("blockhost: library error: "), std::string::npos) << show.err;
   EXPECT_NE(show.err.find("fast"), std::string::npos) << show.err;
 
-  ProgramResult load = RunProgram({BLOCKHOST_PATH, "info", "--lib", dir.File("none.so")});
+  RunResult load = RunProgram({BLOCKHOST_PATH, "info", "--lib", dir.File("none.so")});
   EXPECT_EQ(load.exit_code, 2);
   EXPECT_NE(load.err.find("blockhost: library error: cannot load"), std::string::npos);
 }
@@ -73,9 +72,9 @@ TEST(BlockhostTest, LibraryErrorsExitTwoWithTheLibrarysMessage) {
 TEST(BlockhostTest, SetAndShowRoundTripBehindTheHeader) {
   TempDir dir;
   const std::string project = dir.File("p.project");
-  ProgramResult set = Blockhost({"set", "--project", project, "interface=usb", "comport=7",
-                                 "baud=115200", "address=10.1.2.3", "udpport=4242", "pin2=unused",
-                                 "pin6=input", "pin9=pwm", "pin8=3", "a1=unused", "a5=0"});
+  RunResult set = Blockhost({"set", "--project", project, "interface=usb", "comport=7",
+                             "baud=115200", "address=10.1.2.3", "udpport=4242", "pin2=unused",
+                             "pin6=input", "pin9=pwm", "pin8=3", "a1=unused", "a5=0"});
   ASSERT_EQ(set.exit_code, 0) << set.err;
   const std::string header = "blockhost project 1\nblock Arduino\n";
   const std::string text = ReadFile(project);
@@ -85,7 +84,7 @@ TEST(BlockhostTest, SetAndShowRoundTripBehindTheHeader) {
             "0\r\n1\r\n1\r\n1\r\n1\r\n2\r\n3\r\n3\r\n"
             "1\r\n0\r\n1\r\n1\r\n1\r\n0\r\n");
 
-  ProgramResult show = Blockhost({"show", "--project", project});
+  RunResult show = Blockhost({"show", "--project", project});
   ASSERT_EQ(show.exit_code, 0) << show.err;
   for (const char* line : {"interface usb (1)\n", "comport   7\n", "baud      115200\n",
                            "address   10.1.2.3\n", "udpport   4242\n", "pin2      unused (0)\n",
@@ -99,7 +98,7 @@ TEST(BlockhostTest, SetAndShowRoundTripBehindTheHeader) {
             std::string::npos);
 
   WriteFile(project, "not a project\n");
-  ProgramResult foreign = Blockhost({"show", "--project", project});
+  RunResult foreign = Blockhost({"show", "--project", project});
   EXPECT_EQ(foreign.exit_code, 1);
   EXPECT_NE(foreign.err.find("is not a blockhost project"), std::string::npos) << foreign.err;
 }
@@ -109,7 +108,7 @@ TEST(BlockhostTest, ConfigureWithoutADisplayKeepsTheProject) {
   const std::string project = dir.File("p.project");
   ASSERT_EQ(Blockhost({"set", "--project", project, "comport=9", "pin3=pwm"}).exit_code, 0);
   const std::string before = ReadFile(project);
-  ProgramResult result =
+  RunResult result =
       RunProgram({BLOCKHOST_PATH, "configure", "--lib", ARDUINO_BLOCK_MODULE, "--project", project},
                  {"DISPLAY="});
   EXPECT_EQ(result.exit_code, 0);
@@ -124,11 +123,10 @@ TEST(BlockhostTest, ConfigureWithoutADisplayKeepsTheProject) {
 TEST(BlockhostTest, RunWritesCsvAndSvg) {
   TempDir dir;
   std::string error;
-  std::optional<BackgroundProcess> board = BackgroundProcess::Start(
-      {BOARDSIM_PATH, "--udp", "127.0.0.1:0", "--wire", "6=2", "--analog", "A0=const:321"},
-      &error);
+  std::optional<ChildProcess> board = harness::TryStartBoardsim(
+      BOARDSIM_PATH, {"--udp", "127.0.0.1:0", "--wire", "6=2", "--analog", "A0=const:321"}, &error);
   ASSERT_TRUE(board) << error;
-  const std::string port = board->first_line().substr(board->first_line().rfind(':') + 1);
+  const std::string port = std::to_string(board->udp_port());
   const std::string project = dir.File("p.project");
   ASSERT_EQ(Blockhost({"set", "--project", project, "address=127.0.0.1", "udpport=" + port,
                        "pin3=unused", "pin4=unused", "pin5=unused", "pin9=pwm", "a1=unused",
@@ -136,9 +134,9 @@ TEST(BlockhostTest, RunWritesCsvAndSvg) {
                 .exit_code,
             0);
   constexpr int kSteps = 6;
-  ProgramResult run = Blockhost({"run", "--project", project, "--steps", std::to_string(kSteps),
-                                 "--period-ms", "10", "--input", "6=5", "--input", "9=2000",
-                                 "--csv", dir.File("t.csv"), "--plot", dir.File("t.svg")});
+  RunResult run = Blockhost({"run", "--project", project, "--steps", std::to_string(kSteps),
+                             "--period-ms", "10", "--input", "6=5", "--input", "9=2000", "--csv",
+                             dir.File("t.csv"), "--plot", dir.File("t.svg")});
   ASSERT_EQ(run.exit_code, 0) << run.err;
   EXPECT_NE(run.out.find("steps           6 of 6"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("step time       min "), std::string::npos) << run.out;
@@ -151,14 +149,15 @@ TEST(BlockhostTest, RunWritesCsvAndSvg) {
   // from pin 6, and A0's constant.
   const std::string& last = rows.back();
   std::vector<std::string> cells;
-  for (size_t at = 0, next; at != std::string::npos; at = next == std::string::npos ? next : next + 1) {
+  for (size_t at = 0, next; at != std::string::npos;
+       at = next == std::string::npos ? next : next + 1) {
     next = last.find(',', at);
     cells.push_back(last.substr(at, next == std::string::npos ? next : next - at));
   }
-  EXPECT_EQ(cells[5], "5");      // in Pin6
-  EXPECT_EQ(cells[8], "1023");   // in Pin9, clamped by the block
-  EXPECT_EQ(cells[9], "5");      // out Pin2
-  EXPECT_EQ(cells[17], "321");   // out Analog Input A0
+  EXPECT_EQ(cells[5], "5");     // in Pin6
+  EXPECT_EQ(cells[8], "1023");  // in Pin9, clamped by the block
+  EXPECT_EQ(cells[9], "5");     // out Pin2
+  EXPECT_EQ(cells[17], "321");  // out Analog Input A0
 
   const std::string svg = ReadFile(dir.File("t.svg"));
   EXPECT_EQ(svg.rfind("<svg", 0), 0u);
@@ -173,12 +172,11 @@ TEST(BlockhostTest, RunRefusesAPortThatCannotBeOpened) {
   TempDir dir;
   const std::string project = dir.File("p.project");
   ASSERT_EQ(Blockhost({"set", "--project", project, "interface=usb", "comport=77"}).exit_code, 0);
-  ProgramResult run = RunProgram({BLOCKHOST_PATH, "run", "--lib", ARDUINO_BLOCK_MODULE,
-                                  "--project", project, "--steps", "2"},
-                                 {"ARDUINO_BLOCK_COM77=" + dir.File("missing")});
+  RunResult run = RunProgram(
+      {BLOCKHOST_PATH, "run", "--lib", ARDUINO_BLOCK_MODULE, "--project", project, "--steps", "2"},
+      {"ARDUINO_BLOCK_COM77=" + dir.File("missing")});
   EXPECT_EQ(run.exit_code, 1);
-  EXPECT_NE(run.err.find("not ready to simulate: serial port COM77"), std::string::npos)
-      << run.err;
+  EXPECT_NE(run.err.find("not ready to simulate: serial port COM77"), std::string::npos) << run.err;
 }
 
 }  // namespace

@@ -28,17 +28,21 @@
 #include <vector>
 
 #include "block/user_data.h"
-#include "child_process.h"
+#include "e2e_harness.h"
 #include "link/NMUDP.h"
 #include "link/exchange.h"
 #include "link/serial.h"
-#include "loaded_block.h"
 #include "test_platform.h"
 
 namespace faults {
 namespace {
 
-using namespace e2e;
+using harness::BlockExports;
+using harness::BlockSettings;
+using harness::ChildProcess;
+using harness::LoadedBlock;
+using harness::TempDir;
+using harness::Values;
 using Clock = std::chrono::steady_clock;
 
 // The library's time limits.  A board that does not answer costs more than
@@ -88,8 +92,8 @@ double CallLimitMs(Link link, int exchanges, bool opens_port) {
   return (opens_port ? kSerialOpenPauseMs : 0) + exchanges * per_exchange + kCallMarginMs;
 }
 
-Settings WatchSettings(Watch watch) {
-  Settings settings;
+BlockSettings WatchSettings(Watch watch) {
+  BlockSettings settings;
   settings.pin_mode.fill(0);
   settings.analog_used.fill(0);
   if (watch == Watch::kDigital) settings.pin_mode[0] = 1;
@@ -107,48 +111,38 @@ class Board {
  public:
   // boardsim on loopback UDP; the port comes from its start-up line.
   static Board Udp(const std::vector<std::string>& faults) {
-    Board board = StartBoardsim({"--udp", "127.0.0.1:0"}, faults);
-    const std::string& line = board.process_->first_line();
-    board.udp_port_ = std::stoi(line.substr(line.rfind(':') + 1));
+    Board board(StartBoardsim({"--udp", "127.0.0.1:0"}, faults));
+    board.udp_port_ = board.process_.udp_port();
     return board;
   }
   // boardsim on a pseudo-terminal reached through the symlink `link`.
   static Board Pty(const std::string& link, const std::vector<std::string>& faults) {
-    return StartBoardsim({"--pty", link}, faults);
+    return Board(StartBoardsim({"--pty", link}, faults));
   }
-  // The firmware in avrboard, pin 2 held low and A0 at 100.
+  // The firmware in avrboard, pin 2 held low and A0 at 100.  Its ready line
+  // comes once the terminal's link exists; loading the image comes first.
   static Board Avr(const std::string& link) {
-    std::string error;
-    std::optional<BackgroundProcess> started =
-        BackgroundProcess::Start({AVRBOARD_PATH, "--firmware", FIRMWARE_ELF, "--pty", link, "--pin",
-                                  "2=low", "--adc", "A0=100"},
-                                 &error);
-    if (!started) throw std::runtime_error("avrboard did not start: " + error);
-    // Loading the image comes before the terminal exists; wait for its link.
-    const auto start = Clock::now();
-    while (!std::filesystem::exists(link) && MsSince(start) < 15000) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return Board(std::move(*started));
+    harness::StartOptions options;
+    options.ready_text = "avrboard: ready";
+    options.timeout = std::chrono::milliseconds(15'000);
+    return Board(ChildProcess::Start({AVRBOARD_PATH, "--firmware", FIRMWARE_ELF, "--pty", link,
+                                      "--pin", "2=low", "--adc", "A0=100"},
+                                     options));
   }
 
   int udp_port() const { return udp_port_; }
 
  private:
-  explicit Board(BackgroundProcess process) : process_(std::move(process)) {}
+  explicit Board(ChildProcess process) : process_(std::move(process)) {}
 
-  static Board StartBoardsim(std::vector<std::string> args,
-                             const std::vector<std::string>& faults) {
-    args.insert(args.begin(), BOARDSIM_PATH);
+  static ChildProcess StartBoardsim(std::vector<std::string> args,
+                                    const std::vector<std::string>& faults) {
     args.insert(args.end(), kBoardValues.begin(), kBoardValues.end());
     args.insert(args.end(), faults.begin(), faults.end());
-    std::string error;
-    std::optional<BackgroundProcess> started = BackgroundProcess::Start(args, &error);
-    if (!started) throw std::runtime_error("boardsim did not start: " + error);
-    return Board(std::move(*started));
+    return harness::StartBoardsim(BOARDSIM_PATH, args);
   }
 
-  std::optional<BackgroundProcess> process_;
+  ChildProcess process_;
   int udp_port_ = 0;
 };
 
@@ -168,10 +162,10 @@ struct RunRecord {
 // starts as if an earlier probe had allowed it.
 RunRecord RunSimulation(LoadedBlock* block, Watch watch, int steps,
                         const std::function<void(int)>& before_step = {}, bool probe = true) {
-  const Exports& module = Module();
+  const BlockExports& module = e2e::Module();
   RunRecord record;
   if (probe) {
-    record.can_simulate = module.can_simulate(block->record());
+    record.can_simulate = module.CanSimulateDLL(block->record());
     if (record.can_simulate == 0) return record;
   }
   Values inputs(ARDUINO_BLOCK_INPUTS, 0.0L), outputs(ARDUINO_BLOCK_OUTPUTS, kUntouched);
@@ -181,9 +175,9 @@ RunRecord RunSimulation(LoadedBlock* block, Watch watch, int steps,
       if (call > 0 && before_step) before_step(call);
       start = Clock::now();
       if (call == 0) {
-        module.init_simulation(block->record(), inputs.data(), outputs.data());
+        module.InitSimulationDLL(block->record(), inputs.data(), outputs.data());
       } else {
-        module.simulate(Lead12{}, block->record(), inputs.data(), outputs.data());
+        module.SimulateDLL(Lead12{}, block->record(), inputs.data(), outputs.data());
       }
       record.call_ms.push_back(MsSince(start));
       record.readings.push_back(outputs[WatchedOutput(watch)]);
@@ -192,7 +186,7 @@ RunRecord RunSimulation(LoadedBlock* block, Watch watch, int steps,
     record.failed_call_ms = MsSince(start);
     record.error = error.what();
   }
-  module.end_simulation(block->record());
+  module.EndSimulationDLL2(block->record());
   return record;
 }
 
@@ -202,7 +196,7 @@ RunRecord RunSimulation(LoadedBlock* block, Watch watch, int steps,
 void ExpectNextRunWorks(LoadedBlock* block, Link link, Watch watch, const std::string& tty) {
   SCOPED_TRACE("the next run, against a healthy board");
   std::optional<Board> board;
-  Settings settings = WatchSettings(watch);
+  BlockSettings settings = WatchSettings(watch);
   if (link == Link::kUdp) {
     board.emplace(Board::Udp({}));
     settings.udp_port = board->udp_port();
@@ -330,10 +324,10 @@ TEST_P(FaultMatrixTest, RowHoldsAndTheNextRunWorks) {
                    << *beyond << "; ./run test runs this in a network namespace with only loopback";
     }
   }
-  LoadedBlock block;
+  LoadedBlock block(e2e::Module());
   {
     Board board = udp ? Board::Udp(row.faults) : Board::Pty(tty_, row.faults);
-    Settings settings = WatchSettings(row.watch);
+    BlockSettings settings = WatchSettings(row.watch);
     settings.address = row.address;
     settings.udp_port = board.udp_port();
     if (!udp) {
@@ -507,8 +501,8 @@ class PortEventTest : public ::testing::TestWithParam<PortRow> {
 
 TEST_P(PortEventTest, RowHoldsAndTheNextRunWorks) {
   const PortRow& row = GetParam();
-  LoadedBlock block;
-  Settings settings = WatchSettings(Watch::kDigital);
+  LoadedBlock block(e2e::Module());
+  BlockSettings settings = WatchSettings(Watch::kDigital);
   settings.interface_kind = arduino::kInterfaceUsb;
   settings.com_port = kComPort;
   settings.baud_rate = 9600;
@@ -519,12 +513,12 @@ TEST_P(PortEventTest, RowHoldsAndTheNextRunWorks) {
   switch (row.event) {
     case PortEvent::kVanishesBetweenProbeAndOpen: {
       // The host probes, then the board goes before the run opens the port.
-      const int32_t probed = Module().can_simulate(block.record());
+      const int32_t probed = e2e::Module().CanSimulateDLL(block.record());
       EXPECT_EQ(probed, 1);
       board.reset();
       run = RunSimulation(&block, Watch::kDigital, row.steps, {}, /*probe=*/false);
       run.can_simulate = probed;
-      EXPECT_EQ(Module().can_simulate(block.record()), 0) << "nothing is plugged in now";
+      EXPECT_EQ(e2e::Module().CanSimulateDLL(block.record()), 0) << "nothing is plugged in now";
       break;
     }
     case PortEvent::kHeldByAnotherProcess: {
@@ -614,8 +608,8 @@ int UdpPortOfInode(const std::string& inode) {
 TEST(StrangerTest, AnyDatagramToTheBlocksPortIsTakenAsTheReply) {
   Board board = Board::Udp({"--drop-rate", "1"});
   const std::set<std::string> before = SocketInodes();
-  LoadedBlock block;
-  Settings settings = WatchSettings(Watch::kDigital);
+  LoadedBlock block(e2e::Module());
+  BlockSettings settings = WatchSettings(Watch::kDigital);
   settings.udp_port = board.udp_port();
   block.Configure(settings);
 

@@ -4,13 +4,10 @@
 // ARDUINO_BLOCK_COM7, and avrboard's log shows what the chip's pins did.  The
 // pins are the board's Arduino pin numbers, which sit on other ports of the
 // two chips, so the same test bodies check both pin maps.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -18,9 +15,11 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "host/simulation.h"
 #include "link/exchange.h"
 #include "link/serial.h"
@@ -64,51 +63,20 @@ class AvrBoardProcess {
     std::vector<std::string> args = {AVRBOARD_PATH, "--mcu", board.mcu, "--firmware", board.Image(),
                                      "--pty",       link_,   "--log",   log_};
     args.insert(args.end(), inputs.begin(), inputs.end());
-    int pipe_fds[2];
-    if (pipe2(pipe_fds, O_CLOEXEC) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      std::vector<char*> argv;
-      for (auto& arg : args) argv.push_back(arg.data());
-      argv.push_back(nullptr);
-      dup2(pipe_fds[1], STDERR_FILENO);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    close(pipe_fds[1]);
-    stderr_fd_ = pipe_fds[0];
-    const auto started = Clock::now();
-    while (stderr_.find("avrboard: ready") == std::string::npos &&
-           Clock::now() - started < kStartLimit) {
-      if (!ReadStderr(200)) break;
-    }
-  }
-  ~AvrBoardProcess() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (stderr_fd_ >= 0) close(stderr_fd_);
+    harness::StartOptions options;
+    options.ready_text = "avrboard: ready";
+    options.timeout = kStartLimit;
+    std::optional<harness::ChildProcess> started =
+        harness::ChildProcess::TryStart(args, &why_not_ready_, options);
+    if (started) process_.emplace(std::move(*started));
   }
 
-  bool ready() const { return stderr_.find("avrboard: ready") != std::string::npos; }
+  bool ready() const { return process_.has_value(); }
   const std::string& link() const { return link_; }
-  const std::string& stderr_text() const { return stderr_; }
+  std::string stderr_text() { return process_ ? process_->stderr_text() : why_not_ready_; }
 
   // Ends it with SIGTERM as a person's Ctrl-C would; the exit status, or -1.
-  int Stop() {
-    kill(pid_, SIGTERM);
-    int status = 0;
-    const auto asked = Clock::now();
-    while (waitpid(pid_, &status, WNOHANG) == 0) {
-      if (Clock::now() - asked > std::chrono::seconds(10)) return -1;
-      ReadStderr(50);
-    }
-    pid_ = -1;
-    while (ReadStderr(0)) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
+  int Stop() { return process_ ? process_->Stop(SIGTERM, std::chrono::seconds(10)) : -1; }
 
   // The latest state of each pin the log mentions, and each pin's history.
   std::map<int, std::vector<std::string>> PinHistory() const {
@@ -128,21 +96,10 @@ class AvrBoardProcess {
   }
 
  private:
-  bool ReadStderr(int wait_ms) {
-    pollfd watch{stderr_fd_, POLLIN, 0};
-    if (poll(&watch, 1, wait_ms) != 1) return wait_ms > 0;
-    char chunk[512];
-    ssize_t n = read(stderr_fd_, chunk, sizeof chunk);
-    if (n <= 0) return false;
-    stderr_.append(chunk, static_cast<size_t>(n));
-    return true;
-  }
-
   std::string link_;
   std::string log_;
-  pid_t pid_ = -1;
-  int stderr_fd_ = -1;
-  std::string stderr_;
+  std::string why_not_ready_;
+  std::optional<harness::ChildProcess> process_;
 };
 
 class AvrHilTest : public ::testing::TestWithParam<Board> {

@@ -2,17 +2,14 @@
 // a project is edited: each one created, pointed at a board, run for a step
 // and disposed.  Nothing may pile up: no descriptor, no heap, and port 1600
 // must be free again once the last block is gone.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <optional>
 
-#include "child_process.h"
-#include "loaded_block.h"
+#include "e2e_harness.h"
 #include "process_usage.h"
+#include "udp_peer.h"
 
 namespace soak {
 namespace {
@@ -25,25 +22,23 @@ constexpr size_t kHeapNoiseBytes = 16 * 1024;
 
 // True when a fresh socket can bind UDP port 1600 on every interface.
 bool PortSixteenHundredIsFree() {
-  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_ANY);
-  address.sin_port = htons(1600);
-  const bool bound = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  close(fd);
-  return bound;
+  try {
+    harness::UdpPeer probe(harness::kAnyAddress, 1600);
+    return true;
+  } catch (const std::runtime_error&) {
+    return false;
+  }
 }
 
 // One block's life: created, configured, probed, one run of one step, gone.
 void LiveOnce(int udp_port) {
-  e2e::LoadedBlock block;
-  e2e::Settings settings;
+  harness::LoadedBlock block(e2e::Module());
+  harness::BlockSettings settings;
   settings.udp_port = udp_port;
   block.Configure(settings);
-  ASSERT_EQ(e2e::Module().can_simulate(block.record()), 1);
-  e2e::Values inputs(8, 0.0L), outputs(14, -1.0L);
-  e2e::SimulationRun run(&block);
+  ASSERT_EQ(e2e::Module().CanSimulateDLL(block.record()), 1);
+  harness::Values inputs(8, 0.0L), outputs(14, -1.0L);
+  harness::SimulationRun run(&block);
   run.Init(&inputs, &outputs);
   run.Step(&inputs, &outputs);
   EXPECT_EQ(outputs[8], 100.0L) << "A0 came back from the board";
@@ -52,11 +47,10 @@ void LiveOnce(int udp_port) {
 TEST(BlockLifecycleTest, HundredBlocksLeaveNoDescriptorHeapOrPortBehind) {
   const bool port_was_free = PortSixteenHundredIsFree();
   std::string error;
-  std::optional<e2e::BackgroundProcess> board = e2e::BackgroundProcess::Start(
-      {BOARDSIM_PATH, "--udp", "127.0.0.1:0", "--analog", "A0=const:100"}, &error);
+  std::optional<harness::ChildProcess> board = harness::TryStartBoardsim(
+      BOARDSIM_PATH, {"--udp", "127.0.0.1:0", "--analog", "A0=const:100"}, &error);
   ASSERT_TRUE(board) << error;
-  const std::string& line = board->first_line();
-  const int port = std::stoi(line.substr(line.rfind(':') + 1));
+  const int port = board->udp_port();
 
   // The first blocks load the library and start GLib's own state.
   for (int k = 0; k < 5; ++k) LiveOnce(port);

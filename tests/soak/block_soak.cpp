@@ -19,8 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "child_process.h"
-#include "loaded_block.h"
+#include "e2e_harness.h"
 #include "process_usage.h"
 
 namespace {
@@ -70,7 +69,7 @@ bool ParseArguments(int argc, char** argv, Options* options) {
 long double Level(long double input) { return input > 2.5L ? 5.0L : 0.0L; }
 
 // The inputs of step k: pins 6..8 count in binary, pin 9 walks the PWM range.
-void SetInputs(long k, e2e::Values* inputs) {
+void SetInputs(long k, harness::Values* inputs) {
   for (int bit = 0; bit < 3; ++bit) inputs->Set(4 + bit, ((k >> bit) & 1) != 0 ? 5.0L : 0.0L);
   inputs->Set(7, static_cast<long double>((k * 37) % 1024));
 }
@@ -80,8 +79,8 @@ class Checker {
   // Compares the outputs of step k with what the board must have said.
   // Pins 2..4 are read before pins 6..8 are written, so they show the
   // previous step's levels; A5 is read after pin 9 is written.
-  void Check(long k, const e2e::Values& previous_inputs, const e2e::Values& inputs,
-             const e2e::Values& outputs) {
+  void Check(long k, const harness::Values& previous_inputs, const harness::Values& inputs,
+             const harness::Values& outputs) {
     if (k > 0) {
       for (int bit = 0; bit < 3; ++bit) {
         Expect(k, "pin " + std::to_string(2 + bit), outputs[bit], Level(previous_inputs[4 + bit]));
@@ -123,31 +122,28 @@ double Percentile(std::vector<double> values, double fraction) {
 }
 
 int Soak(const Options& options) {
-  e2e::TempDir dir;
+  harness::TempDir dir;
   const std::string tty = dir.File("tty");
-  std::vector<std::string> args = {BOARDSIM_PATH};
-  if (options.serial) {
-    args.insert(args.end(), {"--pty", tty});
-  } else {
-    args.insert(args.end(), {"--udp", "127.0.0.1:0"});
-  }
+  std::vector<std::string> args = {"--udp", "127.0.0.1:0"};
+  if (options.serial) args = {"--pty", tty};
   args.insert(args.end(), kBoardOptions.begin(), kBoardOptions.end());
   std::string error;
-  std::optional<e2e::BackgroundProcess> board = e2e::BackgroundProcess::Start(args, &error);
+  std::optional<harness::ChildProcess> board =
+      harness::TryStartBoardsim(BOARDSIM_PATH, args, &error);
   if (!board) {
     std::fprintf(stderr, "soak: boardsim did not start: %s\n", error.c_str());
     return 1;
   }
 
-  e2e::Settings settings;  // the defaults: pins 2..5 inputs, 6..9 outputs, all analog inputs
+  harness::BlockSettings
+      settings;  // the defaults: pins 2..5 inputs, 6..9 outputs, all analog inputs
   settings.pin_mode[7] = 3;
   if (options.serial) {
     setenv(("ARDUINO_BLOCK_COM" + std::to_string(kComPort)).c_str(), tty.c_str(), 1);
     settings.interface_kind = 1;
     settings.com_port = kComPort;
   } else {
-    const std::string& line = board->first_line();
-    settings.udp_port = std::stoi(line.substr(line.rfind(':') + 1));
+    settings.udp_port = board->udp_port();
   }
 
   Checker checker;
@@ -160,27 +156,27 @@ int Soak(const Options& options) {
   size_t descriptors_after_warm_up = 0;
   // The first block starts what the library keeps for its whole life (the
   // main context's wake-up descriptor among it); count from after that.
-  { e2e::LoadedBlock first; }
+  { harness::LoadedBlock first(e2e::Module()); }
   const size_t descriptors_before = soak::OpenDescriptors();
   const auto run_start = Clock::now();
   {
-    e2e::LoadedBlock block;
+    harness::LoadedBlock block(e2e::Module());
     block.Configure(settings);
-    e2e::Values inputs(8, 0.0L), previous(8, 0.0L), outputs(14, -1.0L);
-    const e2e::Exports& module = e2e::Module();
-    if (module.can_simulate(block.record()) != 1) {
+    harness::Values inputs(8, 0.0L), previous(8, 0.0L), outputs(14, -1.0L);
+    const harness::BlockExports& module = e2e::Module();
+    if (module.CanSimulateDLL(block.record()) != 1) {
       std::fprintf(stderr, "soak: the block refuses to simulate\n");
       return 1;
     }
     try {
       SetInputs(0, &inputs);
-      module.init_simulation(block.record(), inputs.data(), outputs.data());
+      module.InitSimulationDLL(block.record(), inputs.data(), outputs.data());
       checker.Check(0, previous, inputs, outputs);
       for (long k = 1; k <= options.steps; ++k) {
         previous = inputs;
         SetInputs(k, &inputs);
         const auto start = Clock::now();
-        module.simulate(Lead12{}, block.record(), inputs.data(), outputs.data());
+        module.SimulateDLL(Lead12{}, block.record(), inputs.data(), outputs.data());
         step_ms[static_cast<size_t>(k - 1)] =
             std::chrono::duration<double, std::milli>(Clock::now() - start).count();
         checker.Check(k, previous, inputs, outputs);
@@ -194,10 +190,10 @@ int Soak(const Options& options) {
       descriptors_at_end = soak::OpenDescriptors();
     } catch (const std::exception& failure) {
       std::fprintf(stderr, "soak: the library failed: %s\n", failure.what());
-      module.end_simulation(block.record());
+      module.EndSimulationDLL2(block.record());
       return 1;
     }
-    module.end_simulation(block.record());
+    module.EndSimulationDLL2(block.record());
   }
   const double seconds = std::chrono::duration<double>(Clock::now() - run_start).count();
   const long long heap_growth =

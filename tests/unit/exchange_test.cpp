@@ -3,7 +3,10 @@
 
 #include <glib.h>
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 
 #include <chrono>
 #include <fstream>
@@ -12,36 +15,37 @@
 
 #include "base/ticks.h"
 #include "test_support.h"
-#include "udp_board.h"
+#include "udp_peer.h"
 
 namespace arduino {
 namespace {
 
+using harness::AnsweringPeer;
 using testing::HostBlock;
-using testing::UdpBoard;
 using Clock = std::chrono::steady_clock;
 
 long MillisecondsSince(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
-void PointAt(HostBlock& block, const UdpBoard& board) {
+void PointAt(HostBlock& block, const AnsweringPeer& board) {
   block.data().Udp->SetRemoteHost("127.0.0.1");
   block.data().Udp->SetRemotePort(board.port());
 }
 
 TEST(UdpExchangeTest, ReplyWithinTheWaitIsTheReply) {
-  UdpBoard board([](const std::string& command) { return command == "?04s?" ? "LOW" : "OK"; }, 20);
+  AnsweringPeer board([](const std::string& command) { return command == "?04s?" ? "LOW" : "OK"; },
+                      20);
   HostBlock block;
   PointAt(block, board);
   auto start = Clock::now();
   EXPECT_EQ(ExchangeCommand(block.data(), "?04s?"), "LOW");
   EXPECT_LT(MillisecondsSince(start), kUdpReplyWaitMs) << "a reply ends the wait at once";
-  EXPECT_EQ(board.log(), std::vector<std::string>{"?04s?"});
+  EXPECT_EQ(board.commands(), std::vector<std::string>{"?04s?"});
 }
 
 TEST(UdpExchangeTest, LateReplyBecomesTheNextCommandsReply) {
-  UdpBoard board([](const std::string& command) { return "reply to " + command; }, 150);
+  AnsweringPeer board([](const std::string& command) { return "reply to " + command; }, 150);
   HostBlock block;
   PointAt(block, board);
   auto start = Clock::now();
@@ -58,10 +62,10 @@ TEST(UdpExchangeTest, LateReplyBecomesTheNextCommandsReply) {
 }
 
 TEST(UdpExchangeTest, ReplyHandledBeforeTheWaitIsDiscarded) {
-  UdpBoard board([](const std::string&) { return std::optional<std::string>(); });
+  AnsweringPeer board([](const std::string&) { return std::optional<std::string>(); });
   HostBlock block;
   PointAt(block, board);
-  testing::LoopbackPeer stranger;
+  harness::UdpPeer stranger;
   stranger.SendTo(1600, "stale");
   ASSERT_TRUE(testing::PumpUntil([&] { return block.data().ReplyReceived; }));
   EXPECT_EQ(ExchangeCommand(block.data(), "?02s?"), "");
@@ -71,7 +75,7 @@ TEST(UdpExchangeTest, ReplyHandledBeforeTheWaitIsDiscarded) {
 // that arrive together the reply is the last, and nothing is left over for
 // the next command.
 TEST(UdpExchangeTest, TwoDatagramsInOneWaitLeaveTheLastAsReply) {
-  UdpBoard board([](const std::string&) { return std::optional<std::string>(); });
+  AnsweringPeer board([](const std::string&) { return std::optional<std::string>(); });
   HostBlock block;
   PointAt(block, board);
   std::thread stranger([] {
@@ -105,10 +109,10 @@ TEST(UdpExchangeTest, TwoDatagramsInOneWaitLeaveTheLastAsReply) {
 // none is left to be taken as the next command's reply.  A host idle
 // handler that always wants to run must not cut that pass short.
 TEST(UdpExchangeTest, EveryQueuedDatagramIsHandledAndTheLastIsTheReply) {
-  UdpBoard board([](const std::string&) { return std::optional<std::string>(); });
+  AnsweringPeer board([](const std::string&) { return std::optional<std::string>(); });
   HostBlock block;
   PointAt(block, board);
-  testing::LoopbackPeer stranger;
+  harness::UdpPeer stranger;
   for (bool host_idle_work : {false, true}) {
     SCOPED_TRACE(host_idle_work ? "with an endless idle handler" : "without idle work");
     guint idle = 0;
@@ -132,7 +136,7 @@ uint32_t WrappingTicks() {
 }
 
 TEST(UdpExchangeTest, TickWrapDuringAWaitKeepsItsLength) {
-  UdpBoard board([](const std::string&) { return std::optional<std::string>(); });
+  AnsweringPeer board([](const std::string&) { return std::optional<std::string>(); });
   HostBlock block;
   PointAt(block, board);
   g_wrap_base = 0xFFFFFFFFu - 40;
@@ -150,7 +154,7 @@ TEST(UdpExchangeTest, TickWrapDuringAWaitKeepsItsLength) {
 // A host idle handler that always wants to run gets one turn per pump pass
 // and cannot stretch a wait beyond its limit.
 TEST(UdpExchangeTest, EndlessIdleHandlerDoesNotStretchTheWait) {
-  UdpBoard board([](const std::string&) { return std::optional<std::string>(); });
+  AnsweringPeer board([](const std::string&) { return std::optional<std::string>(); });
   HostBlock block;
   PointAt(block, board);
   int turns = 0;
@@ -193,18 +197,18 @@ TEST(UdpExchangeTest, EmptyAddressSendsToThisMachine) {
                  << " no loopback address, so its look-up could leave the machine";
   }
   // The name may stand for any loopback address, not only 127.0.0.1.
-  testing::LoopbackPeer board(INADDR_ANY);
+  harness::UdpPeer board(harness::kAnyAddress);
   HostBlock block;
   block.data().Udp->SetRemoteHost("");
   block.data().Udp->SetRemotePort(board.port());
   SendCommand(block.data(), "?02s?");
-  std::optional<testing::LoopbackPeer::Datagram> received = board.Receive();
+  std::optional<harness::Datagram> received = board.ReceiveFrom();
   ASSERT_TRUE(received) << "nothing reached this machine";
   EXPECT_EQ(received->bytes, "?02s?");
 }
 
 TEST(UdpExchangeTest, RepliesAreTakenAsTheyCome) {
-  UdpBoard board([](const std::string&) { return "LOW\r\n"; });
+  AnsweringPeer board([](const std::string&) { return "LOW\r\n"; });
   HostBlock block;
   PointAt(block, board);
   EXPECT_EQ(ExchangeCommand(block.data(), "?02s?"), "LOW\r\n");
@@ -231,7 +235,7 @@ double CpuSeconds() {
 // The waits sleep in the main context between pump passes; a silent board
 // must not cost a core.
 TEST(UdpExchangeTest, SilentBoardWaitBarelyUsesTheProcessor) {
-  UdpBoard board([](const std::string&) { return std::optional<std::string>(); });
+  AnsweringPeer board([](const std::string&) { return std::optional<std::string>(); });
   HostBlock block;
   PointAt(block, board);
   double cpu_before = CpuSeconds();

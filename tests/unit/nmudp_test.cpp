@@ -5,18 +5,19 @@
 
 #include "link/exchange.h"
 #include "test_support.h"
+#include "udp_peer.h"
 
 namespace arduino {
 namespace {
 
+using harness::UdpPeer;
 using testing::HostBlock;
-using testing::LoopbackPeer;
 using testing::PumpUntil;
 
 constexpr uint16_t kPort = 1600;
 
 std::string ReceivedBy(HostBlock& block, const std::string& datagram) {
-  LoopbackPeer peer;
+  UdpPeer peer;
   block.data().ReplyReceived = false;
   block.data().ReplyText = "stale";
   peer.SendTo(kPort, datagram);
@@ -57,7 +58,7 @@ TEST(UdpEndpointTest, DeliveryHappensOnlyInsideAPumpPassInArrivalOrder) {
     EXPECT_EQ(from_ip, "127.0.0.1");
     seen.emplace_back(buffer);
   });
-  LoopbackPeer peer;
+  UdpPeer peer;
   for (const char* text : {"one", "two", "three"}) peer.SendTo(kPort, text);
   testing::SleepMs(50);
   EXPECT_TRUE(seen.empty()) << "handler ran outside a pump pass";
@@ -94,20 +95,20 @@ TEST(UdpEndpointTest, DisposeFreesThePortForTheNextBlock) {
 
 TEST(UdpEndpointTest, SendGoesOutAsExactlyTheCommandBytes) {
   HostBlock block;
-  LoopbackPeer board;
+  UdpPeer board;
   TNMUDP& udp = *block.data().Udp;
   udp.SetRemoteHost("127.0.0.1");
   udp.SetRemotePort(board.port());
   char buffer[101] = "?02s?";
   udp.SendDatagram(buffer, 5);
-  auto datagram = board.Receive();
+  auto datagram = board.ReceiveFrom();
   ASSERT_TRUE(datagram);
   EXPECT_EQ(datagram->bytes, "?02s?");
   EXPECT_EQ(datagram->from_port, kPort);
 
   udp.SetRemoteHost("localhost");
   udp.SendDatagram(buffer, 3);
-  datagram = board.Receive();
+  datagram = board.ReceiveFrom();
   ASSERT_TRUE(datagram) << "a host name is looked up";
   EXPECT_EQ(datagram->bytes, "?02");
 }

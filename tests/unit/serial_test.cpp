@@ -1,14 +1,13 @@
 // The serial link against a pseudo-terminal playing the board.
 #include "link/serial.h"
 
+#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <termios.h>
 
 #include <atomic>
 #include <chrono>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "base/ticks.h"
 #include "host/library.h"
@@ -19,8 +18,8 @@
 namespace arduino {
 namespace {
 
+using harness::PtyPair;
 using testing::HostBlock;
-using testing::PtyPair;
 using Clock = std::chrono::steady_clock;
 
 long MillisecondsSince(Clock::time_point start) {

@@ -1,24 +1,23 @@
 // The simulation cycle against a scripted loopback board.
 #include "host/simulation.h"
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <limits>
-
-#include <gtest/gtest.h>
+#include <map>
 
 #include "base/application.h"
 #include "link/serial.h"
-
-#include <map>
 #include "pty_pair.h"
 #include "test_support.h"
-#include "udp_board.h"
+#include "udp_peer.h"
 
 namespace arduino {
 namespace {
 
+using harness::AnsweringPeer;
 using testing::HostBlock;
-using testing::UdpBoard;
 using testing::ValueArray;
 using Log = std::vector<std::string>;
 
@@ -27,9 +26,9 @@ constexpr long double kInf = std::numeric_limits<long double>::infinity();
 
 TEST(PwmValueTest, ClampsThenRoundsHalfToEven) {
   const std::pair<long double, int32_t> cases[] = {
-      {0.0L, 0},      {-4.0L, 0},    {1100.2L, 1023}, {1023.0L, 1023}, {511.5L, 512},
-      {510.5L, 510},  {0.5L, 0},     {1.5L, 2},       {1022.5L, 1022}, {510.50001L, 511},
-      {kInf, 1023},   {-kInf, 0},    {kNaN, 0},       {0.4999L, 0},
+      {0.0L, 0},     {-4.0L, 0}, {1100.2L, 1023}, {1023.0L, 1023}, {511.5L, 512},
+      {510.5L, 510}, {0.5L, 0},  {1.5L, 2},       {1022.5L, 1022}, {510.50001L, 511},
+      {kInf, 1023},  {-kInf, 0}, {kNaN, 0},       {0.4999L, 0},
   };
   for (auto [input, expected] : cases) {
     EXPECT_EQ(RoundHalfEven(ClampPwm(input)), expected) << static_cast<double>(input);
@@ -58,7 +57,7 @@ class SimulationTest : public ::testing::Test {
   void Step() { SimulateDLL(Lead12{}, block_.record(), inputs_.data(), outputs_.data()); }
 
   std::map<std::string, std::string> replies_;
-  UdpBoard board_;
+  AnsweringPeer board_;
   HostBlock block_;
   ValueArray inputs_{8};
   ValueArray outputs_{14, -1.0L};
@@ -72,14 +71,14 @@ TEST_F(SimulationTest, StartSendsModesThenPerformsTheFirstStep) {
   inputs_.set(1, 300.0L);
   inputs_.set(4, 3.0L);
   Start();
-  Log expected = {"!02mi", "!03mo", "!05mi", "!06mo", "!08mo", "!09mo", "!14mi", "!17mi",
-                  "?02s?", "pwm03", "w0300", "?05s?", "!06s1", "!08s0", "!09s0", "?14s?", "?17s?"};
-  EXPECT_EQ(board_.log(), expected);
+  Log expected = {"!02mi", "!03mo", "!05mi", "!06mo", "!08mo", "!09mo", "!14mi", "!17mi", "?02s?",
+                  "pwm03", "w0300", "?05s?", "!06s1", "!08s0", "!09s0", "?14s?", "?17s?"};
+  EXPECT_EQ(board_.commands(), expected);
   replies_["?17s?"] = "7";
   Step();
   Log step(expected.begin() + 8, expected.end());
   expected.insert(expected.end(), step.begin(), step.end());
-  EXPECT_EQ(board_.log(), expected);
+  EXPECT_EQ(board_.commands(), expected);
   EXPECT_EQ(outputs_[11], 7.0L);
   EXPECT_EQ(outputs_[2], -1.0L) << "an unused pin's output is left alone";
   EXPECT_EQ(outputs_[5], -1.0L) << "a pin with an unknown mode is left alone";
@@ -90,14 +89,14 @@ TEST_F(SimulationTest, DigitalOutputsAreHighAboveTwoAndAHalf) {
   AllUnused();
   data().PinMode[5] = pmDigitalOutput;
   const std::pair<long double, const char*> cases[] = {
-      {3.7L, "!05s1"}, {2.5L, "!05s0"}, {2.5000001L, "!05s1"}, {-kInf, "!05s0"},
-      {kInf, "!05s1"}, {kNaN, "!05s0"},
+      {3.7L, "!05s1"},  {2.5L, "!05s0"}, {2.5000001L, "!05s1"},
+      {-kInf, "!05s0"}, {kInf, "!05s1"}, {kNaN, "!05s0"},
   };
   Start();
   for (auto [input, command] : cases) {
     inputs_.set(3, input);
     Step();
-    EXPECT_EQ(board_.log().back(), command) << static_cast<double>(input);
+    EXPECT_EQ(board_.commands().back(), command) << static_cast<double>(input);
   }
 }
 
@@ -105,8 +104,8 @@ TEST_F(SimulationTest, DigitalInputsAreLowOnlyForExactlyLow) {
   AllUnused();
   data().PinMode[2] = pmDigitalInput;
   Start();
-  for (auto [reply, expected] : {std::pair{"LOW", 0.0L}, {"HIGH", 5.0L}, {"low", 5.0L},
-                                 {"LOW ", 5.0L}, {"", 5.0L}}) {
+  for (auto [reply, expected] :
+       {std::pair{"LOW", 0.0L}, {"HIGH", 5.0L}, {"low", 5.0L}, {"LOW ", 5.0L}, {"", 5.0L}}) {
     replies_["?02s?"] = reply;
     Step();
     EXPECT_EQ(outputs_[0], expected) << "'" << reply << "'";
@@ -120,18 +119,18 @@ TEST_F(SimulationTest, PwmInputIsClampedInPlaceOnlyWhenOutOfRange) {
   inputs_.set(7, 1100.2L);
   Step();
   EXPECT_EQ(inputs_[7], 1023.0L);
-  Log log = board_.log();
+  Log log = board_.commands();
   EXPECT_EQ(Log(log.end() - 2, log.end()), (Log{"pwm09", "w1023"}));
   inputs_.set(7, -4.0L);
   Step();
   EXPECT_EQ(inputs_[7], 0.0L);
-  EXPECT_EQ(board_.log().back(), "w0000");
+  EXPECT_EQ(board_.commands().back(), "w0000");
 
   // A value in range keeps its exact bytes, even a negative zero.
   inputs_.set(7, -0.0L);
   Step();
   EXPECT_TRUE(std::signbit(inputs_[7]));
-  EXPECT_EQ(board_.log().back(), "w0000");
+  EXPECT_EQ(board_.commands().back(), "w0000");
   inputs_.set(7, kNaN);
   Step();
   EXPECT_EQ(inputs_[7], 0.0L) << "NaN is taken as 0 and written back";
@@ -153,7 +152,7 @@ TEST_F(SimulationTest, BadAnalogReplyEndsTheStepThere) {
   EXPECT_EQ(outputs_[0], 0.0L);
   EXPECT_EQ(outputs_[8], 512.0L);
   EXPECT_EQ(outputs_[11], -1.0L);
-  EXPECT_EQ(board_.log().back(), "?17s?") << "A4 and A5 are not asked";
+  EXPECT_EQ(board_.commands().back(), "?17s?") << "A4 and A5 are not asked";
 }
 
 TEST_F(SimulationTest, AllUnusedSendsNothing) {
@@ -163,11 +162,11 @@ TEST_F(SimulationTest, AllUnusedSendsNothing) {
   Step();
   EndSimulationDLL2(block_.record());
   usleep(50 * 1000);
-  EXPECT_TRUE(board_.log().empty());
+  EXPECT_TRUE(board_.commands().empty());
 }
 
 TEST(CanSimulateTest, AnswersByInterfaceAndRestoresTheDefaultCursor) {
-  testing::PtyPair board(5);
+  harness::PtyPair board(5);
   HostBlock block;
   auto answer = [&](int32_t kind, int32_t port) {
     block.data().InterfaceKind = kind;
@@ -186,7 +185,7 @@ TEST(CanSimulateTest, AnswersByInterfaceAndRestoresTheDefaultCursor) {
 
 TEST(EndSimulationTest, ClosesTheSharedPortOnlyForUsbBlocks) {
   testing::SkipOpenPause skip_pause;
-  testing::PtyPair board(5);
+  harness::PtyPair board(5);
   HostBlock usb, ethernet;
   usb.data().InterfaceKind = kInterfaceUsb;
   usb.data().ComPort = 5;

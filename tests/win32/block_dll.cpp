@@ -1,20 +1,9 @@
 #include "block_dll.h"
 
 #include <csetjmp>
-#include <cstring>
-#include <stdexcept>
 
 namespace arduino::testing {
 namespace {
-
-constexpr size_t kRecordSize = 8192;
-
-template <class Fn>
-Fn Export(HMODULE module, const char* name) {
-  FARPROC address = GetProcAddress(module, name);
-  if (address == nullptr) throw std::runtime_error(std::string("no export ") + name);
-  return reinterpret_cast<Fn>(reinterpret_cast<void*>(address));
-}
 
 // The jump back into CatchBlockError.  A vectored handler runs before any
 // frame-based one and is the only way for a GCC-built program to catch a
@@ -39,36 +28,10 @@ LONG CALLBACK OnException(EXCEPTION_POINTERS* info) {
 
 }  // namespace
 
-const BlockDll& Dll() {
-  static const BlockDll dll = [] {
-    HMODULE module = LoadLibraryA("ArduinoBlock.dll");
-    if (module == nullptr) throw std::runtime_error("LoadLibrary(ArduinoBlock.dll) failed");
-    return BlockDll{module,
-                    Export<InitUserDLLFn>(module, "InitUserDLL"),
-                    Export<DisposeUserDLLFn>(module, "DisposeUserDLL"),
-                    Export<CanSimulateDLLFn>(module, "CanSimulateDLL"),
-                    Export<InitSimulationDLLFn>(module, "InitSimulationDLL"),
-                    Export<SimulateDLLFn>(module, "SimulateDLL"),
-                    Export<EndSimulationDLL2Fn>(module, "EndSimulationDLL2"),
-                    Export<CallParameterDialogDLLFn>(module, "CallParameterDialogDLL"),
-                    Export<WriteToFileFn>(module, "WriteToFile"),
-                    Export<ReadFromFileFn>(module, "ReadFromFile")};
-  }();
-  return dll;
-}
+const harness::BlockExports& Dll() { return harness::SharedLibrary("ArduinoBlock.dll").exports(); }
 
-DllBlock::DllBlock(uint32_t app_handle) : record_(kRecordSize, 0xA5) {
-  std::memcpy(record_.data() + ARDUINO_BLOCK_APPHANDLE_OFFSET, &app_handle, 4);
-  Dll().InitUserDLL(record_.data());
-}
-
-DllBlock::~DllBlock() {
-  if (alive_) Dll().DisposeUserDLL(record_.data());
-}
-
-void DllBlock::Dispose() {
-  Dll().DisposeUserDLL(record_.data());
-  alive_ = false;
+HMODULE DllModule() {
+  return static_cast<HMODULE>(harness::SharedLibrary("ArduinoBlock.dll").library().native_handle());
 }
 
 std::optional<BlockError> CatchBlockError(const std::function<void()>& call) {

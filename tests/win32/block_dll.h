@@ -8,43 +8,23 @@
 #include <functional>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "arduino_block.h"
+#include "loaded_block.h"
 #include "settings_text.h"
 
 namespace arduino::testing {
 
-struct BlockDll {
-  HMODULE module;
-  InitUserDLLFn InitUserDLL;
-  DisposeUserDLLFn DisposeUserDLL;
-  CanSimulateDLLFn CanSimulateDLL;
-  InitSimulationDLLFn InitSimulationDLL;
-  SimulateDLLFn SimulateDLL;
-  EndSimulationDLL2Fn EndSimulationDLL2;
-  CallParameterDialogDLLFn CallParameterDialogDLL;
-  WriteToFileFn WriteToFile;
-  ReadFromFileFn ReadFromFile;
-};
+// ArduinoBlock.dll from the program's directory, loaded on first use.
+const harness::BlockExports& Dll();
+HMODULE DllModule();
 
-// Loads ArduinoBlock.dll from the program's directory on first use.
-const BlockDll& Dll();
-
-// A block record owned by the test, as the host owns its records.  The
-// host's application window goes into the record before the block starts.
-class DllBlock {
+// A block record owned by the test, as the host owns its records, filled
+// with bytes the DLL must leave alone.  The host's application window goes
+// into the record before the block starts.
+class DllBlock : public harness::LoadedBlock {
  public:
-  explicit DllBlock(uint32_t app_handle = 0);
-  ~DllBlock();
-  DllBlock(const DllBlock&) = delete;
-  DllBlock& operator=(const DllBlock&) = delete;
-  void* record() { return record_.data(); }
-  void Dispose();
-
- private:
-  std::vector<uint8_t> record_;
-  bool alive_ = true;
+  explicit DllBlock(uint32_t app_handle = 0) : LoadedBlock(Dll(), app_handle, 0xA5) {}
 };
 
 // What the host's handler finds in a structured exception of the DLL.

@@ -3,9 +3,9 @@
 // keeps working after the host has caught one.
 #include <gtest/gtest.h>
 
-#include "answering_peer.h"
 #include "block_dll.h"
 #include "test_platform.h"
+#include "udp_peer.h"
 
 namespace arduino::testing {
 namespace {
@@ -16,18 +16,11 @@ std::string AnalogOnlyBlock(uint16_t port) {
                        "0", "0", "0", "1", "0", "0", "0", "0", "0"});
 }
 
-void Configure(DllBlock& block, const std::string& settings) {
-  ScratchFile file;
-  file.Replace(settings);
-  Dll().ReadFromFile(file.handle(), block.record());
-}
-
 TEST(ErrorBoundaryTest, BadAnalogReplyRaisesEConvertErrorWithItsText) {
-  AnsweringPeer board([](const std::string& command) {
-    return command == "?14s?" ? std::string("1,5") : std::string("OK");
-  });
+  harness::AnsweringPeer board(
+      [](const std::string& command) { return command == "?14s?" ? "1,5" : "OK"; });
   DllBlock block;
-  Configure(block, AnalogOnlyBlock(board.port()));
+  block.Configure(AnalogOnlyBlock(board.port()));
   std::vector<uint8_t> inputs(ARDUINO_BLOCK_INPUTS * ARDUINO_BLOCK_EXTENDED_SIZE);
   std::vector<uint8_t> outputs(ARDUINO_BLOCK_OUTPUTS * ARDUINO_BLOCK_EXTENDED_SIZE);
 

@@ -42,12 +42,11 @@ const std::set<std::string> kNotYetExported = {};
 // The DLLs that every Windows since 7 ships.  Anything else, the compiler's
 // own runtime DLLs above all, would have to be shipped with ours.
 const std::set<std::string> kSystemDlls = {
-    "kernel32.dll", "user32.dll",   "gdi32.dll",    "comctl32.dll", "wsock32.dll",
-    "ws2_32.dll",   "msvcrt.dll",   "advapi32.dll", "shell32.dll",  "ole32.dll",
-    "comdlg32.dll", "oleaut32.dll",
+    "kernel32.dll", "user32.dll",   "gdi32.dll",   "comctl32.dll", "wsock32.dll",  "ws2_32.dll",
+    "msvcrt.dll",   "advapi32.dll", "shell32.dll", "ole32.dll",    "comdlg32.dll", "oleaut32.dll",
 };
 
-const BYTE* Base() { return reinterpret_cast<const BYTE*>(Dll().module); }
+const BYTE* Base() { return reinterpret_cast<const BYTE*>(DllModule()); }
 
 const IMAGE_DATA_DIRECTORY& Directory(int index) {
   const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(Base());

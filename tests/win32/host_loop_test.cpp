@@ -2,9 +2,9 @@
 // reaches the host's own message loop after the export returns.
 #include <gtest/gtest.h>
 
-#include "answering_peer.h"
 #include "block_dll.h"
 #include "test_platform.h"
+#include "udp_peer.h"
 
 namespace arduino::testing {
 namespace {
@@ -19,9 +19,7 @@ std::string OnePinBlock(uint16_t port) {
 class HostLoopTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ScratchFile file;
-    file.Replace(OnePinBlock(board_.port()));
-    Dll().ReadFromFile(file.handle(), block_.record());
+    block_.Configure(OnePinBlock(board_.port()));
     Dll().InitSimulationDLL(block_.record(), inputs_.data(), outputs_.data());
     commands_before_ = board_.commands().size();
   }
@@ -32,15 +30,13 @@ class HostLoopTest : public ::testing::Test {
     }
   }
   size_t StepCommands() const { return board_.commands().size() - commands_before_; }
-  void Step() {
-    Dll().SimulateDLL(Lead12{}, block_.record(), inputs_.data(), outputs_.data());
-  }
+  void Step() { Dll().SimulateDLL(Lead12{}, block_.record(), inputs_.data(), outputs_.data()); }
   static bool QuitPending() {
     MSG message;
     return PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE) != 0;
   }
 
-  AnsweringPeer board_{[](const std::string&) { return std::string(); }};
+  harness::AnsweringPeer board_{[](const std::string&) { return std::nullopt; }};
   DllBlock block_;
   std::vector<uint8_t> inputs_ =
       std::vector<uint8_t>(ARDUINO_BLOCK_INPUTS * ARDUINO_BLOCK_EXTENDED_SIZE);
@@ -96,8 +92,8 @@ TEST_F(HostLoopTest, UnicodeWindowsGetTheirCharactersWhole) {
   window_class.hInstance = GetModuleHandleW(nullptr);
   window_class.lpszClassName = L"UnicodeHostWindow";
   RegisterClassW(&window_class);
-  HWND window = CreateWindowExW(0, L"UnicodeHostWindow", L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
-                                nullptr, window_class.hInstance, nullptr);
+  HWND window = CreateWindowExW(0, L"UnicodeHostWindow", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                window_class.hInstance, nullptr);
   ASSERT_NE(window, nullptr);
   ASSERT_TRUE(IsWindowUnicode(window));
   g_received_char = 0;

@@ -50,9 +50,7 @@ class SerialPortTest : public ::testing::Test {
   // What CanSimulateDLL answers for a block set to USB on `port`.
   int32_t Probe(int port) {
     DllBlock block;
-    ScratchFile file;
-    file.Replace(UsbBlock(port));
-    Dll().ReadFromFile(file.handle(), block.record());
+    block.Configure(UsbBlock(port));
     return Dll().CanSimulateDLL(block.record());
   }
 

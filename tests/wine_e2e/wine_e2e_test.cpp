@@ -14,7 +14,7 @@
 #include <optional>
 #include <stdexcept>
 
-#include "child_process.h"
+#include "e2e_harness.h"
 
 namespace e2e {
 namespace {
@@ -42,7 +42,7 @@ std::string WhyWindowsCannotRun() {
   // The machine's own answer, found once: the same probe that ./run and the
   // Windows build's CTest scripts ask.
   static const std::string machine = [] {
-    const ProgramResult probe = RunProgram({WINE_PROBE, "--need-wine"});
+    const RunResult probe = RunProgram({WINE_PROBE, "--need-wine"});
     if (probe.exit_code == 0) return std::string();
     std::string why = probe.out;
     while (!why.empty() && why.back() == '\n') why.pop_back();
@@ -71,8 +71,8 @@ std::string WithoutCarriageReturns(std::string text) {
 // among the arguments are translated for Windows, and the Windows build's
 // text-mode CR LF line ends become LF, so both builds' outputs compare
 // directly.
-ProgramResult Blockhost(Build build, std::vector<std::string> args,
-                        const std::vector<std::string>& environment = {}) {
+RunResult Blockhost(Build build, std::vector<std::string> args,
+                    const std::vector<std::string>& environment = {}) {
   if (build == Build::kLinux) {
     args.insert(args.begin() + 1, {"--lib", ARDUINO_BLOCK_MODULE});
     args.insert(args.begin(), BLOCKHOST_PATH);
@@ -83,7 +83,7 @@ ProgramResult Blockhost(Build build, std::vector<std::string> args,
   }
   args.insert(args.begin() + 1, {"--lib", WindowsPath(kWindowsLibrary)});
   args.insert(args.begin(), {WINE_RUN, kWindowsHost});
-  ProgramResult result = RunProgram(args, environment);
+  RunResult result = RunProgram(args, environment);
   result.out = WithoutCarriageReturns(result.out);
   result.err = WithoutCarriageReturns(result.err);
   return result;
@@ -93,7 +93,7 @@ ProgramResult Blockhost(Build build, std::vector<std::string> args,
 // its dosdevices directory, so it has to exist before the first link.
 void PrepareWinePrefix() {
   static const bool ready = [] {
-    ProgramResult help = RunProgram({WINE_RUN, kWindowsHost, "help"});
+    RunResult help = RunProgram({WINE_RUN, kWindowsHost, "help"});
     if (help.exit_code != 0) {
       throw std::runtime_error("blockhost.exe does not run under Wine: " + help.err);
     }
@@ -112,21 +112,13 @@ class Board {
     const std::string name = "board" + std::to_string(++count);
     log_path_ = dir.File(name + ".log");
     tty_path_ = dir.File(name + ".tty");
-    std::vector<std::string> args{BOARDSIM_PATH};
-    if (link == Link::kUdp) {
-      args.insert(args.end(), {"--udp", "127.0.0.1:0"});
-    } else {
-      args.insert(args.end(), {"--pty", tty_path_});
-    }
+    std::vector<std::string> args{"--pty", tty_path_};
+    if (link == Link::kUdp) args = {"--udp", "127.0.0.1:0"};
     args.insert(args.end(), {"--log", log_path_});
     args.insert(args.end(), extra.begin(), extra.end());
-    std::string error;
-    std::optional<BackgroundProcess> started = BackgroundProcess::Start(args, &error);
-    if (!started) throw std::runtime_error("boardsim did not start: " + error);
-    process_.emplace(std::move(*started));
+    process_.emplace(harness::StartBoardsim(BOARDSIM_PATH, args));
     if (link == Link::kUdp) {
-      const std::string& line = process_->first_line();
-      udp_port_ = line.substr(line.rfind(':') + 1);
+      udp_port_ = std::to_string(process_->udp_port());
     } else {
       com_link_ = WinePrefix() + "/dosdevices/com" + std::to_string(ComPort());
       std::filesystem::remove(com_link_);
@@ -162,7 +154,7 @@ class Board {
   std::string tty_path_;
   std::string udp_port_;
   std::string com_link_;
-  std::optional<BackgroundProcess> process_;
+  std::optional<ChildProcess> process_;
 };
 
 // Every pin and analog input unused; tests switch on what they look at.
@@ -208,14 +200,14 @@ class WineRunTest : public ::testing::TestWithParam<Link> {
   // `settings` on top of the defaults.
   std::string Project(Build build, const Board& board, const std::vector<std::string>& settings) {
     const std::string path = dir_.File("p" + std::to_string(++projects_) + ".project");
-    ProgramResult set =
+    RunResult set =
         Blockhost(build, Join(Join({"set", "--project", path}, board.LinkSettings()), settings));
     if (set.exit_code != 0) throw std::runtime_error("set failed: " + set.err);
     return path;
   }
 
-  ProgramResult Run(Build build, const Board& board, const std::string& project, int steps,
-                    const std::vector<std::string>& extra = {}) {
+  RunResult Run(Build build, const Board& board, const std::string& project, int steps,
+                const std::vector<std::string>& extra = {}) {
     return Blockhost(
         build,
         Join({"run", "--project", project, "--steps", std::to_string(steps), "--period-ms", "20"},
@@ -229,7 +221,7 @@ class WineRunTest : public ::testing::TestWithParam<Link> {
 
 TEST_P(WineRunTest, DefaultRunSetsModesThenTakesOneStep) {
   Board board(GetParam(), dir_, {});
-  ProgramResult run = Run(Build::kWindows, board, Project(Build::kWindows, board, {}), 1);
+  RunResult run = Run(Build::kWindows, board, Project(Build::kWindows, board, {}), 1);
   ASSERT_EQ(run.exit_code, 0) << run.err;
   EXPECT_NE(run.out.find("steps           1 of 1"), std::string::npos) << run.out;
   EXPECT_EQ(board.Log(), (Lines{"!02mi", "!03mi", "!04mi", "!05mi", "!06mo", "!07mo", "!08mo",
@@ -242,8 +234,7 @@ TEST_P(WineRunTest, PwmInputIsClampedBeforeItReachesTheBoard) {
   Board board(GetParam(), dir_, {});
   const std::string project = Project(Build::kWindows, board, Join(kAllUnused, {"pin9=pwm"}));
   const std::string csv = dir_.File("pwm.csv");
-  ProgramResult run =
-      Run(Build::kWindows, board, project, 1, {"--input", "9=1100.2", "--csv", csv});
+  RunResult run = Run(Build::kWindows, board, project, 1, {"--input", "9=1100.2", "--csv", csv});
   ASSERT_EQ(run.exit_code, 0) << run.err;
   EXPECT_EQ(board.Log(), (Lines{"!09mo", "pwm09", "w1023"}));
   // The block clamps the input in place; the trace records what it left.
@@ -257,7 +248,7 @@ TEST_P(WineRunTest, CommaReplyStopsTheRunWithTheLibrarysMessage) {
   const std::string project =
       Project(Build::kWindows, board,
               Join(kAllUnused, {"a0=used", "a1=used", "a2=used", "a3=used", "a4=used", "a5=used"}));
-  ProgramResult run = Run(Build::kWindows, board, project, 3);
+  RunResult run = Run(Build::kWindows, board, project, 3);
   EXPECT_EQ(run.exit_code, 2);
   EXPECT_NE(run.err.find("blockhost: the run stopped at step 1 of 3\n"), std::string::npos)
       << run.err;
@@ -283,7 +274,7 @@ TEST_P(WineRunTest, BothBuildsSendTheSameCommandsAndReadTheSameOutputs) {
     const int k = build == Build::kLinux ? 0 : 1;
     SCOPED_TRACE(k == 0 ? "Linux build" : "Windows build");
     Board board(GetParam(), dir_, board_options);
-    ProgramResult run = Run(build, board, Project(build, board, settings), kSteps, inputs);
+    RunResult run = Run(build, board, Project(build, board, settings), kSteps, inputs);
     ASSERT_EQ(run.exit_code, 0) << run.err;
     logs[k] = board.Log();
     outputs[k] = OutputsAtTheEnd(run.out);
@@ -314,17 +305,17 @@ TEST(CrossBuildSettingsTest, ProjectsPassBetweenTheBuildsByteForByte) {
     SCOPED_TRACE(k == 0 ? "written by Linux, read by Windows"
                         : "written by Windows, read by Linux");
     const std::string project = dir.File("from" + std::to_string(k) + ".project");
-    ProgramResult set = Blockhost(from, Join({"set", "--project", project}, kSettings));
+    RunResult set = Blockhost(from, Join({"set", "--project", project}, kSettings));
     ASSERT_EQ(set.exit_code, 0) << set.err;
     written[k] = ReadFile(project);
 
-    ProgramResult shown = Blockhost(to, {"show", "--project", project});
+    RunResult shown = Blockhost(to, {"show", "--project", project});
     ASSERT_EQ(shown.exit_code, 0) << shown.err;
     EXPECT_EQ(shown.out, set.out);
     EXPECT_NE(shown.out.find("pin7      pwm (3)\n"), std::string::npos) << shown.out;
 
     // The other build loads the block and saves it again, changing nothing.
-    ProgramResult resaved = Blockhost(to, {"set", "--project", project, "interface=usb"});
+    RunResult resaved = Blockhost(to, {"set", "--project", project, "interface=usb"});
     ASSERT_EQ(resaved.exit_code, 0) << resaved.err;
     EXPECT_EQ(ReadFile(project), written[k]);
   }
@@ -349,7 +340,7 @@ TEST(CrossBuildSettingsTest, UnreadableSettingsFailWithoutChangingTheProject) {
     SCOPED_TRACE(command);
     std::vector<std::string> args = {command, "--project", project};
     if (args[0] == "set") args.push_back("pin4=input");
-    ProgramResult result = Blockhost(Build::kWindows, args);
+    RunResult result = Blockhost(Build::kWindows, args);
     EXPECT_EQ(result.exit_code, 2);
     EXPECT_NE(result.err.find("blockhost: library error: "), std::string::npos) << result.err;
     EXPECT_NE(result.err.find("fast"), std::string::npos) << result.err;
@@ -369,7 +360,7 @@ TEST(WindowsBlockhostTest, ErrorsExitAsOnLinux) {
   if (const std::string why = WhyWindowsCannotRun(); !why.empty()) GTEST_SKIP() << why;
   PrepareWinePrefix();
   TempDir dir;
-  ProgramResult load =
+  RunResult load =
       RunProgram({WINE_RUN, kWindowsHost, "info", "--lib", WindowsPath(dir.File("none.dll"))});
   EXPECT_EQ(load.exit_code, 2);
   EXPECT_NE(load.err.find("blockhost: library error: cannot load '" +
@@ -377,14 +368,14 @@ TEST(WindowsBlockhostTest, ErrorsExitAsOnLinux) {
             std::string::npos)
       << load.err;
 
-  ProgramResult missing = Blockhost(Build::kWindows, {"show", "--project", dir.File("none")});
+  RunResult missing = Blockhost(Build::kWindows, {"show", "--project", dir.File("none")});
   EXPECT_EQ(missing.exit_code, 1);
   EXPECT_NE(missing.err.find("blockhost: cannot open '"), std::string::npos) << missing.err;
 
   const std::string project = dir.File("p.project");
   ASSERT_EQ(Blockhost(Build::kWindows, {"set", "--project", project, "pin4=pwm"}).exit_code, 0);
   const std::string before = ReadFile(project);
-  ProgramResult refused = Blockhost(Build::kWindows, {"set", "--project", project, "pin4=maybe"});
+  RunResult refused = Blockhost(Build::kWindows, {"set", "--project", project, "pin4=maybe"});
   EXPECT_EQ(refused.exit_code, 1);
   EXPECT_NE(refused.err.find("pin4: 'maybe' is none of unused, input, output, pwm"),
             std::string::npos)
@@ -408,8 +399,8 @@ TEST(SerialPortUnderWineTest, DllSerialTestsPassOnComPortsBelowAndAboveTen) {
     Board board(link, dir, {});
     const std::string port = std::to_string(board.ComPort());
     SCOPED_TRACE("COM" + port);
-    ProgramResult result = RunProgram({WINE_RUN, dll_test, "--gtest_filter=SerialPortTest.*"},
-                                      {"ARDUINO_BLOCK_TEST_COM=" + port});
+    RunResult result = RunProgram({WINE_RUN, dll_test, "--gtest_filter=SerialPortTest.*"},
+                                  {"ARDUINO_BLOCK_TEST_COM=" + port});
     EXPECT_EQ(result.exit_code, 0) << result.out << result.err;
     EXPECT_NE(result.out.find("[       OK ] SerialPortTest.PresentPortIsReadyAndAnAbsentOneIsNot"),
               std::string::npos)
@@ -433,7 +424,7 @@ TEST(WindowsCheckTest, AnsweringSilentAndGarbledBoardsExitZeroThreeAndFour) {
   TempDir dir;
   {
     Board board(Link::kCom12, dir, {"--analog", "A0=const:444"});
-    ProgramResult answered = Blockhost(Build::kWindows, {"check", "--comport", "12"});
+    RunResult answered = Blockhost(Build::kWindows, {"check", "--comport", "12"});
     EXPECT_EQ(answered.exit_code, 0) << answered.out << answered.err;
     EXPECT_NE(answered.out.find("link: COM12 (\\\\.\\COM12) at 9600 baud\n"), std::string::npos)
         << answered.out;
@@ -442,14 +433,14 @@ TEST(WindowsCheckTest, AnsweringSilentAndGarbledBoardsExitZeroThreeAndFour) {
   {
     Board board(Link::kUdp, dir, {"--reply", "?14s?=\\xF0OK"});
     const std::string port = board.LinkSettings()[2].substr(std::string("udpport=").size());
-    ProgramResult garbled =
+    RunResult garbled =
         Blockhost(Build::kWindows, {"check", "--address", "127.0.0.1", "--udpport", port});
     EXPECT_EQ(garbled.exit_code, 4) << garbled.out << garbled.err;
     EXPECT_NE(garbled.out.find("the board answered \"\\xF0OK\", which is no number"),
               std::string::npos)
         << garbled.out;
   }
-  ProgramResult silent =
+  RunResult silent =
       Blockhost(Build::kWindows, {"check", "--address", "127.0.0.1", "--udpport", "9"});
   EXPECT_EQ(silent.exit_code, 3) << silent.out << silent.err;
   EXPECT_NE(silent.out.find("no answer from the board"), std::string::npos) << silent.out;
@@ -470,7 +461,7 @@ TEST(WindowsPortsTest, APortAnnouncedInTheRegistryIsListedUnderItsName) {
       "reg add HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM /v \\Device\\ArduinoBlockTest12 /d COM12 /f"
       " >nul & " +
       host + " ports & echo --- & " + host + " ports --json";
-  ProgramResult result = RunProgram({WINE_RUN, "cmd", "/c", session});
+  RunResult result = RunProgram({WINE_RUN, "cmd", "/c", session});
   const std::string out = WithoutCarriageReturns(result.out);
   EXPECT_EQ(result.exit_code, 0) << result.err;
   const size_t split = out.find("\n---");  // cmd echoes "--- "
@@ -500,7 +491,7 @@ TEST(SerialPortUnderWineTest, WritesToABoardThatStoppedReadingEndInBoundedTime) 
   const std::string com_link = WinePrefix() + "/dosdevices/com7";
   std::filesystem::remove(com_link);
   std::filesystem::create_symlink(ptsname(master), com_link);
-  ProgramResult result = RunProgram({WINE_RUN, link_test}, {"ARDUINO_BLOCK_TEST_STALLED_COM=7"});
+  RunResult result = RunProgram({WINE_RUN, link_test}, {"ARDUINO_BLOCK_TEST_STALLED_COM=7"});
   std::filesystem::remove(com_link);
   close(master);
   EXPECT_EQ(result.exit_code, 0) << result.out << result.err;

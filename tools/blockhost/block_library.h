@@ -36,6 +36,7 @@ class BlockLibrary {
 
   const std::string& path() const { return path_; }
   const BlockExports& exports() const { return exports_; }
+  const DynamicLibrary& library() const { return library_; }
   // The block's name as the library reports it.
   std::string Name() const;
 

@@ -17,6 +17,9 @@ class DynamicLibrary {
 
   // The address of the exported symbol `name`, or nullptr if there is none.
   void* Find(const char* name) const;
+  // The system's handle (an HMODULE on Windows), for code that reads the
+  // loaded image itself.
+  void* native_handle() const { return handle_; }
 
  private:
   void* handle_;

@@ -1,6 +1,6 @@
 // A pseudo-terminal pair standing in for a board on a serial port: the test
-// holds the master side, the library opens the slave through
-// ARDUINO_BLOCK_COM<n>.
+// or bench holds the master side, the library opens the slave through
+// ARDUINO_BLOCK_COM<n>.  POSIX only.
 #pragma once
 
 #include <fcntl.h>
@@ -11,7 +11,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace arduino::testing {
+namespace harness {
 
 class PtyPair {
  public:
@@ -64,4 +64,4 @@ class PtyPair {
   std::string slave_path_;
 };
 
-}  // namespace arduino::testing
+}  // namespace harness

@@ -1,0 +1,142 @@
+// The harness itself: a child that fails to start says why, every child is
+// gone when its object is, and a UDP peer that cannot bind says where.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <stdexcept>
+#include <string>
+
+#include "child_process.h"
+#include "udp_peer.h"
+
+namespace harness {
+namespace {
+
+bool Alive(pid_t pid) { return kill(pid, 0) == 0; }
+
+// A shell child that sets its signal traps, prints its pid on stderr (its
+// first line, so a signal sent once it is ready meets the traps), then runs
+// `script`.
+std::vector<std::string> Shell(const std::string& script, const std::string& traps = ":") {
+  return {"/bin/sh", "-c", traps + "; echo pid $$ >&2; " + script};
+}
+
+pid_t PidOf(ChildProcess& child) {
+  const std::string& text = child.stderr_text();
+  return static_cast<pid_t>(std::stol(text.substr(text.find("pid ") + 4)));
+}
+
+TEST(ChildProcessTest, ReadyLineIsTheFirstLineWithTheTextAndNamesThePort) {
+  StartOptions options;
+  options.ready_text = "listening";
+  ChildProcess child = ChildProcess::Start(
+      Shell("echo warming up >&2; echo listening on udp 127.0.0.1:4321 >&2; sleep 30"), options);
+  EXPECT_EQ(child.ready_line(), "listening on udp 127.0.0.1:4321");
+  EXPECT_EQ(child.udp_port(), 4321);
+  EXPECT_NE(child.stderr_text().find("warming up\n"), std::string::npos);
+}
+
+TEST(ChildProcessTest, ReadyLineWithoutAPortThrowsWhenAskedForOne) {
+  ChildProcess child = ChildProcess::Start(Shell("sleep 30"));
+  EXPECT_THROW(child.udp_port(), std::runtime_error);
+}
+
+TEST(ChildProcessTest, ChildThatExitsFirstSaysWhatItPrintedAndItsStatus) {
+  std::string why;
+  StartOptions options;
+  options.ready_text = "ready";
+  EXPECT_FALSE(ChildProcess::TryStart(Shell("echo cannot bind >&2; exit 3"), &why, options));
+  EXPECT_NE(why.find("cannot bind"), std::string::npos) << why;
+  EXPECT_NE(why.find("status 3"), std::string::npos) << why;
+}
+
+TEST(ChildProcessTest, SilentChildCostsTheTimeOutAndIsKilled) {
+  std::string why;
+  StartOptions options;
+  options.ready_text = "ready";
+  options.timeout = std::chrono::milliseconds(300);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(ChildProcess::TryStart(Shell("sleep 30"), &why, options));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  EXPECT_NE(why.find("no ready line within 300 ms"), std::string::npos) << why;
+}
+
+TEST(ChildProcessTest, ProgramThatCannotBeStartedIsNamed) {
+  try {
+    ChildProcess::Start({"/nonexistent/boardsim"});
+    FAIL() << "started a program that does not exist";
+  } catch (const std::runtime_error& error) {
+    EXPECT_NE(std::string(error.what()).find("/nonexistent/boardsim"), std::string::npos);
+  }
+}
+
+TEST(ChildProcessTest, ChildIsGoneWhenATestThrows) {
+  pid_t pid = -1;
+  try {
+    ChildProcess child = ChildProcess::Start(Shell("sleep 30"));
+    pid = PidOf(child);
+    ASSERT_TRUE(Alive(pid));
+    throw std::runtime_error("a failing test body");
+  } catch (const std::runtime_error&) {
+  }
+  EXPECT_FALSE(Alive(pid)) << "the child outlived its object";
+}
+
+TEST(ChildProcessTest, ChildThatIgnoresSigtermIsKilled) {
+  pid_t pid = -1;
+  {
+    ChildProcess child = ChildProcess::Start(Shell("while :; do sleep 1; done", "trap '' TERM"));
+    pid = PidOf(child);
+  }
+  EXPECT_FALSE(Alive(pid));
+}
+
+TEST(ChildProcessTest, StopReportsTheExitStatus) {
+  ChildProcess child = ChildProcess::Start(
+      Shell("while :; do sleep 0.05; done", "trap 'echo bye >&2; exit 7' TERM"));
+  EXPECT_EQ(child.Stop(SIGTERM), 7);
+  EXPECT_NE(child.stderr_text().find("bye"), std::string::npos) << "the last words were read";
+}
+
+TEST(RunProgramTest, CapturesBothStreamsTheStatusAndTheAddedEnvironment) {
+  const RunResult result = RunProgram(
+      {"/bin/sh", "-c", "echo out $HARNESS_VALUE; echo err >&2; exit 4"}, {"HARNESS_VALUE=given"});
+  EXPECT_EQ(result.exit_code, 4);
+  EXPECT_EQ(result.out, "out given\n");
+  EXPECT_EQ(result.err, "err\n");
+}
+
+TEST(RunProgramTest, ProgramPastTheTimeOutIsKilled) {
+  const RunResult result =
+      RunProgram({"/bin/sh", "-c", "exec sleep 30"}, {}, std::chrono::milliseconds(200));
+  EXPECT_EQ(result.exit_code, -1);
+}
+
+TEST(UdpPeerTest, SecondBindOfAPortThrowsNamingTheAddressAndTheError) {
+  UdpPeer first;
+  try {
+    UdpPeer second(kLoopback, first.port());
+    FAIL() << "bound a port that is taken";
+  } catch (const std::runtime_error& error) {
+    const std::string message = error.what();
+    EXPECT_NE(message.find("127.0.0.1:" + std::to_string(first.port())), std::string::npos)
+        << message;
+    EXPECT_NE(message.find("errno"), std::string::npos) << message;
+  }
+}
+
+TEST(UdpPeerTest, AnsweringPeerRepliesToTheSenderAndLogsEveryCommand) {
+  AnsweringPeer board([](const std::string& command) -> std::optional<std::string> {
+    if (command == "quiet") return std::nullopt;
+    return "re " + command;
+  });
+  UdpPeer host;
+  EXPECT_EQ(host.Ask(board.port(), "?02s?"), "re ?02s?");
+  EXPECT_FALSE(host.Ask(board.port(), "quiet", std::chrono::milliseconds(200)));
+  EXPECT_EQ(host.Ask(board.port(), ""), "re ");
+  EXPECT_EQ(board.commands(), (std::vector<std::string>{"?02s?", "quiet", ""}));
+}
+
+}  // namespace
+}  // namespace harness
