@@ -4,8 +4,7 @@
  * exported.  Records are raw byte buffers owned by the host: the library reads
  * and writes them only at the byte offsets named below.  Value arrays are
  * packed 10-byte x87 extended values, one per input or output. */
-#ifndef ARDUINO_BLOCK_H_
-#define ARDUINO_BLOCK_H_
+#pragma once
 
 #include <stdint.h>
 
@@ -139,5 +138,3 @@ class ESocketError : public Exception {
   const char* ClassName() const noexcept override { return "ESocketError"; }
 };
 #endif /* __cplusplus */
-
-#endif /* ARDUINO_BLOCK_H_ */

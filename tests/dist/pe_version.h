@@ -2,8 +2,7 @@
 // Windows: the fixed file and product versions and the texts of the first
 // string table.  The distribution tests use it on ArduinoBlock.dll as
 // Explorer's Properties page would.
-#ifndef TESTS_DIST_PE_VERSION_H_
-#define TESTS_DIST_PE_VERSION_H_
+#pragma once
 
 #include <array>
 #include <cstdint>
@@ -32,5 +31,3 @@ PeVersionInfo ReadPeVersionInfo(const std::vector<uint8_t>& image);
 PeVersionInfo ReadPeVersionInfoFile(const std::string& path);
 
 }  // namespace dist_test
-
-#endif  // TESTS_DIST_PE_VERSION_H_

@@ -2,8 +2,7 @@
 // a board: bytes in and out of UART0, levels on the digital inputs, voltages
 // on the analog inputs, and the state of the output pins, all by the board's
 // Arduino pin numbers.
-#ifndef AVRBOARD_AVR_BOARD_H_
-#define AVRBOARD_AVR_BOARD_H_
+#pragma once
 
 #include <array>
 #include <cstdint>
@@ -110,5 +109,3 @@ class AvrBoard {
 };
 
 }  // namespace avrboard
-
-#endif  // AVRBOARD_AVR_BOARD_H_

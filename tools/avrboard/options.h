@@ -1,6 +1,5 @@
 // avrboard's command line.
-#ifndef AVRBOARD_OPTIONS_H_
-#define AVRBOARD_OPTIONS_H_
+#pragma once
 
 #include <cstdint>
 #include <map>
@@ -26,5 +25,3 @@ struct Options {
 std::optional<int> ParseOptions(int argc, char** argv, Options* options);
 
 }  // namespace avrboard
-
-#endif  // AVRBOARD_OPTIONS_H_

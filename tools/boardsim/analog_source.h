@@ -1,6 +1,5 @@
 // What an analog input of the emulated board reads over time.
-#ifndef BOARDSIM_ANALOG_SOURCE_H_
-#define BOARDSIM_ANALOG_SOURCE_H_
+#pragma once
 
 #include <cstdint>
 #include <optional>
@@ -28,5 +27,3 @@ std::optional<AnalogSource> ParseAnalogSource(std::string_view text, std::string
 int EvaluateAnalogSource(const AnalogSource& source, int64_t now_ms, int pwm_value);
 
 }  // namespace boardsim
-
-#endif  // BOARDSIM_ANALOG_SOURCE_H_

@@ -1,6 +1,5 @@
 // boardsim's command line.
-#ifndef BOARDSIM_OPTIONS_H_
-#define BOARDSIM_OPTIONS_H_
+#pragma once
 
 #include <cstdint>
 #include <map>
@@ -43,5 +42,3 @@ struct Options {
 std::optional<int> ParseOptions(int argc, char** argv, Options* options);
 
 }  // namespace boardsim
-
-#endif  // BOARDSIM_OPTIONS_H_

@@ -1,7 +1,6 @@
 // The serial side of boardsim: a pseudo-terminal whose slave end stands in
 // for the board's USB serial port.
-#ifndef BOARDSIM_PTY_LINK_H_
-#define BOARDSIM_PTY_LINK_H_
+#pragma once
 
 #include <optional>
 #include <string>
@@ -50,5 +49,3 @@ class PtyLink {
 };
 
 }  // namespace boardsim
-
-#endif  // BOARDSIM_PTY_LINK_H_

@@ -1,7 +1,6 @@
 // Turns the protocol's reply text into the bytes boardsim puts on the wire,
 // applying the line end and whichever faults were asked for.
-#ifndef BOARDSIM_REPLY_SHAPER_H_
-#define BOARDSIM_REPLY_SHAPER_H_
+#pragma once
 
 #include <optional>
 #include <random>
@@ -32,5 +31,3 @@ class ReplyShaper {
 };
 
 }  // namespace boardsim
-
-#endif  // BOARDSIM_REPLY_SHAPER_H_

@@ -1,7 +1,6 @@
 // The emulated board behind boardsim: pin modes and levels, PWM values,
 // wires from outputs to inputs and waveforms on the analog inputs.
-#ifndef BOARDSIM_SIM_BOARD_H_
-#define BOARDSIM_SIM_BOARD_H_
+#pragma once
 
 #include <array>
 #include <cstdint>
@@ -39,5 +38,3 @@ class SimBoard final : public board::BoardPins {
 };
 
 }  // namespace boardsim
-
-#endif  // BOARDSIM_SIM_BOARD_H_

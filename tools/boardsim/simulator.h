@@ -1,7 +1,6 @@
 // boardsim's event loop: receives commands, runs them through the protocol
 // core against the emulated board and sends the (possibly faulty) replies.
-#ifndef BOARDSIM_SIMULATOR_H_
-#define BOARDSIM_SIMULATOR_H_
+#pragma once
 
 #include "options.h"
 
@@ -12,5 +11,3 @@ namespace boardsim {
 int RunSimulator(const Options& options);
 
 }  // namespace boardsim
-
-#endif  // BOARDSIM_SIMULATOR_H_

@@ -1,6 +1,5 @@
 // Small text helpers shared by the command line and the command log.
-#ifndef BOARDSIM_TEXT_UTIL_H_
-#define BOARDSIM_TEXT_UTIL_H_
+#pragma once
 
 #include <cstdint>
 #include <optional>
@@ -29,5 +28,3 @@ std::string EscapeBytes(std::string_view bytes);
 std::optional<std::string> UnescapeText(std::string_view text);
 
 }  // namespace boardsim
-
-#endif  // BOARDSIM_TEXT_UTIL_H_

@@ -1,7 +1,6 @@
 // The UDP side of boardsim: one datagram in is one command, one datagram out
 // is one reply.
-#ifndef BOARDSIM_UDP_LINK_H_
-#define BOARDSIM_UDP_LINK_H_
+#pragma once
 
 #include <netinet/in.h>
 
@@ -37,5 +36,3 @@ class UdpLink {
 };
 
 }  // namespace boardsim
-
-#endif  // BOARDSIM_UDP_LINK_H_

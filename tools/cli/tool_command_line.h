@@ -2,8 +2,7 @@
 // of CLI11: --help starts with the usage, --version prints "<program>
 // <version>", and a usage error names the option, says what is wrong with it
 // and repeats the usage of the command it belongs to.
-#ifndef TOOLS_CLI_TOOL_COMMAND_LINE_H_
-#define TOOLS_CLI_TOOL_COMMAND_LINE_H_
+#pragma once
 
 #include <CLI.hpp>
 #include <optional>
@@ -42,5 +41,3 @@ void ReportUsageError(const CLI::App& command, const std::string& message);
 [[noreturn]] void Refuse(const std::string& message);
 
 }  // namespace tool_cli
-
-#endif  // TOOLS_CLI_TOOL_COMMAND_LINE_H_

@@ -1,8 +1,7 @@
 // The hardware a board-side protocol drives, reduced to the five operations the
 // command set needs.  The firmware sketch maps them onto pinMode, digitalWrite,
 // digitalRead, analogRead and analogWrite; boardsim maps them onto its model.
-#ifndef ARDUINO_BLOCK_BOARD_PINS_H_
-#define ARDUINO_BLOCK_BOARD_PINS_H_
+#pragma once
 
 #include <stdint.h>
 
@@ -38,5 +37,3 @@ class BoardPins {
 };
 
 }  // namespace board
-
-#endif  // ARDUINO_BLOCK_BOARD_PINS_H_

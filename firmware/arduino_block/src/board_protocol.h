@@ -1,8 +1,7 @@
 // Parses one command of the block's ASCII command set, applies it to the
 // board and writes the reply text.  Written for the smallest boards too: no
 // heap, no exceptions, no standard library beyond the C headers, C++11.
-#ifndef ARDUINO_BLOCK_BOARD_PROTOCOL_H_
-#define ARDUINO_BLOCK_BOARD_PROTOCOL_H_
+#pragma once
 
 #include <stddef.h>
 #include <stdint.h>
@@ -46,5 +45,3 @@ class BoardProtocol {
 };
 
 }  // namespace board
-
-#endif  // ARDUINO_BLOCK_BOARD_PROTOCOL_H_

@@ -18,8 +18,7 @@
 //     next byte arrives, which is then treated as a possible start.  The
 //     block writes all five bytes at once, so such a gap means the rest of
 //     the command was lost (a reopened port, a reset block).
-#ifndef ARDUINO_BLOCK_SERIAL_FRAMER_H_
-#define ARDUINO_BLOCK_SERIAL_FRAMER_H_
+#pragma once
 
 #include <stdint.h>
 
@@ -65,5 +64,3 @@ class SerialFramer {
 };
 
 }  // namespace board
-
-#endif  // ARDUINO_BLOCK_SERIAL_FRAMER_H_

@@ -3,8 +3,7 @@
 // from a queue the test fills, and millis() reads a clock the test sets.
 // Only this header is seen by the sketch, so it stays C++11 like the board's
 // compiler; the test side talks to the fake through fake_board.h.
-#ifndef FAKE_ARDUINO_ARDUINO_H_
-#define FAKE_ARDUINO_ARDUINO_H_
+#pragma once
 
 #include <stddef.h>
 #include <stdint.h>
@@ -45,5 +44,3 @@ class HardwareSerial {
 };
 
 extern HardwareSerial Serial;
-
-#endif  // FAKE_ARDUINO_ARDUINO_H_

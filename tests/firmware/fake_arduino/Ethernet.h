@@ -1,7 +1,6 @@
 // The Ethernet library's start-up call and its address type, as the sketch
 // uses them.
-#ifndef FAKE_ARDUINO_ETHERNET_H_
-#define FAKE_ARDUINO_ETHERNET_H_
+#pragma once
 
 #include <stdint.h>
 
@@ -25,5 +24,3 @@ class EthernetClass {
 };
 
 extern EthernetClass Ethernet;
-
-#endif  // FAKE_ARDUINO_ETHERNET_H_

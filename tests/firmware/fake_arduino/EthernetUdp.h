@@ -1,7 +1,6 @@
 // UDP on the Ethernet shield, with the datagrams coming from and going to
 // queues in fake_board.h.
-#ifndef FAKE_ARDUINO_ETHERNETUDP_H_
-#define FAKE_ARDUINO_ETHERNETUDP_H_
+#pragma once
 
 #include <stddef.h>
 #include <stdint.h>
@@ -21,5 +20,3 @@ class EthernetUDP {
   size_t write(const uint8_t* buffer, size_t size);
   int endPacket();
 };
-
-#endif  // FAKE_ARDUINO_ETHERNETUDP_H_
