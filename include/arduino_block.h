@@ -72,8 +72,10 @@ ARDUINO_BLOCK_API void ARDUINO_BLOCK_CALL GetDialogEnableStruct(void* record, in
 ARDUINO_BLOCK_API const char* ARDUINO_BLOCK_CALL SetInputChar(void);
 ARDUINO_BLOCK_API const char* ARDUINO_BLOCK_CALL SetOutputChar(void);
 ARDUINO_BLOCK_API int32_t ARDUINO_BLOCK_CALL CanSimulateDLL(void* block);
-ARDUINO_BLOCK_API void ARDUINO_BLOCK_CALL InitSimulationDLL(void* block, void* inputs, void* outputs);
-ARDUINO_BLOCK_API void ARDUINO_BLOCK_CALL SimulateDLL(Lead12 lead, void* block, void* inputs, void* outputs);
+ARDUINO_BLOCK_API void ARDUINO_BLOCK_CALL InitSimulationDLL(void* block, void* inputs,
+                                                            void* outputs);
+ARDUINO_BLOCK_API void ARDUINO_BLOCK_CALL SimulateDLL(Lead12 lead, void* block, void* inputs,
+                                                      void* outputs);
 ARDUINO_BLOCK_API void ARDUINO_BLOCK_CALL EndSimulationDLL2(void* block);
 ARDUINO_BLOCK_API void ARDUINO_BLOCK_CALL CallParameterDialogDLL(void* block, int32_t unused);
 ARDUINO_BLOCK_API void ARDUINO_BLOCK_CALL WriteToFile(uint32_t handle, void* block);

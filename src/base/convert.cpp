@@ -31,7 +31,7 @@ std::optional<int32_t> TryStrToInt(std::string_view text) {
   int64_t value = 0;
   constexpr int64_t kMax = INT32_MAX;
   if (i < text.size() && (text[i] == '$' || (text[i] == '0' && i + 1 < text.size() &&
-                                              (text[i + 1] == 'x' || text[i + 1] == 'X')))) {
+                                             (text[i + 1] == 'x' || text[i + 1] == 'X')))) {
     i += text[i] == '$' ? 1 : 2;
     if (i == text.size()) return std::nullopt;
     for (; i < text.size(); ++i) {
@@ -128,7 +128,8 @@ std::string FormatZeroPadded(int32_t value, int digits) {
   std::string magnitude = IntToStr(value);
   bool negative = value < 0;
   if (negative) magnitude.erase(0, 1);
-  if (static_cast<int>(magnitude.size()) < digits) magnitude.insert(0, digits - magnitude.size(), '0');
+  if (static_cast<int>(magnitude.size()) < digits)
+    magnitude.insert(0, digits - magnitude.size(), '0');
   return negative ? "-" + magnitude : magnitude;
 }
 

@@ -21,7 +21,8 @@ void TApplication::ShowCursor(int cursor) {
   // is nothing to decorate.
   GdkWindow* owner = gdk_x11_window_foreign_new_for_display(display, owner_window_);
   if (owner == nullptr) return;
-  GdkCursor* busy = cursor == crHourGlass ? gdk_cursor_new_for_display(display, GDK_WATCH) : nullptr;
+  GdkCursor* busy =
+      cursor == crHourGlass ? gdk_cursor_new_for_display(display, GDK_WATCH) : nullptr;
   gdk_window_set_cursor(owner, busy);  // nullptr gives the window its default back
   gdk_display_flush(display);
   if (busy != nullptr) g_object_unref(busy);

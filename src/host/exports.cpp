@@ -21,11 +21,14 @@ namespace {
 
 const char* const kInputNames[ARDUINO_BLOCK_INPUTS] = {"Pin2", "Pin3", "Pin4", "Pin5",
                                                        "Pin6", "Pin7", "Pin8", "Pin9"};
+// Four names a row; clang-format would give each a line of its own.
+// clang-format off
 const char* const kOutputNames[ARDUINO_BLOCK_OUTPUTS] = {
     "Pin2",           "Pin3",           "Pin4",           "Pin5",
     "Pin6",           "Pin7",           "Pin8",           "Pin9",
     "Analog Input A0", "Analog Input A1", "Analog Input A2", "Analog Input A3",
     "Analog Input A4", "Analog Input A5"};
+// clang-format on
 
 void PutByte(void* record, size_t offset, uint8_t value) {
   static_cast<unsigned char*>(record)[offset] = value;

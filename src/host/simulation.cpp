@@ -81,7 +81,8 @@ void SimulateStep(TUserData& block, void* inputs, void* outputs) {
         break;
       }
       case pmDigitalOutput:
-        ExchangeCommand(block, "!" + Pin(pin) + (ReadValue(inputs, i) > kHighThreshold ? "s1" : "s0"));
+        ExchangeCommand(block,
+                        "!" + Pin(pin) + (ReadValue(inputs, i) > kHighThreshold ? "s1" : "s0"));
         break;
       case pmPWMOutput: {
         long double value = ReadValue(inputs, i);

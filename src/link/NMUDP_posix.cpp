@@ -99,13 +99,12 @@ void TNMUDP::BindAndRegister(uint16_t port) {
   (void)bind(platform_->fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
 
   platform_->watch = g_unix_fd_source_new(platform_->fd, G_IO_IN);
-  g_source_set_callback(
-      platform_->watch,
-      G_SOURCE_FUNC(+[](gint, GIOCondition, gpointer self) -> gboolean {
-        static_cast<TNMUDP*>(self)->HandleReadable();
-        return G_SOURCE_CONTINUE;
-      }),
-      this, nullptr);
+  g_source_set_callback(platform_->watch,
+                        G_SOURCE_FUNC(+[](gint, GIOCondition, gpointer self) -> gboolean {
+                          static_cast<TNMUDP*>(self)->HandleReadable();
+                          return G_SOURCE_CONTINUE;
+                        }),
+                        this, nullptr);
   // GLib would otherwise take the watch out of the poll set for the length
   // of each dispatch and put it back after, waking the context twice per
   // datagram.  The handler never runs the pump itself, so there is no
@@ -128,7 +127,7 @@ std::optional<uint32_t> TNMUDP::LookUpHost(const std::string& host) {
   g_resolver_lookup_by_name_async(resolver, name, nullptr, LookupFinished, lookup);
   g_object_unref(resolver);
   if (!Application().PumpUntil([lookup] { return lookup->done; }, TickCount(), kLookupLimitMs,
-                                kLookupSleepMs)) {
+                               kLookupSleepMs)) {
     lookup->abandoned = true;
     return std::nullopt;
   }
@@ -152,9 +151,9 @@ int32_t TNMUDP::ReceiveOne(uint32_t& from_address, uint16_t& from_port) {
   socklen_t from_length = sizeof from;
   // MSG_TRUNC makes recvfrom report the datagram's real length, which is how
   // a datagram larger than the buffer is told apart from one that fits.
-  ssize_t length = recvfrom(platform_->fd, receive_buffer_, sizeof receive_buffer_,
-                            MSG_TRUNC | MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from),
-                            &from_length);
+  ssize_t length =
+      recvfrom(platform_->fd, receive_buffer_, sizeof receive_buffer_, MSG_TRUNC | MSG_DONTWAIT,
+               reinterpret_cast<sockaddr*>(&from), &from_length);
   from_address = from.sin_addr.s_addr;
   from_port = ntohs(from.sin_port);
   if (length < 0 || static_cast<size_t>(length) > sizeof receive_buffer_) return -1;

@@ -121,8 +121,8 @@ void TNMUDP::CreatePlatform() {
   }
   // A message-only window: never shown, no owner, not enumerated, and it
   // needs no display, which matters on servers and under Wine without one.
-  p.window = CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, module,
-                             nullptr);
+  p.window =
+      CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, module, nullptr);
   if (p.window == nullptr) {
     throw UDPSockError("Cannot create the UDP notification window (system error " +
                        std::to_string(GetLastError()) + ")");

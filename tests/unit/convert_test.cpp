@@ -1,5 +1,7 @@
 #include "base/convert.h"
 
+#include <gtest/gtest.h>
+
 #include <clocale>
 #include <cmath>
 #include <cstdio>
@@ -10,8 +12,6 @@
 #include <optional>
 #include <string>
 
-#include <gtest/gtest.h>
-
 #include "arduino_block.h"
 #include "test_platform.h"
 
@@ -20,10 +20,20 @@ namespace {
 
 TEST(StrToIntTest, AcceptsDecimalAndHexadecimalForms) {
   const std::pair<const char*, int32_t> cases[] = {
-      {"0", 0},           {"12", 12},          {" 12", 12},        {"   -7", -7},
-      {"+5", 5},          {"-0", 0},           {"007", 7},         {"2147483647", 2147483647},
-      {"-2147483648", INT32_MIN},              {"$1F", 31},        {"0x1f", 31},
-      {"0X7FFFFFFF", INT32_MAX},               {" $10", 16},       {"57600", 57600},
+      {"0", 0},
+      {"12", 12},
+      {" 12", 12},
+      {"   -7", -7},
+      {"+5", 5},
+      {"-0", 0},
+      {"007", 7},
+      {"2147483647", 2147483647},
+      {"-2147483648", INT32_MIN},
+      {"$1F", 31},
+      {"0x1f", 31},
+      {"0X7FFFFFFF", INT32_MAX},
+      {" $10", 16},
+      {"57600", 57600},
   };
   for (auto [text, expected] : cases) {
     EXPECT_EQ(StrToInt(text), expected) << "'" << text << "'";
@@ -31,27 +41,41 @@ TEST(StrToIntTest, AcceptsDecimalAndHexadecimalForms) {
 }
 
 TEST(StrToIntTest, RejectsEverythingElseWithTheGermanMessage) {
-  const char* cases[] = {"",     " ",   "12 ",  "1 2",         "\t12",        "+",
-                         "-",    "$",   "0x",   "-$1F",        "2147483648",  "-2147483649",
-                         "12a",  "1.0", "$G",   "99999999999999999999", "0x80000000", "1e3"};
+  const char* cases[] = {"",           " ",    "12 ",        "1 2",
+                         "\t12",       "+",    "-",          "$",
+                         "0x",         "-$1F", "2147483648", "-2147483649",
+                         "12a",        "1.0",  "$G",         "99999999999999999999",
+                         "0x80000000", "1e3"};
   for (const char* text : cases) {
     EXPECT_FALSE(TryStrToInt(text)) << "'" << text << "'";
     try {
       StrToInt(text);
       ADD_FAILURE() << "no error for '" << text << "'";
     } catch (const EConvertError& e) {
-      EXPECT_EQ(std::string(e.what()),
-                "'" + std::string(text) + "' ist kein g" + testing::kUUmlaut + "ltiger Integerwert");
+      EXPECT_EQ(std::string(e.what()), "'" + std::string(text) + "' ist kein g" +
+                                           testing::kUUmlaut + "ltiger Integerwert");
     }
   }
 }
 
 TEST(StrToFloatTest, AcceptsTheDecimalGrammar) {
   const std::pair<const char*, long double> cases[] = {
-      {"512", 512.0L},      {" 512 ", 512.0L},   {"-3.25", -3.25L},   {"+0.5", 0.5L},
-      {".", 0.0L},          {".5", 0.5L},        {"5.", 5.0L},        {"1e3", 1000.0L},
-      {"1E+3", 1000.0L},    {"2.5e-1", 0.25L},   {"7e", 7.0L},        {"7e+", 7.0L},
-      {"  1023", 1023.0L},  {"0.1", 0.1L},       {"1e4932", 1e4932L}, {"1e-5000", 0.0L},
+      {"512", 512.0L},
+      {" 512 ", 512.0L},
+      {"-3.25", -3.25L},
+      {"+0.5", 0.5L},
+      {".", 0.0L},
+      {".5", 0.5L},
+      {"5.", 5.0L},
+      {"1e3", 1000.0L},
+      {"1E+3", 1000.0L},
+      {"2.5e-1", 0.25L},
+      {"7e", 7.0L},
+      {"7e+", 7.0L},
+      {"  1023", 1023.0L},
+      {"0.1", 0.1L},
+      {"1e4932", 1e4932L},
+      {"1e-5000", 0.0L},
       {"000123.4500", 123.45L},
   };
   for (auto [text, expected] : cases) {
@@ -60,17 +84,16 @@ TEST(StrToFloatTest, AcceptsTheDecimalGrammar) {
 }
 
 TEST(StrToFloatTest, RejectsEverythingElseWithTheGermanMessage) {
-  const char* cases[] = {"",    " ",      "1,5",   "\t5",  "5\t",  "e5",    "+",     "-e1",
-                         "1.2.3", "0x10", "inf",   "nan",  "5 5",  "1e5000", "--1",  "1e1.5",
-                         "12a", ". ."};
+  const char* cases[] = {"",     " ",   "1,5", "\t5", "5\t",    "e5",  "+",     "-e1", "1.2.3",
+                         "0x10", "inf", "nan", "5 5", "1e5000", "--1", "1e1.5", "12a", ". ."};
   for (const char* text : cases) {
     EXPECT_FALSE(TryStrToFloat(text)) << "'" << text << "'";
     try {
       StrToFloat(text);
       ADD_FAILURE() << "no error for '" << text << "'";
     } catch (const EConvertError& e) {
-      EXPECT_EQ(std::string(e.what()),
-                "'" + std::string(text) + "' ist kein g" + testing::kUUmlaut + "ltiger Gleitkommawert");
+      EXPECT_EQ(std::string(e.what()), "'" + std::string(text) + "' ist kein g" +
+                                           testing::kUUmlaut + "ltiger Gleitkommawert");
     }
   }
 }

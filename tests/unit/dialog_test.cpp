@@ -2,8 +2,6 @@
 // settings, how OK stores them and how the COM port spin behaves.
 #include <gtest/gtest.h>
 
-#include "settings_fields.h"
-
 #include <set>
 #include <string>
 #include <vector>
@@ -11,6 +9,7 @@
 #include "arduino_block.h"
 #include "block/user_data.h"
 #include "config/ArduinoDlg.h"
+#include "settings_fields.h"
 
 namespace arduino {
 namespace {

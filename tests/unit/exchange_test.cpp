@@ -1,9 +1,9 @@
 // The command exchange over UDP against a loopback board.
 #include "link/exchange.h"
 
+#include <arpa/inet.h>
 #include <glib.h>
 #include <gtest/gtest.h>
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>

@@ -1,12 +1,12 @@
 // The 10-byte values of the host's arrays.
 #include "base/extended.h"
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <random>
-
-#include <gtest/gtest.h>
 
 namespace arduino {
 namespace {
@@ -26,14 +26,25 @@ TEST(ExtendedTest, KnownBytes) {
 // the machine has it, so that a platform without it reads the same arrays.
 TEST(ExtendedTest, SoftwareCodecMatchesTheHardwareFormat) {
   if (Limits::digits != 64) GTEST_SKIP() << "long double is not the x87 format here";
-  std::vector<long double> values = {0.0L, -0.0L, 1.0L, -2.5L, 1023.0L, 1100.2L, 0.1L,
-                                     Limits::max(), Limits::lowest(), Limits::min(),
-                                     Limits::denorm_min(), Limits::min() / 3, Limits::infinity(),
+  std::vector<long double> values = {0.0L,
+                                     -0.0L,
+                                     1.0L,
+                                     -2.5L,
+                                     1023.0L,
+                                     1100.2L,
+                                     0.1L,
+                                     Limits::max(),
+                                     Limits::lowest(),
+                                     Limits::min(),
+                                     Limits::denorm_min(),
+                                     Limits::min() / 3,
+                                     Limits::infinity(),
                                      -Limits::infinity()};
   std::mt19937_64 random(7);
   for (int i = 0; i < 1000; ++i) {
-    values.push_back(std::ldexp(static_cast<long double>(random()), static_cast<int>(random() % 200) - 100) *
-                     (i % 2 ? 1 : -1));
+    values.push_back(
+        std::ldexp(static_cast<long double>(random()), static_cast<int>(random() % 200) - 100) *
+        (i % 2 ? 1 : -1));
   }
   for (long double value : values) {
     unsigned char hardware[16] = {}, software[16] = {};

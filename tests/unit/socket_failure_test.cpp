@@ -3,12 +3,11 @@
 // fails as it would when the process has run out of descriptors.
 #include <dlfcn.h>
 #include <errno.h>
+#include <gtest/gtest.h>
 #include <sys/socket.h>
 
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "link/exchange.h"
 #include "test_support.h"

@@ -21,7 +21,7 @@ class InputSignal {
 
  private:
   Shape shape_ = Shape::kConstant;
-  double first_ = 0.0;  // constant value, LOW, amplitude or FROM
+  double first_ = 0.0;   // constant value, LOW, amplitude or FROM
   double second_ = 0.0;  // HIGH, offset or TO
   double period_ms_ = 0.0;
 };

@@ -26,8 +26,8 @@ NativeFile NativeFile::OpenForReading(const std::string& path) {
 
 NativeFile NativeFile::Scratch() {
   const char* directory = getenv("TMPDIR");
-  std::string pattern = std::string(directory && *directory ? directory : "/tmp") +
-                        "/blockhost-XXXXXX";
+  std::string pattern =
+      std::string(directory && *directory ? directory : "/tmp") + "/blockhost-XXXXXX";
   int fd = mkostemp(pattern.data(), O_CLOEXEC);
   if (fd < 0) throw InputError("cannot create a scratch file in '" + pattern + "': " + Reason());
   unlink(pattern.c_str());
@@ -41,13 +41,13 @@ NativeFile NativeFile::Replacement(const std::string& target) {
   // A new file gets the usual permissions rather than mkstemp's 0600.
   mode_t mask = umask(0);
   umask(mask);
-  struct stat existing{};
+  struct stat existing {};
   fchmod(fd, stat(target.c_str(), &existing) == 0 ? existing.st_mode & 07777 : 0666 & ~mask);
   return NativeFile(fd, pattern, target);
 }
 
 bool NativeFile::Exists(const std::string& path) {
-  struct stat info{};
+  struct stat info {};
   return stat(path.c_str(), &info) == 0;
 }
 

@@ -16,7 +16,7 @@ namespace {
 constexpr double kWidth = 960;
 constexpr double kLeft = 70;
 constexpr double kRight = 200;  // room for the legend
-constexpr double kTop = 56;  // the title, then the first panel's name
+constexpr double kTop = 56;     // the title, then the first panel's name
 constexpr double kPanelHeight = 200;
 constexpr double kPanelGap = 56;
 constexpr double kBottom = 50;
@@ -27,11 +27,20 @@ std::string Escape(const std::string& text) {
   std::string out;
   for (char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -101,7 +110,9 @@ std::string RenderSvgPlot(const Trace& trace) {
   double t_low = 0.0;
   double t_high = trace.time_ms.empty() ? 1.0 : trace.time_ms.back() / 1000.0;
   std::vector<double> t_ticks = Ticks(&t_low, &t_high);
-  auto x_of = [&](double ms) { return kLeft + (ms / 1000.0 - t_low) / (t_high - t_low) * plot_width; };
+  auto x_of = [&](double ms) {
+    return kLeft + (ms / 1000.0 - t_low) / (t_high - t_low) * plot_width;
+  };
 
   std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + Number(kWidth) +
                     "\" height=\"" + Number(height) + "\" viewBox=\"0 0 " + Number(kWidth) + " " +
@@ -144,8 +155,8 @@ std::string RenderSvgPlot(const Trace& trace) {
       std::string x = Coordinate(kLeft + (tick - t_low) / (t_high - t_low) * plot_width);
       svg += "<line x1=\"" + x + "\" x2=\"" + x + "\" y1=\"" + Coordinate(top) + "\" y2=\"" +
              Coordinate(bottom) + "\" stroke=\"#f0f0f0\"/>\n";
-      svg += "<text x=\"" + x + "\" y=\"" + Coordinate(bottom + 16) +
-             "\" text-anchor=\"middle\">" + Number(tick) + "</text>\n";
+      svg += "<text x=\"" + x + "\" y=\"" + Coordinate(bottom + 16) + "\" text-anchor=\"middle\">" +
+             Number(tick) + "</text>\n";
     }
     svg += "<rect x=\"" + Number(kLeft) + "\" y=\"" + Coordinate(top) + "\" width=\"" +
            Number(plot_width) + "\" height=\"" + Number(kPanelHeight) +
@@ -157,7 +168,9 @@ std::string RenderSvgPlot(const Trace& trace) {
       std::string points;
       for (size_t i = 0; i < channel.values.size(); ++i) {
         std::string y = Coordinate(y_of(channel.values[i]));
-        if (i > 0) points += Coordinate(x_of(trace.time_ms[i])) + "," + Coordinate(y_of(channel.values[i - 1])) + " ";
+        if (i > 0)
+          points += Coordinate(x_of(trace.time_ms[i])) + "," +
+                    Coordinate(y_of(channel.values[i - 1])) + " ";
         points += Coordinate(x_of(trace.time_ms[i])) + "," + y + " ";
       }
       svg += "<polyline fill=\"none\" stroke=\"" + std::string(stroke) +
