@@ -607,6 +607,10 @@ int UdpPortOfInode(const std::string& inode) {
 // of their own.
 TEST(StrangerTest, AnyDatagramToTheBlocksPortIsTakenAsTheReply) {
   Board board = Board::Udp({"--drop-rate", "1"});
+  // The stranger's socket comes first: once its first send binds it, it is a
+  // UDP socket with a port too, and must not be taken for the block's.
+  const int stranger = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(stranger, 0);
   const std::set<std::string> before = SocketInodes();
   LoadedBlock block(e2e::Module());
   BlockSettings settings = WatchSettings(Watch::kDigital);
@@ -623,8 +627,6 @@ TEST(StrangerTest, AnyDatagramToTheBlocksPortIsTakenAsTheReply) {
     }
     return 0;
   };
-  const int stranger = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  ASSERT_GE(stranger, 0);
   RunRecord run = RunSimulation(&block, Watch::kDigital, 3, [&](int) {
     sockaddr_in to{};
     to.sin_family = AF_INET;
