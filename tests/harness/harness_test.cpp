@@ -1,5 +1,6 @@
 // The harness itself: a child that fails to start says why, every child is
-// gone when its object is, and a UDP peer that cannot bind says where.
+// gone when its object is, a UDP peer that cannot bind says where, and the
+// serial client's one-byte calls see every byte and a hang-up.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -8,6 +9,8 @@
 #include <string>
 
 #include "child_process.h"
+#include "pty_pair.h"
+#include "serial_client.h"
 #include "udp_peer.h"
 
 namespace harness {
@@ -136,6 +139,21 @@ TEST(UdpPeerTest, AnsweringPeerRepliesToTheSenderAndLogsEveryCommand) {
   EXPECT_FALSE(host.Ask(board.port(), "quiet", std::chrono::milliseconds(200)));
   EXPECT_EQ(host.Ask(board.port(), ""), "re ");
   EXPECT_EQ(board.commands(), (std::vector<std::string>{"?02s?", "quiet", ""}));
+}
+
+TEST(SerialClientTest, OneByteCallsPassEveryByteAndTellSilenceFromAHangUp) {
+  PtyPair board(9);
+  SerialClient line(board.slave_path());
+  ASSERT_TRUE(line.valid());
+  for (char c : std::string("?02s?")) line.WriteByte(c);
+  EXPECT_EQ(board.ReadAvailable(), "?02s?");
+  board.Write("LOW\r\n");
+  std::string reply;
+  while (std::optional<char> c = line.ReadByte(std::chrono::milliseconds(200))) reply += *c;
+  EXPECT_EQ(reply, "LOW\r\n");
+  EXPECT_FALSE(line.ReadByte(std::chrono::milliseconds(10)));
+  board.CloseMaster();
+  EXPECT_THROW(line.ReadByte(std::chrono::milliseconds(200)), std::runtime_error);
 }
 
 }  // namespace
