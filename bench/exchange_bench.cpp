@@ -21,20 +21,23 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <string_view>
 #include <vector>
 
+#include "bench_block.h"
 #include "bench_report.h"
-#include "block/user_data.h"
 #include "child_process.h"
 #include "files.h"
-#include "loaded_block.h"
 #include "pty_pair.h"
 #include "serial_client.h"
 #include "udp_peer.h"
 
 namespace {
 
+using bench::Block;
+using bench::kCommand;
+using bench::Pins;
+using bench::RawUdpExchange;
+using bench::UdpSettings;
 using harness::BlockExports;
 using harness::BlockSettings;
 using harness::ChildProcess;
@@ -45,11 +48,6 @@ using std::chrono::milliseconds;
 // The COM number the pty measurements give the library, through
 // ARDUINO_BLOCK_COM9.
 constexpr int kComPort = 9;
-// Pairs run before the measured ones, so that page faults, the first
-// allocations and a cold cache weigh on neither side.
-constexpr int kWarmUpPairs = 200;
-// The command of every measured exchange: read pin 2.
-const std::string kCommand = "?02s?";
 
 double Microseconds(clockid_t clock) {
   timespec now{};
@@ -70,60 +68,15 @@ void UseSerialPort(const std::string& path) {
   setenv(("ARDUINO_BLOCK_COM" + std::to_string(kComPort)).c_str(), path.c_str(), 1);
 }
 
-enum class Pins { kPinTwo, kDefault };
-
-// Pin 2 alone makes one exchange per step; the default pins, all analog
-// inputs included, make 14.
-BlockSettings WithPins(BlockSettings settings, Pins pins) {
-  if (pins == Pins::kPinTwo) {
-    settings.pin_mode = {1, 0, 0, 0, 0, 0, 0, 0};
-    settings.analog_used = {0, 0, 0, 0, 0, 0};
-  }
-  return settings;
-}
-
-BlockSettings UdpSettings(uint16_t port, Pins pins) {
-  BlockSettings settings;
-  settings.interface_kind = arduino::kInterfaceEthernet;
-  settings.com_port = 1;
-  settings.udp_port = port;
-  return WithPins(settings, pins);
-}
-
 BlockSettings SerialSettings(Pins pins) {
   BlockSettings settings;
   settings.interface_kind = arduino::kInterfaceUsb;
   settings.com_port = kComPort;
-  return WithPins(settings, pins);
+  return bench::WithPins(settings, pins);
 }
-
-// One block, configured and in a simulation run from its creation to its
-// end, as a host runs a loaded project.
-class Block {
- public:
-  Block(const BlockExports& exports, const BlockSettings& settings)
-      : block_(exports), run_(&block_), inputs_(8, 0), outputs_(14, 0) {
-    block_.Configure(settings);
-    run_.Init(&inputs_, &outputs_);
-  }
-
-  void Step() { run_.Step(&inputs_, &outputs_); }
-
- private:
-  harness::LoadedBlock block_;
-  harness::SimulationRun run_;
-  harness::Values inputs_, outputs_;
-};
 
 ChildProcess StartUdpBoard(const std::string& boardsim) {
   return harness::StartBoardsim(boardsim, {"--udp", "127.0.0.1:0"});
-}
-
-// The raw UDP exchange makes the two calls the library makes too, one
-// sendto and one recvfrom, here a blocking one with no wait around it.
-void RawUdpExchange(const UdpPeer& peer, uint16_t board_port) {
-  peer.SendTo(board_port, kCommand);
-  if (!peer.Receive(harness::kNoLimit)) throw std::runtime_error("raw UDP exchange failed");
 }
 
 // The raw serial exchange makes the calls any client of the serial link
@@ -138,8 +91,9 @@ void RawPtyExchange(SerialClient& line) {
   while (true) {
     const std::optional<char> c = line.ReadByte(milliseconds(10));
     if (c && *c == '\n') return;
-    if (!c && ++waits > 100)
+    if (!c && ++waits > 100) {
       throw std::runtime_error("raw serial client: no reply within a second");
+    }
   }
 }
 
@@ -161,7 +115,7 @@ bench::Alternation Alternate(int pairs, const std::function<void()>& raw,
       cpu->push_back(cpu_end - cpu_start);
     }
   };
-  for (int i = 0; i < kWarmUpPairs; ++i) {
+  for (int i = 0; i < bench::kWarmUpPairs; ++i) {
     timed(raw, nullptr, nullptr);
     timed(library, nullptr, nullptr);
   }
