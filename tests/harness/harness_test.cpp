@@ -1,5 +1,6 @@
 // The harness itself: a child that fails to start says why, every child is
-// gone when its object is, a UDP peer that cannot bind says where, and the
+// gone when its object is, a UDP peer that cannot bind says where and one
+// that is connected hears its board alone, and the
 // serial client's one-byte calls see every byte and a hang-up.
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -139,6 +140,18 @@ TEST(UdpPeerTest, AnsweringPeerRepliesToTheSenderAndLogsEveryCommand) {
   EXPECT_FALSE(host.Ask(board.port(), "quiet", std::chrono::milliseconds(200)));
   EXPECT_EQ(host.Ask(board.port(), ""), "re ");
   EXPECT_EQ(board.commands(), (std::vector<std::string>{"?02s?", "quiet", ""}));
+}
+
+TEST(UdpPeerTest, ConnectedPeerSendsToItsPortAndHearsOnlyThatPort) {
+  AnsweringPeer board([](const std::string& command) { return "re " + command; });
+  UdpPeer host;
+  host.Connect(board.port());
+  host.Send("?02s?");
+  EXPECT_EQ(host.Receive(), "re ?02s?");
+  UdpPeer stranger;
+  stranger.SendTo(host.port(), "not from the board");
+  EXPECT_FALSE(host.Receive(std::chrono::milliseconds(200)));
+  EXPECT_EQ(board.commands(), (std::vector<std::string>{"?02s?"}));
 }
 
 TEST(SerialClientTest, OneByteCallsPassEveryByteAndTellSilenceFromAHangUp) {
