@@ -61,10 +61,11 @@ class Block {
   harness::Values inputs_, outputs_;
 };
 
-// The raw UDP exchange makes the two calls the library makes too, one
-// sendto and one recvfrom, here a blocking one with no wait around it.
-inline void RawUdpExchange(const harness::UdpPeer& peer, uint16_t board_port) {
-  peer.SendTo(board_port, kCommand);
+// The raw UDP exchange: one datagram out and one back, on a peer connected
+// to the board so that the system does no more than it must, and with a
+// blocking receive that has no wait around it.
+inline void RawUdpExchange(const harness::UdpPeer& peer) {
+  peer.Send(kCommand);
   if (!peer.Receive(harness::kNoLimit)) throw std::runtime_error("raw UDP exchange failed");
 }
 

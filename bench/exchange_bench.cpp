@@ -131,9 +131,10 @@ void MeasureUdpExchange(const BlockExports& library, const std::string& boardsim
                         bench::Report& report) {
   ChildProcess board = StartUdpBoard(boardsim);
   UdpPeer raw;
+  raw.Connect(board.udp_port());
   Block block(library, UdpSettings(board.udp_port(), Pins::kPinTwo));
   bench::Added added = bench::Compare(Alternate(
-      count, [&] { RawUdpExchange(raw, board.udp_port()); }, [&] { block.Step(); }));
+      count, [&] { RawUdpExchange(raw); }, [&] { block.Step(); }));
   report.Rows("udp", "UDP", added, "the bench's own socket", "SimulateDLL, one used pin");
   report.Hold("udp_added_wall_us", added.added_wall.median);
   report.Hold("udp_added_cpu_us", added.added_cpu.median);

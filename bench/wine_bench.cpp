@@ -55,6 +55,7 @@ double CpuSeconds() {
 // tick counts, far too coarse for one exchange.
 void MeasureUdpExchange(const BlockExports& dll, uint16_t port, int count, bench::Report& report) {
   UdpPeer raw;
+  raw.Connect(port);
   Block block(dll, UdpSettings(port, Pins::kPinTwo));
   auto timed = [](auto&& exchange, std::vector<double>* samples) {
     double start = Microseconds();
@@ -62,7 +63,7 @@ void MeasureUdpExchange(const BlockExports& dll, uint16_t port, int count, bench
     double end = Microseconds();
     if (samples) samples->push_back(end - start);
   };
-  auto raw_exchange = [&] { RawUdpExchange(raw, port); };
+  auto raw_exchange = [&] { RawUdpExchange(raw); };
   auto dll_exchange = [&] { block.Step(); };
   for (int i = 0; i < bench::kWarmUpPairs; ++i) {
     timed(raw_exchange, nullptr);
@@ -89,8 +90,9 @@ void MeasureSilentUdpWait(const BlockExports& dll, uint16_t port, bench::Report&
   double busy_cpu = CpuSeconds();
   {
     UdpPeer raw;
+    raw.Connect(port);
     double until = Microseconds() + 200000;
-    while (Microseconds() < until) RawUdpExchange(raw, port);
+    while (Microseconds() < until) RawUdpExchange(raw);
   }
   if (CpuSeconds() <= busy_cpu) {
     report.NotMeasured("udp_silent_cpu_percent", "this Wine keeps no process times");
