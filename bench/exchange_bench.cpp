@@ -10,43 +10,44 @@
 //
 // writes OUT_DIR/native.md and OUT_DIR/native.json and exits 1 when a target
 // is missed.
-#include <arpa/inet.h>
-#include <dlfcn.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/mman.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <termios.h>
+#include <stdlib.h>
 #include <time.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <optional>
 #include <stdexcept>
 #include <string>
-#include <string_view>
 #include <vector>
 
-#include "arduino_block.h"
+#include "bench_block.h"
 #include "bench_report.h"
-
-extern char** environ;
+#include "child_process.h"
+#include "files.h"
+#include "pty_pair.h"
+#include "serial_client.h"
+#include "udp_peer.h"
 
 namespace {
+
+using bench::Block;
+using bench::kCommand;
+using bench::Pins;
+using bench::RawUdpExchange;
+using bench::UdpSettings;
+using harness::BlockExports;
+using harness::BlockSettings;
+using harness::ChildProcess;
+using harness::SerialClient;
+using harness::UdpPeer;
+using std::chrono::milliseconds;
 
 // The COM number the pty measurements give the library, through
 // ARDUINO_BLOCK_COM9.
 constexpr int kComPort = 9;
-// Pairs run before the measured ones, so that page faults, the first
-// allocations and a cold cache weigh on neither side.
-constexpr int kWarmUpPairs = 200;
 
 double Microseconds(clockid_t clock) {
   timespec now{};
@@ -63,217 +64,38 @@ long ResidentKiB() {
   return 0;
 }
 
-// A boardsim child process; its start-up line on stderr tells where it
-// listens.  It is stopped when this goes.
-class Board {
- public:
-  Board(const std::string& path, std::vector<std::string> args) {
-    int pipe_fds[2];
-    if (pipe(pipe_fds) != 0) throw std::runtime_error("pipe failed");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 2);
-    posix_spawn_file_actions_addclose(&actions, pipe_fds[0]);
-    args.insert(args.begin(), path);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    int error = posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(pipe_fds[1]);
-    if (error != 0) {
-      close(pipe_fds[0]);
-      throw std::runtime_error("cannot start " + path);
-    }
-    stderr_ = pipe_fds[0];
-    char c;
-    while (read(stderr_, &c, 1) == 1 && c != '\n') startup_ += c;
-    if (startup_.find(" on ") == std::string::npos) {
-      Stop();
-      throw std::runtime_error("boardsim did not start: " + startup_);
-    }
-  }
-  ~Board() { Stop(); }
-  Board(const Board&) = delete;
-  Board& operator=(const Board&) = delete;
+void UseSerialPort(const std::string& path) {
+  setenv(("ARDUINO_BLOCK_COM" + std::to_string(kComPort)).c_str(), path.c_str(), 1);
+}
 
-  // "boardsim: listening on udp 127.0.0.1:PORT"
-  uint16_t udp_port() const {
-    return static_cast<uint16_t>(std::stoi(startup_.substr(startup_.rfind(':') + 1)));
-  }
+BlockSettings SerialSettings(Pins pins) {
+  BlockSettings settings;
+  settings.interface_kind = arduino::kInterfaceUsb;
+  settings.com_port = kComPort;
+  return bench::WithPins(settings, pins);
+}
 
- private:
-  void Stop() {
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-    close(stderr_);
-  }
+ChildProcess StartUdpBoard(const std::string& boardsim) {
+  return harness::StartBoardsim(boardsim, {"--udp", "127.0.0.1:0"});
+}
 
-  pid_t pid_ = 0;
-  int stderr_ = -1;
-  std::string startup_;
-};
-
-// The module, driven only through the exports a host calls to run a block.
-struct Library {
-  explicit Library(const std::string& path) : handle(dlopen(path.c_str(), RTLD_NOW)) {
-    if (!handle) throw std::runtime_error(dlerror());
-    init = Get<InitUserDLLFn>("InitUserDLL");
-    dispose = Get<DisposeUserDLLFn>("DisposeUserDLL");
-    read_settings = Get<ReadFromFileFn>("ReadFromFile");
-    start = Get<InitSimulationDLLFn>("InitSimulationDLL");
-    step = Get<SimulateDLLFn>("SimulateDLL");
-    end = Get<EndSimulationDLL2Fn>("EndSimulationDLL2");
-  }
-  template <class F>
-  F Get(const char* name) {
-    void* address = dlsym(handle, name);
-    if (!address) throw std::runtime_error(std::string("the module exports no ") + name);
-    return reinterpret_cast<F>(address);
-  }
-  void* handle;
-  InitUserDLLFn init;
-  DisposeUserDLLFn dispose;
-  ReadFromFileFn read_settings;
-  InitSimulationDLLFn start;
-  SimulateDLLFn step;
-  EndSimulationDLL2Fn end;
-};
-
-enum class Pins { kPinTwo, kDefault };
-
-// One running block configured through a settings block, as a host loads a
-// project.
-class Block {
- public:
-  // kind 0 is UDP to address:udp_port, kind 1 the serial port com_port.
-  Block(Library& library, int kind, int com_port, const std::string& address, int udp_port,
-        Pins pins)
-      : library_(library), record_(8192, 0), inputs_(80, 0), outputs_(140, 0) {
-    library_.init(record_.data());
-    std::string text = std::to_string(kind) + "\r\n" + std::to_string(com_port) + "\r\n115200\r\n" +
-                       address + "\r\n" + std::to_string(udp_port) + "\r\n";
-    // Pin 2 alone makes one exchange per step; the default pins, all analog
-    // inputs included, make 14.
-    const char* modes =
-        pins == Pins::kPinTwo ? "1 0 0 0 0 0 0 0 0 0 0 0 0 0" : "1 1 1 1 2 2 2 2 1 1 1 1 1 1";
-    for (const char* m = modes; *m; ++m) {
-      if (*m != ' ') text += std::string(1, *m) + "\r\n";
-    }
-    int fd = memfd_create("settings", 0);
-    if (write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
-      throw std::runtime_error("cannot write the settings block");
-    }
-    lseek(fd, 0, SEEK_SET);
-    library_.read_settings(static_cast<uint32_t>(fd), record_.data());
-    close(fd);
-    library_.start(record_.data(), inputs_.data(), outputs_.data());
-  }
-  ~Block() {
-    library_.end(record_.data());
-    library_.dispose(record_.data());
-  }
-  Block(const Block&) = delete;
-  Block& operator=(const Block&) = delete;
-
-  void Step() { library_.step(Lead12{}, record_.data(), inputs_.data(), outputs_.data()); }
-
- private:
-  Library& library_;
-  std::vector<uint8_t> record_, inputs_, outputs_;
-};
-
-// The raw UDP client: a connected socket, one datagram out, one back.
-class RawUdpPeer {
- public:
-  explicit RawUdpPeer(uint16_t port) : fd_(socket(AF_INET, SOCK_DGRAM, 0)) {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    to.sin_port = htons(port);
-    if (fd_ < 0 || connect(fd_, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
-      throw std::runtime_error("raw UDP client: cannot connect to the board");
+// The raw serial exchange makes the calls any client of the serial link
+// must make: a write of its own for each byte of the command, and a read of
+// its own for each byte of the reply up to its line feed, each read bounded
+// by a 10 ms wait when no byte is there yet, and the whole reply by a
+// second.  What the library adds to that is its own work, above all the
+// pump pass after every byte.
+void RawPtyExchange(SerialClient& line) {
+  for (char c : kCommand) line.WriteByte(c);
+  int waits = 0;
+  while (true) {
+    const std::optional<char> c = line.ReadByte(milliseconds(10));
+    if (c && *c == '\n') return;
+    if (!c && ++waits > 100) {
+      throw std::runtime_error("raw serial client: no reply within a second");
     }
   }
-  ~RawUdpPeer() { close(fd_); }
-  RawUdpPeer(const RawUdpPeer&) = delete;
-  RawUdpPeer& operator=(const RawUdpPeer&) = delete;
-
-  void Exchange() {
-    char reply[64];
-    if (send(fd_, "?02s?", 5, 0) != 5 || recv(fd_, reply, sizeof reply, 0) <= 0) {
-      throw std::runtime_error("raw UDP exchange failed");
-    }
-  }
-
- private:
-  int fd_;
-};
-
-// The raw serial client makes the calls any client of the serial link must
-// make: a write of its own for each byte of the command, and a read of its
-// own for each byte of the reply up to its line feed, each read bounded by a
-// 10 ms wait when no byte is there yet, and the whole reply by a second.
-// What the library adds to that is its own work, above all the pump pass
-// after every byte.
-class RawPtyPeer {
- public:
-  explicit RawPtyPeer(const std::string& path)
-      : fd_(open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK)) {
-    termios settings{};
-    if (fd_ < 0 || tcgetattr(fd_, &settings) != 0) {
-      throw std::runtime_error("raw serial client: cannot open " + path);
-    }
-    cfmakeraw(&settings);
-    settings.c_cc[VMIN] = 0;
-    settings.c_cc[VTIME] = 0;
-    tcsetattr(fd_, TCSANOW, &settings);
-  }
-  ~RawPtyPeer() { close(fd_); }
-  RawPtyPeer(const RawPtyPeer&) = delete;
-  RawPtyPeer& operator=(const RawPtyPeer&) = delete;
-
-  void Exchange() {
-    for (char c : std::string_view("?02s?")) {
-      if (write(fd_, &c, 1) != 1) throw std::runtime_error("raw serial write failed");
-    }
-    char c = 0;
-    int waits = 0;
-    while (c != '\n') {
-      if (read(fd_, &c, 1) == 1) continue;
-      if (++waits > 100) throw std::runtime_error("raw serial client: no reply within a second");
-      pollfd watch{fd_, POLLIN, 0};
-      poll(&watch, 1, 10);
-    }
-  }
-
- private:
-  int fd_;
-};
-
-// A UDP port on loopback where nothing ever answers.
-class SilentUdpPeer {
- public:
-  SilentUdpPeer() : fd_(socket(AF_INET, SOCK_DGRAM, 0)) {
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof local;
-    if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
-      throw std::runtime_error("cannot bind a silent UDP port");
-    }
-    port_ = ntohs(local.sin_port);
-  }
-  ~SilentUdpPeer() { close(fd_); }
-  SilentUdpPeer(const SilentUdpPeer&) = delete;
-  SilentUdpPeer& operator=(const SilentUdpPeer&) = delete;
-  uint16_t port() const { return port_; }
-
- private:
-  int fd_;
-  uint16_t port_ = 0;
-};
+}
 
 // Runs pairs of one raw exchange and one library exchange and keeps the wall
 // and CPU time of each.  The order flips from pair to pair, so that neither
@@ -293,7 +115,7 @@ bench::Alternation Alternate(int pairs, const std::function<void()>& raw,
       cpu->push_back(cpu_end - cpu_start);
     }
   };
-  for (int i = 0; i < kWarmUpPairs; ++i) {
+  for (int i = 0; i < bench::kWarmUpPairs; ++i) {
     timed(raw, nullptr, nullptr);
     timed(library, nullptr, nullptr);
   }
@@ -305,13 +127,14 @@ bench::Alternation Alternate(int pairs, const std::function<void()>& raw,
   return samples;
 }
 
-void MeasureUdpExchange(Library& library, const std::string& boardsim, int count,
+void MeasureUdpExchange(const BlockExports& library, const std::string& boardsim, int count,
                         bench::Report& report) {
-  Board board(boardsim, {"--udp", "127.0.0.1:0"});
-  RawUdpPeer raw(board.udp_port());
-  Block block(library, 0, 1, "127.0.0.1", board.udp_port(), Pins::kPinTwo);
+  ChildProcess board = StartUdpBoard(boardsim);
+  UdpPeer raw;
+  raw.Connect(board.udp_port());
+  Block block(library, UdpSettings(board.udp_port(), Pins::kPinTwo));
   bench::Added added = bench::Compare(Alternate(
-      count, [&] { raw.Exchange(); }, [&] { block.Step(); }));
+      count, [&] { RawUdpExchange(raw); }, [&] { block.Step(); }));
   report.Rows("udp", "UDP", added, "the bench's own socket", "SimulateDLL, one used pin");
   report.Hold("udp_added_wall_us", added.added_wall.median);
   report.Hold("udp_added_cpu_us", added.added_cpu.median);
@@ -329,10 +152,10 @@ bench::Stats TimeSteps(Block& block, int steps) {
   return bench::Summarise(samples);
 }
 
-void MeasureUdpStep(Library& library, const std::string& boardsim, int count,
+void MeasureUdpStep(const BlockExports& library, const std::string& boardsim, int count,
                     bench::Report& report) {
-  Board board(boardsim, {"--udp", "127.0.0.1:0"});
-  Block block(library, 0, 1, "127.0.0.1", board.udp_port(), Pins::kDefault);
+  ChildProcess board = StartUdpBoard(boardsim);
+  Block block(library, UdpSettings(board.udp_port(), Pins::kDefault));
   bench::Stats step = TimeSteps(block, count / 10);
   report.Row("udp_default_step_us", "UDP default step (14 exchanges)", step.median, step.p99, "µs",
              "reported, not a target");
@@ -344,27 +167,30 @@ void MeasureUdpStep(Library& library, const std::string& boardsim, int count,
 // client opens the terminal first, since the library then locks it against
 // later openers; they never read at the same time, and each reads its reply
 // to the line feed, so neither takes the other's bytes.
-void MeasurePtyExchange(Library& library, const std::string& boardsim, int count,
+void MeasurePtyExchange(const BlockExports& library, const std::string& boardsim, int count,
                         bench::Report& report) {
-  std::string tty = "/tmp/exchange_bench_tty_" + std::to_string(getpid());
-  Board board(boardsim, {"--pty", tty});
-  RawPtyPeer raw(tty);
-  setenv("ARDUINO_BLOCK_COM9", tty.c_str(), 1);
-  Block block(library, 1, kComPort, "", 0, Pins::kPinTwo);
+  harness::TempDir dir;
+  const std::string tty = dir.File("tty");
+  ChildProcess board = harness::StartBoardsim(boardsim, {"--pty", tty});
+  SerialClient raw(tty);
+  if (!raw.valid()) throw std::runtime_error("raw serial client: cannot open " + tty);
+  UseSerialPort(tty);
+  Block block(library, SerialSettings(Pins::kPinTwo));
   bench::Added added = bench::Compare(Alternate(
-      count, [&] { raw.Exchange(); }, [&] { block.Step(); }));
+      count, [&] { RawPtyExchange(raw); }, [&] { block.Step(); }));
   report.Rows("pty", "pty", added, "a write per command byte, a read per reply byte",
               "SimulateDLL, one used pin");
   report.Hold("pty_added_wall_us", added.added_wall.median);
   report.Hold("pty_added_cpu_us", added.added_cpu.median);
 }
 
-void MeasurePtyStep(Library& library, const std::string& boardsim, int count,
+void MeasurePtyStep(const BlockExports& library, const std::string& boardsim, int count,
                     bench::Report& report) {
-  std::string tty = "/tmp/exchange_bench_tty_" + std::to_string(getpid());
-  Board board(boardsim, {"--pty", tty});
-  setenv("ARDUINO_BLOCK_COM9", tty.c_str(), 1);
-  Block block(library, 1, kComPort, "", 0, Pins::kDefault);
+  harness::TempDir dir;
+  const std::string tty = dir.File("tty");
+  ChildProcess board = harness::StartBoardsim(boardsim, {"--pty", tty});
+  UseSerialPort(tty);
+  Block block(library, SerialSettings(Pins::kDefault));
   bench::Stats step = TimeSteps(block, count / 10);
   report.Row("pty_default_step_us", "pty default step (14 exchanges)", step.median, step.p99, "µs",
              "reported, not a target");
@@ -378,28 +204,24 @@ double SilentCpuShare(Block& block, int steps) {
   return (Microseconds(CLOCK_PROCESS_CPUTIME_ID) - cpu) / (Microseconds(CLOCK_MONOTONIC) - wall);
 }
 
-void MeasureSilentUdpWait(Library& library, bench::Report& report) {
-  SilentUdpPeer silent;
-  Block block(library, 0, 1, "127.0.0.1", silent.port(), Pins::kPinTwo);
+// A UDP port on loopback where nothing ever answers.
+void MeasureSilentUdpWait(const BlockExports& library, bench::Report& report) {
+  UdpPeer silent;
+  Block block(library, UdpSettings(silent.port(), Pins::kPinTwo));
   report.Hold("udp_silent_cpu_percent", 100 * SilentCpuShare(block, 20));
 }
 
-void MeasureSilentSerialWait(Library& library, bench::Report& report) {
-  int master = posix_openpt(O_RDWR | O_NOCTTY);
-  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
-    throw std::runtime_error("cannot open a pseudo-terminal");
-  }
-  setenv("ARDUINO_BLOCK_COM9", ptsname(master), 1);
-  {
-    Block block(library, 1, kComPort, "", 0, Pins::kPinTwo);
-    report.Hold("serial_silent_cpu_percent", 100 * SilentCpuShare(block, 3));
-  }
-  close(master);
+// A pseudo-terminal whose board end never answers.
+void MeasureSilentSerialWait(const BlockExports& library, bench::Report& report) {
+  harness::PtyPair silent(kComPort);
+  Block block(library, SerialSettings(Pins::kPinTwo));
+  report.Hold("serial_silent_cpu_percent", 100 * SilentCpuShare(block, 3));
 }
 
-void MeasureRssGrowth(Library& library, const std::string& boardsim, bench::Report& report) {
-  Board board(boardsim, {"--udp", "127.0.0.1:0"});
-  Block block(library, 0, 1, "127.0.0.1", board.udp_port(), Pins::kPinTwo);
+void MeasureRssGrowth(const BlockExports& library, const std::string& boardsim,
+                      bench::Report& report) {
+  ChildProcess board = StartUdpBoard(boardsim);
+  Block block(library, UdpSettings(board.udp_port(), Pins::kPinTwo));
   for (int i = 0; i < 10000; ++i) block.Step();
   long before = ResidentKiB();
   for (int i = 0; i < 100000; ++i) block.Step();
@@ -437,7 +259,7 @@ int main(int argc, char** argv) {
   }
   bench::Report report;
   try {
-    Library library(module);
+    const BlockExports& library = harness::SharedLibrary(module).exports();
     MeasureUdpExchange(library, boardsim, count, report);
     MeasureUdpStep(library, boardsim, count, report);
     MeasurePtyExchange(library, boardsim, count, report);

@@ -1,5 +1,7 @@
 // The harness itself: a child that fails to start says why, every child is
-// gone when its object is, and a UDP peer that cannot bind says where.
+// gone when its object is, a UDP peer that cannot bind says where and one
+// that is connected hears its board alone, and the
+// serial client's one-byte calls see every byte and a hang-up.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -8,6 +10,8 @@
 #include <string>
 
 #include "child_process.h"
+#include "pty_pair.h"
+#include "serial_client.h"
 #include "udp_peer.h"
 
 namespace harness {
@@ -136,6 +140,33 @@ TEST(UdpPeerTest, AnsweringPeerRepliesToTheSenderAndLogsEveryCommand) {
   EXPECT_FALSE(host.Ask(board.port(), "quiet", std::chrono::milliseconds(200)));
   EXPECT_EQ(host.Ask(board.port(), ""), "re ");
   EXPECT_EQ(board.commands(), (std::vector<std::string>{"?02s?", "quiet", ""}));
+}
+
+TEST(UdpPeerTest, ConnectedPeerSendsToItsPortAndHearsOnlyThatPort) {
+  AnsweringPeer board([](const std::string& command) { return "re " + command; });
+  UdpPeer host;
+  host.Connect(board.port());
+  host.Send("?02s?");
+  EXPECT_EQ(host.Receive(), "re ?02s?");
+  UdpPeer stranger;
+  stranger.SendTo(host.port(), "not from the board");
+  EXPECT_FALSE(host.Receive(std::chrono::milliseconds(200)));
+  EXPECT_EQ(board.commands(), (std::vector<std::string>{"?02s?"}));
+}
+
+TEST(SerialClientTest, OneByteCallsPassEveryByteAndTellSilenceFromAHangUp) {
+  PtyPair board(9);
+  SerialClient line(board.slave_path());
+  ASSERT_TRUE(line.valid());
+  for (char c : std::string("?02s?")) line.WriteByte(c);
+  EXPECT_EQ(board.ReadAvailable(), "?02s?");
+  board.Write("LOW\r\n");
+  std::string reply;
+  while (std::optional<char> c = line.ReadByte(std::chrono::milliseconds(200))) reply += *c;
+  EXPECT_EQ(reply, "LOW\r\n");
+  EXPECT_FALSE(line.ReadByte(std::chrono::milliseconds(10)));
+  board.CloseMaster();
+  EXPECT_THROW(line.ReadByte(std::chrono::milliseconds(200)), std::runtime_error);
 }
 
 }  // namespace

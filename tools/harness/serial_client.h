@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <string>
 
 namespace harness {
@@ -28,6 +29,15 @@ class SerialClient {
   // Reads whatever arrives within `duration`; stops early at end of file.
   // *closed reports whether the other side went away.
   std::string ReadFor(milliseconds duration, bool* closed = nullptr);
+
+  // One byte at a time, as the block itself talks to a port: one write call
+  // per byte, and one read call per byte when a byte is waiting, else a
+  // wait of at most `wait` and a second read.  For the bench's raw client,
+  // which must make the same calls the block makes and no more.
+  void WriteByte(char byte);
+  // The next byte, or nothing when none came within `wait`; throws when the
+  // line has gone.
+  std::optional<char> ReadByte(milliseconds wait);
 
  private:
   int fd_;

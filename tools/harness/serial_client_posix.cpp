@@ -65,6 +65,23 @@ void SerialClient::Write(const std::string& bytes) {
   }
 }
 
+void SerialClient::WriteByte(char byte) {
+  if (write(fd_, &byte, 1) != 1) Write(std::string(1, byte));
+}
+
+std::optional<char> SerialClient::ReadByte(milliseconds wait) {
+  char byte = 0;
+  if (read(fd_, &byte, 1) == 1) return byte;
+  pollfd watch{fd_, POLLIN, 0};
+  const int ready = poll(&watch, 1, static_cast<int>(wait.count()));
+  if (ready == 0 || (ready < 0 && errno == EINTR)) return std::nullopt;
+  if (ready < 0 || !(watch.revents & POLLIN)) throw std::runtime_error("the serial line has gone");
+  const ssize_t n = read(fd_, &byte, 1);
+  if (n == 1) return byte;
+  if (n < 0 && (errno == EAGAIN || errno == EINTR)) return std::nullopt;
+  throw std::runtime_error("the serial line has gone");
+}
+
 std::string SerialClient::ReadUntil(const std::string& terminator, milliseconds timeout) {
   const Clock::time_point deadline = Clock::now() + timeout;
   std::string out;

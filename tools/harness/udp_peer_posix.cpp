@@ -68,6 +68,20 @@ void UdpPeer::SendTo(uint16_t port, const std::string& bytes) const {
   }
 }
 
+void UdpPeer::Connect(uint16_t port) {
+  sockaddr_in to = SocketAddress(kLoopback, port);
+  if (connect(Fd(socket_), reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+    throw std::runtime_error("cannot connect to " + AddressText(kLoopback, port) + ": " +
+                             SystemError(errno));
+  }
+}
+
+void UdpPeer::Send(const std::string& bytes) const {
+  if (send(Fd(socket_), bytes.data(), bytes.size(), 0) < 0) {
+    throw std::runtime_error("cannot send on a connected UDP peer: " + SystemError(errno));
+  }
+}
+
 std::optional<Datagram> UdpPeer::ReceiveFrom(milliseconds timeout) const {
   if (timeout != kNoLimit) {
     pollfd watch{Fd(socket_), POLLIN, 0};

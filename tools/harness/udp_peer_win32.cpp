@@ -74,6 +74,21 @@ void UdpPeer::SendTo(uint16_t port, const std::string& bytes) const {
   }
 }
 
+void UdpPeer::Connect(uint16_t port) {
+  sockaddr_in to = SocketAddress(kLoopback, port);
+  if (connect(Socket(socket_), reinterpret_cast<sockaddr*>(&to), sizeof to) == SOCKET_ERROR) {
+    throw std::runtime_error("cannot connect to " + AddressText(kLoopback, port) + ": " +
+                             SocketError(WSAGetLastError()));
+  }
+}
+
+void UdpPeer::Send(const std::string& bytes) const {
+  if (send(Socket(socket_), bytes.data(), static_cast<int>(bytes.size()), 0) == SOCKET_ERROR) {
+    throw std::runtime_error("cannot send on a connected UDP peer: " +
+                             SocketError(WSAGetLastError()));
+  }
+}
+
 std::optional<Datagram> UdpPeer::ReceiveFrom(milliseconds timeout) const {
   if (timeout != kNoLimit) {
     fd_set readable;
