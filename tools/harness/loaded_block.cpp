@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "scratch_file.h"
+#include "settings_text.h"
 
 namespace harness {
 
@@ -25,9 +26,7 @@ std::string BlockSettings::Text() const {
                                     std::to_string(baud_rate), address, std::to_string(udp_port)};
   for (int mode : pin_mode) lines.push_back(std::to_string(mode));
   for (int used : analog_used) lines.push_back(std::to_string(used));
-  std::string text;
-  for (const std::string& line : lines) text += line + "\r\n";
-  return text;
+  return SettingsText(lines);
 }
 
 Values::Values(size_t count, long double fill) : bytes_(count * ARDUINO_BLOCK_EXTENDED_SIZE) {

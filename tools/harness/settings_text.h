@@ -1,12 +1,12 @@
 // A settings block as it stands in the host's project file: every line
-// followed by CR LF.  The tests that hand the library a block to read build
-// it here.
+// followed by CR LF.  Everything that hands the library a block to read
+// builds it here.
 #pragma once
 
 #include <string>
 #include <vector>
 
-namespace arduino::testing {
+namespace harness {
 
 inline std::string SettingsText(const std::vector<std::string>& lines) {
   std::string text;
@@ -14,4 +14,8 @@ inline std::string SettingsText(const std::vector<std::string>& lines) {
   return text;
 }
 
+}  // namespace harness
+
+namespace arduino::testing {
+using harness::SettingsText;
 }  // namespace arduino::testing
