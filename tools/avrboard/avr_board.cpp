@@ -2,11 +2,16 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string_view>
+
+#include "w5100.h"
 
 extern "C" {
 #include <avr_adc.h>
+#include <avr_eeprom.h>
 #include <avr_ioport.h>
+#include <avr_spi.h>
 #include <avr_uart.h>
 #include <sim_avr.h>
 #include <sim_elf.h>
@@ -37,6 +42,15 @@ constexpr uint16_t kTccr3A = 0x90, kOcr3AL = 0x98, kOcr3BL = 0x9A, kOcr3CL = 0x9
 constexpr uint16_t kTccr4A = 0xA0, kOcr4AL = 0xA8, kOcr4BL = 0xAA, kOcr4CL = 0xAC;
 }  // namespace m2560
 
+// UCSR0A, the same data-space address on both chips, and its RXC0 bit: set
+// while a received byte waits in UDR0.
+constexpr uint16_t kUcsr0A = 0xC0;
+constexpr uint8_t kRxc0 = 0x80;
+
+// The SPI registers, at the same data-space addresses on both chips.
+constexpr uint16_t kSpcr = 0x4C, kSpsr = 0x4D, kSpdr = 0x4E;
+constexpr uint8_t kSpcrMaster = 0x10, kSpsrDouble = 0x01;
+
 // simavr would otherwise usleep whenever the chip sleeps; avrboard keeps
 // pace with the wall clock itself.
 void NoSleep(avr_t*, avr_cycle_count_t) {}
@@ -62,6 +76,8 @@ const BoardLayout kUnoLayout = {
      {9, m328p::kTccr1A, 7, m328p::kOcr1AL}},
     4,
     {0, 1, 2, 3, 4, 5},
+    2,  // PB2
+    1024,
 };
 
 // Mega 2560: pins 2, 3 and 5 are PE4, PE5 and PE3, pin 4 is PG5, 6..9 are
@@ -89,6 +105,8 @@ const BoardLayout kMega2560Layout = {
      {9, m2560::kTccr2A, 5, m2560::kOcr2B}},
     8,
     {0, 1, 2, 3, 4, 5},
+    4,  // PB4
+    4096,
 };
 
 const BoardLayout* LayoutOfMcu(const std::string& mcu) {
@@ -153,7 +171,9 @@ bool AvrBoard::Load(const std::string& elf_path, const BoardLayout& layout, std:
 }
 
 void AvrBoard::OnUartOutput(avr_irq_t*, uint32_t value, void* param) {
-  static_cast<AvrBoard*>(param)->output_.push_back(static_cast<char>(value));
+  AvrBoard* board = static_cast<AvrBoard*>(param);
+  board->output_.push_back(static_cast<char>(value));
+  if (board->uart_observer_) board->uart_observer_(false, static_cast<char>(value), board->cycle());
 }
 
 void AvrBoard::OnUartXon(avr_irq_t*, uint32_t, void* param) {
@@ -169,6 +189,7 @@ void AvrBoard::OnUartXoff(avr_irq_t*, uint32_t, void* param) {
 void AvrBoard::FeedUart() {
   size_t fed = 0;
   while (!uart_full_ && fed < input_.size()) {
+    if (uart_observer_) receiving_.push_back(input_[fed]);
     avr_raise_irq(uart_input_, static_cast<uint8_t>(input_[fed++]));
   }
   input_.erase(0, fed);
@@ -183,11 +204,89 @@ bool AvrBoard::Run(uint64_t cycles, std::string* error) {
       *error = state == cpu_Crashed ? "the firmware crashed" : "the firmware stopped";
       return false;
     }
+    // simavr tells nobody when a byte moves from its queue into UDR0, so
+    // RXC0 is looked at after every instruction: its rising edge is the
+    // instant the firmware could first read the byte, to the instruction.
+    if (uart_observer_) {
+      const bool complete = avr_->data[kUcsr0A] & kRxc0;
+      if (complete && !receive_complete_ && !receiving_.empty()) {
+        uart_observer_(true, receiving_.front(), avr_->cycle);
+        receiving_.pop_front();
+      }
+      receive_complete_ = complete;
+    }
   }
   return true;
 }
 
 uint64_t AvrBoard::cycle() const { return avr_->cycle; }
+
+uint64_t AvrBoard::NowNs() const { return avr_->cycle * 1000000000ull / kClockHz; }
+
+void AvrBoard::AttachW5100(W5100* chip) {
+  w5100_ = chip;
+  // The ATmega328P's and the ATmega2560's one SPI port is simavr's port 0.
+  spi_input_ = avr_io_getirq(avr_, AVR_IOCTL_SPI_GETIRQ(0), SPI_IRQ_INPUT);
+  avr_irq_register_notify(avr_io_getirq(avr_, AVR_IOCTL_SPI_GETIRQ(0), SPI_IRQ_OUTPUT), OnSpiOutput,
+                          this);
+  avr_irq_register_notify(
+      avr_io_getirq(avr_, AVR_IOCTL_IOPORT_GETIRQ('B'), layout_->ethernet_select_bit), OnChipSelect,
+      this);
+  for (avr_io_t* io = avr_->io_port; io != nullptr; io = io->next) {
+    if (io->kind != nullptr && std::strcmp(io->kind, "spi") == 0) spi_io_ = io;
+  }
+  // simavr shares the register between its SPI and this second writer,
+  // calling them in the order they registered.
+  if (spi_io_ != nullptr) avr_register_io_write(avr_, kSpdr, OnSpdrWrite, this);
+}
+
+void AvrBoard::OnSpdrWrite(avr_t* avr, avr_io_addr_t, uint8_t, void* param) {
+  AvrBoard* board = static_cast<AvrBoard*>(param);
+  // simavr 1.6 finishes every SPI byte 100 us after the write to SPDR,
+  // whatever the clock, which makes one W5100 frame take 400 us instead of
+  // 4.  Its timer is moved to when the byte's 8 clocks are done: 2 to 128
+  // CPU cycles each, as SPR1:0 and SPI2X set.
+  if (!(avr->data[kSpcr] & kSpcrMaster)) return;
+  for (avr_cycle_timer_slot_p slot = avr->cycle_timers.timer; slot != nullptr; slot = slot->next) {
+    if (slot->param != board->spi_io_) continue;
+    static constexpr uint32_t kDividers[4] = {4, 16, 64, 128};
+    uint32_t divider = kDividers[avr->data[kSpcr] & 3];
+    if (avr->data[kSpsr] & kSpsrDouble) divider /= 2;
+    const avr_cycle_timer_t timer = slot->timer;
+    avr_cycle_timer_cancel(avr, timer, board->spi_io_);
+    avr_cycle_timer_register(avr, 8 * divider, timer, board->spi_io_);
+    return;
+  }
+}
+
+void AvrBoard::OnSpiOutput(avr_irq_t*, uint32_t value, void* param) {
+  AvrBoard* board = static_cast<AvrBoard*>(param);
+  // simavr raises this when a byte the firmware wrote to SPDR has been
+  // shifted out; the answer raised back lands in SPDR before the firmware
+  // sees SPIF.  A chip that is not selected leaves MISO alone.
+  if (!board->w5100_->selected()) return;
+  const uint8_t miso = board->w5100_->Transfer(static_cast<uint8_t>(value), board->NowNs());
+  avr_raise_irq(board->spi_input_, miso);
+}
+
+void AvrBoard::OnChipSelect(avr_irq_t*, uint32_t value, void* param) {
+  static_cast<AvrBoard*>(param)->w5100_->Select(value == 0);
+}
+
+std::vector<uint8_t> AvrBoard::Eeprom() const {
+  std::vector<uint8_t> bytes(layout_->eeprom_size);
+  avr_eeprom_desc_t desc{bytes.data(), 0, static_cast<uint32_t>(bytes.size())};
+  avr_ioctl(avr_, AVR_IOCTL_EEPROM_GET, &desc);
+  // Depending on simavr's version the call copies or points at the bytes.
+  if (desc.ee != bytes.data()) bytes.assign(desc.ee, desc.ee + bytes.size());
+  return bytes;
+}
+
+void AvrBoard::SetEeprom(const std::vector<uint8_t>& bytes) {
+  std::vector<uint8_t> copy = bytes;
+  avr_eeprom_desc_t desc{copy.data(), 0, static_cast<uint32_t>(copy.size())};
+  avr_ioctl(avr_, AVR_IOCTL_EEPROM_SET, &desc);
+}
 
 std::string AvrBoard::TakeOutput() {
   std::string taken;

@@ -6,13 +6,19 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <string>
+#include <vector>
 
 struct avr_t;
+struct avr_io_t;
 struct avr_irq_t;
 struct elf_firmware_t;
 
 namespace avrboard {
+
+class W5100;
 
 constexpr uint32_t kClockHz = 16000000;
 constexpr uint8_t kFirstPin = 2;
@@ -44,6 +50,10 @@ struct BoardLayout {
   PwmChannel pwm[8];
   uint8_t pwm_count;
   uint8_t adc_channel[6];  // of A0..A5
+  // Pin 10, where an Ethernet shield takes its chip select (on the Mega
+  // too, not the chip's own SS on pin 53); port B on both chips.
+  uint8_t ethernet_select_bit;
+  uint16_t eeprom_size;
 };
 
 extern const BoardLayout kUnoLayout;
@@ -87,6 +97,25 @@ class AvrBoard {
 
   PinState Pin(uint8_t pin) const;
 
+  // Puts a W5100 on the SPI bus with its chip select on pin 10.  The chip
+  // must outlive the board.
+  void AttachW5100(W5100* chip);
+
+  // The EEPROM's contents, and new contents for it (layout().eeprom_size
+  // bytes).
+  std::vector<uint8_t> Eeprom() const;
+  void SetEeprom(const std::vector<uint8_t>& bytes);
+
+  // Told of every byte UART0 receives, when it becomes readable in the
+  // receive register (received = true), and of every byte it sends, when
+  // simavr hands it out (false), with the cycle of each.
+  using UartObserver = std::function<void(bool received, char byte, uint64_t cycle)>;
+  void ObserveUart(UartObserver observer) { uart_observer_ = std::move(observer); }
+
+  const BoardLayout& layout() const { return *layout_; }
+  // Simulated time since reset.
+  uint64_t NowNs() const;
+
   // The version the loaded image carries in flash after the firmware's
   // mark (firmware/arduino_block/src/firmware_version.h); empty when it
   // carries none.
@@ -97,6 +126,9 @@ class AvrBoard {
   static void OnUartXon(avr_irq_t* irq, uint32_t value, void* param);
   static void OnUartXoff(avr_irq_t* irq, uint32_t value, void* param);
   void FeedUart();
+  static void OnSpiOutput(avr_irq_t* irq, uint32_t value, void* param);
+  static void OnChipSelect(avr_irq_t* irq, uint32_t value, void* param);
+  static void OnSpdrWrite(avr_t* avr, uint16_t address, uint8_t value, void* param);
 
   const BoardLayout* layout_ = nullptr;
   avr_t* avr_ = nullptr;
@@ -106,6 +138,14 @@ class AvrBoard {
   bool uart_full_ = false;
   std::string input_;
   std::string output_;
+  UartObserver uart_observer_;
+  // Bytes handed to simavr's receive queue that have not yet reached the
+  // receive register, and whether the register held one at the last look.
+  std::deque<char> receiving_;
+  bool receive_complete_ = false;
+  W5100* w5100_ = nullptr;
+  avr_irq_t* spi_input_ = nullptr;
+  avr_io_t* spi_io_ = nullptr;  // simavr's SPI module, the param of its timer
 };
 
 }  // namespace avrboard

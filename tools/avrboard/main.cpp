@@ -1,7 +1,8 @@
 // avrboard: the compiled board firmware on a simulated ATmega328P (Uno) or
 // ATmega2560 (Mega 2560), paced to the wall clock, with UART0 on a
 // pseudo-terminal.  Tests point the block's serial link at the terminal and
-// read the pins' history from --log.
+// read the pins' history from --log.  With --ethernet a W5100 model sits on
+// the SPI bus and its wire is a UDP socket on 127.0.0.1.
 #include <poll.h>
 #include <signal.h>
 
@@ -15,8 +16,12 @@
 
 #include "avr_board.h"
 #include "board_pins.h"
+#include "eeprom_file.h"
+#include "exchange_log.h"
+#include "loopback_bridge.h"
 #include "options.h"
 #include "pty_link.h"
+#include "w5100.h"
 
 namespace {
 
@@ -29,6 +34,37 @@ void OnStopSignal(int signal_number) { g_stop_signal = signal_number; }
 // bookkeeping costs little next to the simulation.
 constexpr uint64_t kSliceCycles = avrboard::kClockHz / 2000;  // 0.5 ms
 constexpr double kCyclesPerMs = avrboard::kClockHz / 1000.0;
+// How often the EEPROM is compared with the file: the firmware writes a byte
+// in 3.3 ms, so a burst of writes is usually saved once, and a save is never
+// more than this much simulated time late.
+constexpr int kEepromCheckSlices = 200;  // 100 ms
+
+std::string DottedQuad(const avrboard::Ipv4& address) {
+  return std::to_string(address[0]) + "." + std::to_string(address[1]) + "." +
+         std::to_string(address[2]) + "." + std::to_string(address[3]);
+}
+
+std::string Describe(const avrboard::NetworkSettings& settings) {
+  char mac[18];
+  std::snprintf(mac, sizeof mac, "%02X:%02X:%02X:%02X:%02X:%02X", settings.mac[0], settings.mac[1],
+                settings.mac[2], settings.mac[3], settings.mac[4], settings.mac[5]);
+  return "address " + DottedQuad(settings.address) + ", mask " + DottedQuad(settings.mask) +
+         ", gateway " + DottedQuad(settings.gateway) + ", MAC " + mac;
+}
+
+// Writes the EEPROM to its file when it differs from what was saved last.
+bool SaveEepromIfChanged(const avrboard::AvrBoard& board, const std::string& path,
+                         std::vector<uint8_t>* saved) {
+  std::vector<uint8_t> now = board.Eeprom();
+  if (now == *saved) return true;
+  std::string error;
+  if (!avrboard::SaveEepromFile(path, now, &error)) {
+    std::cerr << "avrboard: " << error << std::endl;
+    return false;
+  }
+  *saved = std::move(now);
+  return true;
+}
 
 std::string Describe(const avrboard::PinState& state) {
   switch (state.kind) {
@@ -56,6 +92,14 @@ int Run(const avrboard::Options& options) {
   std::cerr << "avrboard: firmware "
             << (firmware_version.empty() ? "without a version" : "version " + firmware_version)
             << std::endl;
+  std::vector<uint8_t> saved_eeprom;
+  if (!options.eeprom_path.empty()) {
+    if (!avrboard::LoadEepromFile(options.eeprom_path, layout.eeprom_size, &saved_eeprom, &error)) {
+      std::cerr << "avrboard: " << error << "\n";
+      return 1;
+    }
+    board.SetEeprom(saved_eeprom);
+  }
   std::ofstream log;
   if (!options.log_path.empty()) {
     log.open(options.log_path, std::ios::trunc);
@@ -64,11 +108,46 @@ int Run(const avrboard::Options& options) {
       return 1;
     }
   }
-  std::optional<boardsim::PtyLink> pty = boardsim::PtyLink::Open(options.pty_path, &error);
-  if (!pty) {
+  std::ofstream exchanges_file;
+  std::optional<avrboard::ExchangeRecorder> exchanges;
+  if (!options.exchanges_path.empty()) {
+    exchanges_file.open(options.exchanges_path, std::ios::trunc);
+    if (!exchanges_file) {
+      std::cerr << "avrboard: cannot write exchange log '" << options.exchanges_path << "'\n";
+      return 1;
+    }
+    exchanges.emplace(&exchanges_file);
+  }
+  std::optional<boardsim::PtyLink> pty =
+      options.pty_path.empty() ? std::nullopt : boardsim::PtyLink::Open(options.pty_path, &error);
+  if (!options.pty_path.empty() && !pty) {
     std::cerr << "avrboard: " << error << "\n";
     return 1;
   }
+  avrboard::W5100 w5100;
+  std::optional<avrboard::LoopbackBridge> bridge =
+      options.ethernet_port ? avrboard::LoopbackBridge::Open(*options.ethernet_port, &error)
+                            : std::nullopt;
+  if (options.ethernet_port && !bridge) {
+    std::cerr << "avrboard: " << error << "\n";
+    return 1;
+  }
+  if (bridge) {
+    board.AttachW5100(&w5100);
+  } else if (exchanges) {
+    // On the serial link the UART carries the exchanges.  With Ethernet the
+    // serial port is a console, whose lines are no exchanges.
+    board.ObserveUart([&exchanges](bool received, char byte, uint64_t cycle) {
+      const uint64_t ns = cycle * 1000000000ull / avrboard::kClockHz;
+      if (received) {
+        exchanges->SerialReceived(byte, ns);
+      } else {
+        exchanges->SerialSent(byte, ns);
+      }
+    });
+  }
+  avrboard::NetworkSettings reported_settings = w5100.settings();
+  avrboard::NetworkSettings previous_settings = reported_settings;
 
   for (auto [pin, high] : options.digital_inputs) board.DriveDigital(pin, high);
   std::map<uint8_t, avrboard::PinState> last_states;
@@ -81,22 +160,40 @@ int Run(const avrboard::Options& options) {
   sigaction(SIGINT, &stop, nullptr);
   sigaction(SIGTERM, &stop, nullptr);
 
-  std::cerr << "avrboard: ready, " << layout.chip << " at 16 MHz running " << options.firmware_path
-            << ", serial on " << options.pty_path << " (" << pty->slave_name() << ")" << std::endl;
+  // Tests wait for "avrboard: ready" and read the port from the end.
+  std::cerr << "avrboard: ready, " << layout.chip << " at 16 MHz running " << options.firmware_path;
+  if (pty) std::cerr << ", serial on " << options.pty_path << " (" << pty->slave_name() << ")";
+  if (bridge) std::cerr << ", ethernet on udp 127.0.0.1:" << bridge->port();
+  std::cerr << std::endl;
 
   const auto started = std::chrono::steady_clock::now();
   double most_behind_ms = 0;
   double waited_ms = 0;
   int exit_code = 0;
+  int slices_since_eeprom_check = 0;
   while (g_stop_signal == 0) {
     const double now_ms = board.cycle() / kCyclesPerMs;
     for (const auto& [pin, source] : options.analog) {
       board.DriveAnalog(static_cast<uint8_t>(pin - board::kFirstAnalogPin),
                         boardsim::EvaluateAnalogSource(source, static_cast<int64_t>(now_ms), 0));
     }
-    std::string bytes;
-    pty->Read(&bytes);
-    board.QueueInput(bytes);
+    if (pty) {
+      std::string bytes;
+      pty->Read(&bytes);
+      board.QueueInput(bytes);
+    }
+    // A datagram lands in the chip's RX memory at the start of the slice
+    // after it arrived; what the chip drops (no UDP socket open, too large,
+    // no room) is dropped here as on a real wire.
+    while (bridge) {
+      std::optional<avrboard::PeerDatagram> datagram = bridge->Receive();
+      if (!datagram) break;
+      const uint64_t landed_ns = board.NowNs();
+      if (w5100.Deliver(datagram->source, datagram->source_port, datagram->payload, landed_ns) &&
+          exchanges) {
+        exchanges->UdpLanded(datagram->payload, landed_ns);
+      }
+    }
     if (!board.Run(kSliceCycles, &error)) {
       std::cerr << "avrboard: " << error << " at " << now_ms << " ms\n";
       exit_code = 1;
@@ -104,7 +201,28 @@ int Run(const avrboard::Options& options) {
     }
     const std::string output = board.TakeOutput();
     // With nobody reading the terminal the reply is lost, as on a real line.
-    if (!output.empty()) (void)pty->Write(output, &error);
+    if (!output.empty() && pty) (void)pty->Write(output, &error);
+
+    if (bridge) {
+      w5100.Advance(board.NowNs());
+      for (const avrboard::SentDatagram& sent : w5100.TakeSent()) {
+        (void)bridge->Send(sent.destination_port, sent.payload);
+        if (exchanges) exchanges->UdpSent(sent.payload, sent.command_ns);
+      }
+      // The firmware writes the address, mask, gateway and MAC a byte at a
+      // time; they are reported once they have held for a whole slice.
+      const avrboard::NetworkSettings settings = w5100.settings();
+      if (settings == previous_settings && settings != reported_settings &&
+          settings.address != avrboard::Ipv4{}) {
+        std::cerr << "avrboard: the W5100 was given " << Describe(settings) << std::endl;
+        reported_settings = settings;
+      }
+      previous_settings = settings;
+    }
+    if (!options.eeprom_path.empty() && ++slices_since_eeprom_check >= kEepromCheckSlices) {
+      slices_since_eeprom_check = 0;
+      SaveEepromIfChanged(board, options.eeprom_path, &saved_eeprom);
+    }
 
     for (auto& [pin, last] : last_states) {
       const avrboard::PinState state = board.Pin(pin);
@@ -125,9 +243,12 @@ int Run(const avrboard::Options& options) {
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
             .count();
     if (sim_ms > wall_ms + 1) {
-      pollfd watch{pty->fd(), POLLIN, 0};
+      pollfd watch[2];
+      nfds_t watched = 0;
+      if (pty) watch[watched++] = {pty->fd(), POLLIN, 0};
+      if (bridge) watch[watched++] = {bridge->fd(), POLLIN, 0};
       const auto wait_start = std::chrono::steady_clock::now();
-      poll(&watch, 1, static_cast<int>(sim_ms - wall_ms));
+      poll(watch, watched, static_cast<int>(sim_ms - wall_ms));
       waited_ms +=
           std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - wait_start)
               .count();
@@ -136,6 +257,12 @@ int Run(const avrboard::Options& options) {
     }
   }
 
+  // Whatever the firmware saved last reaches the file even when it was
+  // stopped before the next check.
+  if (!options.eeprom_path.empty() &&
+      !SaveEepromIfChanged(board, options.eeprom_path, &saved_eeprom)) {
+    exit_code = 1;
+  }
   const double wall_s =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   // The speed without the waits says how much room is left: below 1 the

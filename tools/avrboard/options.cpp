@@ -85,20 +85,41 @@ CLI::Option* AddRepeated(CLI::App* app, const std::string& name, const std::stri
 
 }  // namespace
 
+std::optional<uint16_t> ParseLoopbackEndpoint(std::string_view text) {
+  constexpr std::string_view kLoopback = "127.0.0.1:";
+  if (text.substr(0, kLoopback.size()) != kLoopback) return std::nullopt;
+  std::optional<long long> port = boardsim::ParseInteger(text.substr(kLoopback.size()), 0, 65535);
+  if (!port) return std::nullopt;
+  return static_cast<uint16_t>(*port);
+}
+
 std::optional<int> ParseOptions(int argc, char** argv, Options* options) {
   CLI::App app(
       "Runs the board firmware on a simulated ATmega328P (Uno) or ATmega2560 (Mega 2560)\n"
       "at 16 MHz, in real time, with its serial port on a pseudo-terminal reached\n"
-      "through the symlink PATH.  Pins are the board's Arduino pin numbers.",
+      "through the symlink PATH.  Pins are the board's Arduino pin numbers.\n"
+      "With --ethernet a W5100 sits on the SPI bus (chip select on pin 10) and\n"
+      "its wire is a UDP socket on 127.0.0.1; the serial port is then optional.",
       "avrboard");
-  tool_cli::SetUsage(&app, "usage: avrboard --firmware ELF --pty PATH [options]\n");
-  app.footer("Stops cleanly on SIGINT or SIGTERM.");
+  tool_cli::SetUsage(&app,
+                     "usage: avrboard --firmware ELF --pty PATH [options]\n"
+                     "       avrboard --firmware ELF --ethernet 127.0.0.1:PORT [--pty PATH] "
+                     "[options]\n");
+  app.footer(
+      "Stops cleanly on SIGINT or SIGTERM.  With --ethernet, datagrams sent to\n"
+      "127.0.0.1:PORT reach the firmware's UDP socket, and what the firmware sends\n"
+      "goes to 127.0.0.1 at the port it names, whatever address it names: the\n"
+      "simulated board never reaches a network beyond this machine.");
+  app.callback([options] {
+    if (options->pty_path.empty() && !options->ethernet_port) {
+      Refuse("--pty", "required unless --ethernet is given");
+    }
+  });
   app.add_option("--firmware", options->firmware_path, "the firmware image to run")
       ->type_name("ELF")
       ->required();
   app.add_option("--pty", options->pty_path, "the symlink to the pseudo-terminal")
-      ->type_name("PATH")
-      ->required();
+      ->type_name("PATH");
   app.add_option_function<std::string>(
          "--mcu",
          [options](const std::string& mcu) {
@@ -118,6 +139,29 @@ std::optional<int> ParseOptions(int argc, char** argv, Options* options) {
   app.add_option("--log", options->log_path,
                  "write every change of pins 2..9 to FILE, one per line:\n"
                  "'<simulated ms> pin <n> input|low|high|pwm <0..255>'")
+      ->type_name("FILE");
+  app.add_option_function<std::string>(
+         "--ethernet",
+         [options](const std::string& text) {
+           options->ethernet_port = ParseLoopbackEndpoint(text);
+           if (!options->ethernet_port) {
+             Refuse("--ethernet", "'" + text +
+                                      "': expected 127.0.0.1:PORT (PORT 0 for any free one); "
+                                      "the W5100 is bridged to the loopback interface only");
+           }
+         },
+         "put a W5100 on the SPI bus, its wire a UDP socket bound to\n"
+         "127.0.0.1:PORT (0: any free port)")
+      ->type_name("127.0.0.1:PORT");
+  app.add_option("--eeprom", options->eeprom_path,
+                 "load the chip's EEPROM from FILE (missing: blank) and save it\n"
+                 "back there when the firmware changes it and at exit")
+      ->type_name("FILE");
+  app.add_option("--exchanges", options->exchanges_path,
+                 "write each exchange to FILE, one per line:\n"
+                 "'udp|serial <turnaround us> <command> -> <reply>', the time\n"
+                 "simulated, from the command's arrival in the chip to the reply\n"
+                 "leaving it")
       ->type_name("FILE");
   tool_cli::AddHelpFlag(&app);
   tool_cli::AddVersionFlag(&app, ARDUINO_BLOCK_VERSION);

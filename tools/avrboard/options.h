@@ -5,6 +5,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "analog_source.h"
 
@@ -17,7 +18,14 @@ struct Options {
   std::string log_path;                              // --log FILE
   std::map<uint8_t, bool> digital_inputs;            // --pin N=low|high, keyed by pin 2..9
   std::map<uint8_t, boardsim::AnalogSource> analog;  // --adc AN=..., keyed by 14..19
+  std::optional<uint16_t> ethernet_port;             // --ethernet 127.0.0.1:PORT
+  std::string eeprom_path;                           // --eeprom FILE
+  std::string exchanges_path;                        // --exchanges FILE
 };
+
+// The port of "127.0.0.1:PORT" (0..65535), or nothing for any other text:
+// the W5100's wire is the loopback interface and nothing else.
+std::optional<uint16_t> ParseLoopbackEndpoint(std::string_view text);
 
 // Fills *options from argv.  Returns nothing when avrboard should run;
 // otherwise the exit status, after printing the help, the version, or the

@@ -1,0 +1,79 @@
+#include "exchange_log.h"
+
+#include <cstdio>
+
+namespace avrboard {
+namespace {
+
+// A command is five bytes; the framer in the firmware takes the last five
+// it received before it answers.
+constexpr size_t kCommandLength = 5;
+
+}  // namespace
+
+std::string EscapeText(std::string_view text) {
+  std::string escaped;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '\\') {
+      escaped += "\\\\";
+    } else if (byte < 0x20 || byte > 0x7E) {
+      char hex[5];
+      std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+      escaped += hex;
+    } else {
+      escaped += c;
+    }
+  }
+  return escaped;
+}
+
+std::string FormatExchange(std::string_view link, uint64_t turnaround_ns, std::string_view command,
+                           std::string_view reply) {
+  char microseconds[32];
+  std::snprintf(microseconds, sizeof microseconds, "%llu.%03llu",
+                static_cast<unsigned long long>(turnaround_ns / 1000),
+                static_cast<unsigned long long>(turnaround_ns % 1000));
+  return std::string(link) + " " + microseconds + " " + EscapeText(command) + " -> " +
+         EscapeText(reply);
+}
+
+void ExchangeRecorder::UdpLanded(const std::string& payload, uint64_t ns) {
+  udp_waiting_.push_back({payload, ns});
+}
+
+void ExchangeRecorder::UdpSent(const std::string& payload, uint64_t command_ns) {
+  if (udp_waiting_.empty()) return;
+  const Landed landed = std::move(udp_waiting_.front());
+  udp_waiting_.pop_front();
+  const uint64_t turnaround = command_ns > landed.ns ? command_ns - landed.ns : 0;
+  *out_ << FormatExchange("udp", turnaround, landed.payload, payload) << std::endl;
+}
+
+void ExchangeRecorder::SerialReceived(char byte, uint64_t ns) {
+  serial_command_ += byte;
+  if (serial_command_.size() > kCommandLength) serial_command_.erase(0, 1);
+  serial_last_received_ns_ = ns;
+}
+
+void ExchangeRecorder::SerialSent(char byte, uint64_t ns) {
+  if (!serial_replying_) {
+    serial_replying_ = true;
+    serial_reply_counts_ = !serial_command_.empty();
+    serial_turnaround_ns_ = ns > serial_last_received_ns_ ? ns - serial_last_received_ns_ : 0;
+    serial_pending_command_.swap(serial_command_);
+    serial_command_.clear();
+    serial_reply_.clear();
+  }
+  serial_reply_ += byte;
+  if (serial_reply_.size() < 2 || serial_reply_.compare(serial_reply_.size() - 2, 2, "\r\n") != 0) {
+    return;
+  }
+  serial_replying_ = false;
+  if (!serial_reply_counts_) return;
+  *out_ << FormatExchange("serial", serial_turnaround_ns_, serial_pending_command_,
+                          std::string_view(serial_reply_).substr(0, serial_reply_.size() - 2))
+        << std::endl;
+}
+
+}  // namespace avrboard
