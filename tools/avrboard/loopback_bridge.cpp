@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <cstring>
 
 namespace avrboard {
@@ -23,6 +24,19 @@ sockaddr_in LoopbackDestination(uint16_t port) {
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = htons(port);
   return address;
+}
+
+std::optional<uint16_t> ParseLoopbackEndpoint(std::string_view text) {
+  constexpr std::string_view kLoopback = "127.0.0.1:";
+  if (text.substr(0, kLoopback.size()) != kLoopback) return std::nullopt;
+  const std::string_view digits = text.substr(kLoopback.size());
+  unsigned port = 0;
+  const auto [end, failure] = std::from_chars(digits.data(), digits.data() + digits.size(), port);
+  if (digits.empty() || failure != std::errc() || end != digits.data() + digits.size() ||
+      port > 65535) {
+    return std::nullopt;
+  }
+  return static_cast<uint16_t>(port);
 }
 
 std::optional<LoopbackBridge> LoopbackBridge::Open(uint16_t port, std::string* error) {
@@ -63,8 +77,9 @@ std::optional<PeerDatagram> LoopbackBridge::Receive() {
   return datagram;
 }
 
-bool LoopbackBridge::Send(uint16_t port, const std::string& payload) {
-  const sockaddr_in to = LoopbackDestination(port);
+bool LoopbackBridge::Forward(const SentDatagram& datagram) {
+  const sockaddr_in to = LoopbackDestination(datagram.destination_port);
+  const std::string& payload = datagram.payload;
   return sendto(fd_, payload.data(), payload.size(), 0, reinterpret_cast<const sockaddr*>(&to),
                 sizeof to) == static_cast<ssize_t>(payload.size());
 }

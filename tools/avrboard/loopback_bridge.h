@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "w5100.h"
 
@@ -18,6 +19,10 @@ namespace avrboard {
 // Where a datagram the firmware sends to `port` goes: 127.0.0.1:port.  The
 // address the firmware wrote into Sn_DIPR is deliberately not an argument.
 sockaddr_in LoopbackDestination(uint16_t port);
+
+// The port of "127.0.0.1:PORT" (0..65535), or nothing for any other text:
+// the W5100's wire is the loopback interface and nothing else.
+std::optional<uint16_t> ParseLoopbackEndpoint(std::string_view text);
 
 // A datagram from a loopback peer.
 struct PeerDatagram {
@@ -42,9 +47,10 @@ class LoopbackBridge {
 
   // The next waiting datagram, without blocking; nothing when none waits.
   std::optional<PeerDatagram> Receive();
-  // To 127.0.0.1:port; false when the kernel refused it (nobody listening
-  // is no refusal for UDP).
-  bool Send(uint16_t port, const std::string& payload);
+  // Puts a datagram the firmware sent on the wire: to 127.0.0.1 at its
+  // destination port, whatever its destination address.  False when the
+  // kernel refused it (nobody listening is no refusal for UDP).
+  bool Forward(const SentDatagram& datagram);
 
  private:
   LoopbackBridge(int fd, uint16_t port) : fd_(fd), port_(port) {}

@@ -206,7 +206,7 @@ int Run(const avrboard::Options& options) {
     if (bridge) {
       w5100.Advance(board.NowNs());
       for (const avrboard::SentDatagram& sent : w5100.TakeSent()) {
-        (void)bridge->Send(sent.destination_port, sent.payload);
+        (void)bridge->Forward(sent);
         if (exchanges) exchanges->UdpSent(sent.payload, sent.command_ns);
       }
       // The firmware writes the address, mask, gateway and MAC a byte at a

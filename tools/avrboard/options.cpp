@@ -7,6 +7,7 @@
 #include "arduino_block_version.h"
 #include "avr_board.h"
 #include "board_pins.h"
+#include "loopback_bridge.h"
 #include "text_util.h"
 #include "tool_command_line.h"
 
@@ -84,14 +85,6 @@ CLI::Option* AddRepeated(CLI::App* app, const std::string& name, const std::stri
 }
 
 }  // namespace
-
-std::optional<uint16_t> ParseLoopbackEndpoint(std::string_view text) {
-  constexpr std::string_view kLoopback = "127.0.0.1:";
-  if (text.substr(0, kLoopback.size()) != kLoopback) return std::nullopt;
-  std::optional<long long> port = boardsim::ParseInteger(text.substr(kLoopback.size()), 0, 65535);
-  if (!port) return std::nullopt;
-  return static_cast<uint16_t>(*port);
-}
 
 std::optional<int> ParseOptions(int argc, char** argv, Options* options) {
   CLI::App app(

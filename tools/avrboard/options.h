@@ -5,7 +5,6 @@
 #include <map>
 #include <optional>
 #include <string>
-#include <string_view>
 
 #include "analog_source.h"
 
@@ -22,10 +21,6 @@ struct Options {
   std::string eeprom_path;                           // --eeprom FILE
   std::string exchanges_path;                        // --exchanges FILE
 };
-
-// The port of "127.0.0.1:PORT" (0..65535), or nothing for any other text:
-// the W5100's wire is the loopback interface and nothing else.
-std::optional<uint16_t> ParseLoopbackEndpoint(std::string_view text);
 
 // Fills *options from argv.  Returns nothing when avrboard should run;
 // otherwise the exit status, after printing the help, the version, or the

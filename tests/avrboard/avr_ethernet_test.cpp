@@ -1,0 +1,222 @@
+// avrboard with the Ethernet image of the firmware, once per board: the
+// sketch finds the W5100 through the real Ethernet library, takes its
+// address, and answers a UDP peer on 127.0.0.1 through avrboard's loopback
+// bridge.  Skips when avrboard or the image was not built.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "child_process.h"
+#include "udp_peer.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Board {
+  const char* name;
+  const char* mcu;
+  const char* image_dir;
+  size_t eeprom_size;
+  std::string Image() const {
+    return std::string(FIRMWARE_DIR) + "/" + image_dir + "/arduino_block.elf";
+  }
+};
+const Board kBoards[] = {{"Uno", "atmega328p", "uno-ethernet", 1024},
+                         {"Mega2560", "atmega2560", "mega2560-ethernet", 4096}};
+
+// Loading, the library's 560 ms wait for the shield's reset chip and the
+// probes take about a second of simulated time; shared machines need more.
+constexpr auto kStartLimit = std::chrono::seconds(20);
+constexpr const char* kAddressLine = "avrboard: the W5100 was given address ";
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+class AvrEthernetTest : public ::testing::TestWithParam<Board> {
+ protected:
+  void SetUp() override {
+    if (std::string(AVRBOARD_PATH).empty() || access(AVRBOARD_PATH, X_OK) != 0) {
+      GTEST_SKIP() << "avrboard was not built (needs libsimavr-dev and libelf-dev)";
+    }
+    if (access(GetParam().Image().c_str(), R_OK) != 0) {
+      GTEST_SKIP() << "no Ethernet firmware image at " << GetParam().Image()
+                   << "; build the Ethernet images with firmware/build.sh first";
+    }
+    char dir[] = "/tmp/avr_ethernet_XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    dir_ = dir;
+  }
+  void TearDown() override {
+    board_.reset();
+    if (!dir_.empty()) std::filesystem::remove_all(dir_);
+  }
+
+  std::vector<std::string> Args(const std::vector<std::string>& extra) const {
+    std::vector<std::string> args = {AVRBOARD_PATH,      "--mcu",      GetParam().mcu, "--firmware",
+                                     GetParam().Image(), "--ethernet", "127.0.0.1:0"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+  }
+
+  // Starts avrboard and waits until the firmware has configured the chip.
+  void Start(const std::vector<std::string>& extra) {
+    harness::StartOptions options;
+    options.ready_text = "avrboard: ready";
+    options.timeout = kStartLimit;
+    std::string why;
+    std::optional<harness::ChildProcess> started =
+        harness::ChildProcess::TryStart(Args(extra), &why, options);
+    ASSERT_TRUE(started) << why;
+    board_.emplace(std::move(*started));
+    ASSERT_NE(board_->ready_line().find(", ethernet on udp 127.0.0.1:"), std::string::npos)
+        << board_->ready_line();
+    port_ = board_->udp_port();
+    const auto deadline = Clock::now() + kStartLimit;
+    while (board_->stderr_text().find(kAddressLine) == std::string::npos &&
+           Clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_NE(board_->stderr_text().find(kAddressLine), std::string::npos) << board_->stderr_text();
+  }
+
+  std::string dir_;
+  std::optional<harness::ChildProcess> board_;
+  uint16_t port_ = 0;
+};
+
+TEST_P(AvrEthernetTest, FirmwareAnswersALoopbackPeer) {
+  const std::string exchanges = dir_ + "/exchanges.log";
+  ASSERT_NO_FATAL_FAILURE(Start({"--pin", "7=high", "--adc", "A0=512", "--exchanges", exchanges}));
+  harness::UdpPeer peer;
+  const std::pair<const char*, const char*> asked[] = {
+      {"?14s?", "512"}, {"!03mo", "OK"}, {"?07s?", "HIGH"}, {"!22s1", "ERR bad pin"}};
+  for (auto [command, reply] : asked) {
+    EXPECT_EQ(peer.Ask(port_, command), std::optional<std::string>(reply)) << command;
+  }
+  EXPECT_EQ(board_->Stop(SIGTERM), 0) << board_->stderr_text();
+
+  // One line per exchange, each turnaround a plausible time for an Uno or a
+  // Mega with a W5100: more than nothing, far less than a second.
+  std::istringstream lines(ReadFile(exchanges));
+  std::string line;
+  size_t index = 0;
+  const std::regex form(R"(udp ([0-9]+\.[0-9]{3}) (.*) -> (.*))");
+  while (std::getline(lines, line)) {
+    ASSERT_LT(index, std::size(asked)) << line;
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(line, match, form)) << line;
+    const double turnaround_us = std::stod(match[1]);
+    EXPECT_GT(turnaround_us, 10.0) << line;
+    EXPECT_LT(turnaround_us, 100'000.0) << line;
+    EXPECT_EQ(match[2], asked[index].first);
+    EXPECT_EQ(match[3], asked[index].second);
+    ++index;
+  }
+  EXPECT_EQ(index, std::size(asked));
+}
+
+TEST_P(AvrEthernetTest, AddressLineNamesWhatTheFirmwareConfigured) {
+  ASSERT_NO_FATAL_FAILURE(Start({}));
+  const std::regex form(
+      "avrboard: the W5100 was given address [0-9]+(\\.[0-9]+){3}, mask [0-9]+(\\.[0-9]+){3}, "
+      "gateway [0-9]+(\\.[0-9]+){3}, MAC [0-9A-F]{2}(:[0-9A-F]{2}){5}\n");
+  EXPECT_TRUE(std::regex_search(board_->stderr_text(), form)) << board_->stderr_text();
+}
+
+TEST_P(AvrEthernetTest, EepromFileSurvivesTheRun) {
+  const std::string eeprom = dir_ + "/eeprom.bin";
+  std::string contents(GetParam().eeprom_size, '\0');
+  for (size_t i = 0; i < contents.size(); ++i) contents[i] = static_cast<char>(i * 13 + 5);
+  std::ofstream(eeprom, std::ios::binary) << contents;
+  ASSERT_NO_FATAL_FAILURE(Start({"--eeprom", eeprom}));
+  EXPECT_EQ(board_->Stop(SIGTERM), 0) << board_->stderr_text();
+  EXPECT_EQ(ReadFile(eeprom), contents);
+}
+
+TEST_P(AvrEthernetTest, EepromFileOfAnotherSizeIsRefused) {
+  const std::string eeprom = dir_ + "/eeprom.bin";
+  std::ofstream(eeprom, std::ios::binary) << std::string(100, 'x');
+  const harness::RunResult result = harness::RunProgram(Args({"--eeprom", eeprom}));
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_NE(result.err.find("holds 100 bytes"), std::string::npos) << result.err;
+  EXPECT_EQ(ReadFile(eeprom), std::string(100, 'x'));
+}
+
+TEST_P(AvrEthernetTest, OnlyLoopbackIsAcceptedForTheWire) {
+  for (const char* endpoint : {"192.168.0.121:1600", "0.0.0.0:1600"}) {
+    const harness::RunResult result = harness::RunProgram(
+        {AVRBOARD_PATH, "--firmware", GetParam().Image(), "--ethernet", endpoint});
+    EXPECT_EQ(result.exit_code, 2) << endpoint;
+    EXPECT_NE(result.err.find("expected 127.0.0.1:PORT"), std::string::npos) << result.err;
+  }
+}
+
+// What the firmware writes to its EEPROM reaches the file, and the next run
+// starts from it: a program of a few lines, built here, counts its starts in
+// EEPROM byte 5.
+TEST(AvrEepromTest, FirmwareWritesReachTheFileAndTheNextRun) {
+  if (std::string(AVRBOARD_PATH).empty() || access(AVRBOARD_PATH, X_OK) != 0) {
+    GTEST_SKIP() << "avrboard was not built (needs libsimavr-dev and libelf-dev)";
+  }
+  char dir_template[] = "/tmp/avr_eeprom_XXXXXX";
+  ASSERT_NE(mkdtemp(dir_template), nullptr);
+  const std::string dir = dir_template;
+  std::ofstream(dir + "/count.c") << "#include <avr/eeprom.h>\n"
+                                     "int main(void) {\n"
+                                     "  uint8_t *count = (uint8_t *)5;\n"
+                                     "  eeprom_write_byte(count, eeprom_read_byte(count) + 1);\n"
+                                     "  for (;;) {}\n"
+                                     "}\n";
+  const std::string elf = dir + "/count.elf";
+  harness::RunResult built;
+  if (std::string(AVR_GCC_PATH).empty()) {
+    built.err = "avr-gcc not found (apt-get install gcc-avr avr-libc)";
+  } else {
+    built =
+        harness::RunProgram({AVR_GCC_PATH, "-mmcu=atmega328p", "-Os", dir + "/count.c", "-o", elf});
+  }
+  if (built.exit_code != 0) {
+    std::filesystem::remove_all(dir);
+    GTEST_SKIP() << "cannot build the counting program: " << built.err;
+  }
+  const std::string eeprom = dir + "/eeprom.bin";
+  for (int run = 1; run <= 2; ++run) {
+    harness::StartOptions options;
+    options.ready_text = "avrboard: ready";
+    options.timeout = kStartLimit;
+    harness::ChildProcess board = harness::ChildProcess::Start(
+        {AVRBOARD_PATH, "--firmware", elf, "--ethernet", "127.0.0.1:0", "--eeprom", eeprom},
+        options);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_EQ(board.Stop(SIGTERM), 0) << board.stderr_text();
+    const std::string saved = ReadFile(eeprom);
+    ASSERT_EQ(saved.size(), 1024u) << "run " << run;
+    // Blank is 0xFF, so the first start writes 0x00.
+    EXPECT_EQ(static_cast<uint8_t>(saved[5]), run - 1) << "run " << run;
+    EXPECT_EQ(static_cast<uint8_t>(saved[4]), 0xFF) << "run " << run;
+  }
+  std::filesystem::remove_all(dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(Boards, AvrEthernetTest, ::testing::ValuesIn(kBoards),
+                         [](const ::testing::TestParamInfo<Board>& param_info) {
+                           return std::string(param_info.param.name);
+                         });
+
+}  // namespace

@@ -1,0 +1,58 @@
+// The exchange log: how commands pair with replies on each link, and how
+// the lines read.
+#include "exchange_log.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace avrboard {
+namespace {
+
+TEST(ExchangeLogTest, UnprintableBytesAndBackslashAreEscaped) {
+  EXPECT_EQ(EscapeText("?14s?"), "?14s?");
+  EXPECT_EQ(EscapeText("ERR bad pin"), "ERR bad pin");
+  EXPECT_EQ(EscapeText(std::string("a\\b\r\n\x00\xFF", 7)), "a\\\\b\\x0D\\x0A\\x00\\xFF");
+}
+
+TEST(ExchangeLogTest, LineGivesMicrosecondsToTheNanosecond) {
+  EXPECT_EQ(FormatExchange("udp", 612'345, "?14s?", "512"), "udp 612.345 ?14s? -> 512");
+  EXPECT_EQ(FormatExchange("serial", 7, "!03mo", "OK"), "serial 0.007 !03mo -> OK");
+}
+
+TEST(ExchangeLogTest, UdpRepliesPairWithTheOldestUnansweredDatagram) {
+  std::ostringstream out;
+  ExchangeRecorder recorder(&out);
+  recorder.UdpSent("unasked", 10);
+  recorder.UdpLanded("?14s?", 1'000);
+  recorder.UdpLanded("!03mo", 2'000);
+  recorder.UdpSent("512", 501'000);
+  recorder.UdpSent("OK", 802'000);
+  EXPECT_EQ(out.str(), "udp 500.000 ?14s? -> 512\nudp 800.000 !03mo -> OK\n");
+}
+
+TEST(ExchangeLogTest, SerialReplyTimesFromTheCommandsLastByte) {
+  std::ostringstream out;
+  ExchangeRecorder recorder(&out);
+  uint64_t ns = 0;
+  for (char c : std::string("?14s?")) recorder.SerialReceived(c, ns += 1'041'667);
+  const uint64_t last = ns;
+  for (char c : std::string("512\r\n")) recorder.SerialSent(c, ns += 1'041'667);
+  EXPECT_EQ(out.str(), FormatExchange("serial", 1'041'667, "?14s?", "512") + "\n");
+  EXPECT_GT(ns, last);
+}
+
+TEST(ExchangeLogTest, SerialCommandIsTheLastFiveBytesAndOutputWithoutOneIsNoExchange) {
+  std::ostringstream out;
+  ExchangeRecorder recorder(&out);
+  for (char c : std::string("hello\r\n")) recorder.SerialSent(c, 5);
+  EXPECT_EQ(out.str(), "") << "console output was taken for a reply";
+  for (char c : std::string("xx!03mo")) recorder.SerialReceived(c, 100);
+  for (char c : std::string("OK\r\n")) recorder.SerialSent(c, 300);
+  for (char c : std::string("?07s?")) recorder.SerialReceived(c, 1'000);
+  for (char c : std::string("HIGH\r\n")) recorder.SerialSent(c, 3'500);
+  EXPECT_EQ(out.str(), "serial 0.200 !03mo -> OK\nserial 2.500 ?07s? -> HIGH\n");
+}
+
+}  // namespace
+}  // namespace avrboard
