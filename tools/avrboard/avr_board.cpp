@@ -42,11 +42,6 @@ constexpr uint16_t kTccr3A = 0x90, kOcr3AL = 0x98, kOcr3BL = 0x9A, kOcr3CL = 0x9
 constexpr uint16_t kTccr4A = 0xA0, kOcr4AL = 0xA8, kOcr4BL = 0xAA, kOcr4CL = 0xAC;
 }  // namespace m2560
 
-// UCSR0A, the same data-space address on both chips, and its RXC0 bit: set
-// while a received byte waits in UDR0.
-constexpr uint16_t kUcsr0A = 0xC0;
-constexpr uint8_t kRxc0 = 0x80;
-
 // The SPI registers, at the same data-space addresses on both chips.
 constexpr uint16_t kSpcr = 0x4C, kSpsr = 0x4D, kSpdr = 0x4E;
 constexpr uint8_t kSpcrMaster = 0x10, kSpsrDouble = 0x01;
@@ -160,6 +155,13 @@ bool AvrBoard::Load(const std::string& elf_path, const BoardLayout& layout, std:
   flags &= ~(AVR_UART_FLAG_STDIO | AVR_UART_FLAG_POLL_SLEEP);
   avr_ioctl(avr_, AVR_IOCTL_UART_SET_FLAGS('0'), &flags);
 
+  for (avr_io_t* io = avr_->io_port; io != nullptr; io = io->next) {
+    if (io->kind != nullptr && std::strcmp(io->kind, "uart") == 0 &&
+        reinterpret_cast<avr_uart_t*>(io)->name == '0') {
+      uart_ = reinterpret_cast<avr_uart_t*>(io);
+      uart_read_cursor_ = uart_->input.read;
+    }
+  }
   uart_input_ = avr_io_getirq(avr_, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_INPUT);
   avr_irq_register_notify(avr_io_getirq(avr_, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_OUTPUT),
                           OnUartOutput, this);
@@ -189,7 +191,6 @@ void AvrBoard::OnUartXoff(avr_irq_t*, uint32_t, void* param) {
 void AvrBoard::FeedUart() {
   size_t fed = 0;
   while (!uart_full_ && fed < input_.size()) {
-    if (uart_observer_) receiving_.push_back(input_[fed]);
     avr_raise_irq(uart_input_, static_cast<uint8_t>(input_[fed++]));
   }
   input_.erase(0, fed);
@@ -204,16 +205,16 @@ bool AvrBoard::Run(uint64_t cycles, std::string* error) {
       *error = state == cpu_Crashed ? "the firmware crashed" : "the firmware stopped";
       return false;
     }
-    // simavr tells nobody when a byte moves from its queue into UDR0, so
-    // RXC0 is looked at after every instruction: its rising edge is the
-    // instant the firmware could first read the byte, to the instruction.
-    if (uart_observer_) {
-      const bool complete = avr_->data[kUcsr0A] & kRxc0;
-      if (complete && !receive_complete_ && !receiving_.empty()) {
-        uart_observer_(true, receiving_.front(), avr_->cycle);
-        receiving_.pop_front();
+    // simavr tells nobody when the firmware takes a byte from UDR0, so its
+    // receive queue is looked at after every instruction: the read cursor
+    // moves on at the instruction that read the byte.  The Arduino core
+    // reads it in its receive interrupt, a few microseconds after it came.
+    if (uart_observer_ && uart_ != nullptr) {
+      while (uart_read_cursor_ != uart_->input.read) {
+        uart_observer_(true, static_cast<char>(uart_->input.buffer[uart_read_cursor_]),
+                       avr_->cycle);
+        uart_read_cursor_ = (uart_read_cursor_ + 1) % uart_fifo_fifo_size;
       }
-      receive_complete_ = complete;
     }
   }
   return true;

@@ -6,7 +6,6 @@
 
 #include <array>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
@@ -14,6 +13,7 @@
 struct avr_t;
 struct avr_io_t;
 struct avr_irq_t;
+struct avr_uart_t;
 struct elf_firmware_t;
 
 namespace avrboard {
@@ -106,9 +106,10 @@ class AvrBoard {
   std::vector<uint8_t> Eeprom() const;
   void SetEeprom(const std::vector<uint8_t>& bytes);
 
-  // Told of every byte UART0 receives, when it becomes readable in the
+  // Told of every byte UART0 receives, when the firmware reads it from the
   // receive register (received = true), and of every byte it sends, when
-  // simavr hands it out (false), with the cycle of each.
+  // the firmware writes it to the transmit register (false), with the cycle
+  // of each.
   using UartObserver = std::function<void(bool received, char byte, uint64_t cycle)>;
   void ObserveUart(UartObserver observer) { uart_observer_ = std::move(observer); }
 
@@ -139,10 +140,10 @@ class AvrBoard {
   std::string input_;
   std::string output_;
   UartObserver uart_observer_;
-  // Bytes handed to simavr's receive queue that have not yet reached the
-  // receive register, and whether the register held one at the last look.
-  std::deque<char> receiving_;
-  bool receive_complete_ = false;
+  // simavr's UART0 and where the firmware had read its receive queue to at
+  // the last look.
+  avr_uart_t* uart_ = nullptr;
+  uint16_t uart_read_cursor_ = 0;
   W5100* w5100_ = nullptr;
   avr_irq_t* spi_input_ = nullptr;
   avr_io_t* spi_io_ = nullptr;  // simavr's SPI module, the param of its timer

@@ -32,7 +32,7 @@ class ExchangeRecorder {
   // that has none yet.
   void UdpSent(const std::string& payload, uint64_t command_ns);
 
-  // A byte became readable in the UART's receive register.
+  // The firmware took a byte from the UART's receive register.
   void SerialReceived(char byte, uint64_t ns);
   // A byte left the UART.  The first byte after a command starts its reply;
   // CR LF ends it.  Output that follows no command (a console's text) is
