@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "serial_client.h"
 #include "udp_peer.h"
 
 namespace {
@@ -131,6 +132,17 @@ TEST_P(AvrEthernetTest, FirmwareAnswersALoopbackPeer) {
   EXPECT_EQ(index, std::size(asked));
 }
 
+TEST_P(AvrEthernetTest, DatagramsTooLargeForTheChipAreDroppedAndTheBoardGoesOn) {
+  ASSERT_NO_FATAL_FAILURE(Start({"--adc", "A0=512"}));
+  harness::UdpPeer peer;
+  // More than one frame carries never arrives; one frame's worth is a
+  // command of the wrong length.
+  EXPECT_EQ(peer.Ask(port_, std::string(3000, 'x'), std::chrono::milliseconds(500)), std::nullopt);
+  EXPECT_EQ(peer.Ask(port_, std::string(1472, 'x')), std::optional<std::string>("ERR bad length"));
+  EXPECT_EQ(peer.Ask(port_, "?14s?"), std::optional<std::string>("512"));
+  EXPECT_EQ(board_->Stop(SIGTERM), 0) << board_->stderr_text();
+}
+
 TEST_P(AvrEthernetTest, AddressLineNamesWhatTheFirmwareConfigured) {
   ASSERT_NO_FATAL_FAILURE(Start({}));
   const std::regex form(
@@ -165,6 +177,52 @@ TEST_P(AvrEthernetTest, OnlyLoopbackIsAcceptedForTheWire) {
     EXPECT_EQ(result.exit_code, 2) << endpoint;
     EXPECT_NE(result.err.find("expected 127.0.0.1:PORT"), std::string::npos) << result.err;
   }
+}
+
+// The serial image's exchanges in the log: from the firmware's read of the
+// command's last byte to its first byte of the reply.
+TEST(AvrSerialExchangesTest, EachCommandAndReplyIsOneLine) {
+  const std::string image = std::string(FIRMWARE_DIR) + "/uno/arduino_block.elf";
+  if (std::string(AVRBOARD_PATH).empty() || access(AVRBOARD_PATH, X_OK) != 0) {
+    GTEST_SKIP() << "avrboard was not built (needs libsimavr-dev and libelf-dev)";
+  }
+  if (access(image.c_str(), R_OK) != 0) {
+    GTEST_SKIP() << "no firmware image at " << image << "; run firmware/build.sh first";
+  }
+  char dir_template[] = "/tmp/avr_serial_XXXXXX";
+  ASSERT_NE(mkdtemp(dir_template), nullptr);
+  const std::string dir = dir_template;
+  harness::StartOptions options;
+  options.ready_text = "avrboard: ready";
+  options.timeout = kStartLimit;
+  harness::ChildProcess board =
+      harness::ChildProcess::Start({AVRBOARD_PATH, "--firmware", image, "--pty", dir + "/tty",
+                                    "--adc", "A0=512", "--exchanges", dir + "/exchanges.log"},
+                                   options);
+  {
+    harness::SerialClient line(dir + "/tty");
+    ASSERT_TRUE(line.valid());
+    // Bytes that come before the firmware has enabled its receiver are lost,
+    // as on a board that is still starting.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    for (const char* command : {"?14s?", "!03mo"}) {
+      line.Write(command);
+      EXPECT_NE(line.ReadUntil("\n", std::chrono::seconds(3)).find('\n'), std::string::npos)
+          << command;
+    }
+  }
+  EXPECT_EQ(board.Stop(SIGTERM), 0) << board.stderr_text();
+  const std::regex form(
+      R"(serial ([0-9]+\.[0-9]{3}) \?14s\? -> 512\nserial ([0-9]+\.[0-9]{3}) !03mo -> OK\n)");
+  std::smatch match;
+  const std::string log = ReadFile(dir + "/exchanges.log");
+  ASSERT_TRUE(std::regex_match(log, match, form)) << log;
+  for (int i = 1; i <= 2; ++i) {
+    EXPECT_GT(std::stod(match[i]), 1.0) << log;
+    // Far less than a byte at 9600 baud: the reply is computed, not waited for.
+    EXPECT_LT(std::stod(match[i]), 1'000.0) << log;
+  }
+  std::filesystem::remove_all(dir);
 }
 
 // What the firmware writes to its EEPROM reaches the file, and the next run

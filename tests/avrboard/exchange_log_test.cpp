@@ -31,6 +31,15 @@ TEST(ExchangeLogTest, UdpRepliesPairWithTheOldestUnansweredDatagram) {
   EXPECT_EQ(out.str(), "udp 500.000 ?14s? -> 512\nudp 800.000 !03mo -> OK\n");
 }
 
+TEST(ExchangeLogTest, EmptyDatagramAwaitsNoReply) {
+  std::ostringstream out;
+  ExchangeRecorder recorder(&out);
+  recorder.UdpLanded("", 1'000);
+  recorder.UdpLanded("?07s?", 2'000);
+  recorder.UdpSent("HIGH", 3'000);
+  EXPECT_EQ(out.str(), "udp 1.000 ?07s? -> HIGH\n");
+}
+
 TEST(ExchangeLogTest, SerialReplyTimesFromTheCommandsLastByte) {
   std::ostringstream out;
   ExchangeRecorder recorder(&out);

@@ -8,6 +8,7 @@ namespace {
 // A command is five bytes; the framer in the firmware takes the last five
 // it received before it answers.
 constexpr size_t kCommandLength = 5;
+constexpr size_t kMostUnanswered = 64;
 
 }  // namespace
 
@@ -39,6 +40,13 @@ std::string FormatExchange(std::string_view link, uint64_t turnaround_ns, std::s
 }
 
 void ExchangeRecorder::UdpLanded(const std::string& payload, uint64_t ns) {
+  // The firmware cannot tell an empty datagram from none and never answers
+  // one; waiting for its reply would pair every later reply with the wrong
+  // command.
+  if (payload.empty()) return;
+  // Nor does a board answer a flood; what it left unanswered long ago is
+  // let go rather than kept without end.
+  if (udp_waiting_.size() == kMostUnanswered) udp_waiting_.pop_front();
   udp_waiting_.push_back({payload, ns});
 }
 
