@@ -281,42 +281,74 @@ TEST(BoardAddressTest, ValuesThatWouldBreakTheLineAreUsageErrors) {
   EXPECT_EQ(no_port.exit_code, 1) << no_port.err;
 }
 
+// avrboard running `image` (a folder of build/firmware) on a pty at `link`,
+// or nothing and *why when it or the image is missing.
+std::optional<ChildProcess> StartAvrboard(const std::string& image, const std::string& link,
+                                          std::vector<std::string> extra, std::string* why) {
+  const std::string elf = std::string(FIRMWARE_DIR) + "/" + image + "/arduino_block.elf";
+  if (std::string(AVRBOARD_PATH).empty() || !std::filesystem::exists(AVRBOARD_PATH) ||
+      !std::filesystem::exists(elf)) {
+    *why = "needs avrboard and " + elf + " (firmware/build.sh " + image + ")";
+    return std::nullopt;
+  }
+  harness::StartOptions options;
+  options.ready_text = "avrboard: ready";
+  options.timeout = std::chrono::seconds(15);
+  std::vector<std::string> args = {AVRBOARD_PATH, "--firmware", elf, "--pty", link};
+  args.insert(args.end(), extra.begin(), extra.end());
+  return ChildProcess::Start(args, options);
+}
+
+// The real images on the simulated chip, whether or not avrboard models the
+// shield: the Ethernet image's console takes the address, the serial image
+// is told apart from it.
+TEST(BoardAddressTest, TheRealImagesInAvrboard) {
+  TempDir dir;
+  std::string why;
+  {
+    std::optional<ChildProcess> board = StartAvrboard("uno-ethernet", dir.File("ttyETH"), {}, &why);
+    if (!board) GTEST_SKIP() << why;
+    RunResult run = BoardAddress(dir.File("ttyETH"), {"--wait-ms", "5000", "10.0.0.50"});
+    EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
+    EXPECT_TRUE(Contains(run.out, "board: address 10.0.0.50 saved\n")) << run.out;
+    RunResult refused = BoardAddress(dir.File("ttyETH"), {"--wait-ms", "100", "10.0.0.255"});
+    EXPECT_EQ(refused.exit_code, 6) << refused.out << refused.err;
+    RunResult shown = BoardAddress(dir.File("ttyETH"), {"--wait-ms", "100"});
+    EXPECT_TRUE(Contains(shown.out, "board: address 10.0.0.50\n")) << shown.out << shown.err;
+  }
+  std::optional<ChildProcess> board = StartAvrboard("uno", dir.File("ttySER"), {}, &why);
+  if (!board) GTEST_SKIP() << why;
+  RunResult run = BoardAddress(dir.File("ttySER"), {"--wait-ms", "500", "10.0.0.50"});
+  EXPECT_EQ(run.exit_code, 7) << run.out << run.err;
+}
+
 // The real Ethernet image in avrboard with its W5100 model: the address set
 // over the simulated USB port reaches the chip at once and is there again
 // when the board starts from the same EEPROM.
 TEST(BoardAddressTest, TheEthernetImageInAvrboardTakesTheAddress) {
-  const std::string elf = std::string(FIRMWARE_DIR) + "/uno-ethernet/arduino_block.elf";
-  if (std::string(AVRBOARD_PATH).empty() || !std::filesystem::exists(AVRBOARD_PATH) ||
-      !std::filesystem::exists(elf)) {
-    GTEST_SKIP() << "needs avrboard and " << elf << " (firmware/build.sh uno-ethernet)";
-  }
   RunResult help = RunProgram({AVRBOARD_PATH, "--help"});
   if (!Contains(help.out + help.err, "--ethernet")) {
     GTEST_SKIP() << "this avrboard has no W5100 model (--ethernet)";
   }
   TempDir dir;
   const std::string link = dir.File("ttyAVR");
-  const std::string eeprom = dir.File("eeprom.bin");
-  auto start = [&]() {
-    harness::StartOptions options;
-    options.ready_text = "avrboard: ready";
-    options.timeout = std::chrono::seconds(15);
-    return ChildProcess::Start({AVRBOARD_PATH, "--firmware", elf, "--pty", link, "--ethernet",
-                                "127.0.0.1:0", "--eeprom", eeprom},
-                               options);
-  };
+  const std::vector<std::string> chip = {"--ethernet", "127.0.0.1:0", "--eeprom",
+                                         dir.File("eeprom.bin")};
+  std::string why;
   {
-    ChildProcess board = start();
+    std::optional<ChildProcess> board = StartAvrboard("uno-ethernet", link, chip, &why);
+    if (!board) GTEST_SKIP() << why;
     RunResult run = BoardAddress(link, {"--wait-ms", "5000", "10.0.0.50"});
     EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
     EXPECT_TRUE(Contains(run.out, "board: address 10.0.0.50 saved\n")) << run.out;
-    EXPECT_TRUE(Contains(board.stderr_text(), "the W5100 was given address 10.0.0.50"))
-        << board.stderr_text();
+    EXPECT_TRUE(Contains(board->stderr_text(), "the W5100 was given address 10.0.0.50"))
+        << board->stderr_text();
   }
-  ChildProcess board = start();
+  std::optional<ChildProcess> board = StartAvrboard("uno-ethernet", link, chip, &why);
+  ASSERT_TRUE(board) << why;
   RunResult run = BoardAddress(link, {"--wait-ms", "5000"});
   EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
-  EXPECT_TRUE(Contains(run.out, "board: address 10.0.0.50\n")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "board: arduino-block ethernet 10.0.0.50 ")) << run.out;
 }
 
 }  // namespace
