@@ -326,6 +326,9 @@ TEST(BoardAddressTest, TheRealImagesInAvrboard) {
 // over the simulated USB port reaches the chip at once and is there again
 // when the board starts from the same EEPROM.
 TEST(BoardAddressTest, TheEthernetImageInAvrboardTakesTheAddress) {
+  if (std::string(AVRBOARD_PATH).empty() || !std::filesystem::exists(AVRBOARD_PATH)) {
+    GTEST_SKIP() << "needs avrboard";
+  }
   RunResult help = RunProgram({AVRBOARD_PATH, "--help"});
   if (!Contains(help.out + help.err, "--ethernet")) {
     GTEST_SKIP() << "this avrboard has no W5100 model (--ethernet)";
