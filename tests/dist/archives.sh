@@ -61,9 +61,16 @@ firmware/arduino_block/src/board_pins.h
 firmware/arduino_block/src/board_protocol.cpp
 firmware/arduino_block/src/board_protocol.h
 firmware/arduino_block/src/firmware_version.h
+firmware/arduino_block/src/flash_text.h
+firmware/arduino_block/src/network_settings.cpp
+firmware/arduino_block/src/network_settings.h
 firmware/arduino_block/src/serial_framer.cpp
 firmware/arduino_block/src/serial_framer.h
+firmware/arduino_block/src/setup_console.cpp
+firmware/arduino_block/src/setup_console.h
+firmware/mega2560/arduino_block-ethernet.hex
 firmware/mega2560/arduino_block.hex
+firmware/uno/arduino_block-ethernet.hex
 firmware/uno/arduino_block.hex"
 
 expect_listing() {
@@ -85,10 +92,22 @@ hex_holds_version() {
 }
 
 check_firmware() {
-  local base=$1 board
-  for board in uno mega2560; do
-    hex_holds_version "$base/firmware/$board/arduino_block.hex" ||
-      fail "$base/firmware/$board/arduino_block.hex does not carry version $version in flash"
+  local base=$1 image
+  for image in {uno,mega2560}/arduino_block{,-ethernet}.hex; do
+    hex_holds_version "$base/firmware/$image" ||
+      fail "$base/firmware/$image does not carry version $version in flash"
+  done
+  # The Ethernet image's start line is in its flash, the serial image's not:
+  # the two were not swapped in packing.
+  local start_line
+  start_line=$(printf 'arduino-block ethernet ' | od -An -tx1 | tr -d ' \n' | tr 'a-f' 'A-F')
+  for image in {uno,mega2560}/arduino_block{,-ethernet}.hex; do
+    local data
+    data=$(sed -n 's/\r$//; /^:......00/{s/^:........//; s/..$//; p}' "$base/firmware/$image" | tr -d '\n')
+    case "$image" in
+      *-ethernet.hex) [[ $data == *"$start_line"* ]] || fail "$image is not the Ethernet image" ;;
+      *) [[ $data != *"$start_line"* ]] || fail "$image is the Ethernet image, not the serial one" ;;
+    esac
   done
   grep -q "^#define ARDUINO_BLOCK_VERSION \"$version\"" \
     "$base/firmware/arduino_block/src/firmware_version.h" ||
@@ -234,7 +253,8 @@ case_no_build_paths() {
 case_pack() {
   local file
   for file in "$NATIVE_DIR"/{arduino_block.so,blockhost,boardsim,avrboard} \
-    "$WIN32_DIR"/{ArduinoBlock.dll,blockhost.exe} "$FIRMWARE_DIR"/{uno,mega2560}/arduino_block.hex; do
+    "$WIN32_DIR"/{ArduinoBlock.dll,blockhost.exe} \
+    "$FIRMWARE_DIR"/{uno,mega2560}{,-ethernet}/arduino_block.hex; do
     if [ ! -f "$file" ]; then
       echo "skipped: no $file to pack (./run test builds it)"
       exit 77
