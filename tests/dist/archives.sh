@@ -144,9 +144,11 @@ $firmware_files")" "$(tar -tzf "$tar_file" | grep -v '/$')"
   [ "$(grep -c $'\r$' "$w/README.txt")" -eq "$(wc -l <"$w/README.txt")" ] ||
     fail "README.txt has lines without CR LF"
   grep -q "Arduino block $version" "$w/README.txt" || fail "README.txt does not name version $version"
-  for section in Installing Wiring Flashing Troubleshooting; do
+  for section in Installing Wiring Flashing "Setting up an Ethernet board" Troubleshooting; do
     grep -q "^$section" "$w/README.txt" || fail "README.txt has no section on $section"
   done
+  # Both READMEs say which image goes with which link.
+  grep -q 'arduino_block-ethernet\.hex' "$w/README.txt" || fail "README.txt does not name the Ethernet image"
   grep -q "GCC RUNTIME LIBRARY EXCEPTION" "$w/notices/gcc-runtime-libraries.txt" ||
     fail "the GCC runtime notice lacks the runtime library exception"
   grep -q "mingw-w64" "$w/notices/mingw-w64-runtime.txt" || fail "the MinGW-w64 notice is not MinGW-w64's"
@@ -159,6 +161,8 @@ $firmware_files")" "$(tar -tzf "$tar_file" | grep -v '/$')"
   unpack_linux
   check_firmware "$work/$linux"
   cmp -s "$work/$linux/README.md" "$root/README.md" || fail "the tarball's README.md is not the tree's"
+  grep -q 'arduino_block-ethernet\.hex' "$work/$linux/README.md" ||
+    fail "the tarball's README.md does not name the Ethernet image"
 }
 
 # Starts the unpacked boardsim on a free loopback port, pins 6 and 7 wired
