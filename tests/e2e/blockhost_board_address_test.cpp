@@ -63,6 +63,7 @@ class FakeBoard : public board::ConsoleOutput {
     kLateRestart,  // loses the first command, then starts
     kSilent,       // reads and never answers
     kForeign,      // answers every line with "hello"
+    kChatty,       // prints a line every 20 ms, whatever it is sent
   };
 
   explicit FakeBoard(Kind kind)
@@ -104,6 +105,13 @@ class FakeBoard : public board::ConsoleOutput {
       ADD_FAILURE() << "the fake board could not write";
     }
   }
+  // Only while there is room: nobody may read the ticks once blockhost ends.
+  void Chatter() {
+    pollfd room{master_, POLLOUT, 0};
+    if (poll(&room, 1, 0) == 1 && (room.revents & POLLOUT)) {
+      (void)!write(master_, "tick\r\n", 6);
+    }
+  }
   bool LineIsRaw() const {
     termios settings{};
     return tcgetattr(master_, &settings) == 0 && !(settings.c_lflag & ICANON);
@@ -122,6 +130,7 @@ class FakeBoard : public board::ConsoleOutput {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         if (kind_ == Kind::kEthernet) console_.WriteShowLine();
       }
+      if (kind_ == Kind::kChatty) Chatter();
       pollfd watch{master_, POLLIN, 0};
       if (poll(&watch, 1, 20) != 1 || !(watch.revents & POLLIN)) continue;
       char chunk[256];
@@ -131,6 +140,7 @@ class FakeBoard : public board::ConsoleOutput {
         line = chunk[i] == '\n' ? "" : line + chunk[i];
         switch (kind_) {
           case Kind::kSilent:
+          case Kind::kChatty:
             break;
           case Kind::kForeign:
             if (chunk[i] == '\n' && lines_received_ > 0 && line.empty()) Send("hello\r\n");
@@ -242,6 +252,14 @@ TEST(BoardAddressTest, ForeignFirmwareIsNotTheEthernetImage) {
   RunResult run = BoardAddress(board.slave_path(), {"10.0.0.50"});
   EXPECT_EQ(run.exit_code, 7) << run.out << run.err;
   EXPECT_TRUE(Contains(run.err, "answered 'hello'")) << run.err;
+}
+
+// Lines that never stop do not keep blockhost waiting for a start line.
+TEST(BoardAddressTest, AChattyBoardIsNotTheEthernetImage) {
+  FakeBoard board(Kind::kChatty);
+  RunResult run = BoardAddress(board.slave_path(), {"10.0.0.50"});
+  EXPECT_EQ(run.exit_code, 7) << run.out << run.err;
+  EXPECT_TRUE(Contains(run.err, "answered 'tick'")) << run.err;
 }
 
 TEST(BoardAddressTest, TheSerialImageIsNotTheEthernetImage) {

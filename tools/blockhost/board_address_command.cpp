@@ -2,6 +2,7 @@
 // the Ethernet image, over the board's USB port.  It talks to the image's
 // setup console (firmware/arduino_block/src/setup_console.h), whose answers
 // it passes on as the board said them.
+#include <chrono>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -34,14 +35,38 @@ std::string PortName(int32_t port, const std::string& device) {
   return device == name ? name : name + " (" + device + ")";
 }
 
+using Clock = std::chrono::steady_clock;
+
+milliseconds Left(Clock::time_point deadline) {
+  return std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
+}
+
 // The board's answer to one console command, start lines of a board that
-// restarted in between skipped.  *restarted tells that one came.
-std::optional<std::string> Answer(BoardPort& port, milliseconds timeout, bool* restarted) {
-  while (std::optional<std::string> line = port.ReadLine(timeout)) {
+// restarted in between skipped.  *restarted tells that one came.  A board
+// that restarts over and over gets no more than the one wait.
+std::optional<std::string> Answer(BoardPort& port, bool* restarted) {
+  const Clock::time_point deadline = Clock::now() + kAnswerWait;
+  while (std::optional<std::string> line = port.ReadLine(Left(deadline))) {
     if (!StartsWith(*line, kStartLinePrefix)) return line;
     *restarted = true;
   }
   return std::nullopt;
+}
+
+// What the serial image answers to the probe: a level, a count or an
+// "ERR ..." of its protocol.
+bool IsSerialReply(const std::string& reply) {
+  if (reply == "LOW" || reply == "HIGH" || StartsWith(reply, "ERR ")) return true;
+  return !reply.empty() && reply.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// An answer that is neither the expected one nor the console's "error: ".
+int ReportForeignAnswer(const std::string& where, const std::string& answer) {
+  fprintf(stderr,
+          "blockhost: the board on %s answered '%s', which the Ethernet image's setup\n"
+          "  console never says: it runs other firmware; flash the Ethernet image\n",
+          where.c_str(), answer.c_str());
+  return kExitNotEthernetImage;
 }
 
 class Session {
@@ -61,7 +86,7 @@ class Session {
         return std::nullopt;
       }
       bool restarted = false;
-      std::optional<std::string> answer = Answer(port_, kAnswerWait, &restarted);
+      std::optional<std::string> answer = Answer(port_, &restarted);
       if (answer) return answer;
       // A board that restarted late, after the command went out, lost it;
       // it is sent once more.
@@ -72,7 +97,8 @@ class Session {
     return std::nullopt;
   }
 
-  bool seen_start_ = false;
+  // The board printed its start line: it runs the Ethernet image.
+  void NoteStarted() { seen_start_ = true; }
 
  private:
   int ReportSilentConsole() {
@@ -86,16 +112,22 @@ class Session {
   // No start line and no answer: a board with the serial image answers a
   // command of its own protocol, a board with no firmware of ours nothing.
   int ReportSilence() {
-    if (port_.WriteLine(kSerialImageProbe)) {
-      bool restarted = false;
-      if (std::optional<std::string> reply = Answer(port_, kAnswerWait, &restarted)) {
-        fprintf(stderr,
-                "blockhost: the board on %s runs the serial image of the firmware, not the\n"
-                "  Ethernet one (it answered %s to a serial command); flash\n"
-                "  uno/arduino_block-ethernet.hex or mega2560/arduino_block-ethernet.hex\n",
-                where_.c_str(), ("'" + *reply + "'").c_str());
-        return kExitNotEthernetImage;
-      }
+    bool restarted = false;
+    std::optional<std::string> reply;
+    if (port_.WriteLine(kSerialImageProbe)) reply = Answer(port_, &restarted);
+    if (reply && !IsSerialReply(*reply)) {
+      // The console woke up after all ("error: unknown command"), or other
+      // firmware talks: neither is the serial image.
+      if (StartsWith(*reply, "error: ")) return ReportSilentConsole();
+      return ReportForeignAnswer(where_, *reply);
+    }
+    if (reply) {
+      fprintf(stderr,
+              "blockhost: the board on %s runs the serial image of the firmware, not the\n"
+              "  Ethernet one (it answered '%s' to a serial command); flash\n"
+              "  uno/arduino_block-ethernet.hex or mega2560/arduino_block-ethernet.hex\n",
+              where_.c_str(), reply->c_str());
+      return kExitNotEthernetImage;
     }
     fprintf(stderr,
             "blockhost: no answer from the board on %s within %d ms\n"
@@ -110,16 +142,8 @@ class Session {
   BoardPort& port_;
   const CommandLine& line_;
   std::string where_;
+  bool seen_start_ = false;
 };
-
-// An answer that is neither the expected one nor the console's "error: ".
-int ReportForeignAnswer(const std::string& where, const std::string& answer) {
-  fprintf(stderr,
-          "blockhost: the board on %s answered '%s', which the Ethernet image's setup\n"
-          "  console never says: it runs other firmware; flash the Ethernet image\n",
-          where.c_str(), answer.c_str());
-  return kExitNotEthernetImage;
-}
 
 // Sends one command and checks its answer starts with `expected`.
 int Run(Session& session, const std::string& where, const std::string& command,
@@ -174,10 +198,14 @@ int BoardAddressCommand(const CommandLine& line) {
   // The start line names the image; a board that does not restart on open
   // (a Mega with the reset jumper cut, a board opened twice) sends none, and
   // is asked all the same.
-  while (std::optional<std::string> started = port->ReadLine(milliseconds(line.restart_wait_ms))) {
+  // Other lines before it (what the sketch said before the restart, a
+  // bootloader's noise) are dropped; a board that never stops talking gets
+  // no more than the one wait.
+  const Clock::time_point deadline = Clock::now() + milliseconds(line.restart_wait_ms);
+  while (std::optional<std::string> started = port->ReadLine(Left(deadline))) {
     if (StartsWith(*started, kStartLinePrefix)) {
       printf("board: %s\n", started->c_str());
-      session.seen_start_ = true;
+      session.NoteStarted();
       break;
     }
   }
