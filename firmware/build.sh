@@ -1,9 +1,21 @@
 #!/usr/bin/env bash
-# Builds the serial variant of the sketch for the Uno and the Mega 2560 with
-# Debian's avr-gcc against Debian's Arduino core, into build/firmware/<board>/,
-# prints flash and RAM use and fails when either does not fit the board.
+# Builds the sketch for the Uno and the Mega 2560 with Debian's avr-gcc
+# against Debian's Arduino core, into build/firmware/<image>/, prints flash
+# and RAM use and fails when an image does not fit its board.
 #
-#   firmware/build.sh [uno] [mega2560]     (both when none is named)
+#   firmware/build.sh [uno] [mega2560] [uno-ethernet] [mega2560-ethernet]
+#                                            (all four when none is named)
+#   firmware/build.sh --ethernet-library     prints the library's folder, or
+#                                            fails when there is none
+#
+# uno and mega2560 are the serial variant; the -ethernet images are the UDP
+# variant for a W5100 shield, built against the Arduino Ethernet library as
+# the IDE builds it.  The library is not ours and does not ship with the
+# tree: it is found through ARDUINO_ETHERNET_LIBRARY, else in
+# ../shared/third_party/Ethernet-2.0.2 beside the tree, else in
+# ~/Arduino/libraries/Ethernet (where the IDE's Library Manager puts it).
+# Without it the Ethernet images are skipped with one line saying so; the
+# serial ones are built all the same.
 #
 # Plain avr-g++ rather than arduino-mk: the sketch keeps its protocol core in
 # src/, which the IDE compiles but arduino-mk does not, and a dozen lines of
@@ -14,6 +26,9 @@ ROOT=$PWD
 SKETCH_DIR=$ROOT/firmware/arduino_block
 AVR_HW=/usr/share/arduino/hardware/arduino/avr
 CORE_DIR=$AVR_HW/cores/arduino
+# SPI, which the Ethernet library talks to the shield through, and EEPROM,
+# which holds the Ethernet image's address, come with the core.
+CORE_LIBRARIES=$AVR_HW/libraries
 
 for tool in avr-gcc avr-g++ avr-gcc-ar avr-objcopy avr-size; do
   command -v "$tool" >/dev/null || { echo "firmware/build.sh: $tool not found (apt-get install gcc-avr avr-libc)" >&2; exit 1; }
@@ -27,27 +42,65 @@ COMMON="-Os -g -ffunction-sections -fdata-sections -DF_CPU=16000000L -DARDUINO=1
 # on where the tree lies (avr-gcc 5 knows no -ffile-prefix-map).
 VERSION=$("$ROOT/cmake/version.sh")
 COMMON="$COMMON -fdebug-prefix-map=$ROOT/= -fdebug-prefix-map=$CORE_DIR/=arduino-core/"
+COMMON="$COMMON -fdebug-prefix-map=$CORE_LIBRARIES/=arduino-libraries/"
 OWN_DEFINES="-DARDUINO_BLOCK_VERSION=\"$VERSION\""
 CXXFLAGS="-std=gnu++11 -fno-exceptions -fno-threadsafe-statics -fno-rtti -DDECIMAL_DIG=17"
 CFLAGS="-std=gnu11"
 # Our own code is held to the same standard as on the PC; the core is not ours.
 OWN_WARNINGS="-Wall -Wextra -Werror"
 
-build_board() {
-  local board=$1 mcu variant define max_flash max_ram
+# The Ethernet library's folder, or empty when there is none.  A clone of
+# the tree anywhere finds the shared copy beside it.
+find_ethernet_library() {
+  local candidate
+  for candidate in "${ARDUINO_ETHERNET_LIBRARY:-}" "$ROOT/../shared/third_party/Ethernet-2.0.2" \
+    "${HOME:-}/Arduino/libraries/Ethernet"; do
+    if [ -n "$candidate" ] && [ -f "$candidate/src/Ethernet.h" ]; then
+      (cd "$candidate" && pwd)
+      return
+    fi
+    # A library named outright and not there is not replaced by another.
+    [ -n "${ARDUINO_ETHERNET_LIBRARY:-}" ] && return
+  done
+}
+
+# build_image IMAGE: one of uno, mega2560, uno-ethernet, mega2560-ethernet.
+build_image() {
+  local image=$1 board link mcu variant define max_flash max_ram
+  case "$image" in
+    *-ethernet) board=${image%-ethernet} link=ethernet ;;
+    *) board=$image link=serial ;;
+  esac
   case "$board" in
     uno) mcu=atmega328p variant=standard define=ARDUINO_AVR_UNO max_flash=32256 max_ram=2048 ;;
     mega2560) mcu=atmega2560 variant=mega define=ARDUINO_AVR_MEGA2560 max_flash=253952 max_ram=8192 ;;
-    *) echo "firmware/build.sh: unknown board '$board' (uno or mega2560)" >&2; return 1 ;;
+    *)
+      echo "firmware/build.sh: unknown image '$image' (uno, mega2560, uno-ethernet or mega2560-ethernet)" >&2
+      return 1
+      ;;
   esac
-  local out=$OUT_ROOT/$board
+  local out=$OUT_ROOT/$image
   local flags="-mmcu=$mcu $COMMON -D$define -I$CORE_DIR -I$AVR_HW/variants/$variant"
+  local sketch_defines="$OWN_DEFINES"
+  if [ "$link" = ethernet ]; then
+    # The library's own folder leaves the debugging information like the
+    # tree's does, so the image is the same wherever the library lies.
+    flags="$flags -fdebug-prefix-map=$ETHERNET_LIBRARY/=arduino-ethernet/"
+    flags="$flags -I$ETHERNET_LIBRARY/src -I$CORE_LIBRARIES/SPI/src -I$CORE_LIBRARIES/EEPROM/src"
+    sketch_defines="$sketch_defines -DARDUINO_BLOCK_LINK_ETHERNET=1"
+  fi
   mkdir -p "$out/core" "$out/sketch"
 
   # The core never changes between builds, so it is compiled once per board.
   if [ ! -f "$out/core.a" ]; then
-    local src obj
-    for src in "$CORE_DIR"/*.c "$CORE_DIR"/*.cpp "$CORE_DIR"/*.S; do
+    local src obj sources=("$CORE_DIR"/*.c "$CORE_DIR"/*.cpp "$CORE_DIR"/*.S)
+    # The IDE compiles every .cpp of a library the sketch includes; for the
+    # Ethernet image those go into the archive beside the core.
+    if [ "$link" = ethernet ]; then
+      sources+=("$ETHERNET_LIBRARY"/src/*.cpp "$ETHERNET_LIBRARY"/src/utility/*.cpp
+        "$CORE_LIBRARIES"/SPI/src/*.cpp)
+    fi
+    for src in "${sources[@]}"; do
       obj=$out/core/$(basename "$src").o
       case "$src" in
         *.c) avr-gcc -c -w $flags $CFLAGS "$src" -o "$obj" ;;
@@ -67,12 +120,12 @@ build_board() {
   # file by its path in the output folder, and the ELF would then depend on
   # where it was built.
   local objects=()
-  avr-g++ -c $OWN_WARNINGS $OWN_DEFINES $flags $CXXFLAGS -include Arduino.h -x c++ \
+  avr-g++ -c $OWN_WARNINGS $sketch_defines $flags $CXXFLAGS -include Arduino.h -x c++ \
     "$SKETCH_DIR/arduino_block.ino" -o "$out/sketch/arduino_block.o"
   objects+=("$out/sketch/arduino_block.o")
   local src
   for src in "$SKETCH_DIR"/src/*.cpp; do
-    avr-g++ -c $OWN_WARNINGS $flags $CXXFLAGS "$src" -o "$out/sketch/$(basename "$src").o"
+    avr-g++ -c $OWN_WARNINGS $sketch_defines $flags $CXXFLAGS "$src" -o "$out/sketch/$(basename "$src").o"
     objects+=("$out/sketch/$(basename "$src").o")
   done
   avr-gcc -mmcu=$mcu -Os -Wl,--gc-sections -o "$out/arduino_block.elf" "${objects[@]}" "$out/core.a" -lm
@@ -83,11 +136,11 @@ build_board() {
   local text data bss
   read -r text data bss _ < <(avr-size --format=berkeley "$out/arduino_block.elf" | tail -n 1)
   local flash=$((text + data)) ram=$((data + bss))
-  printf '%-9s flash %6d of %6d bytes (%2d%%), RAM %5d of %5d bytes (%2d%%)  %s\n' \
-    "$board" "$flash" "$max_flash" $((flash * 100 / max_flash)) "$ram" "$max_ram" $((ram * 100 / max_ram)) \
+  printf '%-17s flash %6d of %6d bytes (%2d%%), RAM %5d of %5d bytes (%2d%%)  %s\n' \
+    "$image" "$flash" "$max_flash" $((flash * 100 / max_flash)) "$ram" "$max_ram" $((ram * 100 / max_ram)) \
     "${out#"$ROOT"/}/arduino_block.hex"
   if [ "$flash" -gt "$max_flash" ] || [ "$ram" -gt "$max_ram" ]; then
-    echo "firmware/build.sh: the $board image does not fit the board" >&2
+    echo "firmware/build.sh: the $image image does not fit the $board" >&2
     return 1
   fi
 }
@@ -96,8 +149,32 @@ build_board() {
 # from scratch in a folder of its own).
 OUT_ROOT=${ARDUINO_BLOCK_FIRMWARE_OUT:-$ROOT/build/firmware}
 
-boards=("$@")
-[ ${#boards[@]} -eq 0 ] && boards=(uno mega2560)
-for board in "${boards[@]}"; do
-  build_board "$board"
+ETHERNET_LIBRARY=$(find_ethernet_library)
+if [ "${1:-}" = --ethernet-library ]; then
+  [ -n "$ETHERNET_LIBRARY" ] || exit 1
+  echo "$ETHERNET_LIBRARY"
+  exit 0
+fi
+
+images=("$@")
+[ ${#images[@]} -eq 0 ] && images=(uno mega2560 uno-ethernet mega2560-ethernet)
+skipped=()
+for image in "${images[@]}"; do
+  case "$image" in
+    *-ethernet)
+      if [ -z "$ETHERNET_LIBRARY" ]; then
+        skipped+=("$image")
+        continue
+      fi
+      ;;
+  esac
+  build_image "$image"
 done
+if [ ${#skipped[@]} -gt 0 ]; then
+  if [ -n "${ARDUINO_ETHERNET_LIBRARY:-}" ]; then
+    why="ARDUINO_ETHERNET_LIBRARY=$ARDUINO_ETHERNET_LIBRARY holds no src/Ethernet.h"
+  else
+    why="no Arduino Ethernet library found; set ARDUINO_ETHERNET_LIBRARY to its folder"
+  fi
+  echo "firmware/build.sh: skipped ${skipped[*]}: $why"
+fi

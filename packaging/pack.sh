@@ -59,6 +59,12 @@ need "$native/arduino_block.so" "$native/blockhost" "$native/boardsim" "$native/
   "$win32/ArduinoBlock.dll" "$win32/blockhost.exe" \
   "$firmware/uno/arduino_block.hex" "$firmware/mega2560/arduino_block.hex" \
   "$gcc_notice" "$mingw_notice" "$root/packaging/README-windows.txt"
+# firmware/build.sh skips the Ethernet images, and says so, where it finds
+# no Arduino Ethernet library; a release without them is not made.
+for board in uno mega2560; do
+  [ -f "$firmware/$board-ethernet/arduino_block.hex" ] ||
+    die "missing $firmware/$board-ethernet/arduino_block.hex: firmware/build.sh needs the Arduino Ethernet library (ARDUINO_ETHERNET_LIBRARY) for it"
+done
 for tool in zip tar gzip sha256sum; do
   command -v "$tool" >/dev/null || die "$tool not found (apt-get install zip)"
 done
@@ -73,12 +79,16 @@ trap 'rm -rf "$stage"' EXIT
 crlf() { sed 's/\r$//; s/$/\r/' "$1"; }
 
 # The images, and the sketch with its version written in, so that a board
-# flashed from the IDE says what it is too.
+# flashed from the IDE says what it is too.  Each board's folder holds both
+# of its images: arduino_block.hex for USB, arduino_block-ethernet.hex for
+# the Ethernet shield.
 stage_firmware() {
-  local to=$1/firmware
+  local to=$1/firmware board
   mkdir -p "$to/uno" "$to/mega2560" "$to/arduino_block/src"
-  cp "$firmware/uno/arduino_block.hex" "$to/uno/"
-  cp "$firmware/mega2560/arduino_block.hex" "$to/mega2560/"
+  for board in uno mega2560; do
+    cp "$firmware/$board/arduino_block.hex" "$to/$board/"
+    cp "$firmware/$board-ethernet/arduino_block.hex" "$to/$board/arduino_block-ethernet.hex"
+  done
   cp "$root/firmware/arduino_block/arduino_block.ino" "$to/arduino_block/"
   cp "$root"/firmware/arduino_block/src/*.h "$root"/firmware/arduino_block/src/*.cpp \
     "$to/arduino_block/src/"

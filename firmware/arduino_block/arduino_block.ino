@@ -17,20 +17,26 @@
 #include "src/serial_framer.h"
 
 #if ARDUINO_BLOCK_LINK_ETHERNET
+#include <EEPROM.h>
 #include <Ethernet.h>
 #include <EthernetUdp.h>
 #include <SPI.h>
+
+#include "src/flash_text.h"
+#include "src/network_settings.h"
+#include "src/setup_console.h"
 #endif
 
 #if ARDUINO_BLOCK_LINK_ETHERNET
-// The block's dialog names the board by this address and sends to this port.
-// The address is the one a new block sends to, so a freshly flashed board
-// and a new block meet; docs/firmware.md says how to change it on both
-// sides.  The MAC address only has to be unique on your network (the
-// shield's sticker has one).
-const uint16_t kUdpPort = 1600;
-byte mac_address[] = {0xDE, 0xAD, 0xBE, 0xEF, 0x16, 0x00};
-const IPAddress kIpAddress(192, 168, 0, 121);
+// The block's dialog names the board by its address and sends to port 1600.
+// Both the address and the MAC address live in EEPROM and are set over USB
+// (src/setup_console.h, docs/firmware.md); a board never set up comes up on
+// 192.168.0.121, where a new block sends, so the two meet.  The MAC address
+// only has to be unique on your network (the shield's sticker has one).
+//
+// The USB port is free in this variant and carries the setup console, at
+// the speed a terminal or the Arduino IDE's serial monitor starts at.
+const unsigned long kSetupBaud = 9600;
 #else
 // Must match the baud rate chosen in the block's dialog.
 const unsigned long kSerialBaud = 9600;
@@ -73,12 +79,60 @@ board::Reply reply;
 
 #if ARDUINO_BLOCK_LINK_ETHERNET
 
+// The settings record in the AVR's own EEPROM.  update() leaves a byte that
+// already holds its value unwritten: each cell lasts some 100 000 writes.
+class EepromStorage : public board::SettingsStorage {
+ public:
+  uint8_t ReadByte(uint16_t offset) { return EEPROM.read(offset); }
+  void WriteByte(uint16_t offset, uint8_t value) { EEPROM.update(offset, value); }
+};
+
+// The console answers on USB, one line at a time, with CR LF for terminals.
+class SerialOutput : public board::ConsoleOutput {
+ public:
+  void Write(const char* text) { Serial.write(text); }
+  void WriteFlash(const char* text) {
+    for (char c = board::FlashByte(text); c != '\0'; c = board::FlashByte(++text)) {
+      Serial.write(static_cast<uint8_t>(c));
+    }
+  }
+  void EndLine() { Serial.write("\r\n"); }
+};
+
+EepromStorage eeprom_storage;
+SerialOutput serial_output;
+board::NetworkSettings settings;
+board::SetupConsole console(eeprom_storage, settings, serial_output);
 EthernetUDP udp;
+
+IPAddress LocalAddress() {
+  return IPAddress(settings.address[0], settings.address[1], settings.address[2],
+                   settings.address[3]);
+}
+
+// Puts changed settings into the running shield.  Ethernet.begin would reset
+// the chip and close the UDP socket; setting the registers keeps the socket,
+// so the next datagram to the new address is answered.  The gateway follows
+// the address as Ethernet.begin chooses it: .1 of the same /24.
+void ApplySettings() {
+  Ethernet.setMACAddress(settings.mac);
+  IPAddress address = LocalAddress();
+  Ethernet.setLocalIP(address);
+  IPAddress gateway = address;
+  gateway[3] = 1;
+  Ethernet.setGatewayIP(gateway);
+}
 
 void setup() {
   KeepVersionInFlash();
-  Ethernet.begin(mac_address, kIpAddress);
-  udp.begin(kUdpPort);
+  Serial.begin(kSetupBaud);
+  board::LoadNetworkSettings(eeprom_storage, &settings);
+  Ethernet.begin(settings.mac, LocalAddress());
+  udp.begin(board::kUdpPort);
+  // Once, so a person with a terminal, or blockhost, sees what the board
+  // answers to; an Uno restarts when its USB port is opened, and prints it
+  // again then.
+  console.WriteShowLine();
 }
 
 // One datagram is one command.  At most this many bytes of it are read: a
@@ -88,6 +142,9 @@ void setup() {
 const uint8_t kDatagramBuffer = board::kCommandLength + 3;
 
 void loop() {
+  while (Serial.available() > 0) {
+    if (console.Feed(static_cast<char>(Serial.read()))) ApplySettings();
+  }
   const int size = udp.parsePacket();
   if (size <= 0) return;
   char command[kDatagramBuffer];

@@ -61,9 +61,16 @@ firmware/arduino_block/src/board_pins.h
 firmware/arduino_block/src/board_protocol.cpp
 firmware/arduino_block/src/board_protocol.h
 firmware/arduino_block/src/firmware_version.h
+firmware/arduino_block/src/flash_text.h
+firmware/arduino_block/src/network_settings.cpp
+firmware/arduino_block/src/network_settings.h
 firmware/arduino_block/src/serial_framer.cpp
 firmware/arduino_block/src/serial_framer.h
+firmware/arduino_block/src/setup_console.cpp
+firmware/arduino_block/src/setup_console.h
+firmware/mega2560/arduino_block-ethernet.hex
 firmware/mega2560/arduino_block.hex
+firmware/uno/arduino_block-ethernet.hex
 firmware/uno/arduino_block.hex"
 
 expect_listing() {
@@ -85,10 +92,22 @@ hex_holds_version() {
 }
 
 check_firmware() {
-  local base=$1 board
-  for board in uno mega2560; do
-    hex_holds_version "$base/firmware/$board/arduino_block.hex" ||
-      fail "$base/firmware/$board/arduino_block.hex does not carry version $version in flash"
+  local base=$1 image
+  for image in {uno,mega2560}/arduino_block{,-ethernet}.hex; do
+    hex_holds_version "$base/firmware/$image" ||
+      fail "$base/firmware/$image does not carry version $version in flash"
+  done
+  # The Ethernet image's start line is in its flash, the serial image's not:
+  # the two were not swapped in packing.
+  local start_line
+  start_line=$(printf 'arduino-block ethernet ' | od -An -tx1 | tr -d ' \n' | tr 'a-f' 'A-F')
+  for image in {uno,mega2560}/arduino_block{,-ethernet}.hex; do
+    local data
+    data=$(sed -n 's/\r$//; /^:......00/{s/^:........//; s/..$//; p}' "$base/firmware/$image" | tr -d '\n')
+    case "$image" in
+      *-ethernet.hex) [[ $data == *"$start_line"* ]] || fail "$image is not the Ethernet image" ;;
+      *) [[ $data != *"$start_line"* ]] || fail "$image is the Ethernet image, not the serial one" ;;
+    esac
   done
   grep -q "^#define ARDUINO_BLOCK_VERSION \"$version\"" \
     "$base/firmware/arduino_block/src/firmware_version.h" ||
@@ -125,9 +144,11 @@ $firmware_files")" "$(tar -tzf "$tar_file" | grep -v '/$')"
   [ "$(grep -c $'\r$' "$w/README.txt")" -eq "$(wc -l <"$w/README.txt")" ] ||
     fail "README.txt has lines without CR LF"
   grep -q "Arduino block $version" "$w/README.txt" || fail "README.txt does not name version $version"
-  for section in Installing Wiring Flashing Troubleshooting; do
+  for section in Installing Wiring Flashing "Setting up an Ethernet board" Troubleshooting; do
     grep -q "^$section" "$w/README.txt" || fail "README.txt has no section on $section"
   done
+  # Both READMEs say which image goes with which link.
+  grep -q 'arduino_block-ethernet\.hex' "$w/README.txt" || fail "README.txt does not name the Ethernet image"
   grep -q "GCC RUNTIME LIBRARY EXCEPTION" "$w/notices/gcc-runtime-libraries.txt" ||
     fail "the GCC runtime notice lacks the runtime library exception"
   grep -q "mingw-w64" "$w/notices/mingw-w64-runtime.txt" || fail "the MinGW-w64 notice is not MinGW-w64's"
@@ -140,6 +161,8 @@ $firmware_files")" "$(tar -tzf "$tar_file" | grep -v '/$')"
   unpack_linux
   check_firmware "$work/$linux"
   cmp -s "$work/$linux/README.md" "$root/README.md" || fail "the tarball's README.md is not the tree's"
+  grep -q 'arduino_block-ethernet\.hex' "$work/$linux/README.md" ||
+    fail "the tarball's README.md does not name the Ethernet image"
 }
 
 # Starts the unpacked boardsim on a free loopback port, pins 6 and 7 wired
@@ -234,7 +257,8 @@ case_no_build_paths() {
 case_pack() {
   local file
   for file in "$NATIVE_DIR"/{arduino_block.so,blockhost,boardsim,avrboard} \
-    "$WIN32_DIR"/{ArduinoBlock.dll,blockhost.exe} "$FIRMWARE_DIR"/{uno,mega2560}/arduino_block.hex; do
+    "$WIN32_DIR"/{ArduinoBlock.dll,blockhost.exe} \
+    "$FIRMWARE_DIR"/{uno,mega2560}{,-ethernet}/arduino_block.hex; do
     if [ ! -f "$file" ]; then
       echo "skipped: no $file to pack (./run test builds it)"
       exit 77

@@ -9,7 +9,9 @@
 #
 # One build runs from the tree into a folder under build/, as ./run dist
 # builds; the other from a copy of the firmware's sources outside the tree
-# into a folder of another name and depth.  Both carry the tree's version.
+# into a folder of another name and depth, against a copy of the Arduino
+# Ethernet library in another folder too.  Both carry the tree's version.
+# Without the library the serial images alone are compared, and it says so.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -35,15 +37,26 @@ cp -r "$root/firmware" "$copy/"
 cp "$root/cmake/version.sh" "$copy/cmake/"
 cp "$root/VERSION" "$copy/"
 
+images=(uno mega2560)
+library=$("$root/firmware/build.sh" --ethernet-library || true)
+library_copy=""
+if [ -n "$library" ]; then
+  images+=(uno-ethernet mega2560-ethernet)
+  library_copy=$work/libraries/elsewhere/Ethernet
+  mkdir -p "$library_copy"
+  cp -r "$library"/. "$library_copy"
+fi
+
 rm -rf "$inside"
-ARDUINO_BLOCK_FIRMWARE_OUT=$inside/one "$root/firmware/build.sh" >/dev/null ||
-  fail "firmware/build.sh failed in the tree"
-ARDUINO_BLOCK_FIRMWARE_OUT=$work/out/of/the/way "$copy/firmware/build.sh" >/dev/null ||
-  fail "firmware/build.sh failed in $copy"
+ARDUINO_ETHERNET_LIBRARY=$library ARDUINO_BLOCK_FIRMWARE_OUT=$inside/one \
+  "$root/firmware/build.sh" "${images[@]}" >/dev/null || fail "firmware/build.sh failed in the tree"
+ARDUINO_ETHERNET_LIBRARY=$library_copy ARDUINO_BLOCK_FIRMWARE_OUT=$work/out/of/the/way \
+  "$copy/firmware/build.sh" "${images[@]}" >/dev/null || fail "firmware/build.sh failed in $copy"
 
 status=0
-for board in uno mega2560; do
+for board in "${images[@]}"; do
   for image in arduino_block.elf arduino_block.hex; do
+    [ -f "$inside/one/$board/$image" ] || fail "the build in the tree made no $board/$image"
     if ! cmp -s "$inside/one/$board/$image" "$work/out/of/the/way/$board/$image"; then
       echo "FAIL: $board/$image differs between two builds in different folders" >&2
       status=1
@@ -51,7 +64,9 @@ for board in uno mega2560; do
   done
 done
 # The ELF holds all the hex does and the debugging information besides.
-"$here/no_build_paths.sh" "$inside $work" "$inside"/one/*/arduino_block.elf \
+"$here/no_build_paths.sh" "$inside $work ${library}" "$inside"/one/*/arduino_block.elf \
   "$work"/out/of/the/way/*/arduino_block.elf || status=1
 [ $status -eq 0 ] || exit 1
-echo "ok: both firmware images rebuild byte for byte from another folder"
+echo "ok: the firmware images (${images[*]}) rebuild byte for byte from another folder"
+[ -n "$library" ] || echo "note: no Arduino Ethernet library, so the Ethernet images were not built" \
+  "(firmware/build.sh says where it looks)"

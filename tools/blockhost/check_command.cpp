@@ -37,9 +37,9 @@ void PrintNoAnswerHints(const BlockSettings& s) {
   if (s.interface_kind == 0) {
     printf(
         "no answer from the board within the block's wait (100 ms over UDP)\n"
-        "  - is %s the board's address? The firmware sets it (kIpAddress); the board and\n"
-        "    this computer must be on the same network\n"
-        "  - does the firmware listen on UDP port %d (kUdpPort)?\n"
+        "  - is %s the board's address? `blockhost board-address --comport N` shows it\n"
+        "    over USB; the board and this computer must be on the same network\n"
+        "  - is the UDP port %d? The Ethernet image answers on 1600\n"
         "  - a firewall on this computer may drop the replies; they come to UDP port 1600\n",
         s.address.c_str(), s.udp_port);
     return;

@@ -151,6 +151,65 @@ void AddCheck(CLI::App* app, CommandLine* line) {
   });
 }
 
+// A value sent to the board as part of one line: the board judges its
+// form, but a space or a control character would change the line itself.
+std::string BoardValue(const std::string& option, const std::string& text) {
+  if (text.empty()) Refuse(option, "give a value");
+  for (unsigned char c : text) {
+    if (c <= ' ' || c >= 0x7F) Refuse(option, "'" + text + "' has a space or a control character");
+  }
+  return text;
+}
+
+void AddBoardAddress(CLI::App* app, CommandLine* line) {
+  CLI::App* command =
+      AddCommand(app, line, "board-address",
+                 "usage: blockhost board-address --comport N [--baud B] [--wait-ms MS] "
+                 "[--mac MAC]\n"
+                 "                               [ADDRESS]\n",
+                 "show or set (and save) the address of a\n"
+                 "board with the Ethernet image, over USB");
+  command
+      ->add_option_function<std::string>(
+          "--comport",
+          [line](const std::string& text) {
+            line->com_port = ParseNumber("--comport", text, INT32_MIN, INT32_MAX);
+          },
+          "the board's USB serial port")
+      ->type_name("N")
+      ->required();
+  command
+      ->add_option_function<std::string>(
+          "--baud",
+          [line](const std::string& text) {
+            line->baud_rate = ParseNumber("--baud", text, 1, INT32_MAX);
+          },
+          "the speed of the port (default 9600, the\nsetup console's)")
+      ->type_name("B");
+  command
+      ->add_option_function<std::string>(
+          "--wait-ms",
+          [line](const std::string& text) {
+            line->restart_wait_ms = ParseNumber("--wait-ms", text, 0, 60000);
+          },
+          "how long to wait for the board to restart\nafter the port opens (default 4000)")
+      ->type_name("MS");
+  command
+      ->add_option_function<std::string>(
+          "--mac", [line](const std::string& text) { line->board_mac = BoardValue("--mac", text); },
+          "also set the board's MAC address")
+      ->type_name("MAC");
+  command
+      ->add_option_function<std::string>(
+          "address",
+          [line](const std::string& text) { line->board_address = BoardValue("ADDRESS", text); },
+          "the new address, e.g. 10.0.0.50; without it\nthe address is shown")
+      ->type_name("ADDRESS");
+  command->footer(
+      "exit status: 0 done, 1 bad arguments, 3 no answer, 5 the port cannot be opened,\n"
+      "  6 the board refused the value, 7 the board does not run the Ethernet image");
+}
+
 void AddCommands(CLI::App* app, CommandLine* line) {
   CLI::App* info = AddCommand(app, line, "info", "usage: blockhost info [--lib PATH]\n",
                               "name, inputs, outputs and records");
@@ -187,6 +246,8 @@ void AddCommands(CLI::App* app, CommandLine* line) {
                                "the serial ports by COM number, with\ntheir USB details");
   ports->add_flag("--json", line->json, "print the list as a JSON array")->disable_flag_override();
 
+  AddBoardAddress(app, line);
+
   // "blockhost help" has always been the same as "blockhost --help".
   AddCommand(app, line, "help", "usage: blockhost help\n", "")->group("");
 }
@@ -203,7 +264,9 @@ std::unique_ptr<CLI::App> MakeApp(CommandLine* line) {
   app->footer(std::string(kKeys) + "\n" + kSignals +
               "\n\n"
               "exit status: 0 success, 1 bad arguments or files, 2 library error;\n"
-              "  check: 3 no answer from the board, 4 an answer that is no number\n"
+              "  check: 3 no answer from the board, 4 an answer that is no number;\n"
+              "  board-address: 3 no answer, 5 the port cannot be opened, 6 refused,\n"
+              "  7 not the Ethernet image\n"
               "Run 'blockhost <command> --help' for the options of one command.");
   return app;
 }

@@ -9,7 +9,7 @@
 namespace blockhost {
 
 struct CommandLine {
-  std::string command;  // info, show, set, configure, run, check or ports
+  std::string command;  // info, show, set, configure, run, check, ports or board-address
   std::string library;  // --lib; empty means the library beside blockhost
   std::string project;
   std::vector<std::string> assignments;  // KEY=VALUE of `set`
@@ -24,6 +24,11 @@ struct CommandLine {
   std::string address;              // --address
   int32_t udp_port = 1600;          // --udpport
   bool json = false;                // `ports --json`
+  // `board-address`: what to set, empty to leave as it is, and how long to
+  // wait for the board's start line.
+  std::string board_address;
+  std::string board_mac;           // --mac
+  int32_t restart_wait_ms = 4000;  // --wait-ms
 };
 
 // Fills *line from argv.  Returns nothing when blockhost should go on with

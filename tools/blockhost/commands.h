@@ -17,6 +17,13 @@ int RunCommand(const CommandLine& line);
 int CheckCommand(const CommandLine& line);
 // The serial ports by COM number; needs no library.
 int PortsCommand(const CommandLine& line);
+// Shows or sets the address of a board with the Ethernet image over its USB
+// port; needs no library.  Exit 0, kExitNoAnswer (check_outcome.h) or one of
+// these.
+constexpr int kExitPortUnusable = 5;      // no such port, or it cannot be opened
+constexpr int kExitBoardRefused = 6;      // the board refused the address or MAC
+constexpr int kExitNotEthernetImage = 7;  // the board answered, but not as the Ethernet image
+int BoardAddressCommand(const CommandLine& line);
 
 // --lib, or the platform's block library beside the blockhost executable.
 std::string LibraryPath(const CommandLine& line);

@@ -16,6 +16,7 @@ int main(int argc, char** argv) {
     if (line.command == "configure") return ConfigureCommand(line);
     if (line.command == "check") return CheckCommand(line);
     if (line.command == "ports") return PortsCommand(line);
+    if (line.command == "board-address") return BoardAddressCommand(line);
     return RunCommand(line);
   } catch (const UsageError& error) {
     ReportUsageError(line.command, error.what());

@@ -17,6 +17,7 @@ typedef uint8_t byte;
 #define INPUT_PULLUP 0x2
 // On the PC, data in flash is data like any other.
 #define PROGMEM
+#define pgm_read_byte(address) (*reinterpret_cast<const uint8_t*>(address))
 
 // The Mega's analog inputs start at 54, the Uno's at 14; the sketch must not
 // care, so the fake can be built as either.

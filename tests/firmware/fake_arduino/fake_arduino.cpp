@@ -2,6 +2,7 @@
 #include <string>
 
 #include "Arduino.h"
+#include "EEPROM.h"
 #include "Ethernet.h"
 #include "EthernetUdp.h"
 #include "fake_board.h"
@@ -25,6 +26,12 @@ FakeBoard& Board() {
 
 void ResetBoard() { Board() = FakeBoard(); }
 
+void RestartBoard() {
+  std::vector<uint8_t> eeprom = Board().eeprom;
+  Board() = FakeBoard();
+  Board().eeprom = eeprom;
+}
+
 }  // namespace fake_arduino
 
 using fake_arduino::Board;
@@ -32,6 +39,7 @@ using fake_arduino::Record;
 
 HardwareSerial Serial;
 EthernetClass Ethernet;
+EEPROMClass EEPROM;
 
 void pinMode(uint8_t pin, uint8_t mode) {
   const char* name = mode == OUTPUT ? "OUTPUT" : mode == INPUT ? "INPUT" : "INPUT_PULLUP";
@@ -92,6 +100,27 @@ size_t HardwareSerial::write(const char* text) {
 void EthernetClass::begin(uint8_t* mac, IPAddress ip) {
   Board().mac.assign(mac, mac + 6);
   Board().ip = ip;
+  // As the library does: the gateway is .1 of the address's network.
+  Board().gateway = ip;
+  Board().gateway[3] = 1;
+  ++Board().ethernet_begins;
+}
+
+void EthernetClass::setMACAddress(const uint8_t* mac) { Board().mac.assign(mac, mac + 6); }
+
+void EthernetClass::setLocalIP(const IPAddress ip) { Board().ip = ip; }
+
+void EthernetClass::setGatewayIP(const IPAddress gateway) { Board().gateway = gateway; }
+
+uint8_t EEPROMClass::read(int index) { return Board().eeprom.at(static_cast<size_t>(index)); }
+
+void EEPROMClass::write(int index, uint8_t value) {
+  Board().eeprom.at(static_cast<size_t>(index)) = value;
+  ++Board().eeprom_writes;
+}
+
+void EEPROMClass::update(int index, uint8_t value) {
+  if (read(index) != value) write(index, value);
 }
 
 uint8_t EthernetUDP::begin(uint16_t port) {

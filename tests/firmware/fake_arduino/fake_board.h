@@ -33,6 +33,13 @@ struct FakeBoard {
 
   std::vector<uint8_t> mac;
   IPAddress ip;
+  IPAddress gateway;
+  int ethernet_begins = 0;  // Ethernet.begin calls, each a reset of the chip
+
+  // The AVR's EEPROM as the sketch left it, and how many bytes it wrote.
+  // ResetBoard blanks it; a test that restarts the board keeps it.
+  std::vector<uint8_t> eeprom = std::vector<uint8_t>(1024, 0xFF);
+  int eeprom_writes = 0;
   int udp_port = -1;  // -1 until udp.begin
   std::deque<Datagram> udp_input;
   std::vector<Datagram> udp_output;
@@ -46,7 +53,10 @@ struct FakeBoard {
 
 // The one board every fake call acts on.
 FakeBoard& Board();
-// Puts the board back as it is before setup().
+// Puts the board back as it is before setup(), with a blank EEPROM.
 void ResetBoard();
+// Puts the board back as it is before setup() but keeps the EEPROM, as a
+// reset or a power cycle does.
+void RestartBoard();
 
 }  // namespace fake_arduino
