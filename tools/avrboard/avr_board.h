@@ -70,6 +70,10 @@ class AvrBoard {
   // the file is not a firmware image or simavr cannot make the chip.
   bool Load(const std::string& elf_path, const BoardLayout& layout, std::string* error);
 
+  // Resets the chip as its reset pin does: the firmware starts again, with
+  // the EEPROM kept and nothing in the UART.
+  void Reset();
+
   // Runs at least `cycles` clock cycles.  False once the firmware has crashed
   // or stopped, with *error saying which.
   bool Run(uint64_t cycles, std::string* error);
@@ -106,6 +110,8 @@ class AvrBoard {
   bool uart_full_ = false;
   std::string input_;
   std::string output_;
+  // The level a wire drives each of pins 2..9 with, or -1 for none.
+  std::array<int8_t, kLastPin - kFirstPin + 1> driven_ = {-1, -1, -1, -1, -1, -1, -1, -1};
 };
 
 }  // namespace avrboard

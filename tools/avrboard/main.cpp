@@ -15,6 +15,7 @@
 
 #include "avr_board.h"
 #include "board_pins.h"
+#include "line_watch.h"
 #include "options.h"
 #include "pty_link.h"
 
@@ -70,6 +71,11 @@ int Run(const avrboard::Options& options) {
     return 1;
   }
 
+  avrboard::LineWatch line;
+  if (!line.Start(pty->slave_name(), &error)) {
+    std::cerr << "avrboard: " << error << "\n";
+    return 1;
+  }
   for (auto [pin, high] : options.digital_inputs) board.DriveDigital(pin, high);
   std::map<uint8_t, avrboard::PinState> last_states;
   for (uint8_t pin = avrboard::kFirstPin; pin <= avrboard::kLastPin; ++pin) {
@@ -94,6 +100,12 @@ int Run(const avrboard::Options& options) {
       board.DriveAnalog(static_cast<uint8_t>(pin - board::kFirstAnalogPin),
                         boardsim::EvaluateAnalogSource(source, static_cast<int64_t>(now_ms), 0));
     }
+    // An Uno resets when a program opens its port, and what the old
+    // firmware said but nobody read is gone with the line.
+    if (line.Update()) {
+      pty->DiscardUnread();
+      board.Reset();
+    }
     std::string bytes;
     pty->Read(&bytes);
     board.QueueInput(bytes);
@@ -103,8 +115,9 @@ int Run(const avrboard::Options& options) {
       break;
     }
     const std::string output = board.TakeOutput();
-    // With nobody reading the terminal the reply is lost, as on a real line.
-    if (!output.empty()) (void)pty->Write(output, &error);
+    // With nobody reading the terminal the reply is lost, as on a real line;
+    // while the port is closed nothing is even written.
+    if (!output.empty() && line.InUse()) (void)pty->Write(output, &error);
 
     for (auto& [pin, last] : last_states) {
       const avrboard::PinState state = board.Pin(pin);
