@@ -5,6 +5,7 @@
 // board, project and inputs.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -286,6 +287,57 @@ TEST_P(WineRunTest, BothBuildsSendTheSameCommandsAndReadTheSameOutputs) {
   EXPECT_NE(outputs[0].find("out Pin2               5\n"), std::string::npos) << outputs[0];
   EXPECT_NE(outputs[0].find("out Analog Input A0    321\n"), std::string::npos) << outputs[0];
   EXPECT_EQ(outputs[1], outputs[0]);
+}
+
+// The DLL against the real firmware: the Uno's Ethernet image with the real
+// Ethernet library, on avrboard's simulated W5100, bridged to loopback.
+// Both builds run the same project against the same board and read the
+// same outputs, and the chip's pins show what the block wrote.
+TEST(WineFirmwareTest, TheDllRunsTheRealFirmwareOverEthernet) {
+  if (const std::string why = WhyWindowsCannotRun(); !why.empty()) GTEST_SKIP() << why;
+  const std::string image = std::string(FIRMWARE_DIR) + "/uno-ethernet/arduino_block.elf";
+  if (std::string(AVRBOARD_PATH).empty() || access(AVRBOARD_PATH, X_OK) != 0) {
+    GTEST_SKIP() << "avrboard was not built (needs libsimavr-dev and libelf-dev)";
+  }
+  if (access(image.c_str(), R_OK) != 0) {
+    GTEST_SKIP() << "no Ethernet image at " << image
+                 << ": firmware/build.sh builds it where it finds the Arduino Ethernet library "
+                    "(set ARDUINO_ETHERNET_LIBRARY)";
+  }
+  PrepareWinePrefix();
+  TempDir dir;
+  harness::StartOptions options;
+  options.ready_text = "avrboard: ready";
+  options.timeout = std::chrono::seconds(15);
+  ChildProcess board =
+      ChildProcess::Start({AVRBOARD_PATH, "--firmware", image, "--ethernet", "127.0.0.1:0", "--log",
+                           dir.File("pins.log"), "--pin", "2=high", "--adc", "A0=321"},
+                          options);
+  const std::vector<std::string> settings =
+      Join(kAllUnused,
+           {"interface=ethernet", "address=127.0.0.1",
+            "udpport=" + std::to_string(board.udp_port()), "pin2=input", "pin9=pwm", "a0=used"});
+  std::string outputs[2];
+  for (Build build : {Build::kLinux, Build::kWindows}) {
+    const int k = build == Build::kLinux ? 0 : 1;
+    SCOPED_TRACE(k == 0 ? "Linux build" : "Windows build");
+    const std::string project = dir.File("p" + std::to_string(k) + ".project");
+    RunResult set = Blockhost(build, Join({"set", "--project", project}, settings));
+    ASSERT_EQ(set.exit_code, 0) << set.err;
+    RunResult run = Blockhost(build, {"run", "--project", project, "--steps", "3", "--period-ms",
+                                      "20", "--input", "9=" + std::to_string(100 + 400 * k)});
+    ASSERT_EQ(run.exit_code, 0) << run.err << board.stderr_text();
+    outputs[k] = OutputsAtTheEnd(run.out);
+  }
+  EXPECT_NE(outputs[1].find("out Pin2               5\n"), std::string::npos) << outputs[1];
+  EXPECT_NE(outputs[1].find("out Analog Input A0    321\n"), std::string::npos) << outputs[1];
+  EXPECT_EQ(outputs[1], outputs[0]);
+  // 100 >> 2 from the Linux run, then 500 >> 2 from the Windows run.
+  usleep(100 * 1000);
+  const std::string log = ReadFile(dir.File("pins.log"));
+  EXPECT_NE(log.find("pin 9 pwm 25\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("pin 9 pwm 125\n"), std::string::npos) << log;
+  EXPECT_EQ(board.Stop(SIGTERM), 0) << board.stderr_text();
 }
 
 // A project written by one build and read back by the other: both keep the

@@ -220,6 +220,24 @@ bool AvrBoard::Run(uint64_t cycles, std::string* error) {
   return true;
 }
 
+void AvrBoard::Reset() {
+  avr_reset(avr_);
+  input_.clear();
+  output_.clear();
+  uart_full_ = false;
+  if (uart_ != nullptr) uart_read_cursor_ = uart_->input.read;
+  if (w5100_ != nullptr) w5100_->Reset();
+  // The reset clears the port registers, but a wire on a pin keeps its
+  // level.  simavr passes on only changes of an IRQ's value, so the level
+  // goes through its opposite to be seen again.
+  for (uint8_t pin = kFirstPin; pin <= kLastPin; ++pin) {
+    const int8_t level = driven_[pin - kFirstPin];
+    if (level < 0) continue;
+    DriveDigital(pin, level == 0);
+    DriveDigital(pin, level == 1);
+  }
+}
+
 uint64_t AvrBoard::cycle() const { return avr_->cycle; }
 
 uint64_t AvrBoard::NowNs() const { return avr_->cycle * 1000000000ull / kClockHz; }
@@ -297,6 +315,7 @@ std::string AvrBoard::TakeOutput() {
 
 void AvrBoard::DriveDigital(uint8_t pin, bool high) {
   const PinSite& site = layout_->pins[pin - kFirstPin];
+  driven_[pin - kFirstPin] = high ? 1 : 0;
   avr_raise_irq(avr_io_getirq(avr_, AVR_IOCTL_IOPORT_GETIRQ(site.port), site.bit), high ? 1 : 0);
 }
 

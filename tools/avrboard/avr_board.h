@@ -80,6 +80,10 @@ class AvrBoard {
   // the file is not a firmware image or simavr cannot make the chip.
   bool Load(const std::string& elf_path, const BoardLayout& layout, std::string* error);
 
+  // Resets the chip as its reset pin does: the firmware starts again, with
+  // the EEPROM kept and nothing in the UART.
+  void Reset();
+
   // Runs at least `cycles` clock cycles.  False once the firmware has crashed
   // or stopped, with *error saying which.
   bool Run(uint64_t cycles, std::string* error);
@@ -147,6 +151,8 @@ class AvrBoard {
   W5100* w5100_ = nullptr;
   avr_irq_t* spi_input_ = nullptr;
   avr_io_t* spi_io_ = nullptr;  // simavr's SPI module, the param of its timer
+  // The level a wire drives each of pins 2..9 with, or -1 for none.
+  std::array<int8_t, kLastPin - kFirstPin + 1> driven_ = {-1, -1, -1, -1, -1, -1, -1, -1};
 };
 
 }  // namespace avrboard

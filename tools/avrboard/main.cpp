@@ -18,6 +18,7 @@
 #include "board_pins.h"
 #include "eeprom_file.h"
 #include "exchange_log.h"
+#include "line_watch.h"
 #include "loopback_bridge.h"
 #include "options.h"
 #include "pty_link.h"
@@ -149,6 +150,11 @@ int Run(const avrboard::Options& options) {
   avrboard::NetworkSettings reported_settings = w5100.settings();
   avrboard::NetworkSettings previous_settings = reported_settings;
 
+  avrboard::LineWatch line;
+  if (pty && !line.Start(pty->slave_name(), &error)) {
+    std::cerr << "avrboard: " << error << "\n";
+    return 1;
+  }
   for (auto [pin, high] : options.digital_inputs) board.DriveDigital(pin, high);
   std::map<uint8_t, avrboard::PinState> last_states;
   for (uint8_t pin = avrboard::kFirstPin; pin <= avrboard::kLastPin; ++pin) {
@@ -178,6 +184,13 @@ int Run(const avrboard::Options& options) {
                         boardsim::EvaluateAnalogSource(source, static_cast<int64_t>(now_ms), 0));
     }
     if (pty) {
+      // An Uno resets when a program opens its port (the shield's W5100
+      // with it), and what the old firmware said but nobody read is gone
+      // with the line.
+      if (line.Update()) {
+        pty->DiscardUnread();
+        board.Reset();
+      }
       std::string bytes;
       pty->Read(&bytes);
       board.QueueInput(bytes);
@@ -200,8 +213,9 @@ int Run(const avrboard::Options& options) {
       break;
     }
     const std::string output = board.TakeOutput();
-    // With nobody reading the terminal the reply is lost, as on a real line.
-    if (!output.empty() && pty) (void)pty->Write(output, &error);
+    // With nobody reading the terminal the reply is lost, as on a real line;
+    // while the port is closed nothing is even written.
+    if (!output.empty() && pty && line.InUse()) (void)pty->Write(output, &error);
 
     if (bridge) {
       w5100.Advance(board.NowNs());

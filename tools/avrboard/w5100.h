@@ -131,6 +131,11 @@ class W5100 {
  public:
   W5100() { Reset(); }
 
+  // The chip as after power-up or a pulse on its reset pin, which the shield
+  // ties to the board's: every register and both memories at their reset
+  // values, every socket closed, nothing in flight.
+  void Reset();
+
   // The chip select, active low: true while the firmware holds it low.  A
   // frame starts afresh each time it goes low, and a frame cut short by it
   // going high is dropped.
@@ -179,7 +184,6 @@ class W5100 {
     SentDatagram in_flight;
   };
 
-  void Reset();
   uint8_t Read(uint16_t address) const;
   void Write(uint16_t address, uint8_t value, uint64_t now_ns);
   void Command(int socket, uint8_t command, uint64_t now_ns);

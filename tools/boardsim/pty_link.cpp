@@ -93,6 +93,8 @@ bool PtyLink::Write(const std::string& bytes, std::string* error) {
   return true;
 }
 
+void PtyLink::DiscardUnread() { tcflush(slave_, TCIFLUSH); }
+
 void PtyLink::WaitUntilRead(int max_wait_ms) {
   // Replies written to the master wait in the slave's input queue, which the
   // slave end we hold can measure.  The kernel moves written bytes into that

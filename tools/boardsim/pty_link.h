@@ -27,6 +27,10 @@ class PtyLink {
   // Returns false with *error set when the bytes could not all be written.
   bool Write(const std::string& bytes, std::string* error);
 
+  // Throws away what was written and not yet read, as a line does whose
+  // listener went away.
+  void DiscardUnread();
+
   // Waits until the peer has read everything written, or max_wait_ms has
   // passed.  Closing the master discards what the peer has not yet read, so
   // a hang-up without this would swallow the last reply.

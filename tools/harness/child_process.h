@@ -51,6 +51,10 @@ class ChildProcess {
   uint16_t udp_port() const;
   // Everything the child wrote on stderr so far, the ready line included.
   const std::string& stderr_text();
+  // Waits until stderr holds `text` (said at any time since the start);
+  // false when it does not within `timeout`.
+  bool WaitForStderr(const std::string& text, milliseconds timeout);
+  pid_t pid() const { return pid_; }
 
   // Sends `signal_number` and waits for the exit; the exit status, or -1
   // when it did not exit normally within the time-out.

@@ -197,6 +197,18 @@ const std::string& ChildProcess::stderr_text() {
   return stderr_;
 }
 
+bool ChildProcess::WaitForStderr(const std::string& text, milliseconds timeout) {
+  const auto until = std::chrono::steady_clock::now() + timeout;
+  while (stderr_.find(text) == std::string::npos) {
+    const auto left =
+        std::chrono::duration_cast<milliseconds>(until - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || ReadStderr(std::min(left, milliseconds(100))) < 0) {
+      return stderr_.find(text) != std::string::npos;
+    }
+  }
+  return true;
+}
+
 int ChildProcess::Stop(int signal_number, milliseconds timeout) {
   if (pid_ <= 0) return -1;
   kill(pid_, signal_number);

@@ -1,0 +1,38 @@
+// Who has the board's USB serial port open.  A real board's line carries
+// nothing while no program has the port open, and an Uno resets whenever a
+// program opens it (the USB chip pulses the reset line), so avrboard has to
+// know both: replies written into the terminal while nobody listens would
+// otherwise wait there for the next program to open it, one reply out of
+// step.
+//
+// The watch counts the opens and closes of the terminal's slave device that
+// the kernel reports through inotify.  avrboard's own hold on the slave is
+// taken before the watch starts and kept until the end, so it never counts.
+#pragma once
+
+#include <string>
+
+namespace avrboard {
+
+class LineWatch {
+ public:
+  // Watches `device` (the slave, e.g. /dev/pts/3).  False with *error set
+  // when the kernel refuses the watch.
+  bool Start(const std::string& device, std::string* error);
+  LineWatch() = default;
+  LineWatch(const LineWatch&) = delete;
+  LineWatch& operator=(const LineWatch&) = delete;
+  ~LineWatch();
+
+  // Takes in what happened since the last call.  True when some program
+  // opened the port meanwhile, even if it has closed it again since.
+  bool Update();
+  // Whether some program has the port open now, as of the last Update.
+  bool InUse() const { return holders_ > 0; }
+
+ private:
+  int fd_ = -1;
+  int holders_ = 0;
+};
+
+}  // namespace avrboard
