@@ -198,6 +198,7 @@ void AvrBoard::FeedUart() {
 
 bool AvrBoard::Run(uint64_t cycles, std::string* error) {
   FeedUart();
+  KeepWiresDriven();
   const uint64_t until = avr_->cycle + cycles;
   while (avr_->cycle < until) {
     const int state = avr_run(avr_);
@@ -233,6 +234,22 @@ void AvrBoard::Reset() {
   for (uint8_t pin = kFirstPin; pin <= kLastPin; ++pin) {
     const int8_t level = driven_[pin - kFirstPin];
     if (level < 0) continue;
+    DriveDigital(pin, level == 0);
+    DriveDigital(pin, level == 1);
+  }
+}
+
+void AvrBoard::KeepWiresDriven() {
+  // A pin the firmware drove as an output reads what it drove until simavr
+  // hears of the wire again; the wire's source never went away, so once the
+  // pin is an input it reads the wire's level.  PINx sits just below DDRx.
+  for (uint8_t pin = kFirstPin; pin <= kLastPin; ++pin) {
+    const int8_t level = driven_[pin - kFirstPin];
+    if (level < 0) continue;
+    const PinSite& site = layout_->pins[pin - kFirstPin];
+    const uint8_t mask = static_cast<uint8_t>(1u << site.bit);
+    if (avr_->data[site.ddr] & mask) continue;
+    if (((avr_->data[site.ddr - 1] & mask) != 0) == (level == 1)) continue;
     DriveDigital(pin, level == 0);
     DriveDigital(pin, level == 1);
   }

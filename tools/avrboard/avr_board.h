@@ -131,6 +131,7 @@ class AvrBoard {
   static void OnUartXon(avr_irq_t* irq, uint32_t value, void* param);
   static void OnUartXoff(avr_irq_t* irq, uint32_t value, void* param);
   void FeedUart();
+  void KeepWiresDriven();
   static void OnSpiOutput(avr_irq_t* irq, uint32_t value, void* param);
   static void OnChipSelect(avr_irq_t* irq, uint32_t value, void* param);
   static void OnSpdrWrite(avr_t* avr, uint16_t address, uint8_t value, void* param);
