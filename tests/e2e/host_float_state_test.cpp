@@ -5,6 +5,7 @@
 // return with the host's control and status words exactly as it found them.
 #include <fenv.h>
 #include <fpu_control.h>
+#include <glib.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -300,6 +301,32 @@ TEST_F(HostFloatStateTest, LowerHostPrecisionStillRoundsWithAllSixtyFourBits) {
     EXPECT_EQ(host.after(), host.before());
     EXPECT_EQ(host.before().control & _FPU_EXTENDED, precision) << "the host's precision stays";
   }
+}
+
+TEST_F(HostFloatStateTest, HostCodeThatTheWaitDispatchesRunsUnderTheHostsState) {
+  // The host's own event source, run by the pump pass of the step's reply
+  // wait: its code must see the host's control word, not the block's.
+  harness::AnsweringPeer silent([](const std::string&) { return std::nullopt; });
+  LoadedBlock block(Module());
+  block.Configure(PinFive(kDigitalInput, false, silent.port()));
+  Values inputs(ARDUINO_BLOCK_INPUTS, 0.0L);
+  Values outputs(ARDUINO_BLOCK_OUTPUTS, -1.0L);
+  SimulationRun run(&block);
+  run.Init(&inputs, &outputs);
+
+  std::optional<FloatState> seen;
+  guint source = g_idle_add(
+      [](gpointer data) -> gboolean {
+        *static_cast<std::optional<FloatState>*>(data) = CurrentState();
+        return G_SOURCE_REMOVE;
+      },
+      &seen);
+  HostState host;
+  host.Run([&] { run.Step(&inputs, &outputs); });
+  if (!seen) g_source_remove(source);
+  ASSERT_TRUE(seen) << "the wait ran no pump pass";
+  EXPECT_EQ(*seen, host.before());
+  EXPECT_EQ(host.after(), host.before());
 }
 
 #else
