@@ -31,7 +31,12 @@ bool HasSse() {
 #else
   // A 32-bit host may run on a processor without SSE, where its
   // instructions are undefined.
-  static const bool has_sse = __builtin_cpu_supports("sse");
+  // __builtin_cpu_supports reads what libgcc's start-up code found about
+  // the processor; the order of start-up code is not ours to rely on.
+  static const bool has_sse = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("sse") != 0;
+  }();
   return has_sse;
 #endif
 }
