@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/application.h"
+#include "base/float_state.h"
 
 namespace arduino {
 namespace {
@@ -43,7 +44,11 @@ bool Iterate(GMainContext* context, gint timeout_ms, bool* idle_only = nullptr) 
                                      [](const GPollFD& fd) { return fd.revents != 0; });
     *idle_only = ready_before_poll && max_priority >= G_PRIORITY_DEFAULT_IDLE && !polled_events;
   }
-  g_main_context_dispatch(context);
+  {
+    // The sources may be the host's, whose code expects its own state.
+    HostCodeScope host_code;
+    g_main_context_dispatch(context);
+  }
   return true;
 }
 

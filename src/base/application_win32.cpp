@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "base/application.h"
+#include "base/float_state.h"
 
 namespace arduino {
 namespace {
@@ -34,6 +35,8 @@ void TApplication::ProcessMessages() {
       continue;
     }
     TranslateMessage(&message);
+    // The window may be the host's, whose code expects its own control word.
+    HostCodeScope host_code;
     if (unicode) {
       DispatchMessageW(&message);
     } else {

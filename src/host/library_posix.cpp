@@ -1,5 +1,6 @@
 // Load and unload hooks of the shared object.
 #include "arduino_block_version.h"
+#include "base/float_state.h"
 #include "host/library.h"
 
 namespace {
@@ -9,7 +10,15 @@ namespace {
 // the exports stay as the host interface fixes them.
 [[gnu::used]] const char kModuleVersion[] = "@(#)arduino-block library " ARDUINO_BLOCK_VERSION;
 
-__attribute__((constructor)) void OnLoad() { arduino::LibraryStartup(); }
-__attribute__((destructor)) void OnUnload() { arduino::LibraryShutdown(); }
+// The host's loader runs them in the host's floating-point state, as it runs
+// the exports.
+__attribute__((constructor)) void OnLoad() {
+  arduino::HostFloatState host_state;
+  arduino::LibraryStartup();
+}
+__attribute__((destructor)) void OnUnload() {
+  arduino::HostFloatState host_state;
+  arduino::LibraryShutdown();
+}
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "arduino_block.h"
+#include "base/float_state.h"
 #include "host/library.h"
 
 namespace {
@@ -28,6 +29,9 @@ void Detach() {
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
   // No exception may leave DllMain: the loader is no C++ code.  A failed
   // attach makes LoadLibrary fail, and the reason goes to the debugger.
+  // The host's loader calls it in the host's floating-point state, as it
+  // calls the exports.
+  arduino::HostFloatState host_state;
   try {
     if (reason == DLL_PROCESS_ATTACH) Attach();
     if (reason == DLL_PROCESS_DETACH) Detach();
