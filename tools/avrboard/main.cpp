@@ -2,7 +2,6 @@
 // ATmega2560 (Mega 2560), paced to the wall clock, with UART0 on a
 // pseudo-terminal.  Tests point the block's serial link at the terminal and
 // read the pins' history from --log.
-#include <poll.h>
 #include <signal.h>
 
 #include <chrono>
@@ -138,9 +137,8 @@ int Run(const avrboard::Options& options) {
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
             .count();
     if (sim_ms > wall_ms + 1) {
-      pollfd watch{pty->fd(), POLLIN, 0};
       const auto wait_start = std::chrono::steady_clock::now();
-      poll(&watch, 1, static_cast<int>(sim_ms - wall_ms));
+      pty->WaitForInput(static_cast<int>(sim_ms - wall_ms));
       waited_ms +=
           std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - wait_start)
               .count();
