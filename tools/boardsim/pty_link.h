@@ -45,7 +45,8 @@ class PtyLink {
   // Throws away what was written and not yet read, as a line does whose
   // listener went away.  Bytes written while no peer has the slave open wait
   // there for the next one, so a program that opens the port gets them too
-  // unless they are discarded.
+  // unless they are discarded.  Bytes written a moment before may still be
+  // on their way into that queue, and escape.
   void DiscardUnread();
 
   // Gives the peer max_wait_ms to read what was written, less if it closes
