@@ -1,6 +1,8 @@
 // The serial link on termios.  A COM name becomes a device path through
 // ComPortDevice (port_names_posix.cpp); exclusive use, which
-// Windows gets from share mode 0, comes from flock plus TIOCEXCL here.
+// Windows gets from share mode 0, comes from flock plus TIOCEXCL here, and
+// a port that another program has open or locked by a UUCP lock file
+// (port_holders.h) fails to open as a held port does on Windows.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -15,6 +17,7 @@
 #include <string>
 
 #include "base/convert.h"
+#include "link/port_holders.h"
 #include "link/port_names.h"
 #include "link/serial.h"
 
@@ -76,6 +79,9 @@ speed_t SpeedConstant(int32_t baud_rate) {
 PortOpenResult PlatformOpenPort(const std::string& device_name) {
   std::string path = DevicePathOf(device_name);
   if (path.empty()) return {false, 0};
+  // Programs that take neither flock nor TIOCEXCL (a serial monitor, screen,
+  // cat) can only be found by looking; Windows would refuse the open.
+  if (FindPortHolder(path)) return {false, 0};
   // Non-blocking: the open must not wait for a carrier, and a read of a
   // byte that is already waiting then costs one call instead of a poll and
   // a read.  The waits themselves are bounded by poll below.

@@ -6,7 +6,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "child_process.h"
@@ -267,6 +269,59 @@ TEST_F(BoardsimTest, SerialRepliesEndWithCrLfAndSurvivePeerReopen) {
   EXPECT_EQ(reopened.ReadUntil("\r\n", kReplyTimeout), "HIGH\r\n");
   EXPECT_EQ(board->Stop(SIGTERM), 0);
   EXPECT_FALSE(std::filesystem::is_symlink(link)) << "link left behind";
+}
+
+// The descriptors of the process that name `device`.
+int DescriptorsOn(pid_t pid, const std::string& device) {
+  int count = 0;
+  for (const auto& entry :
+       std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd")) {
+    std::error_code error;
+    if (std::filesystem::read_symlink(entry.path(), error).string() == device) ++count;
+  }
+  return count;
+}
+
+// User and system time of the process so far, in clock ticks.
+long CpuTicks(pid_t pid) {
+  const std::string stat = harness::ReadFile("/proc/" + std::to_string(pid) + "/stat");
+  std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+  std::string field;
+  long utime = 0, stime = 0;
+  // After the name: state is field 3, utime 14, stime 15.
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    if (i == 14) utime = std::stol(field);
+    if (i == 15) stime = std::stol(field);
+  }
+  return utime + stime;
+}
+
+TEST_F(BoardsimTest, SerialBoardLeavesItsPortFreeAndIdlesWhileNobodyHasItOpen) {
+  const std::string link = dir_ + "/board";
+  auto board = Launch({"--pty", link});
+  ASSERT_TRUE(board);
+  const std::string slave = std::filesystem::read_symlink(link).string();
+  // Another program holding the slave makes the port look taken to the block.
+  EXPECT_EQ(DescriptorsOn(board->pid(), slave), 0);
+  {
+    SerialClient serial(link);
+    ASSERT_TRUE(serial.valid());
+    serial.Write("?02s?");
+    EXPECT_EQ(serial.ReadUntil("\r\n", kReplyTimeout), "LOW\r\n");
+  }
+  // Without a peer the master polls as hung up; waiting on it would spin.
+  // Idle, boardsim wakes a hundred times a second for some microseconds; a
+  // spinning one gets a good share of a core even on a loaded machine.
+  const long before = CpuTicks(board->pid());
+  std::this_thread::sleep_for(milliseconds(2'000));
+  const long spent = CpuTicks(board->pid()) - before;
+  EXPECT_LT(spent, 2 * sysconf(_SC_CLK_TCK) / 20) << "ticks of CPU time in two idle seconds";
+  EXPECT_EQ(DescriptorsOn(board->pid(), slave), 0);
+
+  SerialClient again(link);
+  ASSERT_TRUE(again.valid());
+  again.Write("?03s?");
+  EXPECT_EQ(again.ReadUntil("\r\n", kReplyTimeout), "LOW\r\n") << "a later peer is served";
 }
 
 TEST_F(BoardsimTest, SerialResynchronisesAfterLineNoise) {

@@ -7,11 +7,13 @@
 
 #include "e2e_harness.h"
 #include "pty_pair.h"
+#include "unlocked_port_user.h"
 
 namespace e2e {
 namespace {
 
 using harness::PtyPair;
+using harness::UnlockedPortUser;
 
 RunResult Blockhost(std::vector<std::string> args,
                     const std::vector<std::string>& environment = {}) {
@@ -107,6 +109,32 @@ TEST_F(CheckTest, APortThatCannotBeOpenedExitsThree) {
   EXPECT_TRUE(Contains(missing.out, "COM12 cannot be opened")) << missing.out;
 }
 
+TEST_F(CheckTest, APortThatAnotherProgramHasOpenIsNamedWithThatProgram) {
+  PtyPair board(7);
+  UnlockedPortUser cat(board.slave_path());
+  RunResult held = Blockhost({"check", "--comport", "7"});
+  EXPECT_EQ(held.exit_code, 3) << held.out << held.err;
+  EXPECT_TRUE(Contains(held.out, "COM7 (" + board.slave_path() + ") is held by cat (pid " +
+                                     std::to_string(cat.pid()) + ")\n"))
+      << held.out;
+  EXPECT_EQ(board.ReadAvailable(), "") << "the block sent nothing on the shared line";
+
+  RunResult ports = Blockhost({"ports"});
+  EXPECT_TRUE(Contains(ports.out, "COM7    " + board.slave_path() +
+                                      "  (by ARDUINO_BLOCK_COM7)\n        held by cat (pid " +
+                                      std::to_string(cat.pid()) + ")\n"))
+      << ports.out;
+  RunResult json = Blockhost({"ports", "--json"});
+  EXPECT_TRUE(Contains(json.out, "\"held_by\": {\"pid\": " + std::to_string(cat.pid()) +
+                                     ", \"program\": \"cat\", \"lock_file\": null}}"))
+      << json.out;
+
+  cat.Stop();
+  RunResult free = Blockhost({"check", "--comport", "7"});
+  EXPECT_FALSE(Contains(free.out, "held by")) << free.out;
+  EXPECT_TRUE(Contains(free.out, "no answer from the board")) << free.out;
+}
+
 TEST_F(CheckTest, AnswersThatAreNoNumberExitFourShownEscaped) {
   // Bytes above 127 are what a wrong line speed makes of a reply.
   StartPtyBoard({"--reply", "?14s?=\\xF0\\x9Ex\"y"});
@@ -160,6 +188,7 @@ TEST(PortsTest, APtyMappedThroughTheEnvironmentIsListedUnderItsNumber) {
                                      board.slave_path() +
                                      "\", \"mapped_by\": \"ARDUINO_BLOCK_COM5\","))
       << json.out;
+  EXPECT_TRUE(Contains(json.out, "\"held_by\": null}")) << json.out;
   EXPECT_EQ(json.out.front(), '[');
   EXPECT_EQ(json.out.substr(json.out.size() - 2), "]\n");
 }

@@ -14,6 +14,7 @@
 #include "link/exchange.h"
 #include "pty_pair.h"
 #include "test_support.h"
+#include "unlocked_port_user.h"
 
 namespace arduino {
 namespace {
@@ -159,6 +160,28 @@ TEST(SerialPortTest, ProbeOpensAndReleasesAFreePortAndRefusesAHeldOne) {
   EXPECT_FALSE(ProbeComPort(5));
   CloseSerialLink();
   EXPECT_TRUE(ProbeComPort(5));
+}
+
+TEST(SerialPortTest, AProgramWithThePortOpenWithoutAnyLockHoldsItAsOnWindows) {
+  testing::SkipOpenPause skip_pause;
+  PtyPair board(5);
+  HostBlock block;
+  block.data().InterfaceKind = kInterfaceUsb;
+  block.data().ComPort = 5;
+  {
+    harness::UnlockedPortUser cat(board.slave_path());
+    EXPECT_FALSE(ProbeComPort(5));
+    OpenSerialLink(block.data());
+    EXPECT_EQ(SerialHandleState(), SerialState::kFailed);
+    EXPECT_EQ(testing::SkipOpenPause::skipped(), 1) << "a refused open still pauses";
+    SendCommand(block.data(), "?02s?");
+    CloseSerialLink();
+    EXPECT_EQ(board.ReadAvailable(), "") << "nothing may reach the shared line";
+  }
+  EXPECT_TRUE(ProbeComPort(5)) << "free again once the program has gone";
+  OpenSerialLink(block.data());
+  EXPECT_EQ(SerialHandleState(), SerialState::kOpen);
+  CloseSerialLink();
 }
 
 TEST(SerialPortTest, FailedOpenPausesWaitsOutEveryReplyAndIsRetriedNextRun) {

@@ -12,6 +12,7 @@
 #include "pty_pair.h"
 #include "test_support.h"
 #include "udp_peer.h"
+#include "unlocked_port_user.h"
 
 namespace arduino {
 namespace {
@@ -181,6 +182,12 @@ TEST(CanSimulateTest, AnswersByInterfaceAndRestoresTheDefaultCursor) {
   EXPECT_EQ(answer(1, 6), 0);
   EXPECT_EQ(answer(2, 5), 0);
   EXPECT_EQ(answer(-1, 5), 0);
+  {
+    // cat takes no lock of any kind; only looking finds it.
+    harness::UnlockedPortUser cat(board.slave_path());
+    EXPECT_EQ(answer(1, 5), 0);
+  }
+  EXPECT_EQ(answer(1, 5), 1);
 }
 
 TEST(EndSimulationTest, ClosesTheSharedPortOnlyForUsbBlocks) {

@@ -6,8 +6,8 @@
 // step.
 //
 // The watch counts the opens and closes of the terminal's slave device that
-// the kernel reports through inotify.  avrboard's own hold on the slave is
-// taken before the watch starts and kept until the end, so it never counts.
+// the kernel reports through inotify.  avrboard itself never opens the
+// slave, so every open counted is another program's.
 #pragma once
 
 #include <string>

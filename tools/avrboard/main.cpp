@@ -257,9 +257,11 @@ int Run(const avrboard::Options& options) {
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
             .count();
     if (sim_ms > wall_ms + 1) {
+      // While nobody has the port open the master only reports a hang-up,
+      // so the terminal is watched only while somebody does.
       pollfd watch[2];
       nfds_t watched = 0;
-      if (pty) watch[watched++] = {pty->fd(), POLLIN, 0};
+      if (pty && line.InUse()) watch[watched++] = {pty->fd(), POLLIN, 0};
       if (bridge) watch[watched++] = {bridge->fd(), POLLIN, 0};
       const auto wait_start = std::chrono::steady_clock::now();
       poll(watch, watched, static_cast<int>(sim_ms - wall_ms));

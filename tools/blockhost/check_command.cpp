@@ -11,6 +11,7 @@
 #include "commands.h"
 #include "errors.h"
 #include "library_call.h"
+#include "link/port_holders.h"
 #include "link/port_names.h"
 #include "project_file.h"
 #include "value_array.h"
@@ -22,15 +23,37 @@ using Clock = std::chrono::steady_clock;
 
 constexpr size_t kAnalogOutputA0 = kPinCount;
 
+// "COM5 (/dev/ttyACM4)", "COM5 (no device)", or "COM5" where that is the device.
+std::string PortText(const BlockSettings& s) {
+  const std::string name = "COM" + std::to_string(s.com_port);
+  std::string device = arduino::ComPortDevice(s.com_port);
+  if (device.empty()) device = "no device";
+  return device == name ? name : name + " (" + device + ")";
+}
+
 std::string LinkText(const BlockSettings& s) {
   if (s.interface_kind == 0) {
     return s.address + ", UDP port " + std::to_string(s.udp_port);
   }
-  const std::string name = "COM" + std::to_string(s.com_port);
-  std::string device = arduino::ComPortDevice(s.com_port);
-  if (device.empty()) device = "no device";
-  const std::string where = device == name ? name : name + " (" + device + ")";
-  return where + " at " + std::to_string(s.baud_rate) + " baud";
+  return PortText(s) + " at " + std::to_string(s.baud_rate) + " baud";
+}
+
+void PrintUnopenedHints(const BlockSettings& s) {
+  const std::string device = arduino::ComPortDevice(s.com_port);
+  std::optional<arduino::PortHolder> holder;
+  if (!device.empty()) holder = arduino::FindPortHolder(device);
+  if (holder) {
+    printf(
+        "%s is held by %s\n"
+        "  - close it (a serial monitor, screen, minicom or cat) and check again\n",
+        PortText(s).c_str(), arduino::DescribePortHolder(*holder).c_str());
+    return;
+  }
+  printf(
+      "COM%d cannot be opened: no such port, or another program holds it\n"
+      "  - `blockhost ports` lists the ports by COM number\n"
+      "  - close the Arduino IDE's serial monitor and other programs using the port\n",
+      s.com_port);
 }
 
 void PrintNoAnswerHints(const BlockSettings& s) {
@@ -98,11 +121,7 @@ int CheckCommand(const CommandLine& line) {
   fflush(stdout);
 
   if (CallLibraryFor([&] { return e.CanSimulateDLL(block.record()); }) == 0) {
-    printf(
-        "COM%d cannot be opened: no such port, or another program holds it\n"
-        "  - `blockhost ports` lists the ports by COM number\n"
-        "  - close the Arduino IDE's serial monitor and other programs using the port\n",
-        settings.com_port);
+    PrintUnopenedHints(settings);
     return kExitNoAnswer;
   }
 

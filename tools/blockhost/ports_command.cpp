@@ -2,10 +2,12 @@
 // them, with what USB says about each, so a user can tell which number to
 // put in the block's dialog.
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "commands.h"
 #include "errors.h"
+#include "link/port_holders.h"
 #include "link/port_list.h"
 
 namespace blockhost {
@@ -38,6 +40,13 @@ std::string JsonOptional(const std::string& text) {
   return text.empty() ? "null" : JsonString(text);
 }
 
+std::string JsonHolder(const std::optional<arduino::PortHolder>& holder) {
+  if (!holder) return "null";
+  return "{\"pid\": " + std::to_string(holder->pid) +
+         ", \"program\": " + JsonOptional(holder->program) +
+         ", \"lock_file\": " + JsonOptional(holder->lock_file) + "}";
+}
+
 void PrintJson(const std::vector<arduino::SerialPortInfo>& ports) {
   printf("[");
   for (size_t i = 0; i < ports.size(); ++i) {
@@ -58,9 +67,9 @@ void PrintJson(const std::vector<arduino::SerialPortInfo>& ports) {
     } else {
       printf(" \"usb\": null,");
     }
-    printf(" \"likely_arduino\": %s, \"likely_board\": %s, \"note\": %s}",
+    printf(" \"likely_arduino\": %s, \"likely_board\": %s, \"note\": %s, \"held_by\": %s}",
            p.likely_board.empty() ? "false" : "true", JsonOptional(p.likely_board).c_str(),
-           JsonOptional(p.note).c_str());
+           JsonOptional(p.note).c_str(), JsonHolder(arduino::FindPortHolder(p.device)).c_str());
   }
   printf("%s]\n", ports.empty() ? "" : "\n");
 }
@@ -90,6 +99,9 @@ void PrintText(const std::vector<arduino::SerialPortInfo>& ports) {
       printf("        %s\n", p.hardware_id.c_str());
     }
     if (!p.note.empty()) printf("        note: %s\n", p.note.c_str());
+    if (std::optional<arduino::PortHolder> holder = arduino::FindPortHolder(p.device)) {
+      printf("        held by %s\n", arduino::DescribePortHolder(*holder).c_str());
+    }
   }
 }
 

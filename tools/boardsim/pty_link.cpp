@@ -1,7 +1,7 @@
 #include "pty_link.h"
 
 #include <fcntl.h>
-#include <sys/ioctl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -15,9 +15,8 @@
 namespace boardsim {
 
 std::optional<PtyLink> PtyLink::Open(const std::string& link_path, std::string* error) {
-  auto fail = [&](const std::string& what, int master, int slave) {
+  auto fail = [&](const std::string& what, int master) {
     *error = what + ": " + std::strerror(errno);
-    if (slave >= 0) close(slave);
     if (master >= 0) close(master);
     return std::nullopt;
   };
@@ -29,48 +28,47 @@ std::optional<PtyLink> PtyLink::Open(const std::string& link_path, std::string* 
   }
 
   const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (master < 0) return fail("posix_openpt", -1, -1);
-  if (grantpt(master) != 0 || unlockpt(master) != 0) return fail("grantpt/unlockpt", master, -1);
+  if (master < 0) return fail("posix_openpt", -1);
+  if (grantpt(master) != 0 || unlockpt(master) != 0) return fail("grantpt/unlockpt", master);
   const char* name = ptsname(master);
-  if (name == nullptr) return fail("ptsname", master, -1);
+  if (name == nullptr) return fail("ptsname", master);
   std::string slave_name = name;
 
-  const int slave = open(slave_name.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (slave < 0) return fail("open " + slave_name, master, -1);
+  // On Linux the master's terminal calls act on the settings of the slave
+  // side, so raw mode is in place before any peer opens the slave.
   termios settings{};
-  if (tcgetattr(slave, &settings) != 0) return fail("tcgetattr", master, slave);
+  if (tcgetattr(master, &settings) != 0) return fail("tcgetattr", master);
   cfmakeraw(&settings);
-  if (tcsetattr(slave, TCSANOW, &settings) != 0) return fail("tcsetattr", master, slave);
+  if (tcsetattr(master, TCSANOW, &settings) != 0) return fail("tcsetattr", master);
   if (fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK) != 0) {
-    return fail("fcntl", master, slave);
+    return fail("fcntl", master);
   }
 
   unlink(link_path.c_str());
   if (symlink(slave_name.c_str(), link_path.c_str()) != 0) {
-    return fail("symlink " + link_path, master, slave);
+    return fail("symlink " + link_path, master);
   }
-  return PtyLink(master, slave, std::move(slave_name), link_path);
+  return PtyLink(master, std::move(slave_name), link_path);
 }
 
 PtyLink::PtyLink(PtyLink&& other) noexcept
     : master_(other.master_),
-      slave_(other.slave_),
+      written_since_discard_(other.written_since_discard_),
       slave_name_(std::move(other.slave_name_)),
       link_path_(std::move(other.link_path_)) {
   other.master_ = -1;
-  other.slave_ = -1;
   other.link_path_.clear();
 }
 
 PtyLink::~PtyLink() {
   if (!link_path_.empty()) unlink(link_path_.c_str());
-  if (slave_ >= 0) close(slave_);
   if (master_ >= 0) close(master_);
 }
 
 void PtyLink::Read(std::string* bytes) {
   char buffer[512];
   while (true) {
+    // EIO here is no peer on the slave, as EAGAIN is a silent one.
     const ssize_t got = read(master_, buffer, sizeof(buffer));
     if (got <= 0) return;
     bytes->append(buffer, static_cast<size_t>(got));
@@ -89,23 +87,42 @@ bool PtyLink::Write(const std::string& bytes, std::string* error) {
       return false;
     }
     done += static_cast<size_t>(wrote);
+    written_since_discard_ = true;
   }
   return true;
 }
 
-void PtyLink::DiscardUnread() { tcflush(slave_, TCIFLUSH); }
+void PtyLink::WaitForInput(int timeout_ms) const {
+  pollfd watch{master_, POLLIN, 0};
+  const auto start = std::chrono::steady_clock::now();
+  if (poll(&watch, 1, timeout_ms) <= 0 || !NoPeer(watch.revents)) return;
+  const auto end = start + std::chrono::milliseconds(timeout_ms);
+  std::this_thread::sleep_until(end);
+}
 
-void PtyLink::WaitUntilRead(int max_wait_ms) {
-  // Replies written to the master wait in the slave's input queue, which the
-  // slave end we hold can measure.  The kernel moves written bytes into that
-  // queue a moment later, so an empty queue right after a write proves
-  // nothing; give the transfer a head start first.
-  constexpr int kTransferMs = 50;
-  std::this_thread::sleep_for(std::chrono::milliseconds(kTransferMs));
-  for (int waited_ms = kTransferMs; waited_ms < max_wait_ms; waited_ms += 5) {
-    int unread = 0;
-    if (ioctl(slave_, FIONREAD, &unread) != 0 || unread == 0) return;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+void PtyLink::DiscardUnread() {
+  // A flushing tcsetattr on the master empties the slave's input queue,
+  // which is what the peer would read next; what the peer wrote stays.  It
+  // also writes back the line settings it read just before, so a peer that
+  // sets its speed in between would lose that; hence no call when nothing
+  // can be waiting.  A host probes the port before it opens it for a run,
+  // and the probe, which sets nothing, is the open that finds bytes here.
+  if (!written_since_discard_) return;
+  termios settings{};
+  if (tcgetattr(master_, &settings) == 0) (void)tcsetattr(master_, TCSAFLUSH, &settings);
+  written_since_discard_ = false;
+}
+
+void PtyLink::WaitUntilRead(int max_wait_ms) const {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(max_wait_ms);
+  while (true) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        end - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return;
+    // Without POLLIN asked for, the poll ends only when the peer closes.
+    pollfd watch{master_, 0, 0};
+    const int ready = poll(&watch, 1, static_cast<int>(left.count()));
+    if (ready > 0 || (ready < 0 && errno != EINTR)) return;
   }
 }
 

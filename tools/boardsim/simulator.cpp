@@ -26,8 +26,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How long a serial hang-up waits for the peer to read the last reply.
-constexpr int kHangupLingerMs = 2000;
+// How long a serial hang-up waits for the peer to read the last reply.  A
+// peer that waits for it reads it within milliseconds; the rest is room for
+// a loaded machine.
+constexpr int kHangupLingerMs = 500;
+// How often a pty with no peer on its slave looks for one.  Its master polls
+// as hung up until a peer opens the slave, so it cannot be waited on.
+constexpr long kNoPeerRecheckNs = 10'000'000;
 
 volatile sig_atomic_t g_stop_signal = 0;
 
@@ -181,6 +186,7 @@ int Simulator::Run() {
 
   if (!SetUp()) return 1;
 
+  bool no_peer = false;
   while (g_stop_signal == 0) {
     if (HungUp() && pending_.empty()) {
       if (pty_) pty_->WaitUntilRead(kHangupLingerMs);
@@ -197,12 +203,24 @@ int Simulator::Run() {
       timeout.tv_nsec = static_cast<long>(wait_ns % 1'000'000'000);
       timeout_pointer = &timeout;
     }
-    const int ready = ppoll(&watched, 1, timeout_pointer, &poll_mask);
+    if (no_peer &&
+        (timeout_pointer == nullptr || timeout.tv_sec > 0 || timeout.tv_nsec > kNoPeerRecheckNs)) {
+      timeout = {0, kNoPeerRecheckNs};
+      timeout_pointer = &timeout;
+    }
+    // With no peer, a pause that still ends at once on a stop signal.
+    const int ready =
+        ppoll(no_peer ? nullptr : &watched, no_peer ? 0 : 1, timeout_pointer, &poll_mask);
     if (ready < 0 && errno != EINTR) {
       fprintf(stderr, "boardsim: poll: %s\n", strerror(errno));
       return 1;
     }
-    if (ready > 0 && (watched.revents & POLLIN)) ReceiveAll();
+    if (no_peer) {
+      no_peer = false;  // look again with the next poll
+    } else if (ready > 0) {
+      if (watched.revents & POLLIN) ReceiveAll();
+      no_peer = pty_ && PtyLink::NoPeer(watched.revents);
+    }
     SendDueReplies();
   }
   fprintf(stderr, "boardsim: stopped by %s\n", g_stop_signal == SIGINT ? "SIGINT" : "SIGTERM");
