@@ -171,6 +171,10 @@ RowResult MeasureRow(const Row& row, const std::string& avrboard, const std::str
 
   std::unique_ptr<Client> client;
   if (row.ethernet) {
+    // The firmware answers once it has set up the chip.
+    if (!board.WaitForStderr("the W5100 was given address", milliseconds(15000))) {
+      throw std::runtime_error("the firmware never set up the W5100: " + board.stderr_text());
+    }
     client = std::make_unique<UdpClient>(board.udp_port());
   } else {
     auto pty = std::make_unique<PtyClient>(dir.path() + "/tty");
