@@ -313,7 +313,15 @@ TEST_P(AvrHilTest, ALateReplyIsTakenAsTheNextOne) {
   // reply overtaken by the next one's would not show over Ethernet.)
   usleep(500 * 1000);
   EXPECT_EQ(ExchangeCommand(data(), "?08s?"), "512") << "the late reply to ?14s?";
-  EXPECT_EQ(ExchangeCommand(data(), "?07s?"), "LOW") << "the reply to ?08s?";
+  // The reply to ?08s? follows within a millisecond.  A line keeps it for
+  // the next command; over Ethernet it may already be handled in the same
+  // wait, and a reply handled before a wait does not count in it.
+  const std::string third = ExchangeCommand(data(), "?07s?");
+  if (GetParam().link == Link::kSerial) {
+    EXPECT_EQ(third, "LOW") << "the reply to ?08s?";
+  } else {
+    EXPECT_TRUE(third == "LOW" || third == "HIGH") << third;
+  }
 }
 
 TEST_P(AvrHilTest, DigitalAndPwmOutputsReachTheChipsPins) {
