@@ -1,10 +1,11 @@
-// blockhost's own logic, without a library: signals, settings edits and the
-// step-time summary.
+// blockhost's own logic, without a library: signals, settings edits, the
+// step-time summary and what check makes of an answer.
 #include <gtest/gtest.h>
 
 #include "block_settings.h"
 #include "check_outcome.h"
 #include "errors.h"
+#include "host_system.h"
 #include "input_signal.h"
 #include "step_timing.h"
 
@@ -116,6 +117,22 @@ TEST(CheckOutcomeTest, RepliesAreShownWithControlAndHighBytesEscaped) {
   EXPECT_EQ(EscapedReply(""), "\"\"");
   EXPECT_EQ(EscapedReply("512"), "\"512\"");
   EXPECT_EQ(EscapedReply(std::string("a\"b\\c\x7F\xF0\x01", 8)), "\"a\\\"b\\\\c\\x7F\\xF0\\x01\"");
+}
+
+TEST(CheckOutcomeTest, AnotherSpeedIsLookedForAmongTheDialogsOthersInItsOrder) {
+  EXPECT_EQ(OtherDialogSpeeds(9600), (std::vector<int32_t>{19200, 38400, 115200}));
+  EXPECT_EQ(OtherDialogSpeeds(38400), (std::vector<int32_t>{9600, 19200, 115200}));
+  // A speed the dialog does not offer leaves all four to try.
+  EXPECT_EQ(OtherDialogSpeeds(57600), (std::vector<int32_t>{9600, 19200, 38400, 115200}));
+}
+
+TEST(HostSystemTest, OnlyAddressesOfThisMachineCountAsItsOwn) {
+  EXPECT_TRUE(IsAddressOfThisMachine("127.0.0.1"));
+  EXPECT_TRUE(IsAddressOfThisMachine("127.0.0.2")) << "all of 127.0.0.0/8 is loopback";
+  EXPECT_TRUE(IsAddressOfThisMachine("localhost"));
+  // A documentation address, which no machine has; binding sends nothing.
+  EXPECT_FALSE(IsAddressOfThisMachine("192.0.2.1"));
+  EXPECT_FALSE(IsAddressOfThisMachine(""));
 }
 
 }  // namespace

@@ -19,6 +19,14 @@ std::optional<std::string> ReplyOfConversionError(std::string_view message) {
   return std::string(message.substr(1, middle - 1));
 }
 
+std::vector<int32_t> OtherDialogSpeeds(int32_t baud_rate) {
+  std::vector<int32_t> others;
+  for (const int32_t speed : kDialogBaudRates) {
+    if (speed != baud_rate) others.push_back(speed);
+  }
+  return others;
+}
+
 std::string EscapedReply(std::string_view reply) {
   std::string text = "\"";
   for (unsigned char byte : reply) {

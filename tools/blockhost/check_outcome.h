@@ -4,14 +4,27 @@
 // out of the library's message.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace blockhost {
 
 constexpr int kExitNoAnswer = 3;   // the board did not answer within the wait
 constexpr int kExitBadAnswer = 4;  // it answered, but not with a number
+// It answers with a number, but only at another of the dialog's speeds.
+// (5 to 7 are board-address's, commands.h.)
+constexpr int kExitWrongSpeed = 8;
+
+// The speeds the block's dialog offers, in its order.
+constexpr std::array<int32_t, 4> kDialogBaudRates = {9600, 19200, 38400, 115200};
+
+// Where a serial board that gave no number at `baud_rate` is looked for:
+// the dialog's speeds but that one, in the dialog's order.
+std::vector<int32_t> OtherDialogSpeeds(int32_t baud_rate);
 
 // The reply inside the block's message "'<reply>' ist kein gültiger
 // Gleitkommawert" (UTF-8 on Linux, CP-1252 on Windows); nothing for any
