@@ -1,12 +1,12 @@
-// blockhost's own logic, without a library: signals, settings edits, the
-// step-time summary and what check makes of an answer.
+// blockhost's own logic, without a library: signals, settings edits and the
+// step-time summary.
 #include <gtest/gtest.h>
 
 #include "block_settings.h"
 #include "check_outcome.h"
 #include "errors.h"
-#include "host_system.h"
 #include "input_signal.h"
+#include "local_address.h"
 #include "step_timing.h"
 
 namespace blockhost {
@@ -126,7 +126,7 @@ TEST(CheckOutcomeTest, AnotherSpeedIsLookedForAmongTheDialogsOthersInItsOrder) {
   EXPECT_EQ(OtherDialogSpeeds(57600), (std::vector<int32_t>{9600, 19200, 38400, 115200}));
 }
 
-TEST(HostSystemTest, OnlyAddressesOfThisMachineCountAsItsOwn) {
+TEST(LocalAddressTest, OnlyAddressesOfThisMachineCountAsItsOwn) {
   EXPECT_TRUE(IsAddressOfThisMachine("127.0.0.1"));
   EXPECT_TRUE(IsAddressOfThisMachine("127.0.0.2")) << "all of 127.0.0.0/8 is loopback";
   EXPECT_TRUE(IsAddressOfThisMachine("localhost"));

@@ -10,10 +10,10 @@
 #include "check_outcome.h"
 #include "commands.h"
 #include "errors.h"
-#include "host_system.h"
 #include "library_call.h"
 #include "link/port_holders.h"
 #include "link/port_names.h"
+#include "local_address.h"
 #include "project_file.h"
 #include "value_array.h"
 

@@ -20,10 +20,4 @@ std::string LibraryFileVersion(const std::string& path);
 // Whether standard error is a terminal, where a progress line makes sense.
 bool StderrIsTerminal();
 
-// Whether `address` (an IPv4 address or a host name) is one of this
-// machine's own, loopback included.  Only a local address can be bound, and
-// binding sends nothing, so the answer costs no traffic; a name that does not
-// resolve is not this machine.
-bool IsAddressOfThisMachine(const std::string& address);
-
 }  // namespace blockhost
