@@ -126,6 +126,13 @@ TEST(CheckOutcomeTest, AnotherSpeedIsLookedForAmongTheDialogsOthersInItsOrder) {
   EXPECT_EQ(OtherDialogSpeeds(57600), (std::vector<int32_t>{9600, 19200, 38400, 115200}));
 }
 
+TEST(CheckOutcomeTest, OnlyWholeNumbersAnAnalogInputCanReadCountAsTheBoard) {
+  for (const double value : {0.0, 1.0, 512.0, 1023.0}) EXPECT_TRUE(IsAnalogReading(value)) << value;
+  for (const double value : {-1.0, 1024.0, 0.5, 1e300, -0.25}) {
+    EXPECT_FALSE(IsAnalogReading(value)) << value;
+  }
+}
+
 TEST(LocalAddressTest, OnlyAddressesOfThisMachineCountAsItsOwn) {
   EXPECT_TRUE(IsAddressOfThisMachine("127.0.0.1"));
   EXPECT_TRUE(IsAddressOfThisMachine("127.0.0.2")) << "all of 127.0.0.0/8 is loopback";

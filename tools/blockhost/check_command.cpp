@@ -157,8 +157,8 @@ A0Reading ReadA0(const BlockExports& e, BlockInstance* block) {
 }
 
 // A serial board that gave no number at the block's speed may run at another
-// of the dialog's: the speed at which it answers a number, trying each in
-// turn with a run of its own, pause after opening included.
+// of the dialog's: the speed at which it answers A0 with a reading, trying
+// each in turn with a run of its own, pause after opening included.
 std::optional<int32_t> FindBoardSpeed(const BlockExports& e, BlockInstance* block,
                                       BlockSettings settings) {
   printf("no number at %d baud; trying the dialog's other speeds, each after the %d s pause\n",
@@ -170,10 +170,10 @@ std::optional<int32_t> FindBoardSpeed(const BlockExports& e, BlockInstance* bloc
     ApplySettings(settings, block);
     const A0Reading reading = ReadA0(e, block);
     if (reading.value) {
-      printf("answered %.10g\n", *reading.value);
-      return baud;
-    }
-    if (reading.reply.empty()) {
+      printf("answered %.10g%s\n", *reading.value,
+             IsAnalogReading(*reading.value) ? "" : ", which no analog input reads");
+      if (IsAnalogReading(*reading.value)) return baud;
+    } else if (reading.reply.empty()) {
       printf("no answer\n");
     } else {
       printf("answered %s\n", EscapedReply(reading.reply).c_str());

@@ -27,6 +27,10 @@ std::vector<int32_t> OtherDialogSpeeds(int32_t baud_rate) {
   return others;
 }
 
+bool IsAnalogReading(double value) {
+  return value >= 0 && value <= 1023 && value == static_cast<double>(static_cast<int>(value));
+}
+
 std::string EscapedReply(std::string_view reply) {
   std::string text = "\"";
   for (unsigned char byte : reply) {

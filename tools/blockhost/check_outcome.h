@@ -26,6 +26,11 @@ constexpr std::array<int32_t, 4> kDialogBaudRates = {9600, 19200, 38400, 115200}
 // the dialog's speeds but that one, in the dialog's order.
 std::vector<int32_t> OtherDialogSpeeds(int32_t baud_rate);
 
+// Whether `value` is a reading the firmware can give for an analog input, a
+// whole number 0..1023.  At a speed tried in the search, nothing less counts
+// as the board: a wrong speed can leave a digit of garbage standing.
+bool IsAnalogReading(double value);
+
 // The reply inside the block's message "'<reply>' ist kein gültiger
 // Gleitkommawert" (UTF-8 on Linux, CP-1252 on Windows); nothing for any
 // other message.  An empty reply is a board that did not answer.
