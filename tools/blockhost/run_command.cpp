@@ -131,16 +131,18 @@ void HintCheck(const CommandLine& line) {
 // and which line speed would.
 void TellTiming(const CommandLine& line, const BlockSettings& s, const LinkLoad& load) {
   if (load.step_exchanges == 0 || load.answered_step_ms <= line.period_ms) return;
-  std::string how;
   if (s.interface_kind == 1) {
-    how = std::to_string(load.step_bytes) + " bytes at " + std::to_string(s.baud_rate) + " baud";
+    fprintf(stderr,
+            "blockhost: note: a step makes %d exchanges, %d bytes at %d baud: at least about "
+            "%.0f ms, longer than the period of %.3g ms, so every step will overrun\n",
+            load.step_exchanges, load.step_bytes, s.baud_rate, load.answered_step_ms,
+            line.period_ms);
   } else {
-    how = "about 1 ms a round trip";
+    fprintf(stderr,
+            "blockhost: note: a step makes %d exchanges, about 1 ms each with an Ethernet board: "
+            "about %.0f ms, longer than the period of %.3g ms, so steps will overrun\n",
+            load.step_exchanges, load.answered_step_ms, line.period_ms);
   }
-  fprintf(stderr,
-          "blockhost: note: a step makes %d exchanges (%s) and takes at least about %.0f ms, "
-          "longer than the period of %.3g ms, so every step will overrun\n",
-          load.step_exchanges, how.c_str(), load.answered_step_ms, line.period_ms);
   if (s.interface_kind != 1) return;
   if (std::optional<int> speed = SpeedThatFits(s, line.period_ms)) {
     BlockSettings faster = s;
@@ -333,7 +335,7 @@ int RunCommand(const CommandLine& line) {
   const Clock::time_point start = Clock::now();
   Clock::time_point last_progress = start;
 
-  CatchStopRequests();
+  CatchStopRequests(progress);
   try {
     for (long step = 0; step < line.steps; ++step) {
       WaitForStep(start + step * period);

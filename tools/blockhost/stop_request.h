@@ -8,8 +8,10 @@ namespace blockhost {
 constexpr int kExitInterrupted = 130;  // Ctrl-C (SIGINT; on Windows also Ctrl-Break)
 constexpr int kExitTerminated = 143;   // SIGTERM
 
-// Catches the requests until ReleaseStopRequests.
-void CatchStopRequests();
+// Catches the requests until ReleaseStopRequests.  The note that a request
+// was heard starts on a line of its own when `break_line`, below a progress
+// line.
+void CatchStopRequests(bool break_line);
 void ReleaseStopRequests();
 
 // 0 while nobody asked the run to stop; then the exit status for the request.
