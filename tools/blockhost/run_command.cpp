@@ -131,26 +131,24 @@ void HintCheck(const CommandLine& line) {
 // and which line speed would.
 void TellTiming(const CommandLine& line, const BlockSettings& s, const LinkLoad& load) {
   if (load.step_exchanges == 0 || load.answered_step_ms <= line.period_ms) return;
-  if (s.interface_kind == 1) {
-    fprintf(stderr,
-            "blockhost: note: a step makes %d exchanges, %d bytes at %d baud: at least about "
-            "%.0f ms, longer than the period of %.3g ms, so every step will overrun\n",
-            load.step_exchanges, load.step_bytes, s.baud_rate, load.answered_step_ms,
-            line.period_ms);
-  } else {
+  if (s.interface_kind != 1) {
     fprintf(stderr,
             "blockhost: note: a step makes %d exchanges, about 1 ms each with an Ethernet board: "
             "about %.0f ms, longer than the period of %.3g ms, so steps will overrun\n",
             load.step_exchanges, load.answered_step_ms, line.period_ms);
+    return;
   }
-  if (s.interface_kind != 1) return;
+  fprintf(stderr,
+          "blockhost: note: a step makes %d exchanges, %d bytes at %d baud: at least %.0f ms on "
+          "the line, longer than the period of %.3g ms, so every step will overrun\n",
+          load.step_exchanges, load.step_bytes, s.baud_rate, load.answered_step_ms, line.period_ms);
   if (std::optional<int> speed = SpeedThatFits(s, line.period_ms)) {
     BlockSettings faster = s;
     faster.baud_rate = *speed;
     fprintf(stderr,
-            "blockhost: note: at %d baud a step takes about %.0f ms (the firmware's kSerialBaud "
-            "must be the same)\n",
-            *speed, LoadOf(faster).answered_step_ms);
+            "blockhost: note: at %d baud a step takes about %.0f ms: `blockhost set --project %s "
+            "baud=%d`, with the firmware's kSerialBaud the same\n",
+            *speed, LoadOf(faster).answered_step_ms, line.project.c_str(), *speed);
   } else {
     BlockSettings fastest = s;
     fastest.baud_rate = kSerialSpeeds[std::size(kSerialSpeeds) - 1];
