@@ -130,7 +130,11 @@ void HintCheck(const CommandLine& line) {
 // Says before the first step when the link cannot keep up with the period,
 // and which line speed would.
 void TellTiming(const CommandLine& line, const BlockSettings& s, const LinkLoad& load) {
-  if (load.step_exchanges == 0 || load.answered_step_ms <= line.period_ms) return;
+  // A period of 0 asks for steps as fast as the link goes.
+  if (line.period_ms <= 0.0 || load.step_exchanges == 0 ||
+      load.answered_step_ms <= line.period_ms) {
+    return;
+  }
   if (s.interface_kind != 1) {
     fprintf(stderr,
             "blockhost: note: a step makes %d exchanges, about 1 ms each with an Ethernet board: "
