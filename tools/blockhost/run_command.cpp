@@ -163,12 +163,15 @@ void TellTiming(const CommandLine& line, const BlockSettings& s, const LinkLoad&
   }
 }
 
-void TellSilence(const CommandLine& line, const LinkLoad& load, double step_ms) {
+// `took_ms` is what `exchanges` exchanges took, each of which may wait
+// `load.reply_wait_ms` for its reply.
+void TellSilence(const CommandLine& line, const LinkLoad& load, const char* what, double took_ms,
+                 int exchanges) {
   fprintf(stderr,
-          "blockhost: the board does not seem to answer: a step took %.0f ms, as long as its %d "
+          "blockhost: the board does not seem to answer: %s took %.0f ms, as long as its %d "
           "exchange%s waiting the full %.0f ms for a reply each; the outputs are not the "
           "board's\n",
-          step_ms, load.step_exchanges, load.step_exchanges == 1 ? "" : "s", load.reply_wait_ms);
+          what, took_ms, exchanges, exchanges == 1 ? "" : "s", load.reply_wait_ms);
   HintCheck(line);
 }
 
@@ -373,7 +376,7 @@ int RunCommand(const CommandLine& line) {
       if (!silence_told && step == 1 && step + 1 < line.steps && StepLooksSilent(load, took_ms)) {
         if (progress_shown) fputs("\n", stderr);
         progress_shown = false;
-        TellSilence(line, load, took_ms);
+        TellSilence(line, load, "a step", took_ms, load.step_exchanges);
         fputs("blockhost: the run goes on; Ctrl-C ends it and keeps the steps so far\n", stderr);
         silence_told = true;
       }
@@ -407,8 +410,11 @@ int RunCommand(const CommandLine& line) {
   fflush(stdout);
   const bool silent = !library_error && !trace.time_ms.empty() &&
                       StepsLookSilent(load, init_ms, Summarise(step_ms));
-  if (silent) {
-    TellSilence(line, load, step_ms.empty() ? init_ms : Summarise(step_ms).median_ms);
+  if (silent && step_ms.empty()) {
+    TellSilence(line, load, "the first step", init_ms - load.open_pause_ms,
+                load.mode_exchanges + load.step_exchanges);
+  } else if (silent) {
+    TellSilence(line, load, "a step", Summarise(step_ms).median_ms, load.step_exchanges);
   }
   if (library_error) {
     // The library's message as it is; an empty reply in it is a board that
