@@ -190,6 +190,31 @@ TEST_F(RunTest, AnOutputPathThatCannotBeWrittenFailsBeforeTheFirstStep) {
   EXPECT_FALSE(Exists(dir_.File("new.csv")));
 }
 
+TEST_F(RunTest, AFileThatCannotBeWrittenAtTheEndKeepsTheOtherAndTheSummary) {
+  ChildProcess board = StartBoard({});
+  UdpProject(board.udp_port(), OnlyThese({"pin2=input"}));
+  const std::string folder = dir_.File("gone");
+  std::filesystem::create_directory(folder);
+  const std::string svg = dir_.File("t.svg");
+  const std::string summary = dir_.File("summary.txt");
+  const std::string command = "exec '" BLOCKHOST_PATH "' run --lib '" ARDUINO_BLOCK_MODULE
+                              "' --project '" +
+                              project_ + "' --steps 100 --period-ms 10 --input 5=1 --csv '" +
+                              folder + "/t.csv' --plot '" + svg + "' > '" + summary + "'";
+  harness::StartOptions options;
+  options.ready_text = "pin 5";
+  ChildProcess run = ChildProcess::Start({"/bin/sh", "-c", command}, options);
+  // The folder goes while the run is under way, after the paths were checked.
+  std::filesystem::remove(folder);
+  EXPECT_EQ(run.WaitForExit(std::chrono::seconds(60)), 1);
+  EXPECT_TRUE(Contains(run.stderr_text(), std::strerror(ENOENT))) << run.stderr_text();
+  EXPECT_TRUE(Contains(ReadFile(svg), "</svg>"));
+  const std::string out = ReadFile(summary);
+  EXPECT_TRUE(Contains(out, "steps           100 of 100")) << out;
+  EXPECT_TRUE(Contains(out, "plot            " + svg)) << out;
+  EXPECT_FALSE(Contains(out, "csv ")) << "the summary names a file that was not written";
+}
+
 TEST_F(RunTest, ABoardThatStopsAnsweringMidRunLeavesThePartialFiles) {
   // Three commands a step after three modes: the board answers the first
   // step, five more, and pin 2 and A0 of the seventh, but never A1.

@@ -94,21 +94,31 @@ void RequireWritableOutputs(const CommandLine& line) {
   if (!line.plot_path.empty()) RequireWritable(line.plot_path);
 }
 
-// Writes the CSV and the plot, each whatever became of the other; false
-// when one could not be written, which has been said.
-bool WriteResults(const CommandLine& line, const Trace& trace) {
-  bool written = true;
+// Which of the requested files were written.
+struct Written {
+  bool csv = false;
+  bool plot = false;
+  bool all(const CommandLine& line) const {
+    return (csv || line.csv_path.empty()) && (plot || line.plot_path.empty());
+  }
+};
+
+// Writes the CSV and the plot, each whatever became of the other; a file
+// that could not be written has been named, with the reason.
+Written WriteResults(const CommandLine& line, const Trace& trace) {
   const auto attempt = [&](const std::string& path, auto write) {
-    if (path.empty()) return;
+    if (path.empty()) return false;
     try {
       write(trace, path);
+      return true;
     } catch (const InputError& error) {
       fprintf(stderr, "blockhost: %s\n", error.what());
-      written = false;
+      return false;
     }
   };
-  attempt(line.csv_path, WriteCsv);
-  attempt(line.plot_path, WriteSvgPlot);
+  Written written;
+  written.csv = attempt(line.csv_path, WriteCsv);
+  written.plot = attempt(line.plot_path, WriteSvgPlot);
   return written;
 }
 
@@ -176,7 +186,8 @@ void TellSilence(const CommandLine& line, const LinkLoad& load, const char* what
 }
 
 void PrintSummary(const CommandLine& line, const Trace& trace, const BlockSettings& s,
-                  double init_ms, const std::vector<double>& step_ms, long overruns) {
+                  double init_ms, const std::vector<double>& step_ms, long overruns,
+                  const Written& written) {
   printf("steps           %zu of %ld, period %.3g ms, over %s\n", trace.time_ms.size(), line.steps,
          line.period_ms, LinkText(s).c_str());
   if (!trace.time_ms.empty()) {
@@ -196,8 +207,8 @@ void PrintSummary(const CommandLine& line, const Trace& trace, const BlockSettin
     if (!channel.plotted || channel.values.empty()) continue;
     printf("  %-22s %.10g\n", channel.name.c_str(), channel.values.back());
   }
-  if (!line.csv_path.empty()) printf("csv             %s\n", line.csv_path.c_str());
-  if (!line.plot_path.empty()) printf("plot            %s\n", line.plot_path.c_str());
+  if (written.csv) printf("csv             %s\n", line.csv_path.c_str());
+  if (written.plot) printf("plot            %s\n", line.plot_path.c_str());
 }
 
 // The input signals of the command line, by pin.
@@ -405,8 +416,8 @@ int RunCommand(const CommandLine& line) {
   }
   ReleaseStopRequests();
 
-  const bool written = WriteResults(line, trace);
-  PrintSummary(line, trace, settings, init_ms, step_ms, overruns);
+  const Written written = WriteResults(line, trace);
+  PrintSummary(line, trace, settings, init_ms, step_ms, overruns, written);
   fflush(stdout);
   const bool silent = !library_error && !trace.time_ms.empty() &&
                       StepsLookSilent(load, init_ms, Summarise(step_ms));
@@ -433,7 +444,7 @@ int RunCommand(const CommandLine& line) {
     return kExitLibrary;
   }
   if (stop != 0) return stop;
-  if (!written) return kExitUsage;
+  if (!written.all(line)) return kExitUsage;
   return silent ? kExitBoardSilent : kExitOk;
 }
 
