@@ -1,5 +1,5 @@
-// blockhost's own logic, without a library: signals, settings edits and the
-// step-time summary.
+// blockhost's own logic, without a library: signals, settings edits, the
+// step-time summary and what the settings let a run expect of its steps.
 #include <gtest/gtest.h>
 
 #include "block_settings.h"
@@ -90,6 +90,81 @@ TEST(StepTimingTest, MedianOfOddAndEvenCounts) {
   EXPECT_EQ(odd.max_ms, 5.0);
   EXPECT_EQ(Summarise({4.0, 1.0, 2.0, 8.0}).median_ms, 3.0);
   EXPECT_EQ(Summarise({}).count, 0u);
+}
+
+// The block's default pins: 2..5 inputs, 6..9 outputs, all six analog
+// inputs; over serial at `baud`.
+BlockSettings DefaultPins(int32_t interface_kind, int32_t baud) {
+  BlockSettings s;
+  s.interface_kind = interface_kind;
+  s.baud_rate = baud;
+  s.pin_mode = {1, 1, 1, 1, 2, 2, 2, 2};
+  s.analog_used = {1, 1, 1, 1, 1, 1};
+  return s;
+}
+
+TEST(StepTimingTest, ExchangesAndBytesFollowThePinsInUse) {
+  const LinkLoad all = LoadOf(DefaultPins(1, 9600));
+  EXPECT_EQ(all.step_exchanges, 14);
+  EXPECT_EQ(all.mode_exchanges, 14);
+  // Commands of 5 bytes; HIGH, OK and four digits, each with CR LF.
+  EXPECT_EQ(all.step_bytes, 14 * 5 + 4 * 6 + 4 * 4 + 6 * 6);
+  EXPECT_NEAR(all.answered_step_ms, 152.0, 3.0);
+  EXPECT_EQ(all.reply_wait_ms, 1000.0);
+  EXPECT_EQ(all.open_pause_ms, 2000.0);
+  EXPECT_NEAR(LoadOf(DefaultPins(1, 115200)).answered_step_ms, all.answered_step_ms / 12, 2.0);
+
+  // A PWM pin is selected, then written: two exchanges a step, one mode.
+  BlockSettings pwm;
+  pwm.pin_mode = {0, 0, 0, 0, 0, 0, 0, 3};
+  const LinkLoad one_pwm = LoadOf(pwm);
+  EXPECT_EQ(one_pwm.step_exchanges, 2);
+  EXPECT_EQ(one_pwm.mode_exchanges, 1);
+  EXPECT_EQ(one_pwm.reply_wait_ms, 100.0);
+  EXPECT_EQ(one_pwm.open_pause_ms, 0.0);
+  EXPECT_EQ(one_pwm.silent_step_ms(), 200.0);
+
+  // Unused pins and inputs cost nothing.
+  BlockSettings none;
+  none.analog_used = {0, 0, 0, 0, 0, 0};
+  EXPECT_EQ(LoadOf(none).step_exchanges, 0);
+  EXPECT_EQ(LoadOf(none).answered_step_ms, 0.0);
+}
+
+TEST(StepTimingTest, StepsAsLongAsEveryWaitLookSilent) {
+  const LinkLoad udp = LoadOf(DefaultPins(0, 9600));  // 14 exchanges of 100 ms
+  EXPECT_TRUE(StepsLookSilent(udp, 2800.0, Summarise({1405.0, 1410.0, 1402.0})));
+  EXPECT_FALSE(StepsLookSilent(udp, 2800.0, Summarise({700.0, 690.0, 710.0})));
+  EXPECT_FALSE(StepsLookSilent(udp, 30.0, Summarise({14.0, 1401.0, 15.0})))
+      << "one slow step is no silent board";
+  // A run of one step: its modes and its step, all waiting.
+  EXPECT_TRUE(StepsLookSilent(udp, 2810.0, Summarise({})));
+  EXPECT_FALSE(StepsLookSilent(udp, 1400.0, Summarise({})));
+
+  // Over serial the first step pauses after opening the port, which is no
+  // wait for a reply.
+  BlockSettings one_input;
+  one_input.interface_kind = 1;
+  one_input.baud_rate = 9600;
+  one_input.pin_mode = {1, 0, 0, 0, 0, 0, 0, 0};
+  const LinkLoad serial = LoadOf(one_input);
+  EXPECT_TRUE(StepsLookSilent(serial, 4010.0, Summarise({})));
+  EXPECT_FALSE(StepsLookSilent(serial, 2030.0, Summarise({})));
+  EXPECT_TRUE(StepLooksSilent(serial, 1002.0));
+  EXPECT_FALSE(StepLooksSilent(serial, 15.0));
+
+  // With nothing to exchange, nothing waits.
+  BlockSettings none;
+  EXPECT_FALSE(StepsLookSilent(LoadOf(none), 5000.0, Summarise({5000.0})));
+}
+
+TEST(StepTimingTest, TheSlowestFasterSpeedThatFitsThePeriod) {
+  EXPECT_EQ(SpeedThatFits(DefaultPins(1, 9600), 50.0), 38400);
+  EXPECT_EQ(SpeedThatFits(DefaultPins(1, 9600), 100.0), 19200);
+  EXPECT_EQ(SpeedThatFits(DefaultPins(1, 9600), 20.0), 115200);
+  EXPECT_EQ(SpeedThatFits(DefaultPins(1, 9600), 5.0), std::nullopt);
+  EXPECT_EQ(SpeedThatFits(DefaultPins(1, 115200), 5.0), std::nullopt) << "nothing faster";
+  EXPECT_EQ(SpeedThatFits(DefaultPins(0, 9600), 5.0), std::nullopt) << "UDP has no speed";
 }
 
 TEST(CheckOutcomeTest, TheReplyIsTakenFromEitherPlatformsConversionMessage) {

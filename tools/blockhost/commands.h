@@ -11,6 +11,9 @@ int ShowCommand(const CommandLine& line);
 int SetCommand(const CommandLine& line);
 // Opens the library's settings dialog on the project's block, then saves.
 int ConfigureCommand(const CommandLine& line);
+// A run whose steps took as long as a board that answers nothing makes them;
+// a stopped run exits kExitInterrupted or kExitTerminated (stop_request.h).
+constexpr int kExitBoardSilent = 9;
 int RunCommand(const CommandLine& line);
 // One step that reads A0: exit 0 with the value, kExitNoAnswer or
 // kExitBadAnswer (check_outcome.h) with what to look at.

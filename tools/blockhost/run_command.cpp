@@ -1,13 +1,18 @@
 // `blockhost run`: one simulation run as a host performs it, paced at a
 // fixed step period, with a trace of every input and output.
 #include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <filesystem>
+#include <limits>
 #include <map>
+#include <optional>
 #include <thread>
 
 #include "block_instance.h"
 #include "block_library.h"
 #include "block_settings.h"
+#include "check_outcome.h"
 #include "commands.h"
 #include "errors.h"
 #include "host_system.h"
@@ -15,6 +20,7 @@
 #include "library_call.h"
 #include "project_file.h"
 #include "step_timing.h"
+#include "stop_request.h"
 #include "trace.h"
 #include "value_array.h"
 
@@ -24,6 +30,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
+// How often a wait for the next step looks for a stop request.
+constexpr auto kStopPollInterval = std::chrono::milliseconds(20);
 
 double MillisecondsBetween(Clock::time_point from, Clock::time_point to) {
   return std::chrono::duration<double, std::milli>(to - from).count();
@@ -72,16 +80,120 @@ Trace EmptyTrace(const IoDescription& io, const BlockSettings& s,
   return trace;
 }
 
-void WriteResults(const CommandLine& line, const Trace& trace) {
-  if (!line.csv_path.empty()) WriteCsv(trace, line.csv_path);
-  if (!line.plot_path.empty()) WriteSvgPlot(trace, line.plot_path);
+// Every output path, before the run: a file that cannot be written would
+// otherwise lose the whole run at its end.
+void RequireWritableOutputs(const CommandLine& line) {
+  if (!line.csv_path.empty() && !line.plot_path.empty()) {
+    std::error_code ignored;
+    if (std::filesystem::weakly_canonical(line.csv_path, ignored) ==
+        std::filesystem::weakly_canonical(line.plot_path, ignored)) {
+      throw InputError("--csv and --plot name the same file, '" + line.csv_path + "'");
+    }
+  }
+  if (!line.csv_path.empty()) RequireWritable(line.csv_path);
+  if (!line.plot_path.empty()) RequireWritable(line.plot_path);
+}
+
+// Which of the requested files were written.
+struct Written {
+  bool csv = false;
+  bool plot = false;
+  bool all(const CommandLine& line) const {
+    return (csv || line.csv_path.empty()) && (plot || line.plot_path.empty());
+  }
+};
+
+// Writes the CSV and the plot, each whatever became of the other; a file
+// that could not be written has been named, with the reason.
+Written WriteResults(const CommandLine& line, const Trace& trace) {
+  const auto attempt = [&](const std::string& path, auto write) {
+    if (path.empty()) return false;
+    try {
+      write(trace, path);
+      return true;
+    } catch (const InputError& error) {
+      fprintf(stderr, "blockhost: %s\n", error.what());
+      return false;
+    }
+  };
+  Written written;
+  written.csv = attempt(line.csv_path, WriteCsv);
+  written.plot = attempt(line.plot_path, WriteSvgPlot);
+  return written;
+}
+
+// The command that tests this project's link, as the user would type it.
+std::string CheckCommandFor(const CommandLine& line) {
+  const auto quoted = [](const std::string& text) {
+    return text.find_first_of(" \t'\"") == std::string::npos ? text : "\"" + text + "\"";
+  };
+  std::string command = "blockhost check";
+  if (!line.library.empty()) command += " --lib " + quoted(line.library);
+  return command + " --project " + quoted(line.project);
+}
+
+void HintCheck(const CommandLine& line) {
+  fprintf(stderr, "blockhost: `%s` tests the link and says what to look at\n",
+          CheckCommandFor(line).c_str());
+}
+
+// Says before the first step when the link cannot keep up with the period,
+// and which line speed would.
+void TellTiming(const CommandLine& line, const BlockSettings& s, const LinkLoad& load) {
+  // A period of 0 asks for steps as fast as the link goes.
+  if (line.period_ms <= 0.0 || load.step_exchanges == 0 ||
+      load.answered_step_ms <= line.period_ms) {
+    return;
+  }
+  if (s.interface_kind != 1) {
+    fprintf(stderr,
+            "blockhost: note: a step makes %d exchanges, about 1 ms each with an Ethernet board: "
+            "about %.0f ms, longer than the period of %.3g ms, so steps will overrun\n",
+            load.step_exchanges, load.answered_step_ms, line.period_ms);
+    return;
+  }
+  fprintf(stderr,
+          "blockhost: note: a step makes %d exchanges, %d bytes at %d baud: at least %.0f ms on "
+          "the line, longer than the period of %.3g ms, so every step will overrun\n",
+          load.step_exchanges, load.step_bytes, s.baud_rate, load.answered_step_ms, line.period_ms);
+  if (std::optional<int> speed = SpeedThatFits(s, line.period_ms)) {
+    BlockSettings faster = s;
+    faster.baud_rate = *speed;
+    fprintf(stderr,
+            "blockhost: note: at %d baud a step takes about %.0f ms: `blockhost set --project %s "
+            "baud=%d`, with the firmware's kSerialBaud the same\n",
+            *speed, LoadOf(faster).answered_step_ms, line.project.c_str(), *speed);
+  } else {
+    BlockSettings fastest = s;
+    fastest.baud_rate = kSerialSpeeds[std::size(kSerialSpeeds) - 1];
+    fprintf(stderr,
+            "blockhost: note: even at %d baud a step takes about %.0f ms; a longer --period-ms "
+            "or fewer pins in use would fit\n",
+            fastest.baud_rate, LoadOf(fastest).answered_step_ms);
+  }
+}
+
+// `took_ms` is what `exchanges` exchanges took, each of which may wait
+// `load.reply_wait_ms` for its reply.
+void TellSilence(const CommandLine& line, const LinkLoad& load, const char* what, double took_ms,
+                 int exchanges) {
+  fprintf(stderr,
+          "blockhost: the board does not seem to answer: %s took %.0f ms, as long as its %d "
+          "exchange%s waiting the full %.0f ms for a reply each; the outputs are not the "
+          "board's\n",
+          what, took_ms, exchanges, exchanges == 1 ? "" : "s", load.reply_wait_ms);
+  HintCheck(line);
 }
 
 void PrintSummary(const CommandLine& line, const Trace& trace, const BlockSettings& s,
-                  double init_ms, const std::vector<double>& step_ms, long overruns) {
+                  double init_ms, const std::vector<double>& step_ms, long overruns,
+                  const Written& written) {
   printf("steps           %zu of %ld, period %.3g ms, over %s\n", trace.time_ms.size(), line.steps,
          line.period_ms, LinkText(s).c_str());
-  printf("first step      %.2f ms (InitSimulationDLL: pin modes, then the first step)\n", init_ms);
+  if (!trace.time_ms.empty()) {
+    printf("first step      %.2f ms (InitSimulationDLL: pin modes, then the first step)\n",
+           init_ms);
+  }
   TimingSummary timing = Summarise(step_ms);
   if (timing.count > 0) {
     printf("step time       min %.2f ms, median %.2f ms, max %.2f ms (%zu SimulateDLL calls)\n",
@@ -95,8 +207,8 @@ void PrintSummary(const CommandLine& line, const Trace& trace, const BlockSettin
     if (!channel.plotted || channel.values.empty()) continue;
     printf("  %-22s %.10g\n", channel.name.c_str(), channel.values.back());
   }
-  if (!line.csv_path.empty()) printf("csv             %s\n", line.csv_path.c_str());
-  if (!line.plot_path.empty()) printf("plot            %s\n", line.plot_path.c_str());
+  if (written.csv) printf("csv             %s\n", line.csv_path.c_str());
+  if (written.plot) printf("plot            %s\n", line.plot_path.c_str());
 }
 
 // The input signals of the command line, by pin.
@@ -155,9 +267,8 @@ void RecordStep(const IoDescription& io, double time_ms, const ValueArray& input
   }
 }
 
-// A library error has stopped the run: ends what the library started, if
-// it started, and keeps the steps done so far, so the trace shows where the
-// run stopped.
+// A library error or a stop request has ended the run early: ends what the
+// library started, if it started, and says where the run stopped.
 void EndStoppedRun(const CommandLine& line, const BlockExports& e, BlockInstance& block,
                    bool started, const Trace& trace) {
   if (started) {
@@ -167,15 +278,46 @@ void EndStoppedRun(const CommandLine& line, const BlockExports& e, BlockInstance
       fprintf(stderr, "blockhost: library error while ending the run: %s\n", end_error.what());
     }
   }
-  fprintf(stderr, "blockhost: the run stopped at step %zu of %ld\n", trace.time_ms.size() + 1,
-          line.steps);
-  WriteResults(line, trace);
+  if (StopRequested() != 0) {
+    fprintf(stderr, "blockhost: stopped after %zu of %ld steps\n", trace.time_ms.size(),
+            line.steps);
+  } else {
+    fprintf(stderr, "blockhost: the run stopped at step %zu of %ld\n", trace.time_ms.size() + 1,
+            line.steps);
+  }
+}
+
+// Analog outputs the block has not written in a step read as NaN: before
+// each step the used ones are set so, and every step that ends normally
+// writes them all.  The first one left is the pin whose reply broke off the
+// step.
+void MarkAnalogOutputsUnread(const BlockSettings& s, ValueArray* outputs) {
+  for (int k = 0; k < kAnalogCount; ++k) {
+    if (s.analog_used[k] > 0) outputs->Set(kPinCount + k, std::numeric_limits<double>::quiet_NaN());
+  }
+}
+
+std::optional<int> FirstUnreadAnalogInput(const BlockSettings& s, const ValueArray& outputs) {
+  for (int k = 0; k < kAnalogCount; ++k) {
+    if (s.analog_used[k] > 0 && std::isnan(outputs.Get(kPinCount + k))) return k;
+  }
+  return std::nullopt;
+}
+
+// Sleeps until `when`, or until a stop is requested.
+void WaitForStep(Clock::time_point when) {
+  while (StopRequested() == 0) {
+    const Clock::time_point now = Clock::now();
+    if (now >= when) return;
+    std::this_thread::sleep_for(std::min<Clock::duration>(when - now, kStopPollInterval));
+  }
 }
 
 }  // namespace
 
 int RunCommand(const CommandLine& line) {
   const std::map<int, InputSignal> signals = SignalsOf(line);
+  RequireWritableOutputs(line);
   BlockLibrary library(LibraryPath(line));
   const BlockExports& e = library.exports();
   const std::string name = library.Name();
@@ -186,6 +328,9 @@ int RunCommand(const CommandLine& line) {
   RequirePinLayout(io);
   NoteUnusedInputs(settings, signals);
   RequireReadyToSimulate(e, block, settings);
+
+  const LinkLoad load = LoadOf(settings);
+  TellTiming(line, settings, load);
 
   Trace trace = EmptyTrace(io, settings, signals);
   trace.title = name + " block, " + LinkText(settings) + ", " + std::to_string(line.steps) +
@@ -199,23 +344,37 @@ int RunCommand(const CommandLine& line) {
   std::vector<double> step_ms;
   long overruns = 0;
   bool started = false;
+  bool progress_shown = false;
+  bool silence_told = false;
+  std::optional<std::string> library_error;
+  std::optional<int> unanswered_analog;
   const Clock::time_point start = Clock::now();
   Clock::time_point last_progress = start;
 
+  CatchStopRequests(progress);
   try {
     for (long step = 0; step < line.steps; ++step) {
-      std::this_thread::sleep_until(start + step * period);
+      WaitForStep(start + step * period);
+      if (StopRequested() != 0) break;
       const Clock::time_point step_start = Clock::now();
       const double time_ms = MillisecondsBetween(start, step_start);
       for (const auto& [pin, signal] : signals) {
         inputs.Set(pin - kFirstPin, signal.ValueAt(time_ms));
       }
-      if (step == 0) {
-        started = true;
-        CallLibrary([&] { e.InitSimulationDLL(block.record(), inputs.data(), outputs.data()); });
-      } else {
-        CallLibrary(
-            [&] { e.SimulateDLL(Lead12{}, block.record(), inputs.data(), outputs.data()); });
+      const ValueArray outputs_before = outputs;
+      MarkAnalogOutputsUnread(settings, &outputs);
+      try {
+        if (step == 0) {
+          started = true;
+          CallLibrary([&] { e.InitSimulationDLL(block.record(), inputs.data(), outputs.data()); });
+        } else {
+          CallLibrary(
+              [&] { e.SimulateDLL(Lead12{}, block.record(), inputs.data(), outputs.data()); });
+        }
+      } catch (const LibraryError&) {
+        unanswered_analog = FirstUnreadAnalogInput(settings, outputs);
+        outputs = outputs_before;
+        throw;
       }
       const Clock::time_point step_end = Clock::now();
       const double took_ms = MillisecondsBetween(step_start, step_end);
@@ -223,22 +382,70 @@ int RunCommand(const CommandLine& line) {
       if (step > 0 && took_ms > line.period_ms) ++overruns;
 
       RecordStep(io, time_ms, inputs, outputs, &trace);
-      if (progress && (step_end - last_progress >= kProgressInterval || step + 1 == line.steps)) {
+      // A board that answers nothing is worth hearing about before a long
+      // run has waited out every step.
+      if (!silence_told && step == 1 && step + 1 < line.steps && StepLooksSilent(load, took_ms)) {
+        if (progress_shown) fputs("\n", stderr);
+        progress_shown = false;
+        TellSilence(line, load, "a step", took_ms, load.step_exchanges);
+        fputs("blockhost: the run goes on; Ctrl-C ends it and keeps the steps so far\n", stderr);
+        silence_told = true;
+      }
+      if (progress && StopRequested() == 0 &&
+          (step_end - last_progress >= kProgressInterval || step + 1 == line.steps)) {
         last_progress = step_end;
+        progress_shown = true;
         fprintf(stderr, "\r\033[Kstep %ld/%ld  %.1f s  last step %.2f ms", step + 1, line.steps,
                 time_ms / 1000.0, took_ms);
       }
     }
-    if (progress) fputs("\r\033[K", stderr);
-    CallLibrary([&] { e.EndSimulationDLL2(block.record()); });
-  } catch (const LibraryError&) {
-    if (progress) fputs("\n", stderr);
-    EndStoppedRun(line, e, block, started, trace);
-    throw;
+  } catch (const LibraryError& error) {
+    library_error = error.what();
   }
-  WriteResults(line, trace);
-  PrintSummary(line, trace, settings, init_ms, step_ms, overruns);
-  return kExitOk;
+  const int stop = StopRequested();
+  // The stop request's own note has ended the progress line.
+  if (progress_shown && stop == 0) fputs(library_error ? "\n" : "\r\033[K", stderr);
+  if (library_error || stop != 0) {
+    EndStoppedRun(line, e, block, started, trace);
+  } else {
+    try {
+      CallLibrary([&] { e.EndSimulationDLL2(block.record()); });
+    } catch (const LibraryError& error) {
+      library_error = error.what();
+    }
+  }
+  ReleaseStopRequests();
+
+  const Written written = WriteResults(line, trace);
+  PrintSummary(line, trace, settings, init_ms, step_ms, overruns, written);
+  fflush(stdout);
+  const bool silent = !library_error && !trace.time_ms.empty() &&
+                      StepsLookSilent(load, init_ms, Summarise(step_ms));
+  if (silent && step_ms.empty()) {
+    TellSilence(line, load, "the first step", init_ms - load.open_pause_ms,
+                load.mode_exchanges + load.step_exchanges);
+  } else if (silent) {
+    TellSilence(line, load, "a step", Summarise(step_ms).median_ms, load.step_exchanges);
+  }
+  if (library_error) {
+    // The library's message as it is; an empty reply in it is a board that
+    // did not answer, and the pin says where.
+    fprintf(stderr, "blockhost: library error: %s\n", library_error->c_str());
+    std::optional<std::string> reply = ReplyOfConversionError(*library_error);
+    if (reply && reply->empty()) {
+      if (unanswered_analog) {
+        fprintf(stderr, "blockhost: analog input A%d got no answer from the board\n",
+                *unanswered_analog);
+      } else {
+        fputs("blockhost: a pin got no answer from the board\n", stderr);
+      }
+      HintCheck(line);
+    }
+    return kExitLibrary;
+  }
+  if (stop != 0) return stop;
+  if (!written.all(line)) return kExitUsage;
+  return silent ? kExitBoardSilent : kExitOk;
 }
 
 }  // namespace blockhost

@@ -3,6 +3,68 @@
 #include <algorithm>
 
 namespace blockhost {
+namespace {
+
+// The pin modes and the replies of the board protocol.
+constexpr int kModeInput = 1;
+constexpr int kModeOutput = 2;
+constexpr int kModePwm = 3;
+constexpr int kCommandBytes = 5;      // "?02s?", "!06s1", "pwm09", "w0512"
+constexpr int kLevelReplyBytes = 6;   // "HIGH" with CR LF
+constexpr int kOkReplyBytes = 4;      // "OK" with CR LF
+constexpr int kAnalogReplyBytes = 6;  // up to four digits with CR LF
+constexpr int kBitsPerByte = 10;      // 8N1: a start and a stop bit
+
+// The firmware's own time from a command to its reply, as measured in
+// avrboard: an analog read includes the conversion.
+constexpr double kDigitalTurnaroundMs = 0.06;
+constexpr double kAnalogTurnaroundMs = 0.2;
+// A round trip to an Ethernet board on a LAN.
+constexpr double kUdpExchangeMs = 1.0;
+
+bool OverSerial(const BlockSettings& s) { return s.interface_kind == 1; }
+
+// The step's exchanges, their bytes on a serial line and the firmware's
+// turnaround for them.
+struct StepWork {
+  int exchanges = 0;
+  int bytes = 0;
+  double turnaround_ms = 0.0;
+};
+
+StepWork WorkOf(const BlockSettings& settings) {
+  StepWork work;
+  for (int mode : settings.pin_mode) {
+    if (mode == kModeInput) {
+      work.exchanges += 1;
+      work.bytes += kCommandBytes + kLevelReplyBytes;
+    } else if (mode == kModeOutput) {
+      work.exchanges += 1;
+      work.bytes += kCommandBytes + kOkReplyBytes;
+    } else if (mode == kModePwm) {
+      // The pin is selected, then its level written.
+      work.exchanges += 2;
+      work.bytes += 2 * (kCommandBytes + kOkReplyBytes);
+    }
+  }
+  work.turnaround_ms = work.exchanges * kDigitalTurnaroundMs;
+  for (int used : settings.analog_used) {
+    if (used <= 0) continue;
+    work.exchanges += 1;
+    work.bytes += kCommandBytes + kAnalogReplyBytes;
+    work.turnaround_ms += kAnalogTurnaroundMs;
+  }
+  return work;
+}
+
+double AnsweredStepMs(const BlockSettings& settings, int baud_rate) {
+  const StepWork work = WorkOf(settings);
+  if (!OverSerial(settings)) return work.exchanges * kUdpExchangeMs;
+  if (baud_rate <= 0) return 0.0;
+  return work.bytes * kBitsPerByte * 1000.0 / baud_rate + work.turnaround_ms;
+}
+
+}  // namespace
 
 TimingSummary Summarise(std::vector<double> durations_ms) {
   TimingSummary summary;
@@ -15,6 +77,42 @@ TimingSummary Summarise(std::vector<double> durations_ms) {
   summary.median_ms =
       n % 2 == 1 ? durations_ms[n / 2] : (durations_ms[n / 2 - 1] + durations_ms[n / 2]) / 2.0;
   return summary;
+}
+
+LinkLoad LoadOf(const BlockSettings& settings) {
+  const StepWork work = WorkOf(settings);
+  LinkLoad load;
+  load.step_exchanges = work.exchanges;
+  for (int mode : settings.pin_mode) {
+    if (mode == kModeInput || mode == kModeOutput || mode == kModePwm) ++load.mode_exchanges;
+  }
+  for (int used : settings.analog_used) load.mode_exchanges += used > 0 ? 1 : 0;
+  load.step_bytes = work.bytes;
+  load.reply_wait_ms = OverSerial(settings) ? kSerialReplyWaitMs : kUdpReplyWaitMs;
+  load.open_pause_ms = OverSerial(settings) ? kSerialOpenPauseMs : 0.0;
+  load.answered_step_ms = AnsweredStepMs(settings, settings.baud_rate);
+  return load;
+}
+
+// A silent exchange waits its full time and a little more; an answering
+// board, even a slow one, keeps a step well below nine tenths of it.
+bool StepLooksSilent(const LinkLoad& load, double step_ms) {
+  return load.step_exchanges > 0 && step_ms >= 0.9 * load.silent_step_ms();
+}
+
+bool StepsLookSilent(const LinkLoad& load, double first_step_ms, const TimingSummary& steps) {
+  if (load.step_exchanges == 0) return false;
+  if (steps.count > 0) return StepLooksSilent(load, steps.median_ms);
+  const double waits_ms = (load.mode_exchanges + load.step_exchanges) * load.reply_wait_ms;
+  return first_step_ms - load.open_pause_ms >= 0.9 * waits_ms;
+}
+
+std::optional<int> SpeedThatFits(const BlockSettings& settings, double period_ms) {
+  if (!OverSerial(settings)) return std::nullopt;
+  for (int speed : kSerialSpeeds) {
+    if (speed > settings.baud_rate && AnsweredStepMs(settings, speed) <= period_ms) return speed;
+  }
+  return std::nullopt;
 }
 
 }  // namespace blockhost

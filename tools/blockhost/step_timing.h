@@ -1,8 +1,14 @@
-// The durations of a run's steps, summarised as minimum, median and maximum.
+// The durations of a run's steps, summarised as minimum, median and maximum,
+// and what the settings let blockhost expect of them: how many exchanges a
+// step makes, how long the link needs for them, and how long they take when
+// the board answers none of them.
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <vector>
+
+#include "block_settings.h"
 
 namespace blockhost {
 
@@ -14,5 +20,43 @@ struct TimingSummary {
 };
 
 TimingSummary Summarise(std::vector<double> durations_ms);
+
+// How long the block waits for each reply, and pauses after opening a serial
+// port.  Kept in step with src/link/exchange.h and src/link/serial.h: the
+// library does not export them, and a host learns them only by waiting.
+constexpr double kUdpReplyWaitMs = 100.0;
+constexpr double kSerialReplyWaitMs = 1000.0;
+constexpr double kSerialOpenPauseMs = 2000.0;
+
+// What the block's exchanges with the board cost under some settings.
+struct LinkLoad {
+  int step_exchanges = 0;      // per SimulateDLL: one per pin in use, two per PWM pin
+  int mode_exchanges = 0;      // InitSimulationDLL's pin modes, before its own step
+  int step_bytes = 0;          // commands and the longest replies of a step, on a serial line
+  double reply_wait_ms = 0.0;  // how long each exchange waits for a board that stays silent
+  double open_pause_ms = 0.0;  // the first step's pause after opening the port
+  // A step with a board that answers at once: the bytes on the line and the
+  // firmware's turnaround over serial, a small round trip per exchange over
+  // UDP.  A lower bound; a USB bridge adds about a millisecond per exchange.
+  double answered_step_ms = 0.0;
+  // A step in which every exchange waits in full.
+  double silent_step_ms() const { return step_exchanges * reply_wait_ms; }
+};
+
+LinkLoad LoadOf(const BlockSettings& settings);
+
+// Whether the run's steps took about as long as all of their exchanges
+// waiting in full, as they do when the board answers nothing.  The timed
+// steps decide; a run of one step is judged by its first step, pin modes and
+// open pause included.
+bool StepsLookSilent(const LinkLoad& load, double first_step_ms, const TimingSummary& steps);
+bool StepLooksSilent(const LinkLoad& load, double step_ms);
+
+// The line speeds the block offers for serial, slowest first.
+constexpr int kSerialSpeeds[] = {9600, 19200, 38400, 115200};
+
+// The slowest of those speeds, faster than the settings' own, at which a
+// step fits into `period_ms`; nothing over UDP or when none is fast enough.
+std::optional<int> SpeedThatFits(const BlockSettings& settings, double period_ms);
 
 }  // namespace blockhost

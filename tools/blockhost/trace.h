@@ -20,6 +20,13 @@ struct Trace {
   std::vector<TraceChannel> channels;
 };
 
+// Throws InputError with the system's reason when `path` cannot be written;
+// leaves an existing file as it is and creates none.
+void RequireWritable(const std::string& path);
+// Puts `text` into the file at `path`; throws InputError with the system's
+// reason when it cannot.
+void WriteTraceFile(const std::string& path, const std::string& text);
+
 // One row per step: the time, then every channel.  Throws InputError when
 // the file cannot be written.
 void WriteCsv(const Trace& trace, const std::string& path);

@@ -1,29 +1,59 @@
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
+#include <cstring>
+#include <filesystem>
 
 #include "errors.h"
 #include "trace.h"
 
 namespace blockhost {
+namespace {
+
+InputError CannotWrite(const std::string& path, int error) {
+  return InputError("cannot write '" + path + "': " + std::strerror(error));
+}
+
+}  // namespace
+
+void RequireWritable(const std::string& path) {
+  std::error_code ignored;
+  const bool existed = std::filesystem::exists(path, ignored);
+  // Appending opens the file as writing it would, without touching what an
+  // existing one holds.
+  errno = 0;
+  std::FILE* file = std::fopen(path.c_str(), "ab");
+  if (file == nullptr) throw CannotWrite(path, errno != 0 ? errno : EACCES);
+  std::fclose(file);
+  if (!existed) std::filesystem::remove(path, ignored);
+}
+
+void WriteTraceFile(const std::string& path, const std::string& text) {
+  errno = 0;
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) throw CannotWrite(path, errno != 0 ? errno : EACCES);
+  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  const int write_error = errno;
+  if (std::fclose(file) != 0 || !written) {
+    throw CannotWrite(path, write_error != 0 ? write_error : errno != 0 ? errno : EIO);
+  }
+}
 
 void WriteCsv(const Trace& trace, const std::string& path) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) throw InputError("cannot write '" + path + "'");
-  out << "time_ms";
-  for (const TraceChannel& channel : trace.channels) out << ',' << channel.name;
-  out << '\n';
+  std::string text = "time_ms";
+  for (const TraceChannel& channel : trace.channels) text += ',' + channel.name;
+  text += '\n';
   char number[32];
   for (size_t row = 0; row < trace.time_ms.size(); ++row) {
     snprintf(number, sizeof number, "%.3f", trace.time_ms[row]);
-    out << number;
+    text += number;
     for (const TraceChannel& channel : trace.channels) {
       snprintf(number, sizeof number, "%.10g", channel.values[row]);
-      out << ',' << number;
+      text += ',';
+      text += number;
     }
-    out << '\n';
+    text += '\n';
   }
-  out.flush();
-  if (!out) throw InputError("cannot write '" + path + "'");
+  WriteTraceFile(path, text);
 }
 
 }  // namespace blockhost

@@ -193,11 +193,7 @@ std::string RenderSvgPlot(const Trace& trace) {
 }
 
 void WriteSvgPlot(const Trace& trace, const std::string& path) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) throw InputError("cannot write '" + path + "'");
-  out << RenderSvgPlot(trace);
-  out.flush();
-  if (!out) throw InputError("cannot write '" + path + "'");
+  WriteTraceFile(path, RenderSvgPlot(trace));
 }
 
 }  // namespace blockhost
