@@ -11,6 +11,25 @@
 namespace arduino {
 namespace {
 
+// An editor or a transfer that changed the file's line ends leaves lone LFs
+// where the pairs were, or a CR too many before each.  Said in words,
+// because the line itself would put a raw line break into the message.
+std::string LineEndsMessage(const char* found, int line_number) {
+  return std::string("The block's settings in the project file have lines that end in ") + found +
+         " instead of CR LF (from line " + std::to_string(line_number) + " of " +
+         std::to_string(kSettingsLines) +
+         " on), as when a program has changed the file's line ends";
+}
+
+std::string LfLineEndsMessage(int line_number) { return LineEndsMessage("LF", line_number); }
+
+bool HasLoneLf(const char* text, int count) {
+  for (int i = 0; i < count; ++i) {
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) return true;
+  }
+  return false;
+}
+
 void WriteLine(uint32_t handle, const std::string& text) {
   char buffer[kLineBufferSize];
   std::string line = text + "\r\n";
@@ -26,11 +45,15 @@ std::string ReadLine(uint32_t handle, int line_number) {
   int count = 0;
   while (true) {
     if (count == kLineBufferSize) {
-      throw Exception("Line " + std::to_string(line_number) +
-                      " of the block's settings in the project file is longer than " +
-                      std::to_string(kMaxReadLineText) + " characters");
+      std::string message = "Line " + std::to_string(line_number) +
+                            " of the block's settings in the project file is longer than " +
+                            std::to_string(kMaxReadLineText) + " characters";
+      // Lines that lost their CRs run together until the buffer is full.
+      if (HasLoneLf(buffer, count)) message += ". " + LfLineEndsMessage(line_number);
+      throw Exception(message);
     }
     if (FileRead(handle, buffer + count, 1) != 1) {
+      if (HasLoneLf(buffer, count)) throw Exception(LfLineEndsMessage(line_number));
       throw Exception("The project file ends inside the block's settings (line " +
                       std::to_string(line_number) + " of " + std::to_string(kSettingsLines) +
                       " is incomplete)");
@@ -61,7 +84,17 @@ void WriteSettingsBlock(uint32_t handle, const TUserData& d) {
 
 void ReadSettingsBlock(uint32_t handle, TUserData& d) {
   int line_number = 0;
-  auto next_integer = [&] { return StrToInt(ReadLine(handle, ++line_number)); };
+  auto next_integer = [&] {
+    const std::string line = ReadLine(handle, ++line_number);
+    // Still a conversion failure, but one that names the cause.
+    if (line.find('\n') != std::string::npos) {
+      throw EConvertError(LfLineEndsMessage(line_number));
+    }
+    if (!line.empty() && line.back() == '\r') {
+      throw EConvertError(LineEndsMessage("CR CR LF", line_number));
+    }
+    return StrToInt(line);
+  };
   d.InterfaceKind = next_integer();
   d.ComPort = next_integer();
   d.BaudRate = next_integer();
