@@ -264,9 +264,12 @@ void AddCommands(CLI::App* app, CommandLine* line) {
   CLI::App* configure =
       AddCommand(app, line, "configure", "usage: blockhost configure [--lib PATH] --project F\n",
                  "edit the settings in the block's own\n"
-                 "dialog, then save F (creates it if missing)");
+                 "dialog; OK saves F (creates it if missing)");
   AddLibrary(configure, line);
   AddProject(configure, line)->required();
+  configure->footer(
+      "exit status: 0 saved, 1 bad arguments or files, 2 library error, 10 cancelled\n"
+      "  or closed, 11 no display; only 0 writes F");
 
   AddRun(app, line);
   AddCheck(app, line);
