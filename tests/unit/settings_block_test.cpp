@@ -333,6 +333,10 @@ TEST(SettingsBlockTest, LinesThatLostOrGainedACrAreNamedWithoutTheirLineBreaks) 
   lf_from_line5.erase(port + 4, 1);
   std::string cr_cr_lf = kDefaultBlock;
   cr_cr_lf.insert(cr_cr_lf.find("\r\n9600"), "\r");
+  std::string cr_block = kDefaultBlock;
+  for (size_t at; (at = cr_block.find("\r\n")) != std::string::npos;) cr_block.erase(at + 1, 1);
+  std::string lone_cr_in_line3 = kDefaultBlock;
+  lone_cr_in_line3.replace(lone_cr_in_line3.find("9600"), 4, "96\r00");
   const struct {
     const char* what;
     std::string text;
@@ -345,6 +349,9 @@ TEST(SettingsBlockTest, LinesThatLostOrGainedACrAreNamedWithoutTheirLineBreaks) 
        "end in LF instead of CR LF (from line 1 "},
       {"from line 5 on", lf_from_line5, true, 4, "end in LF instead of CR LF (from line 5 "},
       {"CR CR LF", cr_cr_lf, true, 1, "end in CR CR LF instead of CR LF (from line 2 "},
+      {"CR alone, every line", cr_block, false, 0, "end in CR instead of CR LF (from line 1 "},
+      {"a lone CR in line 3", lone_cr_in_line3, true, 2,
+       "end in CR instead of CR LF (from line 3 "},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
