@@ -6,6 +6,7 @@
 #include "arduino_block.h"
 #include "base/convert.h"
 #include "block/user_data.h"
+#include "config/setting_rules.h"
 #include "config/settings_block.h"
 
 namespace arduino {
@@ -18,16 +19,10 @@ const char* const kAnalogComboNames[kAnalogInputs] = {"A0Combobox", "A1Combobox"
 
 namespace {
 
-constexpr int32_t kBaudRates[] = {9600, 19200, 38400, 115200};
-constexpr int kBaudRateCount = sizeof kBaudRates / sizeof kBaudRates[0];
-
 const std::vector<std::string> kDigitalItems = {"unused", "Digital Input", "Digital Output"};
 const std::vector<std::string> kPwmItems = {"unused", "Digital Input", "Digital Output",
                                             "PWM Output"};
 const std::vector<std::string> kAnalogItems = {"unused", "used"};
-
-// Pins 3, 5, 6 and 9 have a timer behind them and so can drive PWM.
-bool HasPwm(int pin) { return pin == 3 || pin == 5 || pin == 6 || pin == 9; }
 
 // The up-down reads its edit as a plain decimal number; anything else, a
 // sign or a hexadecimal prefix included, leaves the position where it was.
@@ -42,6 +37,14 @@ std::optional<int> ReadWholeNumber(std::string_view text) {
     if (value > 1000000) return std::nullopt;
   }
   return static_cast<int>(value);
+}
+
+std::string BaudItem(int32_t rate) { return IntToStr(rate) + " Baud"; }
+
+std::vector<std::string> BaudItems() {
+  std::vector<std::string> items;
+  for (int32_t rate : kBaudRates) items.push_back(BaudItem(rate));
+  return items;
 }
 
 // Index of the item a stored value selects, or -1 when the list has no such
@@ -107,7 +110,7 @@ void AddInterfaceBox(std::vector<TControl>& controls) {
   spin.Associate = "ComPortEdit";
   add(spin);
   TControl baud = MakeControl(kComboBox, "BaudCombobox", "GroupBox1", 232, 58, 89, 21, "", 6);
-  for (int32_t rate : kBaudRates) baud.Items.push_back(IntToStr(rate) + " Baud");
+  baud.Items = BaudItems();
   add(baud);
 }
 
@@ -153,6 +156,10 @@ const TControl& TArduinoDialog::Control(std::string_view name) const {
   throw Exception("The settings dialog has no control named \"" + std::string(name) + "\".");
 }
 
+TControl& TArduinoDialog::MutableControl(std::string_view name) {
+  return const_cast<TControl&>(Control(name));
+}
+
 std::vector<const TControl*> TArduinoDialog::TabSequence(std::string_view parent) const {
   std::vector<const TControl*> sequence;
   for (const TControl& c : controls_) {
@@ -192,6 +199,15 @@ void TArduinoDialog::Fill(const TUserData& d) {
   for (int i = 0; i < kBaudRateCount; ++i) {
     if (kBaudRates[i] == d.BaudRate) BaudIndex = i;
   }
+  // A speed the list does not offer (a project file may hold any) is shown
+  // as an item of its own after the offered ones, so that the list shows
+  // what the block will use instead of nothing, and OK keeps it.
+  std::vector<std::string>& baud_items = MutableControl("BaudCombobox").Items;
+  baud_items = BaudItems();
+  if (BaudIndex < 0) {
+    baud_items.push_back(BaudItem(d.BaudRate));
+    BaudIndex = kBaudRateCount;
+  }
   for (int row = 0; row < kDigitalPins; ++row) {
     PinIndex[row] = IndexFor(d.PinMode[kFirstPin + row], Control(kPinComboNames[row]).Items.size());
   }
@@ -207,6 +223,7 @@ void TArduinoDialog::Store(TUserData& d) const {
   // the form is stored all the same.
   if (std::optional<int32_t> port = TryStrToInt(PortText)) d.UdpPort = *port;
   d.ComPort = spin_position_;
+  // The item after the offered speeds is the stored one, which stays.
   if (BaudIndex >= 0 && BaudIndex < kBaudRateCount) d.BaudRate = kBaudRates[BaudIndex];
   for (int row = 0; row < kDigitalPins; ++row) d.PinMode[kFirstPin + row] = PinIndex[row];
   for (int k = 0; k < kAnalogInputs; ++k) d.AnalogUsed[k] = AnalogIndex[k];

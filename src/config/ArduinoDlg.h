@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "block/user_data.h"
+#include "config/setting_rules.h"
 
 namespace arduino {
 
@@ -53,8 +54,9 @@ class TArduinoDialog {
   static constexpr int kClientHeight = 361;
   static constexpr const char* kFontName = "MS Sans Serif";
   static constexpr int kFontSize = 8;  // points
-  static constexpr int kComPortMin = 1;
-  static constexpr int kComPortMax = 100;
+  // The range of the COM port's spin buttons.
+  static constexpr int kComPortMin = ::arduino::kComPortMin;
+  static constexpr int kComPortMax = ::arduino::kComPortMax;
 
   TArduinoDialog();
 
@@ -71,7 +73,9 @@ class TArduinoDialog {
   bool UsbChecked = false;
   std::string IPAddressText;
   std::string PortText;
-  int BaudIndex = -1;  // -1: no item selected
+  // -1: no item selected.  A stored speed the list does not offer is shown
+  // as an extra item, the last, which OK leaves as it was.
+  int BaudIndex = -1;
   // Item indices of the pin lists P2..P9 and A0..A5, -1 for no selection.
   int PinIndex[kDigitalPins] = {-1, -1, -1, -1, -1, -1, -1, -1};
   int AnalogIndex[kAnalogInputs] = {-1, -1, -1, -1, -1, -1};
@@ -95,6 +99,7 @@ class TArduinoDialog {
 
  private:
   void SetSpinPosition(int position);
+  TControl& MutableControl(std::string_view name);
 
   std::vector<TControl> controls_;
   std::string com_port_text_ = "1";

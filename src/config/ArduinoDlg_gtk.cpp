@@ -12,6 +12,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "base/application.h"
 #include "block/user_data.h"
 #include "config/ArduinoDlg.h"
+#include "config/dialog_outcome.h"
 #include "config/form_layout.h"
 
 namespace arduino {
@@ -443,11 +445,17 @@ class TViewCleanup {
   TView& view_;
 };
 
+// Answers blockhost's question, if it asked one (config/dialog_outcome.h).
+void ReportOutcome(const char* outcome) {
+  if (std::getenv(kDialogOutcomeVariable) != nullptr) setenv(kDialogOutcomeVariable, outcome, 1);
+}
+
 }  // namespace
 
 void RunParameterDialog(TUserData& user_data) {
   if (!StartGtk()) {
     std::fputs("Arduino settings dialog: no display available; settings unchanged\n", stderr);
+    ReportOutcome(kDialogNoDisplay);
     return;
   }
   TScopedStyle style;
@@ -462,9 +470,13 @@ void RunParameterDialog(TUserData& user_data) {
   gtk_widget_show_all(view.window);
   gtk_window_present(GTK_WINDOW(view.window));
   g_main_loop_run(view.loop);
-  if (view.result != TModalResult::kOk || view.window == nullptr) return;
+  if (view.result != TModalResult::kOk || view.window == nullptr) {
+    ReportOutcome(kDialogCancelled);
+    return;
+  }
   ReadForm(view);
   view.form.Store(user_data);
+  ReportOutcome(kDialogConfirmed);
 }
 
 }  // namespace arduino

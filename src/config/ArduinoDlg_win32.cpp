@@ -22,6 +22,7 @@
 #include "base/system_win32.h"
 #include "block/user_data.h"
 #include "config/ArduinoDlg.h"
+#include "config/dialog_outcome.h"
 
 namespace arduino {
 namespace {
@@ -457,6 +458,15 @@ void RunModalLoop(TView& view) {
   }
 }
 
+// Answers blockhost's question, if it asked one (config/dialog_outcome.h).
+// The process environment is shared by the DLL and the program that loaded
+// it, whatever C runtime each uses.
+void ReportOutcome(const char* outcome) {
+  if (GetEnvironmentVariableA(kDialogOutcomeVariable, nullptr, 0) != 0) {
+    SetEnvironmentVariableA(kDialogOutcomeVariable, outcome);
+  }
+}
+
 }  // namespace
 
 void RunParameterDialog(TUserData& user_data) {
@@ -496,9 +506,13 @@ void RunParameterDialog(TUserData& user_data) {
                reinterpret_cast<WPARAM>(GetNextDlgTabItem(view.dialog, nullptr, FALSE)), TRUE);
   RunModalLoop(view);
   if (view.error) std::rethrow_exception(view.error);
-  if (view.result != TModalResult::kOk) return;
+  if (view.result != TModalResult::kOk) {
+    ReportOutcome(kDialogCancelled);
+    return;
+  }
   ReadForm(view);
   view.form.Store(user_data);
+  ReportOutcome(kDialogConfirmed);
 }
 
 }  // namespace arduino

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "arduino_block.h"
 #include "base/convert.h"
@@ -10,6 +11,29 @@
 
 namespace arduino {
 namespace {
+
+// An editor or a transfer that changed the file's line ends leaves lone LFs
+// where the pairs were, a CR too many before each, or lone CRs.  Said in
+// words, because the line itself would put a raw line break into the
+// message.
+std::string LineEndsMessage(const char* found, int line_number) {
+  return std::string("The block's settings in the project file have lines that end in ") + found +
+         " instead of CR LF (from line " + std::to_string(line_number) + " of " +
+         std::to_string(kSettingsLines) +
+         " on), as when a program has changed the file's line ends";
+}
+
+// Which of those a line's bytes show, or nothing.  `ended` says whether a
+// CR LF ended them; without one, a CR as the very last byte may be half of
+// a pair that a cut file lost, and proves nothing.  The bytes hold no CR LF
+// pair, so every LF among them is a lone one.
+const char* ChangedLineEnds(std::string_view text, bool ended) {
+  if (text.find('\n') != std::string_view::npos) return "LF";
+  if (ended && !text.empty() && text.back() == '\r') return "CR CR LF";
+  if (!ended && !text.empty()) text.remove_suffix(1);
+  if (text.find('\r') != std::string_view::npos) return "CR";
+  return nullptr;
+}
 
 void WriteLine(uint32_t handle, const std::string& text) {
   char buffer[kLineBufferSize];
@@ -26,11 +50,19 @@ std::string ReadLine(uint32_t handle, int line_number) {
   int count = 0;
   while (true) {
     if (count == kLineBufferSize) {
-      throw Exception("Line " + std::to_string(line_number) +
-                      " of the block's settings in the project file is longer than " +
-                      std::to_string(kMaxReadLineText) + " characters");
+      std::string message = "Line " + std::to_string(line_number) +
+                            " of the block's settings in the project file is longer than " +
+                            std::to_string(kMaxReadLineText) + " characters";
+      // Lines that lost their CRs run together until the buffer is full.
+      if (const char* found = ChangedLineEnds({buffer, static_cast<size_t>(count)}, false)) {
+        message += ". " + LineEndsMessage(found, line_number);
+      }
+      throw Exception(message);
     }
     if (FileRead(handle, buffer + count, 1) != 1) {
+      if (const char* found = ChangedLineEnds({buffer, static_cast<size_t>(count)}, false)) {
+        throw Exception(LineEndsMessage(found, line_number));
+      }
       throw Exception("The project file ends inside the block's settings (line " +
                       std::to_string(line_number) + " of " + std::to_string(kSettingsLines) +
                       " is incomplete)");
@@ -61,7 +93,14 @@ void WriteSettingsBlock(uint32_t handle, const TUserData& d) {
 
 void ReadSettingsBlock(uint32_t handle, TUserData& d) {
   int line_number = 0;
-  auto next_integer = [&] { return StrToInt(ReadLine(handle, ++line_number)); };
+  auto next_integer = [&] {
+    const std::string line = ReadLine(handle, ++line_number);
+    // Still a conversion failure, but one that names the cause.
+    if (const char* found = ChangedLineEnds(line, true)) {
+      throw EConvertError(LineEndsMessage(found, line_number));
+    }
+    return StrToInt(line);
+  };
   d.InterfaceKind = next_integer();
   d.ComPort = next_integer();
   d.BaudRate = next_integer();

@@ -2,15 +2,18 @@
 // server with real key presses and mouse clicks from xdotool.  The steps run
 // from a GLib timeout inside the dialog's own loop, the way a user's input
 // arrives while the host waits in CallParameterDialogDLL.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -21,7 +24,10 @@
 #include "base/application.h"
 #include "block/block_record.h"
 #include "block/user_data.h"
+#include "commands.h"
 #include "config/ArduinoDlg.h"
+#include "config/dialog_outcome.h"
+#include "errors.h"
 #include "settings_fields.h"
 
 // Xlib defines macros such as None and Bool, so it comes after everything
@@ -174,11 +180,15 @@ class DialogDriver {
   }
 
   void Run(void* record) {
+    RunWhile([record] { CallParameterDialogDLL(record, 0); });
+  }
+  // The steps run while `call` opens the dialog, through whatever way in.
+  void RunWhile(const std::function<void()>& call) {
     start_ = std::chrono::steady_clock::now();
     // Below the priority of X events, so that what one step did reaches the
     // widgets before the next step looks at them.
     guint tick = g_timeout_add_full(G_PRIORITY_LOW, 50, &DialogDriver::Tick, this, nullptr);
-    CallParameterDialogDLL(record, 0);
+    call();
     g_source_remove(tick);
     EXPECT_EQ(next_, steps_.size()) << "the dialog closed before every step ran";
   }
@@ -577,27 +587,197 @@ TEST_F(DialogViewTest, EscapeLeavesItOpenAndCancelStoresNothing) {
   EXPECT_EQ(FieldsOf(block.data()), before);
 }
 
+// What a window manager sends when the user clicks the close box.
+void PressCloseBox(DialogDriver& d) {
+  Display* x = XOpenDisplay(nullptr);
+  ASSERT_NE(x, nullptr);
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = d.xid();
+  event.xclient.message_type = XInternAtom(x, "WM_PROTOCOLS", False);
+  event.xclient.format = 32;
+  event.xclient.data.l[0] = static_cast<long>(XInternAtom(x, "WM_DELETE_WINDOW", False));
+  event.xclient.data.l[1] = CurrentTime;
+  XSendEvent(x, d.xid(), False, NoEventMask, &event);
+  XCloseDisplay(x);
+}
+
 TEST_F(DialogViewTest, CloseBoxStoresNothing) {
   Block block;
   Fields before = FieldsOf(block.data());
   DialogDriver driver;
-  driver.Then(Do([](DialogDriver& d) { d.Retype("PortEdit", "4242"); }))
-      .Then(Do([](DialogDriver& d) {
-        // What a window manager sends when the user clicks the close box.
-        Display* x = XOpenDisplay(nullptr);
-        ASSERT_NE(x, nullptr);
-        XEvent event{};
-        event.xclient.type = ClientMessage;
-        event.xclient.window = d.xid();
-        event.xclient.message_type = XInternAtom(x, "WM_PROTOCOLS", False);
-        event.xclient.format = 32;
-        event.xclient.data.l[0] = static_cast<long>(XInternAtom(x, "WM_DELETE_WINDOW", False));
-        event.xclient.data.l[1] = CurrentTime;
-        XSendEvent(x, d.xid(), False, NoEventMask, &event);
-        XCloseDisplay(x);
-      }));
+  driver.Then(Do([](DialogDriver& d) { d.Retype("PortEdit", "4242"); })).Then(Do(PressCloseBox));
   driver.Run(block.record());
   EXPECT_EQ(FieldsOf(block.data()), before);
+}
+
+std::string ActiveItem(const DialogDriver& d, const char* name) {
+  gchar* text = gtk_combo_box_text_get_active_text(GTK_COMBO_BOX_TEXT(d.Widget(name)));
+  std::string result = text != nullptr ? text : "<none>";
+  g_free(text);
+  return result;
+}
+
+int ItemCount(const DialogDriver& d, const char* name) {
+  return gtk_tree_model_iter_n_children(gtk_combo_box_get_model(GTK_COMBO_BOX(d.Widget(name))),
+                                        nullptr);
+}
+
+// A project file may hold values the form does not offer.  The speed list
+// shows a stored speed it lacks as an item of its own, so it is never empty
+// and Enter keeps it; the rest shows as near as the form can.
+TEST_F(DialogViewTest, StoredValuesOutsideTheFormShowAndTheSpeedIsKept) {
+  Block block;
+  TUserData& data = block.data();
+  data.InterfaceKind = 5;
+  data.ComPort = 250;
+  data.BaudRate = 12345;
+  data.UdpPort = 70000;
+  data.PinMode[2] = 3;
+  data.AnalogUsed[0] = 2;
+  Fields expected = FieldsOf(data);
+  expected.interface_kind = kInterfaceEthernet;  // neither radio shown; OK stores Ethernet
+  expected.com_port = 100;                       // the spin buttons' end
+  expected.pins[0] = -1;                         // no item selected
+  expected.analog[0] = -1;
+  DialogDriver driver;
+  driver
+      .Then(Do([](DialogDriver& d) {
+        EXPECT_EQ(ActiveItem(d, "BaudCombobox"), "12345 Baud");
+        EXPECT_EQ(ItemCount(d, "BaudCombobox"), 5);
+        EXPECT_FALSE(gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(d.Widget("RadioButton1"))));
+        EXPECT_FALSE(gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(d.Widget("RadioButton2"))));
+        EXPECT_EQ(d.Text("ComPortEdit"), "100");
+        EXPECT_EQ(d.Text("PortEdit"), "70000");
+        EXPECT_EQ(ActiveItem(d, "P2Combobox"), "<none>");
+        EXPECT_EQ(ActiveItem(d, "A0Combobox"), "<none>");
+        CheckLayout(d);
+      }))
+      .Then(Do([](DialogDriver& d) {
+        d.Click("IPAddressEdit");
+        d.Keys({"Return"});
+      }));
+  driver.Run(block.record());
+  EXPECT_EQ(FieldsOf(block.data()), expected);
+
+  // Picking an offered speed replaces the stored one.
+  DialogDriver pick;
+  pick.Then(Do([](DialogDriver& d) { d.Click("BaudCombobox"); }))
+      .Then(Do([](DialogDriver& d) {
+        d.Keys({"Home", "Return"});
+      }))
+      .Then([](DialogDriver& d) { return ActiveItem(d, "BaudCombobox") == "9600 Baud"; })
+      .Then(Do([](DialogDriver& d) {
+        d.Click("IPAddressEdit");
+        d.Keys({"Return"});
+      }));
+  pick.Run(block.record());
+  EXPECT_EQ(block.data().BaudRate, 9600);
+}
+
+// blockhost asks how the dialog closed through the process environment; a
+// host that does not ask finds nothing set.
+TEST_F(DialogViewTest, TellsWhoAsksWhichWayItClosed) {
+  const struct {
+    const char* what;
+    DialogDriver::Step close;
+    const char* outcome;
+  } cases[] = {
+      {"OK", Do([](DialogDriver& d) { d.Click("OKButton"); }), kDialogConfirmed},
+      {"Enter", Do([](DialogDriver& d) {
+         d.Click("PortEdit");
+         d.Keys({"Return"});
+       }),
+       kDialogConfirmed},
+      {"Cancel", Do([](DialogDriver& d) { d.Click("CancelButton"); }), kDialogCancelled},
+      {"close box", Do(PressCloseBox), kDialogCancelled},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Block block;
+    setenv(kDialogOutcomeVariable, kDialogAsked, 1);
+    DialogDriver driver;
+    driver.Then(c.close);
+    driver.Run(block.record());
+    const char* told = std::getenv(kDialogOutcomeVariable);
+    EXPECT_STREQ(told, c.outcome);
+  }
+  unsetenv(kDialogOutcomeVariable);
+  Block block;
+  DialogDriver driver;
+  driver.Then(Do([](DialogDriver& d) { d.Click("OKButton"); }));
+  driver.Run(block.record());
+  EXPECT_EQ(std::getenv(kDialogOutcomeVariable), nullptr);
+}
+
+struct FileState {
+  bool exists = false;
+  std::string bytes;
+  timespec modified{};
+};
+
+FileState StateOf(const std::string& path) {
+  FileState state;
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) return state;
+  state.exists = true;
+  gchar* bytes = nullptr;
+  gsize size = 0;
+  if (g_file_get_contents(path.c_str(), &bytes, &size, nullptr)) {
+    state.bytes.assign(bytes, size);
+    g_free(bytes);
+  }
+  state.modified = info.st_mtim;
+  return state;
+}
+
+// `blockhost configure` in this process on the built module: exit 0 and the
+// project written only on OK; Cancel exits 10 and leaves a missing project
+// missing and an existing one as it was, to the byte and the time.
+TEST_F(DialogViewTest, BlockhostConfigureWritesOnlyOnOkAndExitsByTheButton) {
+  char dir_template[] = "/tmp/configure-XXXXXX";
+  ASSERT_NE(mkdtemp(dir_template), nullptr);
+  const std::string dir = dir_template;
+  blockhost::CommandLine line;
+  line.command = "configure";
+  line.library = ARDUINO_BLOCK_MODULE;
+  line.project = dir + "/p.project";
+  auto configure = [&line](std::vector<DialogDriver::Step> steps) {
+    DialogDriver driver;
+    for (DialogDriver::Step& step : steps) driver.Then(std::move(step));
+    int status = -1;
+    driver.RunWhile([&] { status = blockhost::ConfigureCommand(line); });
+    return status;
+  };
+  auto retype_port = [](const char* port) {
+    return Do([port](DialogDriver& d) { d.Retype("PortEdit", port); });
+  };
+  const DialogDriver::Step cancel = Do([](DialogDriver& d) { d.Click("CancelButton"); });
+  const DialogDriver::Step enter = Do([](DialogDriver& d) { d.Keys({"Return"}); });
+
+  EXPECT_EQ(configure({retype_port("4242"), cancel}), blockhost::kExitCancelled);
+  EXPECT_FALSE(StateOf(line.project).exists) << "Cancel created the project";
+
+  EXPECT_EQ(configure({retype_port("4242"), enter}), blockhost::kExitOk);
+  FileState saved = StateOf(line.project);
+  ASSERT_TRUE(saved.exists);
+  EXPECT_NE(saved.bytes.find("\r\n4242\r\n"), std::string::npos);
+
+  const timespec long_ago[2] = {{1000000000, 0}, {1000000000, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, line.project.c_str(), long_ago, 0), 0);
+  saved = StateOf(line.project);
+  EXPECT_EQ(configure({retype_port("5555"), cancel}), blockhost::kExitCancelled);
+  const FileState after_cancel = StateOf(line.project);
+  EXPECT_EQ(after_cancel.bytes, saved.bytes);
+  EXPECT_EQ(after_cancel.modified.tv_sec, saved.modified.tv_sec) << "Cancel rewrote the project";
+  EXPECT_EQ(after_cancel.modified.tv_nsec, saved.modified.tv_nsec);
+
+  EXPECT_EQ(configure({retype_port("5555"), enter}), blockhost::kExitOk);
+  EXPECT_NE(StateOf(line.project).bytes.find("\r\n5555\r\n"), std::string::npos);
+  EXPECT_EQ(std::getenv(kDialogOutcomeVariable), nullptr) << "blockhost left its question set";
+
+  std::remove(line.project.c_str());
+  rmdir(dir.c_str());
 }
 
 TEST_F(DialogViewTest, UpDownKeysAndArrowsStepTheComPort) {
@@ -765,6 +945,16 @@ TEST(DialogWithoutDisplayTest, SaysSoAndChangesNothing) {
   std::string said = ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(said, "Arduino settings dialog: no display available; settings unchanged\n");
   EXPECT_EQ(FieldsOf(block.data()), before);
+  EXPECT_EQ(std::getenv(kDialogOutcomeVariable), nullptr) << "set though nobody asked";
+
+  // Asked, it says why it did not open.
+  setenv(kDialogOutcomeVariable, kDialogAsked, 1);
+  ::testing::internal::CaptureStderr();
+  CallParameterDialogDLL(block.record(), 0);
+  ::testing::internal::GetCapturedStderr();
+  EXPECT_STREQ(std::getenv(kDialogOutcomeVariable), kDialogNoDisplay);
+  EXPECT_EQ(FieldsOf(block.data()), before);
+  unsetenv(kDialogOutcomeVariable);
 }
 
 }  // namespace

@@ -72,6 +72,50 @@ TEST(BlockSettingsTest, AssignmentsTakeWordsAndIntegers) {
   }
 }
 
+// `set` without --force: a refused value leaves the settings as they were;
+// a taken one is stored as the plain parser stores it.
+TEST(BlockSettingsTest, DialogSettingsRefuseWhatTheDialogCannotStore) {
+  for (const char* bad : {"udpport=70000", "comport=COM101", "baud=57600", "interface=2",
+                          "pin4=pwm", "pin9=4", "a3=-1"}) {
+    SCOPED_TRACE(bad);
+    BlockSettings settings;
+    BlockSettings forced;
+    EXPECT_THROW(ApplyDialogSetting(bad, &settings), UsageError);
+    EXPECT_EQ(FormatSettingsLines(settings), FormatSettingsLines(BlockSettings{}));
+    ApplySetting(bad, &forced);
+    EXPECT_NE(FormatSettingsLines(forced), FormatSettingsLines(BlockSettings{}));
+  }
+  for (const char* good : {"udpport=65535", "comport=COM100", "baud=115200", "interface=usb",
+                           "pin5=pwm", "pin4=output", "a3=used", "address=anything"}) {
+    SCOPED_TRACE(good);
+    BlockSettings judged, plain;
+    ApplyDialogSetting(good, &judged);
+    ApplySetting(good, &plain);
+    EXPECT_EQ(FormatSettingsLines(judged), FormatSettingsLines(plain));
+  }
+}
+
+// check judges only the link the project names: a USB link does not care
+// about the UDP port, nor an Ethernet link about the COM port or speed.
+TEST(BlockSettingsTest, LinkRefusalJudgesTheLinkInUse) {
+  BlockSettings usb;
+  usb.interface_kind = 1, usb.com_port = 5, usb.baud_rate = 9600, usb.udp_port = 0;
+  EXPECT_EQ(LinkRefusal(usb), std::nullopt);
+  usb.baud_rate = 12345;
+  EXPECT_NE(LinkRefusal(usb), std::nullopt);
+  usb.baud_rate = 9600, usb.com_port = 0;
+  EXPECT_NE(LinkRefusal(usb), std::nullopt);
+
+  BlockSettings udp;
+  udp.interface_kind = 0, udp.udp_port = 1600, udp.com_port = -3, udp.baud_rate = 0;
+  EXPECT_EQ(LinkRefusal(udp), std::nullopt);
+  udp.udp_port = 65536;
+  EXPECT_NE(LinkRefusal(udp), std::nullopt);
+
+  udp.udp_port = 1600, udp.interface_kind = 7;
+  EXPECT_NE(LinkRefusal(udp), std::nullopt);
+}
+
 TEST(BlockSettingsTest, LinesOfTheWrongShapeAreRefused) {
   BlockSettings settings;
   settings.address = "10.0.0.1";

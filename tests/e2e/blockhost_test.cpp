@@ -1,6 +1,8 @@
 // blockhost as a program: exit codes and messages, the project file, and a
 // run against boardsim that leaves a CSV table and an SVG plot.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <optional>
 
@@ -13,6 +15,39 @@ RunResult Blockhost(std::vector<std::string> args) {
   args.insert(args.begin(), BLOCKHOST_PATH);
   args.insert(args.begin() + 2, {"--lib", ARDUINO_BLOCK_MODULE});
   return RunProgram(args);
+}
+
+// A file's bytes and modification time, to tell a file left alone from one
+// rewritten with the same bytes.  The time is set far back first, so that
+// a rewrite within the same second still shows.
+struct FileState {
+  bool exists = false;
+  std::string bytes;
+  timespec modified{};
+  bool operator==(const FileState& o) const {
+    return exists == o.exists && bytes == o.bytes && modified.tv_sec == o.modified.tv_sec &&
+           modified.tv_nsec == o.modified.tv_nsec;
+  }
+};
+
+FileState StateOf(const std::string& path) {
+  FileState state;
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) return state;
+  state.exists = true;
+  state.bytes = ReadFile(path);
+  state.modified = info.st_mtim;
+  return state;
+}
+
+FileState AgedStateOf(const std::string& path) {
+  const timespec long_ago[2] = {{1000000000, 0}, {1000000000, 0}};
+  EXPECT_EQ(utimensat(AT_FDCWD, path.c_str(), long_ago, 0), 0) << path;
+  return StateOf(path);
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
 }
 
 TEST(BlockhostTest, ArgumentErrorsExitOneWithUsage) {
@@ -72,7 +107,8 @@ TEST(BlockhostTest, LibraryErrorsExitTwoWithTheLibrarysMessage) {
 TEST(BlockhostTest, SetAndShowRoundTripBehindTheHeader) {
   TempDir dir;
   const std::string project = dir.File("p.project");
-  RunResult set = Blockhost({"set", "--project", project, "interface=usb", "comport=7",
+  // --force: pin 8 has no PWM, and the file holds any code all the same.
+  RunResult set = Blockhost({"set", "--project", project, "--force", "interface=usb", "comport=7",
                              "baud=115200", "address=10.1.2.3", "udpport=4242", "pin2=unused",
                              "pin6=input", "pin9=pwm", "pin8=3", "a1=unused", "a5=0"});
   ASSERT_EQ(set.exit_code, 0) << set.err;
@@ -103,21 +139,177 @@ TEST(BlockhostTest, SetAndShowRoundTripBehindTheHeader) {
   EXPECT_NE(foreign.err.find("is not a blockhost project"), std::string::npos) << foreign.err;
 }
 
-TEST(BlockhostTest, ConfigureWithoutADisplayKeepsTheProject) {
+TEST(BlockhostTest, ConfigureWithoutADisplayExitsElevenAndTouchesNoFile) {
   TempDir dir;
   const std::string project = dir.File("p.project");
   ASSERT_EQ(Blockhost({"set", "--project", project, "comport=9", "pin3=pwm"}).exit_code, 0);
-  const std::string before = ReadFile(project);
-  RunResult result =
-      RunProgram({BLOCKHOST_PATH, "configure", "--lib", ARDUINO_BLOCK_MODULE, "--project", project},
-                 {"DISPLAY="});
-  EXPECT_EQ(result.exit_code, 0);
+  const FileState before = AgedStateOf(project);
+  auto configure = [](const std::string& path) {
+    return RunProgram(
+        {BLOCKHOST_PATH, "configure", "--lib", ARDUINO_BLOCK_MODULE, "--project", path},
+        {"DISPLAY=", "WAYLAND_DISPLAY="});
+  };
+  RunResult result = configure(project);
+  EXPECT_EQ(result.exit_code, 11);
   EXPECT_NE(result.err.find("Arduino settings dialog: no display available; settings unchanged"),
             std::string::npos)
       << result.err;
-  EXPECT_NE(result.out.find("comport   9"), std::string::npos) << result.out;
-  EXPECT_EQ(ReadFile(project), before);
+  EXPECT_FALSE(Contains(result.out, "comport")) << "printed as if saved:\n" << result.out;
+  EXPECT_EQ(StateOf(project), before);
+
+  const std::string missing = dir.File("new.project");
+  EXPECT_EQ(configure(missing).exit_code, 11);
+  EXPECT_FALSE(StateOf(missing).exists) << "created without a dialog";
   EXPECT_EQ(Blockhost({"configure"}).exit_code, 1);
+}
+
+// What the settings dialog cannot store, `set` refuses with the range or
+// the list, writing nothing: not the file, not a new one, not the other
+// assignments of the same command.  --force writes any integer.
+TEST(BlockhostTest, SetRefusesWhatTheDialogCannotStoreUnlessForced) {
+  TempDir dir;
+  const std::string project = dir.File("p.project");
+  ASSERT_EQ(Blockhost({"set", "--project", project, "pin2=output"}).exit_code, 0);
+  const FileState before = AgedStateOf(project);
+  const struct {
+    const char* assignment;
+    const char* named;
+    const char* shown;  // by `show` once forced
+  } kCases[] = {
+      {"udpport=70000", "1..65535", "udpport   70000\n"},
+      {"udpport=-1", "1..65535", "udpport   -1\n"},
+      {"udpport=0", "1..65535", "udpport   0\n"},
+      {"comport=-3", "1..100", "comport   -3\n"},
+      {"comport=0", "1..100", "comport   0\n"},
+      {"comport=COM101", "1..100", "comport   101\n"},
+      {"baud=0", "9600, 19200, 38400, 115200", "baud      0\n"},
+      {"baud=12345", "9600, 19200, 38400, 115200", "baud      12345\n"},
+      {"interface=5", "0 (ethernet)", "interface unknown code (5)\n"},
+      {"pin2=7", "0 unused, 1 input, 2 output", "pin2      unknown code (7)\n"},
+      {"pin2=pwm", "pins 3, 5, 6 and 9", "pin2      pwm (3)\n"},
+      {"pin8=3", "pins 3, 5, 6 and 9", "pin8      pwm (3)\n"},
+      {"a0=2", "1 (used)", "a0        unknown code (2)\n"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.assignment);
+    RunResult refused = Blockhost({"set", "--project", project, "pin3=pwm", c.assignment});
+    EXPECT_EQ(refused.exit_code, 1);
+    EXPECT_TRUE(Contains(refused.err, c.named)) << refused.err;
+    EXPECT_EQ(StateOf(project), before) << "a refused set touched the project";
+
+    const std::string fresh = dir.File("fresh.project");
+    EXPECT_EQ(Blockhost({"set", "--project", fresh, c.assignment}).exit_code, 1);
+    EXPECT_FALSE(StateOf(fresh).exists);
+
+    const std::string forced = dir.File("forced.project");
+    RunResult force = Blockhost({"set", "--project", forced, "--force", c.assignment});
+    EXPECT_EQ(force.exit_code, 0) << force.err;
+    EXPECT_TRUE(Contains(Blockhost({"show", "--project", forced}).out, c.shown));
+  }
+  // What the dialog offers is taken, PWM on the pins that have it included.
+  RunResult taken = Blockhost({"set", "--project", project, "udpport=65535", "comport=100",
+                               "baud=38400", "pin3=pwm", "pin9=pwm", "interface=usb"});
+  EXPECT_EQ(taken.exit_code, 0) << taken.err;
+  EXPECT_TRUE(Contains(taken.out, "pin9      pwm (3)\n")) << taken.out;
+}
+
+TEST(BlockhostTest, ComNamesAreTakenWhereverAComNumberIs) {
+  TempDir dir;
+  const std::string project = dir.File("p.project");
+  for (const char* name : {"COM3", "com42", "Com7"}) {
+    SCOPED_TRACE(name);
+    RunResult set = Blockhost({"set", "--project", project, std::string("comport=") + name});
+    ASSERT_EQ(set.exit_code, 0) << set.err;
+    const std::string number = std::string(name).substr(3);
+    EXPECT_TRUE(Contains(set.out, "comport   " + number + "\n")) << set.out;
+  }
+  for (const char* bad : {"comport=COM", "comport=COM-3", "comport=LPT1"}) {
+    SCOPED_TRACE(bad);
+    EXPECT_EQ(Blockhost({"set", "--project", project, bad}).exit_code, 1);
+  }
+  // check takes the name too: the port is looked up, and is missing.
+  RunResult check =
+      RunProgram({BLOCKHOST_PATH, "check", "--lib", ARDUINO_BLOCK_MODULE, "--comport", "COM12"},
+                 {"ARDUINO_BLOCK_COM12=" + dir.File("missing")});
+  EXPECT_EQ(check.exit_code, 3) << check.out << check.err;
+  EXPECT_TRUE(Contains(check.out, "COM12 cannot be opened")) << check.out;
+}
+
+// A project that holds a value `set` refuses is refused by `check` as well,
+// before any port is opened or datagram sent; so is the same value given
+// on check's command line.
+TEST(BlockhostTest, CheckRefusesTheValuesSetRefuses) {
+  TempDir dir;
+  const struct {
+    std::vector<std::string> link;
+    std::string bad;
+    std::vector<std::string> option;  // the same value on check's command line
+  } kCases[] = {
+      {{"interface=usb", "comport=5"}, "baud=12345", {"--comport", "5", "--baud", "12345"}},
+      {{"interface=usb"}, "comport=0", {"--comport", "0"}},
+      {{"interface=usb"}, "comport=250", {"--comport", "COM250"}},
+      {{"interface=ethernet", "address=127.0.0.1"},
+       "udpport=70000",
+       {"--address", "127.0.0.1", "--udpport", "70000"}},
+      {{"interface=ethernet", "address=127.0.0.1"},
+       "udpport=0",
+       {"--address", "127.0.0.1", "--udpport", "0"}},
+      {{"pin2=input"}, "interface=5", {}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.bad);
+    const std::string project = dir.File(c.bad + ".project");
+    std::vector<std::string> set = {"set", "--project", project};
+    set.insert(set.end(), c.link.begin(), c.link.end());
+    ASSERT_EQ(Blockhost(set).exit_code, 0);
+    RunResult refused_by_set = Blockhost({"set", "--project", project, c.bad});
+    EXPECT_EQ(refused_by_set.exit_code, 1);
+    ASSERT_EQ(Blockhost({"set", "--project", project, "--force", c.bad}).exit_code, 0);
+    const FileState before = AgedStateOf(project);
+
+    RunResult refused = Blockhost({"check", "--project", project});
+    EXPECT_EQ(refused.exit_code, 1) << refused.out << refused.err;
+    EXPECT_FALSE(Contains(refused.out, "link:")) << "checked a link it should refuse";
+    EXPECT_EQ(StateOf(project), before);
+    // Both name the value the same way.
+    const size_t why = refused_by_set.err.find(": ", refused_by_set.err.find(c.bad.substr(0, 4)));
+    ASSERT_NE(why, std::string::npos) << refused_by_set.err;
+    const std::string reason =
+        refused_by_set.err.substr(why + 2, refused_by_set.err.find(';') - why - 2);
+    ASSERT_GT(reason.size(), 10u) << refused_by_set.err;
+    EXPECT_TRUE(Contains(refused.err, reason)) << reason << "\n" << refused.err;
+
+    if (c.option.empty()) continue;
+    std::vector<std::string> check = {"check"};
+    check.insert(check.end(), c.option.begin(), c.option.end());
+    RunResult option = Blockhost(check);
+    EXPECT_EQ(option.exit_code, 1) << option.out << option.err;
+    EXPECT_TRUE(Contains(option.err, reason)) << reason << "\n" << option.err;
+  }
+}
+
+// A project whose CR LF became LF is refused by name and never rewritten.
+TEST(BlockhostTest, AProjectWhoseLinesLostTheirCrsIsNamedAndLeftAlone) {
+  TempDir dir;
+  const std::string project = dir.File("p.project");
+  ASSERT_EQ(Blockhost({"set", "--project", project, "udpport=1700"}).exit_code, 0);
+  std::string text = ReadFile(project);
+  for (size_t at; (at = text.find("\r\n")) != std::string::npos;) text.erase(at, 1);
+  WriteFile(project, text);
+  const FileState before = AgedStateOf(project);
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"show", "--project", project},
+                                             {"set", "--project", project, "pin2=unused"},
+                                             {"set", "--project", project, "--force", "a0=7"},
+                                             {"check", "--project", project}}) {
+    SCOPED_TRACE(args[0]);
+    RunResult result = Blockhost(args);
+    EXPECT_NE(result.exit_code, 0);
+    EXPECT_TRUE(Contains(result.err, "LF instead of CR LF")) << result.err;
+    // One line of message, no line break of the file's inside it.
+    EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << result.err;
+    EXPECT_EQ(StateOf(project), before);
+  }
 }
 
 TEST(BlockhostTest, RunWritesCsvAndSvg) {

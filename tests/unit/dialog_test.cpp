@@ -249,10 +249,42 @@ TEST(DialogMappingTest, NoSelectionShowsAsMinusOne) {
   form.Fill(d);
   EXPECT_FALSE(form.EthernetChecked);
   EXPECT_FALSE(form.UsbChecked);
-  EXPECT_EQ(form.BaudIndex, -1);
+  // A speed the list does not offer is shown as an item of its own instead.
+  ASSERT_GE(form.BaudIndex, 0);
+  EXPECT_EQ(form.Control("BaudCombobox").Items.at(form.BaudIndex), "57600 Baud");
   EXPECT_EQ(form.PinIndex[0], -1);
   EXPECT_EQ(form.Control("P3Combobox").Items[form.PinIndex[1]], "PWM Output");
   EXPECT_EQ(form.AnalogIndex[1], -1);
+}
+
+// A stored speed the list lacks (a project file may hold any) is shown after
+// the offered ones; OK keeps it, picking an offered one stores that, and the
+// next fill starts from the offered list again.
+TEST(DialogMappingTest, StoredSpeedOutsideTheListIsShownAndKept) {
+  const std::vector<std::string> offered = {"9600 Baud", "19200 Baud", "38400 Baud", "115200 Baud"};
+  for (int32_t rate : {12345, 0, -9600, 57600}) {
+    SCOPED_TRACE(rate);
+    TUserData d = Defaults();
+    d.BaudRate = rate;
+    TArduinoDialog form;
+    form.Fill(d);
+    std::vector<std::string> items = offered;
+    items.push_back(std::to_string(rate) + " Baud");
+    EXPECT_EQ(form.Control("BaudCombobox").Items, items);
+    EXPECT_EQ(form.BaudIndex, 4);
+    TUserData kept = Defaults();
+    kept.BaudRate = rate;
+    form.Store(kept);
+    EXPECT_EQ(kept.BaudRate, rate);
+
+    form.BaudIndex = 1;
+    form.Store(kept);
+    EXPECT_EQ(kept.BaudRate, 19200);
+
+    form.Fill(Defaults());
+    EXPECT_EQ(form.Control("BaudCombobox").Items, offered);
+    EXPECT_EQ(form.BaudIndex, 0);
+  }
 }
 
 TEST(DialogMappingTest, EditedFormIsStored) {

@@ -4,6 +4,7 @@
 #include <optional>
 #include <vector>
 
+#include "config/setting_rules.h"
 #include "errors.h"
 
 namespace blockhost {
@@ -42,6 +43,17 @@ int32_t ParseCoded(std::string_view key, std::string_view value, const Word (&wo
 int32_t ParsePlain(std::string_view key, std::string_view value) {
   if (auto number = ParseInt(value)) return *number;
   throw UsageError(std::string(key) + ": '" + std::string(value) + "' is no integer");
+}
+
+// "comport=COM3" names the port as the user sees it.
+int32_t ParseComPort(std::string_view value) {
+  if (auto number = arduino::ParseComPortText(value)) return *number;
+  throw UsageError("comport: '" + std::string(value) + "' is no COM port number (3 or COM3)");
+}
+
+// A value `set` takes without --force: one the dialog could store.
+void Judge(std::string_view key, const std::optional<std::string>& refusal) {
+  if (refusal) throw UsageError(std::string(key) + ": " + *refusal + "; --force writes it anyway");
 }
 
 template <size_t N>
@@ -103,7 +115,9 @@ std::string FormatSettingsLines(const BlockSettings& s) {
   return text;
 }
 
-void ApplySetting(std::string_view assignment, BlockSettings* s) {
+namespace {
+
+void Apply(std::string_view assignment, BlockSettings* s, bool judge) {
   size_t equals = assignment.find('=');
   if (equals == assignment.npos || equals == 0) {
     throw UsageError("'" + std::string(assignment) + "' is not KEY=VALUE");
@@ -111,11 +125,17 @@ void ApplySetting(std::string_view assignment, BlockSettings* s) {
   std::string_view key = assignment.substr(0, equals);
   std::string_view value = assignment.substr(equals + 1);
   if (key == "interface") {
-    s->interface_kind = ParseCoded(key, value, kInterfaceWords);
+    const int32_t kind = ParseCoded(key, value, kInterfaceWords);
+    if (judge) Judge(key, arduino::InterfaceRefusal(kind));
+    s->interface_kind = kind;
   } else if (key == "comport") {
-    s->com_port = ParsePlain(key, value);
+    const int32_t port = ParseComPort(value);
+    if (judge) Judge(key, arduino::ComPortRefusal(port));
+    s->com_port = port;
   } else if (key == "baud") {
-    s->baud_rate = ParsePlain(key, value);
+    const int32_t rate = ParsePlain(key, value);
+    if (judge) Judge(key, arduino::BaudRateRefusal(rate));
+    s->baud_rate = rate;
   } else if (key == "address") {
     // A line break would shift every later line of the settings block.
     if (value.find_first_of("\r\n") != value.npos) {
@@ -123,15 +143,39 @@ void ApplySetting(std::string_view assignment, BlockSettings* s) {
     }
     s->address = std::string(value);
   } else if (key == "udpport") {
-    s->udp_port = ParsePlain(key, value);
+    const int32_t port = ParsePlain(key, value);
+    if (judge) Judge(key, arduino::UdpPortRefusal(port));
+    s->udp_port = port;
   } else if (key.size() == 4 && key.starts_with("pin") && key[3] >= '2' && key[3] <= '9') {
-    s->pin_mode[key[3] - '0' - kFirstPin] = ParseCoded(key, value, kPinModeWords);
+    const int pin = key[3] - '0';
+    const int32_t mode = ParseCoded(key, value, kPinModeWords);
+    if (judge) Judge(key, arduino::PinModeRefusal(pin, mode));
+    s->pin_mode[pin - kFirstPin] = mode;
   } else if (key.size() == 2 && key[0] == 'a' && key[1] >= '0' && key[1] <= '5') {
-    s->analog_used[key[1] - '0'] = ParseCoded(key, value, kAnalogWords);
+    const int32_t used = ParseCoded(key, value, kAnalogWords);
+    if (judge) Judge(key, arduino::AnalogUsedRefusal(used));
+    s->analog_used[key[1] - '0'] = used;
   } else {
     throw UsageError("unknown key '" + std::string(key) +
                      "' (interface, comport, baud, address, udpport, pin2..pin9, a0..a5)");
   }
+}
+
+}  // namespace
+
+void ApplySetting(std::string_view assignment, BlockSettings* s) { Apply(assignment, s, false); }
+
+void ApplyDialogSetting(std::string_view assignment, BlockSettings* s) {
+  Apply(assignment, s, true);
+}
+
+std::optional<std::string> LinkRefusal(const BlockSettings& s) {
+  if (auto why = arduino::InterfaceRefusal(s.interface_kind)) return why;
+  if (s.interface_kind == 1) {
+    if (auto why = arduino::ComPortRefusal(s.com_port)) return why;
+    return arduino::BaudRateRefusal(s.baud_rate);
+  }
+  return arduino::UdpPortRefusal(s.udp_port);
 }
 
 std::string DescribeSettings(const BlockSettings& s) {

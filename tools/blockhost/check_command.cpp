@@ -199,9 +199,9 @@ int CheckCommand(const CommandLine& line) {
     settings.address = line.address;
     settings.udp_port = line.udp_port;
   }
-  if (settings.interface_kind != 0 && settings.interface_kind != 1) {
-    throw InputError("the project's interface is code " + std::to_string(settings.interface_kind) +
-                     ", neither ethernet nor usb");
+  // The project's link is held to what `set` and the dialog take.
+  if (std::optional<std::string> why = LinkRefusal(settings)) {
+    throw InputError("the project's link cannot be checked: " + *why);
   }
   // A0 alone, so that the check drives no pin of whatever is wired to the
   // board and changes no pin's mode but A0's, which is an input anyway.

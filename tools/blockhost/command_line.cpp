@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "arduino_block_version.h"
+#include "config/setting_rules.h"
 #include "errors.h"
 #include "tool_command_line.h"
 
@@ -15,8 +16,10 @@ namespace {
 using tool_cli::Refuse;
 
 constexpr char kKeys[] =
-    "KEYs: interface=usb|ethernet|N comport=N baud=N address=TEXT udpport=N\n"
-    "      pin2..pin9=unused|input|output|pwm|N a0..a5=used|unused|N";
+    "KEYs: interface=usb|ethernet|N comport=N|COMN baud=N address=TEXT udpport=N\n"
+    "      pin2..pin9=unused|input|output|pwm|N a0..a5=used|unused|N\n"
+    "      set takes what the dialog offers: comport 1..100, baud 9600, 19200,\n"
+    "      38400 or 115200, udpport 1..65535, pwm on pins 3, 5, 6 and 9 only";
 constexpr char kSignals[] =
     "SIGNALs (PIN is 2..9, times in ms): 3.7  square:LOW:HIGH:PERIOD\n"
     "      sine:AMPL:OFFSET:PERIOD  ramp:FROM:TO:PERIOD";
@@ -47,6 +50,25 @@ int32_t ParseNumber(const std::string& name, const std::string& text, int32_t lo
     Refuse(name,
            "'" + text + "' is not a number " + std::to_string(low) + ".." + std::to_string(high));
   }
+  return value;
+}
+
+// A COM port option: "3" or "COM3" in any case.  `check` holds it to the
+// numbers the dialog offers; board-address opens any port it is given.
+int32_t ParseComPortOption(const std::string& name, const std::string& text, bool judge) {
+  std::optional<int32_t> port = arduino::ParseComPortText(text);
+  if (!port) Refuse(name, "'" + text + "' is no COM port number (3 or COM3)");
+  if (judge) {
+    if (auto why = arduino::ComPortRefusal(*port)) Refuse(name, *why);
+  }
+  return *port;
+}
+
+// A value `check` takes for its link: one the dialog could set up.
+int32_t ParseLinkNumber(const std::string& name, const std::string& text,
+                        std::optional<std::string> (*refusal)(int32_t)) {
+  const int32_t value = ParseNumber(name, text, INT32_MIN, INT32_MAX);
+  if (auto why = refusal(value)) Refuse(name, *why);
   return value;
 }
 
@@ -112,17 +134,19 @@ void AddCheck(CLI::App* app, CommandLine* line) {
       ->add_option_function<std::string>(
           "--comport",
           [line](const std::string& text) {
-            line->com_port = ParseNumber("--comport", text, INT32_MIN, INT32_MAX);
+            line->com_port = ParseComPortOption("--comport", text, true);
           },
-          "the board's COM port number")
+          "the board's COM port, 1..100 (3 or COM3)")
       ->type_name("N");
   CLI::Option* baud = check
                           ->add_option_function<std::string>(
                               "--baud",
                               [line](const std::string& text) {
-                                line->baud_rate = ParseNumber("--baud", text, 1, INT32_MAX);
+                                line->baud_rate =
+                                    ParseLinkNumber("--baud", text, arduino::BaudRateRefusal);
                               },
-                              "the speed of the COM port (default 9600)")
+                              "the speed of the COM port: 9600 (default),\n"
+                              "19200, 38400 or 115200")
                           ->type_name("B");
   check
       ->add_option_function<std::string>(
@@ -137,7 +161,8 @@ void AddCheck(CLI::App* app, CommandLine* line) {
                               ->add_option_function<std::string>(
                                   "--udpport",
                                   [line](const std::string& text) {
-                                    line->udp_port = ParseNumber("--udpport", text, 1, 65535);
+                                    line->udp_port =
+                                        ParseLinkNumber("--udpport", text, arduino::UdpPortRefusal);
                                   },
                                   "the board's UDP port (default 1600)")
                               ->type_name("P");
@@ -173,9 +198,9 @@ void AddBoardAddress(CLI::App* app, CommandLine* line) {
       ->add_option_function<std::string>(
           "--comport",
           [line](const std::string& text) {
-            line->com_port = ParseNumber("--comport", text, INT32_MIN, INT32_MAX);
+            line->com_port = ParseComPortOption("--comport", text, false);
           },
-          "the board's USB serial port")
+          "the board's USB serial port (3 or COM3)")
       ->type_name("N")
       ->required();
   command
@@ -220,11 +245,15 @@ void AddCommands(CLI::App* app, CommandLine* line) {
   AddLibrary(show, line);
   AddProject(show, line)->required();
 
-  CLI::App* set =
-      AddCommand(app, line, "set", "usage: blockhost set [--lib PATH] --project F KEY=VALUE...\n",
-                 "change settings; creates F if missing");
+  CLI::App* set = AddCommand(
+      app, line, "set", "usage: blockhost set [--lib PATH] --project F [--force] KEY=VALUE...\n",
+      "change settings; creates F if missing");
   AddLibrary(set, line);
   AddProject(set, line)->required();
+  set->add_flag("--force", line->force,
+                "write any integer, also one the dialog does\n"
+                "not offer (the file holds any)")
+      ->disable_flag_override();
   set->add_option("assignments", line->assignments, "the settings to change")
       ->type_name("KEY=VALUE...");
   set->callback([line] {
@@ -235,9 +264,12 @@ void AddCommands(CLI::App* app, CommandLine* line) {
   CLI::App* configure =
       AddCommand(app, line, "configure", "usage: blockhost configure [--lib PATH] --project F\n",
                  "edit the settings in the block's own\n"
-                 "dialog, then save F (creates it if missing)");
+                 "dialog; OK saves F (creates it if missing)");
   AddLibrary(configure, line);
   AddProject(configure, line)->required();
+  configure->footer(
+      "exit status: 0 saved, 1 bad arguments or files, 2 library error, 10 cancelled\n"
+      "  or closed, 11 no display; only 0 writes F");
 
   AddRun(app, line);
   AddCheck(app, line);
@@ -264,6 +296,7 @@ std::unique_ptr<CLI::App> MakeApp(CommandLine* line) {
   app->footer(std::string(kKeys) + "\n" + kSignals +
               "\n\n"
               "exit status: 0 success, 1 bad arguments or files, 2 library error;\n"
+              "  configure: 10 cancelled, 11 no display (nothing saved either way);\n"
               "  check: 3 no answer from the board, 4 an answer that is no number;\n"
               "  board-address: 3 no answer, 5 the port cannot be opened, 6 refused,\n"
               "  7 not the Ethernet image\n"

@@ -13,6 +13,7 @@ struct CommandLine {
   std::string library;  // --lib; empty means the library beside blockhost
   std::string project;
   std::vector<std::string> assignments;  // KEY=VALUE of `set`
+  bool force = false;                    // `set --force`: any integer
   long steps = 100;
   double period_ms = 50.0;
   std::vector<std::string> inputs;  // PIN=SIGNAL of `run`

@@ -9,7 +9,11 @@ namespace blockhost {
 int InfoCommand(const CommandLine& line);
 int ShowCommand(const CommandLine& line);
 int SetCommand(const CommandLine& line);
-// Opens the library's settings dialog on the project's block, then saves.
+// Opens the library's settings dialog on the project's block and saves the
+// project if the user pressed OK.  Cancel, the close box or no display write
+// nothing, and exit with one of these.
+constexpr int kExitCancelled = 10;
+constexpr int kExitNoDisplay = 11;
 int ConfigureCommand(const CommandLine& line);
 // A run whose steps took as long as a board that answers nothing makes them;
 // a stopped run exits kExitInterrupted or kExitTerminated (stop_request.h).

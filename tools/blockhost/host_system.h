@@ -1,6 +1,7 @@
 // What blockhost asks of the system besides files and libraries.
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace blockhost {
@@ -19,5 +20,11 @@ std::string LibraryFileVersion(const std::string& path);
 
 // Whether standard error is a terminal, where a progress line makes sense.
 bool StderrIsTerminal();
+
+// The process's own environment, which a loaded library shares: set, read
+// and remove one variable.
+void SetProcessVariable(const std::string& name, const std::string& value);
+std::optional<std::string> ProcessVariable(const std::string& name);
+void RemoveProcessVariable(const std::string& name);
 
 }  // namespace blockhost

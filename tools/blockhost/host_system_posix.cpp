@@ -2,6 +2,7 @@
 #include <link.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -43,5 +44,17 @@ std::string LibraryFileVersion(const std::string& path) {
 }
 
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
+void SetProcessVariable(const std::string& name, const std::string& value) {
+  setenv(name.c_str(), value.c_str(), 1);
+}
+
+std::optional<std::string> ProcessVariable(const std::string& name) {
+  const char* value = getenv(name.c_str());
+  if (value == nullptr) return std::nullopt;
+  return std::string(value);
+}
+
+void RemoveProcessVariable(const std::string& name) { unsetenv(name.c_str()); }
 
 }  // namespace blockhost

@@ -58,4 +58,24 @@ bool StderrIsTerminal() {
          SetConsoleMode(console, mode | kVirtualTerminalProcessing) != 0;
 }
 
+// The Win32 calls, not the C runtime's copy of the environment: the DLL
+// may use another runtime, and only the process's block is shared.
+void SetProcessVariable(const std::string& name, const std::string& value) {
+  SetEnvironmentVariableA(name.c_str(), value.c_str());
+}
+
+std::optional<std::string> ProcessVariable(const std::string& name) {
+  const DWORD size = GetEnvironmentVariableA(name.c_str(), nullptr, 0);
+  if (size == 0) return std::nullopt;
+  std::string value(size, '\0');
+  const DWORD length = GetEnvironmentVariableA(name.c_str(), value.data(), size);
+  if (length == 0 || length >= size) return std::nullopt;
+  value.resize(length);
+  return value;
+}
+
+void RemoveProcessVariable(const std::string& name) {
+  SetEnvironmentVariableA(name.c_str(), nullptr);
+}
+
 }  // namespace blockhost

@@ -5,7 +5,9 @@
 #include "block_instance.h"
 #include "block_library.h"
 #include "commands.h"
+#include "config/dialog_outcome.h"
 #include "errors.h"
+#include "host_system.h"
 #include "library_call.h"
 #include "native_file.h"
 #include "project_file.h"
@@ -28,7 +30,15 @@ int SetCommand(const CommandLine& line) {
   // A new project starts from the settings of a newly placed block.
   if (NativeFile::Exists(line.project)) LoadProject(line.project, name, &block);
   BlockSettings settings = ReadSettings(&block);
-  for (const std::string& assignment : line.assignments) ApplySetting(assignment, &settings);
+  // All or nothing: the first refused assignment ends the command before
+  // anything is written.
+  for (const std::string& assignment : line.assignments) {
+    if (line.force) {
+      ApplySetting(assignment, &settings);
+    } else {
+      ApplyDialogSetting(assignment, &settings);
+    }
+  }
   ApplySettings(settings, &block);
   SaveProject(line.project, name, &block);
   printf("%s", DescribeSettings(ReadSettings(&block)).c_str());
@@ -45,9 +55,29 @@ int ConfigureCommand(const CommandLine& line) {
   BlockInstance block(library);
   if (NativeFile::Exists(line.project)) LoadProject(line.project, name, &block);
   // The dialog is modal: the call returns when the user closes it, with the
-  // settings stored only if they pressed OK.  Saving either way leaves the
-  // project as the dialog left the block, as a host does on closing it.
-  CallLibrary([&] { exports.CallParameterDialogDLL(block.record(), 0); });
+  // settings stored only if they pressed OK.  The export has no result; the
+  // dialog answers through the process environment (config/dialog_outcome.h).
+  SetProcessVariable(arduino::kDialogOutcomeVariable, arduino::kDialogAsked);
+  try {
+    CallLibrary([&] { exports.CallParameterDialogDLL(block.record(), 0); });
+  } catch (...) {
+    RemoveProcessVariable(arduino::kDialogOutcomeVariable);
+    throw;
+  }
+  const std::string outcome =
+      ProcessVariable(arduino::kDialogOutcomeVariable).value_or(arduino::kDialogAsked);
+  RemoveProcessVariable(arduino::kDialogOutcomeVariable);
+  if (outcome == arduino::kDialogNoDisplay) {
+    fprintf(stderr, "blockhost: no display for the settings dialog; '%s' not written\n",
+            line.project.c_str());
+    return kExitNoDisplay;
+  }
+  if (outcome == arduino::kDialogCancelled) {
+    printf("cancelled; '%s' not written\n", line.project.c_str());
+    return kExitCancelled;
+  }
+  // OK, or a library that does not answer: save what the dialog left, as a
+  // host does on closing it.
   SaveProject(line.project, name, &block);
   printf("%s", DescribeSettings(ReadSettings(&block)).c_str());
   return kExitOk;

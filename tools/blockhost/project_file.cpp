@@ -16,7 +16,16 @@ std::string ReadHeaderLine(NativeFile* file, const std::string& path) {
   std::string line;
   char byte;
   while (file->ReadByte(&byte)) {
-    if (byte == '\n') return line;
+    if (byte == '\n') {
+      // The header's lines end in LF alone; a CR before it means a program
+      // changed the file's line ends, and would end up raw in a message.
+      if (!line.empty() && line.back() == '\r') {
+        throw InputError("'" + path +
+                         "' has lines that end in CR LF instead of LF; a program has changed "
+                         "its line ends");
+      }
+      return line;
+    }
     if (line.size() == kMaxHeaderLine) break;
     line += byte;
   }
