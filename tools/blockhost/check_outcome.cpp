@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "config/setting_rules.h"
+
 namespace blockhost {
 
 std::optional<std::string> ReplyOfConversionError(std::string_view message) {
@@ -21,7 +23,7 @@ std::optional<std::string> ReplyOfConversionError(std::string_view message) {
 
 std::vector<int32_t> OtherDialogSpeeds(int32_t baud_rate) {
   std::vector<int32_t> others;
-  for (const int32_t speed : kDialogBaudRates) {
+  for (const int32_t speed : arduino::kBaudRates) {
     if (speed != baud_rate) others.push_back(speed);
   }
   return others;

@@ -4,7 +4,6 @@
 // out of the library's message.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -19,11 +18,9 @@ constexpr int kExitBadAnswer = 4;  // it answered, but not with a number
 // (5 to 7 are board-address's, commands.h.)
 constexpr int kExitWrongSpeed = 8;
 
-// The speeds the block's dialog offers, in its order.
-constexpr std::array<int32_t, 4> kDialogBaudRates = {9600, 19200, 38400, 115200};
-
 // Where a serial board that gave no number at `baud_rate` is looked for:
-// the dialog's speeds but that one, in the dialog's order.
+// the dialog's speeds (arduino::kBaudRates) but that one, in the dialog's
+// order.
 std::vector<int32_t> OtherDialogSpeeds(int32_t baud_rate);
 
 // Whether `value` is a reading the firmware can give for an analog input, a
