@@ -5,6 +5,7 @@
 // the SPI bus and its wire is a UDP socket on 127.0.0.1.
 #include <poll.h>
 #include <signal.h>
+#include <termios.h>
 
 #include <chrono>
 #include <cmath>
@@ -18,6 +19,7 @@
 #include "board_pins.h"
 #include "eeprom_file.h"
 #include "exchange_log.h"
+#include "line_speed.h"
 #include "line_watch.h"
 #include "loopback_bridge.h"
 #include "options.h"
@@ -80,6 +82,87 @@ std::string Describe(const avrboard::PinState& state) {
   }
   return "?";
 }
+
+// The terminal's speed against the firmware's UART0.  The block sets its
+// speed on the pty's slave; the pair shares one set of line settings, so it
+// is read on the master, and avrboard never opens the slave (see
+// line_watch.h).  While the two rates disagree, bytes cross as a wire at
+// those rates would carry them (line_speed.h); avrboard says once which
+// rate the firmware set, and once for each terminal speed that does not
+// match it.
+class LineSpeeds {
+ public:
+  // Takes in both rates; the terminal's counts only while somebody has the
+  // port open.
+  void Update(const avrboard::AvrBoard& board, int master_fd, bool in_use) {
+    uart_baud_ = board.UartRate();
+    if (uart_baud_ > 0 && uart_baud_ != reported_uart_baud_) {
+      std::fprintf(stderr, "avrboard: the firmware set UART0 to %.0f baud\n", uart_baud_);
+      reported_uart_baud_ = uart_baud_;
+      reported_terminal_baud_ = 0;
+    }
+    terminal_baud_ = 0;
+    termios settings{};
+    if (in_use && tcgetattr(master_fd, &settings) == 0) {
+      if (std::optional<uint32_t> baud = avrboard::BaudOfSpeed(cfgetospeed(&settings))) {
+        terminal_baud_ = *baud;
+      }
+    }
+    if (garbled() && terminal_baud_ != reported_terminal_baud_) {
+      std::fprintf(stderr,
+                   "avrboard: the port is set to %.0f baud but the firmware's UART0 runs at "
+                   "%.0f: the line garbles every byte both ways\n",
+                   terminal_baud_, uart_baud_);
+      reported_terminal_baud_ = terminal_baud_;
+    }
+  }
+
+  // Whether the two ends disagree.  A UART not yet set up takes bytes as
+  // simavr hands them; a speed avrboard does not know counts as agreeing.
+  bool garbled() const {
+    return uart_baud_ > 0 && terminal_baud_ > 0 &&
+           !avrboard::RatesAgree(terminal_baud_, uart_baud_);
+  }
+
+  // What the firmware reads of bytes the block wrote.
+  std::string ToFirmware(const std::string& bytes) const {
+    if (!garbled() || bytes.empty()) return bytes;
+    return avrboard::AsFirmwareReads(avrboard::ReceiveBurst(bytes, terminal_baud_, uart_baud_));
+  }
+
+  // Takes bytes the firmware sent at `cycles`, and gives what the block
+  // reads of them.  While the line garbles, bytes are held until the line
+  // has been idle for longer than a frame at either rate, so that a reply's
+  // frames are read as the one stream they are on the wire.
+  std::string FromFirmware(const std::string& bytes, const std::vector<uint64_t>& cycles,
+                           uint64_t now_cycle) {
+    if (!garbled() && held_.empty()) return bytes;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+      held_.push_back(
+          {static_cast<uint8_t>(bytes[i]), static_cast<double>(cycles[i]) / avrboard::kClockHz});
+    }
+    if (held_.empty()) return "";
+    const double now_s = static_cast<double>(now_cycle) / avrboard::kClockHz;
+    const double send_baud = uart_baud_ > 0 ? uart_baud_ : 9600;
+    const double read_baud = terminal_baud_ > 0 ? terminal_baud_ : send_baud;
+    if (now_s < held_.back().start_s + 12 / send_baud + 12 / read_baud) return "";
+    std::string read;
+    if (avrboard::RatesAgree(send_baud, read_baud)) {
+      for (const avrboard::SentFrame& frame : held_) read += static_cast<char>(frame.byte);
+    } else {
+      read = avrboard::AsTerminalReads(avrboard::ReceiveFrames(held_, send_baud, read_baud));
+    }
+    held_.clear();
+    return read;
+  }
+
+ private:
+  double uart_baud_ = 0;
+  double terminal_baud_ = 0;
+  double reported_uart_baud_ = 0;
+  double reported_terminal_baud_ = 0;
+  std::vector<avrboard::SentFrame> held_;
+};
 
 int Run(const avrboard::Options& options) {
   avrboard::AvrBoard board;
@@ -151,6 +234,7 @@ int Run(const avrboard::Options& options) {
   avrboard::NetworkSettings previous_settings = reported_settings;
 
   avrboard::LineWatch line;
+  LineSpeeds speeds;
   if (pty && !line.Start(pty->slave_name(), &error)) {
     std::cerr << "avrboard: " << error << "\n";
     return 1;
@@ -191,9 +275,10 @@ int Run(const avrboard::Options& options) {
         pty->DiscardUnread();
         board.Reset();
       }
+      speeds.Update(board, pty->fd(), line.InUse());
       std::string bytes;
       pty->Read(&bytes);
-      board.QueueInput(bytes);
+      board.QueueInput(speeds.ToFirmware(bytes));
     }
     // A datagram lands in the chip's RX memory at the start of the slice
     // after it arrived; what the chip drops (no UDP socket open, too large,
@@ -212,7 +297,9 @@ int Run(const avrboard::Options& options) {
       exit_code = 1;
       break;
     }
-    const std::string output = board.TakeOutput();
+    std::vector<uint64_t> output_cycles;
+    std::string output = board.TakeOutput(&output_cycles);
+    if (pty) output = speeds.FromFirmware(output, output_cycles, board.cycle());
     // With nobody reading the terminal the reply is lost, as on a real line;
     // while the port is closed nothing is even written.
     if (!output.empty() && pty && line.InUse()) (void)pty->Write(output, &error);
