@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <termios.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -36,11 +37,15 @@ void OnStopSignal(int signal_number) { g_stop_signal = signal_number; }
 // short against a byte at 9600 baud (about 1 ms), long enough that the
 // bookkeeping costs little next to the simulation.
 constexpr uint64_t kSliceCycles = avrboard::kClockHz / 2000;  // 0.5 ms
+// At the faster speeds a byte takes less than that (87 us at 115200), and a
+// reply's last byte would wait up to a slice for the terminal: there the
+// slice is one byte's time on the line, but no shorter than this.
+constexpr uint64_t kShortestSliceCycles = avrboard::kClockHz / 20000;  // 50 us
 constexpr double kCyclesPerMs = avrboard::kClockHz / 1000.0;
 // How often the EEPROM is compared with the file: the firmware writes a byte
 // in 3.3 ms, so a burst of writes is usually saved once, and a save is never
 // more than this much simulated time late.
-constexpr int kEepromCheckSlices = 200;  // 100 ms
+constexpr uint64_t kEepromCheckCycles = avrboard::kClockHz / 10;  // 100 ms
 
 std::string DottedQuad(const avrboard::Ipv4& address) {
   return std::to_string(address[0]) + "." + std::to_string(address[1]) + "." +
@@ -260,7 +265,7 @@ int Run(const avrboard::Options& options) {
   double most_behind_ms = 0;
   double waited_ms = 0;
   int exit_code = 0;
-  int slices_since_eeprom_check = 0;
+  uint64_t last_eeprom_check_cycle = 0;
   while (g_stop_signal == 0) {
     const double now_ms = board.cycle() / kCyclesPerMs;
     for (const auto& [pin, source] : options.analog) {
@@ -292,7 +297,12 @@ int Run(const avrboard::Options& options) {
         exchanges->UdpLanded(datagram->payload, landed_ns);
       }
     }
-    if (!board.Run(kSliceCycles, &error)) {
+    uint64_t slice_cycles = kSliceCycles;
+    if (const double uart_baud = board.UartRate(); pty && uart_baud > 0) {
+      slice_cycles = std::clamp(static_cast<uint64_t>(avrboard::kClockHz * 10 / uart_baud),
+                                kShortestSliceCycles, kSliceCycles);
+    }
+    if (!board.Run(slice_cycles, &error)) {
       std::cerr << "avrboard: " << error << " at " << now_ms << " ms\n";
       exit_code = 1;
       break;
@@ -320,8 +330,9 @@ int Run(const avrboard::Options& options) {
       }
       previous_settings = settings;
     }
-    if (!options.eeprom_path.empty() && ++slices_since_eeprom_check >= kEepromCheckSlices) {
-      slices_since_eeprom_check = 0;
+    if (!options.eeprom_path.empty() &&
+        board.cycle() - last_eeprom_check_cycle >= kEepromCheckCycles) {
+      last_eeprom_check_cycle = board.cycle();
       SaveEepromIfChanged(board, options.eeprom_path, &saved_eeprom);
     }
 
