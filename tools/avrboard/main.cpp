@@ -94,7 +94,7 @@ std::string Describe(const avrboard::PinState& state) {
 // line_watch.h).  While the two rates disagree, bytes cross as a wire at
 // those rates would carry them (line_speed.h); avrboard says once which
 // rate the firmware set, and once for each terminal speed that does not
-// match it.
+// match it when bytes first cross at it.
 class LineSpeeds {
  public:
   // Takes in both rates; the terminal's counts only while somebody has the
@@ -113,13 +113,6 @@ class LineSpeeds {
         terminal_baud_ = *baud;
       }
     }
-    if (garbled() && terminal_baud_ != reported_terminal_baud_) {
-      std::fprintf(stderr,
-                   "avrboard: the port is set to %.0f baud but the firmware's UART0 runs at "
-                   "%.0f: the line garbles every byte both ways\n",
-                   terminal_baud_, uart_baud_);
-      reported_terminal_baud_ = terminal_baud_;
-    }
   }
 
   // Whether the two ends disagree.  A UART not yet set up takes bytes as
@@ -130,8 +123,9 @@ class LineSpeeds {
   }
 
   // What the firmware reads of bytes the block wrote.
-  std::string ToFirmware(const std::string& bytes) const {
+  std::string ToFirmware(const std::string& bytes) {
     if (!garbled() || bytes.empty()) return bytes;
+    ReportMismatch(terminal_baud_);
     return avrboard::AsFirmwareReads(avrboard::ReceiveBurst(bytes, terminal_baud_, uart_baud_));
   }
 
@@ -155,6 +149,7 @@ class LineSpeeds {
     if (avrboard::RatesAgree(send_baud, read_baud)) {
       for (const avrboard::SentFrame& frame : held_) read += static_cast<char>(frame.byte);
     } else {
+      ReportMismatch(read_baud);
       read = avrboard::AsTerminalReads(avrboard::ReceiveFrames(held_, send_baud, read_baud));
     }
     held_.clear();
@@ -162,6 +157,18 @@ class LineSpeeds {
   }
 
  private:
+  // Said once per terminal speed, when bytes first cross at it: a program
+  // that opens the port and only then sets its speed is not reported for
+  // the moment in between.
+  void ReportMismatch(double terminal_baud) {
+    if (terminal_baud == reported_terminal_baud_) return;
+    std::fprintf(stderr,
+                 "avrboard: the port is set to %.0f baud but the firmware's UART0 runs at "
+                 "%.0f: the line garbles every byte both ways\n",
+                 terminal_baud, uart_baud_);
+    reported_terminal_baud_ = terminal_baud;
+  }
+
   double uart_baud_ = 0;
   double terminal_baud_ = 0;
   double reported_uart_baud_ = 0;
