@@ -100,7 +100,10 @@ class LineSpeeds {
   // Takes in both rates; the terminal's counts only while somebody has the
   // port open.
   void Update(const avrboard::AvrBoard& board, int master_fd, bool in_use) {
-    uart_baud_ = board.UartRate();
+    // Between a reset and the firmware's Serial.begin the UART is off; the
+    // image sets the same rate again, so the last one still decides what
+    // becomes of bytes that arrive meanwhile.
+    if (const double rate = board.UartRate(); rate > 0) uart_baud_ = rate;
     if (uart_baud_ > 0 && uart_baud_ != reported_uart_baud_) {
       std::fprintf(stderr, "avrboard: the firmware set UART0 to %.0f baud\n", uart_baud_);
       reported_uart_baud_ = uart_baud_;
@@ -115,7 +118,7 @@ class LineSpeeds {
     }
   }
 
-  // Whether the two ends disagree.  A UART not yet set up takes bytes as
+  // Whether the two ends disagree.  A UART never yet set up takes bytes as
   // simavr hands them; a speed avrboard does not know counts as agreeing.
   bool garbled() const {
     return uart_baud_ > 0 && terminal_baud_ > 0 &&
