@@ -4,7 +4,8 @@
 #   packaging/pack.sh --version V --native DIR --win32 DIR --firmware DIR --out DIR
 #
 #   arduino-block-V-windows-x86.zip     ArduinoBlock.dll, blockhost.exe, the
-#                                       firmware images and sketch, README.txt,
+#                                       firmware images (one per serial speed
+#                                       and the Ethernet one) and sketch, README.txt,
 #                                       the notices of the linked-in runtimes
 #   arduino-block-V-linux-x86_64.tar.gz arduino_block.so, blockhost, boardsim,
 #                                       avrboard, the firmware, README.md, docs/
@@ -55,10 +56,20 @@ need() {
     [ -f "$file" ] || die "missing $file"
   done
 }
+# The serial speeds the block's dialog offers; firmware/build.sh builds an
+# image of each, the 9600 one into plain uno/ and mega2560/.
+serial_speeds=(9600 19200 38400 115200)
+serial_image_dir() {
+  if [ "$2" = "${serial_speeds[0]}" ]; then echo "$firmware/$1"; else echo "$firmware/$1-$2"; fi
+}
 need "$native/arduino_block.so" "$native/blockhost" "$native/boardsim" "$native/avrboard" \
   "$win32/ArduinoBlock.dll" "$win32/blockhost.exe" \
-  "$firmware/uno/arduino_block.hex" "$firmware/mega2560/arduino_block.hex" \
   "$gcc_notice" "$mingw_notice" "$root/packaging/README-windows.txt"
+for board in uno mega2560; do
+  for baud in "${serial_speeds[@]}"; do
+    need "$(serial_image_dir "$board" "$baud")/arduino_block.hex"
+  done
+done
 # firmware/build.sh skips the Ethernet images, and says so, where it finds
 # no Arduino Ethernet library; a release without them is not made.
 for board in uno mega2560; do
@@ -79,14 +90,16 @@ trap 'rm -rf "$stage"' EXIT
 crlf() { sed 's/\r$//; s/$/\r/' "$1"; }
 
 # The images, and the sketch with its version written in, so that a board
-# flashed from the IDE says what it is too.  Each board's folder holds both
-# of its images: arduino_block.hex for USB, arduino_block-ethernet.hex for
-# the Ethernet shield.
+# flashed from the IDE says what it is too.  Each board's folder holds all
+# of its images: arduino_block-<baud>.hex for USB at each of the dialog's
+# speeds, arduino_block-ethernet.hex for the Ethernet shield.
 stage_firmware() {
   local to=$1/firmware board
   mkdir -p "$to/uno" "$to/mega2560" "$to/arduino_block/src"
   for board in uno mega2560; do
-    cp "$firmware/$board/arduino_block.hex" "$to/$board/"
+    for baud in "${serial_speeds[@]}"; do
+      cp "$(serial_image_dir "$board" "$baud")/arduino_block.hex" "$to/$board/arduino_block-$baud.hex"
+    done
     cp "$firmware/$board-ethernet/arduino_block.hex" "$to/$board/arduino_block-ethernet.hex"
   done
   cp "$root/firmware/arduino_block/arduino_block.ino" "$to/arduino_block/"

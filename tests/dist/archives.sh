@@ -68,10 +68,16 @@ firmware/arduino_block/src/serial_framer.cpp
 firmware/arduino_block/src/serial_framer.h
 firmware/arduino_block/src/setup_console.cpp
 firmware/arduino_block/src/setup_console.h
+firmware/mega2560/arduino_block-115200.hex
+firmware/mega2560/arduino_block-19200.hex
+firmware/mega2560/arduino_block-38400.hex
+firmware/mega2560/arduino_block-9600.hex
 firmware/mega2560/arduino_block-ethernet.hex
-firmware/mega2560/arduino_block.hex
-firmware/uno/arduino_block-ethernet.hex
-firmware/uno/arduino_block.hex"
+firmware/uno/arduino_block-115200.hex
+firmware/uno/arduino_block-19200.hex
+firmware/uno/arduino_block-38400.hex
+firmware/uno/arduino_block-9600.hex
+firmware/uno/arduino_block-ethernet.hex"
 
 expect_listing() {
   local what=$1 expected=$2 actual=$3
@@ -93,7 +99,7 @@ hex_holds_version() {
 
 check_firmware() {
   local base=$1 image
-  for image in {uno,mega2560}/arduino_block{,-ethernet}.hex; do
+  for image in {uno,mega2560}/arduino_block-{9600,19200,38400,115200,ethernet}.hex; do
     hex_holds_version "$base/firmware/$image" ||
       fail "$base/firmware/$image does not carry version $version in flash"
   done
@@ -101,13 +107,29 @@ check_firmware() {
   # the two were not swapped in packing.
   local start_line
   start_line=$(printf 'arduino-block ethernet ' | od -An -tx1 | tr -d ' \n' | tr 'a-f' 'A-F')
-  for image in {uno,mega2560}/arduino_block{,-ethernet}.hex; do
+  for image in {uno,mega2560}/arduino_block-{9600,19200,38400,115200,ethernet}.hex; do
     local data
     data=$(sed -n 's/\r$//; /^:......00/{s/^:........//; s/..$//; p}' "$base/firmware/$image" | tr -d '\n')
     case "$image" in
       *-ethernet.hex) [[ $data == *"$start_line"* ]] || fail "$image is not the Ethernet image" ;;
       *) [[ $data != *"$start_line"* ]] || fail "$image is the Ethernet image, not the serial one" ;;
     esac
+  done
+  # Each speed's image is its own build, not another's copied under its
+  # name: the images of one board all differ, and each is the one built for
+  # its speed.
+  local board baud
+  for board in uno mega2560; do
+    [ "$(sha256sum "$base"/firmware/$board/arduino_block-*.hex | cut -d' ' -f1 | sort -u | wc -l)" -eq 5 ] ||
+      fail "two of the $board images in $base are the same"
+    for baud in 9600 19200 38400 115200; do
+      local built=${FIRMWARE_DIR:-}/$board-$baud
+      [ "$baud" = 9600 ] && built=${FIRMWARE_DIR:-}/$board
+      if [ -n "${FIRMWARE_DIR:-}" ] && [ -f "$built/arduino_block.hex" ]; then
+        cmp -s <(sed 's/\r$//' "$base/firmware/$board/arduino_block-$baud.hex") <(sed 's/\r$//' "$built/arduino_block.hex") ||
+          fail "$board/arduino_block-$baud.hex is not the image built for $baud baud"
+      fi
+    done
   done
   grep -q "^#define ARDUINO_BLOCK_VERSION \"$version\"" \
     "$base/firmware/arduino_block/src/firmware_version.h" ||
@@ -149,6 +171,7 @@ $firmware_files")" "$(tar -tzf "$tar_file" | grep -v '/$')"
   done
   # Both READMEs say which image goes with which link.
   grep -q 'arduino_block-ethernet\.hex' "$w/README.txt" || fail "README.txt does not name the Ethernet image"
+  grep -q 'arduino_block-115200\.hex' "$w/README.txt" || fail "README.txt does not name the images by speed"
   grep -q "GCC RUNTIME LIBRARY EXCEPTION" "$w/notices/gcc-runtime-libraries.txt" ||
     fail "the GCC runtime notice lacks the runtime library exception"
   grep -q "mingw-w64" "$w/notices/mingw-w64-runtime.txt" || fail "the MinGW-w64 notice is not MinGW-w64's"
@@ -163,6 +186,8 @@ $firmware_files")" "$(tar -tzf "$tar_file" | grep -v '/$')"
   cmp -s "$work/$linux/README.md" "$root/README.md" || fail "the tarball's README.md is not the tree's"
   grep -q 'arduino_block-ethernet\.hex' "$work/$linux/README.md" ||
     fail "the tarball's README.md does not name the Ethernet image"
+  grep -q 'arduino_block-115200\.hex' "$work/$linux/README.md" ||
+    fail "the tarball's README.md does not name the images by speed"
 }
 
 # Starts the unpacked boardsim on a free loopback port, pins 6 and 7 wired
@@ -258,7 +283,7 @@ case_pack() {
   local file
   for file in "$NATIVE_DIR"/{arduino_block.so,blockhost,boardsim,avrboard} \
     "$WIN32_DIR"/{ArduinoBlock.dll,blockhost.exe} \
-    "$FIRMWARE_DIR"/{uno,mega2560}{,-ethernet}/arduino_block.hex; do
+    "$FIRMWARE_DIR"/{uno,mega2560}{,-19200,-38400,-115200,-ethernet}/arduino_block.hex; do
     if [ ! -f "$file" ]; then
       echo "skipped: no $file to pack (./run test builds it)"
       exit 77

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "line_speed.h"
 #include "w5100.h"
 
 extern "C" {
@@ -41,6 +42,11 @@ constexpr uint16_t kTccr2A = 0xB0, kOcr2B = 0xB4;
 constexpr uint16_t kTccr3A = 0x90, kOcr3AL = 0x98, kOcr3BL = 0x9A, kOcr3CL = 0x9C;
 constexpr uint16_t kTccr4A = 0xA0, kOcr4AL = 0xA8, kOcr4BL = 0xAA, kOcr4CL = 0xAC;
 }  // namespace m2560
+
+// UART0's registers, at the same data-space addresses on both chips.
+constexpr uint16_t kUcsr0A = 0xC0, kUcsr0B = 0xC1, kUbrr0L = 0xC4, kUbrr0H = 0xC5;
+constexpr uint8_t kUcsr0ADoubleSpeed = 0x02;     // U2X0
+constexpr uint8_t kUcsr0BEnabled = 0x10 | 0x08;  // RXEN0, TXEN0
 
 // The SPI registers, at the same data-space addresses on both chips.
 constexpr uint16_t kSpcr = 0x4C, kSpsr = 0x4D, kSpdr = 0x4E;
@@ -175,6 +181,7 @@ bool AvrBoard::Load(const std::string& elf_path, const BoardLayout& layout, std:
 void AvrBoard::OnUartOutput(avr_irq_t*, uint32_t value, void* param) {
   AvrBoard* board = static_cast<AvrBoard*>(param);
   board->output_.push_back(static_cast<char>(value));
+  board->output_cycles_.push_back(board->cycle());
   if (board->uart_observer_) board->uart_observer_(false, static_cast<char>(value), board->cycle());
 }
 
@@ -225,6 +232,7 @@ void AvrBoard::Reset() {
   avr_reset(avr_);
   input_.clear();
   output_.clear();
+  output_cycles_.clear();
   uart_full_ = false;
   if (uart_ != nullptr) uart_read_cursor_ = uart_->input.read;
   if (w5100_ != nullptr) w5100_->Reset();
@@ -324,10 +332,21 @@ void AvrBoard::SetEeprom(const std::vector<uint8_t>& bytes) {
   avr_ioctl(avr_, AVR_IOCTL_EEPROM_SET, &desc);
 }
 
-std::string AvrBoard::TakeOutput() {
+std::string AvrBoard::TakeOutput(std::vector<uint64_t>* cycles) {
   std::string taken;
   taken.swap(output_);
+  if (cycles != nullptr) {
+    cycles->swap(output_cycles_);
+  }
+  output_cycles_.clear();
   return taken;
+}
+
+double AvrBoard::UartRate() const {
+  if (!(avr_->data[kUcsr0B] & kUcsr0BEnabled)) return 0;
+  const uint16_t ubrr =
+      static_cast<uint16_t>(avr_->data[kUbrr0L] | ((avr_->data[kUbrr0H] & 0x0F) << 8));
+  return avrboard::UartBaud(kClockHz, ubrr, avr_->data[kUcsr0A] & kUcsr0ADoubleSpeed);
 }
 
 void AvrBoard::DriveDigital(uint8_t pin, bool high) {

@@ -92,8 +92,14 @@ class AvrBoard {
   // Bytes for UART0's receiver; they enter the chip as fast as its input
   // queue takes them, and then at the programmed baud rate.
   void QueueInput(const std::string& bytes) { input_ += bytes; }
-  // What the firmware has sent since the last call.
-  std::string TakeOutput();
+  // What the firmware has sent since the last call; with `cycles`, also the
+  // cycle each byte left the transmit register at.
+  std::string TakeOutput(std::vector<uint64_t>* cycles = nullptr);
+
+  // The rate UART0 runs at as the firmware programmed UBRR0 and U2X0, or 0
+  // while neither its receiver nor its transmitter is enabled (before
+  // Serial.begin).
+  double UartRate() const;
 
   void DriveDigital(uint8_t pin, bool high);
   // analog_input is 0..5 for A0..A5; count is 0..1023 of the 5 V reference.
@@ -144,6 +150,7 @@ class AvrBoard {
   bool uart_full_ = false;
   std::string input_;
   std::string output_;
+  std::vector<uint64_t> output_cycles_;
   UartObserver uart_observer_;
   // simavr's UART0 and where the firmware had read its receive queue to at
   // the last look.
