@@ -95,6 +95,12 @@ void AddRun(CLI::App* app, CommandLine* line) {
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   run->add_option("--csv", line->csv_path, "write the trace as CSV")->type_name("F.csv");
   run->add_option("--plot", line->plot_path, "write the trace as an SVG plot")->type_name("F.svg");
+  run->add_option("--plot-note", line->plot_notes,
+                  "a line under the plot's title, such as how the\n"
+                  "board is wired; repeat for more lines")
+      ->type_name("TEXT")
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   run->footer(kSignals);
 }
 
