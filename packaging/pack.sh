@@ -7,7 +7,8 @@
 #                                       firmware images and sketch, README.txt,
 #                                       the notices of the linked-in runtimes
 #   arduino-block-V-linux-x86_64.tar.gz arduino_block.so, blockhost, boardsim,
-#                                       avrboard, the firmware, README.md, docs/
+#                                       avrboard, the firmware, README.txt,
+#                                       README.md, docs/
 #
 # ./run dist calls it on a fresh release build; tests/dist calls it on the
 # test builds.  The archives depend only on the files packed and on
@@ -58,7 +59,8 @@ need() {
 need "$native/arduino_block.so" "$native/blockhost" "$native/boardsim" "$native/avrboard" \
   "$win32/ArduinoBlock.dll" "$win32/blockhost.exe" \
   "$firmware/uno/arduino_block.hex" "$firmware/mega2560/arduino_block.hex" \
-  "$gcc_notice" "$mingw_notice" "$root/packaging/README-windows.txt"
+  "$gcc_notice" "$mingw_notice" "$root/packaging/README-windows.txt" \
+  "$root/packaging/README-linux.txt"
 # firmware/build.sh skips the Ethernet images, and says so, where it finds
 # no Arduino Ethernet library; a release without them is not made.
 for board in uno mega2560; do
@@ -109,6 +111,9 @@ crlf "$mingw_notice" >"$stage/$windows/notices/mingw-w64-runtime.txt"
 mkdir -p "$stage/$linux"
 cp "$native/arduino_block.so" "$native/blockhost" "$native/boardsim" "$native/avrboard" "$stage/$linux/"
 stage_firmware "$stage/$linux"
+# README.txt walks through what the archive holds, as the zip's does; the
+# tree's README.md and docs/ come as the reference.
+sed "s|@VERSION@|$version|g" "$root/packaging/README-linux.txt" >"$stage/$linux/README.txt"
 cp "$root/README.md" "$stage/$linux/"
 # Only the files the commit holds: a bench's results or a scratch file left
 # in docs/ must not change what ships.

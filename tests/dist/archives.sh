@@ -116,6 +116,23 @@ check_firmware() {
     fail "the packed sketch differs from firmware/arduino_block/arduino_block.ino"
 }
 
+# The tarball's README.txt speaks of the unpacked folder: every program it
+# runs as ./NAME and every image it names is in the folder, and it names no
+# folder of the source tree's build.
+check_linux_readme() {
+  local base=$1 readme=$1/README.txt named
+  [ -f "$readme" ] || fail "the tarball has no README.txt"
+  grep -q "Arduino block $version" "$readme" || fail "the tarball's README.txt does not name version $version"
+  grep -q 'arduino_block-ethernet\.hex' "$readme" || fail "the tarball's README.txt does not name the Ethernet image"
+  ! grep -n 'build/\|\./run\b' "$readme" || fail "the tarball's README.txt names the source tree's build"
+  for named in $(grep -o '\./[A-Za-z_][A-Za-z0-9_.]*' "$readme" | sort -u) \
+    $(grep -o 'firmware/[A-Za-z0-9_/.-]*\.hex' "$readme" | sort -u); do
+    [ -e "$base/${named#./}" ] || fail "the tarball's README.txt names $named, which the tarball lacks"
+  done
+  grep -q '^[[:space:]]*\./boardsim .*--wire' "$readme" ||
+    fail "the tarball's README.txt runs boardsim without a --wire, so its example shows nothing"
+}
+
 case_contents() {
   [ -f "$zip_file" ] || fail "no $zip_file"
   [ -f "$tar_file" ] || fail "no $tar_file"
@@ -134,6 +151,7 @@ $firmware_files")" "$(unzip -Z1 "$zip_file" | grep -v '/$')"
 blockhost
 boardsim
 avrboard
+README.txt
 README.md
 $docs
 $firmware_files")" "$(tar -tzf "$tar_file" | grep -v '/$')"
@@ -163,6 +181,7 @@ $firmware_files")" "$(tar -tzf "$tar_file" | grep -v '/$')"
   cmp -s "$work/$linux/README.md" "$root/README.md" || fail "the tarball's README.md is not the tree's"
   grep -q 'arduino_block-ethernet\.hex' "$work/$linux/README.md" ||
     fail "the tarball's README.md does not name the Ethernet image"
+  check_linux_readme "$work/$linux"
 }
 
 # Starts the unpacked boardsim on a free loopback port, pins 6 and 7 wired
