@@ -159,6 +159,10 @@ AvrBoard::LoadResult AvrBoard::Load(const std::string& image_path, const BoardLa
     return LoadResult::kBadImage;
   }
   const std::string contents = read.str();
+  if (contents.empty()) {
+    *error = cannot + "the file is empty, or a folder";
+    return LoadResult::kBadImage;
+  }
 
   ImageFacts facts;
   std::string why;
