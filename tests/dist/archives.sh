@@ -223,6 +223,26 @@ case_linux_run() {
     ! readelf -d "$l/$tool" | grep -Eq 'R(UN)?PATH' || fail "$tool carries a run path"
   done
 
+  # The tarball's avrboard runs the .hex images beside it, each on its own
+  # chip, and refuses each on the other's.
+  local board mcu other status
+  for board in uno mega2560; do
+    mcu=atmega328p other=atmega2560
+    [ $board = uno ] || { mcu=atmega2560 other=atmega328p; }
+    status=0
+    # Stopped by SIGINT after 3 s, it ends as a stopped board does, with 0.
+    timeout --preserve-status -s INT 3 "$l/avrboard" --mcu $mcu \
+      --firmware "$l/firmware/$board/arduino_block.hex" --pty "$work/tty" \
+      2>"$work/avrboard.err" || status=$?
+    [ $status -eq 0 ] && grep -q '^avrboard: ready' "$work/avrboard.err" ||
+      fail "avrboard did not run the tarball's $board image (exit $status): $(cat "$work/avrboard.err")"
+    status=0
+    "$l/avrboard" --mcu $other --firmware "$l/firmware/$board/arduino_block.hex" --pty "$work/tty" \
+      2>"$work/avrboard.err" || status=$?
+    [ $status -eq 2 ] && grep -q -- "--mcu $mcu" "$work/avrboard.err" ||
+      fail "avrboard ran the $board image on the $other or did not name --mcu $mcu (exit $status)"
+  done
+
   start_board
   # From a folder of its own, with nothing of the tree on PATH.
   mkdir "$work/elsewhere"
