@@ -8,7 +8,8 @@
 #                                       and the Ethernet one) and sketch, README.txt,
 #                                       the notices of the linked-in runtimes
 #   arduino-block-V-linux-x86_64.tar.gz arduino_block.so, blockhost, boardsim,
-#                                       avrboard, the firmware, README.md, docs/
+#                                       avrboard, the firmware, README.txt,
+#                                       README.md, docs/
 #
 # ./run dist calls it on a fresh release build; tests/dist calls it on the
 # test builds.  The archives depend only on the files packed and on
@@ -64,7 +65,8 @@ serial_image_dir() {
 }
 need "$native/arduino_block.so" "$native/blockhost" "$native/boardsim" "$native/avrboard" \
   "$win32/ArduinoBlock.dll" "$win32/blockhost.exe" \
-  "$gcc_notice" "$mingw_notice" "$root/packaging/README-windows.txt"
+  "$gcc_notice" "$mingw_notice" "$root/packaging/README-windows.txt" \
+  "$root/packaging/README-linux.txt"
 for board in uno mega2560; do
   for baud in "${serial_speeds[@]}"; do
     need "$(serial_image_dir "$board" "$baud")/arduino_block.hex"
@@ -122,6 +124,9 @@ crlf "$mingw_notice" >"$stage/$windows/notices/mingw-w64-runtime.txt"
 mkdir -p "$stage/$linux"
 cp "$native/arduino_block.so" "$native/blockhost" "$native/boardsim" "$native/avrboard" "$stage/$linux/"
 stage_firmware "$stage/$linux"
+# README.txt walks through what the archive holds, as the zip's does; the
+# tree's README.md and docs/ come as the reference.
+sed "s|@VERSION@|$version|g" "$root/packaging/README-linux.txt" >"$stage/$linux/README.txt"
 cp "$root/README.md" "$stage/$linux/"
 # Only the files the commit holds: a bench's results or a scratch file left
 # in docs/ must not change what ships.

@@ -138,6 +138,23 @@ check_firmware() {
     fail "the packed sketch differs from firmware/arduino_block/arduino_block.ino"
 }
 
+# The tarball's README.txt speaks of the unpacked folder: every program it
+# runs as ./NAME and every image it names is in the folder, and it names no
+# folder of the source tree's build.
+check_linux_readme() {
+  local base=$1 readme=$1/README.txt named
+  [ -f "$readme" ] || fail "the tarball has no README.txt"
+  grep -q "Arduino block $version" "$readme" || fail "the tarball's README.txt does not name version $version"
+  grep -q 'arduino_block-ethernet\.hex' "$readme" || fail "the tarball's README.txt does not name the Ethernet image"
+  ! grep -n 'build/\|\./run\b' "$readme" || fail "the tarball's README.txt names the source tree's build"
+  for named in $(grep -o '\./[A-Za-z_][A-Za-z0-9_.]*' "$readme" | sort -u) \
+    $(grep -o 'firmware/[A-Za-z0-9_/.-]*\.hex' "$readme" | sort -u); do
+    [ -e "$base/${named#./}" ] || fail "the tarball's README.txt names $named, which the tarball lacks"
+  done
+  grep -q '^[[:space:]]*\./boardsim .*--wire' "$readme" ||
+    fail "the tarball's README.txt runs boardsim without a --wire, so its example shows nothing"
+}
+
 case_contents() {
   [ -f "$zip_file" ] || fail "no $zip_file"
   [ -f "$tar_file" ] || fail "no $tar_file"
@@ -156,6 +173,7 @@ $firmware_files")" "$(unzip -Z1 "$zip_file" | grep -v '/$')"
 blockhost
 boardsim
 avrboard
+README.txt
 README.md
 $docs
 $firmware_files")" "$(tar -tzf "$tar_file" | grep -v '/$')"
@@ -188,6 +206,7 @@ $firmware_files")" "$(tar -tzf "$tar_file" | grep -v '/$')"
     fail "the tarball's README.md does not name the Ethernet image"
   grep -q 'arduino_block-115200\.hex' "$work/$linux/README.md" ||
     fail "the tarball's README.md does not name the images by speed"
+  check_linux_readme "$work/$linux"
 }
 
 # Starts the unpacked boardsim on a free loopback port, pins 6 and 7 wired
@@ -227,6 +246,26 @@ case_linux_run() {
   [ "$runpath" = '$ORIGIN' ] || fail "blockhost's run path is '$runpath', not \$ORIGIN"
   for tool in arduino_block.so boardsim avrboard; do
     ! readelf -d "$l/$tool" | grep -Eq 'R(UN)?PATH' || fail "$tool carries a run path"
+  done
+
+  # The tarball's avrboard runs the .hex images beside it, each on its own
+  # chip, and refuses each on the other's.
+  local board mcu other status
+  for board in uno mega2560; do
+    mcu=atmega328p other=atmega2560
+    [ $board = uno ] || { mcu=atmega2560 other=atmega328p; }
+    status=0
+    # Stopped by SIGINT after 3 s, it ends as a stopped board does, with 0.
+    timeout --preserve-status -s INT 3 "$l/avrboard" --mcu $mcu \
+      --firmware "$l/firmware/$board/arduino_block-9600.hex" --pty "$work/tty" \
+      2>"$work/avrboard.err" || status=$?
+    [ $status -eq 0 ] && grep -q '^avrboard: ready' "$work/avrboard.err" ||
+      fail "avrboard did not run the tarball's $board image (exit $status): $(cat "$work/avrboard.err")"
+    status=0
+    "$l/avrboard" --mcu $other --firmware "$l/firmware/$board/arduino_block-9600.hex" --pty "$work/tty" \
+      2>"$work/avrboard.err" || status=$?
+    [ $status -eq 2 ] && grep -q -- "--mcu $mcu" "$work/avrboard.err" ||
+      fail "avrboard ran the $board image on the $other or did not name --mcu $mcu (exit $status)"
   done
 
   start_board

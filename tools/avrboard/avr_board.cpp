@@ -1,10 +1,17 @@
 #include "avr_board.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <optional>
+#include <sstream>
 #include <string_view>
 
+#include "firmware_image.h"
 #include "line_speed.h"
 #include "w5100.h"
 
@@ -55,6 +62,14 @@ constexpr uint8_t kSpcrMaster = 0x10, kSpsrDouble = 0x01;
 // simavr would otherwise usleep whenever the chip sleeps; avrboard keeps
 // pace with the wall clock itself.
 void NoSleep(avr_t*, avr_cycle_count_t) {}
+
+bool g_show_simavr_messages = false;
+
+// simavr's logger for every chip and for the file readers (which log with no
+// chip), so that one switch quiets them all.
+void SimavrLogger(avr_t*, const int, const char* format, va_list arguments) {
+  if (g_show_simavr_messages) std::vfprintf(stderr, format, arguments);
+}
 
 }  // namespace
 
@@ -117,6 +132,11 @@ const BoardLayout* LayoutOfMcu(const std::string& mcu) {
   return nullptr;
 }
 
+void AvrBoard::ShowSimavrMessages(bool verbose) {
+  g_show_simavr_messages = verbose;
+  avr_global_logger_set(SimavrLogger);
+}
+
 AvrBoard::~AvrBoard() {
   if (avr_ != nullptr) avr_terminate(avr_);
   if (firmware_ == nullptr) return;
@@ -131,23 +151,84 @@ AvrBoard::~AvrBoard() {
   delete firmware_;
 }
 
-bool AvrBoard::Load(const std::string& elf_path, const BoardLayout& layout, std::string* error) {
+AvrBoard::LoadResult AvrBoard::Load(const std::string& image_path, const BoardLayout& layout,
+                                    std::string* error) {
   layout_ = &layout;
   firmware_ = new elf_firmware_t{};
   elf_firmware_t& firmware = *firmware_;
-  // simavr accepts some files that are no ELF at all and loads nothing, so
-  // an empty program counts as a failure too.
-  if (elf_read_firmware(elf_path.c_str(), &firmware) != 0 || firmware.flash == nullptr ||
-      firmware.flashsize == 0) {
-    *error = "cannot read firmware '" + elf_path + "' (not an AVR ELF file?)";
-    return false;
+  const std::string cannot = "cannot load firmware '" + image_path + "': ";
+  std::ifstream file(image_path, std::ios::binary);
+  std::ostringstream read;
+  read << file.rdbuf();
+  if (!file.is_open() || file.bad()) {
+    *error = cannot + std::strerror(errno);
+    return LoadResult::kBadImage;
   }
-  // Debian's build leaves no .mmcu section in the ELF, so the chip and its
-  // clock are set here, from the board.
+  const std::string contents = read.str();
+  if (contents.empty()) {
+    *error = cannot + "the file is empty, or a folder";
+    return LoadResult::kBadImage;
+  }
+
+  ImageFacts facts;
+  std::string why;
+  switch (FormatOf(contents)) {
+    case ImageFormat::kElf: {
+      facts.elf_arch = ElfAvrArchitecture(contents, &why);
+      if (!facts.elf_arch) {
+        *error = cannot + why;
+        return LoadResult::kBadImage;
+      }
+      // simavr accepts some files it cannot make sense of and loads
+      // nothing, so an empty program counts as a failure too.
+      if (elf_read_firmware(image_path.c_str(), &firmware) != 0 || firmware.flash == nullptr ||
+          firmware.flashsize == 0) {
+        *error = cannot + "an AVR ELF file without a program simavr can read";
+        return LoadResult::kBadImage;
+      }
+      facts.flash.assign(firmware.flashbase, 0xFF);
+      facts.flash.insert(facts.flash.end(), firmware.flash, firmware.flash + firmware.flashsize);
+      facts.mmcu.assign(firmware.mmcu, strnlen(firmware.mmcu, sizeof firmware.mmcu));
+      break;
+    }
+    case ImageFormat::kIntelHex: {
+      uint32_t largest = 0;
+      for (const ChipTraits& chip : kChips) largest = std::max(largest, chip.flash_size);
+      std::optional<std::vector<uint8_t>> flash = ParseIntelHex(contents, largest, &why);
+      if (!flash) {
+        *error = cannot + "Intel HEX, but " + why;
+        return LoadResult::kBadImage;
+      }
+      facts.flash = std::move(*flash);
+      // Held as simavr holds an ELF's program, so both are freed alike.
+      firmware.flash = static_cast<uint8_t*>(malloc(facts.flash.size()));
+      if (firmware.flash == nullptr) {
+        *error = cannot + "out of memory";
+        return LoadResult::kBadImage;
+      }
+      std::memcpy(firmware.flash, facts.flash.data(), facts.flash.size());
+      firmware.flashsize = static_cast<uint32_t>(facts.flash.size());
+      break;
+    }
+    case ImageFormat::kUnknown:
+      *error = cannot + "neither an ELF file nor Intel HEX";
+      return LoadResult::kBadImage;
+  }
+  // The chip is made only for an image that suits it: simavr aborts on a
+  // program larger than the flash, and an image for the other chip runs
+  // into registers and vectors that are not where it expects them.
+  const std::string mismatch = MismatchWithChip(facts, *ChipTraitsOf(layout.mcu));
+  if (!mismatch.empty()) {
+    *error = cannot + mismatch;
+    return LoadResult::kOtherChip;
+  }
+
+  // Debian's build leaves no .mmcu section in the ELF, and a HEX file has
+  // none, so the chip and its clock are set here, from the board.
   avr_ = avr_make_mcu_by_name(layout.mcu);
   if (avr_ == nullptr || avr_init(avr_) != 0) {
     *error = std::string("simavr cannot make an ") + layout.mcu;
-    return false;
+    return LoadResult::kBadImage;
   }
   firmware.frequency = kClockHz;
   firmware.vcc = firmware.avcc = firmware.aref = kMillivolts;
@@ -175,7 +256,7 @@ bool AvrBoard::Load(const std::string& elf_path, const BoardLayout& layout, std:
                           OnUartXon, this);
   avr_irq_register_notify(avr_io_getirq(avr_, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_OUT_XOFF),
                           OnUartXoff, this);
-  return true;
+  return LoadResult::kLoaded;
 }
 
 void AvrBoard::OnUartOutput(avr_irq_t*, uint32_t value, void* param) {

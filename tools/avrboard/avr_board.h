@@ -76,9 +76,22 @@ class AvrBoard {
   AvrBoard& operator=(const AvrBoard&) = delete;
   ~AvrBoard();
 
-  // Loads the ELF into a fresh chip of `layout`.  False with *error set when
-  // the file is not a firmware image or simavr cannot make the chip.
-  bool Load(const std::string& elf_path, const BoardLayout& layout, std::string* error);
+  enum class LoadResult {
+    kLoaded,
+    kBadImage,   // unreadable, neither ELF nor Intel HEX, damaged, or empty
+    kOtherChip,  // a sound image, but for another chip than `layout`'s
+  };
+  // Loads an ELF or Intel HEX image into a fresh chip of `layout`.  An image
+  // is checked before the chip exists: one that is damaged, larger than the
+  // chip's flash or built for another chip is refused with *error saying
+  // why (and which --mcu it wants), since simavr would abort, crash or run
+  // garbage on it.
+  LoadResult Load(const std::string& image_path, const BoardLayout& layout, std::string* error);
+
+  // simavr's own messages ("Loaded 3990 .text", its warnings about the
+  // firmware) go to stderr when `verbose`, and nowhere otherwise.  For every
+  // board in the process.
+  static void ShowSimavrMessages(bool verbose);
 
   // Resets the chip as its reset pin does: the firmware starts again, with
   // the EEPROM kept and nothing in the UART.

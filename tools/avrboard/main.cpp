@@ -183,9 +183,17 @@ int Run(const avrboard::Options& options) {
   avrboard::AvrBoard board;
   std::string error;
   const avrboard::BoardLayout& layout = *avrboard::LayoutOfMcu(options.mcu);
-  if (!board.Load(options.firmware_path, layout, &error)) {
-    std::cerr << "avrboard: " << error << "\n";
-    return 1;
+  avrboard::AvrBoard::ShowSimavrMessages(options.verbose);
+  switch (board.Load(options.firmware_path, layout, &error)) {
+    case avrboard::AvrBoard::LoadResult::kLoaded:
+      break;
+    case avrboard::AvrBoard::LoadResult::kBadImage:
+      std::cerr << "avrboard: " << error << "\n";
+      return 1;
+    case avrboard::AvrBoard::LoadResult::kOtherChip:
+      // The cure is on the command line, as for a usage error.
+      std::cerr << "avrboard: " << error << "\n";
+      return avrboard::kUsageStatus;
   }
   const std::string firmware_version = board.FirmwareVersion();
   std::cerr << "avrboard: firmware "
