@@ -3,13 +3,14 @@
 # against Debian's Arduino core, into build/firmware/<image>/, prints flash
 # and RAM use and fails when an image does not fit its board.
 #
-#   firmware/build.sh [uno] [mega2560] [uno-ethernet] [mega2560-ethernet]
-#                                            (all four when none is named)
+#   firmware/build.sh [IMAGE...]           (all ten when none is named)
 #   firmware/build.sh --ethernet-library     prints the library's folder, or
 #                                            fails when there is none
 #
-# uno and mega2560 are the serial variant; the -ethernet images are the UDP
-# variant for a W5100 shield, built against the Arduino Ethernet library as
+# uno and mega2560 are the serial variant at 9600 baud, and uno-19200,
+# uno-38400, uno-115200, mega2560-19200, ... the same at the other speeds the
+# block's dialog offers (the sketch's ARDUINO_BLOCK_SERIAL_BAUD, set with
+# -D).  The -ethernet images are the UDP variant for a W5100 shield, built against the Arduino Ethernet library as
 # the IDE builds it.  The library is not ours and does not ship with the
 # tree: it is found through ARDUINO_ETHERNET_LIBRARY, else in
 # ../shared/third_party/Ethernet-2.0.2 beside the tree, else in
@@ -60,26 +61,42 @@ find_ethernet_library() {
       return
     fi
     # A library named outright and not there is not replaced by another.
-    [ -n "${ARDUINO_ETHERNET_LIBRARY:-}" ] && return
+    [ -n "${ARDUINO_ETHERNET_LIBRARY:-}" ] && return 0
   done
+  # None found is no failure: the caller skips the Ethernet images.
+  return 0
 }
 
-# build_image IMAGE: one of uno, mega2560, uno-ethernet, mega2560-ethernet.
+# The serial speeds an image is built for; the first is the plain uno and
+# mega2560 image's.
+SERIAL_SPEEDS=(9600 19200 38400 115200)
+
+# build_image IMAGE: uno, mega2560, one of them with -19200, -38400 or
+# -115200, or with -ethernet.
 build_image() {
-  local image=$1 board link mcu variant define max_flash max_ram
+  local image=$1 board link mcu variant define max_flash max_ram baud=${SERIAL_SPEEDS[0]}
   case "$image" in
     *-ethernet) board=${image%-ethernet} link=ethernet ;;
+    *-[0-9]*) board=${image%-*} link=serial baud=${image##*-} ;;
     *) board=$image link=serial ;;
   esac
+  if [ "$link" = serial ] && [[ " ${SERIAL_SPEEDS[*]} " != *" $baud "* ]]; then
+    echo "firmware/build.sh: unknown image '$image' (the serial speeds are ${SERIAL_SPEEDS[*]})" >&2
+    return 1
+  fi
   case "$board" in
     uno) mcu=atmega328p variant=standard define=ARDUINO_AVR_UNO max_flash=32256 max_ram=2048 ;;
     mega2560) mcu=atmega2560 variant=mega define=ARDUINO_AVR_MEGA2560 max_flash=253952 max_ram=8192 ;;
     *)
-      echo "firmware/build.sh: unknown image '$image' (uno, mega2560, uno-ethernet or mega2560-ethernet)" >&2
+      echo "firmware/build.sh: unknown image '$image' (uno, mega2560, uno-115200, uno-ethernet, ...)" >&2
       return 1
       ;;
   esac
   local out=$OUT_ROOT/$image
+  # The core does not depend on the speed: the images of one board and link
+  # share the one in the 9600 (or Ethernet) image's folder.
+  local core_out=$OUT_ROOT/$board
+  [ "$link" = ethernet ] && core_out=$OUT_ROOT/$image
   local flags="-mmcu=$mcu $COMMON -D$define -I$CORE_DIR -I$AVR_HW/variants/$variant"
   local sketch_defines="$OWN_DEFINES"
   if [ "$link" = ethernet ]; then
@@ -88,11 +105,13 @@ build_image() {
     flags="$flags -fdebug-prefix-map=$ETHERNET_LIBRARY/=arduino-ethernet/"
     flags="$flags -I$ETHERNET_LIBRARY/src -I$CORE_LIBRARIES/SPI/src -I$CORE_LIBRARIES/EEPROM/src"
     sketch_defines="$sketch_defines -DARDUINO_BLOCK_LINK_ETHERNET=1"
+  else
+    sketch_defines="$sketch_defines -DARDUINO_BLOCK_SERIAL_BAUD=$baud"
   fi
-  mkdir -p "$out/core" "$out/sketch"
+  mkdir -p "$out/sketch" "$core_out/core"
 
   # The core never changes between builds, so it is compiled once per board.
-  if [ ! -f "$out/core.a" ]; then
+  if [ ! -f "$core_out/core.a" ]; then
     local src obj sources=("$CORE_DIR"/*.c "$CORE_DIR"/*.cpp "$CORE_DIR"/*.S)
     # The IDE compiles every .cpp of a library the sketch includes; for the
     # Ethernet image those go into the archive beside the core.
@@ -101,16 +120,16 @@ build_image() {
         "$CORE_LIBRARIES"/SPI/src/*.cpp)
     fi
     for src in "${sources[@]}"; do
-      obj=$out/core/$(basename "$src").o
+      obj=$core_out/core/$(basename "$src").o
       case "$src" in
         *.c) avr-gcc -c -w $flags $CFLAGS "$src" -o "$obj" ;;
         *.cpp) avr-g++ -c -w $flags $CXXFLAGS "$src" -o "$obj" ;;
         *.S) avr-gcc -c -x assembler-with-cpp $flags "$src" -o "$obj" ;;
       esac
     done
-    rm -f "$out/core.a.tmp"
-    avr-gcc-ar rcs "$out/core.a.tmp" "$out"/core/*.o
-    mv "$out/core.a.tmp" "$out/core.a"
+    rm -f "$core_out/core.a.tmp"
+    avr-gcc-ar rcs "$core_out/core.a.tmp" "$core_out"/core/*.o
+    mv "$core_out/core.a.tmp" "$core_out/core.a"
   fi
 
   # What the IDE does to a sketch: Arduino.h first, then the .ino as C++.
@@ -128,7 +147,7 @@ build_image() {
     avr-g++ -c $OWN_WARNINGS $sketch_defines $flags $CXXFLAGS "$src" -o "$out/sketch/$(basename "$src").o"
     objects+=("$out/sketch/$(basename "$src").o")
   done
-  avr-gcc -mmcu=$mcu -Os -Wl,--gc-sections -o "$out/arduino_block.elf" "${objects[@]}" "$out/core.a" -lm
+  avr-gcc -mmcu=$mcu -Os -Wl,--gc-sections -o "$out/arduino_block.elf" "${objects[@]}" "$core_out/core.a" -lm
   avr-objcopy -O ihex -R .eeprom "$out/arduino_block.elf" "$out/arduino_block.hex"
 
   # Flash holds code and the initial values of data; RAM holds data and bss
@@ -157,7 +176,13 @@ if [ "${1:-}" = --ethernet-library ]; then
 fi
 
 images=("$@")
-[ ${#images[@]} -eq 0 ] && images=(uno mega2560 uno-ethernet mega2560-ethernet)
+if [ ${#images[@]} -eq 0 ]; then
+  for board in uno mega2560; do
+    images+=("$board")
+    for baud in "${SERIAL_SPEEDS[@]:1}"; do images+=("$board-$baud"); done
+  done
+  images+=(uno-ethernet mega2560-ethernet)
+fi
 skipped=()
 for image in "${images[@]}"; do
   case "$image" in

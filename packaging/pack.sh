@@ -4,10 +4,12 @@
 #   packaging/pack.sh --version V --native DIR --win32 DIR --firmware DIR --out DIR
 #
 #   arduino-block-V-windows-x86.zip     ArduinoBlock.dll, blockhost.exe, the
-#                                       firmware images and sketch, README.txt,
+#                                       firmware images (one per serial speed
+#                                       and the Ethernet one) and sketch, README.txt,
 #                                       the notices of the linked-in runtimes
 #   arduino-block-V-linux-x86_64.tar.gz arduino_block.so, blockhost, boardsim,
-#                                       avrboard, the firmware, README.md, docs/
+#                                       avrboard, the firmware, README.txt,
+#                                       README.md, docs/
 #
 # ./run dist calls it on a fresh release build; tests/dist calls it on the
 # test builds.  The archives depend only on the files packed and on
@@ -55,10 +57,21 @@ need() {
     [ -f "$file" ] || die "missing $file"
   done
 }
+# The serial speeds the block's dialog offers; firmware/build.sh builds an
+# image of each, the 9600 one into plain uno/ and mega2560/.
+serial_speeds=(9600 19200 38400 115200)
+serial_image_dir() {
+  if [ "$2" = "${serial_speeds[0]}" ]; then echo "$firmware/$1"; else echo "$firmware/$1-$2"; fi
+}
 need "$native/arduino_block.so" "$native/blockhost" "$native/boardsim" "$native/avrboard" \
   "$win32/ArduinoBlock.dll" "$win32/blockhost.exe" \
-  "$firmware/uno/arduino_block.hex" "$firmware/mega2560/arduino_block.hex" \
-  "$gcc_notice" "$mingw_notice" "$root/packaging/README-windows.txt"
+  "$gcc_notice" "$mingw_notice" "$root/packaging/README-windows.txt" \
+  "$root/packaging/README-linux.txt"
+for board in uno mega2560; do
+  for baud in "${serial_speeds[@]}"; do
+    need "$(serial_image_dir "$board" "$baud")/arduino_block.hex"
+  done
+done
 # firmware/build.sh skips the Ethernet images, and says so, where it finds
 # no Arduino Ethernet library; a release without them is not made.
 for board in uno mega2560; do
@@ -79,14 +92,16 @@ trap 'rm -rf "$stage"' EXIT
 crlf() { sed 's/\r$//; s/$/\r/' "$1"; }
 
 # The images, and the sketch with its version written in, so that a board
-# flashed from the IDE says what it is too.  Each board's folder holds both
-# of its images: arduino_block.hex for USB, arduino_block-ethernet.hex for
-# the Ethernet shield.
+# flashed from the IDE says what it is too.  Each board's folder holds all
+# of its images: arduino_block-<baud>.hex for USB at each of the dialog's
+# speeds, arduino_block-ethernet.hex for the Ethernet shield.
 stage_firmware() {
   local to=$1/firmware board
   mkdir -p "$to/uno" "$to/mega2560" "$to/arduino_block/src"
   for board in uno mega2560; do
-    cp "$firmware/$board/arduino_block.hex" "$to/$board/"
+    for baud in "${serial_speeds[@]}"; do
+      cp "$(serial_image_dir "$board" "$baud")/arduino_block.hex" "$to/$board/arduino_block-$baud.hex"
+    done
     cp "$firmware/$board-ethernet/arduino_block.hex" "$to/$board/arduino_block-ethernet.hex"
   done
   cp "$root/firmware/arduino_block/arduino_block.ino" "$to/arduino_block/"
@@ -109,6 +124,9 @@ crlf "$mingw_notice" >"$stage/$windows/notices/mingw-w64-runtime.txt"
 mkdir -p "$stage/$linux"
 cp "$native/arduino_block.so" "$native/blockhost" "$native/boardsim" "$native/avrboard" "$stage/$linux/"
 stage_firmware "$stage/$linux"
+# README.txt walks through what the archive holds, as the zip's does; the
+# tree's README.md and docs/ come as the reference.
+sed "s|@VERSION@|$version|g" "$root/packaging/README-linux.txt" >"$stage/$linux/README.txt"
 cp "$root/README.md" "$stage/$linux/"
 # Only the files the commit holds: a bench's results or a scratch file left
 # in docs/ must not change what ships.

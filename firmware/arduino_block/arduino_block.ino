@@ -38,8 +38,13 @@
 // the speed a terminal or the Arduino IDE's serial monitor starts at.
 const unsigned long kSetupBaud = 9600;
 #else
-// Must match the baud rate chosen in the block's dialog.
-const unsigned long kSerialBaud = 9600;
+// Must match the baud rate chosen in the block's dialog: 9600, 19200, 38400
+// or 115200.  To build for another speed by hand, change the number here;
+// firmware/build.sh builds an image for each of the four with -D.
+#ifndef ARDUINO_BLOCK_SERIAL_BAUD
+#define ARDUINO_BLOCK_SERIAL_BAUD 9600
+#endif
+const unsigned long kSerialBaud = ARDUINO_BLOCK_SERIAL_BAUD;
 #endif
 
 // The protocol numbers pins as on an Uno: 14..19 are A0..A5.  The Mega puts

@@ -68,10 +68,16 @@ firmware/arduino_block/src/serial_framer.cpp
 firmware/arduino_block/src/serial_framer.h
 firmware/arduino_block/src/setup_console.cpp
 firmware/arduino_block/src/setup_console.h
+firmware/mega2560/arduino_block-115200.hex
+firmware/mega2560/arduino_block-19200.hex
+firmware/mega2560/arduino_block-38400.hex
+firmware/mega2560/arduino_block-9600.hex
 firmware/mega2560/arduino_block-ethernet.hex
-firmware/mega2560/arduino_block.hex
-firmware/uno/arduino_block-ethernet.hex
-firmware/uno/arduino_block.hex"
+firmware/uno/arduino_block-115200.hex
+firmware/uno/arduino_block-19200.hex
+firmware/uno/arduino_block-38400.hex
+firmware/uno/arduino_block-9600.hex
+firmware/uno/arduino_block-ethernet.hex"
 
 expect_listing() {
   local what=$1 expected=$2 actual=$3
@@ -93,7 +99,7 @@ hex_holds_version() {
 
 check_firmware() {
   local base=$1 image
-  for image in {uno,mega2560}/arduino_block{,-ethernet}.hex; do
+  for image in {uno,mega2560}/arduino_block-{9600,19200,38400,115200,ethernet}.hex; do
     hex_holds_version "$base/firmware/$image" ||
       fail "$base/firmware/$image does not carry version $version in flash"
   done
@@ -101,7 +107,7 @@ check_firmware() {
   # the two were not swapped in packing.
   local start_line
   start_line=$(printf 'arduino-block ethernet ' | od -An -tx1 | tr -d ' \n' | tr 'a-f' 'A-F')
-  for image in {uno,mega2560}/arduino_block{,-ethernet}.hex; do
+  for image in {uno,mega2560}/arduino_block-{9600,19200,38400,115200,ethernet}.hex; do
     local data
     data=$(sed -n 's/\r$//; /^:......00/{s/^:........//; s/..$//; p}' "$base/firmware/$image" | tr -d '\n')
     case "$image" in
@@ -109,11 +115,44 @@ check_firmware() {
       *) [[ $data != *"$start_line"* ]] || fail "$image is the Ethernet image, not the serial one" ;;
     esac
   done
+  # Each speed's image is its own build, not another's copied under its
+  # name: the images of one board all differ, and each is the one built for
+  # its speed.
+  local board baud
+  for board in uno mega2560; do
+    [ "$(sha256sum "$base"/firmware/$board/arduino_block-*.hex | cut -d' ' -f1 | sort -u | wc -l)" -eq 5 ] ||
+      fail "two of the $board images in $base are the same"
+    for baud in 9600 19200 38400 115200; do
+      local built=${FIRMWARE_DIR:-}/$board-$baud
+      [ "$baud" = 9600 ] && built=${FIRMWARE_DIR:-}/$board
+      if [ -n "${FIRMWARE_DIR:-}" ] && [ -f "$built/arduino_block.hex" ]; then
+        cmp -s <(sed 's/\r$//' "$base/firmware/$board/arduino_block-$baud.hex") <(sed 's/\r$//' "$built/arduino_block.hex") ||
+          fail "$board/arduino_block-$baud.hex is not the image built for $baud baud"
+      fi
+    done
+  done
   grep -q "^#define ARDUINO_BLOCK_VERSION \"$version\"" \
     "$base/firmware/arduino_block/src/firmware_version.h" ||
     fail "the sketch's firmware_version.h does not carry version $version"
   cmp -s "$base/firmware/arduino_block/arduino_block.ino" "$root/firmware/arduino_block/arduino_block.ino" ||
     fail "the packed sketch differs from firmware/arduino_block/arduino_block.ino"
+}
+
+# The tarball's README.txt speaks of the unpacked folder: every program it
+# runs as ./NAME and every image it names is in the folder, and it names no
+# folder of the source tree's build.
+check_linux_readme() {
+  local base=$1 readme=$1/README.txt named
+  [ -f "$readme" ] || fail "the tarball has no README.txt"
+  grep -q "Arduino block $version" "$readme" || fail "the tarball's README.txt does not name version $version"
+  grep -q 'arduino_block-ethernet\.hex' "$readme" || fail "the tarball's README.txt does not name the Ethernet image"
+  ! grep -n 'build/\|\./run\b' "$readme" || fail "the tarball's README.txt names the source tree's build"
+  for named in $(grep -o '\./[A-Za-z_][A-Za-z0-9_.]*' "$readme" | sort -u) \
+    $(grep -o 'firmware/[A-Za-z0-9_/.-]*\.hex' "$readme" | sort -u); do
+    [ -e "$base/${named#./}" ] || fail "the tarball's README.txt names $named, which the tarball lacks"
+  done
+  grep -q '^[[:space:]]*\./boardsim .*--wire' "$readme" ||
+    fail "the tarball's README.txt runs boardsim without a --wire, so its example shows nothing"
 }
 
 case_contents() {
@@ -134,6 +173,7 @@ $firmware_files")" "$(unzip -Z1 "$zip_file" | grep -v '/$')"
 blockhost
 boardsim
 avrboard
+README.txt
 README.md
 $docs
 $firmware_files")" "$(tar -tzf "$tar_file" | grep -v '/$')"
@@ -149,6 +189,7 @@ $firmware_files")" "$(tar -tzf "$tar_file" | grep -v '/$')"
   done
   # Both READMEs say which image goes with which link.
   grep -q 'arduino_block-ethernet\.hex' "$w/README.txt" || fail "README.txt does not name the Ethernet image"
+  grep -q 'arduino_block-115200\.hex' "$w/README.txt" || fail "README.txt does not name the images by speed"
   grep -q "GCC RUNTIME LIBRARY EXCEPTION" "$w/notices/gcc-runtime-libraries.txt" ||
     fail "the GCC runtime notice lacks the runtime library exception"
   grep -q "mingw-w64" "$w/notices/mingw-w64-runtime.txt" || fail "the MinGW-w64 notice is not MinGW-w64's"
@@ -163,6 +204,9 @@ $firmware_files")" "$(tar -tzf "$tar_file" | grep -v '/$')"
   cmp -s "$work/$linux/README.md" "$root/README.md" || fail "the tarball's README.md is not the tree's"
   grep -q 'arduino_block-ethernet\.hex' "$work/$linux/README.md" ||
     fail "the tarball's README.md does not name the Ethernet image"
+  grep -q 'arduino_block-115200\.hex' "$work/$linux/README.md" ||
+    fail "the tarball's README.md does not name the images by speed"
+  check_linux_readme "$work/$linux"
 }
 
 # Starts the unpacked boardsim on a free loopback port, pins 6 and 7 wired
@@ -202,6 +246,26 @@ case_linux_run() {
   [ "$runpath" = '$ORIGIN' ] || fail "blockhost's run path is '$runpath', not \$ORIGIN"
   for tool in arduino_block.so boardsim avrboard; do
     ! readelf -d "$l/$tool" | grep -Eq 'R(UN)?PATH' || fail "$tool carries a run path"
+  done
+
+  # The tarball's avrboard runs the .hex images beside it, each on its own
+  # chip, and refuses each on the other's.
+  local board mcu other status
+  for board in uno mega2560; do
+    mcu=atmega328p other=atmega2560
+    [ $board = uno ] || { mcu=atmega2560 other=atmega328p; }
+    status=0
+    # Stopped by SIGINT after 3 s, it ends as a stopped board does, with 0.
+    timeout --preserve-status -s INT 3 "$l/avrboard" --mcu $mcu \
+      --firmware "$l/firmware/$board/arduino_block-9600.hex" --pty "$work/tty" \
+      2>"$work/avrboard.err" || status=$?
+    [ $status -eq 0 ] && grep -q '^avrboard: ready' "$work/avrboard.err" ||
+      fail "avrboard did not run the tarball's $board image (exit $status): $(cat "$work/avrboard.err")"
+    status=0
+    "$l/avrboard" --mcu $other --firmware "$l/firmware/$board/arduino_block-9600.hex" --pty "$work/tty" \
+      2>"$work/avrboard.err" || status=$?
+    [ $status -eq 2 ] && grep -q -- "--mcu $mcu" "$work/avrboard.err" ||
+      fail "avrboard ran the $board image on the $other or did not name --mcu $mcu (exit $status)"
   done
 
   start_board
@@ -258,7 +322,7 @@ case_pack() {
   local file
   for file in "$NATIVE_DIR"/{arduino_block.so,blockhost,boardsim,avrboard} \
     "$WIN32_DIR"/{ArduinoBlock.dll,blockhost.exe} \
-    "$FIRMWARE_DIR"/{uno,mega2560}{,-ethernet}/arduino_block.hex; do
+    "$FIRMWARE_DIR"/{uno,mega2560}{,-19200,-38400,-115200,-ethernet}/arduino_block.hex; do
     if [ ! -f "$file" ]; then
       echo "skipped: no $file to pack (./run test builds it)"
       exit 77

@@ -37,7 +37,10 @@ cp -r "$root/firmware" "$copy/"
 cp "$root/cmake/version.sh" "$copy/cmake/"
 cp "$root/VERSION" "$copy/"
 
-images=(uno mega2560)
+# Every serial speed: the speed is a define, and a build that lost it
+# would give four copies of one image, which the comparison below would not
+# notice, hence the check that they differ.
+images=(uno uno-19200 uno-38400 uno-115200 mega2560 mega2560-19200 mega2560-38400 mega2560-115200)
 library=$("$root/firmware/build.sh" --ethernet-library || true)
 library_copy=""
 if [ -n "$library" ]; then
@@ -63,6 +66,19 @@ for board in "${images[@]}"; do
     fi
   done
 done
+for board in uno mega2560; do
+  for baud in 19200 38400 115200; do
+    ! cmp -s "$inside/one/$board/arduino_block.hex" "$inside/one/$board-$baud/arduino_block.hex" ||
+      fail "the $board image for $baud baud is the 9600 one"
+  done
+done
+# Without any Ethernet library the serial images are still built and the
+# others skipped with a line saying so, rather than the build stopping.
+skip_out=$(cd "$work" && ARDUINO_ETHERNET_LIBRARY="" HOME=$work/no-home ARDUINO_BLOCK_FIRMWARE_OUT=$work/none \
+  "$copy/firmware/build.sh" uno-ethernet 2>&1) || fail "firmware/build.sh without a library failed: $skip_out"
+[[ $skip_out == *"skipped uno-ethernet"* ]] || fail "firmware/build.sh did not say it skipped uno-ethernet: $skip_out"
+# An image for a speed the dialog does not offer is refused.
+if "$copy/firmware/build.sh" uno-57600 >/dev/null 2>&1; then fail "firmware/build.sh built uno-57600"; fi
 # The ELF holds all the hex does and the debugging information besides.
 "$here/no_build_paths.sh" "$inside $work ${library}" "$inside"/one/*/arduino_block.elf \
   "$work"/out/of/the/way/*/arduino_block.elf || status=1

@@ -44,22 +44,31 @@ constexpr int kComPort = 7;
 
 enum class Link { kSerial, kEthernet };
 
-// One image on one link: avrboard's chip for it and the directory
-// firmware/build.sh builds the image into.
+// One image on one link: avrboard's chip for it, the directory
+// firmware/build.sh builds the image into and, for a serial image, the
+// speed it was built for (the block is set to the same).
 struct Row {
   const char* mcu;
   const char* image_dir;
   std::vector<int> pwm_pins;  // of 2..9, the ones a timer channel drives
   Link link;
+  int32_t baud = 0;
   std::string Image() const {
     return std::string(FIRMWARE_DIR) + "/" + image_dir + "/arduino_block.elf";
   }
 };
-const Row kUnoSerial{"atmega328p", "uno", {3, 5, 6, 9}, Link::kSerial};
-const Row kUnoEthernet{"atmega328p", "uno-ethernet", {3, 5, 6, 9}, Link::kEthernet};
-const Row kMegaSerial{"atmega2560", "mega2560", {2, 3, 4, 5, 6, 7, 8, 9}, Link::kSerial};
-const Row kMegaEthernet{
-    "atmega2560", "mega2560-ethernet", {2, 3, 4, 5, 6, 7, 8, 9}, Link::kEthernet};
+const std::vector<int> kUnoPwmPins = {3, 5, 6, 9};
+const std::vector<int> kMegaPwmPins = {2, 3, 4, 5, 6, 7, 8, 9};
+const Row kUnoSerial9600{"atmega328p", "uno", kUnoPwmPins, Link::kSerial, 9600};
+const Row kUnoSerial19200{"atmega328p", "uno-19200", kUnoPwmPins, Link::kSerial, 19200};
+const Row kUnoSerial38400{"atmega328p", "uno-38400", kUnoPwmPins, Link::kSerial, 38400};
+const Row kUnoSerial115200{"atmega328p", "uno-115200", kUnoPwmPins, Link::kSerial, 115200};
+const Row kUnoEthernet{"atmega328p", "uno-ethernet", kUnoPwmPins, Link::kEthernet};
+const Row kMegaSerial9600{"atmega2560", "mega2560", kMegaPwmPins, Link::kSerial, 9600};
+const Row kMegaSerial19200{"atmega2560", "mega2560-19200", kMegaPwmPins, Link::kSerial, 19200};
+const Row kMegaSerial38400{"atmega2560", "mega2560-38400", kMegaPwmPins, Link::kSerial, 38400};
+const Row kMegaSerial115200{"atmega2560", "mega2560-115200", kMegaPwmPins, Link::kSerial, 115200};
+const Row kMegaEthernet{"atmega2560", "mega2560-ethernet", kMegaPwmPins, Link::kEthernet};
 
 // What the board's inputs are driven with, for every test of a row: levels
 // on 2, 3, 7, 8 and 9, a sine on A1 and fixed voltages on the others (A3 and
@@ -78,15 +87,18 @@ double MsSince(Clock::time_point start) {
 
 // avrboard as a child process: the row's image with its USB serial on
 // dir/ttyAVR, on Ethernet rows its W5100 on a loopback UDP port too, and
-// its EEPROM in dir/eeprom.bin.
+// its EEPROM in dir/eeprom.bin; on serial rows what the firmware read and
+// answered in dir/exchanges.log.
 class AvrBoardProcess {
  public:
   AvrBoardProcess(const Row& row, const std::string& dir, const std::vector<std::string>& inputs)
-      : link_(dir + "/ttyAVR"), log_(dir + "/pins.log") {
+      : link_(dir + "/ttyAVR"), log_(dir + "/pins.log"), exchanges_(dir + "/exchanges.log") {
     std::vector<std::string> args = {AVRBOARD_PATH, "--mcu", row.mcu, "--firmware", row.Image(),
                                      "--pty",       link_,   "--log", log_};
     if (row.link == Link::kEthernet) {
       args.insert(args.end(), {"--ethernet", "127.0.0.1:0", "--eeprom", dir + "/eeprom.bin"});
+    } else {
+      args.insert(args.end(), {"--exchanges", exchanges_});
     }
     args.insert(args.end(), inputs.begin(), inputs.end());
     harness::StartOptions options;
@@ -109,6 +121,21 @@ class AvrBoardProcess {
 
   // From now on PinHistory shows only what the pins do after this call.
   void MarkLog() { skip_lines_ = ReadLog().size(); }
+
+  // The exchanges the firmware had, "<command> -> <reply>" with the
+  // command's bytes escaped, from the `first`th on.
+  std::vector<std::string> Exchanges(size_t first = 0) const {
+    std::vector<std::string> exchanges;
+    std::ifstream in(exchanges_);
+    size_t index = 0;
+    for (std::string line; std::getline(in, line); ++index) {
+      // "serial <turnaround_us> <command> -> <reply>"
+      const size_t command = line.find(' ', line.find(' ') + 1);
+      if (index >= first && command != std::string::npos)
+        exchanges.push_back(line.substr(command + 1));
+    }
+    return exchanges;
+  }
 
   // Each pin's history of states since the mark, as the log has it.
   std::map<int, std::vector<std::string>> PinHistory() const { return HistoryFrom(skip_lines_); }
@@ -143,6 +170,7 @@ class AvrBoardProcess {
 
   std::string link_;
   std::string log_;
+  std::string exchanges_;
   std::string why_not_ready_;
   std::optional<harness::ChildProcess> process_;
   size_t skip_lines_ = 0;
@@ -192,7 +220,7 @@ class AvrHilTest : public ::testing::TestWithParam<Row> {
     if (GetParam().link == Link::kSerial) {
       data().InterfaceKind = kInterfaceUsb;
       data().ComPort = kComPort;
-      data().BaudRate = 9600;
+      data().BaudRate = GetParam().baud;
     } else {
       data().InterfaceKind = kInterfaceEthernet;
       data().IPAddress = "127.0.0.1";
@@ -438,7 +466,8 @@ TEST_P(AvrHilTest, BlockhostCheckFindsTheFirmwareAnswering) {
   UseBoard();
   std::vector<std::string> args = {BLOCKHOST_PATH, "check", "--lib", ARDUINO_BLOCK_MODULE};
   if (GetParam().link == Link::kSerial) {
-    args.insert(args.end(), {"--comport", std::to_string(kComPort), "--baud", "9600"});
+    args.insert(args.end(),
+                {"--comport", std::to_string(kComPort), "--baud", std::to_string(GetParam().baud)});
   } else {
     args.insert(args.end(),
                 {"--address", "127.0.0.1", "--udpport", std::to_string(data().UdpPort)});
@@ -447,6 +476,72 @@ TEST_P(AvrHilTest, BlockhostCheckFindsTheFirmwareAnswering) {
   EXPECT_EQ(check.exit_code, 0) << check.out << check.err;
   EXPECT_NE((check.out + check.err).find("board answered 512 in "), std::string::npos)
       << check.out << check.err;
+}
+
+// What only a serial line shows.
+class AvrHilSerialTest : public AvrHilTest {};
+
+// Whether `reply` is one the firmware gives: the block would take it.
+bool IsBoardReply(const std::string& reply) {
+  if (reply == "OK" || reply == "HIGH" || reply == "LOW" || reply.rfind("ERR", 0) == 0) return true;
+  return !reply.empty() && reply.size() <= 4 &&
+         reply.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// A block set to another speed than the image's, the commonest mistake with
+// a real board: avrboard garbles the line both ways as the wire would, so
+// the block gets no reply it could take and the firmware accepts no
+// command.  The same block at the image's speed then gets its answers, so
+// it was the speed alone.
+TEST_P(AvrHilSerialTest, ABlockAtAnotherSpeedGetsNoValidReply) {
+  UseBoard();
+  const int32_t right = GetParam().baud;
+  const int32_t wrong = right == 115200 ? 9600 : 115200;
+  const size_t exchanges_before = Board().Exchanges().size();
+  data().BaudRate = wrong;
+  OpenLink();
+  // Each costs the reply wait; a read and a change of a pin say enough.
+  for (const char* command : {"?14s?", "!03mo"}) {
+    const std::string reply = ExchangeCommand(data(), command);
+    EXPECT_FALSE(IsBoardReply(reply)) << command << " at " << wrong << " got '" << reply << "'";
+  }
+  EXPECT_TRUE(Board().process().WaitForStderr(
+      "the port is set to " + std::to_string(wrong) + " baud", std::chrono::seconds(5)))
+      << Board().stderr_text();
+  // What the firmware made of the bytes: nothing it accepted.
+  usleep(100 * 1000);
+  for (const std::string& exchange : Board().Exchanges(exchanges_before)) {
+    EXPECT_NE(exchange.find(" -> ERR"), std::string::npos)
+        << "the firmware accepted a command from a block at the wrong speed: " << exchange;
+  }
+  EXPECT_EQ(Board().PinState(3), "input") << "!03mo reached the pin";
+
+  CloseSerialLink();
+  data().BaudRate = right;
+  OpenLink();
+  EXPECT_EQ(ExchangeCommand(data(), "?14s?"), "512");
+  const std::vector<std::string> after = Board().Exchanges(exchanges_before);
+  ASSERT_FALSE(after.empty());
+  EXPECT_EQ(after.back(), "?14s? -> 512") << "the firmware's log of the exchange at its speed";
+}
+
+// blockhost check at another speed than the image's fails, and does not
+// take the garbage for the board's answer.  The image at 115200 against a
+// block left at 9600 is the case a user meets first.
+TEST_P(AvrHilSerialTest, BlockhostCheckAtAnotherSpeedFails) {
+  if (std::string(BLOCKHOST_PATH).empty()) GTEST_SKIP() << "blockhost was not built";
+  UseBoard();
+  const int32_t wrong = GetParam().baud == 115200 ? 9600 : 115200;
+  const size_t exchanges_before = Board().Exchanges().size();
+  const harness::RunResult check =
+      harness::RunProgram({BLOCKHOST_PATH, "check", "--lib", ARDUINO_BLOCK_MODULE, "--comport",
+                           std::to_string(kComPort), "--baud", std::to_string(wrong)});
+  EXPECT_NE(check.exit_code, 0) << check.out << check.err;
+  EXPECT_EQ((check.out + check.err).find("board answered 512"), std::string::npos)
+      << check.out << check.err;
+  for (const std::string& exchange : Board().Exchanges(exchanges_before)) {
+    EXPECT_NE(exchange.find(" -> ERR"), std::string::npos) << exchange;
+  }
 }
 
 // What only a network shows.
@@ -515,10 +610,24 @@ TEST_P(AvrHilEthernetTest, AnAddressSetOverUsbSurvivesARestart) {
 
 // One test suite per row, so that a row's tests run one after the other on
 // the row's board.
-INSTANTIATE_TEST_SUITE_P(UnoSerial, AvrHilTest, ::testing::Values(kUnoSerial));
+INSTANTIATE_TEST_SUITE_P(UnoSerial9600, AvrHilTest, ::testing::Values(kUnoSerial9600));
+INSTANTIATE_TEST_SUITE_P(UnoSerial19200, AvrHilTest, ::testing::Values(kUnoSerial19200));
+INSTANTIATE_TEST_SUITE_P(UnoSerial38400, AvrHilTest, ::testing::Values(kUnoSerial38400));
+INSTANTIATE_TEST_SUITE_P(UnoSerial115200, AvrHilTest, ::testing::Values(kUnoSerial115200));
 INSTANTIATE_TEST_SUITE_P(UnoEthernet, AvrHilTest, ::testing::Values(kUnoEthernet));
-INSTANTIATE_TEST_SUITE_P(MegaSerial, AvrHilTest, ::testing::Values(kMegaSerial));
+INSTANTIATE_TEST_SUITE_P(MegaSerial9600, AvrHilTest, ::testing::Values(kMegaSerial9600));
+INSTANTIATE_TEST_SUITE_P(MegaSerial19200, AvrHilTest, ::testing::Values(kMegaSerial19200));
+INSTANTIATE_TEST_SUITE_P(MegaSerial38400, AvrHilTest, ::testing::Values(kMegaSerial38400));
+INSTANTIATE_TEST_SUITE_P(MegaSerial115200, AvrHilTest, ::testing::Values(kMegaSerial115200));
 INSTANTIATE_TEST_SUITE_P(MegaEthernet, AvrHilTest, ::testing::Values(kMegaEthernet));
+INSTANTIATE_TEST_SUITE_P(UnoSerial9600, AvrHilSerialTest, ::testing::Values(kUnoSerial9600));
+INSTANTIATE_TEST_SUITE_P(UnoSerial19200, AvrHilSerialTest, ::testing::Values(kUnoSerial19200));
+INSTANTIATE_TEST_SUITE_P(UnoSerial38400, AvrHilSerialTest, ::testing::Values(kUnoSerial38400));
+INSTANTIATE_TEST_SUITE_P(UnoSerial115200, AvrHilSerialTest, ::testing::Values(kUnoSerial115200));
+INSTANTIATE_TEST_SUITE_P(MegaSerial9600, AvrHilSerialTest, ::testing::Values(kMegaSerial9600));
+INSTANTIATE_TEST_SUITE_P(MegaSerial19200, AvrHilSerialTest, ::testing::Values(kMegaSerial19200));
+INSTANTIATE_TEST_SUITE_P(MegaSerial38400, AvrHilSerialTest, ::testing::Values(kMegaSerial38400));
+INSTANTIATE_TEST_SUITE_P(MegaSerial115200, AvrHilSerialTest, ::testing::Values(kMegaSerial115200));
 INSTANTIATE_TEST_SUITE_P(UnoEthernet, AvrHilEthernetTest, ::testing::Values(kUnoEthernet));
 INSTANTIATE_TEST_SUITE_P(MegaEthernet, AvrHilEthernetTest, ::testing::Values(kMegaEthernet));
 

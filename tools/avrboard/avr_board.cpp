@@ -1,10 +1,18 @@
 #include "avr_board.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <optional>
+#include <sstream>
 #include <string_view>
 
+#include "firmware_image.h"
+#include "line_speed.h"
 #include "w5100.h"
 
 extern "C" {
@@ -42,6 +50,11 @@ constexpr uint16_t kTccr3A = 0x90, kOcr3AL = 0x98, kOcr3BL = 0x9A, kOcr3CL = 0x9
 constexpr uint16_t kTccr4A = 0xA0, kOcr4AL = 0xA8, kOcr4BL = 0xAA, kOcr4CL = 0xAC;
 }  // namespace m2560
 
+// UART0's registers, at the same data-space addresses on both chips.
+constexpr uint16_t kUcsr0A = 0xC0, kUcsr0B = 0xC1, kUbrr0L = 0xC4, kUbrr0H = 0xC5;
+constexpr uint8_t kUcsr0ADoubleSpeed = 0x02;     // U2X0
+constexpr uint8_t kUcsr0BEnabled = 0x10 | 0x08;  // RXEN0, TXEN0
+
 // The SPI registers, at the same data-space addresses on both chips.
 constexpr uint16_t kSpcr = 0x4C, kSpsr = 0x4D, kSpdr = 0x4E;
 constexpr uint8_t kSpcrMaster = 0x10, kSpsrDouble = 0x01;
@@ -49,6 +62,14 @@ constexpr uint8_t kSpcrMaster = 0x10, kSpsrDouble = 0x01;
 // simavr would otherwise usleep whenever the chip sleeps; avrboard keeps
 // pace with the wall clock itself.
 void NoSleep(avr_t*, avr_cycle_count_t) {}
+
+bool g_show_simavr_messages = false;
+
+// simavr's logger for every chip and for the file readers (which log with no
+// chip), so that one switch quiets them all.
+void SimavrLogger(avr_t*, const int, const char* format, va_list arguments) {
+  if (g_show_simavr_messages) std::vfprintf(stderr, format, arguments);
+}
 
 }  // namespace
 
@@ -111,6 +132,11 @@ const BoardLayout* LayoutOfMcu(const std::string& mcu) {
   return nullptr;
 }
 
+void AvrBoard::ShowSimavrMessages(bool verbose) {
+  g_show_simavr_messages = verbose;
+  avr_global_logger_set(SimavrLogger);
+}
+
 AvrBoard::~AvrBoard() {
   if (avr_ != nullptr) avr_terminate(avr_);
   if (firmware_ == nullptr) return;
@@ -125,23 +151,84 @@ AvrBoard::~AvrBoard() {
   delete firmware_;
 }
 
-bool AvrBoard::Load(const std::string& elf_path, const BoardLayout& layout, std::string* error) {
+AvrBoard::LoadResult AvrBoard::Load(const std::string& image_path, const BoardLayout& layout,
+                                    std::string* error) {
   layout_ = &layout;
   firmware_ = new elf_firmware_t{};
   elf_firmware_t& firmware = *firmware_;
-  // simavr accepts some files that are no ELF at all and loads nothing, so
-  // an empty program counts as a failure too.
-  if (elf_read_firmware(elf_path.c_str(), &firmware) != 0 || firmware.flash == nullptr ||
-      firmware.flashsize == 0) {
-    *error = "cannot read firmware '" + elf_path + "' (not an AVR ELF file?)";
-    return false;
+  const std::string cannot = "cannot load firmware '" + image_path + "': ";
+  std::ifstream file(image_path, std::ios::binary);
+  std::ostringstream read;
+  read << file.rdbuf();
+  if (!file.is_open() || file.bad()) {
+    *error = cannot + std::strerror(errno);
+    return LoadResult::kBadImage;
   }
-  // Debian's build leaves no .mmcu section in the ELF, so the chip and its
-  // clock are set here, from the board.
+  const std::string contents = read.str();
+  if (contents.empty()) {
+    *error = cannot + "the file is empty, or a folder";
+    return LoadResult::kBadImage;
+  }
+
+  ImageFacts facts;
+  std::string why;
+  switch (FormatOf(contents)) {
+    case ImageFormat::kElf: {
+      facts.elf_arch = ElfAvrArchitecture(contents, &why);
+      if (!facts.elf_arch) {
+        *error = cannot + why;
+        return LoadResult::kBadImage;
+      }
+      // simavr accepts some files it cannot make sense of and loads
+      // nothing, so an empty program counts as a failure too.
+      if (elf_read_firmware(image_path.c_str(), &firmware) != 0 || firmware.flash == nullptr ||
+          firmware.flashsize == 0) {
+        *error = cannot + "an AVR ELF file without a program simavr can read";
+        return LoadResult::kBadImage;
+      }
+      facts.flash.assign(firmware.flashbase, 0xFF);
+      facts.flash.insert(facts.flash.end(), firmware.flash, firmware.flash + firmware.flashsize);
+      facts.mmcu.assign(firmware.mmcu, strnlen(firmware.mmcu, sizeof firmware.mmcu));
+      break;
+    }
+    case ImageFormat::kIntelHex: {
+      uint32_t largest = 0;
+      for (const ChipTraits& chip : kChips) largest = std::max(largest, chip.flash_size);
+      std::optional<std::vector<uint8_t>> flash = ParseIntelHex(contents, largest, &why);
+      if (!flash) {
+        *error = cannot + "Intel HEX, but " + why;
+        return LoadResult::kBadImage;
+      }
+      facts.flash = std::move(*flash);
+      // Held as simavr holds an ELF's program, so both are freed alike.
+      firmware.flash = static_cast<uint8_t*>(malloc(facts.flash.size()));
+      if (firmware.flash == nullptr) {
+        *error = cannot + "out of memory";
+        return LoadResult::kBadImage;
+      }
+      std::memcpy(firmware.flash, facts.flash.data(), facts.flash.size());
+      firmware.flashsize = static_cast<uint32_t>(facts.flash.size());
+      break;
+    }
+    case ImageFormat::kUnknown:
+      *error = cannot + "neither an ELF file nor Intel HEX";
+      return LoadResult::kBadImage;
+  }
+  // The chip is made only for an image that suits it: simavr aborts on a
+  // program larger than the flash, and an image for the other chip runs
+  // into registers and vectors that are not where it expects them.
+  const std::string mismatch = MismatchWithChip(facts, *ChipTraitsOf(layout.mcu));
+  if (!mismatch.empty()) {
+    *error = cannot + mismatch;
+    return LoadResult::kOtherChip;
+  }
+
+  // Debian's build leaves no .mmcu section in the ELF, and a HEX file has
+  // none, so the chip and its clock are set here, from the board.
   avr_ = avr_make_mcu_by_name(layout.mcu);
   if (avr_ == nullptr || avr_init(avr_) != 0) {
     *error = std::string("simavr cannot make an ") + layout.mcu;
-    return false;
+    return LoadResult::kBadImage;
   }
   firmware.frequency = kClockHz;
   firmware.vcc = firmware.avcc = firmware.aref = kMillivolts;
@@ -169,12 +256,13 @@ bool AvrBoard::Load(const std::string& elf_path, const BoardLayout& layout, std:
                           OnUartXon, this);
   avr_irq_register_notify(avr_io_getirq(avr_, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_OUT_XOFF),
                           OnUartXoff, this);
-  return true;
+  return LoadResult::kLoaded;
 }
 
 void AvrBoard::OnUartOutput(avr_irq_t*, uint32_t value, void* param) {
   AvrBoard* board = static_cast<AvrBoard*>(param);
   board->output_.push_back(static_cast<char>(value));
+  board->output_cycles_.push_back(board->cycle());
   if (board->uart_observer_) board->uart_observer_(false, static_cast<char>(value), board->cycle());
 }
 
@@ -225,6 +313,7 @@ void AvrBoard::Reset() {
   avr_reset(avr_);
   input_.clear();
   output_.clear();
+  output_cycles_.clear();
   uart_full_ = false;
   if (uart_ != nullptr) uart_read_cursor_ = uart_->input.read;
   if (w5100_ != nullptr) w5100_->Reset();
@@ -324,10 +413,21 @@ void AvrBoard::SetEeprom(const std::vector<uint8_t>& bytes) {
   avr_ioctl(avr_, AVR_IOCTL_EEPROM_SET, &desc);
 }
 
-std::string AvrBoard::TakeOutput() {
+std::string AvrBoard::TakeOutput(std::vector<uint64_t>* cycles) {
   std::string taken;
   taken.swap(output_);
+  if (cycles != nullptr) {
+    cycles->swap(output_cycles_);
+  }
+  output_cycles_.clear();
   return taken;
+}
+
+double AvrBoard::UartRate() const {
+  if (!(avr_->data[kUcsr0B] & kUcsr0BEnabled)) return 0;
+  const uint16_t ubrr =
+      static_cast<uint16_t>(avr_->data[kUbrr0L] | ((avr_->data[kUbrr0H] & 0x0F) << 8));
+  return avrboard::UartBaud(kClockHz, ubrr, avr_->data[kUcsr0A] & kUcsr0ADoubleSpeed);
 }
 
 void AvrBoard::DriveDigital(uint8_t pin, bool high) {

@@ -76,9 +76,22 @@ class AvrBoard {
   AvrBoard& operator=(const AvrBoard&) = delete;
   ~AvrBoard();
 
-  // Loads the ELF into a fresh chip of `layout`.  False with *error set when
-  // the file is not a firmware image or simavr cannot make the chip.
-  bool Load(const std::string& elf_path, const BoardLayout& layout, std::string* error);
+  enum class LoadResult {
+    kLoaded,
+    kBadImage,   // unreadable, neither ELF nor Intel HEX, damaged, or empty
+    kOtherChip,  // a sound image, but for another chip than `layout`'s
+  };
+  // Loads an ELF or Intel HEX image into a fresh chip of `layout`.  An image
+  // is checked before the chip exists: one that is damaged, larger than the
+  // chip's flash or built for another chip is refused with *error saying
+  // why (and which --mcu it wants), since simavr would abort, crash or run
+  // garbage on it.
+  LoadResult Load(const std::string& image_path, const BoardLayout& layout, std::string* error);
+
+  // simavr's own messages ("Loaded 3990 .text", its warnings about the
+  // firmware) go to stderr when `verbose`, and nowhere otherwise.  For every
+  // board in the process.
+  static void ShowSimavrMessages(bool verbose);
 
   // Resets the chip as its reset pin does: the firmware starts again, with
   // the EEPROM kept and nothing in the UART.
@@ -92,8 +105,14 @@ class AvrBoard {
   // Bytes for UART0's receiver; they enter the chip as fast as its input
   // queue takes them, and then at the programmed baud rate.
   void QueueInput(const std::string& bytes) { input_ += bytes; }
-  // What the firmware has sent since the last call.
-  std::string TakeOutput();
+  // What the firmware has sent since the last call; with `cycles`, also the
+  // cycle each byte left the transmit register at.
+  std::string TakeOutput(std::vector<uint64_t>* cycles = nullptr);
+
+  // The rate UART0 runs at as the firmware programmed UBRR0 and U2X0, or 0
+  // while neither its receiver nor its transmitter is enabled (before
+  // Serial.begin).
+  double UartRate() const;
 
   void DriveDigital(uint8_t pin, bool high);
   // analog_input is 0..5 for A0..A5; count is 0..1023 of the 5 V reference.
@@ -144,6 +163,7 @@ class AvrBoard {
   bool uart_full_ = false;
   std::string input_;
   std::string output_;
+  std::vector<uint64_t> output_cycles_;
   UartObserver uart_observer_;
   // simavr's UART0 and where the firmware had read its receive queue to at
   // the last look.

@@ -5,7 +5,9 @@
 // the SPI bus and its wire is a UDP socket on 127.0.0.1.
 #include <poll.h>
 #include <signal.h>
+#include <termios.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -18,6 +20,7 @@
 #include "board_pins.h"
 #include "eeprom_file.h"
 #include "exchange_log.h"
+#include "line_speed.h"
 #include "line_watch.h"
 #include "loopback_bridge.h"
 #include "options.h"
@@ -34,11 +37,15 @@ void OnStopSignal(int signal_number) { g_stop_signal = signal_number; }
 // short against a byte at 9600 baud (about 1 ms), long enough that the
 // bookkeeping costs little next to the simulation.
 constexpr uint64_t kSliceCycles = avrboard::kClockHz / 2000;  // 0.5 ms
+// At the faster speeds a byte takes less than that (87 us at 115200), and a
+// reply's last byte would wait up to a slice for the terminal: there the
+// slice is one byte's time on the line, but no shorter than this.
+constexpr uint64_t kShortestSliceCycles = avrboard::kClockHz / 20000;  // 50 us
 constexpr double kCyclesPerMs = avrboard::kClockHz / 1000.0;
 // How often the EEPROM is compared with the file: the firmware writes a byte
 // in 3.3 ms, so a burst of writes is usually saved once, and a save is never
 // more than this much simulated time late.
-constexpr int kEepromCheckSlices = 200;  // 100 ms
+constexpr uint64_t kEepromCheckCycles = avrboard::kClockHz / 10;  // 100 ms
 
 std::string DottedQuad(const avrboard::Ipv4& address) {
   return std::to_string(address[0]) + "." + std::to_string(address[1]) + "." +
@@ -81,13 +88,112 @@ std::string Describe(const avrboard::PinState& state) {
   return "?";
 }
 
+// The terminal's speed against the firmware's UART0.  The block sets its
+// speed on the pty's slave; the pair shares one set of line settings, so it
+// is read on the master, and avrboard never opens the slave (see
+// line_watch.h).  While the two rates disagree, bytes cross as a wire at
+// those rates would carry them (line_speed.h); avrboard says once which
+// rate the firmware set, and once for each terminal speed that does not
+// match it when bytes first cross at it.
+class LineSpeeds {
+ public:
+  // Takes in both rates; the terminal's counts only while somebody has the
+  // port open.
+  void Update(const avrboard::AvrBoard& board, int master_fd, bool in_use) {
+    // Between a reset and the firmware's Serial.begin the UART is off; the
+    // image sets the same rate again, so the last one still decides what
+    // becomes of bytes that arrive meanwhile.
+    if (const double rate = board.UartRate(); rate > 0) uart_baud_ = rate;
+    if (uart_baud_ > 0 && uart_baud_ != reported_uart_baud_) {
+      std::fprintf(stderr, "avrboard: the firmware set UART0 to %.0f baud\n", uart_baud_);
+      reported_uart_baud_ = uart_baud_;
+      reported_terminal_baud_ = 0;
+    }
+    terminal_baud_ = 0;
+    termios settings{};
+    if (in_use && tcgetattr(master_fd, &settings) == 0) {
+      if (std::optional<uint32_t> baud = avrboard::BaudOfSpeed(cfgetospeed(&settings))) {
+        terminal_baud_ = *baud;
+      }
+    }
+  }
+
+  // Whether the two ends disagree.  A UART never yet set up takes bytes as
+  // simavr hands them; a speed avrboard does not know counts as agreeing.
+  bool garbled() const {
+    return uart_baud_ > 0 && terminal_baud_ > 0 &&
+           !avrboard::RatesAgree(terminal_baud_, uart_baud_);
+  }
+
+  // What the firmware reads of bytes the block wrote.
+  std::string ToFirmware(const std::string& bytes) {
+    if (!garbled() || bytes.empty()) return bytes;
+    ReportMismatch(terminal_baud_);
+    return avrboard::AsFirmwareReads(avrboard::ReceiveBurst(bytes, terminal_baud_, uart_baud_));
+  }
+
+  // Takes bytes the firmware sent at `cycles`, and gives what the block
+  // reads of them.  While the line garbles, bytes are held until the line
+  // has been idle for longer than a frame at either rate, so that a reply's
+  // frames are read as the one stream they are on the wire.
+  std::string FromFirmware(const std::string& bytes, const std::vector<uint64_t>& cycles,
+                           uint64_t now_cycle) {
+    if (!garbled() && held_.empty()) return bytes;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+      held_.push_back(
+          {static_cast<uint8_t>(bytes[i]), static_cast<double>(cycles[i]) / avrboard::kClockHz});
+    }
+    if (held_.empty()) return "";
+    const double now_s = static_cast<double>(now_cycle) / avrboard::kClockHz;
+    const double send_baud = uart_baud_ > 0 ? uart_baud_ : 9600;
+    const double read_baud = terminal_baud_ > 0 ? terminal_baud_ : send_baud;
+    if (now_s < held_.back().start_s + 12 / send_baud + 12 / read_baud) return "";
+    std::string read;
+    if (avrboard::RatesAgree(send_baud, read_baud)) {
+      for (const avrboard::SentFrame& frame : held_) read += static_cast<char>(frame.byte);
+    } else {
+      ReportMismatch(read_baud);
+      read = avrboard::AsTerminalReads(avrboard::ReceiveFrames(held_, send_baud, read_baud));
+    }
+    held_.clear();
+    return read;
+  }
+
+ private:
+  // Said once per terminal speed, when bytes first cross at it: a program
+  // that opens the port and only then sets its speed is not reported for
+  // the moment in between.
+  void ReportMismatch(double terminal_baud) {
+    if (terminal_baud == reported_terminal_baud_) return;
+    std::fprintf(stderr,
+                 "avrboard: the port is set to %.0f baud but the firmware's UART0 runs at "
+                 "%.0f: the line garbles every byte both ways\n",
+                 terminal_baud, uart_baud_);
+    reported_terminal_baud_ = terminal_baud;
+  }
+
+  double uart_baud_ = 0;
+  double terminal_baud_ = 0;
+  double reported_uart_baud_ = 0;
+  double reported_terminal_baud_ = 0;
+  std::vector<avrboard::SentFrame> held_;
+};
+
 int Run(const avrboard::Options& options) {
   avrboard::AvrBoard board;
   std::string error;
   const avrboard::BoardLayout& layout = *avrboard::LayoutOfMcu(options.mcu);
-  if (!board.Load(options.firmware_path, layout, &error)) {
-    std::cerr << "avrboard: " << error << "\n";
-    return 1;
+  avrboard::AvrBoard::ShowSimavrMessages(options.verbose);
+  switch (board.Load(options.firmware_path, layout, &error)) {
+    case avrboard::AvrBoard::LoadResult::kLoaded:
+      break;
+    case avrboard::AvrBoard::LoadResult::kBadImage:
+      std::cerr << "avrboard: " << error << "\n";
+      return 1;
+    case avrboard::AvrBoard::LoadResult::kOtherChip:
+      // The cure is on the command line, as for a usage error.
+      std::cerr << "avrboard: " << error << "\n";
+      return avrboard::kUsageStatus;
   }
   const std::string firmware_version = board.FirmwareVersion();
   std::cerr << "avrboard: firmware "
@@ -151,6 +257,7 @@ int Run(const avrboard::Options& options) {
   avrboard::NetworkSettings previous_settings = reported_settings;
 
   avrboard::LineWatch line;
+  LineSpeeds speeds;
   if (pty && !line.Start(pty->slave_name(), &error)) {
     std::cerr << "avrboard: " << error << "\n";
     return 1;
@@ -176,7 +283,7 @@ int Run(const avrboard::Options& options) {
   double most_behind_ms = 0;
   double waited_ms = 0;
   int exit_code = 0;
-  int slices_since_eeprom_check = 0;
+  uint64_t last_eeprom_check_cycle = 0;
   while (g_stop_signal == 0) {
     const double now_ms = board.cycle() / kCyclesPerMs;
     for (const auto& [pin, source] : options.analog) {
@@ -191,9 +298,10 @@ int Run(const avrboard::Options& options) {
         pty->DiscardUnread();
         board.Reset();
       }
+      speeds.Update(board, pty->fd(), line.InUse());
       std::string bytes;
       pty->Read(&bytes);
-      board.QueueInput(bytes);
+      board.QueueInput(speeds.ToFirmware(bytes));
     }
     // A datagram lands in the chip's RX memory at the start of the slice
     // after it arrived; what the chip drops (no UDP socket open, too large,
@@ -207,12 +315,19 @@ int Run(const avrboard::Options& options) {
         exchanges->UdpLanded(datagram->payload, landed_ns);
       }
     }
-    if (!board.Run(kSliceCycles, &error)) {
+    uint64_t slice_cycles = kSliceCycles;
+    if (const double uart_baud = board.UartRate(); pty && uart_baud > 0) {
+      slice_cycles = std::clamp(static_cast<uint64_t>(avrboard::kClockHz * 10 / uart_baud),
+                                kShortestSliceCycles, kSliceCycles);
+    }
+    if (!board.Run(slice_cycles, &error)) {
       std::cerr << "avrboard: " << error << " at " << now_ms << " ms\n";
       exit_code = 1;
       break;
     }
-    const std::string output = board.TakeOutput();
+    std::vector<uint64_t> output_cycles;
+    std::string output = board.TakeOutput(&output_cycles);
+    if (pty) output = speeds.FromFirmware(output, output_cycles, board.cycle());
     // With nobody reading the terminal the reply is lost, as on a real line;
     // while the port is closed nothing is even written.
     if (!output.empty() && pty && line.InUse()) (void)pty->Write(output, &error);
@@ -233,8 +348,9 @@ int Run(const avrboard::Options& options) {
       }
       previous_settings = settings;
     }
-    if (!options.eeprom_path.empty() && ++slices_since_eeprom_check >= kEepromCheckSlices) {
-      slices_since_eeprom_check = 0;
+    if (!options.eeprom_path.empty() &&
+        board.cycle() - last_eeprom_check_cycle >= kEepromCheckCycles) {
+      last_eeprom_check_cycle = board.cycle();
       SaveEepromIfChanged(board, options.eeprom_path, &saved_eeprom);
     }
 

@@ -14,9 +14,6 @@
 namespace avrboard {
 namespace {
 
-// avrboard has always ended with 2 on a bad command line.
-constexpr int kUsageStatus = 2;
-
 using tool_cli::Refuse;
 
 // Splits "NAME=VALUE"; false when there is no '=' or either side is empty.
@@ -95,10 +92,12 @@ std::optional<int> ParseOptions(int argc, char** argv, Options* options) {
       "its wire is a UDP socket on 127.0.0.1; the serial port is then optional.",
       "avrboard");
   tool_cli::SetUsage(&app,
-                     "usage: avrboard --firmware ELF --pty PATH [options]\n"
-                     "       avrboard --firmware ELF --ethernet 127.0.0.1:PORT [--pty PATH] "
+                     "usage: avrboard --firmware ELF|HEX --pty PATH [options]\n"
+                     "       avrboard --firmware ELF|HEX --ethernet 127.0.0.1:PORT [--pty PATH] "
                      "[options]\n");
   app.footer(
+      "Exits 1 when the image cannot be read or is damaged, 2 on a bad command\n"
+      "line or an image for the other chip (the message names the --mcu to use).\n"
       "Stops cleanly on SIGINT or SIGTERM.  With --ethernet, datagrams sent to\n"
       "127.0.0.1:PORT reach the firmware's UDP socket, and what the firmware sends\n"
       "goes to 127.0.0.1 at the port it names, whatever address it names: the\n"
@@ -108,8 +107,10 @@ std::optional<int> ParseOptions(int argc, char** argv, Options* options) {
       Refuse("--pty", "required unless --ethernet is given");
     }
   });
-  app.add_option("--firmware", options->firmware_path, "the firmware image to run")
-      ->type_name("ELF")
+  app.add_option("--firmware", options->firmware_path,
+                 "the firmware image to run, ELF or Intel HEX; one built for\n"
+                 "the other chip, or larger than this one's flash, is refused")
+      ->type_name("ELF|HEX")
       ->required();
   app.add_option("--pty", options->pty_path, "the symlink to the pseudo-terminal")
       ->type_name("PATH");
@@ -156,6 +157,8 @@ std::optional<int> ParseOptions(int argc, char** argv, Options* options) {
                  "simulated, from the command's arrival in the chip to the reply\n"
                  "leaving it")
       ->type_name("FILE");
+  app.add_flag("--verbose", options->verbose,
+               "show simavr's own messages (what it loaded, its warnings)");
   tool_cli::AddHelpFlag(&app);
   tool_cli::AddVersionFlag(&app, ARDUINO_BLOCK_VERSION);
   return tool_cli::Parse(&app, argc, argv, kUsageStatus);

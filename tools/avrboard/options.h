@@ -11,7 +11,7 @@
 namespace avrboard {
 
 struct Options {
-  std::string firmware_path;                         // --firmware ELF
+  std::string firmware_path;                         // --firmware ELF|HEX
   std::string mcu = "atmega328p";                    // --mcu: the Uno's chip or the Mega's
   std::string pty_path;                              // --pty PATH
   std::string log_path;                              // --log FILE
@@ -20,7 +20,12 @@ struct Options {
   std::optional<uint16_t> ethernet_port;             // --ethernet 127.0.0.1:PORT
   std::string eeprom_path;                           // --eeprom FILE
   std::string exchanges_path;                        // --exchanges FILE
+  bool verbose = false;                              // --verbose: simavr's own messages
 };
+
+// avrboard's exit status for a bad command line, and for an image that is
+// for another chip than --mcu names.
+constexpr int kUsageStatus = 2;
 
 // Fills *options from argv.  Returns nothing when avrboard should run;
 // otherwise the exit status, after printing the help, the version, or the

@@ -111,12 +111,23 @@ void AddRun(CLI::App* app, CommandLine* line) {
          "--period-ms", [line](const std::string& text) { line->period_ms = ParsePeriod(text); },
          "the step period in ms, 0..3600000 (default 50)")
       ->type_name("P");
-  run->add_option("--input", line->inputs, "drive input PIN with SIGNAL; repeat for more pins")
+  run->add_option("--input", line->inputs,
+                  "drive input PIN with SIGNAL; repeat for more pins.\n"
+                  "An output pin goes high above 2.5 (volts); a PWM\n"
+                  "pin takes 0..1023 for 0..100 % duty, clamped (9=5\n"
+                  "is 5 of 1023, 0.5 %; the board's 8-bit timer gets\n"
+                  "1 of 255)")
       ->type_name("PIN=SIGNAL")
       ->allow_extra_args(false)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   run->add_option("--csv", line->csv_path, "write the trace as CSV")->type_name("F.csv");
   run->add_option("--plot", line->plot_path, "write the trace as an SVG plot")->type_name("F.svg");
+  run->add_option("--plot-note", line->plot_notes,
+                  "a line under the plot's title, such as how the\n"
+                  "board is wired; repeat for more lines")
+      ->type_name("TEXT")
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   run->footer(kSignals);
 }
 

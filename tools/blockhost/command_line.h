@@ -19,6 +19,7 @@ struct CommandLine {
   std::vector<std::string> inputs;  // PIN=SIGNAL of `run`
   std::string csv_path;
   std::string plot_path;
+  std::vector<std::string> plot_notes;  // --plot-note: lines under the plot's title
   // `check` without a project: the link to test instead.
   std::optional<int32_t> com_port;  // --comport
   int32_t baud_rate = 9600;         // --baud

@@ -65,7 +65,8 @@ Trace EmptyTrace(const IoDescription& io, const BlockSettings& s,
                               pwm ? "Block inputs: PWM values to the board"
                                   : "Block inputs: digital levels to the board",
                               used,
-                              {}});
+                              {},
+                              pwm ? TraceScale::kCount : TraceScale::kLevel});
   }
   for (size_t k = 0; k < io.outputs.size(); ++k) {
     bool digital = k < kPinCount;
@@ -75,7 +76,8 @@ Trace EmptyTrace(const IoDescription& io, const BlockSettings& s,
                               digital ? "Block outputs: digital pins read from the board"
                                       : "Block outputs: analog inputs of the board",
                               used,
-                              {}});
+                              {},
+                              digital ? TraceScale::kLevel : TraceScale::kCount});
   }
   return trace;
 }
@@ -335,6 +337,7 @@ int RunCommand(const CommandLine& line) {
   Trace trace = EmptyTrace(io, settings, signals);
   trace.title = name + " block, " + LinkText(settings) + ", " + std::to_string(line.steps) +
                 " steps of " + std::to_string(static_cast<long>(line.period_ms)) + " ms";
+  trace.notes = line.plot_notes;
   ValueArray inputs(io.inputs.size());
   ValueArray outputs(io.outputs.size());
   const bool progress = StderrIsTerminal();
@@ -379,6 +382,9 @@ int RunCommand(const CommandLine& line) {
       const Clock::time_point step_end = Clock::now();
       const double took_ms = MillisecondsBetween(step_start, step_end);
       (step == 0 ? init_ms : step_ms.emplace_back()) = took_ms;
+      // Opening a serial port restarts the board, and the first step waits
+      // for it (the block's 2 s pause): the plot marks that wait.
+      if (step == 0 && settings.interface_kind == 1) trace.open_pause_ms = took_ms;
       if (step > 0 && took_ms > line.period_ms) ++overruns;
 
       RecordStep(io, time_ms, inputs, outputs, &trace);

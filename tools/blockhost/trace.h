@@ -7,17 +7,32 @@
 
 namespace blockhost {
 
+// How a channel's values are drawn.
+enum class TraceScale {
+  kAuto,   // an axis fitted to the values
+  kLevel,  // a digital level, 0 or 5 V: a lane of its own, as a logic analyser draws it
+  kCount,  // a PWM value or an analog reading: the axis runs 0..1023
+};
+
 struct TraceChannel {
   std::string name;
   std::string panel;     // channels with the same panel share a plot panel
   bool plotted = false;  // channels the block does not use stay out of the plot
   std::vector<double> values;
+  TraceScale scale = TraceScale::kAuto;  // the same for every channel of a panel
 };
 
 struct Trace {
   std::string title;
+  // Lines under the title that say what the values alone do not, such as
+  // how the board's pins are wired to each other.
+  std::vector<std::string> notes;
   std::vector<double> time_ms;
   std::vector<TraceChannel> channels;
+  // A serial run's first step waits while the port opens and the board
+  // restarts; the values hold still meanwhile, and the plot marks the
+  // stretch from 0 to here as no data.  0: no such wait.
+  double open_pause_ms = 0.0;
 };
 
 // Throws InputError with the system's reason when `path` cannot be written;

@@ -1,10 +1,13 @@
-// A plain SVG line plot: stacked panels sharing the time axis, each with its
-// own value axis and a legend beside it.  Values hold between steps, so the
-// lines are drawn as steps.
+// A plain SVG plot: stacked panels sharing the time axis.  Digital levels
+// get a lane each, as a logic analyser draws them, named at the left; PWM
+// values and analog readings share an axis of 0..1023, the block's range;
+// anything else gets an axis fitted to its values and a legend beside it.
+// Values hold between steps, so the lines are drawn as steps.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <limits>
 
 #include "errors.h"
@@ -14,12 +17,20 @@ namespace blockhost {
 namespace {
 
 constexpr double kWidth = 960;
-constexpr double kLeft = 70;
+constexpr double kLeft = 90;    // room for the lanes' names and the value axis
 constexpr double kRight = 200;  // room for the legend
-constexpr double kTop = 56;     // the title, then the first panel's name
-constexpr double kPanelHeight = 200;
-constexpr double kPanelGap = 56;
-constexpr double kBottom = 50;
+constexpr double kTitleY = 24;
+constexpr double kNoteHeight = 18;  // one line under the title
+constexpr double kPanelNameRoom = 30;
+constexpr double kPanelHeight = 170;
+constexpr double kLaneHeight = 30;
+constexpr double kLanePad = 7;    // between a lane's edge and its high or low level
+constexpr double kPanelGap = 26;  // below the time axis' labels
+constexpr double kTimeLabelsRoom = 24;
+constexpr double kBottom = 34;
+constexpr double kLevelHigh = 5.0;  // volts of a digital high
+constexpr double kCountMax = 1023;  // PWM values and analog readings: 10 bits
+constexpr const char* kPauseFill = "#c8c8c8";
 constexpr const char* kColours[] = {"#1f77b4", "#d62728", "#2ca02c", "#ff7f0e", "#9467bd",
                                     "#8c564b", "#e377c2", "#17becf", "#7f7f7f", "#bcbd22"};
 
@@ -79,9 +90,18 @@ std::vector<double> Ticks(double* low, double* high) {
   return ticks;
 }
 
+// `value` within [low, high]; a value that is no number sits at `low`.
+double Clamped(double value, double low, double high) {
+  return std::isfinite(value) ? std::clamp(value, low, high) : low;
+}
+
 struct Panel {
   std::string name;
+  TraceScale scale;
   std::vector<const TraceChannel*> channels;
+  double Height() const {
+    return scale == TraceScale::kLevel ? kLaneHeight * channels.size() : kPanelHeight;
+  }
 };
 
 std::vector<Panel> PanelsOf(const Trace& trace) {
@@ -91,7 +111,7 @@ std::vector<Panel> PanelsOf(const Trace& trace) {
     auto found = std::find_if(panels.begin(), panels.end(),
                               [&](const Panel& p) { return p.name == channel.panel; });
     if (found == panels.end()) {
-      panels.push_back({channel.panel, {}});
+      panels.push_back({channel.panel, channel.scale, {}});
       found = panels.end() - 1;
     }
     found->channels.push_back(&channel);
@@ -99,12 +119,41 @@ std::vector<Panel> PanelsOf(const Trace& trace) {
   return panels;
 }
 
+// The points of a line that holds each value until the next step.
+std::string StepPoints(const Trace& trace, const TraceChannel& channel,
+                       const std::function<double(double)>& x_of,
+                       const std::function<double(double)>& y_of) {
+  std::string points;
+  for (size_t i = 0; i < channel.values.size() && i < trace.time_ms.size(); ++i) {
+    const std::string x = Coordinate(x_of(trace.time_ms[i]));
+    if (i > 0) points += x + "," + Coordinate(y_of(channel.values[i - 1])) + " ";
+    points += x + "," + Coordinate(y_of(channel.values[i])) + " ";
+  }
+  return points;
+}
+
+std::string Line(double x1, double y1, double x2, double y2, const std::string& stroke,
+                 const std::string& extra = "") {
+  return "<line x1=\"" + Coordinate(x1) + "\" x2=\"" + Coordinate(x2) + "\" y1=\"" +
+         Coordinate(y1) + "\" y2=\"" + Coordinate(y2) + "\" stroke=\"" + stroke + "\"" + extra +
+         "/>\n";
+}
+
+std::string Text(double x, double y, const std::string& text, const std::string& attributes) {
+  return "<text x=\"" + Coordinate(x) + "\" y=\"" + Coordinate(y) + "\" " + attributes + ">" +
+         Escape(text) + "</text>\n";
+}
+
 }  // namespace
 
 std::string RenderSvgPlot(const Trace& trace) {
-  std::vector<Panel> panels = PanelsOf(trace);
-  const size_t panel_count = std::max<size_t>(panels.size(), 1);
-  const double height = kTop + panel_count * kPanelHeight + (panel_count - 1) * kPanelGap + kBottom;
+  const std::vector<Panel> panels = PanelsOf(trace);
+  const bool paused = trace.open_pause_ms > 0 && !trace.time_ms.empty();
+  const size_t header_lines = trace.notes.size() + (paused ? 1 : 0);
+  const double first_top = kTitleY + header_lines * kNoteHeight + kPanelNameRoom;
+  double height = first_top;
+  for (const Panel& panel : panels) height += panel.Height() + kTimeLabelsRoom + kPanelGap;
+  height = panels.empty() ? first_top + 40 + kBottom : height - kPanelGap + kBottom;
   const double plot_width = kWidth - kLeft - kRight;
 
   double t_low = 0.0;
@@ -118,76 +167,109 @@ std::string RenderSvgPlot(const Trace& trace) {
                     "\" height=\"" + Number(height) + "\" viewBox=\"0 0 " + Number(kWidth) + " " +
                     Number(height) + "\" font-family=\"sans-serif\" font-size=\"12\">\n";
   svg += "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
-  svg += "<text x=\"" + Number(kLeft) + "\" y=\"24\" font-size=\"16\" font-weight=\"bold\">" +
-         Escape(trace.title) + "</text>\n";
+  svg += Text(kLeft, kTitleY, trace.title, "font-size=\"16\" font-weight=\"bold\"");
+  double note_y = kTitleY;
+  for (const std::string& note : trace.notes) {
+    note_y += kNoteHeight;
+    svg += Text(kLeft, note_y, note, "fill=\"#333333\"");
+  }
+  const double pause_end_ms = paused ? std::min(trace.open_pause_ms, trace.time_ms.back()) : 0;
+  if (paused) {
+    note_y += kNoteHeight;
+    svg += "<rect x=\"" + Coordinate(kLeft) + "\" y=\"" + Coordinate(note_y - 10) +
+           "\" width=\"22\" height=\"12\" fill=\"" + kPauseFill + "\"/>\n";
+    char text[160];
+    snprintf(text, sizeof text,
+             "the first %.1f s: the serial port opening and the board restarting; no data yet",
+             pause_end_ms / 1000.0);
+    svg += Text(kLeft + 28, note_y, text, "fill=\"#333333\"");
+  }
   if (panels.empty()) {
-    svg += "<text x=\"" + Number(kLeft) + "\" y=\"" + Number(kTop + 40) +
-           "\">No channel in use: every pin of the block is unused.</text>\n";
+    svg += Text(kLeft, first_top + 10, "No channel in use: every pin of the block is unused.", "");
   }
 
   size_t colour = 0;
-  for (size_t p = 0; p < panels.size(); ++p) {
-    const Panel& panel = panels[p];
-    const double top = kTop + p * (kPanelHeight + kPanelGap);
-    const double bottom = top + kPanelHeight;
-    double v_low = std::numeric_limits<double>::infinity();
-    double v_high = -v_low;
-    for (const TraceChannel* channel : panel.channels) {
-      for (double v : channel->values) {
-        v_low = std::min(v_low, v);
-        v_high = std::max(v_high, v);
+  double top = first_top;
+  for (const Panel& panel : panels) {
+    const double bottom = top + panel.Height();
+    std::string name = panel.name;
+    if (panel.scale == TraceScale::kLevel) name += " (a lane each: high 5 V, low 0 V)";
+    svg += "<g>\n" + Text(kLeft, top - 11, name, "font-weight=\"bold\"");
+
+    // The value axis: none for lanes, 0..1023 for counts, fitted otherwise.
+    std::function<double(size_t, double)> y_of;
+    if (panel.scale == TraceScale::kLevel) {
+      y_of = [top](size_t lane, double v) {
+        const double low_y = top + (lane + 1) * kLaneHeight - kLanePad;
+        const double high_y = top + lane * kLaneHeight + kLanePad;
+        return low_y - Clamped(v, 0, kLevelHigh) / kLevelHigh * (low_y - high_y);
+      };
+      for (size_t lane = 1; lane < panel.channels.size(); ++lane) {
+        svg += Line(kLeft, top + lane * kLaneHeight, kLeft + plot_width, top + lane * kLaneHeight,
+                    "#d8d8d8");
+      }
+    } else {
+      double v_low = 0, v_high = kCountMax;
+      std::vector<double> v_ticks = {0, 256, 512, 768, kCountMax};
+      if (panel.scale == TraceScale::kAuto) {
+        v_low = std::numeric_limits<double>::infinity();
+        v_high = -v_low;
+        for (const TraceChannel* channel : panel.channels) {
+          for (double v : channel->values) {
+            if (!std::isfinite(v)) continue;
+            v_low = std::min(v_low, v);
+            v_high = std::max(v_high, v);
+          }
+        }
+        if (!std::isfinite(v_low)) v_low = v_high = 0.0;
+        v_ticks = Ticks(&v_low, &v_high);
+      }
+      y_of = [bottom, v_low, v_high](size_t, double v) {
+        return bottom - (Clamped(v, v_low, v_high) - v_low) / (v_high - v_low) * kPanelHeight;
+      };
+      for (double tick : v_ticks) {
+        const double y = y_of(0, tick);
+        svg += Line(kLeft, y, kLeft + plot_width, y, "#e0e0e0");
+        svg += Text(kLeft - 6, y, Number(tick), "text-anchor=\"end\" dominant-baseline=\"middle\"");
       }
     }
-    if (!std::isfinite(v_low)) v_low = v_high = 0.0;
-    std::vector<double> v_ticks = Ticks(&v_low, &v_high);
-    auto y_of = [&](double v) { return bottom - (v - v_low) / (v_high - v_low) * kPanelHeight; };
-
-    svg += "<g>\n<text x=\"" + Number(kLeft) + "\" y=\"" + Coordinate(top - 8) +
-           "\" font-weight=\"bold\">" + Escape(panel.name) + "</text>\n";
-    for (double tick : v_ticks) {
-      std::string y = Coordinate(y_of(tick));
-      svg += "<line x1=\"" + Number(kLeft) + "\" x2=\"" + Number(kLeft + plot_width) + "\" y1=\"" +
-             y + "\" y2=\"" + y + "\" stroke=\"#e0e0e0\"/>\n";
-      svg += "<text x=\"" + Number(kLeft - 6) + "\" y=\"" + y +
-             "\" text-anchor=\"end\" dominant-baseline=\"middle\">" + Number(tick) + "</text>\n";
-    }
     for (double tick : t_ticks) {
-      std::string x = Coordinate(kLeft + (tick - t_low) / (t_high - t_low) * plot_width);
-      svg += "<line x1=\"" + x + "\" x2=\"" + x + "\" y1=\"" + Coordinate(top) + "\" y2=\"" +
-             Coordinate(bottom) + "\" stroke=\"#f0f0f0\"/>\n";
-      svg += "<text x=\"" + x + "\" y=\"" + Coordinate(bottom + 16) + "\" text-anchor=\"middle\">" +
-             Number(tick) + "</text>\n";
+      const double x = kLeft + (tick - t_low) / (t_high - t_low) * plot_width;
+      svg += Line(x, top, x, bottom, "#f0f0f0");
+      svg += Text(x, bottom + 16, Number(tick), "text-anchor=\"middle\"");
     }
-    svg += "<rect x=\"" + Number(kLeft) + "\" y=\"" + Coordinate(top) + "\" width=\"" +
-           Number(plot_width) + "\" height=\"" + Number(kPanelHeight) +
-           "\" fill=\"none\" stroke=\"#404040\"/>\n";
 
     for (size_t c = 0; c < panel.channels.size(); ++c, ++colour) {
       const TraceChannel& channel = *panel.channels[c];
-      const char* stroke = kColours[colour % std::size(kColours)];
-      std::string points;
-      for (size_t i = 0; i < channel.values.size(); ++i) {
-        std::string y = Coordinate(y_of(channel.values[i]));
-        if (i > 0)
-          points += Coordinate(x_of(trace.time_ms[i])) + "," +
-                    Coordinate(y_of(channel.values[i - 1])) + " ";
-        points += Coordinate(x_of(trace.time_ms[i])) + "," + y + " ";
+      const std::string stroke = kColours[colour % std::size(kColours)];
+      const auto y = [&](double v) { return y_of(c, v); };
+      svg += "<polyline data-channel=\"" + Escape(channel.name) + "\" fill=\"none\" stroke=\"" +
+             stroke + "\" stroke-width=\"1.6\" points=\"" + StepPoints(trace, channel, x_of, y) +
+             "\"/>\n";
+      if (panel.scale == TraceScale::kLevel) {
+        // The lane's name at its left, where a logic analyser puts it.
+        svg += Text(kLeft - 6, top + (c + 0.5) * kLaneHeight, channel.name,
+                    "text-anchor=\"end\" dominant-baseline=\"middle\" fill=\"" + stroke + "\"");
+        continue;
       }
-      svg += "<polyline fill=\"none\" stroke=\"" + std::string(stroke) +
-             "\" stroke-width=\"1.6\" points=\"" + points + "\"/>\n";
       const double legend_y = top + 14 + c * 18;
       const double legend_x = kLeft + plot_width + 16;
-      svg += "<line x1=\"" + Number(legend_x) + "\" x2=\"" + Number(legend_x + 22) + "\" y1=\"" +
-             Coordinate(legend_y) + "\" y2=\"" + Coordinate(legend_y) + "\" stroke=\"" + stroke +
-             "\" stroke-width=\"3\"/>\n";
-      svg += "<text x=\"" + Number(legend_x + 28) + "\" y=\"" + Coordinate(legend_y) +
-             "\" dominant-baseline=\"middle\">" + Escape(channel.name) + "</text>\n";
+      svg += Line(legend_x, legend_y, legend_x + 22, legend_y, stroke, " stroke-width=\"3\"");
+      svg += Text(legend_x + 28, legend_y, channel.name, "dominant-baseline=\"middle\"");
     }
+    // Over the lines, so that what they show there reads as held, not measured.
+    if (paused) {
+      svg += "<rect class=\"open-pause\" x=\"" + Coordinate(x_of(0)) + "\" y=\"" + Coordinate(top) +
+             "\" width=\"" + Coordinate(x_of(pause_end_ms) - x_of(0)) + "\" height=\"" +
+             Coordinate(panel.Height()) + "\" fill=\"" + kPauseFill + "\" fill-opacity=\"0.6\"/>\n";
+    }
+    svg += "<rect x=\"" + Coordinate(kLeft) + "\" y=\"" + Coordinate(top) + "\" width=\"" +
+           Coordinate(plot_width) + "\" height=\"" + Coordinate(panel.Height()) +
+           "\" fill=\"none\" stroke=\"#404040\"/>\n";
     svg += "</g>\n";
+    top = bottom + kTimeLabelsRoom + kPanelGap;
   }
-  const double axis_y = kTop + panel_count * kPanelHeight + (panel_count - 1) * kPanelGap + 38;
-  svg += "<text x=\"" + Number(kLeft + plot_width / 2) + "\" y=\"" + Coordinate(axis_y) +
-         "\" text-anchor=\"middle\">time (s)</text>\n";
+  svg += Text(kLeft + plot_width / 2, height - 10, "time (s)", "text-anchor=\"middle\"");
   svg += "</svg>\n";
   return svg;
 }

@@ -14,9 +14,10 @@ using std::chrono::milliseconds;
 
 class SerialClient {
  public:
-  // Opens `path` (the pty's slave or a link to it); valid() tells whether
-  // that worked.
-  explicit SerialClient(const std::string& path);
+  // Opens `path` (the pty's slave or a link to it) at `baud`, one of 9600,
+  // 19200, 38400 and 115200 (avrboard garbles the line when it differs from
+  // the firmware's speed); valid() tells whether that worked.
+  explicit SerialClient(const std::string& path, int baud = 9600);
   ~SerialClient();
   SerialClient(const SerialClient&) = delete;
   SerialClient& operator=(const SerialClient&) = delete;

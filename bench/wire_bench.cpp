@@ -1,0 +1,266 @@
+// The block's step against the time its bytes take on the wire, at each
+// speed the dialog offers: the real firmware in avrboard, the Uno and the
+// Mega 2560 image built for the speed, the block loaded from the library
+// with its default pins (14 exchanges a step) and set to the same speed.
+// The wire time of a step is what its commands and replies take at 10 bits
+// a byte (8N1): avrboard notes every exchange it sees (--exchanges), and the
+// bytes of those of the measured steps, over the number of steps, give the
+// bytes of one.  Everything beyond it is the firmware's own turnaround, the
+// pseudo-terminal and avrboard's pacing, and the block.
+//
+//   wire_bench AVRBOARD MODULE FIRMWARE_DIR OUT_DIR [SECONDS]
+//
+// writes OUT_DIR/wire.md and OUT_DIR/wire.json, each row's steps run for
+// about SECONDS (default 4).  It fails when a row that could run did not,
+// or when a step takes more than the target times its wire time.
+#include <signal.h>
+#include <stdlib.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "bench_block.h"
+#include "child_process.h"
+#include "files.h"
+#include "loaded_block.h"
+
+namespace {
+
+using harness::BlockExports;
+using harness::ChildProcess;
+using std::chrono::milliseconds;
+
+constexpr int kComPort = 7;
+constexpr double kTarget = 1.10;  // step / wire, at most
+constexpr int kBitsPerByte = 10;  // start, 8 data, stop
+
+struct Row {
+  const char* board;
+  const char* mcu;
+  const char* image_base;
+  int baud;
+  std::string ImageDir() const {
+    return baud == 9600 ? image_base : std::string(image_base) + "-" + std::to_string(baud);
+  }
+};
+const Row kRows[] = {
+    {"Uno", "atmega328p", "uno", 9600},
+    {"Uno", "atmega328p", "uno", 19200},
+    {"Uno", "atmega328p", "uno", 38400},
+    {"Uno", "atmega328p", "uno", 115200},
+    {"Mega 2560", "atmega2560", "mega2560", 9600},
+    {"Mega 2560", "atmega2560", "mega2560", 19200},
+    {"Mega 2560", "atmega2560", "mega2560", 38400},
+    {"Mega 2560", "atmega2560", "mega2560", 115200},
+};
+
+double Microseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return now.tv_sec * 1e6 + now.tv_nsec / 1e3;
+}
+
+// The exchange log's lines, "serial TURNAROUND_US COMMAND -> REPLY".
+std::vector<std::string> ReadLines(const std::string& path) {
+  std::vector<std::string> lines;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// The bytes an exchange put on the wire: the command, the reply and the
+// reply's CR LF.  The log escapes bytes outside printable ASCII as \xHH and
+// the backslash as \\, each one byte on the wire.
+size_t WireBytes(const std::string& line) {
+  const size_t arrow = line.find(" -> ");
+  const size_t command = line.find(' ', line.find(' ') + 1);
+  if (arrow == std::string::npos || command == std::string::npos) return 0;
+  auto unescaped = [](const std::string& text) {
+    size_t bytes = 0;
+    for (size_t i = 0; i < text.size(); ++bytes) {
+      if (text[i] != '\\') {
+        ++i;
+      } else {
+        i += (i + 1 < text.size() && text[i + 1] == 'x') ? 4 : 2;
+      }
+    }
+    return bytes;
+  };
+  return unescaped(line.substr(command + 1, arrow - command - 1)) +
+         unescaped(line.substr(arrow + 4)) + 2;
+}
+
+struct Result {
+  const Row* row;
+  std::string why_not;  // empty when measured
+  int steps = 0;
+  double exchanges_per_step = 0;
+  double wire_us = 0;         // of one step
+  double median_step_us = 0;  // measured
+  // How fast avrboard could simulate with no pacing, in times real time:
+  // below about 1.5 the machine was too busy for the figure to be the
+  // line's, since the chip's time then falls behind the wall clock.
+  double unpaced_speed = 0;
+  double ratio() const { return wire_us > 0 ? median_step_us / wire_us : 0; }
+};
+
+Result MeasureRow(const Row& row, const std::string& avrboard, const BlockExports& library,
+                  const std::string& firmware_dir, double seconds) {
+  Result result{&row, "", 0, 0, 0, 0};
+  const std::string image = firmware_dir + "/" + row.ImageDir() + "/arduino_block.elf";
+  if (access(image.c_str(), R_OK) != 0) {
+    result.why_not = "no image at " + image + " (firmware/build.sh builds it)";
+    return result;
+  }
+  harness::TempDir dir;
+  const std::string tty = dir.File("tty"), exchanges = dir.File("exchanges.log");
+  harness::StartOptions options;
+  options.ready_text = "avrboard: ready";
+  options.timeout = milliseconds(15000);
+  ChildProcess board = ChildProcess::Start(
+      {avrboard, "--mcu", row.mcu, "--firmware", image, "--pty", tty, "--exchanges", exchanges,
+       "--pin", "2=high", "--adc", "A0=512", "--adc", "A1=sine:400:500:1000"},
+      options);
+  setenv(("ARDUINO_BLOCK_COM" + std::to_string(kComPort)).c_str(), tty.c_str(), 1);
+  harness::BlockSettings settings;
+  settings.interface_kind = arduino::kInterfaceUsb;
+  settings.com_port = kComPort;
+  settings.baud_rate = row.baud;
+  std::vector<double> samples;
+  size_t before = 0;
+  {
+    // Init opens the port and takes the 2 s pause, then sets the pins up;
+    // the exchanges from here on are the measured steps'.
+    bench::Block block(library, settings);
+    before = ReadLines(exchanges).size();
+    const double until = Microseconds() + seconds * 1e6;
+    while (Microseconds() < until || samples.size() < 10) {
+      const double start = Microseconds();
+      block.Step();
+      samples.push_back(Microseconds() - start);
+      if (samples.size() >= 2000) break;
+    }
+  }
+  if (board.Stop(SIGTERM) != 0) {
+    throw std::runtime_error("avrboard did not stop cleanly: " + board.stderr_text());
+  }
+  const std::string said = board.stderr_text();
+  const size_t unpaced = said.rfind("unpaced speed ");
+  if (unpaced != std::string::npos) result.unpaced_speed = std::atof(said.c_str() + unpaced + 14);
+  const std::vector<std::string> lines = ReadLines(exchanges);
+  size_t bytes = 0, replies_of_errors = 0;
+  for (size_t i = before; i < lines.size(); ++i) {
+    bytes += WireBytes(lines[i]);
+    if (lines[i].find(" -> ERR") != std::string::npos) ++replies_of_errors;
+  }
+  const size_t count = lines.size() > before ? lines.size() - before : 0;
+  if (count == 0) throw std::runtime_error("avrboard noted no exchanges in " + exchanges);
+  if (replies_of_errors > 0) {
+    throw std::runtime_error(std::to_string(replies_of_errors) + " exchanges got ERR in " +
+                             exchanges + ": the block and the firmware disagree");
+  }
+  std::sort(samples.begin(), samples.end());
+  result.steps = static_cast<int>(samples.size());
+  result.exchanges_per_step = static_cast<double>(count) / samples.size();
+  result.wire_us = bytes * kBitsPerByte * 1e6 / row.baud / samples.size();
+  result.median_step_us = samples[samples.size() / 2];
+  return result;
+}
+
+std::string Format(double value, const char* format = "%.2f") {
+  char text[32];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+void Write(const std::vector<Result>& results, const std::string& out_dir) {
+  std::ofstream md(out_dir + "/wire.md");
+  md << "The block's step against the wire time of its bytes, over serial to the real firmware "
+        "in avrboard, the image built for the speed and the block set to it, with the block's "
+        "default pins (14 exchanges a step). Wire time: the bytes of each command and reply of "
+        "a step at 10 bits a byte. Step: the median wall time of SimulateDLL. Target: a step "
+        "takes at most "
+     << Format(kTarget)
+     << " times its wire time. avrboard unpaced: how many times real time avrboard could "
+        "have simulated the chip in that run; below about 1.5 the machine was too busy for "
+        "the chip to keep pace, and the step shows the machine more than the line.\n\n";
+  md << "| Board | Speed | steps | exchanges/step | wire time/step | step (median) | step/wire | "
+        "target | avrboard unpaced |\n|---|---:|---:|---:|---:|---:|---:|---|---:|\n";
+  std::ofstream json(out_dir + "/wire.json");
+  json << "[\n";
+  for (size_t i = 0; i < results.size(); ++i) {
+    const Result& r = results[i];
+    md << "| " << r.row->board << " | " << r.row->baud << " baud |";
+    json << (i ? ",\n" : "") << "  {\"board\": \"" << r.row->board
+         << "\", \"baud\": " << r.row->baud;
+    if (!r.why_not.empty()) {
+      md << " not measured: " << r.why_not << " | | | | | | | |\n";
+      json << ", \"not_measured\": \"" << r.why_not << "\"}";
+      continue;
+    }
+    const bool met = r.ratio() <= kTarget;
+    md << " " << r.steps << " | " << Format(r.exchanges_per_step, "%.1f") << " | "
+       << Format(r.wire_us / 1000) << " ms | " << Format(r.median_step_us / 1000) << " ms | "
+       << Format(r.ratio(), "%.3f") << " | " << (met ? "met" : "missed") << " | "
+       << Format(r.unpaced_speed, "%.1f") << "x |\n";
+    json << ", \"steps\": " << r.steps
+         << ", \"exchanges_per_step\": " << Format(r.exchanges_per_step, "%.1f")
+         << ", \"wire_us\": " << Format(r.wire_us, "%.1f")
+         << ", \"median_step_us\": " << Format(r.median_step_us, "%.1f")
+         << ", \"step_over_wire\": " << Format(r.ratio(), "%.3f") << ", \"target\": " << kTarget
+         << ", \"met\": " << (met ? "true" : "false")
+         << ", \"avrboard_unpaced_speed\": " << Format(r.unpaced_speed, "%.1f") << "}";
+  }
+  json << "\n]\n";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 5 || argc > 6) {
+    std::cerr << "usage: wire_bench AVRBOARD MODULE FIRMWARE_DIR OUT_DIR [SECONDS]\n";
+    return 2;
+  }
+  const double seconds = argc == 6 ? std::atof(argv[5]) : 4;
+  if (!(seconds > 0)) {
+    std::cerr << "wire_bench: SECONDS must be a positive number\n";
+    return 2;
+  }
+  std::vector<Result> results;
+  int status = 0;
+  try {
+    const BlockExports& library = harness::SharedLibrary(argv[2]).exports();
+    for (const Row& row : kRows) {
+      std::cerr << "wire_bench: " << row.board << " at " << row.baud << " baud..." << std::endl;
+      try {
+        results.push_back(MeasureRow(row, argv[1], library, argv[3], seconds));
+        const Result& r = results.back();
+        if (!r.why_not.empty()) {
+          std::cerr << "wire_bench: not measured: " << r.why_not << "\n";
+          status = 1;
+        } else if (r.ratio() > kTarget) {
+          status = 1;
+        }
+      } catch (const std::exception& error) {
+        std::cerr << "wire_bench: " << error.what() << "\n";
+        results.push_back({&row, std::string("failed: ") + error.what()});
+        status = 1;
+      }
+    }
+  } catch (const std::exception& error) {
+    std::cerr << "wire_bench: " << error.what() << "\n";
+    return 1;
+  }
+  Write(results, argv[4]);
+  std::ifstream md(std::string(argv[4]) + "/wire.md");
+  std::cout << md.rdbuf();
+  return status;
+}

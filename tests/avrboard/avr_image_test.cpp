@@ -1,0 +1,178 @@
+// avrboard and the images it is given: the Intel HEX images that ship run
+// and answer like the ELF ones, an image for the other chip is refused
+// before it runs with the --mcu it needs, and a damaged file ends avrboard
+// with an error, never a signal.  Skips when avrboard or the images were
+// not built.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "child_process.h"
+#include "serial_client.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using harness::RunResult;
+
+// avrboard's exit statuses: a damaged image, and the wrong chip for one.
+constexpr int kBadImage = 1;
+constexpr int kOtherChip = 2;
+
+struct Board {
+  const char* name;
+  const char* mcu;
+  const char* other_mcu;
+  const char* image_dir;
+  std::string Image(const char* extension) const {
+    return std::string(FIRMWARE_DIR) + "/" + image_dir + "/arduino_block." + extension;
+  }
+};
+const Board kBoards[] = {{"Uno", "atmega328p", "atmega2560", "uno"},
+                         {"Mega2560", "atmega2560", "atmega328p", "mega2560"}};
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteFile(const std::string& path, const std::string& contents) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << contents;
+}
+
+class AvrImageTest : public ::testing::TestWithParam<Board> {
+ protected:
+  void SetUp() override {
+    if (std::string(AVRBOARD_PATH).empty() || access(AVRBOARD_PATH, X_OK) != 0) {
+      GTEST_SKIP() << "avrboard was not built (needs libsimavr-dev and libelf-dev)";
+    }
+    for (const char* extension : {"elf", "hex"}) {
+      if (access(GetParam().Image(extension).c_str(), R_OK) != 0) {
+        GTEST_SKIP() << "no image at " << GetParam().Image(extension)
+                     << "; build the images with firmware/build.sh first";
+      }
+    }
+    char dir[] = "/tmp/avr_image_XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    dir_ = dir;
+  }
+  void TearDown() override {
+    if (!dir_.empty()) std::filesystem::remove_all(dir_);
+  }
+
+  // avrboard run to its end on `image` with `mcu`; a board that would run
+  // is stopped by the time-out, which then shows as exit code -1.
+  RunResult RunOn(const std::string& image, const std::string& mcu) const {
+    return harness::RunProgram(
+        {AVRBOARD_PATH, "--mcu", mcu, "--firmware", image, "--pty", dir_ + "/tty"}, {},
+        std::chrono::seconds(20));
+  }
+
+  std::string dir_;
+};
+
+TEST_P(AvrImageTest, ImageForTheOtherChipIsRefusedNamingItsMcu) {
+  for (const char* extension : {"elf", "hex"}) {
+    const RunResult result = RunOn(GetParam().Image(extension), GetParam().other_mcu);
+    EXPECT_EQ(result.exit_code, kOtherChip) << extension << ": " << result.err;
+    EXPECT_NE(result.err.find(std::string("--mcu ") + GetParam().mcu), std::string::npos)
+        << extension << ": " << result.err;
+    // Refused before the chip ran: no ready line, nothing on the terminal.
+    EXPECT_EQ(result.err.find("avrboard: ready"), std::string::npos) << result.err;
+    EXPECT_EQ(result.out, "") << extension;
+  }
+}
+
+TEST_P(AvrImageTest, DamagedImagesEndWithAnErrorNotASignal) {
+  const std::string elf = ReadFile(GetParam().Image("elf"));
+  const std::string hex = ReadFile(GetParam().Image("hex"));
+  std::string flipped_checksum = hex;
+  flipped_checksum[hex.find('\n') - 2] ^= 1;
+  std::string garbage(4096, '\0');
+  for (size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<char>(i * 131 + 7);
+  const std::pair<const char*, std::string> cases[] = {
+      {"elf cut in its header", elf.substr(0, 40)},
+      {"elf cut at a third", elf.substr(0, elf.size() / 3)},
+      {"elf cut just short", elf.substr(0, elf.size() - 1)},
+      {"hex cut at half", hex.substr(0, hex.size() / 2)},
+      {"hex with a bad checksum", flipped_checksum},
+      {"garbage", garbage},
+      {"garbage after the ELF magic",
+       "\x7f"
+       "ELF" +
+           garbage},
+      {"empty file", ""},
+  };
+  const std::string path = dir_ + "/image";
+  for (const auto& [what, contents] : cases) {
+    WriteFile(path, contents);
+    const RunResult result = RunOn(path, GetParam().mcu);
+    EXPECT_EQ(result.exit_code, kBadImage) << what << ": " << result.err;
+    EXPECT_NE(result.err.find(path), std::string::npos) << what << ": " << result.err;
+  }
+  const RunResult missing = RunOn(dir_ + "/no-such-image.hex", GetParam().mcu);
+  EXPECT_EQ(missing.exit_code, kBadImage) << missing.err;
+}
+
+// Starts avrboard on `image` and waits for its ready line.
+harness::ChildProcess StartBoard(const std::string& image, const std::string& mcu,
+                                 const std::string& link, std::vector<std::string> extra = {}) {
+  std::vector<std::string> args = {AVRBOARD_PATH, "--mcu", mcu,     "--firmware", image,
+                                   "--pty",       link,    "--adc", "A0=512"};
+  args.insert(args.end(), extra.begin(), extra.end());
+  harness::StartOptions options;
+  options.ready_text = "avrboard: ready";
+  options.timeout = std::chrono::seconds(20);
+  return harness::ChildProcess::Start(args, options);
+}
+
+// Asks for A0 until the firmware answers (it starts again whenever the port
+// opens) or the time runs out; the last reply seen.
+std::string AskA0(const std::string& link) {
+  harness::SerialClient serial(link);
+  if (!serial.valid()) return "cannot open " + link;
+  std::string reply;
+  const auto deadline = Clock::now() + std::chrono::seconds(20);
+  while (Clock::now() < deadline) {
+    serial.Write("?14s?");
+    reply = serial.ReadUntil("\r\n", std::chrono::seconds(2));
+    if (reply.size() >= 5 && reply.compare(reply.size() - 5, 5, "512\r\n") == 0) return "512";
+  }
+  return reply;
+}
+
+TEST_P(AvrImageTest, HexImageRunsAndAnswersQuietly) {
+  const std::string link = dir_ + "/tty";
+  harness::ChildProcess board = StartBoard(GetParam().Image("hex"), GetParam().mcu, link);
+  EXPECT_EQ(AskA0(link), "512");
+  EXPECT_EQ(board.Stop(SIGTERM), 0) << board.stderr_text();
+  // simavr's own account of what it loaded stays out of avrboard's.
+  EXPECT_EQ(board.stderr_text().find("Loaded"), std::string::npos) << board.stderr_text();
+  EXPECT_EQ(board.stderr_text().find(GetParam().mcu + std::string(" init")), std::string::npos)
+      << board.stderr_text();
+}
+
+TEST_P(AvrImageTest, VerboseShowsWhatSimavrSays) {
+  harness::ChildProcess board =
+      StartBoard(GetParam().Image("elf"), GetParam().mcu, dir_ + "/tty", {"--verbose"});
+  EXPECT_EQ(board.Stop(SIGTERM), 0) << board.stderr_text();
+  EXPECT_NE(board.stderr_text().find("Loaded"), std::string::npos) << board.stderr_text();
+}
+
+INSTANTIATE_TEST_SUITE_P(Boards, AvrImageTest, ::testing::ValuesIn(kBoards),
+                         [](const ::testing::TestParamInfo<Board>& param) {
+                           return std::string(param.param.name);
+                         });
+
+}  // namespace
