@@ -20,6 +20,7 @@
 #include "link/port_holders.h"
 #include "link/port_names.h"
 #include "link/serial.h"
+#include "link/serial_speed_posix.h"
 
 namespace arduino {
 namespace {
@@ -35,43 +36,6 @@ std::optional<int32_t> PortNumberOf(const std::string& device_name) {
 std::string DevicePathOf(const std::string& device_name) {
   std::optional<int32_t> port = PortNumberOf(device_name);
   return port ? ComPortDevice(*port) : std::string();
-}
-
-speed_t SpeedConstant(int32_t baud_rate) {
-  switch (baud_rate) {
-    case 300:
-      return B300;
-    case 1200:
-      return B1200;
-    case 2400:
-      return B2400;
-    case 4800:
-      return B4800;
-    case 9600:
-      return B9600;
-    case 19200:
-      return B19200;
-    case 38400:
-      return B38400;
-    case 57600:
-      return B57600;
-    case 115200:
-      return B115200;
-    case 230400:
-      return B230400;
-    case 460800:
-      return B460800;
-    case 500000:
-      return B500000;
-    case 576000:
-      return B576000;
-    case 921600:
-      return B921600;
-    case 1000000:
-      return B1000000;
-    default:
-      return B0;
-  }
 }
 
 }  // namespace

@@ -86,6 +86,9 @@ INSTANTIATE_TEST_SUITE_P(
         ArgumentCase{
             "LineEndOverUdp", {"--udp", "127.0.0.1:0", "--no-line-end"}, "use it with --pty"},
         ArgumentCase{"OversizedOverSerial", {"--pty", "/tmp/x", "--oversized"}, "--udp only"},
+        ArgumentCase{"BaudOverUdp", {"--udp", "127.0.0.1:0", "--baud", "9600"}, "use --pty"},
+        ArgumentCase{"BaudNoLineSpeed", {"--pty", "/tmp/x", "--baud", "12345"}, "line speed"},
+        ArgumentCase{"BaudNotANumber", {"--pty", "/tmp/x", "--baud", "fast"}, "line speed"},
         // Valid syntax, but nothing can be bound there: set-up failures
         // also end with status 1 and say why.
         ArgumentCase{"CannotBind", {"--udp", "203.0.113.1:0"}, "cannot bind"}),
@@ -322,6 +325,43 @@ TEST_F(BoardsimTest, SerialBoardLeavesItsPortFreeAndIdlesWhileNobodyHasItOpen) {
   ASSERT_TRUE(again.valid());
   again.Write("?03s?");
   EXPECT_EQ(again.ReadUntil("\r\n", kReplyTimeout), "LOW\r\n") << "a later peer is served";
+}
+
+TEST_F(BoardsimTest, SerialAtAFixedSpeedAnswersOnlyAPeerAtThatSpeed) {
+  const std::string link = dir_ + "/board";
+  const std::string log = dir_ + "/commands.log";
+  auto board = Launch({"--pty", link, "--baud", "19200", "--log", log});
+  ASSERT_TRUE(board);
+  SerialClient serial(link);
+  ASSERT_TRUE(serial.valid());
+  for (const int32_t wrong : {9600, 38400, 115200}) {
+    SCOPED_TRACE(wrong);
+    ASSERT_TRUE(serial.SetBaudRate(wrong));
+    serial.Write("?02s?");
+    const std::string garbled = serial.ReadFor(milliseconds(300));
+    EXPECT_EQ(garbled.find("LOW"), std::string::npos) << garbled;
+    EXPECT_TRUE(board->WaitForStderr(
+        "the line is at " + std::to_string(wrong) + " baud, the board at 19200: bytes are garbled",
+        kReplyTimeout));
+  }
+  EXPECT_EQ(ReadLines(log), std::vector<std::string>{}) << "a command got through";
+  ASSERT_TRUE(serial.SetBaudRate(19200));
+  serial.Write("?02s?");
+  EXPECT_EQ(serial.ReadUntil("\r\n", kReplyTimeout), "LOW\r\n");
+  EXPECT_EQ(ReadLines(log), std::vector<std::string>{"?02s?"});
+}
+
+TEST_F(BoardsimTest, SerialWithoutAFixedSpeedAnswersAtAnySpeed) {
+  const std::string link = dir_ + "/board";
+  auto board = Launch({"--pty", link});
+  ASSERT_TRUE(board);
+  SerialClient serial(link);
+  ASSERT_TRUE(serial.valid());
+  for (const int32_t speed : {9600, 115200}) {
+    ASSERT_TRUE(serial.SetBaudRate(speed));
+    serial.Write("?02s?");
+    EXPECT_EQ(serial.ReadUntil("\r\n", kReplyTimeout), "LOW\r\n") << speed;
+  }
 }
 
 TEST_F(BoardsimTest, SerialResynchronisesAfterLineNoise) {

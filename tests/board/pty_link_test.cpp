@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "files.h"
 
@@ -90,6 +91,21 @@ TEST_F(PtyLinkTest, ThePeersLineSettingsOutliveItsDescriptorAndShowOnTheMaster) 
   Peer later(path_);
   ASSERT_EQ(tcgetattr(later.fd(), &seen), 0);
   EXPECT_EQ(cfgetispeed(&seen), static_cast<speed_t>(B115200));
+}
+
+TEST_F(PtyLinkTest, TheLinesBaudRateIsTheSpeedThePeerSetReadOnTheMaster) {
+  Peer peer(path_);
+  ASSERT_GE(peer.fd(), 0);
+  for (const auto& [constant, baud] :
+       {std::pair{B19200, 19200}, std::pair{B115200, 115200}, std::pair{B9600, 9600}}) {
+    termios settings{};
+    ASSERT_EQ(tcgetattr(peer.fd(), &settings), 0);
+    cfsetspeed(&settings, constant);
+    ASSERT_EQ(tcsetattr(peer.fd(), TCSANOW, &settings), 0);
+    EXPECT_EQ(pty_->LineBaudRate(), std::optional<int32_t>(baud));
+  }
+  peer.Close();
+  EXPECT_EQ(pty_->LineBaudRate(), std::optional<int32_t>(9600)) << "kept with the pair";
 }
 
 TEST_F(PtyLinkTest, WaitForInputWaitsTheWholeTimeWithoutAPeerAndWakesForBytes) {

@@ -26,6 +26,18 @@ bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
+// The speeds of check's "trying N baud ..." lines, in order.
+std::vector<std::string> TriedSpeeds(const std::string& out) {
+  std::vector<std::string> speeds;
+  const std::string kTrying = "trying ";
+  for (size_t at = out.find(kTrying); at != std::string::npos; at = out.find(kTrying, at + 1)) {
+    if (at > 0 && out[at - 1] != '\n') continue;
+    const size_t begin = at + kTrying.size();
+    speeds.push_back(out.substr(begin, out.find(' ', begin) - begin));
+  }
+  return speeds;
+}
+
 class CheckTest : public ::testing::Test {
  protected:
   // boardsim on loopback UDP or on a pty linked at dir_/ttyBOARD.
@@ -99,7 +111,10 @@ TEST_F(CheckTest, SilentBoardsExitThreeWithTheLinksHints) {
        {"no answer from the board", "blockhost ports", "firmware", "kSerialBaud must be 9600"}) {
     EXPECT_TRUE(Contains(serial.out, hint)) << hint << "\n" << serial.out;
   }
-  EXPECT_EQ(silent.ReadAvailable(), "!14mi?14s?") << "the block asked nothing but A0";
+  // Silent at 9600, it is looked for at the dialog's other speeds, in vain.
+  EXPECT_EQ(TriedSpeeds(serial.out), (std::vector<std::string>{"19200", "38400", "115200"}));
+  EXPECT_EQ(silent.ReadAvailable(), "!14mi?14s?!14mi?14s?!14mi?14s?!14mi?14s?")
+      << "the block asked nothing but A0, once at each speed";
 }
 
 TEST_F(CheckTest, APortThatCannotBeOpenedExitsThree) {
@@ -144,11 +159,83 @@ TEST_F(CheckTest, AnswersThatAreNoNumberExitFourShownEscaped) {
       << serial.out;
   EXPECT_TRUE(Contains(serial.out, "speed may not match")) << serial.out;
 
+  // The same answer at every speed: no speed is named.
+  EXPECT_EQ(TriedSpeeds(serial.out), (std::vector<std::string>{"19200", "38400", "115200"}));
+
   board_.reset();
   StartUdpBoard({"--reply", "?14s?=HELLO"});
   RunResult udp = Blockhost({"check", "--address", "127.0.0.1", "--udpport", UdpPort()});
   EXPECT_EQ(udp.exit_code, 4) << udp.out << udp.err;
   EXPECT_TRUE(Contains(udp.out, "the board answered \"HELLO\"")) << udp.out;
+  EXPECT_EQ(TriedSpeeds(udp.out), std::vector<std::string>{}) << "UDP has no speed to try";
+}
+
+TEST_F(CheckTest, TheBlocksOwnDatagramOnPort1600IsNoOtherProgramsAnswer) {
+  // The block has UDP port 1600 on every address of this machine, so what
+  // it sends there comes back to itself.
+  for (const char* address : {"127.0.0.1", "localhost"}) {
+    SCOPED_TRACE(address);
+    RunResult own = Blockhost({"check", "--address", address});
+    EXPECT_EQ(own.exit_code, 3) << own.out << own.err;
+    EXPECT_TRUE(Contains(own.out, "its own command \"?14s?\" came back")) << own.out;
+    EXPECT_FALSE(Contains(own.out, "another program")) << own.out;
+  }
+  // A program on another port that answers with the command is another
+  // program's answer.
+  StartUdpBoard({"--reply", "?14s?=?14s?"});
+  RunResult echo = Blockhost({"check", "--address", "127.0.0.1", "--udpport", UdpPort()});
+  EXPECT_EQ(echo.exit_code, 4) << echo.out << echo.err;
+  EXPECT_TRUE(Contains(echo.out, "another program or firmware answers")) << echo.out;
+}
+
+// A board on a pty at a fixed speed and the block at another: check finds
+// the board's speed among the dialog's, trying them in the dialog's order
+// and stopping at the first that answers.
+struct WrongSpeedCase {
+  std::string board;
+  std::string block;
+  std::vector<std::string> tried;
+};
+
+class CheckWrongSpeedTest : public CheckTest,
+                            public ::testing::WithParamInterface<WrongSpeedCase> {};
+
+TEST_P(CheckWrongSpeedTest, TheBoardsSpeedIsNamedWithItsOwnExitCode) {
+  const WrongSpeedCase& c = GetParam();
+  const std::string log = dir_.File("commands.log");
+  StartPtyBoard({"--baud", c.board, "--analog", "A0=const:321", "--log", log});
+  RunResult check =
+      Blockhost({"check", "--comport", "5", "--baud", c.block}, {"ARDUINO_BLOCK_COM5=" + Link()});
+  EXPECT_EQ(check.exit_code, 8) << check.out << check.err;
+  EXPECT_TRUE(Contains(check.out, "the board answers at " + c.board +
+                                      " baud, but the block is set to " + c.block +
+                                      ": set the dialog's speed to " + c.board + "\n"))
+      << check.out;
+  EXPECT_EQ(TriedSpeeds(check.out), c.tried);
+  // At the wrong speeds the board saw no command at all.
+  EXPECT_EQ(ReadLines(log), (std::vector<std::string>{"!14mi", "?14s?", "?14s?"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(EachDialogSpeed, CheckWrongSpeedTest,
+                         ::testing::Values(WrongSpeedCase{"9600", "115200", {"9600"}},
+                                           WrongSpeedCase{"19200", "9600", {"19200"}},
+                                           WrongSpeedCase{"38400", "19200", {"9600", "38400"}},
+                                           WrongSpeedCase{
+                                               "115200", "9600", {"19200", "38400", "115200"}}),
+                         [](const ::testing::TestParamInfo<WrongSpeedCase>& param_info) {
+                           return "Board" + param_info.param.board + "Block" +
+                                  param_info.param.block;
+                         });
+
+TEST_F(CheckTest, ABoardAtTheBlocksOwnSpeedIsNotLookedForElsewhere) {
+  const std::string log = dir_.File("commands.log");
+  StartPtyBoard({"--baud", "38400", "--analog", "A0=const:654", "--log", log});
+  RunResult check =
+      Blockhost({"check", "--comport", "5", "--baud", "38400"}, {"ARDUINO_BLOCK_COM5=" + Link()});
+  EXPECT_EQ(check.exit_code, 0) << check.out << check.err;
+  EXPECT_TRUE(Contains(check.out, "board answered 654 in ")) << check.out;
+  EXPECT_EQ(TriedSpeeds(check.out), std::vector<std::string>{});
+  EXPECT_EQ(ReadLines(log), (std::vector<std::string>{"!14mi", "?14s?", "?14s?"}));
 }
 
 TEST_F(CheckTest, UnusableAddressesAndBadArgumentsKeepTheirExitCodes) {

@@ -6,6 +6,7 @@
 #include "check_outcome.h"
 #include "errors.h"
 #include "input_signal.h"
+#include "local_address.h"
 #include "step_timing.h"
 
 namespace blockhost {
@@ -235,6 +236,29 @@ TEST(CheckOutcomeTest, RepliesAreShownWithControlAndHighBytesEscaped) {
   EXPECT_EQ(EscapedReply(""), "\"\"");
   EXPECT_EQ(EscapedReply("512"), "\"512\"");
   EXPECT_EQ(EscapedReply(std::string("a\"b\\c\x7F\xF0\x01", 8)), "\"a\\\"b\\\\c\\x7F\\xF0\\x01\"");
+}
+
+TEST(CheckOutcomeTest, AnotherSpeedIsLookedForAmongTheDialogsOthersInItsOrder) {
+  EXPECT_EQ(OtherDialogSpeeds(9600), (std::vector<int32_t>{19200, 38400, 115200}));
+  EXPECT_EQ(OtherDialogSpeeds(38400), (std::vector<int32_t>{9600, 19200, 115200}));
+  // A speed the dialog does not offer leaves all four to try.
+  EXPECT_EQ(OtherDialogSpeeds(57600), (std::vector<int32_t>{9600, 19200, 38400, 115200}));
+}
+
+TEST(CheckOutcomeTest, OnlyWholeNumbersAnAnalogInputCanReadCountAsTheBoard) {
+  for (const double value : {0.0, 1.0, 512.0, 1023.0}) EXPECT_TRUE(IsAnalogReading(value)) << value;
+  for (const double value : {-1.0, 1024.0, 0.5, 1e300, -0.25}) {
+    EXPECT_FALSE(IsAnalogReading(value)) << value;
+  }
+}
+
+TEST(LocalAddressTest, OnlyAddressesOfThisMachineCountAsItsOwn) {
+  EXPECT_TRUE(IsAddressOfThisMachine("127.0.0.1"));
+  EXPECT_TRUE(IsAddressOfThisMachine("127.0.0.2")) << "all of 127.0.0.0/8 is loopback";
+  EXPECT_TRUE(IsAddressOfThisMachine("localhost"));
+  // A documentation address, which no machine has; binding sends nothing.
+  EXPECT_FALSE(IsAddressOfThisMachine("192.0.2.1"));
+  EXPECT_FALSE(IsAddressOfThisMachine(""));
 }
 
 }  // namespace

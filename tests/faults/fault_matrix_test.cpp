@@ -300,6 +300,11 @@ const Row kRows[] = {
      Reading::kReal, -1, true, ""},
     {"pty_board_hangs_up_mid_run", Link::kPty, {"--hangup-after", "3"}, Watch::kDigital, 3,
      Reading::kReal, 3, false, ""},
+    // The block at 115200 baud, the board at 9600: every byte garbled both ways.
+    {"pty_board_at_another_speed", Link::kPty, {"--baud", "9600"}, Watch::kDigital, 2,
+     Reading::kSilent, 0, false, ""},
+    {"pty_board_at_another_speed_analog", Link::kPty, {"--baud", "9600"}, Watch::kAnalog, 2,
+     Reading::kSilent, 0, false, std::string("''") + kFloatError},
 };
 // clang-format on
 

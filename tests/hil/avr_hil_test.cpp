@@ -525,10 +525,11 @@ TEST_P(AvrHilSerialTest, ABlockAtAnotherSpeedGetsNoValidReply) {
   EXPECT_EQ(after.back(), "?14s? -> 512") << "the firmware's log of the exchange at its speed";
 }
 
-// blockhost check at another speed than the image's fails, and does not
-// take the garbage for the board's answer.  The image at 115200 against a
-// block left at 9600 is the case a user meets first.
-TEST_P(AvrHilSerialTest, BlockhostCheckAtAnotherSpeedFails) {
+// blockhost check at another speed than the image's does not take the
+// garbage for the board's answer: it looks for the board at the dialog's
+// other speeds and names the image's.  The image at 115200 against a block
+// left at 9600 is the case a user meets first.
+TEST_P(AvrHilSerialTest, BlockhostCheckAtAnotherSpeedNamesTheImagesSpeed) {
   if (std::string(BLOCKHOST_PATH).empty()) GTEST_SKIP() << "blockhost was not built";
   UseBoard();
   const int32_t wrong = GetParam().baud == 115200 ? 9600 : 115200;
@@ -536,10 +537,22 @@ TEST_P(AvrHilSerialTest, BlockhostCheckAtAnotherSpeedFails) {
   const harness::RunResult check =
       harness::RunProgram({BLOCKHOST_PATH, "check", "--lib", ARDUINO_BLOCK_MODULE, "--comport",
                            std::to_string(kComPort), "--baud", std::to_string(wrong)});
-  EXPECT_NE(check.exit_code, 0) << check.out << check.err;
+  EXPECT_EQ(check.exit_code, 8) << check.out << check.err;
   EXPECT_EQ((check.out + check.err).find("board answered 512"), std::string::npos)
       << check.out << check.err;
-  for (const std::string& exchange : Board().Exchanges(exchanges_before)) {
+  const std::string right = std::to_string(GetParam().baud);
+  EXPECT_NE(check.out.find("the board answers at " + right + " baud, but the block is set to " +
+                           std::to_string(wrong) + ": set the dialog's speed to " + right + "\n"),
+            std::string::npos)
+      << check.out << check.err;
+  // The firmware accepted nothing at the wrong speeds, then the three
+  // exchanges of the try at its own.
+  std::vector<std::string> exchanges = Board().Exchanges(exchanges_before);
+  ASSERT_GE(exchanges.size(), 3u);
+  const std::vector<std::string> last(exchanges.end() - 3, exchanges.end());
+  EXPECT_EQ(last, (std::vector<std::string>{"!14mi -> OK", "?14s? -> 512", "?14s? -> 512"}));
+  exchanges.resize(exchanges.size() - 3);
+  for (const std::string& exchange : exchanges) {
     EXPECT_NE(exchange.find(" -> ERR"), std::string::npos) << exchange;
   }
 }

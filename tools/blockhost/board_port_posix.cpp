@@ -10,38 +10,13 @@
 #include <unistd.h>
 
 #include "board_port.h"
+#include "link/serial_speed_posix.h"
 
 namespace blockhost {
-namespace {
-
-speed_t SpeedConstant(int32_t baud_rate) {
-  switch (baud_rate) {
-    case 1200:
-      return B1200;
-    case 2400:
-      return B2400;
-    case 4800:
-      return B4800;
-    case 9600:
-      return B9600;
-    case 19200:
-      return B19200;
-    case 38400:
-      return B38400;
-    case 57600:
-      return B57600;
-    case 115200:
-      return B115200;
-    default:
-      return B0;
-  }
-}
-
-}  // namespace
 
 std::optional<BoardPort::Handle> BoardPort::PlatformOpen(const std::string& device,
                                                          int32_t baud_rate, std::string* error) {
-  const speed_t speed = SpeedConstant(baud_rate);
+  const speed_t speed = arduino::SpeedConstant(baud_rate);
   if (speed == B0) {
     *error = std::to_string(baud_rate) + " baud is not a speed this port can be set to";
     return std::nullopt;

@@ -13,6 +13,7 @@
 #include "library_call.h"
 #include "link/port_holders.h"
 #include "link/port_names.h"
+#include "local_address.h"
 #include "project_file.h"
 #include "value_array.h"
 
@@ -22,6 +23,21 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr size_t kAnalogOutputA0 = kPinCount;
+// The read of A0, whose reply is the one the check examines.
+constexpr std::string_view kReadA0Command = "?14s?";
+// The pause after opening the port that every run of a serial link makes
+// (kSerialOpenPauseMs in src/link/serial.h), so that a board's reset ends.
+constexpr int kOpenPauseSeconds = 2;
+// The block's own UDP port, which it binds on every address of this
+// machine for the replies (kLocalPort in src/link/NMUDP.h).
+constexpr int32_t kBlockUdpPort = 1600;
+
+// What one run of one step made of A0.
+struct A0Reading {
+  std::optional<double> value;  // the number the board answered
+  std::string reply;            // otherwise what came instead; empty for nothing
+  double took_ms = 0;           // the timed step's round trip, for a number
+};
 
 // "COM5 (/dev/ttyACM4)", "COM5 (no device)", or "COM5" where that is the device.
 std::string PortText(const BlockSettings& s) {
@@ -91,6 +107,81 @@ void PrintBadAnswerHints(const BlockSettings& s, const std::string& reply) {
       s.baud_rate);
 }
 
+// Whether `reply` to the read is that very command, sent to this machine's
+// UDP port 1600: the block has that port itself, so no board and no other
+// program can listen there, and the datagram came back to the block.
+bool IsOwnEcho(const BlockSettings& s, const std::string& reply) {
+  return s.interface_kind == 0 && s.udp_port == kBlockUdpPort && reply == kReadA0Command &&
+         IsAddressOfThisMachine(s.address);
+}
+
+void PrintOwnEchoHints(const BlockSettings& s) {
+  printf(
+      "nothing but the block itself listens at %s, UDP port %d: its own command %s came back\n"
+      "  - the block takes UDP port %d on this computer for the board's replies, so no board\n"
+      "    or other program can answer there; give the board's own address, or the port an\n"
+      "    emulated board listens on (--udpport)\n",
+      s.address.c_str(), s.udp_port, EscapedReply(kReadA0Command).c_str(), kBlockUdpPort);
+}
+
+// One run of one step with the settings the block has, as a host makes it.
+// Errors other than a reply that is no number leave as LibraryError.
+A0Reading ReadA0(const BlockExports& e, BlockInstance* block) {
+  ValueArray inputs(kPinCount);
+  ValueArray outputs(kPinCount + kAnalogCount);
+  A0Reading reading;
+  std::optional<std::string> failure;
+  try {
+    // InitSimulationDLL already reads A0 once (after A0's mode command);
+    // the timed step is the second read, which costs one round trip.
+    CallLibrary([&] { e.InitSimulationDLL(block->record(), inputs.data(), outputs.data()); });
+    const Clock::time_point start = Clock::now();
+    CallLibrary([&] { e.SimulateDLL(Lead12{}, block->record(), inputs.data(), outputs.data()); });
+    reading.took_ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  } catch (const LibraryError& error) {
+    failure = error.what();
+  }
+  try {
+    CallLibrary([&] { e.EndSimulationDLL2(block->record()); });
+  } catch (const LibraryError& end_error) {
+    fprintf(stderr, "blockhost: library error while ending the run: %s\n", end_error.what());
+  }
+  if (!failure) {
+    reading.value = static_cast<double>(outputs.Get(kAnalogOutputA0));
+    return reading;
+  }
+  std::optional<std::string> reply = ReplyOfConversionError(*failure);
+  if (!reply) throw LibraryError(*failure);  // an address the link cannot use, say
+  reading.reply = std::move(*reply);
+  return reading;
+}
+
+// A serial board that gave no number at the block's speed may run at another
+// of the dialog's: the speed at which it answers A0 with a reading, trying
+// each in turn with a run of its own, pause after opening included.
+std::optional<int32_t> FindBoardSpeed(const BlockExports& e, BlockInstance* block,
+                                      BlockSettings settings) {
+  printf("no number at %d baud; trying the dialog's other speeds, each after the %d s pause\n",
+         settings.baud_rate, kOpenPauseSeconds);
+  for (const int32_t baud : OtherDialogSpeeds(settings.baud_rate)) {
+    printf("trying %d baud ... ", baud);
+    fflush(stdout);
+    settings.baud_rate = baud;
+    ApplySettings(settings, block);
+    const A0Reading reading = ReadA0(e, block);
+    if (reading.value) {
+      printf("answered %.10g%s\n", *reading.value,
+             IsAnalogReading(*reading.value) ? "" : ", which no analog input reads");
+      if (IsAnalogReading(*reading.value)) return baud;
+    } else if (reading.reply.empty()) {
+      printf("no answer\n");
+    } else {
+      printf("answered %s\n", EscapedReply(reading.reply).c_str());
+    }
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 int CheckCommand(const CommandLine& line) {
@@ -125,39 +216,32 @@ int CheckCommand(const CommandLine& line) {
     return kExitNoAnswer;
   }
 
-  ValueArray inputs(kPinCount);
-  ValueArray outputs(kPinCount + kAnalogCount);
-  double took_ms = 0;
-  std::optional<std::string> failure;
-  try {
-    // InitSimulationDLL already reads A0 once (after A0's mode command);
-    // the timed step is the second read, which costs one round trip.
-    CallLibrary([&] { e.InitSimulationDLL(block.record(), inputs.data(), outputs.data()); });
-    const Clock::time_point start = Clock::now();
-    CallLibrary([&] { e.SimulateDLL(Lead12{}, block.record(), inputs.data(), outputs.data()); });
-    took_ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-  } catch (const LibraryError& error) {
-    failure = error.what();
-  }
-  try {
-    CallLibrary([&] { e.EndSimulationDLL2(block.record()); });
-  } catch (const LibraryError& end_error) {
-    fprintf(stderr, "blockhost: library error while ending the run: %s\n", end_error.what());
-  }
-
-  if (!failure) {
+  const A0Reading reading = ReadA0(e, &block);
+  if (reading.value) {
     // Over loopback a round trip takes tens of microseconds.
-    printf(took_ms < 1 ? "board answered %.10g in %.2f ms\n" : "board answered %.10g in %.1f ms\n",
-           static_cast<double>(outputs.Get(kAnalogOutputA0)), took_ms);
+    printf(reading.took_ms < 1 ? "board answered %.10g in %.2f ms\n"
+                               : "board answered %.10g in %.1f ms\n",
+           *reading.value, reading.took_ms);
     return kExitOk;
   }
-  std::optional<std::string> reply = ReplyOfConversionError(*failure);
-  if (!reply) throw LibraryError(*failure);  // an address the link cannot use, say
-  if (reply->empty()) {
+  if (IsOwnEcho(settings, reading.reply)) {
+    PrintOwnEchoHints(settings);
+    return kExitNoAnswer;
+  }
+  if (settings.interface_kind == 1) {
+    if (std::optional<int32_t> found = FindBoardSpeed(e, &block, settings)) {
+      printf(
+          "the board answers at %d baud, but the block is set to %d: set the dialog's speed to "
+          "%d\n",
+          *found, settings.baud_rate, *found);
+      return kExitWrongSpeed;
+    }
+  }
+  if (reading.reply.empty()) {
     PrintNoAnswerHints(settings);
     return kExitNoAnswer;
   }
-  PrintBadAnswerHints(settings, *reply);
+  PrintBadAnswerHints(settings, reading.reply);
   return kExitBadAnswer;
 }
 

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "config/setting_rules.h"
+
 namespace blockhost {
 
 std::optional<std::string> ReplyOfConversionError(std::string_view message) {
@@ -17,6 +19,18 @@ std::optional<std::string> ReplyOfConversionError(std::string_view message) {
   const size_t umlaut_size = message.size() - kEnd.size() - umlaut;
   if (umlaut_size != 1 && umlaut_size != 2) return std::nullopt;
   return std::string(message.substr(1, middle - 1));
+}
+
+std::vector<int32_t> OtherDialogSpeeds(int32_t baud_rate) {
+  std::vector<int32_t> others;
+  for (const int32_t speed : arduino::kBaudRates) {
+    if (speed != baud_rate) others.push_back(speed);
+  }
+  return others;
+}
+
+bool IsAnalogReading(double value) {
+  return value >= 0 && value <= 1023 && value == static_cast<double>(static_cast<int>(value));
 }
 
 std::string EscapedReply(std::string_view reply) {

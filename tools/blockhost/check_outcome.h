@@ -4,14 +4,29 @@
 // out of the library's message.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace blockhost {
 
 constexpr int kExitNoAnswer = 3;   // the board did not answer within the wait
 constexpr int kExitBadAnswer = 4;  // it answered, but not with a number
+// It answers with a number, but only at another of the dialog's speeds.
+// (5 to 7 are board-address's, commands.h.)
+constexpr int kExitWrongSpeed = 8;
+
+// Where a serial board that gave no number at `baud_rate` is looked for:
+// the dialog's speeds (arduino::kBaudRates) but that one, in the dialog's
+// order.
+std::vector<int32_t> OtherDialogSpeeds(int32_t baud_rate);
+
+// Whether `value` is a reading the firmware can give for an analog input, a
+// whole number 0..1023.  At a speed tried in the search, nothing less counts
+// as the board: a wrong speed can leave a digit of garbage standing.
+bool IsAnalogReading(double value);
 
 // The reply inside the block's message "'<reply>' ist kein gültiger
 // Gleitkommawert" (UTF-8 on Linux, CP-1252 on Windows); nothing for any

@@ -5,6 +5,7 @@
 
 #include "arduino_block_version.h"
 #include "board_pins.h"
+#include "link/serial_speed_posix.h"
 #include "text_util.h"
 #include "tool_command_line.h"
 
@@ -72,6 +73,17 @@ void AddTransport(CLI::App* app, Options* options, bool* have_udp, bool* have_pt
              if (value.empty()) Refuse(name, "empty path");
              options->pty_path = value;
              *have_pty = true;
+           });
+  AddValue(app, "--baud", "N",
+           "with --pty, answer only at N baud: at any other speed the peer sets,\n"
+           "bytes are garbled both ways as on a real line (default: any speed)",
+           "board", [=](const std::string& name, std::string_view value) {
+             const auto baud = ParseInteger(value, 1, INT32_MAX);
+             if (!baud || arduino::SpeedConstant(static_cast<int32_t>(*baud)) == B0) {
+               Refuse(name, "expected a line speed such as 9600, 19200, 38400 or 115200, got '" +
+                                std::string(value) + "'");
+             }
+             options->baud = static_cast<int32_t>(*baud);
            });
 }
 
@@ -200,6 +212,7 @@ std::optional<int> ParseOptions(int argc, char** argv, Options* options) {
     if (have_udp && options->no_line_end) {
       Refuse("--no-line-end", "UDP replies never carry a line end; use it with --pty");
     }
+    if (have_udp && options->baud) Refuse("--baud", "a UDP board has no line speed; use --pty");
     if (have_pty && (options->oversized || options->reply_port)) {
       Refuse(options->oversized ? "--oversized" : "--reply-port", "applies to --udp only");
     }

@@ -19,6 +19,9 @@ struct Options {
   std::string udp_host;  // --udp ADDR:PORT
   uint16_t udp_port = 0;
   std::string pty_path;  // --pty PATH
+  // --baud N: the speed the board's UART runs at.  Nothing: it answers at
+  // whatever speed the peer sets, as no real board does.
+  std::optional<int32_t> baud;
 
   std::vector<std::pair<uint8_t, uint8_t>> wires;  // (from, to)
   std::map<uint8_t, AnalogSource> analog;          // keyed by pin 14..19

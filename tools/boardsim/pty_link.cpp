@@ -12,6 +12,8 @@
 #include <cstring>
 #include <thread>
 
+#include "link/serial_speed_posix.h"
+
 namespace boardsim {
 
 std::optional<PtyLink> PtyLink::Open(const std::string& link_path, std::string* error) {
@@ -90,6 +92,12 @@ bool PtyLink::Write(const std::string& bytes, std::string* error) {
     written_since_discard_ = true;
   }
   return true;
+}
+
+std::optional<int32_t> PtyLink::LineBaudRate() const {
+  termios settings{};
+  if (tcgetattr(master_, &settings) != 0) return std::nullopt;
+  return arduino::BaudRateOf(cfgetospeed(&settings));
 }
 
 void PtyLink::WaitForInput(int timeout_ms) const {

@@ -4,6 +4,7 @@
 
 #include <poll.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
@@ -39,6 +40,11 @@ class PtyLink {
   void WaitForInput(int timeout_ms) const;
   // Whether the last poll of the master saw no peer: its slave is not open.
   static bool NoPeer(short revents) { return (revents & (POLLHUP | POLLIN)) == POLLHUP; }
+  // The speed the peer set on the line, read on the master; nothing for a
+  // speed termios has no rate for, or when the settings cannot be read.  A
+  // pty carries bytes at any speed, so an emulated board that should answer
+  // at one speed only has to compare this with its own.
+  std::optional<int32_t> LineBaudRate() const;
   // Returns false with *error set when the bytes could not all be written.
   bool Write(const std::string& bytes, std::string* error);
 

@@ -18,6 +18,7 @@
 #include "reply_shaper.h"
 #include "serial_framer.h"
 #include "sim_board.h"
+#include "speed_mismatch.h"
 #include "text_util.h"
 #include "udp_link.h"
 
@@ -63,6 +64,13 @@ class Simulator {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start_).count();
   }
   bool HungUp() const { return options_.hangup_after && handled_ >= *options_.hangup_after; }
+  // What the board's UART reads of bytes from the peer, and what the peer
+  // reads of bytes the board sends: the bytes themselves unless --baud
+  // gives the board a speed the peer's line settings do not match.
+  std::string AsTheBoardReads(const std::string& bytes);
+  std::string AsThePeerReads(const std::string& bytes);
+  // The speed the peer set, said on stderr whenever it changes.
+  std::optional<int32_t> PeerBaud();
 
   const Options& options_;
   SimBoard board_;
@@ -77,6 +85,8 @@ class Simulator {
   // were queued and a plain FIFO serves as the timer queue.
   std::deque<PendingReply> pending_;
   long long handled_ = 0;
+  // The peer's speed as last said on stderr; unset until first said.
+  std::optional<std::optional<int32_t>> said_peer_baud_;
 };
 
 bool Simulator::SetUp() {
@@ -108,6 +118,37 @@ bool Simulator::SetUp() {
             pty_->slave_name().c_str());
   }
   return true;
+}
+
+std::optional<int32_t> Simulator::PeerBaud() {
+  const std::optional<int32_t> peer = pty_->LineBaudRate();
+  if (said_peer_baud_ != peer) {
+    said_peer_baud_ = peer;
+    const int board = *options_.baud;
+    if (!peer) {
+      fprintf(stderr, "boardsim: the line is at a speed without a baud rate; the board is at %d\n",
+              board);
+    } else if (*peer == board) {
+      fprintf(stderr, "boardsim: the line is at %d baud, as the board\n", board);
+    } else {
+      fprintf(stderr, "boardsim: the line is at %d baud, the board at %d: bytes are garbled\n",
+              *peer, board);
+    }
+  }
+  return peer;
+}
+
+std::string Simulator::AsTheBoardReads(const std::string& bytes) {
+  if (!options_.baud || bytes.empty()) return bytes;
+  const std::optional<int32_t> peer = PeerBaud();
+  // No UART runs at a speed that has no rate; nothing it sends gets through.
+  return peer ? ReadAtOtherSpeed(bytes, *peer, *options_.baud) : std::string();
+}
+
+std::string Simulator::AsThePeerReads(const std::string& bytes) {
+  if (!options_.baud || bytes.empty()) return bytes;
+  const std::optional<int32_t> peer = PeerBaud();
+  return peer ? ReadAtOtherSpeed(bytes, *options_.baud, *peer) : std::string();
 }
 
 void Simulator::HandleCommand(const std::string& command, const sockaddr_in& sender) {
@@ -143,8 +184,9 @@ void Simulator::ReceiveAll() {
     while (!HungUp() && udp_->Receive(&datagram, &sender)) HandleCommand(datagram, sender);
     return;
   }
-  std::string bytes;
-  pty_->Read(&bytes);
+  std::string received;
+  pty_->Read(&received);
+  const std::string bytes = AsTheBoardReads(received);
   const auto now = static_cast<uint32_t>(NowMs());
   for (const char byte : bytes) {
     if (framer_.Feed(byte, now)) {
@@ -159,7 +201,7 @@ void Simulator::SendDueReplies() {
     const PendingReply& reply = pending_.front();
     std::string error;
     const bool sent = udp_ ? udp_->Send(reply.bytes, reply.destination, &error)
-                           : pty_->Write(reply.bytes, &error);
+                           : pty_->Write(AsThePeerReads(reply.bytes), &error);
     if (!sent) fprintf(stderr, "boardsim: reply lost: %s\n", error.c_str());
     pending_.pop_front();
   }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -22,6 +23,9 @@ class SerialClient {
   SerialClient& operator=(const SerialClient&) = delete;
 
   bool valid() const { return fd_ >= 0; }
+  // Sets the line's speed, as the block does for its baud rate; false for a
+  // rate termios has no constant for, or when the line refuses it.
+  bool SetBaudRate(int32_t baud_rate);
   // Writes all of `bytes`; throws when the line refuses them.
   void Write(const std::string& bytes);
   // Reads until `terminator` has arrived or the time-out passes; returns all

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "link/serial_speed_posix.h"
 #include "serial_client.h"
 
 namespace harness {
@@ -57,6 +58,14 @@ SerialClient::SerialClient(const std::string& path, int baud)
 
 SerialClient::~SerialClient() {
   if (fd_ >= 0) close(fd_);
+}
+
+bool SerialClient::SetBaudRate(int32_t baud_rate) {
+  const speed_t speed = arduino::SpeedConstant(baud_rate);
+  termios settings{};
+  if (speed == B0 || tcgetattr(fd_, &settings) != 0) return false;
+  cfsetspeed(&settings, speed);
+  return tcsetattr(fd_, TCSANOW, &settings) == 0;
 }
 
 void SerialClient::Write(const std::string& bytes) {
