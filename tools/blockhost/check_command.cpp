@@ -87,8 +87,9 @@ void PrintNoAnswerHints(const BlockSettings& s) {
       "no answer from the board within the block's wait (1000 ms over serial)\n"
       "  - is COM%d the board? `blockhost ports` lists the ports and marks likely boards\n"
       "  - does the board run the Arduino block firmware? Upload firmware/arduino_block\n"
-      "  - does the speed match? The firmware's kSerialBaud must be %d as well\n",
-      s.com_port, s.baud_rate);
+      "  - does the speed match? The board must run the image for %d baud,\n"
+      "    firmware/<board>/arduino_block-%d.hex (kSerialBaud %d in a sketch built by hand)\n",
+      s.com_port, s.baud_rate, s.baud_rate, s.baud_rate);
 }
 
 void PrintBadAnswerHints(const BlockSettings& s, const std::string& reply) {
@@ -101,10 +102,11 @@ void PrintBadAnswerHints(const BlockSettings& s, const std::string& reply) {
     return;
   }
   printf(
-      "  - the speed may not match: the firmware's kSerialBaud must be %d as well;\n"
-      "    a wrong speed garbles every byte\n"
+      "  - the speed may not match: the board must run the image for %d baud,\n"
+      "    firmware/<board>/arduino_block-%d.hex (kSerialBaud %d in a sketch built by\n"
+      "    hand); a wrong speed garbles every byte\n"
       "  - or the board runs another firmware; upload firmware/arduino_block\n",
-      s.baud_rate);
+      s.baud_rate, s.baud_rate, s.baud_rate);
 }
 
 // Whether `reply` to the read is that very command, sent to this machine's

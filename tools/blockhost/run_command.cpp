@@ -14,6 +14,7 @@
 #include "block_settings.h"
 #include "check_outcome.h"
 #include "commands.h"
+#include "config/setting_rules.h"
 #include "errors.h"
 #include "host_system.h"
 #include "input_signal.h"
@@ -163,11 +164,11 @@ void TellTiming(const CommandLine& line, const BlockSettings& s, const LinkLoad&
     faster.baud_rate = *speed;
     fprintf(stderr,
             "blockhost: note: at %d baud a step takes about %.0f ms: `blockhost set --project %s "
-            "baud=%d`, with the firmware's kSerialBaud the same\n",
-            *speed, LoadOf(faster).answered_step_ms, line.project.c_str(), *speed);
+            "baud=%d`, and flash the board with the image for %d baud\n",
+            *speed, LoadOf(faster).answered_step_ms, line.project.c_str(), *speed, *speed);
   } else {
     BlockSettings fastest = s;
-    fastest.baud_rate = kSerialSpeeds[std::size(kSerialSpeeds) - 1];
+    fastest.baud_rate = arduino::kBaudRates[arduino::kBaudRateCount - 1];
     fprintf(stderr,
             "blockhost: note: even at %d baud a step takes about %.0f ms; a longer --period-ms "
             "or fewer pins in use would fit\n",

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "config/setting_rules.h"
+
 namespace blockhost {
 namespace {
 
@@ -109,7 +111,7 @@ bool StepsLookSilent(const LinkLoad& load, double first_step_ms, const TimingSum
 
 std::optional<int> SpeedThatFits(const BlockSettings& settings, double period_ms) {
   if (!OverSerial(settings)) return std::nullopt;
-  for (int speed : kSerialSpeeds) {
+  for (int speed : arduino::kBaudRates) {
     if (speed > settings.baud_rate && AnsweredStepMs(settings, speed) <= period_ms) return speed;
   }
   return std::nullopt;

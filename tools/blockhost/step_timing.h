@@ -52,9 +52,6 @@ LinkLoad LoadOf(const BlockSettings& settings);
 bool StepsLookSilent(const LinkLoad& load, double first_step_ms, const TimingSummary& steps);
 bool StepLooksSilent(const LinkLoad& load, double step_ms);
 
-// The line speeds the block offers for serial, slowest first.
-constexpr int kSerialSpeeds[] = {9600, 19200, 38400, 115200};
-
 // The slowest of those speeds, faster than the settings' own, at which a
 // step fits into `period_ms`; nothing over UDP or when none is fast enough.
 std::optional<int> SpeedThatFits(const BlockSettings& settings, double period_ms);
