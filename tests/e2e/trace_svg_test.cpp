@@ -135,7 +135,7 @@ TEST(TraceSvgTest, OpenPauseIsMarkedOverItsStretchOnly) {
 
   trace.open_pause_ms = 2040.0;
   const std::string with = RenderSvgPlot(trace);
-  const std::vector<Point>& line = Lines(with)["in Pin6"];
+  const std::vector<Point> line = Lines(with)["in Pin6"];
   ASSERT_GE(line.size(), 3u);
   const double start_x = line[0].x;  // time 0
   const double step1_x = line[1].x;  // time 2050
