@@ -40,9 +40,10 @@ void OnStopSignal(int signal_number) { g_stop_signal = signal_number; }
 // short against a byte at 9600 baud (about 1 ms), long enough that the
 // bookkeeping costs little next to the simulation.
 constexpr uint64_t kSliceCycles = avrboard::kClockHz / 2000;  // 0.5 ms
-// At the faster speeds a byte takes less than that (87 us at 115200), and a
-// reply's last byte would wait up to a slice for the terminal: there the
-// slice is one byte's time on the line, but no shorter than this.
+// At the faster speeds a byte takes less than that (87 us at 115200): there
+// the slice is one byte's time on the line, but no shorter than this, so
+// that a sent byte is known before its frame is over.  While a reply goes
+// out the chip runs in steps of this length.
 constexpr uint64_t kShortestSliceCycles = avrboard::kClockHz / 20000;  // 50 us
 constexpr double kCyclesPerMs = avrboard::kClockHz / 1000.0;
 // How often the EEPROM is compared with the file: the firmware writes a byte
@@ -299,6 +300,16 @@ int Run(const avrboard::Options& options) {
   // of slack on each.
   prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
   avrboard::HeldOutput held_output;
+  // Writes to the terminal what has left the wire by now.
+  auto write_done = [&] {
+    if (!pty) return;
+    std::vector<uint64_t> done_cycles;
+    std::string done = held_output.TakeDone(wall_cycle(), &done_cycles);
+    done = speeds.FromFirmware(done, done_cycles, board.cycle());
+    // With nobody reading the terminal the reply is lost, as on a real
+    // line; while the port is closed nothing is even written.
+    if (!done.empty() && line.InUse()) (void)pty->Write(done, &error);
+  };
   double most_behind_ms = 0;
   double waited_ms = 0;
   int exit_code = 0;
@@ -309,6 +320,9 @@ int Run(const avrboard::Options& options) {
       slice_cycles = std::clamp(static_cast<uint64_t>(avrboard::kClockHz * 10 / uart_baud),
                                 kShortestSliceCycles, kSliceCycles);
     }
+    // A byte whose frame ended while the chip waited goes out before the
+    // chip catches up, which takes time of its own.
+    write_done();
     const uint64_t wall_now = wall_cycle();
     if (wall_now > board.cycle()) {
       const double now_ms = board.cycle() / kCyclesPerMs;
@@ -317,22 +331,29 @@ int Run(const avrboard::Options& options) {
         board.DriveAnalog(static_cast<uint8_t>(pin - board::kFirstAnalogPin),
                           boardsim::EvaluateAnalogSource(source, static_cast<int64_t>(now_ms), 0));
       }
-      if (!board.Run(std::min(wall_now - board.cycle(), slice_cycles), &error)) {
+      // While a reply is on its way out the chip catches up in short
+      // steps, so that a frame that ends meanwhile leaves on time and not
+      // when the whole slice has been simulated.
+      const uint64_t until = board.cycle() + std::min(wall_now - board.cycle(), slice_cycles);
+      bool ran = true;
+      while (ran && board.cycle() < until) {
+        const uint64_t step = held_output.empty()
+                                  ? until - board.cycle()
+                                  : std::min(until - board.cycle(), kShortestSliceCycles);
+        ran = board.Run(step, &error);
+        std::vector<uint64_t> output_cycles;
+        std::string output = board.TakeOutput(&output_cycles);
+        held_output.Add(output, output_cycles, board.UartFrameCycles());
+        write_done();
+      }
+      if (!ran) {
         std::cerr << "avrboard: " << error << " at " << now_ms << " ms\n";
         exit_code = 1;
         break;
       }
-      std::vector<uint64_t> output_cycles;
-      std::string output = board.TakeOutput(&output_cycles);
-      held_output.Add(output, output_cycles, board.UartFrameCycles());
     }
     if (pty) {
-      std::vector<uint64_t> done_cycles;
-      std::string done = held_output.TakeDone(wall_cycle(), &done_cycles);
-      done = speeds.FromFirmware(done, done_cycles, board.cycle());
-      // With nobody reading the terminal the reply is lost, as on a real
-      // line; while the port is closed nothing is even written.
-      if (!done.empty() && line.InUse()) (void)pty->Write(done, &error);
+      write_done();
       // An Uno resets when a program opens its port (the shield's W5100
       // with it), and what the old firmware said but nobody read is gone
       // with the line.
