@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -523,6 +524,30 @@ TEST_P(AvrHilSerialTest, ABlockAtAnotherSpeedGetsNoValidReply) {
   const std::vector<std::string> after = Board().Exchanges(exchanges_before);
   ASSERT_FALSE(after.empty());
   EXPECT_EQ(after.back(), "?14s? -> 512") << "the firmware's log of the exchange at its speed";
+}
+
+// A line is never faster than its bytes: each reply comes no sooner than
+// the command's and the reply's frames take on the wire, whether the chip's
+// clock is ahead of the wall clock or behind it, and whatever moment of its
+// frame the simulator hands a sent byte out at.  The firmware's UART runs up
+// to 2.1 % faster than the dialog's speed (117647 baud for 115200), and the
+// bound allows for 3 %.
+TEST_P(AvrHilSerialTest, NoReplyComesSoonerThanItsBytesTakeOnTheWire) {
+  UseBoard();
+  OpenLink();
+  // "?14s?" and "512\r\n": ten bytes of ten bits each.
+  const double wire_ms = 10 * 10 * 1000.0 / (GetParam().baud * 1.03);
+  const int exchanges = GetParam().baud >= 38400 ? 60 : 20;
+  double fastest_ms = 1e9;
+  for (int i = 0; i < exchanges; ++i) {
+    const auto start = Clock::now();
+    const std::string reply = ExchangeCommand(data(), "?14s?");
+    const double took_ms = MsSince(start);
+    ASSERT_EQ(reply, "512") << "exchange " << i;
+    fastest_ms = std::min(fastest_ms, took_ms);
+  }
+  EXPECT_GE(fastest_ms, wire_ms) << "a reply came sooner than the wire could carry it at "
+                                 << GetParam().baud << " baud";
 }
 
 // blockhost check at another speed than the image's fails, and does not
