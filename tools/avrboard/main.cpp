@@ -310,6 +310,23 @@ int Run(const avrboard::Options& options) {
     // line; while the port is closed nothing is even written.
     if (!done.empty() && line.InUse()) (void)pty->Write(done, &error);
   };
+  // Runs the chip up to `until`.  While a reply is on its way out it goes
+  // in short steps, so that a frame that ends meanwhile leaves on time and
+  // not when the whole stretch has been simulated.
+  auto advance_to = [&](uint64_t until) {
+    while (board.cycle() < until) {
+      const uint64_t step = held_output.empty()
+                                ? until - board.cycle()
+                                : std::min(until - board.cycle(), kShortestSliceCycles);
+      const bool ran = board.Run(step, &error);
+      std::vector<uint64_t> output_cycles;
+      std::string output = board.TakeOutput(&output_cycles);
+      held_output.Add(output, output_cycles, board.UartFrameCycles());
+      write_done();
+      if (!ran) return false;
+    }
+    return true;
+  };
   double most_behind_ms = 0;
   double waited_ms = 0;
   int exit_code = 0;
@@ -331,22 +348,7 @@ int Run(const avrboard::Options& options) {
         board.DriveAnalog(static_cast<uint8_t>(pin - board::kFirstAnalogPin),
                           boardsim::EvaluateAnalogSource(source, static_cast<int64_t>(now_ms), 0));
       }
-      // While a reply is on its way out the chip catches up in short
-      // steps, so that a frame that ends meanwhile leaves on time and not
-      // when the whole slice has been simulated.
-      const uint64_t until = board.cycle() + std::min(wall_now - board.cycle(), slice_cycles);
-      bool ran = true;
-      while (ran && board.cycle() < until) {
-        const uint64_t step = held_output.empty()
-                                  ? until - board.cycle()
-                                  : std::min(until - board.cycle(), kShortestSliceCycles);
-        ran = board.Run(step, &error);
-        std::vector<uint64_t> output_cycles;
-        std::string output = board.TakeOutput(&output_cycles);
-        held_output.Add(output, output_cycles, board.UartFrameCycles());
-        write_done();
-      }
-      if (!ran) {
+      if (!advance_to(board.cycle() + std::min(wall_now - board.cycle(), slice_cycles))) {
         std::cerr << "avrboard: " << error << " at " << now_ms << " ms\n";
         exit_code = 1;
         break;
@@ -363,10 +365,16 @@ int Run(const avrboard::Options& options) {
         board.Reset();
       }
       speeds.Update(board, pty->fd(), line.InUse());
-      // Read now, the chip's time being the wall clock's, the bytes enter
-      // the UART at the start of the next slice, at this very cycle.
+      // Bytes enter the UART no sooner than the moment they were read at:
+      // catching up took time, and what arrived meanwhile would otherwise
+      // land in the chip's past, early by as much.
       std::string bytes;
       pty->Read(&bytes);
+      if (!bytes.empty() && !advance_to(wall_cycle())) {
+        std::cerr << "avrboard: " << error << " at " << board.cycle() / kCyclesPerMs << " ms\n";
+        exit_code = 1;
+        break;
+      }
       board.QueueInput(speeds.ToFirmware(bytes));
     } else {
       held_output.Clear();
