@@ -300,11 +300,17 @@ int Run(const avrboard::Options& options) {
   // of slack on each.
   prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
   avrboard::HeldOutput held_output;
+  // How far the chip's time trailed the wall clock when it last took bytes
+  // in.  A chip that falls behind takes a command at once and answers as it
+  // catches up; its reply is held by the same lag, so that it comes no
+  // sooner after the command than the wire would bring it.
+  uint64_t input_lag = 0;
   // Writes to the terminal what has left the wire by now.
   auto write_done = [&] {
     if (!pty) return;
     std::vector<uint64_t> done_cycles;
-    std::string done = held_output.TakeDone(wall_cycle(), &done_cycles);
+    const uint64_t wall = wall_cycle();
+    std::string done = held_output.TakeDone(wall > input_lag ? wall - input_lag : 0, &done_cycles);
     done = speeds.FromFirmware(done, done_cycles, board.cycle());
     // With nobody reading the terminal the reply is lost, as on a real
     // line; while the port is closed nothing is even written.
@@ -367,13 +373,20 @@ int Run(const avrboard::Options& options) {
       speeds.Update(board, pty->fd(), line.InUse());
       // Bytes enter the UART no sooner than the moment they were read at:
       // catching up took time, and what arrived meanwhile would otherwise
-      // land in the chip's past, early by as much.
+      // land in the chip's past, early by as much.  A chip far behind (the
+      // machine stalled, or avrboard was stopped) takes them at once.
       std::string bytes;
       pty->Read(&bytes);
-      if (!bytes.empty() && !advance_to(wall_cycle())) {
+      if (const uint64_t read_cycle = wall_cycle();
+          !bytes.empty() && read_cycle > board.cycle() &&
+          read_cycle - board.cycle() <= 2 * slice_cycles && !advance_to(read_cycle)) {
         std::cerr << "avrboard: " << error << " at " << board.cycle() / kCyclesPerMs << " ms\n";
         exit_code = 1;
         break;
+      }
+      if (!bytes.empty()) {
+        const uint64_t wall = wall_cycle();
+        input_lag = wall > board.cycle() ? wall - board.cycle() : 0;
       }
       board.QueueInput(speeds.ToFirmware(bytes));
     } else {
@@ -428,7 +441,9 @@ int Run(const avrboard::Options& options) {
     // Caught up with the wall clock: wait for a whole slice to be due, or
     // for the next sent byte's frame to be over, and wake at once for input.
     uint64_t due = board.cycle() + slice_cycles;
-    if (std::optional<uint64_t> done = held_output.NextDone()) due = std::min(due, *done);
+    if (std::optional<uint64_t> done = held_output.NextDone()) {
+      due = std::min(due, *done + input_lag);
+    }
     const uint64_t now = wall_cycle();
     if (due > now) {
       // While nobody has the port open the master only reports a hang-up,
