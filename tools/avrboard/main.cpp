@@ -377,16 +377,15 @@ int Run(const avrboard::Options& options) {
       // machine stalled, or avrboard was stopped) takes them at once.
       std::string bytes;
       pty->Read(&bytes);
-      if (const uint64_t read_cycle = wall_cycle();
-          !bytes.empty() && read_cycle > board.cycle() &&
-          read_cycle - board.cycle() <= 2 * slice_cycles && !advance_to(read_cycle)) {
-        std::cerr << "avrboard: " << error << " at " << board.cycle() / kCyclesPerMs << " ms\n";
-        exit_code = 1;
-        break;
-      }
       if (!bytes.empty()) {
-        const uint64_t wall = wall_cycle();
-        input_lag = wall > board.cycle() ? wall - board.cycle() : 0;
+        const uint64_t read_cycle = wall_cycle();
+        if (read_cycle > board.cycle() && read_cycle - board.cycle() <= 2 * slice_cycles &&
+            !advance_to(read_cycle)) {
+          std::cerr << "avrboard: " << error << " at " << board.cycle() / kCyclesPerMs << " ms\n";
+          exit_code = 1;
+          break;
+        }
+        input_lag = read_cycle > board.cycle() ? read_cycle - board.cycle() : 0;
       }
       board.QueueInput(speeds.ToFirmware(bytes));
     } else {
