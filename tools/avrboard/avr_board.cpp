@@ -13,6 +13,7 @@
 
 #include "firmware_image.h"
 #include "line_speed.h"
+#include "uart_timing.h"
 #include "w5100.h"
 
 extern "C" {
@@ -51,7 +52,7 @@ constexpr uint16_t kTccr4A = 0xA0, kOcr4AL = 0xA8, kOcr4BL = 0xAA, kOcr4CL = 0xA
 }  // namespace m2560
 
 // UART0's registers, at the same data-space addresses on both chips.
-constexpr uint16_t kUcsr0A = 0xC0, kUcsr0B = 0xC1, kUbrr0L = 0xC4, kUbrr0H = 0xC5;
+constexpr uint16_t kUcsr0A = 0xC0, kUcsr0B = 0xC1, kUcsr0C = 0xC2, kUbrr0L = 0xC4, kUbrr0H = 0xC5;
 constexpr uint8_t kUcsr0ADoubleSpeed = 0x02;     // U2X0
 constexpr uint8_t kUcsr0BEnabled = 0x10 | 0x08;  // RXEN0, TXEN0
 
@@ -285,6 +286,13 @@ void AvrBoard::FeedUart() {
 }
 
 bool AvrBoard::Run(uint64_t cycles, std::string* error) {
+  // simavr works out a frame's length when the firmware writes UBRR0, with a
+  // parity bit whether parity is on or not; the registers say what the wire
+  // carries.  Both directions take one frame a byte from it.
+  if (uart_ != nullptr && UartRate() > 0) {
+    const uint64_t frame = UartFrameCycles();
+    if (uart_->cycles_per_byte != frame) uart_->cycles_per_byte = frame;
+  }
   FeedUart();
   KeepWiresDriven();
   const uint64_t until = avr_->cycle + cycles;
@@ -421,6 +429,13 @@ std::string AvrBoard::TakeOutput(std::vector<uint64_t>* cycles) {
   }
   output_cycles_.clear();
   return taken;
+}
+
+uint64_t AvrBoard::UartFrameCycles() const {
+  const uint16_t ubrr =
+      static_cast<uint16_t>(avr_->data[kUbrr0L] | ((avr_->data[kUbrr0H] & 0x0F) << 8));
+  return avrboard::UartFrameCycles(ubrr, avr_->data[kUcsr0A] & kUcsr0ADoubleSpeed,
+                                   avr_->data[kUcsr0B], avr_->data[kUcsr0C]);
 }
 
 double AvrBoard::UartRate() const {

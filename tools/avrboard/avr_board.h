@@ -113,6 +113,8 @@ class AvrBoard {
   // while neither its receiver nor its transmitter is enabled (before
   // Serial.begin).
   double UartRate() const;
+  // Clock cycles one frame of UART0 takes as the firmware set it up.
+  uint64_t UartFrameCycles() const;
 
   void DriveDigital(uint8_t pin, bool high);
   // analog_input is 0..5 for A0..A5; count is 0..1023 of the 5 V reference.

@@ -5,7 +5,9 @@
 // the SPI bus and its wire is a UDP socket on 127.0.0.1.
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <termios.h>
+#include <time.h>
 
 #include <algorithm>
 #include <chrono>
@@ -25,6 +27,7 @@
 #include "loopback_bridge.h"
 #include "options.h"
 #include "pty_link.h"
+#include "uart_timing.h"
 #include "w5100.h"
 
 namespace {
@@ -37,9 +40,10 @@ void OnStopSignal(int signal_number) { g_stop_signal = signal_number; }
 // short against a byte at 9600 baud (about 1 ms), long enough that the
 // bookkeeping costs little next to the simulation.
 constexpr uint64_t kSliceCycles = avrboard::kClockHz / 2000;  // 0.5 ms
-// At the faster speeds a byte takes less than that (87 us at 115200), and a
-// reply's last byte would wait up to a slice for the terminal: there the
-// slice is one byte's time on the line, but no shorter than this.
+// At the faster speeds a byte takes less than that (87 us at 115200): there
+// the slice is one byte's time on the line, but no shorter than this, so
+// that a sent byte is known before its frame is over.  While a reply goes
+// out the chip runs in steps of this length.
 constexpr uint64_t kShortestSliceCycles = avrboard::kClockHz / 20000;  // 50 us
 constexpr double kCyclesPerMs = avrboard::kClockHz / 1000.0;
 // How often the EEPROM is compared with the file: the firmware writes a byte
@@ -280,28 +284,112 @@ int Run(const avrboard::Options& options) {
   std::cerr << std::endl;
 
   const auto started = std::chrono::steady_clock::now();
+  // The chip's time follows the wall clock, as closely as the slices let
+  // it: the loop simulates up to the wall clock and no further, takes in
+  // what arrived meanwhile at that moment of the chip's time, and hands out
+  // each byte the firmware sent once its frame is over on the wire.  A
+  // chip running ahead would take a command late by its lead and answer
+  // early by it, and the two do not cancel.
+  auto wall_cycle = [&started] {
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                        std::chrono::steady_clock::now() - started)
+                        .count();
+    return static_cast<uint64_t>(ns) * (avrboard::kClockHz / 1000000) / 1000;
+  };
+  // Waits of a slice's length mean nothing with the kernel's usual 50 us
+  // of slack on each.
+  prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+  avrboard::HeldOutput held_output;
+  // How far the chip's time trailed the wall clock when it last took bytes
+  // in.  A chip that falls behind takes a command at once and answers as it
+  // catches up; its reply is held by the same lag, so that it comes no
+  // sooner after the command than the wire would bring it.
+  uint64_t input_lag = 0;
+  // Writes to the terminal what has left the wire by now.
+  auto write_done = [&] {
+    if (!pty) return;
+    std::vector<uint64_t> done_cycles;
+    const uint64_t wall = wall_cycle();
+    std::string done = held_output.TakeDone(wall > input_lag ? wall - input_lag : 0, &done_cycles);
+    done = speeds.FromFirmware(done, done_cycles, board.cycle());
+    // With nobody reading the terminal the reply is lost, as on a real
+    // line; while the port is closed nothing is even written.
+    if (!done.empty() && line.InUse()) (void)pty->Write(done, &error);
+  };
+  // Runs the chip up to `until`.  While a reply is on its way out it goes
+  // in short steps, so that a frame that ends meanwhile leaves on time and
+  // not when the whole stretch has been simulated.
+  auto advance_to = [&](uint64_t until) {
+    while (board.cycle() < until) {
+      const uint64_t step = held_output.empty()
+                                ? until - board.cycle()
+                                : std::min(until - board.cycle(), kShortestSliceCycles);
+      const bool ran = board.Run(step, &error);
+      std::vector<uint64_t> output_cycles;
+      std::string output = board.TakeOutput(&output_cycles);
+      held_output.Add(output, output_cycles, board.UartFrameCycles());
+      write_done();
+      if (!ran) return false;
+    }
+    return true;
+  };
   double most_behind_ms = 0;
   double waited_ms = 0;
   int exit_code = 0;
   uint64_t last_eeprom_check_cycle = 0;
   while (g_stop_signal == 0) {
-    const double now_ms = board.cycle() / kCyclesPerMs;
-    for (const auto& [pin, source] : options.analog) {
-      board.DriveAnalog(static_cast<uint8_t>(pin - board::kFirstAnalogPin),
-                        boardsim::EvaluateAnalogSource(source, static_cast<int64_t>(now_ms), 0));
+    uint64_t slice_cycles = kSliceCycles;
+    if (const double uart_baud = board.UartRate(); pty && uart_baud > 0) {
+      slice_cycles = std::clamp(static_cast<uint64_t>(avrboard::kClockHz * 10 / uart_baud),
+                                kShortestSliceCycles, kSliceCycles);
+    }
+    // A byte whose frame ended while the chip waited goes out before the
+    // chip catches up, which takes time of its own.
+    write_done();
+    const uint64_t wall_now = wall_cycle();
+    if (wall_now > board.cycle()) {
+      const double now_ms = board.cycle() / kCyclesPerMs;
+      most_behind_ms = std::max(most_behind_ms, (wall_now - board.cycle()) / kCyclesPerMs);
+      for (const auto& [pin, source] : options.analog) {
+        board.DriveAnalog(static_cast<uint8_t>(pin - board::kFirstAnalogPin),
+                          boardsim::EvaluateAnalogSource(source, static_cast<int64_t>(now_ms), 0));
+      }
+      if (!advance_to(board.cycle() + std::min(wall_now - board.cycle(), slice_cycles))) {
+        std::cerr << "avrboard: " << error << " at " << now_ms << " ms\n";
+        exit_code = 1;
+        break;
+      }
     }
     if (pty) {
+      write_done();
       // An Uno resets when a program opens its port (the shield's W5100
       // with it), and what the old firmware said but nobody read is gone
       // with the line.
       if (line.Update()) {
         pty->DiscardUnread();
+        held_output.Clear();
         board.Reset();
       }
       speeds.Update(board, pty->fd(), line.InUse());
+      // Bytes enter the UART no sooner than the moment they were read at:
+      // catching up took time, and what arrived meanwhile would otherwise
+      // land in the chip's past, early by as much.  A chip far behind (the
+      // machine stalled, or avrboard was stopped) takes them at once.
       std::string bytes;
       pty->Read(&bytes);
+      if (!bytes.empty()) {
+        const uint64_t read_cycle = wall_cycle();
+        if (read_cycle > board.cycle() && read_cycle - board.cycle() <= 2 * slice_cycles &&
+            !advance_to(read_cycle)) {
+          std::cerr << "avrboard: " << error << " at " << board.cycle() / kCyclesPerMs << " ms\n";
+          exit_code = 1;
+          break;
+        }
+        input_lag = read_cycle > board.cycle() ? read_cycle - board.cycle() : 0;
+      }
       board.QueueInput(speeds.ToFirmware(bytes));
+    } else {
+      held_output.Clear();
     }
     // A datagram lands in the chip's RX memory at the start of the slice
     // after it arrived; what the chip drops (no UDP socket open, too large,
@@ -315,22 +403,6 @@ int Run(const avrboard::Options& options) {
         exchanges->UdpLanded(datagram->payload, landed_ns);
       }
     }
-    uint64_t slice_cycles = kSliceCycles;
-    if (const double uart_baud = board.UartRate(); pty && uart_baud > 0) {
-      slice_cycles = std::clamp(static_cast<uint64_t>(avrboard::kClockHz * 10 / uart_baud),
-                                kShortestSliceCycles, kSliceCycles);
-    }
-    if (!board.Run(slice_cycles, &error)) {
-      std::cerr << "avrboard: " << error << " at " << now_ms << " ms\n";
-      exit_code = 1;
-      break;
-    }
-    std::vector<uint64_t> output_cycles;
-    std::string output = board.TakeOutput(&output_cycles);
-    if (pty) output = speeds.FromFirmware(output, output_cycles, board.cycle());
-    // With nobody reading the terminal the reply is lost, as on a real line;
-    // while the port is closed nothing is even written.
-    if (!output.empty() && pty && line.InUse()) (void)pty->Write(output, &error);
 
     if (bridge) {
       w5100.Advance(board.NowNs());
@@ -365,27 +437,28 @@ int Run(const avrboard::Options& options) {
       }
     }
 
-    // Keep simulated time on the wall clock: the firmware's millis() then
-    // means what the block expects.  Ahead, wait (and still wake at once for
-    // input); behind, note how far, since replies then come late.
-    const double sim_ms = board.cycle() / kCyclesPerMs;
-    const double wall_ms =
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
-            .count();
-    if (sim_ms > wall_ms + 1) {
+    // Caught up with the wall clock: wait for a whole slice to be due, or
+    // for the next sent byte's frame to be over, and wake at once for input.
+    uint64_t due = board.cycle() + slice_cycles;
+    if (std::optional<uint64_t> done = held_output.NextDone()) {
+      due = std::min(due, *done + input_lag);
+    }
+    const uint64_t now = wall_cycle();
+    if (due > now) {
       // While nobody has the port open the master only reports a hang-up,
       // so the terminal is watched only while somebody does.
       pollfd watch[2];
       nfds_t watched = 0;
       if (pty && line.InUse()) watch[watched++] = {pty->fd(), POLLIN, 0};
       if (bridge) watch[watched++] = {bridge->fd(), POLLIN, 0};
+      const uint64_t wait_ns = (due - now) * 1000 / (avrboard::kClockHz / 1000000);
+      const timespec timeout{static_cast<time_t>(wait_ns / 1000000000),
+                             static_cast<long>(wait_ns % 1000000000)};
       const auto wait_start = std::chrono::steady_clock::now();
-      poll(watch, watched, static_cast<int>(sim_ms - wall_ms));
+      ppoll(watch, watched, &timeout, nullptr);
       waited_ms +=
           std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - wait_start)
               .count();
-    } else if (wall_ms - sim_ms > most_behind_ms) {
-      most_behind_ms = wall_ms - sim_ms;
     }
   }
 
