@@ -9,12 +9,12 @@
 #include <string_view>
 
 #include "link/NMUDP.h"
+#include "link/link_waits.h"
 
 namespace arduino {
 
 struct TUserData;
 
-constexpr uint32_t kUdpReplyWaitMs = 100;
 // A command, at most 100 characters, and its terminating zero.
 constexpr size_t kUdpSendBufferSize = 101;
 // A reply's text, at most 300 bytes of the datagram, and its terminating zero.

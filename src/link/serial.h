@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "link/link_waits.h"
 #include "link/port_names.h"
 
 namespace arduino {
@@ -20,11 +21,6 @@ constexpr uint32_t kSerialReadTimeoutMs = 10;
 // has stopped reading; waiting for room longer than this would let such a
 // board block the host for good.
 constexpr uint32_t kSerialWriteTimeoutMs = 100;
-// Opening the port resets most boards (the bootloader runs on a DTR edge or
-// on power-up of the USB bridge); the pause lets the sketch come up before
-// the first command.
-constexpr uint32_t kSerialOpenPauseMs = 2000;
-constexpr uint32_t kSerialReplyWaitMs = 1000;
 constexpr uint8_t kHighestDroppedByte = 13;
 constexpr uint8_t kReplyEnd = 10;  // line feed
 

@@ -26,7 +26,7 @@ constexpr size_t kAnalogOutputA0 = kPinCount;
 // The read of A0, whose reply is the one the check examines.
 constexpr std::string_view kReadA0Command = "?14s?";
 // The pause after opening the port that every run of a serial link makes
-// (kSerialOpenPauseMs in src/link/serial.h), so that a board's reset ends.
+// (kSerialOpenPauseMs in src/link/link_waits.h), so that a board's reset ends.
 constexpr int kOpenPauseSeconds = 2;
 // The block's own UDP port, which it binds on every address of this
 // machine for the replies (kLocalPort in src/link/NMUDP.h).

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "block_settings.h"
+#include "link/link_waits.h"
 
 namespace blockhost {
 
@@ -22,11 +23,11 @@ struct TimingSummary {
 TimingSummary Summarise(std::vector<double> durations_ms);
 
 // How long the block waits for each reply, and pauses after opening a serial
-// port.  Kept in step with src/link/exchange.h and src/link/serial.h: the
-// library does not export them, and a host learns them only by waiting.
-constexpr double kUdpReplyWaitMs = 100.0;
-constexpr double kSerialReplyWaitMs = 1000.0;
-constexpr double kSerialOpenPauseMs = 2000.0;
+// port: the library's own numbers, which it does not export (a host learns
+// them only by waiting), linked in here from its sources.
+constexpr double kUdpReplyWaitMs = arduino::kUdpReplyWaitMs;
+constexpr double kSerialReplyWaitMs = arduino::kSerialReplyWaitMs;
+constexpr double kSerialOpenPauseMs = arduino::kSerialOpenPauseMs;
 
 // What the block's exchanges with the board cost under some settings.
 struct LinkLoad {
