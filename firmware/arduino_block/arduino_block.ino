@@ -63,11 +63,45 @@ class ArduinoPins : public board::BoardPins {
   }
   void WriteDigital(uint8_t pin, bool high) { digitalWrite(BoardPinOf(pin), high ? HIGH : LOW); }
   bool ReadDigital(uint8_t pin) { return digitalRead(BoardPinOf(pin)) == HIGH; }
-  int16_t ReadAnalog(uint8_t pin) { return static_cast<int16_t>(analogRead(BoardPinOf(pin))); }
+  int16_t ReadAnalog(uint8_t pin) {
+#ifdef ADSC
+    if (converting_ != pin) StartAnalog(pin);
+    converting_ = 0;
+    while (bit_is_set(ADCSRA, ADSC)) {
+    }
+    const uint8_t low = ADCL;  // ADCL first: reading it holds ADCH for this result
+    const uint8_t high = ADCH;
+    return static_cast<int16_t>((high << 8) | low);
+#else
+    return static_cast<int16_t>(analogRead(BoardPinOf(pin)));
+#endif
+  }
+  // Starts converting analog input `pin` (14..19) so that a read of it that
+  // follows finds the result ready, as analogRead would set the ADC up.  A
+  // conversion already running is let finish: the ADC takes a new channel
+  // only between conversions.
+  void StartAnalog(uint8_t pin) {
+#ifdef ADSC
+    while (bit_is_set(ADCSRA, ADSC)) {
+    }
+    const uint8_t channel = static_cast<uint8_t>(pin - board::kFirstAnalogPin);
+#ifdef MUX5
+    ADCSRB &= static_cast<uint8_t>(~_BV(MUX5));  // A0..A5 are channels 0..5 on the Mega too
+#endif
+    ADMUX = static_cast<uint8_t>((DEFAULT << 6) | channel);
+    ADCSRA |= _BV(ADSC);
+    converting_ = pin;
+#else
+    (void)pin;
+#endif
+  }
   // The block sends 0..1023, analogWrite takes 0..255: dropping the two low
   // bits maps 1023 to 255 and 0 to 0 with no arithmetic the AVR has to work
   // at, and every step of 4 in the block is one step of the timer.
   void WritePwm(uint8_t pin, uint16_t value) { analogWrite(BoardPinOf(pin), value >> 2); }
+
+ private:
+  uint8_t converting_ = 0;  // the analog input StartAnalog set converting, or 0
 };
 
 // The version stays in flash for whoever reads the image (avrboard prints it
@@ -176,7 +210,12 @@ void setup() {
 void loop() {
   while (Serial.available() > 0) {
     const char received = static_cast<char>(Serial.read());
-    if (!framer.Feed(received, millis())) continue;
+    if (!framer.Feed(received, millis())) {
+      // The reading is under way while the command's last bytes arrive.
+      const uint8_t ahead = framer.AnalogReadAhead();
+      if (ahead != 0) pins.StartAnalog(ahead);
+      continue;
+    }
     protocol.Handle(framer.command(), framer.length(), &reply);
     // The block reads a reply up to its line feed; CR LF also suits a
     // person watching in a terminal.

@@ -85,4 +85,31 @@ TEST(SerialFramer, ResetForgetsPartialCommand) {
   EXPECT_EQ(commands, std::vector<std::string>{"?02s?"});
 }
 
+// The pin an analog read names is known after its third byte, and only
+// then; a digital read, a write, a pin outside A0..A5 or a start byte cut
+// short name none.  Fed as "?NN" then the rest, one call after each byte.
+TEST(SerialFramer, NamesTheAnalogInputOfAReadOnceItsPinFieldIsIn) {
+  const struct {
+    std::string bytes;
+    std::vector<uint8_t> ahead;  // AnalogReadAhead() after each byte
+  } cases[] = {
+      {"?14s?", {0, 0, 14, 0, 0}},
+      {"?19s?", {0, 0, 19, 0, 0}},
+      {"?09s?", {0, 0, 0, 0, 0}},           // a digital pin
+      {"?20s?", {0, 0, 0, 0, 0}},           // past A5
+      {"!14s1", {0, 0, 0, 0, 0}},           // not a read
+      {"?1?15s?", {0, 0, 0, 0, 15, 0, 0}},  // the stray '?' begins the read of A1
+      {"?1a", {0, 0, 0}},
+  };
+  for (const auto& c : cases) {
+    board::SerialFramer framer;
+    std::vector<uint8_t> ahead;
+    for (const char byte : c.bytes) {
+      framer.Feed(byte, 0);
+      ahead.push_back(framer.AnalogReadAhead());
+    }
+    EXPECT_EQ(ahead, c.ahead) << c.bytes;
+  }
+}
+
 }  // namespace

@@ -392,18 +392,22 @@ TEST_P(AvrHilTest, DigitalAndPwmOutputsReachTheChipsPins) {
 TEST_P(AvrHilTest, InputsComeBackAsTheBlocksOutputs) {
   UseBoard();
   for (int pin : {2, 3, 9}) data().PinMode[pin] = pmDigitalInput;
-  data().AnalogUsed = {1, 0, 1, 0, 0, 1};
+  // Four inputs of different values, read one after another: a reading
+  // taken from the input before shows.
+  data().AnalogUsed = {1, 0, 1, 0, 1, 1};
   Start();
   EXPECT_EQ(outputs_[0], 5.0L);
   EXPECT_EQ(outputs_[1], 0.0L);
   EXPECT_EQ(outputs_[7], 5.0L);
   EXPECT_EQ(outputs_[8], 512.0L);
   EXPECT_EQ(outputs_[10], 700.0L);
+  EXPECT_EQ(outputs_[12], 1023.0L);
   EXPECT_EQ(outputs_[13], 0.0L);
   EXPECT_EQ(outputs_[2], -1.0L) << "an unused pin's output is left alone";
   EXPECT_EQ(outputs_[9], -1.0L) << "an unused analog input is left alone";
-  EXPECT_LT(Step(), 6 * ReplyWaitMs());
+  EXPECT_LT(Step(), 7 * ReplyWaitMs());
   EXPECT_EQ(outputs_[10], 700.0L);
+  EXPECT_EQ(outputs_[12], 1023.0L);
 }
 
 TEST_P(AvrHilTest, ASineOnAnAnalogInputReachesTheOutputs) {

@@ -18,16 +18,24 @@ void SetReply(Reply* reply, const char* text) {
 }
 
 void SetNumberReply(Reply* reply, uint16_t value) {
-  // Digits come out least significant first, so fill a scratch buffer from
-  // its end; printf would cost more flash than the whole protocol.
+  // Each digit by subtracting its power of ten: the AVR has no divider, and
+  // a division by ten in software costs some 200 cycles a digit, half of an
+  // analog read's time on the line at 115200 baud.  printf would cost more
+  // flash than the whole protocol.
+  static const uint16_t kPowers[] = {10000, 1000, 100, 10, 1};
   char digits[6];
-  uint8_t start = sizeof(digits) - 1;
-  digits[start] = '\0';
-  do {
-    digits[--start] = static_cast<char>('0' + value % 10);
-    value = static_cast<uint16_t>(value / 10);
-  } while (value != 0 && start > 0);
-  SetReply(reply, digits + start);
+  uint8_t length = 0;
+  for (uint8_t i = 0; i < sizeof(kPowers) / sizeof(kPowers[0]); ++i) {
+    char digit = '0';
+    while (value >= kPowers[i]) {
+      value = static_cast<uint16_t>(value - kPowers[i]);
+      ++digit;
+    }
+    // Leading zeros are left out, but a value of 0 keeps its one digit.
+    if (digit != '0' || length > 0 || kPowers[i] == 1) digits[length++] = digit;
+  }
+  digits[length] = '\0';
+  SetReply(reply, digits);
 }
 
 // Reads the two-digit pin field at `text`.  Returns kNoPin for anything but
