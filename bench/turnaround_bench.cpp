@@ -12,8 +12,6 @@
 // writes OUT_DIR/turnaround.md and OUT_DIR/turnaround.json.  A row whose
 // image is missing is reported as not measured, with the reason; the bench
 // fails when a row that could run did not.
-#include <signal.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -28,8 +26,8 @@
 #include <thread>
 #include <vector>
 
+#include "avr_bench_board.h"
 #include "child_process.h"
-#include "files.h"
 #include "serial_client.h"
 #include "udp_peer.h"
 
@@ -152,32 +150,29 @@ struct RowResult {
 RowResult MeasureRow(const Row& row, const std::string& avrboard, const std::string& firmware_dir,
                      int count) {
   RowResult result{&row, "", {}};
-  const std::string image = firmware_dir + "/" + row.image_dir + "/arduino_block.elf";
-  if (access(image.c_str(), R_OK) != 0) {
-    result.why_not = std::string("no image at ") + image +
-                     (row.ethernet ? " (set ARDUINO_ETHERNET_LIBRARY for firmware/build.sh)" : "");
+  const bench::FirmwareImage image =
+      bench::FindImage(firmware_dir, row.image_dir,
+                       row.ethernet ? "set ARDUINO_ETHERNET_LIBRARY for firmware/build.sh"
+                                    : "firmware/build.sh builds it");
+  if (!image.why_not.empty()) {
+    result.why_not = image.why_not;
     return result;
   }
-  harness::TempDir dir;
-  const std::string exchanges = dir.path() + "/exchanges.log";
-  std::vector<std::string> args = {
-      avrboard,      "--mcu",   row.mcu, "--firmware", image,   "--pty", dir.path() + "/tty",
-      "--exchanges", exchanges, "--pin", "7=high",     "--adc", "A0=512"};
-  if (row.ethernet) args.insert(args.end(), {"--ethernet", "127.0.0.1:0"});
-  harness::StartOptions options;
-  options.ready_text = "avrboard: ready";
-  options.timeout = milliseconds(15000);
-  ChildProcess board = ChildProcess::Start(args, options);
+  std::vector<std::string> extra = {"--pin", "7=high", "--adc", "A0=512"};
+  if (row.ethernet) extra.insert(extra.end(), {"--ethernet", "127.0.0.1:0"});
+  bench::AvrBenchBoard board(avrboard, row.mcu, image.path, extra);
+  const std::string& exchanges = board.exchanges();
 
   std::unique_ptr<Client> client;
   if (row.ethernet) {
     // The firmware answers once it has set up the chip.
-    if (!board.WaitForStderr("the W5100 was given address", milliseconds(15000))) {
-      throw std::runtime_error("the firmware never set up the W5100: " + board.stderr_text());
+    ChildProcess& process = board.process();
+    if (!process.WaitForStderr("the W5100 was given address", milliseconds(15000))) {
+      throw std::runtime_error("the firmware never set up the W5100: " + process.stderr_text());
     }
-    client = std::make_unique<UdpClient>(board.udp_port());
+    client = std::make_unique<UdpClient>(process.udp_port());
   } else {
-    auto pty = std::make_unique<PtyClient>(dir.path() + "/tty");
+    auto pty = std::make_unique<PtyClient>(board.tty());
     if (!pty->valid()) throw std::runtime_error("cannot open avrboard's terminal");
     client = std::move(pty);
   }
@@ -192,9 +187,7 @@ RowResult MeasureRow(const Row& row, const std::string& avrboard, const std::str
     }
   }
   client.reset();
-  if (board.Stop(SIGTERM) != 0) {
-    throw std::runtime_error("avrboard did not stop cleanly: " + board.stderr_text());
-  }
+  board.Stop();
   for (auto& [kind, values] : ReadExchanges(exchanges)) result.kinds[kind] = SpreadOf(values);
   for (const Kind& kind : kKinds) {
     if (result.kinds[kind.name].count < static_cast<size_t>(count)) {

@@ -13,10 +13,8 @@
 // writes OUT_DIR/wire.md and OUT_DIR/wire.json, each row's steps run for
 // about SECONDS (default 4).  It fails when a row that could run did not,
 // or when a step takes more than the target times its wire time.
-#include <signal.h>
 #include <stdlib.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -27,16 +25,15 @@
 #include <string>
 #include <vector>
 
+#include "avr_bench_board.h"
 #include "bench_block.h"
-#include "child_process.h"
 #include "files.h"
 #include "loaded_block.h"
 
 namespace {
 
 using harness::BlockExports;
-using harness::ChildProcess;
-using std::chrono::milliseconds;
+using harness::ReadLines;
 
 constexpr int kComPort = 7;
 constexpr double kTarget = 1.10;  // step / wire, at most
@@ -68,15 +65,8 @@ double Microseconds() {
   return now.tv_sec * 1e6 + now.tv_nsec / 1e3;
 }
 
-// The exchange log's lines, "serial TURNAROUND_US COMMAND -> REPLY".
-std::vector<std::string> ReadLines(const std::string& path) {
-  std::vector<std::string> lines;
-  std::ifstream in(path);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-// The bytes an exchange put on the wire: the command, the reply and the
+// The bytes an exchange put on the wire, from a line of the exchange log,
+// "serial TURNAROUND_US COMMAND -> REPLY": the command, the reply and the
 // reply's CR LF.  The log escapes bytes outside printable ASCII as \xHH and
 // the backslash as \\, each one byte on the wire.
 size_t WireBytes(const std::string& line) {
@@ -115,21 +105,17 @@ struct Result {
 Result MeasureRow(const Row& row, const std::string& avrboard, const BlockExports& library,
                   const std::string& firmware_dir, double seconds) {
   Result result{&row, "", 0, 0, 0, 0};
-  const std::string image = firmware_dir + "/" + row.ImageDir() + "/arduino_block.elf";
-  if (access(image.c_str(), R_OK) != 0) {
-    result.why_not = "no image at " + image + " (firmware/build.sh builds it)";
+  const bench::FirmwareImage image =
+      bench::FindImage(firmware_dir, row.ImageDir(), "firmware/build.sh builds it");
+  if (!image.why_not.empty()) {
+    result.why_not = image.why_not;
     return result;
   }
-  harness::TempDir dir;
-  const std::string tty = dir.File("tty"), exchanges = dir.File("exchanges.log");
-  harness::StartOptions options;
-  options.ready_text = "avrboard: ready";
-  options.timeout = milliseconds(15000);
-  ChildProcess board = ChildProcess::Start(
-      {avrboard, "--mcu", row.mcu, "--firmware", image, "--pty", tty, "--exchanges", exchanges,
-       "--pin", "2=high", "--adc", "A0=512", "--adc", "A1=sine:400:500:1000"},
-      options);
-  setenv(("ARDUINO_BLOCK_COM" + std::to_string(kComPort)).c_str(), tty.c_str(), 1);
+  bench::AvrBenchBoard board(
+      avrboard, row.mcu, image.path,
+      {"--pin", "2=high", "--adc", "A0=512", "--adc", "A1=sine:400:500:1000"});
+  const std::string& exchanges = board.exchanges();
+  setenv(("ARDUINO_BLOCK_COM" + std::to_string(kComPort)).c_str(), board.tty().c_str(), 1);
   harness::BlockSettings settings;
   settings.interface_kind = arduino::kInterfaceUsb;
   settings.com_port = kComPort;
@@ -149,10 +135,8 @@ Result MeasureRow(const Row& row, const std::string& avrboard, const BlockExport
       if (samples.size() >= 2000) break;
     }
   }
-  if (board.Stop(SIGTERM) != 0) {
-    throw std::runtime_error("avrboard did not stop cleanly: " + board.stderr_text());
-  }
-  const std::string said = board.stderr_text();
+  board.Stop();
+  const std::string said = board.process().stderr_text();
   const size_t unpaced = said.rfind("unpaced speed ");
   if (unpaced != std::string::npos) result.unpaced_speed = std::atof(said.c_str() + unpaced + 14);
   const std::vector<std::string> lines = ReadLines(exchanges);

@@ -62,6 +62,19 @@ class RunTest : public ::testing::Test {
     args.insert(args.begin(), {"--udp", "127.0.0.1:0"});
     return harness::StartBoardsim(BOARDSIM_PATH, args);
   }
+  // `blockhost run` on the project with `args`, its summary written to
+  // `summary`, under way once it has noted that pin 5 is unused (given
+  // --input 5=1 for that): the last line before the first step.
+  ChildProcess StartRun(const std::vector<std::string>& args, const std::string& summary) {
+    std::string command = "exec '" BLOCKHOST_PATH "' run --lib '" ARDUINO_BLOCK_MODULE
+                          "' --project '" +
+                          project_ + "' --input 5=1";
+    for (const std::string& arg : args) command += " '" + arg + "'";
+    command += " > '" + summary + "'";
+    harness::StartOptions options;
+    options.ready_text = "pin 5";
+    return ChildProcess::Start({"/bin/sh", "-c", command}, options);
+  }
   // The steps in a CSV table, its header aside; none when there is no file.
   static size_t CsvRows(const std::string& path) {
     const size_t lines = ReadLines(path).size();
@@ -110,21 +123,19 @@ TEST_F(RunTest, ARunStoppedBySigintOrSigtermKeepsItsStepsAndSummary) {
   const std::string log = dir_.File("commands.log");
   ChildProcess board = StartBoard({"--log", log});
   UdpProject(board.udp_port(), OnlyThese({"pin2=input", "a0=used"}));
-  for (const auto& [signal_number, exit_code] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
-    SCOPED_TRACE(signal_number);
+  const struct {
+    int signal_number;
+    int exit_code;  // 128 + the signal, as a shell reports it
+    const char* name;
+  } kSignals[] = {{SIGINT, 130, "SIGINT"}, {SIGTERM, 143, "SIGTERM"}};
+  for (const auto& [signal_number, exit_code, name] : kSignals) {
+    SCOPED_TRACE(name);
     const size_t logged_before = ReadLines(log).size();
     const std::string csv = dir_.File("t.csv");
     const std::string svg = dir_.File("t.svg");
     const std::string summary = dir_.File("summary.txt");
-    // Pin 5 is unused, so blockhost notes it before the first step: the
-    // line that says the run is about to start.
-    const std::string command = "exec '" BLOCKHOST_PATH "' run --lib '" ARDUINO_BLOCK_MODULE
-                                "' --project '" +
-                                project_ + "' --steps 100000 --period-ms 5 --input 5=1 --csv '" +
-                                csv + "' --plot '" + svg + "' > '" + summary + "'";
-    harness::StartOptions options;
-    options.ready_text = "pin 5";
-    ChildProcess run = ChildProcess::Start({"/bin/sh", "-c", command}, options);
+    ChildProcess run =
+        StartRun({"--steps", "100000", "--period-ms", "5", "--csv", csv, "--plot", svg}, summary);
     // Some steps: two modes, then two commands a step.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (ReadLines(log).size() < logged_before + 30 &&
@@ -197,13 +208,8 @@ TEST_F(RunTest, AFileThatCannotBeWrittenAtTheEndKeepsTheOtherAndTheSummary) {
   std::filesystem::create_directory(folder);
   const std::string svg = dir_.File("t.svg");
   const std::string summary = dir_.File("summary.txt");
-  const std::string command = "exec '" BLOCKHOST_PATH "' run --lib '" ARDUINO_BLOCK_MODULE
-                              "' --project '" +
-                              project_ + "' --steps 100 --period-ms 10 --input 5=1 --csv '" +
-                              folder + "/t.csv' --plot '" + svg + "' > '" + summary + "'";
-  harness::StartOptions options;
-  options.ready_text = "pin 5";
-  ChildProcess run = ChildProcess::Start({"/bin/sh", "-c", command}, options);
+  ChildProcess run = StartRun(
+      {"--steps", "100", "--period-ms", "10", "--csv", folder + "/t.csv", "--plot", svg}, summary);
   // The folder goes while the run is under way, after the paths were checked.
   std::filesystem::remove(folder);
   EXPECT_EQ(run.WaitForExit(std::chrono::seconds(60)), 1);

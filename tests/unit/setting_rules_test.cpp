@@ -5,56 +5,50 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "config/ArduinoDlg.h"
 
 namespace arduino {
 namespace {
 
-struct Judged {
-  const char* what;
-  std::optional<std::string> refusal;
-  bool accepted;
-  const char* named;  // what a refusal must name: the range or the list
-};
-
-void ExpectJudged(const Judged& c) {
-  SCOPED_TRACE(c.what);
-  EXPECT_EQ(!c.refusal.has_value(), c.accepted) << c.refusal.value_or("");
-  if (c.refusal) {
-    EXPECT_NE(c.refusal->find(c.named), std::string::npos) << *c.refusal;
-    EXPECT_EQ(c.refusal->find('\n'), std::string::npos) << *c.refusal;
+// A value the dialog offers gets no refusal; any other gets one line that
+// names each of `named`: the range or the list.
+void ExpectJudged(const std::optional<std::string>& refusal, bool offered,
+                  const std::vector<const char*>& named) {
+  EXPECT_EQ(!refusal.has_value(), offered) << refusal.value_or("");
+  if (refusal) {
+    for (const char* part : named) EXPECT_NE(refusal->find(part), std::string::npos) << *refusal;
+    EXPECT_EQ(refusal->find('\n'), std::string::npos) << *refusal;
   }
 }
 
 TEST(SettingRulesTest, EachFieldTakesWhatTheDialogOffersAndNamesItOtherwise) {
-  const Judged cases[] = {
-      {"ethernet", InterfaceRefusal(0), true, ""},
-      {"usb", InterfaceRefusal(1), true, ""},
-      {"interface 5", InterfaceRefusal(5), false, "0 (ethernet)"},
-      {"interface -1", InterfaceRefusal(-1), false, "1 (usb)"},
-      {"COM1", ComPortRefusal(1), true, ""},
-      {"COM100", ComPortRefusal(100), true, ""},
-      {"COM0", ComPortRefusal(0), false, "1..100"},
-      {"COM101", ComPortRefusal(101), false, "1..100"},
-      {"COM-3", ComPortRefusal(-3), false, "1..100"},
-      {"9600", BaudRateRefusal(9600), true, ""},
-      {"19200", BaudRateRefusal(19200), true, ""},
-      {"38400", BaudRateRefusal(38400), true, ""},
-      {"115200", BaudRateRefusal(115200), true, ""},
-      {"baud 0", BaudRateRefusal(0), false, "9600, 19200, 38400, 115200"},
-      {"baud 12345", BaudRateRefusal(12345), false, "9600, 19200, 38400, 115200"},
-      {"baud 57600", BaudRateRefusal(57600), false, "9600, 19200, 38400, 115200"},
-      {"port 1", UdpPortRefusal(1), true, ""},
-      {"port 65535", UdpPortRefusal(65535), true, ""},
-      {"port 0", UdpPortRefusal(0), false, "1..65535"},
-      {"port -1", UdpPortRefusal(-1), false, "1..65535"},
-      {"port 70000", UdpPortRefusal(70000), false, "1..65535"},
-      {"analog 0", AnalogUsedRefusal(0), true, ""},
-      {"analog 1", AnalogUsedRefusal(1), true, ""},
-      {"analog 2", AnalogUsedRefusal(2), false, "1 (used)"},
+  const struct {
+    const char* name;
+    std::optional<std::string> (*refusal)(int32_t);
+    std::vector<int32_t> offered;
+    std::vector<int32_t> refused;
+    std::vector<const char*> named;
+  } fields[] = {
+      {"interface", InterfaceRefusal, {0, 1}, {5, -1}, {"0 (ethernet)", "1 (usb)"}},
+      {"COM port", ComPortRefusal, {1, 100}, {0, 101, -3}, {"1..100"}},
+      {"baud",
+       BaudRateRefusal,
+       {9600, 19200, 38400, 115200},
+       {0, 12345, 57600},
+       {"9600, 19200, 38400, 115200"}},
+      {"UDP port", UdpPortRefusal, {1, 65535}, {0, -1, 70000}, {"1..65535"}},
+      {"analog", AnalogUsedRefusal, {0, 1}, {2}, {"1 (used)"}},
   };
-  for (const Judged& c : cases) ExpectJudged(c);
+  for (const auto& field : fields) {
+    for (const bool offered : {true, false}) {
+      for (const int32_t value : offered ? field.offered : field.refused) {
+        SCOPED_TRACE(std::string(field.name) + " " + std::to_string(value));
+        ExpectJudged(field.refusal(value), offered, field.named);
+      }
+    }
+  }
 }
 
 // Every pin list of the form against the rule: a code is accepted exactly
@@ -66,8 +60,9 @@ TEST(SettingRulesTest, PinModesMatchTheDialogsListsPinByPin) {
     const size_t items = form.Control(kPinComboNames[pin - kFirstPin]).Items.size();
     EXPECT_EQ(static_cast<size_t>(PinModeCount(pin)), items);
     for (int32_t mode = -2; mode <= 5; ++mode) {
+      SCOPED_TRACE("mode " + std::to_string(mode));
       const bool offered = mode >= 0 && static_cast<size_t>(mode) < items;
-      ExpectJudged({"mode", PinModeRefusal(pin, mode), offered, "0 unused, 1 input, 2 output"});
+      ExpectJudged(PinModeRefusal(pin, mode), offered, {"0 unused, 1 input, 2 output"});
     }
   }
   EXPECT_NE(PinModeRefusal(2, 3).value_or("").find("pins 3, 5, 6 and 9"), std::string::npos);

@@ -1,0 +1,49 @@
+#include "avr_bench_board.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <stdexcept>
+
+namespace bench {
+namespace {
+
+harness::ChildProcess StartAvrboard(const std::string& avrboard, const std::string& mcu,
+                                    const std::string& image, const std::string& tty,
+                                    const std::string& exchanges,
+                                    const std::vector<std::string>& extra) {
+  std::vector<std::string> args = {avrboard, "--mcu", mcu,           "--firmware", image,
+                                   "--pty",  tty,     "--exchanges", exchanges};
+  args.insert(args.end(), extra.begin(), extra.end());
+  harness::StartOptions options;
+  options.ready_text = "avrboard: ready";
+  // Loading an image into simavr takes a while on a busy machine.
+  options.timeout = std::chrono::milliseconds(15000);
+  return harness::ChildProcess::Start(args, options);
+}
+
+}  // namespace
+
+FirmwareImage FindImage(const std::string& firmware_dir, const std::string& image_dir,
+                        const std::string& how_to_build) {
+  FirmwareImage image{firmware_dir + "/" + image_dir + "/arduino_block.elf", ""};
+  if (access(image.path.c_str(), R_OK) != 0) {
+    image.why_not = "no image at " + image.path + " (" + how_to_build + ")";
+  }
+  return image;
+}
+
+AvrBenchBoard::AvrBenchBoard(const std::string& avrboard, const std::string& mcu,
+                             const std::string& image, const std::vector<std::string>& extra)
+    : tty_(dir_.File("tty")),
+      exchanges_(dir_.File("exchanges.log")),
+      process_(StartAvrboard(avrboard, mcu, image, tty_, exchanges_, extra)) {}
+
+void AvrBenchBoard::Stop() {
+  if (process_.Stop(SIGTERM) != 0) {
+    throw std::runtime_error("avrboard did not stop cleanly: " + process_.stderr_text());
+  }
+}
+
+}  // namespace bench
