@@ -13,7 +13,7 @@
 #include "board_protocol.h"
 #include "serial_framer.h"
 
-namespace avrboard {
+namespace boardsim {
 namespace {
 
 const double kDialogSpeeds[] = {9600, 19200, 38400, 115200};
@@ -193,4 +193,4 @@ TEST(LineSpeedTest, NoReplySentAtAWrongSpeedReachesTheBlockAsAReply) {
 }
 
 }  // namespace
-}  // namespace avrboard
+}  // namespace boardsim
