@@ -24,6 +24,7 @@
 #include "exchange_log.h"
 #include "line_speed.h"
 #include "line_watch.h"
+#include "link/serial_speed_posix.h"
 #include "loopback_bridge.h"
 #include "options.h"
 #include "pty_link.h"
@@ -116,7 +117,7 @@ class LineSpeeds {
     terminal_baud_ = 0;
     termios settings{};
     if (in_use && tcgetattr(master_fd, &settings) == 0) {
-      if (std::optional<uint32_t> baud = boardsim::BaudOfSpeed(cfgetospeed(&settings))) {
+      if (std::optional<int32_t> baud = arduino::BaudRateOf(cfgetospeed(&settings))) {
         terminal_baud_ = *baud;
       }
     }

@@ -1,7 +1,5 @@
 #include "line_speed.h"
 
-#include <termios.h>
-
 #include <algorithm>
 #include <cmath>
 #include <optional>
@@ -78,23 +76,6 @@ bool RatesAgree(double sender_baud, double receiver_baud) {
 
 double UartBaud(uint32_t clk_hz, uint16_t ubrr, bool double_speed) {
   return static_cast<double>(clk_hz) / ((double_speed ? 8.0 : 16.0) * (ubrr + 1.0));
-}
-
-std::optional<uint32_t> BaudOfSpeed(unsigned speed) {
-  struct Known {
-    speed_t constant;
-    uint32_t baud;
-  };
-  static constexpr Known kKnown[] = {
-      {B300, 300},       {B1200, 1200},       {B2400, 2400},     {B4800, 4800},
-      {B9600, 9600},     {B19200, 19200},     {B38400, 38400},   {B57600, 57600},
-      {B115200, 115200}, {B230400, 230400},   {B460800, 460800}, {B500000, 500000},
-      {B921600, 921600}, {B1000000, 1000000},
-  };
-  for (const Known& known : kKnown) {
-    if (known.constant == speed) return known.baud;
-  }
-  return std::nullopt;
 }
 
 std::vector<ReceivedByte> ReceiveFrames(const std::vector<SentFrame>& frames, double sender_baud,

@@ -7,7 +7,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,10 +21,6 @@ bool RatesAgree(double sender_baud, double receiver_baud);
 
 // The rate a UART with the given UBRR and U2X runs at off a clk_hz clock.
 double UartBaud(uint32_t clk_hz, uint16_t ubrr, bool double_speed);
-
-// The number of bits per second a termios speed constant stands for, or
-// nothing for B0 and constants it does not know.
-std::optional<uint32_t> BaudOfSpeed(unsigned speed);
 
 // One 8N1 frame on the wire: idle high, start bit low, eight data bits
 // least significant first, stop bit high.
