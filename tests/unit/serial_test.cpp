@@ -12,6 +12,7 @@
 #include "base/ticks.h"
 #include "host/library.h"
 #include "link/exchange.h"
+#include "link/serial_speed_posix.h"
 #include "pty_pair.h"
 #include "test_support.h"
 #include "unlocked_port_user.h"
@@ -50,6 +51,20 @@ class SerialTest : public ::testing::Test {
   PtyPair board_{5};
   HostBlock block_;
 };
+
+// The one table between baud rates and termios constants, which the port
+// and the emulated boards read a line's speed through.
+TEST(SerialSpeedTest, TerminalSpeedsAreNamedByTheirRate) {
+  EXPECT_EQ(BaudRateOf(B9600), 9600);
+  EXPECT_EQ(BaudRateOf(B19200), 19200);
+  EXPECT_EQ(BaudRateOf(B38400), 38400);
+  EXPECT_EQ(BaudRateOf(B115200), 115200);
+  EXPECT_EQ(BaudRateOf(B0), std::nullopt);
+  for (const int32_t baud : {300, 9600, 19200, 38400, 57600, 115200, 1000000}) {
+    EXPECT_EQ(BaudRateOf(SpeedConstant(baud)), baud) << baud;
+  }
+  EXPECT_EQ(SpeedConstant(12345), static_cast<speed_t>(B0));
+}
 
 TEST(ComDeviceNameTest, NamesBelowTenPlainAndFromTenInTheDeviceNamespace) {
   EXPECT_EQ(ComDeviceName(1), "COM1");

@@ -442,7 +442,7 @@ double AvrBoard::UartRate() const {
   if (!(avr_->data[kUcsr0B] & kUcsr0BEnabled)) return 0;
   const uint16_t ubrr =
       static_cast<uint16_t>(avr_->data[kUbrr0L] | ((avr_->data[kUbrr0H] & 0x0F) << 8));
-  return avrboard::UartBaud(kClockHz, ubrr, avr_->data[kUcsr0A] & kUcsr0ADoubleSpeed);
+  return boardsim::UartBaud(kClockHz, ubrr, avr_->data[kUcsr0A] & kUcsr0ADoubleSpeed);
 }
 
 void AvrBoard::DriveDigital(uint8_t pin, bool high) {

@@ -24,6 +24,7 @@
 #include "exchange_log.h"
 #include "line_speed.h"
 #include "line_watch.h"
+#include "link/serial_speed_posix.h"
 #include "loopback_bridge.h"
 #include "options.h"
 #include "pty_link.h"
@@ -116,7 +117,7 @@ class LineSpeeds {
     terminal_baud_ = 0;
     termios settings{};
     if (in_use && tcgetattr(master_fd, &settings) == 0) {
-      if (std::optional<uint32_t> baud = avrboard::BaudOfSpeed(cfgetospeed(&settings))) {
+      if (std::optional<int32_t> baud = arduino::BaudRateOf(cfgetospeed(&settings))) {
         terminal_baud_ = *baud;
       }
     }
@@ -126,14 +127,14 @@ class LineSpeeds {
   // simavr hands them; a speed avrboard does not know counts as agreeing.
   bool garbled() const {
     return uart_baud_ > 0 && terminal_baud_ > 0 &&
-           !avrboard::RatesAgree(terminal_baud_, uart_baud_);
+           !boardsim::RatesAgree(terminal_baud_, uart_baud_);
   }
 
   // What the firmware reads of bytes the block wrote.
   std::string ToFirmware(const std::string& bytes) {
     if (!garbled() || bytes.empty()) return bytes;
     ReportMismatch(terminal_baud_);
-    return avrboard::AsFirmwareReads(avrboard::ReceiveBurst(bytes, terminal_baud_, uart_baud_));
+    return boardsim::AsFirmwareReads(boardsim::ReceiveBurst(bytes, terminal_baud_, uart_baud_));
   }
 
   // Takes bytes the firmware sent at `cycles`, and gives what the block
@@ -153,11 +154,11 @@ class LineSpeeds {
     const double read_baud = terminal_baud_ > 0 ? terminal_baud_ : send_baud;
     if (now_s < held_.back().start_s + 12 / send_baud + 12 / read_baud) return "";
     std::string read;
-    if (avrboard::RatesAgree(send_baud, read_baud)) {
-      for (const avrboard::SentFrame& frame : held_) read += static_cast<char>(frame.byte);
+    if (boardsim::RatesAgree(send_baud, read_baud)) {
+      for (const boardsim::SentFrame& frame : held_) read += static_cast<char>(frame.byte);
     } else {
       ReportMismatch(read_baud);
-      read = avrboard::AsTerminalReads(avrboard::ReceiveFrames(held_, send_baud, read_baud));
+      read = boardsim::AsTerminalReads(boardsim::ReceiveFrames(held_, send_baud, read_baud));
     }
     held_.clear();
     return read;
@@ -180,7 +181,7 @@ class LineSpeeds {
   double terminal_baud_ = 0;
   double reported_uart_baud_ = 0;
   double reported_terminal_baud_ = 0;
-  std::vector<avrboard::SentFrame> held_;
+  std::vector<boardsim::SentFrame> held_;
 };
 
 int Run(const avrboard::Options& options) {

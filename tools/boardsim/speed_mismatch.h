@@ -13,7 +13,8 @@
 namespace boardsim {
 
 // The bytes a receiver set to `read_baud` makes of `sent`, sent back to back
-// at `sent_baud` on a line that idles before and after; `sent` itself when
+// at `sent_baud` on a line that idles before and after (the wire of
+// line_speed.h); `sent` itself when
 // the two agree.  A frame with a bad stop bit reads as a NUL, as Linux gives
 // it in raw mode.
 //
