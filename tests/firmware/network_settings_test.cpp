@@ -7,21 +7,12 @@
 #include <cstring>
 #include <vector>
 
+#include "fake_storage.h"
+
 namespace {
 
 using board::NetworkSettings;
-
-// An EEPROM as a new board has it: every byte 0xFF.
-class FakeStorage : public board::SettingsStorage {
- public:
-  std::vector<uint8_t> bytes = std::vector<uint8_t>(64, 0xFF);
-  int writes = 0;
-  uint8_t ReadByte(uint16_t offset) override { return bytes.at(offset); }
-  void WriteByte(uint16_t offset, uint8_t value) override {
-    bytes.at(offset) = value;
-    ++writes;
-  }
-};
+using board_test::FakeStorage;
 
 bool SameSettings(const NetworkSettings& a, const NetworkSettings& b) {
   return std::memcmp(a.address, b.address, 4) == 0 && std::memcmp(a.mac, b.mac, 6) == 0;

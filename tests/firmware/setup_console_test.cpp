@@ -8,20 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "fake_storage.h"
+
 namespace {
 
 using board::NetworkSettings;
-
-class FakeStorage : public board::SettingsStorage {
- public:
-  std::vector<uint8_t> bytes = std::vector<uint8_t>(64, 0xFF);
-  int writes = 0;
-  uint8_t ReadByte(uint16_t offset) override { return bytes.at(offset); }
-  void WriteByte(uint16_t offset, uint8_t value) override {
-    bytes.at(offset) = value;
-    ++writes;
-  }
-};
+using board_test::FakeStorage;
 
 // Collects the answer lines, each ended by EndLine.
 class FakeOutput : public board::ConsoleOutput {
