@@ -66,9 +66,8 @@ class ArduinoPins : public board::BoardPins {
   int16_t ReadAnalog(uint8_t pin) {
 #ifdef ADSC
     if (converting_ != pin) StartAnalog(pin);
-    converting_ = 0;
-    while (bit_is_set(ADCSRA, ADSC)) {
-    }
+    converting_ = board::kNoPin;
+    WaitForConversion();
     const uint8_t low = ADCL;  // ADCL first: reading it holds ADCH for this result
     const uint8_t high = ADCH;
     return static_cast<int16_t>((high << 8) | low);
@@ -82,8 +81,7 @@ class ArduinoPins : public board::BoardPins {
   // only between conversions.
   void StartAnalog(uint8_t pin) {
 #ifdef ADSC
-    while (bit_is_set(ADCSRA, ADSC)) {
-    }
+    WaitForConversion();
     const uint8_t channel = static_cast<uint8_t>(pin - board::kFirstAnalogPin);
 #ifdef MUX5
     ADCSRB &= static_cast<uint8_t>(~_BV(MUX5));  // A0..A5 are channels 0..5 on the Mega too
@@ -101,7 +99,13 @@ class ArduinoPins : public board::BoardPins {
   void WritePwm(uint8_t pin, uint16_t value) { analogWrite(BoardPinOf(pin), value >> 2); }
 
  private:
-  uint8_t converting_ = 0;  // the analog input StartAnalog set converting, or 0
+#ifdef ADSC
+  static void WaitForConversion() {
+    while (bit_is_set(ADCSRA, ADSC)) {
+    }
+  }
+#endif
+  uint8_t converting_ = board::kNoPin;  // the analog input StartAnalog set converting
 };
 
 // The version stays in flash for whoever reads the image (avrboard prints it
@@ -213,7 +217,7 @@ void loop() {
     if (!framer.Feed(received, millis())) {
       // The reading is under way while the command's last bytes arrive.
       const uint8_t ahead = framer.AnalogReadAhead();
-      if (ahead != 0) pins.StartAnalog(ahead);
+      if (ahead != board::kNoPin) pins.StartAnalog(ahead);
       continue;
     }
     protocol.Handle(framer.command(), framer.length(), &reply);

@@ -5,8 +5,6 @@
 namespace board {
 namespace {
 
-const uint8_t kNoPin = 0;
-
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 void SetReply(Reply* reply, const char* text) {
@@ -38,8 +36,8 @@ void SetNumberReply(Reply* reply, uint16_t value) {
   SetReply(reply, digits);
 }
 
-// Reads the two-digit pin field at `text`.  Returns kNoPin for anything but
-// the pins the protocol may touch: 2..9 and the analog inputs 14..19.
+}  // namespace
+
 uint8_t ParsePin(const char* text) {
   if (!IsDigit(text[0]) || !IsDigit(text[1])) return kNoPin;
   uint8_t pin = static_cast<uint8_t>((text[0] - '0') * 10 + (text[1] - '0'));
@@ -48,8 +46,6 @@ uint8_t ParsePin(const char* text) {
 }
 
 bool IsAnalogPin(uint8_t pin) { return pin >= kFirstAnalogPin && pin < kPinCount; }
-
-}  // namespace
 
 BoardProtocol::BoardProtocol(BoardPins& pins) : pins_(pins), pwm_pin_(kNoPin) {}
 

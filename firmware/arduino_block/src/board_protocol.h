@@ -22,6 +22,14 @@ struct Reply {
   uint8_t length;
 };
 
+// No pin: what ParsePin gives for a field naming none the protocol touches.
+const uint8_t kNoPin = 0;
+
+// Reads the two-digit pin field at `text`.  Returns kNoPin for anything but
+// the pins the protocol may touch: 2..9 and the analog inputs 14..19.
+uint8_t ParsePin(const char* text);
+bool IsAnalogPin(uint8_t pin);
+
 class BoardProtocol {
  public:
   explicit BoardProtocol(BoardPins& pins);

@@ -23,12 +23,9 @@ void SerialFramer::Reset() { count_ = 0; }
 
 uint8_t SerialFramer::AnalogReadAhead() const {
   // "?NNs?": the pin field is bytes 1 and 2.
-  if (count_ != 3 || partial_[0] != '?') return 0;
-  const char tens = partial_[1];
-  const char ones = partial_[2];
-  if (tens < '0' || tens > '9' || ones < '0' || ones > '9') return 0;
-  const uint8_t pin = static_cast<uint8_t>((tens - '0') * 10 + (ones - '0'));
-  return pin >= kFirstAnalogPin && pin < kPinCount ? pin : 0;
+  if (count_ != 3 || partial_[0] != '?') return kNoPin;
+  const uint8_t pin = ParsePin(partial_ + 1);
+  return IsAnalogPin(pin) ? pin : kNoPin;
 }
 
 void SerialFramer::Complete() {

@@ -44,7 +44,8 @@ class SerialFramer {
   uint8_t length() const { return command_length_; }
 
   // The analog input (14..19) that the command being received reads, from
-  // the moment its pin field is in until the next Feed; 0 at any other time.
+  // the moment its pin field is in until the next Feed; kNoPin at any other
+  // time.
   // The command's last two bytes take longer on the wire than a conversion
   // takes the ADC (two byte times are 174 us at 115200 baud, a conversion
   // 104 us), so a board that starts converting here has the reading ready
