@@ -31,6 +31,11 @@
 #     Any other command as one CTest test: a script, a program run under a
 #     wrapper, or one filter of a GoogleTest program.
 #
+#   arduino_skipped_test(NAME name WHY reason)
+#     A test that cannot run in this build, standing in CTest as one skipped
+#     test that prints the reason, so that it is counted and named, never
+#     passed.
+#
 # PORT1600: a block binds UDP port 1600, which only one socket of the machine
 # (or of the network namespace ./run test gives its run) can hold, so tests
 # that create blocks never run at the same time as each other.
@@ -165,4 +170,14 @@ function(arduino_command_test)
   if(ARG_ENVIRONMENT)
     set_property(TEST ${ARG_NAME} PROPERTY ENVIRONMENT ${ARG_ENVIRONMENT})
   endif()
+endfunction()
+
+function(arduino_skipped_test)
+  cmake_parse_arguments(PARSE_ARGV 0 ARG "" "NAME;WHY" "")
+  if(NOT ARG_NAME OR NOT ARG_WHY)
+    message(FATAL_ERROR "arduino_skipped_test needs a NAME and a WHY")
+  endif()
+  add_test(NAME ${ARG_NAME}
+           COMMAND /bin/sh -c "echo \"skipped: $1\"; exit ${WINE_SKIP_RETURN_CODE}" sh "${ARG_WHY}")
+  set_tests_properties(${ARG_NAME} PROPERTIES SKIP_RETURN_CODE ${WINE_SKIP_RETURN_CODE} LABELS wine)
 endfunction()

@@ -2,17 +2,32 @@
 # Runs a Windows program under Wine in the project's own prefix, so tests
 # never touch the user's ~/.wine and need no display.  The prefix is created
 # on first use; a lock keeps parallel test runs from creating it twice.
+#   wine-run.sh PROGRAM.exe [ARGS...]
+# The program itself says which Wine it needs: a 32-bit one runs under
+# 32-bit Wine in build/wineprefix, a 64-bit one (the win64 test build) under
+# 64-bit Wine in build/wineprefix64.  A Wine built-in such as `reg` runs
+# under the kind WINEARCH names, 32-bit by default.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-export WINEPREFIX=${WINEPREFIX:-$here/build/wineprefix}
+
+build=${WINEARCH:-win32}
+if [ -f "${1:-}" ] && ! build=$("$here/cmake/pe-build.sh" "$1"); then
+  echo "wine-run: $1 is not a Windows program for i386 or x86-64" >&2
+  exit 2
+fi
+export WINEARCH=$build
+if [ "$build" = win64 ]; then
+  export WINEPREFIX=${WINEPREFIX:-$here/build/wineprefix64}
+else
+  export WINEPREFIX=${WINEPREFIX:-$here/build/wineprefix}
+fi
 export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko: their install prompts would wait for a click that never
 # comes, and console programs need neither.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
-export WINEARCH=win32
 
 # On a machine that cannot run Wine, say why and exit as a skipped test.
-if ! why=$("$here/cmake/win32-probe.sh" --need-wine); then
+if ! why=$("$here/cmake/wine-probe.sh" --need-wine "$build"); then
   echo "Windows tests skipped: $why" >&2
   exit 77
 fi

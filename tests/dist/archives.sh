@@ -287,8 +287,8 @@ case_linux_run() {
 
 case_windows_run() {
   local probe
-  if ! probe=$("$root/cmake/win32-probe.sh" --need-wine); then
-    echo "skipped: $probe"
+  if ! probe=$("$root/cmake/wine-probe.sh" --need-wine win32); then
+    echo "skipped, as the archive holds the 32-bit product that only 32-bit Wine runs: $probe"
     exit 77
   fi
   unpack_linux

@@ -1,7 +1,9 @@
 # Reads a Windows program or DLL with the cross toolchain's objdump, so it
 # runs on machines where Wine cannot:
-#   cmake -DOBJDUMP=... -DFILE=... [-DHEADER=arduino_block.h] [-DALLOWED=a.dll;b.dll] -P check_pe.cmake
-# - the file is PE32 for i386 (what a 32-bit host loads);
+#   cmake -DOBJDUMP=... -DFILE=... [-DBUILD=win32|win64] [-DHEADER=arduino_block.h]
+#         [-DALLOWED=a.dll;b.dll] -P check_pe.cmake
+# - the file is PE32 for i386 (what a 32-bit host loads), or with
+#   BUILD=win64 PE32+ for x86-64 (the test build for 64-bit Wine);
 # - it imports only DLLs that come with Windows: a runtime DLL of the
 #   compiler (libgcc, libstdc++, libwinpthread) would not be found beside the
 #   host, and the DLL would fail to load with no useful message;
@@ -24,11 +26,19 @@ if(NOT result EQUAL 0)
 endif()
 
 set(faults)
-if(NOT dump MATCHES "file format pei-i386" OR NOT dump MATCHES "architecture: i386")
-  list(APPEND faults "not an i386 PE file")
-endif()
-if(NOT dump MATCHES "Magic[ \t]+010b[ \t]+\\(PE32\\)")
-  list(APPEND faults "not PE32 (a 64-bit PE32+ file cannot be loaded by a 32-bit host)")
+if(BUILD STREQUAL "win64")
+  set(kind "PE32+ x86-64")
+  if(NOT dump MATCHES "file format pei-x86-64" OR NOT dump MATCHES "Magic[ \t]+020b[ \t]+\\(PE32\\+\\)")
+    list(APPEND faults "not a PE32+ file for x86-64")
+  endif()
+else()
+  set(kind "PE32 i386")
+  if(NOT dump MATCHES "file format pei-i386" OR NOT dump MATCHES "architecture: i386")
+    list(APPEND faults "not an i386 PE file")
+  endif()
+  if(NOT dump MATCHES "Magic[ \t]+010b[ \t]+\\(PE32\\)")
+    list(APPEND faults "not PE32 (a 64-bit PE32+ file cannot be loaded by a 32-bit host)")
+  endif()
 endif()
 
 string(REGEX MATCHALL "DLL Name: [^\n]+" import_lines "${dump}")
@@ -70,4 +80,4 @@ if(faults)
   list(JOIN faults "\n  " text)
   message(FATAL_ERROR "${FILE}:\n  ${text}")
 endif()
-message(STATUS "${FILE}: PE32 i386, imports only ${imports}")
+message(STATUS "${FILE}: ${kind}, imports only ${imports}")

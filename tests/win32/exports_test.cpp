@@ -48,9 +48,11 @@ const std::set<std::string> kSystemDlls = {
 
 const BYTE* Base() { return reinterpret_cast<const BYTE*>(DllModule()); }
 
+// The headers of the DLL's own kind: PE32 in the product, PE32+ in the
+// 64-bit test build, whose optional header is laid out differently.
 const IMAGE_DATA_DIRECTORY& Directory(int index) {
   const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(Base());
-  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(Base() + dos->e_lfanew);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(Base() + dos->e_lfanew);
   return nt->OptionalHeader.DataDirectory[index];
 }
 

@@ -16,7 +16,11 @@ if [ -z "${WINEPREFIX:-}" ]; then
   echo "wine-with-display.sh: set WINEPREFIX to a prefix of this test's own" >&2
   exit 2
 fi
-if ! why=$("$here/../../cmake/win32-probe.sh" --need-wine); then
+# A Wine built-in run below (reg) needs the prefix's kind, which the program
+# decides: 64-bit for the win64 test build.
+WINEARCH=$("$here/../../cmake/pe-build.sh" "$1") || WINEARCH=win32
+export WINEARCH
+if ! why=$("$here/../../cmake/wine-probe.sh" --need-wine "$WINEARCH"); then
   echo "Windows tests skipped: $why" >&2
   exit 77
 fi

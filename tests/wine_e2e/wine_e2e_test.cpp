@@ -25,36 +25,55 @@ using Lines = std::vector<std::string>;
 enum class Build { kLinux, kWindows };
 enum class Link { kUdp, kCom5, kCom12 };
 
-const std::string kWindowsHost = std::string(WIN32_BUILD_DIR) + "/blockhost.exe";
-const std::string kWindowsLibrary = std::string(WIN32_BUILD_DIR) + "/ArduinoBlock.dll";
-
 // The block's message for a reply that is no number.  The DLL raises its
 // messages in code page 1252 and blockhost passes them on unchanged, so the
 // Windows build prints the u-umlaut as the single byte 0xFC.
 const std::string kCommaReplyMessageCp1252 = "'1,5' ist kein g\xfcltiger Gleitkommawert";
 
-// What keeps the Windows build from running here, or "" when nothing does.
-std::string WhyWindowsCannotRun() {
-  for (const std::string& file : {kWindowsHost, kWindowsLibrary}) {
-    if (access(file.c_str(), R_OK) != 0) {
-      return file + " is not built (cmake --preset win32 && cmake --build build/win32)";
-    }
-  }
-  // The machine's own answer, found once: the same probe that ./run and the
-  // Windows build's CTest scripts ask.
-  static const std::string machine = [] {
-    const RunResult probe = RunProgram({WINE_PROBE, "--need-wine"});
-    if (probe.exit_code == 0) return std::string();
-    std::string why = probe.out;
-    while (!why.empty() && why.back() == '\n') why.pop_back();
-    return why.empty() ? "the Wine probe failed: " + probe.err : why;
+// The Windows build these tests run, as the probe that ./run and the Windows
+// builds' CTest scripts ask chooses it: the product (win32) under 32-bit Wine
+// wherever that runs, else the 64-bit test build of the same sources (win64)
+// under 64-bit Wine.  Empty, with the reason, when neither runs here.
+struct WindowsBuild {
+  std::string name;
+  std::string why_not;
+};
+
+const WindowsBuild& ChosenWindowsBuild() {
+  static const WindowsBuild chosen = [] {
+    const RunResult probe = RunProgram({WINE_PROBE, "--choose", "--need-wine"});
+    std::string out = probe.out;
+    while (!out.empty() && out.back() == '\n') out.pop_back();
+    if (probe.exit_code == 0) return WindowsBuild{out, ""};
+    return WindowsBuild{"", out.empty() ? "the Wine probe failed: " + probe.err : out};
   }();
-  return machine.empty() ? "" : "Windows tests skipped: " + machine;
+  return chosen;
 }
 
+std::string WindowsDir() {
+  return ChosenWindowsBuild().name == "win64" ? WIN64_BUILD_DIR : WIN32_BUILD_DIR;
+}
+std::string WindowsHost() { return WindowsDir() + "/blockhost.exe"; }
+std::string WindowsLibrary() { return WindowsDir() + "/ArduinoBlock.dll"; }
+
+// What keeps the Windows build from running here, or "" when nothing does.
+std::string WhyWindowsCannotRun() {
+  const WindowsBuild& chosen = ChosenWindowsBuild();
+  if (chosen.name.empty()) return "Windows tests skipped: " + chosen.why_not;
+  for (const std::string& file : {WindowsHost(), WindowsLibrary()}) {
+    if (access(file.c_str(), R_OK) != 0) {
+      return file + " is not built (cmake --preset " + chosen.name + " && cmake --build build/" +
+             chosen.name + ")";
+    }
+  }
+  return "";
+}
+
+// The prefix wine-run.sh uses for the chosen build's programs.
 std::string WinePrefix() {
   const char* prefix = getenv("WINEPREFIX");
-  return prefix && *prefix ? prefix : DEFAULT_WINE_PREFIX;
+  if (prefix && *prefix) return prefix;
+  return std::string(DEFAULT_WINE_PREFIX) + (ChosenWindowsBuild().name == "win64" ? "64" : "");
 }
 
 // A Linux path as a Windows program names it: Wine maps drive Z: to the root.
@@ -82,8 +101,8 @@ RunResult Blockhost(Build build, std::vector<std::string> args,
   for (std::string& arg : args) {
     if (arg.starts_with('/')) arg = WindowsPath(arg);
   }
-  args.insert(args.begin() + 1, {"--lib", WindowsPath(kWindowsLibrary)});
-  args.insert(args.begin(), {WINE_RUN, kWindowsHost});
+  args.insert(args.begin() + 1, {"--lib", WindowsPath(WindowsLibrary())});
+  args.insert(args.begin(), {WINE_RUN, WindowsHost()});
   RunResult result = RunProgram(args, environment);
   result.out = WithoutCarriageReturns(result.out);
   result.err = WithoutCarriageReturns(result.err);
@@ -94,7 +113,7 @@ RunResult Blockhost(Build build, std::vector<std::string> args,
 // its dosdevices directory, so it has to exist before the first link.
 void PrepareWinePrefix() {
   static const bool ready = [] {
-    RunResult help = RunProgram({WINE_RUN, kWindowsHost, "help"});
+    RunResult help = RunProgram({WINE_RUN, WindowsHost(), "help"});
     if (help.exit_code != 0) {
       throw std::runtime_error("blockhost.exe does not run under Wine: " + help.err);
     }
@@ -415,7 +434,7 @@ TEST(WindowsBlockhostTest, ErrorsExitAsOnLinux) {
   PrepareWinePrefix();
   TempDir dir;
   RunResult load =
-      RunProgram({WINE_RUN, kWindowsHost, "info", "--lib", WindowsPath(dir.File("none.dll"))});
+      RunProgram({WINE_RUN, WindowsHost(), "info", "--lib", WindowsPath(dir.File("none.dll"))});
   EXPECT_EQ(load.exit_code, 2);
   EXPECT_NE(load.err.find("blockhost: library error: cannot load '" +
                           WindowsPath(dir.File("none.dll")) + "': "),
@@ -447,7 +466,7 @@ TEST(WindowsBlockhostTest, ErrorsExitAsOnLinux) {
 // Windows; that reason is passed on here.
 TEST(SerialPortUnderWineTest, DllSerialTestsPassOnComPortsBelowAndAboveTen) {
   if (const std::string why = WhyWindowsCannotRun(); !why.empty()) GTEST_SKIP() << why;
-  const std::string dll_test = std::string(WIN32_BUILD_DIR) + "/dll_test.exe";
+  const std::string dll_test = WindowsDir() + "/dll_test.exe";
   if (access(dll_test.c_str(), R_OK) != 0) GTEST_SKIP() << dll_test << " is not built";
   PrepareWinePrefix();
   TempDir dir;
@@ -512,12 +531,14 @@ TEST(WindowsPortsTest, APortAnnouncedInTheRegistryIsListedUnderItsName) {
   PrepareWinePrefix();
   TempDir dir;
   Board board(Link::kCom12, dir, {});
-  const std::string host = WindowsPath(kWindowsHost);
+  const std::string host = WindowsPath(WindowsHost());
   const std::string session =
       "reg add HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM /v \\Device\\ArduinoBlockTest12 /d COM12 /f"
       " >nul & " +
       host + " ports & echo --- & " + host + " ports --json";
-  RunResult result = RunProgram({WINE_RUN, "cmd", "/c", session});
+  // cmd is Wine's own, so the prefix's kind is named for it.
+  RunResult result =
+      RunProgram({WINE_RUN, "cmd", "/c", session}, {"WINEARCH=" + ChosenWindowsBuild().name});
   const std::string out = WithoutCarriageReturns(result.out);
   EXPECT_EQ(result.exit_code, 0) << result.err;
   const size_t split = out.find("\n---");  // cmd echoes "--- "
@@ -537,7 +558,7 @@ TEST(WindowsPortsTest, APortAnnouncedInTheRegistryIsListedUnderItsName) {
 // that has stopped reading.  Only the master side is held, never read.
 TEST(SerialPortUnderWineTest, WritesToABoardThatStoppedReadingEndInBoundedTime) {
   if (const std::string why = WhyWindowsCannotRun(); !why.empty()) GTEST_SKIP() << why;
-  const std::string link_test = std::string(WIN32_BUILD_DIR) + "/tests/win32/serial_link_test.exe";
+  const std::string link_test = WindowsDir() + "/tests/win32/serial_link_test.exe";
   if (access(link_test.c_str(), R_OK) != 0) GTEST_SKIP() << link_test << " is not built";
   PrepareWinePrefix();
   const int master = posix_openpt(O_RDWR | O_NOCTTY);
