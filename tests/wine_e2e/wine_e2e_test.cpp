@@ -308,55 +308,80 @@ TEST_P(WineRunTest, BothBuildsSendTheSameCommandsAndReadTheSameOutputs) {
   EXPECT_EQ(outputs[1], outputs[0]);
 }
 
-// The DLL against the real firmware: the Uno's Ethernet image with the real
-// Ethernet library, on avrboard's simulated W5100, bridged to loopback.
-// Both builds run the same project against the same board and read the
-// same outputs, and the chip's pins show what the block wrote.
-TEST(WineFirmwareTest, TheDllRunsTheRealFirmwareOverEthernet) {
+// The DLL against the real firmware on avrboard's simulated Uno: the
+// Ethernet image with the real Ethernet library on a W5100 bridged to
+// loopback, and the 115200-baud serial image on a pseudo-terminal that the
+// prefix knows as COM5.  Both builds run the same project against the same
+// board and read the same outputs, and the chip's pins show what the block
+// wrote.
+TEST(WineFirmwareTest, TheDllRunsTheRealFirmwareOverEthernetAndSerial) {
   if (const std::string why = WhyWindowsCannotRun(); !why.empty()) GTEST_SKIP() << why;
-  const std::string image = std::string(FIRMWARE_DIR) + "/uno-ethernet/arduino_block.elf";
   if (std::string(AVRBOARD_PATH).empty() || access(AVRBOARD_PATH, X_OK) != 0) {
     GTEST_SKIP() << "avrboard was not built (needs libsimavr-dev and libelf-dev)";
   }
-  if (access(image.c_str(), R_OK) != 0) {
-    GTEST_SKIP() << "no Ethernet image at " << image
-                 << ": firmware/build.sh builds it where it finds the Arduino Ethernet library "
-                    "(set ARDUINO_ETHERNET_LIBRARY)";
-  }
   PrepareWinePrefix();
-  TempDir dir;
-  harness::StartOptions options;
-  options.ready_text = "avrboard: ready";
-  options.timeout = std::chrono::seconds(15);
-  ChildProcess board =
-      ChildProcess::Start({AVRBOARD_PATH, "--firmware", image, "--ethernet", "127.0.0.1:0", "--log",
-                           dir.File("pins.log"), "--pin", "2=high", "--adc", "A0=321"},
-                          options);
-  const std::vector<std::string> settings =
-      Join(kAllUnused,
-           {"interface=ethernet", "address=127.0.0.1",
-            "udpport=" + std::to_string(board.udp_port()), "pin2=input", "pin9=pwm", "a0=used"});
-  std::string outputs[2];
-  for (Build build : {Build::kLinux, Build::kWindows}) {
-    const int k = build == Build::kLinux ? 0 : 1;
-    SCOPED_TRACE(k == 0 ? "Linux build" : "Windows build");
-    const std::string project = dir.File("p" + std::to_string(k) + ".project");
-    RunResult set = Blockhost(build, Join({"set", "--project", project}, settings));
-    ASSERT_EQ(set.exit_code, 0) << set.err;
-    RunResult run = Blockhost(build, {"run", "--project", project, "--steps", "3", "--period-ms",
-                                      "20", "--input", "9=" + std::to_string(100 + 400 * k)});
-    ASSERT_EQ(run.exit_code, 0) << run.err << board.stderr_text();
-    outputs[k] = OutputsAtTheEnd(run.out);
+  for (const bool ethernet : {true, false}) {
+    SCOPED_TRACE(ethernet ? "Ethernet" : "serial");
+    const std::string image = std::string(FIRMWARE_DIR) +
+                              (ethernet ? "/uno-ethernet" : "/uno-115200") + "/arduino_block.elf";
+    if (access(image.c_str(), R_OK) != 0) {
+      ADD_FAILURE() << "no image at " << image
+                    << ": firmware/build.sh builds it (the Ethernet one where it finds the Arduino "
+                       "Ethernet library; set ARDUINO_ETHERNET_LIBRARY)";
+      continue;
+    }
+    TempDir dir;
+    const std::string tty = dir.File("uno.tty");
+    harness::StartOptions options;
+    options.ready_text = "avrboard: ready";
+    options.timeout = std::chrono::seconds(15);
+    std::vector<std::string> args = {
+        AVRBOARD_PATH, "--firmware", image,   "--log", dir.File("pins.log"),
+        "--pin",       "2=high",     "--adc", "A0=321"};
+    if (ethernet) {
+      args.insert(args.end(), {"--ethernet", "127.0.0.1:0"});
+    } else {
+      args.insert(args.end(), {"--pty", tty});
+    }
+    ChildProcess board = ChildProcess::Start(args, options);
+    std::vector<std::string> settings = Join(kAllUnused, {"pin2=input", "pin9=pwm", "a0=used"});
+    std::vector<std::string> environment;
+    std::string com_link;
+    if (ethernet) {
+      settings = Join(settings, {"interface=ethernet", "address=127.0.0.1",
+                                 "udpport=" + std::to_string(board.udp_port())});
+    } else {
+      settings = Join(settings, {"interface=usb", "comport=5", "baud=115200"});
+      environment = {"ARDUINO_BLOCK_COM5=" + tty};
+      com_link = WinePrefix() + "/dosdevices/com5";
+      std::filesystem::remove(com_link);
+      std::filesystem::create_symlink(tty, com_link);
+    }
+    std::string outputs[2];
+    for (Build build : {Build::kLinux, Build::kWindows}) {
+      const int k = build == Build::kLinux ? 0 : 1;
+      SCOPED_TRACE(k == 0 ? "Linux build" : "Windows build");
+      const std::string project = dir.File("p" + std::to_string(k) + ".project");
+      RunResult set = Blockhost(build, Join({"set", "--project", project}, settings));
+      ASSERT_EQ(set.exit_code, 0) << set.err;
+      RunResult run = Blockhost(build,
+                                {"run", "--project", project, "--steps", "3", "--period-ms", "20",
+                                 "--input", "9=" + std::to_string(100 + 400 * k)},
+                                environment);
+      ASSERT_EQ(run.exit_code, 0) << run.err << board.stderr_text();
+      outputs[k] = OutputsAtTheEnd(run.out);
+    }
+    if (!com_link.empty()) std::filesystem::remove(com_link);
+    EXPECT_NE(outputs[1].find("out Pin2               5\n"), std::string::npos) << outputs[1];
+    EXPECT_NE(outputs[1].find("out Analog Input A0    321\n"), std::string::npos) << outputs[1];
+    EXPECT_EQ(outputs[1], outputs[0]);
+    // 100 >> 2 from the Linux run, then 500 >> 2 from the Windows run.
+    usleep(100 * 1000);
+    const std::string log = ReadFile(dir.File("pins.log"));
+    EXPECT_NE(log.find("pin 9 pwm 25\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("pin 9 pwm 125\n"), std::string::npos) << log;
+    EXPECT_EQ(board.Stop(SIGTERM), 0) << board.stderr_text();
   }
-  EXPECT_NE(outputs[1].find("out Pin2               5\n"), std::string::npos) << outputs[1];
-  EXPECT_NE(outputs[1].find("out Analog Input A0    321\n"), std::string::npos) << outputs[1];
-  EXPECT_EQ(outputs[1], outputs[0]);
-  // 100 >> 2 from the Linux run, then 500 >> 2 from the Windows run.
-  usleep(100 * 1000);
-  const std::string log = ReadFile(dir.File("pins.log"));
-  EXPECT_NE(log.find("pin 9 pwm 25\n"), std::string::npos) << log;
-  EXPECT_NE(log.find("pin 9 pwm 125\n"), std::string::npos) << log;
-  EXPECT_EQ(board.Stop(SIGTERM), 0) << board.stderr_text();
 }
 
 // A project written by one build and read back by the other: both keep the
@@ -459,6 +484,75 @@ TEST(WindowsBlockhostTest, ErrorsExitAsOnLinux) {
   EXPECT_EQ(ReadFile(project), before);
 }
 
+// The processes whose parent is `parent`, from their /proc/<pid>/stat.
+std::vector<pid_t> ChildrenOf(pid_t parent) {
+  std::vector<pid_t> children;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    const std::string stat = ReadFile(entry.path() / "stat");
+    // "pid (command) state ppid ...": the command may hold spaces and
+    // parentheses, so the fields after it are counted from the last ')'.
+    const size_t end = stat.rfind(')');
+    if (end == std::string::npos) continue;
+    int ppid = 0;
+    if (sscanf(stat.c_str() + end + 1, " %*c %d", &ppid) == 1 && ppid == parent) {
+      children.push_back(std::stoi(name));
+    }
+  }
+  return children;
+}
+
+// Ctrl-C in blockhost.exe's console: Wine hands a SIGINT to the process as
+// the CTRL_C_EVENT that blockhost's console handler takes, as Windows does
+// for a key press.  The run stops after the step it is in, keeps every step
+// in its table and summary, and exits 130 as on Linux.
+TEST(WindowsBlockhostTest, CtrlCStopsARunAndKeepsItsSteps) {
+  if (const std::string why = WhyWindowsCannotRun(); !why.empty()) GTEST_SKIP() << why;
+  PrepareWinePrefix();
+  TempDir dir;
+  Board board(Link::kUdp, dir, {});
+  const std::string project = dir.File("p.project");
+  ASSERT_EQ(
+      Blockhost(Build::kWindows, Join(Join({"set", "--project", project}, board.LinkSettings()),
+                                      Join(kAllUnused, {"pin2=input"})))
+          .exit_code,
+      0);
+  const std::string csv = dir.File("t.csv");
+  const std::string summary = dir.File("summary.txt");
+  const std::string command = "echo started >&2; exec '" WINE_RUN "' '" + WindowsHost() +
+                              "' run --lib '" + WindowsPath(WindowsLibrary()) + "' --project '" +
+                              WindowsPath(project) + "' --steps 100000 --period-ms 5 --csv '" +
+                              WindowsPath(csv) + "' > '" + summary + "'";
+  harness::StartOptions options;
+  options.ready_text = "started";
+  ChildProcess run = ChildProcess::Start({"/bin/sh", "-c", command}, options);
+  // wine-run.sh waits for the Windows program, its one child.
+  std::vector<pid_t> program;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while ((board.Log().size() < 20 || program.size() != 1) &&
+         std::chrono::steady_clock::now() < deadline) {
+    usleep(50 * 1000);
+    program = ChildrenOf(run.pid());
+  }
+  ASSERT_GE(board.Log().size(), 20u) << "the run did not get going";
+  ASSERT_EQ(program.size(), 1u);
+  ASSERT_EQ(kill(program[0], SIGINT), 0);
+  EXPECT_EQ(run.WaitForExit(std::chrono::seconds(30)), 130) << run.stderr_text();
+
+  const Lines log = board.Log();
+  const size_t rows = ReadLines(csv).size() - 1;
+  EXPECT_GE(rows, 19u);
+  EXPECT_EQ(log.size(), 1 + rows) << "a step the board saw is missing from the table";
+  EXPECT_EQ(log.front(), "!02mi");
+  const std::string text = WithoutCarriageReturns(ReadFile(summary));
+  EXPECT_NE(text.find("steps           " + std::to_string(rows) + " of 100000,"), std::string::npos)
+      << text;
+  EXPECT_NE(run.stderr_text().find("stopped after " + std::to_string(rows) + " of 100000 steps"),
+            std::string::npos)
+      << run.stderr_text();
+}
+
 // The DLL's own serial tests (tests/win32/serial_port_test.cpp) on boardsim's
 // pseudo-terminal as COM5 and as COM12.  Wine lets a second handle open a
 // serial port that another holds with share mode 0, so the case of a port
@@ -519,6 +613,14 @@ TEST(WindowsCheckTest, AnsweringSilentAndGarbledBoardsExitZeroThreeAndFour) {
       Blockhost(Build::kWindows, {"check", "--address", "127.0.0.1", "--udpport", "9"});
   EXPECT_EQ(silent.exit_code, 3) << silent.out << silent.err;
   EXPECT_NE(silent.out.find("no answer from the board"), std::string::npos) << silent.out;
+  // This machine's own port 1600 is the block's: its command comes back, and
+  // Windows' own address check (local_address_win32.cpp) tells it for one.
+  RunResult echo =
+      Blockhost(Build::kWindows, {"check", "--address", "127.0.0.1", "--udpport", "1600"});
+  EXPECT_EQ(echo.exit_code, 3) << echo.out << echo.err;
+  EXPECT_NE(echo.out.find("nothing but the block itself listens at 127.0.0.1, UDP port 1600"),
+            std::string::npos)
+      << echo.out;
 }
 
 // Windows lists the ports its serial drivers announce in the registry.
