@@ -32,13 +32,13 @@ struct Board {
   const char* name;
   const char* mcu;
   const char* other_mcu;
-  const char* image_dir;
+  const char* image;  // under build/firmware, without its extension
   std::string Image(const char* extension) const {
-    return std::string(FIRMWARE_DIR) + "/" + image_dir + "/arduino_block." + extension;
+    return std::string(FIRMWARE_DIR) + "/" + image + "." + extension;
   }
 };
-const Board kBoards[] = {{"Uno", "atmega328p", "atmega2560", "uno"},
-                         {"Mega2560", "atmega2560", "atmega328p", "mega2560"}};
+const Board kBoards[] = {{"Uno", "atmega328p", "atmega2560", "uno/arduino_block-9600"},
+                         {"Mega2560", "atmega2560", "atmega328p", "mega2560/arduino_block-9600"}};
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -299,14 +299,15 @@ TEST(BoardAddressTest, ValuesThatWouldBreakTheLineAreUsageErrors) {
   EXPECT_EQ(no_port.exit_code, 1) << no_port.err;
 }
 
-// avrboard running `image` (a folder of build/firmware) on a pty at `link`,
-// or nothing and *why when it or the image is missing.
+// avrboard running `image` (uno/arduino_block-ethernet, say: its path under
+// build/firmware without the extension) on a pty at `link`, or nothing and
+// *why when it or the image is missing.
 std::optional<ChildProcess> StartAvrboard(const std::string& image, const std::string& link,
                                           std::vector<std::string> extra, std::string* why) {
-  const std::string elf = std::string(FIRMWARE_DIR) + "/" + image + "/arduino_block.elf";
+  const std::string elf = std::string(FIRMWARE_DIR) + "/" + image + ".elf";
   if (std::string(AVRBOARD_PATH).empty() || !std::filesystem::exists(AVRBOARD_PATH) ||
       !std::filesystem::exists(elf)) {
-    *why = "needs avrboard and " + elf + " (firmware/build.sh " + image + ")";
+    *why = "needs avrboard and " + elf + " (firmware/build.sh)";
     return std::nullopt;
   }
   harness::StartOptions options;
@@ -324,7 +325,8 @@ TEST(BoardAddressTest, TheRealImagesInAvrboard) {
   TempDir dir;
   std::string why;
   {
-    std::optional<ChildProcess> board = StartAvrboard("uno-ethernet", dir.File("ttyETH"), {}, &why);
+    std::optional<ChildProcess> board =
+        StartAvrboard("uno/arduino_block-ethernet", dir.File("ttyETH"), {}, &why);
     if (!board) GTEST_SKIP() << why;
     RunResult run = BoardAddress(dir.File("ttyETH"), {"--wait-ms", "5000", "10.0.0.50"});
     EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
@@ -334,7 +336,8 @@ TEST(BoardAddressTest, TheRealImagesInAvrboard) {
     RunResult shown = BoardAddress(dir.File("ttyETH"), {"--wait-ms", "100"});
     EXPECT_TRUE(Contains(shown.out, "board: address 10.0.0.50\n")) << shown.out << shown.err;
   }
-  std::optional<ChildProcess> board = StartAvrboard("uno", dir.File("ttySER"), {}, &why);
+  std::optional<ChildProcess> board =
+      StartAvrboard("uno/arduino_block-9600", dir.File("ttySER"), {}, &why);
   if (!board) GTEST_SKIP() << why;
   RunResult run = BoardAddress(dir.File("ttySER"), {"--wait-ms", "500", "10.0.0.50"});
   EXPECT_EQ(run.exit_code, 7) << run.out << run.err;
@@ -357,7 +360,8 @@ TEST(BoardAddressTest, TheEthernetImageInAvrboardTakesTheAddress) {
                                          dir.File("eeprom.bin")};
   std::string why;
   {
-    std::optional<ChildProcess> board = StartAvrboard("uno-ethernet", link, chip, &why);
+    std::optional<ChildProcess> board =
+        StartAvrboard("uno/arduino_block-ethernet", link, chip, &why);
     if (!board) GTEST_SKIP() << why;
     RunResult run = BoardAddress(link, {"--wait-ms", "5000", "10.0.0.50"});
     EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
@@ -365,7 +369,7 @@ TEST(BoardAddressTest, TheEthernetImageInAvrboardTakesTheAddress) {
     EXPECT_TRUE(Contains(board->stderr_text(), "the W5100 was given address 10.0.0.50"))
         << board->stderr_text();
   }
-  std::optional<ChildProcess> board = StartAvrboard("uno-ethernet", link, chip, &why);
+  std::optional<ChildProcess> board = StartAvrboard("uno/arduino_block-ethernet", link, chip, &why);
   ASSERT_TRUE(board) << why;
   RunResult run = BoardAddress(link, {"--wait-ms", "5000"});
   EXPECT_EQ(run.exit_code, 0) << run.out << run.err;

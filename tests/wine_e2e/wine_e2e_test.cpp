@@ -295,7 +295,7 @@ TEST_P(WineRunTest, BothBuildsSendTheSameCommandsAndReadTheSameOutputs) {
 // same outputs, and the chip's pins show what the block wrote.
 TEST(WineFirmwareTest, TheDllRunsTheRealFirmwareOverEthernet) {
   if (const std::string why = WhyWindowsCannotRun(); !why.empty()) GTEST_SKIP() << why;
-  const std::string image = std::string(FIRMWARE_DIR) + "/uno-ethernet/arduino_block.elf";
+  const std::string image = std::string(FIRMWARE_DIR) + "/uno/arduino_block-ethernet.elf";
   if (std::string(AVRBOARD_PATH).empty() || access(AVRBOARD_PATH, X_OK) != 0) {
     GTEST_SKIP() << "avrboard was not built (needs libsimavr-dev and libelf-dev)";
   }
