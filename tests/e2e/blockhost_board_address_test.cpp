@@ -368,6 +368,21 @@ TEST(BoardAddressTest, TheEthernetImageInAvrboardTakesTheAddress) {
     EXPECT_TRUE(Contains(run.out, "board: address 10.0.0.50 saved\n")) << run.out;
     EXPECT_TRUE(Contains(board->stderr_text(), "the W5100 was given address 10.0.0.50"))
         << board->stderr_text();
+    // In simulation the board is met on loopback at the port of the ready
+    // line, whatever address it took, and avrboard says how.
+    const std::string ready = board->stderr_text();
+    const size_t at = ready.find("ethernet on udp 127.0.0.1:");
+    ASSERT_NE(at, std::string::npos) << ready;
+    const std::string port = std::to_string(std::stoi(ready.substr(at + 26)));
+    EXPECT_TRUE(board->WaitForStderr(
+        "answers at 127.0.0.1 UDP port " + port +
+            ", whatever its address: blockhost check --address 127.0.0.1 --udpport " + port + "\n",
+        std::chrono::seconds(10)))
+        << board->stderr_text();
+    RunResult check =
+        RunProgram({BLOCKHOST_PATH, "check", "--address", "127.0.0.1", "--udpport", port});
+    EXPECT_EQ(check.exit_code, 0) << check.out << check.err;
+    EXPECT_TRUE(Contains(check.out, "board answered")) << check.out;
   }
   std::optional<ChildProcess> board = StartAvrboard("uno/arduino_block-ethernet", link, chip, &why);
   ASSERT_TRUE(board) << why;
