@@ -105,8 +105,8 @@ $(sort -u <<<"$bad")"
   # The images' old names, <image>/arduino_block.{elf,hex}, are gone from
   # everything that looks for them.
   local old
-  old=$(grep -rnE 'arduino_block\.(elf|hex)' README.md docs packaging run bench tests tools firmware/build.sh \
-    --include='*' | grep -v '^tests/docs/' || true)
+  old=$(grep -rnE 'arduino_block\.(elf|hex)' README.md docs packaging run bench tests tools firmware/build.sh |
+    grep -v '^tests/docs/' || true)
   [ -z "$old" ] || fail "images looked for under their old names:
 $old"
   echo "ok: the pages name the $(wc -l <<<"$all") images firmware/build.sh writes, as it names them"
