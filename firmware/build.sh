@@ -246,6 +246,13 @@ if $list_only; then
   [ ${#skipped[@]} -eq 0 ] || echo "firmware/build.sh: would skip ${skipped[*]}: $no_library" >&2
   exit 0
 fi
+# Earlier builds wrote each image into a folder of its own, the 9600 one
+# into <board>/ with no speed in its name; left beside the new names, such a
+# file would be flashed or run by mistake.
+for board in uno mega2560; do
+  rm -rf "$OUT_ROOT/$board"/{arduino_block.{elf,hex},core,core.a,sketch} \
+    "$OUT_ROOT/$board"-{19200,38400,115200,ethernet}
+done
 for image in "${images[@]}"; do build_image "$image"; done
 out_folder=${OUT_ROOT#"$ROOT"/}
 echo "firmware/build.sh: built ${#images[@]} image(s) into $out_folder"

@@ -51,11 +51,17 @@ if [ -n "$library" ]; then
 fi
 
 rm -rf "$inside"
+# An image under the name earlier builds gave it must not outlive the build.
+mkdir -p "$inside/one/uno"
+touch "$inside/one/uno/arduino_block."{elf,hex}
 ARDUINO_ETHERNET_LIBRARY=$library ARDUINO_BLOCK_FIRMWARE_OUT=$inside/one \
   "$root/firmware/build.sh" "${images[@]}" >/dev/null || fail "firmware/build.sh failed in the tree"
 ARDUINO_ETHERNET_LIBRARY=$library_copy ARDUINO_BLOCK_FIRMWARE_OUT=$work/out/of/the/way \
   "$copy/firmware/build.sh" "${images[@]}" >/dev/null || fail "firmware/build.sh failed in $copy"
 
+for stale in "$inside/one/uno/arduino_block."{elf,hex}; do
+  [ ! -e "$stale" ] || fail "the build left $stale of an earlier one"
+done
 # The images are compared under the names the archives give them.
 suffixes=(9600 19200 38400 115200)
 [ -z "$library" ] || suffixes+=(ethernet)
