@@ -25,13 +25,13 @@ harness::ChildProcess StartAvrboard(const std::string& avrboard, const std::stri
 
 }  // namespace
 
-FirmwareImage FindImage(const std::string& firmware_dir, const std::string& image_dir,
+FirmwareImage FindImage(const std::string& firmware_dir, const std::string& image,
                         const std::string& how_to_build) {
-  FirmwareImage image{firmware_dir + "/" + image_dir + "/arduino_block.elf", ""};
-  if (access(image.path.c_str(), R_OK) != 0) {
-    image.why_not = "no image at " + image.path + " (" + how_to_build + ")";
+  FirmwareImage found{firmware_dir + "/" + image + ".elf", ""};
+  if (access(found.path.c_str(), R_OK) != 0) {
+    found.why_not = "no image at " + found.path + " (" + how_to_build + ")";
   }
-  return image;
+  return found;
 }
 
 AvrBenchBoard::AvrBenchBoard(const std::string& avrboard, const std::string& mcu,

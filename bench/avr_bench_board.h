@@ -12,14 +12,15 @@
 
 namespace bench {
 
-// The image firmware/build.sh writes for `image_dir` under `firmware_dir`;
+// The ELF image firmware/build.sh writes as `image` (uno/arduino_block-9600,
+// say: the path without its extension) under `firmware_dir`;
 // `why_not` is empty when it can be read, and otherwise says what is
 // missing and, after it, `how_to_build` it.
 struct FirmwareImage {
   std::string path;
   std::string why_not;
 };
-FirmwareImage FindImage(const std::string& firmware_dir, const std::string& image_dir,
+FirmwareImage FindImage(const std::string& firmware_dir, const std::string& image,
                         const std::string& how_to_build);
 
 class AvrBenchBoard {

@@ -41,13 +41,13 @@ using std::chrono::milliseconds;
 struct Row {
   const char* board;
   const char* mcu;
-  const char* image_dir;
+  const char* image;  // under the firmware folder, without its extension
   bool ethernet;
 };
-const Row kRows[] = {{"Uno", "atmega328p", "uno", false},
-                     {"Uno", "atmega328p", "uno-ethernet", true},
-                     {"Mega 2560", "atmega2560", "mega2560", false},
-                     {"Mega 2560", "atmega2560", "mega2560-ethernet", true}};
+const Row kRows[] = {{"Uno", "atmega328p", "uno/arduino_block-9600", false},
+                     {"Uno", "atmega328p", "uno/arduino_block-ethernet", true},
+                     {"Mega 2560", "atmega2560", "mega2560/arduino_block-9600", false},
+                     {"Mega 2560", "atmega2560", "mega2560/arduino_block-ethernet", true}};
 
 // One command of each kind the block sends, with the pin set up for it
 // first.  The kinds are told apart by their first bytes.
@@ -151,7 +151,7 @@ RowResult MeasureRow(const Row& row, const std::string& avrboard, const std::str
                      int count) {
   RowResult result{&row, "", {}};
   const bench::FirmwareImage image =
-      bench::FindImage(firmware_dir, row.image_dir,
+      bench::FindImage(firmware_dir, row.image,
                        row.ethernet ? "set ARDUINO_ETHERNET_LIBRARY for firmware/build.sh"
                                     : "firmware/build.sh builds it");
   if (!image.why_not.empty()) {

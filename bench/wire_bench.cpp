@@ -42,10 +42,10 @@ constexpr int kBitsPerByte = 10;  // start, 8 data, stop
 struct Row {
   const char* board;
   const char* mcu;
-  const char* image_base;
+  const char* board_dir;  // the board's folder of images under build/firmware
   int baud;
-  std::string ImageDir() const {
-    return baud == 9600 ? image_base : std::string(image_base) + "-" + std::to_string(baud);
+  std::string Image() const {
+    return std::string(board_dir) + "/arduino_block-" + std::to_string(baud);
   }
 };
 const Row kRows[] = {
@@ -106,7 +106,7 @@ Result MeasureRow(const Row& row, const std::string& avrboard, const BlockExport
                   const std::string& firmware_dir, double seconds) {
   Result result{&row, "", 0, 0, 0, 0};
   const bench::FirmwareImage image =
-      bench::FindImage(firmware_dir, row.ImageDir(), "firmware/build.sh builds it");
+      bench::FindImage(firmware_dir, row.Image(), "firmware/build.sh builds it");
   if (!image.why_not.empty()) {
     result.why_not = image.why_not;
     return result;

@@ -57,26 +57,24 @@ need() {
     [ -f "$file" ] || die "missing $file"
   done
 }
-# The serial speeds the block's dialog offers; firmware/build.sh builds an
-# image of each, the 9600 one into plain uno/ and mega2560/.
+# The serial speeds the block's dialog offers.  firmware/build.sh names the
+# images as the archives do, <board>/arduino_block-<baud>.hex and
+# <board>/arduino_block-ethernet.hex, so they are copied as they are.
 serial_speeds=(9600 19200 38400 115200)
-serial_image_dir() {
-  if [ "$2" = "${serial_speeds[0]}" ]; then echo "$firmware/$1"; else echo "$firmware/$1-$2"; fi
-}
 need "$native/arduino_block.so" "$native/blockhost" "$native/boardsim" "$native/avrboard" \
   "$win32/ArduinoBlock.dll" "$win32/blockhost.exe" \
   "$gcc_notice" "$mingw_notice" "$root/packaging/README-windows.txt" \
   "$root/packaging/README-linux.txt"
 for board in uno mega2560; do
   for baud in "${serial_speeds[@]}"; do
-    need "$(serial_image_dir "$board" "$baud")/arduino_block.hex"
+    need "$firmware/$board/arduino_block-$baud.hex"
   done
 done
 # firmware/build.sh skips the Ethernet images, and says so, where it finds
 # no Arduino Ethernet library; a release without them is not made.
 for board in uno mega2560; do
-  [ -f "$firmware/$board-ethernet/arduino_block.hex" ] ||
-    die "missing $firmware/$board-ethernet/arduino_block.hex: firmware/build.sh needs the Arduino Ethernet library (ARDUINO_ETHERNET_LIBRARY) for it"
+  [ -f "$firmware/$board/arduino_block-ethernet.hex" ] ||
+    die "missing $firmware/$board/arduino_block-ethernet.hex: firmware/build.sh needs the Arduino Ethernet library (ARDUINO_ETHERNET_LIBRARY) for it"
 done
 for tool in zip tar gzip sha256sum; do
   command -v "$tool" >/dev/null || die "$tool not found (apt-get install zip)"
@@ -96,13 +94,12 @@ crlf() { sed 's/\r$//; s/$/\r/' "$1"; }
 # of its images: arduino_block-<baud>.hex for USB at each of the dialog's
 # speeds, arduino_block-ethernet.hex for the Ethernet shield.
 stage_firmware() {
-  local to=$1/firmware board
+  local to=$1/firmware board suffix
   mkdir -p "$to/uno" "$to/mega2560" "$to/arduino_block/src"
   for board in uno mega2560; do
-    for baud in "${serial_speeds[@]}"; do
-      cp "$(serial_image_dir "$board" "$baud")/arduino_block.hex" "$to/$board/arduino_block-$baud.hex"
+    for suffix in "${serial_speeds[@]}" ethernet; do
+      cp "$firmware/$board/arduino_block-$suffix.hex" "$to/$board/"
     done
-    cp "$firmware/$board-ethernet/arduino_block.hex" "$to/$board/arduino_block-ethernet.hex"
   done
   cp "$root/firmware/arduino_block/arduino_block.ino" "$to/arduino_block/"
   cp "$root"/firmware/arduino_block/src/*.h "$root"/firmware/arduino_block/src/*.cpp \

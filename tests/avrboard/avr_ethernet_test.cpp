@@ -28,14 +28,12 @@ using Clock = std::chrono::steady_clock;
 struct Board {
   const char* name;
   const char* mcu;
-  const char* image_dir;
+  const char* image;  // under build/firmware, without its extension
   size_t eeprom_size;
-  std::string Image() const {
-    return std::string(FIRMWARE_DIR) + "/" + image_dir + "/arduino_block.elf";
-  }
+  std::string Image() const { return std::string(FIRMWARE_DIR) + "/" + image + ".elf"; }
 };
-const Board kBoards[] = {{"Uno", "atmega328p", "uno-ethernet", 1024},
-                         {"Mega2560", "atmega2560", "mega2560-ethernet", 4096}};
+const Board kBoards[] = {{"Uno", "atmega328p", "uno/arduino_block-ethernet", 1024},
+                         {"Mega2560", "atmega2560", "mega2560/arduino_block-ethernet", 4096}};
 
 // Loading, the library's 560 ms wait for the shield's reset chip and the
 // probes take about a second of simulated time; shared machines need more.
@@ -184,7 +182,7 @@ TEST_P(AvrEthernetTest, OnlyLoopbackIsAcceptedForTheWire) {
 // The serial image's exchanges in the log: from the firmware's read of the
 // command's last byte to its first byte of the reply.
 TEST(AvrSerialExchangesTest, EachCommandAndReplyIsOneLine) {
-  const std::string image = std::string(FIRMWARE_DIR) + "/uno/arduino_block.elf";
+  const std::string image = std::string(FIRMWARE_DIR) + "/uno/arduino_block-9600.elf";
   if (std::string(AVRBOARD_PATH).empty() || access(AVRBOARD_PATH, X_OK) != 0) {
     GTEST_SKIP() << "avrboard was not built (needs libsimavr-dev and libelf-dev)";
   }

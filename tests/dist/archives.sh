@@ -123,10 +123,9 @@ check_firmware() {
     [ "$(sha256sum "$base"/firmware/$board/arduino_block-*.hex | cut -d' ' -f1 | sort -u | wc -l)" -eq 5 ] ||
       fail "two of the $board images in $base are the same"
     for baud in 9600 19200 38400 115200; do
-      local built=${FIRMWARE_DIR:-}/$board-$baud
-      [ "$baud" = 9600 ] && built=${FIRMWARE_DIR:-}/$board
-      if [ -n "${FIRMWARE_DIR:-}" ] && [ -f "$built/arduino_block.hex" ]; then
-        cmp -s <(sed 's/\r$//' "$base/firmware/$board/arduino_block-$baud.hex") <(sed 's/\r$//' "$built/arduino_block.hex") ||
+      local built=${FIRMWARE_DIR:-}/$board/arduino_block-$baud.hex
+      if [ -n "${FIRMWARE_DIR:-}" ] && [ -f "$built" ]; then
+        cmp -s <(sed 's/\r$//' "$base/firmware/$board/arduino_block-$baud.hex") <(sed 's/\r$//' "$built") ||
           fail "$board/arduino_block-$baud.hex is not the image built for $baud baud"
       fi
     done
@@ -322,7 +321,7 @@ case_pack() {
   local file
   for file in "$NATIVE_DIR"/{arduino_block.so,blockhost,boardsim,avrboard} \
     "$WIN32_DIR"/{ArduinoBlock.dll,blockhost.exe} \
-    "$FIRMWARE_DIR"/{uno,mega2560}{,-19200,-38400,-115200,-ethernet}/arduino_block.hex; do
+    "$FIRMWARE_DIR"/{uno,mega2560}/arduino_block-{9600,19200,38400,115200,ethernet}.hex; do
     if [ ! -f "$file" ]; then
       echo "skipped: no $file to pack (./run test builds it)"
       exit 77

@@ -51,37 +51,57 @@ if [ -n "$library" ]; then
 fi
 
 rm -rf "$inside"
+# An image under the name earlier builds gave it must not outlive the build.
+mkdir -p "$inside/one/uno"
+touch "$inside/one/uno/arduino_block."{elf,hex}
 ARDUINO_ETHERNET_LIBRARY=$library ARDUINO_BLOCK_FIRMWARE_OUT=$inside/one \
   "$root/firmware/build.sh" "${images[@]}" >/dev/null || fail "firmware/build.sh failed in the tree"
 ARDUINO_ETHERNET_LIBRARY=$library_copy ARDUINO_BLOCK_FIRMWARE_OUT=$work/out/of/the/way \
   "$copy/firmware/build.sh" "${images[@]}" >/dev/null || fail "firmware/build.sh failed in $copy"
 
+for stale in "$inside/one/uno/arduino_block."{elf,hex}; do
+  [ ! -e "$stale" ] || fail "the build left $stale of an earlier one"
+done
+# The images are compared under the names the archives give them.
+suffixes=(9600 19200 38400 115200)
+[ -z "$library" ] || suffixes+=(ethernet)
 status=0
-for board in "${images[@]}"; do
-  for image in arduino_block.elf arduino_block.hex; do
-    [ -f "$inside/one/$board/$image" ] || fail "the build in the tree made no $board/$image"
-    if ! cmp -s "$inside/one/$board/$image" "$work/out/of/the/way/$board/$image"; then
-      echo "FAIL: $board/$image differs between two builds in different folders" >&2
-      status=1
-    fi
+for board in uno mega2560; do
+  for suffix in "${suffixes[@]}"; do
+    for image in "$board/arduino_block-$suffix.elf" "$board/arduino_block-$suffix.hex"; do
+      [ -f "$inside/one/$image" ] || fail "the build in the tree made no $image"
+      if ! cmp -s "$inside/one/$image" "$work/out/of/the/way/$image"; then
+        echo "FAIL: $image differs between two builds in different folders" >&2
+        status=1
+      fi
+    done
   done
 done
 for board in uno mega2560; do
   for baud in 19200 38400 115200; do
-    ! cmp -s "$inside/one/$board/arduino_block.hex" "$inside/one/$board-$baud/arduino_block.hex" ||
+    ! cmp -s "$inside/one/$board/arduino_block-9600.hex" "$inside/one/$board/arduino_block-$baud.hex" ||
       fail "the $board image for $baud baud is the 9600 one"
   done
 done
-# Without any Ethernet library the serial images are still built and the
-# others skipped with a line saying so, rather than the build stopping.
-skip_out=$(cd "$work" && ARDUINO_ETHERNET_LIBRARY="" HOME=$work/no-home ARDUINO_BLOCK_FIRMWARE_OUT=$work/none \
-  "$copy/firmware/build.sh" uno-ethernet 2>&1) || fail "firmware/build.sh without a library failed: $skip_out"
-[[ $skip_out == *"skipped uno-ethernet"* ]] || fail "firmware/build.sh did not say it skipped uno-ethernet: $skip_out"
+# Without any Ethernet library a build of everything leaves the Ethernet
+# images out with a line saying so, while an Ethernet image asked for by
+# name is an error that says what is missing.
+no_library=(env ARDUINO_ETHERNET_LIBRARY="" HOME=$work/no-home ARDUINO_BLOCK_FIRMWARE_OUT=$work/none)
+skip_out=$(cd "$work" && "${no_library[@]}" "$copy/firmware/build.sh" --list 2>&1) ||
+  fail "firmware/build.sh --list without a library failed: $skip_out"
+[[ $skip_out == *"skip uno-ethernet mega2560-ethernet: no Arduino Ethernet library"* ]] ||
+  fail "firmware/build.sh did not say it leaves the Ethernet images out: $skip_out"
+if asked_out=$(cd "$work" && "${no_library[@]}" "$copy/firmware/build.sh" uno mega2560-ethernet 2>&1); then
+  fail "firmware/build.sh mega2560-ethernet without a library succeeded: $asked_out"
+fi
+[[ $asked_out == *"cannot build mega2560-ethernet: no Arduino Ethernet library found; set ARDUINO_ETHERNET_LIBRARY"* ]] ||
+  fail "firmware/build.sh mega2560-ethernet without a library did not say why it failed: $asked_out"
+[ ! -e "$work/none" ] || fail "firmware/build.sh built something before refusing mega2560-ethernet"
 # An image for a speed the dialog does not offer is refused.
 if "$copy/firmware/build.sh" uno-57600 >/dev/null 2>&1; then fail "firmware/build.sh built uno-57600"; fi
 # The ELF holds all the hex does and the debugging information besides.
-"$here/no_build_paths.sh" "$inside $work ${library}" "$inside"/one/*/arduino_block.elf \
-  "$work"/out/of/the/way/*/arduino_block.elf || status=1
+"$here/no_build_paths.sh" "$inside $work ${library}" "$inside"/one/*/arduino_block-*.elf \
+  "$work"/out/of/the/way/*/arduino_block-*.elf || status=1
 [ $status -eq 0 ] || exit 1
 echo "ok: the firmware images (${images[*]}) rebuild byte for byte from another folder"
 [ -n "$library" ] || echo "note: no Arduino Ethernet library, so the Ethernet images were not built" \

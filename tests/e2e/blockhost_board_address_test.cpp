@@ -299,14 +299,15 @@ TEST(BoardAddressTest, ValuesThatWouldBreakTheLineAreUsageErrors) {
   EXPECT_EQ(no_port.exit_code, 1) << no_port.err;
 }
 
-// avrboard running `image` (a folder of build/firmware) on a pty at `link`,
-// or nothing and *why when it or the image is missing.
+// avrboard running `image` (uno/arduino_block-ethernet, say: its path under
+// build/firmware without the extension) on a pty at `link`, or nothing and
+// *why when it or the image is missing.
 std::optional<ChildProcess> StartAvrboard(const std::string& image, const std::string& link,
                                           std::vector<std::string> extra, std::string* why) {
-  const std::string elf = std::string(FIRMWARE_DIR) + "/" + image + "/arduino_block.elf";
+  const std::string elf = std::string(FIRMWARE_DIR) + "/" + image + ".elf";
   if (std::string(AVRBOARD_PATH).empty() || !std::filesystem::exists(AVRBOARD_PATH) ||
       !std::filesystem::exists(elf)) {
-    *why = "needs avrboard and " + elf + " (firmware/build.sh " + image + ")";
+    *why = "needs avrboard and " + elf + " (firmware/build.sh)";
     return std::nullopt;
   }
   harness::StartOptions options;
@@ -324,7 +325,8 @@ TEST(BoardAddressTest, TheRealImagesInAvrboard) {
   TempDir dir;
   std::string why;
   {
-    std::optional<ChildProcess> board = StartAvrboard("uno-ethernet", dir.File("ttyETH"), {}, &why);
+    std::optional<ChildProcess> board =
+        StartAvrboard("uno/arduino_block-ethernet", dir.File("ttyETH"), {}, &why);
     if (!board) GTEST_SKIP() << why;
     RunResult run = BoardAddress(dir.File("ttyETH"), {"--wait-ms", "5000", "10.0.0.50"});
     EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
@@ -334,7 +336,8 @@ TEST(BoardAddressTest, TheRealImagesInAvrboard) {
     RunResult shown = BoardAddress(dir.File("ttyETH"), {"--wait-ms", "100"});
     EXPECT_TRUE(Contains(shown.out, "board: address 10.0.0.50\n")) << shown.out << shown.err;
   }
-  std::optional<ChildProcess> board = StartAvrboard("uno", dir.File("ttySER"), {}, &why);
+  std::optional<ChildProcess> board =
+      StartAvrboard("uno/arduino_block-9600", dir.File("ttySER"), {}, &why);
   if (!board) GTEST_SKIP() << why;
   RunResult run = BoardAddress(dir.File("ttySER"), {"--wait-ms", "500", "10.0.0.50"});
   EXPECT_EQ(run.exit_code, 7) << run.out << run.err;
@@ -357,15 +360,31 @@ TEST(BoardAddressTest, TheEthernetImageInAvrboardTakesTheAddress) {
                                          dir.File("eeprom.bin")};
   std::string why;
   {
-    std::optional<ChildProcess> board = StartAvrboard("uno-ethernet", link, chip, &why);
+    std::optional<ChildProcess> board =
+        StartAvrboard("uno/arduino_block-ethernet", link, chip, &why);
     if (!board) GTEST_SKIP() << why;
     RunResult run = BoardAddress(link, {"--wait-ms", "5000", "10.0.0.50"});
     EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
     EXPECT_TRUE(Contains(run.out, "board: address 10.0.0.50 saved\n")) << run.out;
     EXPECT_TRUE(Contains(board->stderr_text(), "the W5100 was given address 10.0.0.50"))
         << board->stderr_text();
+    // In simulation the board is met on loopback at the port of the ready
+    // line, whatever address it took, and avrboard says how.
+    const std::string ready = board->stderr_text();
+    const size_t at = ready.find("ethernet on udp 127.0.0.1:");
+    ASSERT_NE(at, std::string::npos) << ready;
+    const std::string port = std::to_string(std::stoi(ready.substr(at + 26)));
+    EXPECT_TRUE(board->WaitForStderr(
+        "answers at 127.0.0.1 UDP port " + port +
+            ", whatever its address: blockhost check --address 127.0.0.1 --udpport " + port + "\n",
+        std::chrono::seconds(10)))
+        << board->stderr_text();
+    RunResult check =
+        RunProgram({BLOCKHOST_PATH, "check", "--address", "127.0.0.1", "--udpport", port});
+    EXPECT_EQ(check.exit_code, 0) << check.out << check.err;
+    EXPECT_TRUE(Contains(check.out, "board answered")) << check.out;
   }
-  std::optional<ChildProcess> board = StartAvrboard("uno-ethernet", link, chip, &why);
+  std::optional<ChildProcess> board = StartAvrboard("uno/arduino_block-ethernet", link, chip, &why);
   ASSERT_TRUE(board) << why;
   RunResult run = BoardAddress(link, {"--wait-ms", "5000"});
   EXPECT_EQ(run.exit_code, 0) << run.out << run.err;

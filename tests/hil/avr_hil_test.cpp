@@ -45,31 +45,38 @@ constexpr int kComPort = 7;
 
 enum class Link { kSerial, kEthernet };
 
-// One image on one link: avrboard's chip for it, the directory
-// firmware/build.sh builds the image into and, for a serial image, the
-// speed it was built for (the block is set to the same).
+// One image on one link: avrboard's chip for it, the image's path under
+// build/firmware without its extension, as firmware/build.sh and the
+// archives name it, and, for a serial image, the speed it was built for
+// (the block is set to the same).
 struct Row {
   const char* mcu;
-  const char* image_dir;
+  const char* image;
   std::vector<int> pwm_pins;  // of 2..9, the ones a timer channel drives
   Link link;
   int32_t baud = 0;
-  std::string Image() const {
-    return std::string(FIRMWARE_DIR) + "/" + image_dir + "/arduino_block.elf";
-  }
+  std::string Image() const { return std::string(FIRMWARE_DIR) + "/" + image + ".elf"; }
 };
 const std::vector<int> kUnoPwmPins = {3, 5, 6, 9};
 const std::vector<int> kMegaPwmPins = {2, 3, 4, 5, 6, 7, 8, 9};
-const Row kUnoSerial9600{"atmega328p", "uno", kUnoPwmPins, Link::kSerial, 9600};
-const Row kUnoSerial19200{"atmega328p", "uno-19200", kUnoPwmPins, Link::kSerial, 19200};
-const Row kUnoSerial38400{"atmega328p", "uno-38400", kUnoPwmPins, Link::kSerial, 38400};
-const Row kUnoSerial115200{"atmega328p", "uno-115200", kUnoPwmPins, Link::kSerial, 115200};
-const Row kUnoEthernet{"atmega328p", "uno-ethernet", kUnoPwmPins, Link::kEthernet};
-const Row kMegaSerial9600{"atmega2560", "mega2560", kMegaPwmPins, Link::kSerial, 9600};
-const Row kMegaSerial19200{"atmega2560", "mega2560-19200", kMegaPwmPins, Link::kSerial, 19200};
-const Row kMegaSerial38400{"atmega2560", "mega2560-38400", kMegaPwmPins, Link::kSerial, 38400};
-const Row kMegaSerial115200{"atmega2560", "mega2560-115200", kMegaPwmPins, Link::kSerial, 115200};
-const Row kMegaEthernet{"atmega2560", "mega2560-ethernet", kMegaPwmPins, Link::kEthernet};
+const Row kUnoSerial9600{"atmega328p", "uno/arduino_block-9600", kUnoPwmPins, Link::kSerial, 9600};
+const Row kUnoSerial19200{"atmega328p", "uno/arduino_block-19200", kUnoPwmPins, Link::kSerial,
+                          19200};
+const Row kUnoSerial38400{"atmega328p", "uno/arduino_block-38400", kUnoPwmPins, Link::kSerial,
+                          38400};
+const Row kUnoSerial115200{"atmega328p", "uno/arduino_block-115200", kUnoPwmPins, Link::kSerial,
+                           115200};
+const Row kUnoEthernet{"atmega328p", "uno/arduino_block-ethernet", kUnoPwmPins, Link::kEthernet};
+const Row kMegaSerial9600{"atmega2560", "mega2560/arduino_block-9600", kMegaPwmPins, Link::kSerial,
+                          9600};
+const Row kMegaSerial19200{"atmega2560", "mega2560/arduino_block-19200", kMegaPwmPins,
+                           Link::kSerial, 19200};
+const Row kMegaSerial38400{"atmega2560", "mega2560/arduino_block-38400", kMegaPwmPins,
+                           Link::kSerial, 38400};
+const Row kMegaSerial115200{"atmega2560", "mega2560/arduino_block-115200", kMegaPwmPins,
+                            Link::kSerial, 115200};
+const Row kMegaEthernet{"atmega2560", "mega2560/arduino_block-ethernet", kMegaPwmPins,
+                        Link::kEthernet};
 
 // What the board's inputs are driven with, for every test of a row: levels
 // on 2, 3, 7, 8 and 9, a sine on A1 and fixed voltages on the others (A3 and

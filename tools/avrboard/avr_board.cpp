@@ -250,6 +250,7 @@ AvrBoard::LoadResult AvrBoard::Load(const std::string& image_path, const BoardLa
       uart_read_cursor_ = uart_->input.read;
     }
   }
+  ClearUartAfterReset();
   uart_input_ = avr_io_getirq(avr_, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_INPUT);
   avr_irq_register_notify(avr_io_getirq(avr_, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_OUTPUT),
                           OnUartOutput, this);
@@ -283,6 +284,15 @@ void AvrBoard::FeedUart() {
     avr_raise_irq(uart_input_, static_cast<uint8_t>(input_[fed++]));
   }
   input_.erase(0, fed);
+}
+
+void AvrBoard::ClearUartAfterReset() {
+  // simavr's reset switches UART0's transmitter on, so that a test program
+  // can print without setting the UART up; a real chip leaves reset with
+  // UCSR0B clear.  Left on, the transmitter would show the UART running at
+  // UBRR0's reset value of 0, 1000000 baud, until the firmware's
+  // Serial.begin, and avrboard would report that rate as the firmware's.
+  if (uart_ != nullptr) avr_regbit_clear(avr_, uart_->txen);
 }
 
 bool AvrBoard::Run(uint64_t cycles, std::string* error) {
@@ -319,6 +329,7 @@ bool AvrBoard::Run(uint64_t cycles, std::string* error) {
 
 void AvrBoard::Reset() {
   avr_reset(avr_);
+  ClearUartAfterReset();
   input_.clear();
   output_.clear();
   output_cycles_.clear();

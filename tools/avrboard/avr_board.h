@@ -152,6 +152,7 @@ class AvrBoard {
   static void OnUartXon(avr_irq_t* irq, uint32_t value, void* param);
   static void OnUartXoff(avr_irq_t* irq, uint32_t value, void* param);
   void FeedUart();
+  void ClearUartAfterReset();
   void KeepWiresDriven();
   static void OnSpiOutput(avr_irq_t* irq, uint32_t value, void* param);
   static void OnChipSelect(avr_irq_t* irq, uint32_t value, void* param);

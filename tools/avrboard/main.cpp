@@ -417,6 +417,15 @@ int Run(const avrboard::Options& options) {
       if (settings == previous_settings && settings != reported_settings &&
           settings.address != avrboard::Ipv4{}) {
         std::cerr << "avrboard: the W5100 was given " << Describe(settings) << std::endl;
+        // The address is the firmware's to choose (board-address sets it),
+        // but the simulated wire stays on loopback: a block set to the
+        // board's address would send beyond this machine and meet nobody.
+        if (settings.address != reported_settings.address) {
+          const std::string port = std::to_string(bridge->port());
+          std::cerr << "avrboard: the simulated board answers at 127.0.0.1 UDP port " << port
+                    << ", whatever its address: blockhost check --address 127.0.0.1 --udpport "
+                    << port << std::endl;
+        }
         reported_settings = settings;
       }
       previous_settings = settings;
