@@ -2,7 +2,11 @@
 // step-time summary and what the settings let a run expect of its steps.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "block_settings.h"
+#include "call_watch.h"
 #include "check_outcome.h"
 #include "errors.h"
 #include "input_signal.h"
@@ -177,13 +181,11 @@ TEST(StepTimingTest, ExchangesAndBytesFollowThePinsInUse) {
 
 TEST(StepTimingTest, StepsAsLongAsEveryWaitLookSilent) {
   const LinkLoad udp = LoadOf(DefaultPins(0, 9600));  // 14 exchanges of 100 ms
-  EXPECT_TRUE(StepsLookSilent(udp, 2800.0, Summarise({1405.0, 1410.0, 1402.0})));
-  EXPECT_FALSE(StepsLookSilent(udp, 2800.0, Summarise({700.0, 690.0, 710.0})));
-  EXPECT_FALSE(StepsLookSilent(udp, 30.0, Summarise({14.0, 1401.0, 15.0})))
-      << "one slow step is no silent board";
-  // A run of one step: its modes and its step, all waiting.
-  EXPECT_TRUE(StepsLookSilent(udp, 2810.0, Summarise({})));
-  EXPECT_FALSE(StepsLookSilent(udp, 1400.0, Summarise({})));
+  EXPECT_TRUE(StepLooksSilent(udp, 1402.0));
+  EXPECT_FALSE(StepLooksSilent(udp, 700.0));
+  // The first step: its modes and its step, all waiting.
+  EXPECT_TRUE(FirstStepLooksSilent(udp, 2810.0));
+  EXPECT_FALSE(FirstStepLooksSilent(udp, 1400.0));
 
   // Over serial the first step pauses after opening the port, which is no
   // wait for a reply.
@@ -192,14 +194,84 @@ TEST(StepTimingTest, StepsAsLongAsEveryWaitLookSilent) {
   one_input.baud_rate = 9600;
   one_input.pin_mode = {1, 0, 0, 0, 0, 0, 0, 0};
   const LinkLoad serial = LoadOf(one_input);
-  EXPECT_TRUE(StepsLookSilent(serial, 4010.0, Summarise({})));
-  EXPECT_FALSE(StepsLookSilent(serial, 2030.0, Summarise({})));
+  EXPECT_TRUE(FirstStepLooksSilent(serial, 4010.0));
+  EXPECT_FALSE(FirstStepLooksSilent(serial, 2030.0));
   EXPECT_TRUE(StepLooksSilent(serial, 1002.0));
   EXPECT_FALSE(StepLooksSilent(serial, 15.0));
 
   // With nothing to exchange, nothing waits.
   BlockSettings none;
-  EXPECT_FALSE(StepsLookSilent(LoadOf(none), 5000.0, Summarise({5000.0})));
+  EXPECT_FALSE(StepLooksSilent(LoadOf(none), 5000.0));
+  EXPECT_FALSE(FirstStepLooksSilent(LoadOf(none), 5000.0));
+}
+
+// Every stretch of silent steps counts, wherever in the run it lies: a board
+// lost in the last steps leaves the typical step looking fine.
+TEST(StepTimingTest, EveryStretchOfSilentStepsIsKeptWithWhereItBegan) {
+  const LinkLoad udp = LoadOf(DefaultPins(0, 9600));  // silent steps take 1400 ms
+  const double kFirst = 30.0, kOk = 15.0, kSilent = 1402.0, kSilentFirst = 2810.0;
+  const struct {
+    const char* name;
+    std::vector<double> steps_ms;
+    std::vector<std::pair<long, long>> stretches;
+  } kCases[] = {
+      {"all answered", {kFirst, kOk, kOk, kOk}, {}},
+      {"lost in the last steps",
+       {kFirst, kOk, kOk, kOk, kOk, kOk, kOk, kSilent, kSilent},
+       {{8, 9}}},
+      {"one silent step", {kFirst, kOk, kSilent, kOk}, {{3, 3}}},
+      {"silent from the start", {kSilentFirst, kSilent}, {{1, 2}}},
+      {"lost twice", {kFirst, kSilent, kOk, kSilent, kSilent, kOk}, {{2, 2}, {4, 5}}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    SilenceLog log(udp);
+    int began = 0, ended = 0;
+    for (double ms : c.steps_ms) {
+      const SilenceLog::Change change = log.Record(ms);
+      began += change == SilenceLog::Change::kBegan;
+      ended += change == SilenceLog::Change::kEnded;
+    }
+    std::vector<std::pair<long, long>> found;
+    for (const SilentStretch& s : log.stretches()) found.emplace_back(s.first_step, s.last_step);
+    EXPECT_EQ(found, c.stretches);
+    EXPECT_EQ(began, static_cast<int>(c.stretches.size()));
+    EXPECT_EQ(ended, static_cast<int>(c.stretches.size()) -
+                         (!c.stretches.empty() &&
+                                  c.stretches.back().second == static_cast<long>(c.steps_ms.size())
+                              ? 1
+                              : 0));
+  }
+}
+
+// What the watch says while a library call lasts, and that it is silent
+// once the call has returned.
+TEST(CallWatchTest, TellsALateCallOnceAndBeatsWhileItLasts) {
+  using namespace std::chrono_literals;
+  std::atomic<int> late{0}, beats{0};
+  CallWatch watch(
+      40ms, [&] { ++late; }, [&](CallWatch::Clock::duration) { ++beats; });
+
+  watch.Begin(10ms);
+  std::this_thread::sleep_for(200ms);
+  watch.End();
+  EXPECT_EQ(late, 1);
+  EXPECT_GE(beats, 1);
+  const int beats_in_call = beats;
+  std::this_thread::sleep_for(150ms);
+  EXPECT_EQ(beats, beats_in_call) << "a heartbeat after the call had returned";
+
+  // A call that returns in time, and one whose wait was told beforehand.
+  watch.Begin(5s);
+  std::this_thread::sleep_for(100ms);
+  watch.End();
+  EXPECT_EQ(late, 1);
+  EXPECT_GT(beats, beats_in_call);
+  const int beats_before_quiet = beats;
+  watch.Begin(std::nullopt, 5s);
+  std::this_thread::sleep_for(100ms);
+  watch.End();
+  EXPECT_EQ(beats, beats_before_quiet) << "a heartbeat during the quiet time";
 }
 
 TEST(StepTimingTest, TheSlowestFasterSpeedThatFitsThePeriod) {
