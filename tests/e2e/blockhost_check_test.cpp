@@ -117,22 +117,33 @@ TEST_F(CheckTest, SilentBoardsExitThreeWithTheLinksHints) {
       << "the block asked nothing but A0, once at each speed";
 }
 
-TEST_F(CheckTest, APortThatCannotBeOpenedExitsThree) {
+TEST_F(CheckTest, APortThatCannotBeOpenedExitsFive) {
   RunResult missing =
       Blockhost({"check", "--comport", "12"}, {"ARDUINO_BLOCK_COM12=" + dir_.File("missing")});
-  EXPECT_EQ(missing.exit_code, 3) << missing.out << missing.err;
+  EXPECT_EQ(missing.exit_code, 5) << missing.out << missing.err;
   EXPECT_TRUE(Contains(missing.out, "COM12 cannot be opened")) << missing.out;
 }
 
 TEST_F(CheckTest, APortThatAnotherProgramHasOpenIsNamedWithThatProgram) {
   PtyPair board(7);
   UnlockedPortUser cat(board.slave_path());
+  // Every command that opens the port says the same, and exits the same.
+  const std::string message = "COM7 (" + board.slave_path() + ") is held by cat (pid " +
+                              std::to_string(cat.pid()) +
+                              "): close it (a serial monitor, screen, minicom or cat) and try "
+                              "again\n";
   RunResult held = Blockhost({"check", "--comport", "7"});
-  EXPECT_EQ(held.exit_code, 3) << held.out << held.err;
-  EXPECT_TRUE(Contains(held.out, "COM7 (" + board.slave_path() + ") is held by cat (pid " +
-                                     std::to_string(cat.pid()) + ")\n"))
-      << held.out;
-  EXPECT_EQ(board.ReadAvailable(), "") << "the block sent nothing on the shared line";
+  EXPECT_EQ(held.exit_code, 5) << held.out << held.err;
+  EXPECT_TRUE(Contains(held.out, message)) << held.out;
+  const std::string project = dir_.File("p.project");
+  ASSERT_EQ(Blockhost({"set", "--project", project, "interface=usb", "comport=7"}).exit_code, 0);
+  RunResult run = Blockhost({"run", "--project", project, "--steps", "1"});
+  EXPECT_EQ(run.exit_code, 5) << run.out << run.err;
+  EXPECT_EQ(run.err, "blockhost: " + message);
+  RunResult address = RunProgram({BLOCKHOST_PATH, "board-address", "--comport", "7"});
+  EXPECT_EQ(address.exit_code, 5) << address.out << address.err;
+  EXPECT_EQ(address.err, "blockhost: " + message);
+  EXPECT_EQ(board.ReadAvailable(), "") << "a command sent something on the shared line";
 
   RunResult ports = Blockhost({"ports"});
   EXPECT_TRUE(Contains(ports.out, "COM7    " + board.slave_path() +

@@ -231,7 +231,7 @@ TEST(BlockhostTest, ComNamesAreTakenWhereverAComNumberIs) {
   RunResult check =
       RunProgram({BLOCKHOST_PATH, "check", "--lib", ARDUINO_BLOCK_MODULE, "--comport", "COM12"},
                  {"ARDUINO_BLOCK_COM12=" + dir.File("missing")});
-  EXPECT_EQ(check.exit_code, 3) << check.out << check.err;
+  EXPECT_EQ(check.exit_code, 5) << check.out << check.err;
   EXPECT_TRUE(Contains(check.out, "COM12 cannot be opened")) << check.out;
 }
 
@@ -367,8 +367,17 @@ TEST(BlockhostTest, RunRefusesAPortThatCannotBeOpened) {
   RunResult run = RunProgram(
       {BLOCKHOST_PATH, "run", "--lib", ARDUINO_BLOCK_MODULE, "--project", project, "--steps", "2"},
       {"ARDUINO_BLOCK_COM77=" + dir.File("missing")});
-  EXPECT_EQ(run.exit_code, 1);
-  EXPECT_NE(run.err.find("not ready to simulate: serial port COM77"), std::string::npos) << run.err;
+  // The exit code of every command for a port it cannot open; the variable
+  // is set, so it is not offered as the way to name the device.
+  EXPECT_EQ(run.exit_code, 5);
+  EXPECT_EQ(run.err,
+            "blockhost: COM77 cannot be opened: no such port, or another program holds it; "
+            "`blockhost ports` lists the ports by COM number\n");
+  RunResult unnamed = RunProgram(
+      {BLOCKHOST_PATH, "run", "--lib", ARDUINO_BLOCK_MODULE, "--project", project, "--steps", "2"});
+  EXPECT_EQ(unnamed.exit_code, 5);
+  EXPECT_NE(unnamed.err.find("(ARDUINO_BLOCK_COM77 may name its device)"), std::string::npos)
+      << unnamed.err;
 }
 
 }  // namespace

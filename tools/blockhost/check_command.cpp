@@ -10,6 +10,7 @@
 #include "check_outcome.h"
 #include "commands.h"
 #include "errors.h"
+#include "held_port.h"
 #include "library_call.h"
 #include "link/port_holders.h"
 #include "link/port_names.h"
@@ -39,30 +40,16 @@ struct A0Reading {
   double took_ms = 0;           // the timed step's round trip, for a number
 };
 
-// "COM5 (/dev/ttyACM4)", "COM5 (no device)", or "COM5" where that is the device.
-std::string PortText(const BlockSettings& s) {
-  const std::string name = "COM" + std::to_string(s.com_port);
-  std::string device = arduino::ComPortDevice(s.com_port);
-  if (device.empty()) device = "no device";
-  return device == name ? name : name + " (" + device + ")";
-}
-
 std::string LinkText(const BlockSettings& s) {
   if (s.interface_kind == 0) {
     return s.address + ", UDP port " + std::to_string(s.udp_port);
   }
-  return PortText(s) + " at " + std::to_string(s.baud_rate) + " baud";
+  return PortWithDevice(s.com_port) + " at " + std::to_string(s.baud_rate) + " baud";
 }
 
 void PrintUnopenedHints(const BlockSettings& s) {
-  const std::string device = arduino::ComPortDevice(s.com_port);
-  std::optional<arduino::PortHolder> holder;
-  if (!device.empty()) holder = arduino::FindPortHolder(device);
-  if (holder) {
-    printf(
-        "%s is held by %s\n"
-        "  - close it (a serial monitor, screen, minicom or cat) and check again\n",
-        PortText(s).c_str(), arduino::DescribePortHolder(*holder).c_str());
+  if (std::optional<std::string> held = HeldPortText(s.com_port)) {
+    printf("%s\n", held->c_str());
     return;
   }
   printf(
@@ -215,7 +202,7 @@ int CheckCommand(const CommandLine& line) {
 
   if (CallLibraryFor([&] { return e.CanSimulateDLL(block.record()); }) == 0) {
     PrintUnopenedHints(settings);
-    return kExitNoAnswer;
+    return kExitPortUnusable;
   }
 
   const A0Reading reading = ReadA0(e, &block);

@@ -17,6 +17,7 @@
 #include "commands.h"
 #include "config/setting_rules.h"
 #include "errors.h"
+#include "held_port.h"
 #include "host_system.h"
 #include "input_signal.h"
 #include "library_call.h"
@@ -303,16 +304,18 @@ void NoteUnusedInputs(const BlockSettings& settings, const std::map<int, InputSi
   }
 }
 
-void RequireReadyToSimulate(const BlockExports& e, BlockInstance& block,
-                            const BlockSettings& settings) {
-  if (CallLibraryFor([&] { return e.CanSimulateDLL(block.record()); }) == 0) {
-    std::string why = settings.interface_kind == 1
-                          ? "serial port COM" + std::to_string(settings.com_port) +
-                                " cannot be opened (on Linux, ARDUINO_BLOCK_COM" +
-                                std::to_string(settings.com_port) + " may name its device)"
-                          : "it refuses the interface of these settings";
-    throw InputError("the block is not ready to simulate: " + why);
+// Nothing when the block is ready to simulate; otherwise the exit code,
+// the reason having been told.
+std::optional<int> ReadyToSimulate(const BlockExports& e, BlockInstance& block,
+                                   const BlockSettings& settings) {
+  if (CallLibraryFor([&] { return e.CanSimulateDLL(block.record()); }) != 0) return std::nullopt;
+  if (settings.interface_kind != 1) {
+    throw InputError(
+        "the block is not ready to simulate: it refuses the interface of these "
+        "settings");
   }
+  fprintf(stderr, "blockhost: %s\n", UnopenedPortText(settings.com_port).c_str());
+  return kExitPortUnusable;
 }
 
 // Adds one step to the trace.  The inputs are recorded as the block left
@@ -389,7 +392,7 @@ int RunCommand(const CommandLine& line) {
   const IoDescription io = DescribeIo(e);
   RequirePinLayout(io);
   NoteUnusedInputs(settings, signals);
-  RequireReadyToSimulate(e, block, settings);
+  if (std::optional<int> refused = ReadyToSimulate(e, block, settings)) return *refused;
 
   const LinkLoad load = LoadOf(settings);
   TellTiming(line, settings, load);
