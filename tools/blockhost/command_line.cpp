@@ -256,19 +256,25 @@ void AddCommands(CLI::App* app, CommandLine* line) {
   AddLibrary(show, line);
   AddProject(show, line)->required();
 
-  CLI::App* set = AddCommand(
-      app, line, "set", "usage: blockhost set [--lib PATH] --project F [--force] KEY=VALUE...\n",
-      "change settings; creates F if missing");
+  CLI::App* set =
+      AddCommand(app, line, "set",
+                 "usage: blockhost set [--lib PATH] --project F [--force] KEY=VALUE...\n"
+                 "       blockhost set [--lib PATH] --project F --fix-line-ends [KEY=VALUE...]\n",
+                 "change settings; creates F if missing");
   AddLibrary(set, line);
   AddProject(set, line)->required();
   set->add_flag("--force", line->force,
                 "write any integer, also one the dialog does\n"
                 "not offer (the file holds any)")
       ->disable_flag_override();
+  set->add_flag("--fix-line-ends", line->fix_line_ends,
+                "give F back the line ends that a program (an\n"
+                "editor, dos2unix, unix2dos, a transfer) changed")
+      ->disable_flag_override();
   set->add_option("assignments", line->assignments, "the settings to change")
       ->type_name("KEY=VALUE...");
   set->callback([line] {
-    if (line->assignments.empty()) Refuse("give at least one KEY=VALUE");
+    if (line->assignments.empty() && !line->fix_line_ends) Refuse("give at least one KEY=VALUE");
   });
   set->footer(kKeys);
 

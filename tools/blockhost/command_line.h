@@ -14,6 +14,7 @@ struct CommandLine {
   std::string project;
   std::vector<std::string> assignments;  // KEY=VALUE of `set`
   bool force = false;                    // `set --force`: any integer
+  bool fix_line_ends = false;            // `set --fix-line-ends`: mend a changed file
   long steps = 100;
   double period_ms = 50.0;
   std::vector<std::string> inputs;  // PIN=SIGNAL of `run`

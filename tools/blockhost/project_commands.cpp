@@ -28,7 +28,13 @@ int SetCommand(const CommandLine& line) {
   const std::string name = library.Name();
   BlockInstance block(library);
   // A new project starts from the settings of a newly placed block.
-  if (NativeFile::Exists(line.project)) LoadProject(line.project, name, &block);
+  if (NativeFile::Exists(line.project)) {
+    LoadProject(line.project, name, &block, line.fix_line_ends);
+  } else if (line.fix_line_ends) {
+    throw InputError("cannot open '" + line.project +
+                     "' to fix its line ends: there is no such "
+                     "file");
+  }
   BlockSettings settings = ReadSettings(&block);
   // All or nothing: the first refused assignment ends the command before
   // anything is written.
