@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <optional>
 
 #include "e2e_harness.h"
@@ -306,10 +307,79 @@ TEST(BlockhostTest, AProjectWhoseLinesLostTheirCrsIsNamedAndLeftAlone) {
     RunResult result = Blockhost(args);
     EXPECT_NE(result.exit_code, 0);
     EXPECT_TRUE(Contains(result.err, "LF instead of CR LF")) << result.err;
+    EXPECT_TRUE(Contains(result.err, "`blockhost set --project " + project + " --fix-line-ends`"))
+        << result.err;
     // One line of message, no line break of the file's inside it.
     EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << result.err;
     EXPECT_EQ(StateOf(project), before);
   }
+}
+
+// What dos2unix, unix2dos and their kin make of a project, mended back to
+// the bytes blockhost wrote; the messages before name the mend.
+TEST(BlockhostTest, SetFixLineEndsMendsAProjectWhoseLineEndsWereChanged) {
+  TempDir dir;
+  const std::string project = dir.File("p.project");
+  ASSERT_EQ(Blockhost({"set", "--project", project, "udpport=1700"}).exit_code, 0);
+  const std::string original = ReadFile(project);
+  const auto replaced = [&](const std::string& from, const std::string& to) {
+    std::string text;
+    for (size_t at = 0; at < original.size();) {
+      if (original.compare(at, from.size(), from) == 0) {
+        text += to;
+        at += from.size();
+      } else {
+        text += original[at++];
+      }
+    }
+    return text;
+  };
+  const struct {
+    const char* name;
+    std::string text;
+  } kCases[] = {
+      {"dos2unix", replaced("\r\n", "\n")},
+      {"unix2dos", replaced("\n", "\r\n")},  // CR CR LF for the settings lines
+      {"CR alone", replaced("\r\n", "\r")},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    WriteFile(project, c.text);
+    RunResult show = Blockhost({"show", "--project", project});
+    EXPECT_EQ(show.exit_code, 1) << show.err;
+    EXPECT_TRUE(
+        Contains(show.err, "To mend it: `blockhost set --project " + project + " --fix-line-ends`"))
+        << show.err;
+    RunResult fix = Blockhost({"set", "--project", project, "--fix-line-ends"});
+    EXPECT_EQ(fix.exit_code, 0) << fix.err;
+    EXPECT_EQ(ReadFile(project), original);
+  }
+  EXPECT_EQ(Blockhost({"set", "--project", dir.File("none"), "--fix-line-ends"}).exit_code, 1);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("none")));
+}
+
+// An address the project file cannot hold is the typed value's fault, and
+// said so before anything is read back from the file.
+TEST(BlockhostTest, AnAddressTooLongForTheFileIsRefusedAsTheValue) {
+  TempDir dir;
+  const std::string project = dir.File("p.project");
+  ASSERT_EQ(Blockhost({"set", "--project", project, "udpport=1700"}).exit_code, 0);
+  const std::string before = ReadFile(project);
+  for (const char* force : {"", "--force"}) {
+    std::vector<std::string> args = {"set", "--project", project};
+    if (*force) args.push_back(force);
+    args.push_back("address=" + std::string(1200, 'a'));
+    RunResult set = Blockhost(args);
+    EXPECT_EQ(set.exit_code, 1) << set.err;
+    EXPECT_TRUE(Contains(set.err,
+                         "address: 1200 characters, more than the 998 a line of the "
+                         "project file holds"))
+        << set.err;
+    EXPECT_FALSE(Contains(set.err, "Line 4")) << set.err;
+    EXPECT_EQ(ReadFile(project), before);
+  }
+  EXPECT_EQ(Blockhost({"set", "--project", project, "address=" + std::string(998, 'a')}).exit_code,
+            0);
 }
 
 TEST(BlockhostTest, RunWritesCsvAndSvg) {
