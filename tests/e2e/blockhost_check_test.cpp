@@ -191,6 +191,22 @@ TEST_F(CheckTest, TheBlocksOwnDatagramOnPort1600IsNoOtherProgramsAnswer) {
     EXPECT_TRUE(Contains(own.out, "its own command \"?14s?\" came back")) << own.out;
     EXPECT_FALSE(Contains(own.out, "another program")) << own.out;
   }
+  // An empty address is this computer by its host name; `set` says so.
+  const std::string project = dir_.File("empty.project");
+  RunResult set = Blockhost({"set", "--project", project, "interface=ethernet", "address="});
+  ASSERT_EQ(set.exit_code, 0) << set.err;
+  EXPECT_TRUE(Contains(set.err, "an empty address names this computer")) << set.err;
+  RunResult empty = Blockhost({"check", "--project", project});
+  if (Contains(empty.err, "Host Lookup Canceled")) {
+    GTEST_SKIP() << "this computer's host name does not resolve here";
+  }
+  EXPECT_EQ(empty.exit_code, 3) << empty.out << empty.err;
+  EXPECT_TRUE(Contains(empty.out,
+                       "at this computer (the address is empty), UDP port 1600: its "
+                       "own command \"?14s?\" came back"))
+      << empty.out;
+  EXPECT_FALSE(Contains(empty.out, "another program")) << empty.out;
+
   // A program on another port that answers with the command is another
   // program's answer.
   StartUdpBoard({"--reply", "?14s?=?14s?"});

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <thread>
 
+#include "address_text.h"
 #include "block_settings.h"
 #include "call_watch.h"
 #include "check_outcome.h"
@@ -321,6 +322,40 @@ TEST(CheckOutcomeTest, OnlyWholeNumbersAnAnalogInputCanReadCountAsTheBoard) {
   for (const double value : {0.0, 1.0, 512.0, 1023.0}) EXPECT_TRUE(IsAnalogReading(value)) << value;
   for (const double value : {-1.0, 1024.0, 0.5, 1e300, -0.25}) {
     EXPECT_FALSE(IsAnalogReading(value)) << value;
+  }
+}
+
+// Addresses read as the socket library reads them, and what `set` says of
+// those that will not do what they seem to.
+TEST(AddressTextTest, DottedAddressesAreReadAsTheSocketLibraryReadsThem) {
+  const struct {
+    const char* text;
+    std::optional<uint32_t> read;
+    const char* note;  // a part of the note, or nullptr for none
+  } kCases[] = {
+      {"192.168.0.121", 0xC0A80079u, nullptr},
+      {"10.0.0.300", std::nullopt, "is no IPv4 address"},
+      {"1.2.3.4.5", std::nullopt, "Host Lookup Canceled"},
+      {"255.255.255.255", std::nullopt, "255.255.255.255 cannot be sent to"},
+      {"010.0.0.1", 0x08000001u, "is read as 8.0.0.1"},
+      {"0x7f.1", 0x7F000001u, "is read as 127.0.0.1"},
+      {"10.1", 0x0A000001u, "is read as 10.0.0.1"},
+      {"10.256", 0x0A000100u, "is read as 10.0.1.0"},
+      {"0.0.0.0", 0u, "Null Remote Address"},
+      {"", std::nullopt, "an empty address names this computer"},
+      {"board.local", std::nullopt, nullptr},
+      {"1.2.3.", std::nullopt, "is no IPv4 address"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(ReadDottedAddress(c.text), c.read);
+    const std::optional<std::string> note = AddressNote(c.text);
+    if (c.note == nullptr) {
+      EXPECT_EQ(note, std::nullopt);
+    } else {
+      ASSERT_TRUE(note);
+      EXPECT_NE(note->find(c.note), std::string::npos) << *note;
+    }
   }
 }
 

@@ -40,9 +40,14 @@ struct A0Reading {
   double took_ms = 0;           // the timed step's round trip, for a number
 };
 
+// An empty address names this computer, which a message must say in words.
+std::string AddressText(const BlockSettings& s) {
+  return s.address.empty() ? "this computer (the address is empty)" : s.address;
+}
+
 std::string LinkText(const BlockSettings& s) {
   if (s.interface_kind == 0) {
-    return s.address + ", UDP port " + std::to_string(s.udp_port);
+    return AddressText(s) + ", UDP port " + std::to_string(s.udp_port);
   }
   return PortWithDevice(s.com_port) + " at " + std::to_string(s.baud_rate) + " baud";
 }
@@ -67,7 +72,7 @@ void PrintNoAnswerHints(const BlockSettings& s) {
         "    over USB; the board and this computer must be on the same network\n"
         "  - is the UDP port %d? The Ethernet image answers on 1600\n"
         "  - a firewall on this computer may drop the replies; they come to UDP port 1600\n",
-        s.address.c_str(), s.udp_port);
+        AddressText(s).c_str(), s.udp_port);
     return;
   }
   printf(
@@ -85,7 +90,7 @@ void PrintBadAnswerHints(const BlockSettings& s, const std::string& reply) {
     printf(
         "  - another program or firmware answers at %s, UDP port %d; upload\n"
         "    firmware/arduino_block to the board\n",
-        s.address.c_str(), s.udp_port);
+        AddressText(s).c_str(), s.udp_port);
     return;
   }
   printf(
@@ -100,8 +105,9 @@ void PrintBadAnswerHints(const BlockSettings& s, const std::string& reply) {
 // UDP port 1600: the block has that port itself, so no board and no other
 // program can listen there, and the datagram came back to the block.
 bool IsOwnEcho(const BlockSettings& s, const std::string& reply) {
+  // The empty address is this computer too, by its own host name.
   return s.interface_kind == 0 && s.udp_port == kBlockUdpPort && reply == kReadA0Command &&
-         IsAddressOfThisMachine(s.address);
+         (s.address.empty() || IsAddressOfThisMachine(s.address));
 }
 
 void PrintOwnEchoHints(const BlockSettings& s) {
@@ -110,7 +116,7 @@ void PrintOwnEchoHints(const BlockSettings& s) {
       "  - the block takes UDP port %d on this computer for the board's replies, so no board\n"
       "    or other program can answer there; give the board's own address, or the port an\n"
       "    emulated board listens on (--udpport)\n",
-      s.address.c_str(), s.udp_port, EscapedReply(kReadA0Command).c_str(), kBlockUdpPort);
+      AddressText(s).c_str(), s.udp_port, EscapedReply(kReadA0Command).c_str(), kBlockUdpPort);
 }
 
 // One run of one step with the settings the block has, as a host makes it.

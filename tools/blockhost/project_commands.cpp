@@ -2,6 +2,7 @@
 // project.
 #include <cstdio>
 
+#include "address_text.h"
 #include "block_instance.h"
 #include "block_library.h"
 #include "commands.h"
@@ -44,6 +45,15 @@ int SetCommand(const CommandLine& line) {
     } else {
       ApplyDialogSetting(assignment, &settings);
     }
+  }
+  // An address that will not do what it seems to is stored all the same,
+  // as the dialog stores it, but not without a word.
+  for (const std::string& assignment : line.assignments) {
+    if (assignment.rfind("address=", 0) != 0) continue;
+    if (std::optional<std::string> note = AddressNote(settings.address)) {
+      fprintf(stderr, "blockhost: note: address: %s\n", note->c_str());
+    }
+    break;
   }
   ApplySettings(settings, &block);
   SaveProject(line.project, name, &block);
