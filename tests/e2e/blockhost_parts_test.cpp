@@ -275,6 +275,20 @@ TEST(CallWatchTest, TellsALateCallOnceAndBeatsWhileItLasts) {
   EXPECT_EQ(beats, beats_before_quiet) << "a heartbeat during the quiet time";
 }
 
+TEST(StepTimingTest, TheDefaultPeriodIsOneTheLinkCanKeep) {
+  EXPECT_EQ(DefaultPeriodMs(LoadOf(DefaultPins(1, 9600))), 200.0) << "some 150 ms a step";
+  EXPECT_EQ(DefaultPeriodMs(LoadOf(DefaultPins(1, 38400))), 100.0)
+      << "38 ms on the line and 14 through the USB bridge";
+  EXPECT_EQ(DefaultPeriodMs(LoadOf(DefaultPins(1, 115200))), 50.0);
+  EXPECT_EQ(DefaultPeriodMs(LoadOf(DefaultPins(0, 9600))), 50.0) << "UDP: about 1 ms an exchange";
+  BlockSettings one_input;
+  one_input.interface_kind = 1;
+  one_input.baud_rate = 9600;
+  one_input.pin_mode = {1, 0, 0, 0, 0, 0, 0, 0};
+  one_input.analog_used = {0, 0, 0, 0, 0, 0};
+  EXPECT_EQ(DefaultPeriodMs(LoadOf(one_input)), 50.0);
+}
+
 TEST(StepTimingTest, TheSlowestFasterSpeedThatFitsThePeriod) {
   EXPECT_EQ(SpeedThatFits(DefaultPins(1, 9600), 50.0), 38400);
   EXPECT_EQ(SpeedThatFits(DefaultPins(1, 9600), 100.0), 19200);

@@ -168,6 +168,25 @@ TEST_F(RunTest, SerialStepsKeepThePeriodAfterTheOpeningPause) {
   EXPECT_TRUE(Contains(run.err, "opening COM6 at 9600 baud")) << run.err;
 }
 
+// A new USB project at 9600 baud needs some 150 ms a step: without
+// --period-ms, the run takes a period it can keep, and says so.
+TEST_F(RunTest, TheDefaultPeriodFollowsWhatTheLinkCanKeep) {
+  const std::string tty = dir_.File("tty");
+  ChildProcess board = harness::StartBoardsim(BOARDSIM_PATH, {"--pty", tty});
+  ASSERT_EQ(Blockhost({"set", "--project", project_, "interface=usb", "comport=6"}).exit_code, 0);
+  RunResult run =
+      Blockhost({"run", "--project", project_, "--steps", "2"}, {"ARDUINO_BLOCK_COM6=" + tty});
+  EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
+  EXPECT_TRUE(Contains(run.out, "period 200 ms")) << run.out;
+  EXPECT_TRUE(Contains(run.err, "so the period is 200 ms rather than 50; --period-ms sets another"))
+      << run.err;
+  EXPECT_FALSE(Contains(run.err, "overrun")) << run.err;
+  RunResult given = Blockhost({"run", "--project", project_, "--steps", "2", "--period-ms", "50"},
+                              {"ARDUINO_BLOCK_COM6=" + tty});
+  EXPECT_TRUE(Contains(given.out, "period 50 ms")) << given.out;
+  EXPECT_TRUE(Contains(given.err, "every step will overrun")) << given.err;
+}
+
 // A run that does no step has nothing to write, and the files it would have
 // replaced may hold the last good trace.
 TEST_F(RunTest, ARunThatDoesNoStepLeavesTheOldFilesAsTheyWere) {

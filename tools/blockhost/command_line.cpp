@@ -108,8 +108,13 @@ void AddRun(CLI::App* app, CommandLine* line) {
          "the number of steps, 1..10000000 (default 100)")
       ->type_name("N");
   run->add_option_function<std::string>(
-         "--period-ms", [line](const std::string& text) { line->period_ms = ParsePeriod(text); },
-         "the step period in ms, 0..3600000 (default 50)")
+         "--period-ms",
+         [line](const std::string& text) {
+           line->period_ms = ParsePeriod(text);
+           line->period_given = true;
+         },
+         "the step period in ms, 0..3600000 (default 50, or\n"
+         "what the link can keep when that is longer)")
       ->type_name("P");
   run->add_option("--input", line->inputs,
                   "drive input PIN with SIGNAL; repeat for more pins.\n"

@@ -17,6 +17,7 @@ struct CommandLine {
   bool fix_line_ends = false;            // `set --fix-line-ends`: mend a changed file
   long steps = 100;
   double period_ms = 50.0;
+  bool period_given = false;        // --period-ms; else `run` fits the period to the link
   std::vector<std::string> inputs;  // PIN=SIGNAL of `run`
   std::string csv_path;
   std::string plot_path;

@@ -378,6 +378,11 @@ void WaitForStep(Clock::time_point when) {
   }
 }
 
+// The steps of a run, once everything is ready.
+int Simulate(const CommandLine& line, const BlockExports& e, BlockInstance& block,
+             const std::string& name, const BlockSettings& settings, const IoDescription& io,
+             const std::map<int, InputSignal>& signals, const LinkLoad& load);
+
 }  // namespace
 
 int RunCommand(const CommandLine& line) {
@@ -395,6 +400,28 @@ int RunCommand(const CommandLine& line) {
   if (std::optional<int> refused = ReadyToSimulate(e, block, settings)) return *refused;
 
   const LinkLoad load = LoadOf(settings);
+  // Without --period-ms the period is one the link can keep: a new USB
+  // project at 9600 baud needs some 150 ms a step, and would overrun the
+  // usual 50 ms in every step.
+  CommandLine run_line = line;
+  if (!line.period_given) {
+    run_line.period_ms = DefaultPeriodMs(load);
+    if (run_line.period_ms != line.period_ms) {
+      fprintf(stderr,
+              "blockhost: note: a step makes %d exchanges, about %.0f ms over %s, so the period "
+              "is %.0f ms rather than %.0f; --period-ms sets another\n",
+              load.step_exchanges, load.answered_step_ms, LinkText(settings).c_str(),
+              run_line.period_ms, line.period_ms);
+    }
+  }
+  return Simulate(run_line, e, block, name, settings, io, signals, load);
+}
+
+namespace {
+
+int Simulate(const CommandLine& line, const BlockExports& e, BlockInstance& block,
+             const std::string& name, const BlockSettings& settings, const IoDescription& io,
+             const std::map<int, InputSignal>& signals, const LinkLoad& load) {
   TellTiming(line, settings, load);
 
   Trace trace = EmptyTrace(io, settings, signals);
@@ -565,4 +592,5 @@ int RunCommand(const CommandLine& line) {
   return silent ? kExitBoardSilent : kExitOk;
 }
 
+}  // namespace
 }  // namespace blockhost

@@ -1,6 +1,7 @@
 #include "step_timing.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "config/setting_rules.h"
 
@@ -121,6 +122,16 @@ SilenceLog::Change SilenceLog::Record(double took_ms) {
   if (!silent) return Change::kEnded;
   stretches_.push_back({steps_, steps_});
   return Change::kBegan;
+}
+
+double DefaultPeriodMs(const LinkLoad& load) {
+  constexpr double kRoundPeriodsMs[] = {kUsualPeriodMs, 100, 200, 250, 500, 1000, 2000, 5000};
+  constexpr double kBridgeMsPerExchange = 1.0;
+  const double needed_ms = load.answered_step_ms + load.step_exchanges * kBridgeMsPerExchange;
+  for (double period : kRoundPeriodsMs) {
+    if (needed_ms <= period) return period;
+  }
+  return kRoundPeriodsMs[std::size(kRoundPeriodsMs) - 1];
 }
 
 std::optional<int> SpeedThatFits(const BlockSettings& settings, double period_ms) {

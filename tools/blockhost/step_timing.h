@@ -78,6 +78,12 @@ class SilenceLog {
   std::vector<SilentStretch> stretches_;
 };
 
+// The period `run` takes when none is given: the usual 50 ms, or the first
+// round period that leaves room for a step whose board answers (a USB
+// bridge adds about a millisecond per exchange to the estimate).
+constexpr double kUsualPeriodMs = 50.0;
+double DefaultPeriodMs(const LinkLoad& load);
+
 // The slowest of those speeds, faster than the settings' own, at which a
 // step fits into `period_ms`; nothing over UDP or when none is fast enough.
 std::optional<int> SpeedThatFits(const BlockSettings& settings, double period_ms);
