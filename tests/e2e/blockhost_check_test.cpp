@@ -234,13 +234,26 @@ TEST_P(CheckWrongSpeedTest, TheBoardsSpeedIsNamedWithItsOwnExitCode) {
   RunResult check =
       Blockhost({"check", "--comport", "5", "--baud", c.block}, {"ARDUINO_BLOCK_COM5=" + Link()});
   EXPECT_EQ(check.exit_code, 8) << check.out << check.err;
-  EXPECT_TRUE(Contains(check.out, "the board answers at " + c.board +
-                                      " baud, but the block is set to " + c.block +
-                                      ": set the dialog's speed to " + c.board + "\n"))
+  EXPECT_TRUE(Contains(
+      check.out, "the board answers at " + c.board + " baud, but the block is set to " + c.block +
+                     ": set the dialog's speed to " + c.board +
+                     ", or `blockhost set --project F baud=" + c.board + "` for a project file\n"))
       << check.out;
   EXPECT_EQ(TriedSpeeds(check.out), c.tried);
   // At the wrong speeds the board saw no command at all.
   EXPECT_EQ(ReadLines(log), (std::vector<std::string>{"!14mi", "?14s?", "?14s?"}));
+}
+
+// For a project, the command that sets the speed, ready to type.
+TEST_F(CheckTest, AProjectAtAnotherSpeedGetsTheExactSetCommand) {
+  StartPtyBoard({"--baud", "115200", "--analog", "A0=const:321"});
+  const std::string project = dir_.File("p.project");
+  ASSERT_EQ(Blockhost({"set", "--project", project, "interface=usb", "comport=5"}).exit_code, 0);
+  RunResult check = Blockhost({"check", "--project", project}, {"ARDUINO_BLOCK_COM5=" + Link()});
+  EXPECT_EQ(check.exit_code, 8) << check.out << check.err;
+  const std::string command = "blockhost set --lib " + std::string(ARDUINO_BLOCK_MODULE) +
+                              " --project " + project + " baud=115200";
+  EXPECT_TRUE(Contains(check.out, "the block is set to 9600: `" + command + "`")) << check.out;
 }
 
 INSTANTIATE_TEST_SUITE_P(EachDialogSpeed, CheckWrongSpeedTest,

@@ -382,6 +382,38 @@ TEST(BlockhostTest, AnAddressTooLongForTheFileIsRefusedAsTheValue) {
             0);
 }
 
+// Every exit code a command can give is in its help and in the overview,
+// where a script's author looks for it.
+TEST(BlockhostTest, TheHelpListsEveryExitCode) {
+  const struct {
+    std::vector<std::string> args;
+    std::vector<const char*> codes;
+  } kCases[] = {
+      {{"--help"},
+       {"1 bad arguments", "2 library error", "3 no answer", "4 an answer", "5 the port",
+        "6 refused", "7 not the Ethernet", "8 the board answers at another speed",
+        "9 the board did not answer", "10 cancelled", "11 no display", "130 stopped",
+        "143 stopped"}},
+      {{"run", "--help"},
+       {"0 done", "1 bad arguments", "2 library error", "5 the port", "9 the board did not answer",
+        "130 stopped by Ctrl-C", "143 stopped by SIGTERM"}},
+      {{"check", "--help"},
+       {"0 the board answered", "3 no answer", "4 an answer", "5 the port",
+        "8 the board answers at another speed"}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : ""));
+    std::vector<std::string> args = {BLOCKHOST_PATH};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    RunResult help = RunProgram(args);
+    EXPECT_EQ(help.exit_code, 0);
+    // The help wraps its lines; the codes are looked for in running text.
+    std::string text = help.out;
+    for (size_t at; (at = text.find("\n  ")) != std::string::npos;) text.replace(at, 3, " ");
+    for (const char* code : c.codes) EXPECT_TRUE(Contains(text, code)) << code << "\n" << text;
+  }
+}
+
 TEST(BlockhostTest, RunWritesCsvAndSvg) {
   TempDir dir;
   std::string error;

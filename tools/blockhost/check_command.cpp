@@ -177,6 +177,23 @@ std::optional<int32_t> FindBoardSpeed(const BlockExports& e, BlockInstance* bloc
   return std::nullopt;
 }
 
+// What makes the block use the board's speed: for a project, the command
+// that sets it, as the user would type it.
+std::string SpeedMend(const CommandLine& line, int32_t speed) {
+  const std::string baud = "baud=" + std::to_string(speed);
+  if (line.project.empty()) {
+    return "set the dialog's speed to " + std::to_string(speed) +
+           ", or `blockhost set --project F " + baud + "` for a project file";
+  }
+  const auto quoted = [](const std::string& text) {
+    return text.find_first_of(" \t'\"") == std::string::npos ? text : "\"" + text + "\"";
+  };
+  std::string command = "blockhost set";
+  if (!line.library.empty()) command += " --lib " + quoted(line.library);
+  return "`" + command + " --project " + quoted(line.project) + " " + baud +
+         "` (or the dialog's speed " + std::to_string(speed) + ")";
+}
+
 }  // namespace
 
 int CheckCommand(const CommandLine& line) {
@@ -225,10 +242,8 @@ int CheckCommand(const CommandLine& line) {
   }
   if (settings.interface_kind == 1) {
     if (std::optional<int32_t> found = FindBoardSpeed(e, &block, settings)) {
-      printf(
-          "the board answers at %d baud, but the block is set to %d: set the dialog's speed to "
-          "%d\n",
-          *found, settings.baud_rate, *found);
+      printf("the board answers at %d baud, but the block is set to %d: %s\n", *found,
+             settings.baud_rate, SpeedMend(line, *found).c_str());
       return kExitWrongSpeed;
     }
   }
