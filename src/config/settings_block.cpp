@@ -35,6 +35,35 @@ const char* ChangedLineEnds(std::string_view text, bool ended) {
   return nullptr;
 }
 
+// What each line of the block holds, so that a message can say what is
+// missing rather than only where.
+std::string LineContent(int line_number) {
+  static const char* const kFirstLines[] = {"the interface", "the COM port", "the speed",
+                                            "the IP address", "the UDP port"};
+  constexpr int kFirstPinLine = 6;
+  constexpr int kFirstAnalogLine = kFirstPinLine + kLastPin - kFirstPin + 1;
+  if (line_number < kFirstPinLine) return kFirstLines[line_number - 1];
+  if (line_number < kFirstAnalogLine) {
+    return "the mode of pin " + std::to_string(line_number - kFirstPinLine + kFirstPin);
+  }
+  return "the use of A" + std::to_string(line_number - kFirstAnalogLine);
+}
+
+// A file that ends before line `line_number` is whole.  The lines are read
+// in order, so a line deleted anywhere shows as the last one missing.
+std::string EndInsideMessage(int line_number, bool begun) {
+  const std::string total = std::to_string(kSettingsLines);
+  if (begun) {
+    return "The project file ends inside the block's settings (line " +
+           std::to_string(line_number) + " of " + total + ", " + LineContent(line_number) +
+           ", is incomplete: the file was cut)";
+  }
+  return "The project file ends inside the block's settings (it holds " +
+         std::to_string(line_number - 1) + " of their " + total + " lines, so line " +
+         std::to_string(line_number) + ", " + LineContent(line_number) +
+         ", is missing: a line was deleted or the file was cut)";
+}
+
 void WriteLine(uint32_t handle, const std::string& text) {
   char buffer[kLineBufferSize];
   std::string line = text + "\r\n";
@@ -63,9 +92,7 @@ std::string ReadLine(uint32_t handle, int line_number) {
       if (const char* found = ChangedLineEnds({buffer, static_cast<size_t>(count)}, false)) {
         throw Exception(LineEndsMessage(found, line_number));
       }
-      throw Exception("The project file ends inside the block's settings (line " +
-                      std::to_string(line_number) + " of " + std::to_string(kSettingsLines) +
-                      " is incomplete)");
+      throw Exception(EndInsideMessage(line_number, count > 0));
     }
     ++count;
     if (count >= 2 && buffer[count - 1] == '\n' && buffer[count - 2] == '\r') break;

@@ -126,10 +126,17 @@ ReadOutcome PlatformReadByte(PortHandle port, uint8_t& byte) {
   int ready = poll(&watch, 1, static_cast<int>(kSerialReadTimeoutMs));
   if (ready == 0) return ReadOutcome::kTimeout;
   if (ready < 0) return errno == EINTR ? ReadOutcome::kTimeout : ReadOutcome::kFailed;
-  if (!(watch.revents & POLLIN)) return ReadOutcome::kFailed;  // hung up or error
+  // A terminal whose other end has hung up (a board unplugged, an emulator
+  // killed) reports POLLIN together with POLLHUP and then reads nothing, at
+  // once and for ever.  Taken as a time-out, that would make the reply wait
+  // spin without pause; as a failure, the wait sleeps out the read's time.
+  if (watch.revents & (POLLHUP | POLLERR | POLLNVAL)) return ReadOutcome::kFailed;
+  if (!(watch.revents & POLLIN)) return ReadOutcome::kTimeout;
   n = read(fd, &byte, 1);
   if (n == 1) return ReadOutcome::kByte;
-  return n == 0 || errno == EAGAIN ? ReadOutcome::kTimeout : ReadOutcome::kFailed;
+  // Readable yet nothing to read is the end of the file: nobody is there.
+  if (n == 0) return ReadOutcome::kFailed;
+  return errno == EAGAIN || errno == EINTR ? ReadOutcome::kTimeout : ReadOutcome::kFailed;
 }
 
 void PlatformPause(uint32_t ms) {

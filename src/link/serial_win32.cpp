@@ -74,9 +74,23 @@ ReadOutcome PlatformReadByte(PortHandle port, uint8_t& byte) {
   // One byte per read: the reply ends at its line feed, and anything after
   // it must stay in the driver for the next reply instead of being taken
   // into a buffer here.
+  //
+  // A read that brings nothing is a time-out only if it took its time.  A
+  // port whose adapter has gone, or whose driver keeps time-outs that return
+  // at once, answers every read with nothing immediately; reported as a
+  // time-out, that would make the reply wait spin a core until its limit.
+  // Reported as a failure, the wait sleeps out the read's time instead.
+  LARGE_INTEGER frequency, before, after;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&before);
   DWORD count = 0;
   if (!ReadFile(HandleOf(port), &byte, 1, &count, nullptr)) return ReadOutcome::kFailed;
-  return count == 1 ? ReadOutcome::kByte : ReadOutcome::kTimeout;
+  if (count == 1) return ReadOutcome::kByte;
+  QueryPerformanceCounter(&after);
+  const LONGLONG took_us = (after.QuadPart - before.QuadPart) * 1000000 / frequency.QuadPart;
+  // A millisecond is far below any time-out the driver keeps, timer
+  // granularity included, and far above what an immediate answer takes.
+  return took_us < 1000 ? ReadOutcome::kFailed : ReadOutcome::kTimeout;
 }
 
 void PlatformPause(uint32_t ms) { Sleep(ms); }

@@ -117,22 +117,33 @@ TEST_F(CheckTest, SilentBoardsExitThreeWithTheLinksHints) {
       << "the block asked nothing but A0, once at each speed";
 }
 
-TEST_F(CheckTest, APortThatCannotBeOpenedExitsThree) {
+TEST_F(CheckTest, APortThatCannotBeOpenedExitsFive) {
   RunResult missing =
       Blockhost({"check", "--comport", "12"}, {"ARDUINO_BLOCK_COM12=" + dir_.File("missing")});
-  EXPECT_EQ(missing.exit_code, 3) << missing.out << missing.err;
+  EXPECT_EQ(missing.exit_code, 5) << missing.out << missing.err;
   EXPECT_TRUE(Contains(missing.out, "COM12 cannot be opened")) << missing.out;
 }
 
 TEST_F(CheckTest, APortThatAnotherProgramHasOpenIsNamedWithThatProgram) {
   PtyPair board(7);
   UnlockedPortUser cat(board.slave_path());
+  // Every command that opens the port says the same, and exits the same.
+  const std::string message = "COM7 (" + board.slave_path() + ") is held by cat (pid " +
+                              std::to_string(cat.pid()) +
+                              "): close it (a serial monitor, screen, minicom or cat) and try "
+                              "again\n";
   RunResult held = Blockhost({"check", "--comport", "7"});
-  EXPECT_EQ(held.exit_code, 3) << held.out << held.err;
-  EXPECT_TRUE(Contains(held.out, "COM7 (" + board.slave_path() + ") is held by cat (pid " +
-                                     std::to_string(cat.pid()) + ")\n"))
-      << held.out;
-  EXPECT_EQ(board.ReadAvailable(), "") << "the block sent nothing on the shared line";
+  EXPECT_EQ(held.exit_code, 5) << held.out << held.err;
+  EXPECT_TRUE(Contains(held.out, message)) << held.out;
+  const std::string project = dir_.File("p.project");
+  ASSERT_EQ(Blockhost({"set", "--project", project, "interface=usb", "comport=7"}).exit_code, 0);
+  RunResult run = Blockhost({"run", "--project", project, "--steps", "1"});
+  EXPECT_EQ(run.exit_code, 5) << run.out << run.err;
+  EXPECT_EQ(run.err, "blockhost: " + message);
+  RunResult address = RunProgram({BLOCKHOST_PATH, "board-address", "--comport", "7"});
+  EXPECT_EQ(address.exit_code, 5) << address.out << address.err;
+  EXPECT_EQ(address.err, "blockhost: " + message);
+  EXPECT_EQ(board.ReadAvailable(), "") << "a command sent something on the shared line";
 
   RunResult ports = Blockhost({"ports"});
   EXPECT_TRUE(Contains(ports.out, "COM7    " + board.slave_path() +
@@ -180,6 +191,22 @@ TEST_F(CheckTest, TheBlocksOwnDatagramOnPort1600IsNoOtherProgramsAnswer) {
     EXPECT_TRUE(Contains(own.out, "its own command \"?14s?\" came back")) << own.out;
     EXPECT_FALSE(Contains(own.out, "another program")) << own.out;
   }
+  // An empty address is this computer by its host name; `set` says so.
+  const std::string project = dir_.File("empty.project");
+  RunResult set = Blockhost({"set", "--project", project, "interface=ethernet", "address="});
+  ASSERT_EQ(set.exit_code, 0) << set.err;
+  EXPECT_TRUE(Contains(set.err, "an empty address names this computer")) << set.err;
+  RunResult empty = Blockhost({"check", "--project", project});
+  if (Contains(empty.err, "Host Lookup Canceled")) {
+    GTEST_SKIP() << "this computer's host name does not resolve here";
+  }
+  EXPECT_EQ(empty.exit_code, 3) << empty.out << empty.err;
+  EXPECT_TRUE(Contains(empty.out,
+                       "at this computer (the address is empty), UDP port 1600: its "
+                       "own command \"?14s?\" came back"))
+      << empty.out;
+  EXPECT_FALSE(Contains(empty.out, "another program")) << empty.out;
+
   // A program on another port that answers with the command is another
   // program's answer.
   StartUdpBoard({"--reply", "?14s?=?14s?"});
@@ -207,13 +234,26 @@ TEST_P(CheckWrongSpeedTest, TheBoardsSpeedIsNamedWithItsOwnExitCode) {
   RunResult check =
       Blockhost({"check", "--comport", "5", "--baud", c.block}, {"ARDUINO_BLOCK_COM5=" + Link()});
   EXPECT_EQ(check.exit_code, 8) << check.out << check.err;
-  EXPECT_TRUE(Contains(check.out, "the board answers at " + c.board +
-                                      " baud, but the block is set to " + c.block +
-                                      ": set the dialog's speed to " + c.board + "\n"))
+  EXPECT_TRUE(Contains(
+      check.out, "the board answers at " + c.board + " baud, but the block is set to " + c.block +
+                     ": set the dialog's speed to " + c.board +
+                     ", or `blockhost set --project F baud=" + c.board + "` for a project file\n"))
       << check.out;
   EXPECT_EQ(TriedSpeeds(check.out), c.tried);
   // At the wrong speeds the board saw no command at all.
   EXPECT_EQ(ReadLines(log), (std::vector<std::string>{"!14mi", "?14s?", "?14s?"}));
+}
+
+// For a project, the command that sets the speed, ready to type.
+TEST_F(CheckTest, AProjectAtAnotherSpeedGetsTheExactSetCommand) {
+  StartPtyBoard({"--baud", "115200", "--analog", "A0=const:321"});
+  const std::string project = dir_.File("p.project");
+  ASSERT_EQ(Blockhost({"set", "--project", project, "interface=usb", "comport=5"}).exit_code, 0);
+  RunResult check = Blockhost({"check", "--project", project}, {"ARDUINO_BLOCK_COM5=" + Link()});
+  EXPECT_EQ(check.exit_code, 8) << check.out << check.err;
+  const std::string command = "blockhost set --lib " + std::string(ARDUINO_BLOCK_MODULE) +
+                              " --project " + project + " baud=115200";
+  EXPECT_TRUE(Contains(check.out, "the block is set to 9600: `" + command + "`")) << check.out;
 }
 
 INSTANTIATE_TEST_SUITE_P(EachDialogSpeed, CheckWrongSpeedTest,

@@ -2,7 +2,12 @@
 // step-time summary and what the settings let a run expect of its steps.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
+#include "address_text.h"
 #include "block_settings.h"
+#include "call_watch.h"
 #include "check_outcome.h"
 #include "errors.h"
 #include "input_signal.h"
@@ -177,13 +182,11 @@ TEST(StepTimingTest, ExchangesAndBytesFollowThePinsInUse) {
 
 TEST(StepTimingTest, StepsAsLongAsEveryWaitLookSilent) {
   const LinkLoad udp = LoadOf(DefaultPins(0, 9600));  // 14 exchanges of 100 ms
-  EXPECT_TRUE(StepsLookSilent(udp, 2800.0, Summarise({1405.0, 1410.0, 1402.0})));
-  EXPECT_FALSE(StepsLookSilent(udp, 2800.0, Summarise({700.0, 690.0, 710.0})));
-  EXPECT_FALSE(StepsLookSilent(udp, 30.0, Summarise({14.0, 1401.0, 15.0})))
-      << "one slow step is no silent board";
-  // A run of one step: its modes and its step, all waiting.
-  EXPECT_TRUE(StepsLookSilent(udp, 2810.0, Summarise({})));
-  EXPECT_FALSE(StepsLookSilent(udp, 1400.0, Summarise({})));
+  EXPECT_TRUE(StepLooksSilent(udp, 1402.0));
+  EXPECT_FALSE(StepLooksSilent(udp, 700.0));
+  // The first step: its modes and its step, all waiting.
+  EXPECT_TRUE(FirstStepLooksSilent(udp, 2810.0));
+  EXPECT_FALSE(FirstStepLooksSilent(udp, 1400.0));
 
   // Over serial the first step pauses after opening the port, which is no
   // wait for a reply.
@@ -192,14 +195,98 @@ TEST(StepTimingTest, StepsAsLongAsEveryWaitLookSilent) {
   one_input.baud_rate = 9600;
   one_input.pin_mode = {1, 0, 0, 0, 0, 0, 0, 0};
   const LinkLoad serial = LoadOf(one_input);
-  EXPECT_TRUE(StepsLookSilent(serial, 4010.0, Summarise({})));
-  EXPECT_FALSE(StepsLookSilent(serial, 2030.0, Summarise({})));
+  EXPECT_TRUE(FirstStepLooksSilent(serial, 4010.0));
+  EXPECT_FALSE(FirstStepLooksSilent(serial, 2030.0));
   EXPECT_TRUE(StepLooksSilent(serial, 1002.0));
   EXPECT_FALSE(StepLooksSilent(serial, 15.0));
 
   // With nothing to exchange, nothing waits.
   BlockSettings none;
-  EXPECT_FALSE(StepsLookSilent(LoadOf(none), 5000.0, Summarise({5000.0})));
+  EXPECT_FALSE(StepLooksSilent(LoadOf(none), 5000.0));
+  EXPECT_FALSE(FirstStepLooksSilent(LoadOf(none), 5000.0));
+}
+
+// Every stretch of silent steps counts, wherever in the run it lies: a board
+// lost in the last steps leaves the typical step looking fine.
+TEST(StepTimingTest, EveryStretchOfSilentStepsIsKeptWithWhereItBegan) {
+  const LinkLoad udp = LoadOf(DefaultPins(0, 9600));  // silent steps take 1400 ms
+  const double kFirst = 30.0, kOk = 15.0, kSilent = 1402.0, kSilentFirst = 2810.0;
+  const struct {
+    const char* name;
+    std::vector<double> steps_ms;
+    std::vector<std::pair<long, long>> stretches;
+  } kCases[] = {
+      {"all answered", {kFirst, kOk, kOk, kOk}, {}},
+      {"lost in the last steps",
+       {kFirst, kOk, kOk, kOk, kOk, kOk, kOk, kSilent, kSilent},
+       {{8, 9}}},
+      {"one silent step", {kFirst, kOk, kSilent, kOk}, {{3, 3}}},
+      {"silent from the start", {kSilentFirst, kSilent}, {{1, 2}}},
+      {"lost twice", {kFirst, kSilent, kOk, kSilent, kSilent, kOk}, {{2, 2}, {4, 5}}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    SilenceLog log(udp);
+    int began = 0, ended = 0;
+    for (double ms : c.steps_ms) {
+      const SilenceLog::Change change = log.Record(ms);
+      began += change == SilenceLog::Change::kBegan;
+      ended += change == SilenceLog::Change::kEnded;
+    }
+    std::vector<std::pair<long, long>> found;
+    for (const SilentStretch& s : log.stretches()) found.emplace_back(s.first_step, s.last_step);
+    EXPECT_EQ(found, c.stretches);
+    EXPECT_EQ(began, static_cast<int>(c.stretches.size()));
+    EXPECT_EQ(ended, static_cast<int>(c.stretches.size()) -
+                         (!c.stretches.empty() &&
+                                  c.stretches.back().second == static_cast<long>(c.steps_ms.size())
+                              ? 1
+                              : 0));
+  }
+}
+
+// What the watch says while a library call lasts, and that it is silent
+// once the call has returned.
+TEST(CallWatchTest, TellsALateCallOnceAndBeatsWhileItLasts) {
+  using namespace std::chrono_literals;
+  std::atomic<int> late{0}, beats{0};
+  CallWatch watch(
+      40ms, [&] { ++late; }, [&](CallWatch::Clock::duration) { ++beats; });
+
+  watch.Begin(10ms);
+  std::this_thread::sleep_for(200ms);
+  watch.End();
+  EXPECT_EQ(late, 1);
+  EXPECT_GE(beats, 1);
+  const int beats_in_call = beats;
+  std::this_thread::sleep_for(150ms);
+  EXPECT_EQ(beats, beats_in_call) << "a heartbeat after the call had returned";
+
+  // A call that returns in time, and one whose wait was told beforehand.
+  watch.Begin(5s);
+  std::this_thread::sleep_for(100ms);
+  watch.End();
+  EXPECT_EQ(late, 1);
+  EXPECT_GT(beats, beats_in_call);
+  const int beats_before_quiet = beats;
+  watch.Begin(std::nullopt, 5s);
+  std::this_thread::sleep_for(100ms);
+  watch.End();
+  EXPECT_EQ(beats, beats_before_quiet) << "a heartbeat during the quiet time";
+}
+
+TEST(StepTimingTest, TheDefaultPeriodIsOneTheLinkCanKeep) {
+  EXPECT_EQ(DefaultPeriodMs(LoadOf(DefaultPins(1, 9600))), 200.0) << "some 150 ms a step";
+  EXPECT_EQ(DefaultPeriodMs(LoadOf(DefaultPins(1, 38400))), 100.0)
+      << "38 ms on the line and 14 through the USB bridge";
+  EXPECT_EQ(DefaultPeriodMs(LoadOf(DefaultPins(1, 115200))), 50.0);
+  EXPECT_EQ(DefaultPeriodMs(LoadOf(DefaultPins(0, 9600))), 50.0) << "UDP: about 1 ms an exchange";
+  BlockSettings one_input;
+  one_input.interface_kind = 1;
+  one_input.baud_rate = 9600;
+  one_input.pin_mode = {1, 0, 0, 0, 0, 0, 0, 0};
+  one_input.analog_used = {0, 0, 0, 0, 0, 0};
+  EXPECT_EQ(DefaultPeriodMs(LoadOf(one_input)), 50.0);
 }
 
 TEST(StepTimingTest, TheSlowestFasterSpeedThatFitsThePeriod) {
@@ -249,6 +336,40 @@ TEST(CheckOutcomeTest, OnlyWholeNumbersAnAnalogInputCanReadCountAsTheBoard) {
   for (const double value : {0.0, 1.0, 512.0, 1023.0}) EXPECT_TRUE(IsAnalogReading(value)) << value;
   for (const double value : {-1.0, 1024.0, 0.5, 1e300, -0.25}) {
     EXPECT_FALSE(IsAnalogReading(value)) << value;
+  }
+}
+
+// Addresses read as the socket library reads them, and what `set` says of
+// those that will not do what they seem to.
+TEST(AddressTextTest, DottedAddressesAreReadAsTheSocketLibraryReadsThem) {
+  const struct {
+    const char* text;
+    std::optional<uint32_t> read;
+    const char* note;  // a part of the note, or nullptr for none
+  } kCases[] = {
+      {"192.168.0.121", 0xC0A80079u, nullptr},
+      {"10.0.0.300", std::nullopt, "is no IPv4 address"},
+      {"1.2.3.4.5", std::nullopt, "Host Lookup Canceled"},
+      {"255.255.255.255", std::nullopt, "255.255.255.255 cannot be sent to"},
+      {"010.0.0.1", 0x08000001u, "is read as 8.0.0.1"},
+      {"0x7f.1", 0x7F000001u, "is read as 127.0.0.1"},
+      {"10.1", 0x0A000001u, "is read as 10.0.0.1"},
+      {"10.256", 0x0A000100u, "is read as 10.0.1.0"},
+      {"0.0.0.0", 0u, "Null Remote Address"},
+      {"", std::nullopt, "an empty address names this computer"},
+      {"board.local", std::nullopt, nullptr},
+      {"1.2.3.", std::nullopt, "is no IPv4 address"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(ReadDottedAddress(c.text), c.read);
+    const std::optional<std::string> note = AddressNote(c.text);
+    if (c.note == nullptr) {
+      EXPECT_EQ(note, std::nullopt);
+    } else {
+      ASSERT_TRUE(note);
+      EXPECT_NE(note->find(c.note), std::string::npos) << *note;
+    }
   }
 }
 

@@ -117,6 +117,95 @@ TEST_F(RunTest, ABoardThatAnswersNothingOverSerialExitsNine) {
   EXPECT_EQ(run.exit_code, kExitBoardSilent) << run.out << run.err;
   EXPECT_TRUE(Contains(run.err, "blockhost check")) << run.err;
   EXPECT_EQ(silent.ReadAvailable(), "!03mi?03s??03s?") << "the run asked other than pin 3";
+  // Said as soon as the first exchange had waited out its limit, long before
+  // the first step ended, and with the command to type.
+  const size_t no_reply = run.err.find(
+      "no reply from COM6 at 9600 baud: flashed for another speed? `blockhost check --lib " +
+      std::string(ARDUINO_BLOCK_MODULE) + " --project " + project_ + "`");
+  EXPECT_NE(no_reply, std::string::npos) << run.err;
+  EXPECT_LT(no_reply, run.err.find("from step 1 on")) << run.err;
+}
+
+// A board lost in the last steps leaves the typical step looking fine; the
+// stretch it left silent is still reported, and the exit code says so.
+TEST_F(RunTest, ABoardLostLateInARunIsReportedWithTheStepWhereItWasLost) {
+  // Two modes, then two commands a step: the board answers six steps.
+  ChildProcess board = StartBoard({"--hangup-after", "14"});
+  UdpProject(board.udp_port(), OnlyThese({"pin2=input", "pin6=output"}));
+  RunResult run = Blockhost({"run", "--project", project_, "--steps", "10", "--period-ms", "10"});
+  EXPECT_EQ(run.exit_code, kExitBoardSilent) << run.out << run.err;
+  EXPECT_TRUE(Contains(run.err, "does not seem to answer from step 7 on")) << run.err;
+  EXPECT_TRUE(Contains(run.err, "no answer from the board in steps 7 to 10 of 10")) << run.err;
+  EXPECT_TRUE(Contains(run.err, "no reply from UDP 127.0.0.1:" + std::to_string(board.udp_port())))
+      << run.err;
+}
+
+// The step clock starts when the first step, with its 2 s opening pause,
+// returns: the steps after it keep their period instead of catching up.
+TEST_F(RunTest, SerialStepsKeepThePeriodAfterTheOpeningPause) {
+  const std::string tty = dir_.File("tty");
+  ChildProcess board = harness::StartBoardsim(BOARDSIM_PATH, {"--pty", tty});
+  std::vector<std::string> args = {"set", "--project", project_, "interface=usb", "comport=6"};
+  for (const std::string& s : OnlyThese({"pin3=input"})) args.push_back(s);
+  ASSERT_EQ(Blockhost(args).exit_code, 0);
+  const std::string csv = dir_.File("t.csv");
+  RunResult run =
+      Blockhost({"run", "--project", project_, "--steps", "6", "--period-ms", "200", "--csv", csv},
+                {"ARDUINO_BLOCK_COM6=" + tty});
+  ASSERT_EQ(run.exit_code, 0) << run.out << run.err;
+  const std::vector<std::string> rows = ReadLines(csv);
+  ASSERT_EQ(rows.size(), 7u);
+  std::vector<double> times;
+  for (size_t row = 1; row < rows.size(); ++row) times.push_back(std::stod(rows[row]));
+  EXPECT_GE(times[1] - times[0], 2000.0 + 200.0) << "the second step did not wait its period";
+  for (size_t step = 2; step < times.size(); ++step) {
+    SCOPED_TRACE("step " + std::to_string(step + 1));
+    EXPECT_GE(times[step] - times[step - 1], 150.0) << "the steps bunched up";
+    EXPECT_LT(times[step] - times[step - 1], 300.0);
+  }
+  EXPECT_TRUE(Contains(run.out, "start           20")) << run.out;
+  EXPECT_TRUE(Contains(run.err, "opening COM6 at 9600 baud")) << run.err;
+}
+
+// A new USB project at 9600 baud needs some 150 ms a step: without
+// --period-ms, the run takes a period it can keep, and says so.
+TEST_F(RunTest, TheDefaultPeriodFollowsWhatTheLinkCanKeep) {
+  const std::string tty = dir_.File("tty");
+  ChildProcess board = harness::StartBoardsim(BOARDSIM_PATH, {"--pty", tty});
+  ASSERT_EQ(Blockhost({"set", "--project", project_, "interface=usb", "comport=6"}).exit_code, 0);
+  RunResult run =
+      Blockhost({"run", "--project", project_, "--steps", "2"}, {"ARDUINO_BLOCK_COM6=" + tty});
+  EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
+  EXPECT_TRUE(Contains(run.out, "period 200 ms")) << run.out;
+  EXPECT_TRUE(Contains(run.err, "so the period is 200 ms rather than 50; --period-ms sets another"))
+      << run.err;
+  EXPECT_FALSE(Contains(run.err, "overrun")) << run.err;
+  RunResult given = Blockhost({"run", "--project", project_, "--steps", "2", "--period-ms", "50"},
+                              {"ARDUINO_BLOCK_COM6=" + tty});
+  EXPECT_TRUE(Contains(given.out, "period 50 ms")) << given.out;
+  EXPECT_TRUE(Contains(given.err, "every step will overrun")) << given.err;
+}
+
+// A run that does no step has nothing to write, and the files it would have
+// replaced may hold the last good trace.
+TEST_F(RunTest, ARunThatDoesNoStepLeavesTheOldFilesAsTheyWere) {
+  const std::string csv = dir_.File("keep.csv");
+  const std::string svg = dir_.File("keep.svg");
+  WriteFile(csv, "the last good trace\n");
+  WriteFile(svg, "<svg>the last good plot</svg>");
+  // An Ethernet board that answers its pin modes with a text that is no
+  // number stops the run in its first step.
+  ChildProcess board = StartBoard({"--reply", "?14s?=what"});
+  UdpProject(board.udp_port(), OnlyThese({"a0=used"}));
+  RunResult run =
+      Blockhost({"run", "--project", project_, "--steps", "3", "--csv", csv, "--plot", svg});
+  EXPECT_EQ(run.exit_code, 2) << run.out << run.err;
+  EXPECT_EQ(ReadFile(csv), "the last good trace\n");
+  EXPECT_EQ(ReadFile(svg), "<svg>the last good plot</svg>");
+  EXPECT_TRUE(Contains(run.err, "'" + csv + "' is left as it was")) << run.err;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
+    EXPECT_EQ(entry.path().string().find(".new-"), std::string::npos) << entry.path();
+  }
 }
 
 TEST_F(RunTest, ARunStoppedBySigintOrSigtermKeepsItsStepsAndSummary) {

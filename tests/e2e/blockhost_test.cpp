@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <optional>
 
 #include "e2e_harness.h"
@@ -231,7 +232,7 @@ TEST(BlockhostTest, ComNamesAreTakenWhereverAComNumberIs) {
   RunResult check =
       RunProgram({BLOCKHOST_PATH, "check", "--lib", ARDUINO_BLOCK_MODULE, "--comport", "COM12"},
                  {"ARDUINO_BLOCK_COM12=" + dir.File("missing")});
-  EXPECT_EQ(check.exit_code, 3) << check.out << check.err;
+  EXPECT_EQ(check.exit_code, 5) << check.out << check.err;
   EXPECT_TRUE(Contains(check.out, "COM12 cannot be opened")) << check.out;
 }
 
@@ -306,9 +307,110 @@ TEST(BlockhostTest, AProjectWhoseLinesLostTheirCrsIsNamedAndLeftAlone) {
     RunResult result = Blockhost(args);
     EXPECT_NE(result.exit_code, 0);
     EXPECT_TRUE(Contains(result.err, "LF instead of CR LF")) << result.err;
+    EXPECT_TRUE(Contains(result.err, "`blockhost set --project " + project + " --fix-line-ends`"))
+        << result.err;
     // One line of message, no line break of the file's inside it.
     EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << result.err;
     EXPECT_EQ(StateOf(project), before);
+  }
+}
+
+// What dos2unix, unix2dos and their kin make of a project, mended back to
+// the bytes blockhost wrote; the messages before name the mend.
+TEST(BlockhostTest, SetFixLineEndsMendsAProjectWhoseLineEndsWereChanged) {
+  TempDir dir;
+  const std::string project = dir.File("p.project");
+  ASSERT_EQ(Blockhost({"set", "--project", project, "udpport=1700"}).exit_code, 0);
+  const std::string original = ReadFile(project);
+  const auto replaced = [&](const std::string& from, const std::string& to) {
+    std::string text;
+    for (size_t at = 0; at < original.size();) {
+      if (original.compare(at, from.size(), from) == 0) {
+        text += to;
+        at += from.size();
+      } else {
+        text += original[at++];
+      }
+    }
+    return text;
+  };
+  const struct {
+    const char* name;
+    std::string text;
+  } kCases[] = {
+      {"dos2unix", replaced("\r\n", "\n")},
+      {"unix2dos", replaced("\n", "\r\n")},  // CR CR LF for the settings lines
+      {"CR alone", replaced("\r\n", "\r")},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    WriteFile(project, c.text);
+    RunResult show = Blockhost({"show", "--project", project});
+    EXPECT_EQ(show.exit_code, 1) << show.err;
+    EXPECT_TRUE(
+        Contains(show.err, "To mend it: `blockhost set --project " + project + " --fix-line-ends`"))
+        << show.err;
+    RunResult fix = Blockhost({"set", "--project", project, "--fix-line-ends"});
+    EXPECT_EQ(fix.exit_code, 0) << fix.err;
+    EXPECT_EQ(ReadFile(project), original);
+  }
+  EXPECT_EQ(Blockhost({"set", "--project", dir.File("none"), "--fix-line-ends"}).exit_code, 1);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("none")));
+}
+
+// An address the project file cannot hold is the typed value's fault, and
+// said so before anything is read back from the file.
+TEST(BlockhostTest, AnAddressTooLongForTheFileIsRefusedAsTheValue) {
+  TempDir dir;
+  const std::string project = dir.File("p.project");
+  ASSERT_EQ(Blockhost({"set", "--project", project, "udpport=1700"}).exit_code, 0);
+  const std::string before = ReadFile(project);
+  for (const char* force : {"", "--force"}) {
+    std::vector<std::string> args = {"set", "--project", project};
+    if (*force) args.push_back(force);
+    args.push_back("address=" + std::string(1200, 'a'));
+    RunResult set = Blockhost(args);
+    EXPECT_EQ(set.exit_code, 1) << set.err;
+    EXPECT_TRUE(Contains(set.err,
+                         "address: 1200 characters, more than the 998 a line of the "
+                         "project file holds"))
+        << set.err;
+    EXPECT_FALSE(Contains(set.err, "Line 4")) << set.err;
+    EXPECT_EQ(ReadFile(project), before);
+  }
+  EXPECT_EQ(Blockhost({"set", "--project", project, "address=" + std::string(998, 'a')}).exit_code,
+            0);
+}
+
+// Every exit code a command can give is in its help and in the overview,
+// where a script's author looks for it.
+TEST(BlockhostTest, TheHelpListsEveryExitCode) {
+  const struct {
+    std::vector<std::string> args;
+    std::vector<const char*> codes;
+  } kCases[] = {
+      {{"--help"},
+       {"1 bad arguments", "2 library error", "3 no answer", "4 an answer", "5 the port",
+        "6 refused", "7 not the Ethernet", "8 the board answers at another speed",
+        "9 the board did not answer", "10 cancelled", "11 no display", "130 stopped",
+        "143 stopped"}},
+      {{"run", "--help"},
+       {"0 done", "1 bad arguments", "2 library error", "5 the port", "9 the board did not answer",
+        "130 stopped by Ctrl-C", "143 stopped by SIGTERM"}},
+      {{"check", "--help"},
+       {"0 the board answered", "3 no answer", "4 an answer", "5 the port",
+        "8 the board answers at another speed"}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : ""));
+    std::vector<std::string> args = {BLOCKHOST_PATH};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    RunResult help = RunProgram(args);
+    EXPECT_EQ(help.exit_code, 0);
+    // The help wraps its lines; the codes are looked for in running text.
+    std::string text = help.out;
+    for (size_t at; (at = text.find("\n  ")) != std::string::npos;) text.replace(at, 3, " ");
+    for (const char* code : c.codes) EXPECT_TRUE(Contains(text, code)) << code << "\n" << text;
   }
 }
 
@@ -367,8 +469,17 @@ TEST(BlockhostTest, RunRefusesAPortThatCannotBeOpened) {
   RunResult run = RunProgram(
       {BLOCKHOST_PATH, "run", "--lib", ARDUINO_BLOCK_MODULE, "--project", project, "--steps", "2"},
       {"ARDUINO_BLOCK_COM77=" + dir.File("missing")});
-  EXPECT_EQ(run.exit_code, 1);
-  EXPECT_NE(run.err.find("not ready to simulate: serial port COM77"), std::string::npos) << run.err;
+  // The exit code of every command for a port it cannot open; the variable
+  // is set, so it is not offered as the way to name the device.
+  EXPECT_EQ(run.exit_code, 5);
+  EXPECT_EQ(run.err,
+            "blockhost: COM77 cannot be opened: no such port, or another program holds it; "
+            "`blockhost ports` lists the ports by COM number\n");
+  RunResult unnamed = RunProgram(
+      {BLOCKHOST_PATH, "run", "--lib", ARDUINO_BLOCK_MODULE, "--project", project, "--steps", "2"});
+  EXPECT_EQ(unnamed.exit_code, 5);
+  EXPECT_NE(unnamed.err.find("(ARDUINO_BLOCK_COM77 may name its device)"), std::string::npos)
+      << unnamed.err;
 }
 
 }  // namespace

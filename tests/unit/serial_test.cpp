@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <termios.h>
+#include <time.h>
 
 #include <atomic>
 #include <chrono>
@@ -26,6 +27,13 @@ using Clock = std::chrono::steady_clock;
 
 long MillisecondsSince(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+// The processor time this thread has used, in milliseconds.
+long ThreadCpuMs() {
+  timespec used{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);
+  return static_cast<long>(used.tv_sec) * 1000 + used.tv_nsec / 1000000;
 }
 
 class SerialTest : public ::testing::Test {
@@ -272,11 +280,15 @@ TEST(SerialPortTest, BoardHangingUpMidRunCostsOnlyTheWait) {
   block.data().ComPort = 5;
   OpenSerialLink(block.data());
   board->CloseMaster();
+  // Every read of a hung-up port fails at once; the wait must sleep between
+  // them, not spin a core for its whole limit, exchange after exchange.
+  const long cpu_before = ThreadCpuMs();
   auto start = Clock::now();
   EXPECT_EQ(ExchangeCommand(block.data(), "?02s?"), "");
   long waited = MillisecondsSince(start);
   EXPECT_GE(waited, kSerialReplyWaitMs);
   EXPECT_LT(waited, 1800);
+  EXPECT_LT(ThreadCpuMs() - cpu_before, 200) << "the wait spun instead of sleeping";
   CloseSerialLink();
 }
 

@@ -119,6 +119,36 @@ TEST(SettingsBlockTest, TruncatedBlockFailsClearlyWithoutWaiting) {
   }
 }
 
+// A file that ends early says what it lacks: a whole line (deleted, say the
+// address) shows as the last line missing, a cut one as that line cut.
+TEST(SettingsBlockTest, AnEarlyEndNamesTheLineItLacks) {
+  const struct {
+    const char* name;
+    std::string text;
+    const char* message;
+  } kCases[] = {
+      {"address deleted",
+       SettingsText({"0", "1", "9600", "1600", "1", "1", "1", "1", "2", "2", "2", "2", "1", "1",
+                     "1", "1", "1", "1"}),
+       "it holds 18 of their 19 lines, so line 19, the use of A5, is missing"},
+      {"cut after line 7", SettingsText({"0", "1", "9600", "10.0.0.1", "1600", "1", "1"}),
+       "it holds 7 of their 19 lines, so line 8, the mode of pin 4, is missing"},
+      {"cut inside line 2", "0\r\n1", "line 2 of 19, the COM port, is incomplete"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    ScratchFile file;
+    file.Replace(c.text);
+    HostBlock block;
+    try {
+      ReadFromFile(file.handle(), block.record());
+      ADD_FAILURE() << "no error";
+    } catch (const Exception& e) {
+      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+    }
+  }
+}
+
 TEST(SettingsBlockTest, OverlongLinesAreRefusedAtTheBufferLimit) {
   std::string longest(kMaxReadLineText, 'h');
   ScratchFile file;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "config/setting_rules.h"
+#include "config/settings_block.h"
 #include "errors.h"
 
 namespace blockhost {
@@ -140,6 +141,13 @@ void Apply(std::string_view assignment, BlockSettings* s, bool judge) {
     // A line break would shift every later line of the settings block.
     if (value.find_first_of("\r\n") != value.npos) {
       throw UsageError("address: a line break cannot be part of an address");
+    }
+    // The file's limit, whatever --force says: the block could not read the
+    // line back.
+    if (value.size() > static_cast<size_t>(arduino::kMaxWrittenLineText)) {
+      throw UsageError("address: " + std::to_string(value.size()) + " characters, more than the " +
+                       std::to_string(arduino::kMaxWrittenLineText) +
+                       " a line of the project file holds");
     }
     s->address = std::string(value);
   } else if (key == "udpport") {

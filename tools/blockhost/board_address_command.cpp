@@ -11,6 +11,7 @@
 #include "check_outcome.h"
 #include "commands.h"
 #include "errors.h"
+#include "held_port.h"
 #include "link/port_names.h"
 
 namespace blockhost {
@@ -179,6 +180,12 @@ int BoardAddressCommand(const CommandLine& line) {
   // read as a board with other firmware.
   if (line.baud_rate != 9600) {
     printf("note: the Ethernet image's setup console runs at 9600 baud, not %d\n", line.baud_rate);
+  }
+  // A program that holds the port without locking it would share the line
+  // and take some of the board's answers.
+  if (std::optional<std::string> held = HeldPortText(com_port)) {
+    fprintf(stderr, "blockhost: %s\n", held->c_str());
+    return kExitPortUnusable;
   }
   std::string error;
   std::optional<BoardPort> port = BoardPort::Open(device, line.baud_rate, &error);

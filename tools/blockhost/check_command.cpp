@@ -10,6 +10,7 @@
 #include "check_outcome.h"
 #include "commands.h"
 #include "errors.h"
+#include "held_port.h"
 #include "library_call.h"
 #include "link/port_holders.h"
 #include "link/port_names.h"
@@ -39,30 +40,21 @@ struct A0Reading {
   double took_ms = 0;           // the timed step's round trip, for a number
 };
 
-// "COM5 (/dev/ttyACM4)", "COM5 (no device)", or "COM5" where that is the device.
-std::string PortText(const BlockSettings& s) {
-  const std::string name = "COM" + std::to_string(s.com_port);
-  std::string device = arduino::ComPortDevice(s.com_port);
-  if (device.empty()) device = "no device";
-  return device == name ? name : name + " (" + device + ")";
+// An empty address names this computer, which a message must say in words.
+std::string AddressText(const BlockSettings& s) {
+  return s.address.empty() ? "this computer (the address is empty)" : s.address;
 }
 
 std::string LinkText(const BlockSettings& s) {
   if (s.interface_kind == 0) {
-    return s.address + ", UDP port " + std::to_string(s.udp_port);
+    return AddressText(s) + ", UDP port " + std::to_string(s.udp_port);
   }
-  return PortText(s) + " at " + std::to_string(s.baud_rate) + " baud";
+  return PortWithDevice(s.com_port) + " at " + std::to_string(s.baud_rate) + " baud";
 }
 
 void PrintUnopenedHints(const BlockSettings& s) {
-  const std::string device = arduino::ComPortDevice(s.com_port);
-  std::optional<arduino::PortHolder> holder;
-  if (!device.empty()) holder = arduino::FindPortHolder(device);
-  if (holder) {
-    printf(
-        "%s is held by %s\n"
-        "  - close it (a serial monitor, screen, minicom or cat) and check again\n",
-        PortText(s).c_str(), arduino::DescribePortHolder(*holder).c_str());
+  if (std::optional<std::string> held = HeldPortText(s.com_port)) {
+    printf("%s\n", held->c_str());
     return;
   }
   printf(
@@ -80,7 +72,7 @@ void PrintNoAnswerHints(const BlockSettings& s) {
         "    over USB; the board and this computer must be on the same network\n"
         "  - is the UDP port %d? The Ethernet image answers on 1600\n"
         "  - a firewall on this computer may drop the replies; they come to UDP port 1600\n",
-        s.address.c_str(), s.udp_port);
+        AddressText(s).c_str(), s.udp_port);
     return;
   }
   printf(
@@ -98,7 +90,7 @@ void PrintBadAnswerHints(const BlockSettings& s, const std::string& reply) {
     printf(
         "  - another program or firmware answers at %s, UDP port %d; upload\n"
         "    firmware/arduino_block to the board\n",
-        s.address.c_str(), s.udp_port);
+        AddressText(s).c_str(), s.udp_port);
     return;
   }
   printf(
@@ -113,8 +105,9 @@ void PrintBadAnswerHints(const BlockSettings& s, const std::string& reply) {
 // UDP port 1600: the block has that port itself, so no board and no other
 // program can listen there, and the datagram came back to the block.
 bool IsOwnEcho(const BlockSettings& s, const std::string& reply) {
+  // The empty address is this computer too, by its own host name.
   return s.interface_kind == 0 && s.udp_port == kBlockUdpPort && reply == kReadA0Command &&
-         IsAddressOfThisMachine(s.address);
+         (s.address.empty() || IsAddressOfThisMachine(s.address));
 }
 
 void PrintOwnEchoHints(const BlockSettings& s) {
@@ -123,7 +116,7 @@ void PrintOwnEchoHints(const BlockSettings& s) {
       "  - the block takes UDP port %d on this computer for the board's replies, so no board\n"
       "    or other program can answer there; give the board's own address, or the port an\n"
       "    emulated board listens on (--udpport)\n",
-      s.address.c_str(), s.udp_port, EscapedReply(kReadA0Command).c_str(), kBlockUdpPort);
+      AddressText(s).c_str(), s.udp_port, EscapedReply(kReadA0Command).c_str(), kBlockUdpPort);
 }
 
 // One run of one step with the settings the block has, as a host makes it.
@@ -184,6 +177,23 @@ std::optional<int32_t> FindBoardSpeed(const BlockExports& e, BlockInstance* bloc
   return std::nullopt;
 }
 
+// What makes the block use the board's speed: for a project, the command
+// that sets it, as the user would type it.
+std::string SpeedMend(const CommandLine& line, int32_t speed) {
+  const std::string baud = "baud=" + std::to_string(speed);
+  if (line.project.empty()) {
+    return "set the dialog's speed to " + std::to_string(speed) +
+           ", or `blockhost set --project F " + baud + "` for a project file";
+  }
+  const auto quoted = [](const std::string& text) {
+    return text.find_first_of(" \t'\"") == std::string::npos ? text : "\"" + text + "\"";
+  };
+  std::string command = "blockhost set";
+  if (!line.library.empty()) command += " --lib " + quoted(line.library);
+  return "`" + command + " --project " + quoted(line.project) + " " + baud +
+         "` (or the dialog's speed " + std::to_string(speed) + ")";
+}
+
 }  // namespace
 
 int CheckCommand(const CommandLine& line) {
@@ -215,7 +225,7 @@ int CheckCommand(const CommandLine& line) {
 
   if (CallLibraryFor([&] { return e.CanSimulateDLL(block.record()); }) == 0) {
     PrintUnopenedHints(settings);
-    return kExitNoAnswer;
+    return kExitPortUnusable;
   }
 
   const A0Reading reading = ReadA0(e, &block);
@@ -232,10 +242,8 @@ int CheckCommand(const CommandLine& line) {
   }
   if (settings.interface_kind == 1) {
     if (std::optional<int32_t> found = FindBoardSpeed(e, &block, settings)) {
-      printf(
-          "the board answers at %d baud, but the block is set to %d: set the dialog's speed to "
-          "%d\n",
-          *found, settings.baud_rate, *found);
+      printf("the board answers at %d baud, but the block is set to %d: %s\n", *found,
+             settings.baud_rate, SpeedMend(line, *found).c_str());
       return kExitWrongSpeed;
     }
   }

@@ -20,6 +20,14 @@ constexpr char kKeys[] =
     "      pin2..pin9=unused|input|output|pwm|N a0..a5=used|unused|N\n"
     "      set takes what the dialog offers: comport 1..100, baud 9600, 19200,\n"
     "      38400 or 115200, udpport 1..65535, pwm on pins 3, 5, 6 and 9 only";
+constexpr char kRunExits[] =
+    "exit status: 0 done, 1 bad arguments or files, 2 library error, 5 the port\n"
+    "  cannot be opened, 9 the board did not answer in some steps, 130 stopped by\n"
+    "  Ctrl-C (SIGINT), 143 stopped by SIGTERM; the steps done are kept either way";
+constexpr char kCheckExits[] =
+    "exit status: 0 the board answered, 1 bad arguments or files, 2 library error,\n"
+    "  3 no answer, 4 an answer that is no number, 5 the port cannot be opened,\n"
+    "  8 the board answers at another speed";
 constexpr char kSignals[] =
     "SIGNALs (PIN is 2..9, times in ms): 3.7  square:LOW:HIGH:PERIOD\n"
     "      sine:AMPL:OFFSET:PERIOD  ramp:FROM:TO:PERIOD";
@@ -108,8 +116,13 @@ void AddRun(CLI::App* app, CommandLine* line) {
          "the number of steps, 1..10000000 (default 100)")
       ->type_name("N");
   run->add_option_function<std::string>(
-         "--period-ms", [line](const std::string& text) { line->period_ms = ParsePeriod(text); },
-         "the step period in ms, 0..3600000 (default 50)")
+         "--period-ms",
+         [line](const std::string& text) {
+           line->period_ms = ParsePeriod(text);
+           line->period_given = true;
+         },
+         "the step period in ms, 0..3600000 (default 50, or\n"
+         "what the link can keep when that is longer)")
       ->type_name("P");
   run->add_option("--input", line->inputs,
                   "drive input PIN with SIGNAL; repeat for more pins.\n"
@@ -128,7 +141,7 @@ void AddRun(CLI::App* app, CommandLine* line) {
       ->type_name("TEXT")
       ->allow_extra_args(false)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-  run->footer(kSignals);
+  run->footer(std::string(kSignals) + "\n\n" + kRunExits);
 }
 
 void AddCheck(CLI::App* app, CommandLine* line) {
@@ -177,6 +190,7 @@ void AddCheck(CLI::App* app, CommandLine* line) {
                                   },
                                   "the board's UDP port (default 1600)")
                               ->type_name("P");
+  check->footer(kCheckExits);
   // `check` tests one link: the one a project holds, a COM port or an address.
   check->callback([line, baud, udp_port] {
     const int choices =
@@ -256,19 +270,25 @@ void AddCommands(CLI::App* app, CommandLine* line) {
   AddLibrary(show, line);
   AddProject(show, line)->required();
 
-  CLI::App* set = AddCommand(
-      app, line, "set", "usage: blockhost set [--lib PATH] --project F [--force] KEY=VALUE...\n",
-      "change settings; creates F if missing");
+  CLI::App* set =
+      AddCommand(app, line, "set",
+                 "usage: blockhost set [--lib PATH] --project F [--force] KEY=VALUE...\n"
+                 "       blockhost set [--lib PATH] --project F --fix-line-ends [KEY=VALUE...]\n",
+                 "change settings; creates F if missing");
   AddLibrary(set, line);
   AddProject(set, line)->required();
   set->add_flag("--force", line->force,
                 "write any integer, also one the dialog does\n"
                 "not offer (the file holds any)")
       ->disable_flag_override();
+  set->add_flag("--fix-line-ends", line->fix_line_ends,
+                "give F back the line ends that a program (an\n"
+                "editor, dos2unix, unix2dos, a transfer) changed")
+      ->disable_flag_override();
   set->add_option("assignments", line->assignments, "the settings to change")
       ->type_name("KEY=VALUE...");
   set->callback([line] {
-    if (line->assignments.empty()) Refuse("give at least one KEY=VALUE");
+    if (line->assignments.empty() && !line->fix_line_ends) Refuse("give at least one KEY=VALUE");
   });
   set->footer(kKeys);
 
@@ -307,8 +327,11 @@ std::unique_ptr<CLI::App> MakeApp(CommandLine* line) {
   app->footer(std::string(kKeys) + "\n" + kSignals +
               "\n\n"
               "exit status: 0 success, 1 bad arguments or files, 2 library error;\n"
+              "  run: 5 the port cannot be opened, 9 the board did not answer in some\n"
+              "  steps, 130 stopped by Ctrl-C (SIGINT), 143 stopped by SIGTERM;\n"
               "  configure: 10 cancelled, 11 no display (nothing saved either way);\n"
-              "  check: 3 no answer from the board, 4 an answer that is no number;\n"
+              "  check: 3 no answer from the board, 4 an answer that is no number,\n"
+              "  5 the port cannot be opened, 8 the board answers at another speed;\n"
               "  board-address: 3 no answer, 5 the port cannot be opened, 6 refused,\n"
               "  7 not the Ethernet image\n"
               "Run 'blockhost <command> --help' for the options of one command.");

@@ -14,8 +14,10 @@ struct CommandLine {
   std::string project;
   std::vector<std::string> assignments;  // KEY=VALUE of `set`
   bool force = false;                    // `set --force`: any integer
+  bool fix_line_ends = false;            // `set --fix-line-ends`: mend a changed file
   long steps = 100;
   double period_ms = 50.0;
+  bool period_given = false;        // --period-ms; else `run` fits the period to the link
   std::vector<std::string> inputs;  // PIN=SIGNAL of `run`
   std::string csv_path;
   std::string plot_path;

@@ -2,6 +2,7 @@
 // project.
 #include <cstdio>
 
+#include "address_text.h"
 #include "block_instance.h"
 #include "block_library.h"
 #include "commands.h"
@@ -28,7 +29,13 @@ int SetCommand(const CommandLine& line) {
   const std::string name = library.Name();
   BlockInstance block(library);
   // A new project starts from the settings of a newly placed block.
-  if (NativeFile::Exists(line.project)) LoadProject(line.project, name, &block);
+  if (NativeFile::Exists(line.project)) {
+    LoadProject(line.project, name, &block, line.fix_line_ends);
+  } else if (line.fix_line_ends) {
+    throw InputError("cannot open '" + line.project +
+                     "' to fix its line ends: there is no such "
+                     "file");
+  }
   BlockSettings settings = ReadSettings(&block);
   // All or nothing: the first refused assignment ends the command before
   // anything is written.
@@ -38,6 +45,15 @@ int SetCommand(const CommandLine& line) {
     } else {
       ApplyDialogSetting(assignment, &settings);
     }
+  }
+  // An address that will not do what it seems to is stored all the same,
+  // as the dialog stores it, but not without a word.
+  for (const std::string& assignment : line.assignments) {
+    if (assignment.rfind("address=", 0) != 0) continue;
+    if (std::optional<std::string> note = AddressNote(settings.address)) {
+      fprintf(stderr, "blockhost: note: address: %s\n", note->c_str());
+    }
+    break;
   }
   ApplySettings(settings, &block);
   SaveProject(line.project, name, &block);

@@ -9,6 +9,13 @@ namespace {
 
 constexpr size_t kMaxHeaderLine = 256;
 constexpr char kBlockPrefix[] = "block ";
+constexpr int kHeaderLines = 2;
+
+std::string MendCommand(const std::string& path) {
+  const std::string quoted =
+      path.find_first_of(" \t'\"") == std::string::npos ? path : "\"" + path + "\"";
+  return "To mend it: `blockhost set --project " + quoted + " --fix-line-ends`";
+}
 
 // Reads a header line byte by byte, so that the file stays positioned at the
 // first byte after it for the library.
@@ -22,7 +29,8 @@ std::string ReadHeaderLine(NativeFile* file, const std::string& path) {
       if (!line.empty() && line.back() == '\r') {
         throw InputError("'" + path +
                          "' has lines that end in CR LF instead of LF; a program has changed "
-                         "its line ends");
+                         "its line ends. " +
+                         MendCommand(path));
       }
       return line;
     }
@@ -34,18 +42,71 @@ std::string ReadHeaderLine(NativeFile* file, const std::string& path) {
 
 }  // namespace
 
-void LoadProject(const std::string& path, const std::string& block_name, BlockInstance* block) {
+std::optional<std::string> MendedLineEnds(std::string_view text) {
+  // Every kind of line end becomes one LF first: CR LF and CR CR LF as a
+  // whole, then a lone CR.  No line of a project holds a CR of its own.
+  std::string lines;
+  for (size_t k = 0; k < text.size(); ++k) {
+    if (text[k] != '\r') {
+      lines += text[k];
+      continue;
+    }
+    size_t end = k;
+    while (end < text.size() && text[end] == '\r') ++end;
+    lines += '\n';
+    k = end < text.size() && text[end] == '\n' ? end : end - 1;
+  }
+  std::string mended;
+  int number = 0;
+  for (size_t start = 0; start < lines.size();) {
+    size_t end = lines.find('\n', start);
+    if (end == std::string::npos) {
+      mended += lines.substr(start);  // a last line without an end stays so
+      break;
+    }
+    mended += lines.substr(start, end - start);
+    mended += ++number <= kHeaderLines ? "\n" : "\r\n";
+    start = end + 1;
+  }
+  if (mended == text) return std::nullopt;
+  return mended;
+}
+
+void LoadProject(const std::string& path, const std::string& block_name, BlockInstance* block,
+                 bool fix_line_ends) {
   NativeFile file = NativeFile::OpenForReading(path);
-  if (ReadHeaderLine(&file, path) != kProjectMagic) {
+  // The mended text is read in place of the file; the file itself changes
+  // only when the project is saved.
+  std::optional<NativeFile> mended_file;
+  if (fix_line_ends) {
+    if (std::optional<std::string> mended = MendedLineEnds(file.Contents())) {
+      mended_file.emplace(NativeFile::Scratch());
+      mended_file->Write(*mended);
+      mended_file->Rewind();
+    }
+  }
+  NativeFile& source = mended_file ? *mended_file : file;
+  if (ReadHeaderLine(&source, path) != kProjectMagic) {
     throw InputError("'" + path + "' is not a blockhost project (its first line is not '" +
                      kProjectMagic + "')");
   }
-  std::string block_line = ReadHeaderLine(&file, path);
+  std::string block_line = ReadHeaderLine(&source, path);
   if (block_line != kBlockPrefix + block_name) {
     throw InputError("'" + path + "' holds the settings of another block ('" + block_line +
                      "', expected '" + kBlockPrefix + block_name + "')");
   }
-  CallLibrary([&] { block->exports().ReadFromFile(file.handle(), block->record()); });
+  try {
+    CallLibrary([&] { block->exports().ReadFromFile(source.handle(), block->record()); });
+  } catch (const LibraryError& error) {
+    // The block's own words say what it found; whether the line ends were
+    // changed is told by the whole file, and so is the mend.
+    if (mended_file || !MendedLineEnds(file.Contents())) throw;
+    // The message may quote a line, line breaks and all; it stays one line.
+    std::string said;
+    for (char c : std::string(error.what()))
+      said += c == '\r' ? "\\r" : c == '\n' ? "\\n" : std::string(1, c);
+    throw InputError("'" + path + "': " + said + ". " + MendCommand(path));
+  }
 }
 
 void SaveProject(const std::string& path, const std::string& block_name, BlockInstance* block) {

@@ -12,10 +12,12 @@
 #include "block_instance.h"
 #include "block_library.h"
 #include "block_settings.h"
+#include "call_watch.h"
 #include "check_outcome.h"
 #include "commands.h"
 #include "config/setting_rules.h"
 #include "errors.h"
+#include "held_port.h"
 #include "host_system.h"
 #include "input_signal.h"
 #include "library_call.h"
@@ -31,8 +33,21 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
+// A library call that lasts longer than this is told about every time it
+// has waited this long again, so that a quiet terminal is never a mystery.
+constexpr auto kHeartbeatInterval = std::chrono::seconds(2);
+// A call that has taken twice its estimate, plus this share of one
+// exchange's whole wait and the margin, has had an exchange wait out its
+// limit: an answering board stays far below that, and a call waits out its
+// limit only a hair over the limit itself.
+constexpr double kLateShareOfWait = 0.95;
+constexpr double kLateMarginMs = 20.0;
 // How often a wait for the next step looks for a stop request.
 constexpr auto kStopPollInterval = std::chrono::milliseconds(20);
+
+Clock::duration ToDuration(double ms) {
+  return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(ms));
+}
 
 double MillisecondsBetween(Clock::time_point from, Clock::time_point to) {
   return std::chrono::duration<double, std::milli>(to - from).count();
@@ -101,8 +116,9 @@ void RequireWritableOutputs(const CommandLine& line) {
 struct Written {
   bool csv = false;
   bool plot = false;
+  bool kept = false;  // no step was done, so the old files were left alone
   bool all(const CommandLine& line) const {
-    return (csv || line.csv_path.empty()) && (plot || line.plot_path.empty());
+    return kept || ((csv || line.csv_path.empty()) && (plot || line.plot_path.empty()));
   }
 };
 
@@ -120,6 +136,17 @@ Written WriteResults(const CommandLine& line, const Trace& trace) {
     }
   };
   Written written;
+  // A run that did no step has nothing to show, and what the files hold may
+  // be the last good trace.
+  if (trace.time_ms.empty()) {
+    for (const std::string* path : {&line.csv_path, &line.plot_path}) {
+      if (!path->empty()) {
+        fprintf(stderr, "blockhost: no step was done, so '%s' is left as it was\n", path->c_str());
+      }
+    }
+    written.kept = true;
+    return written;
+  }
   written.csv = attempt(line.csv_path, WriteCsv);
   written.plot = attempt(line.plot_path, WriteSvgPlot);
   return written;
@@ -176,16 +203,47 @@ void TellTiming(const CommandLine& line, const BlockSettings& s, const LinkLoad&
   }
 }
 
-// `took_ms` is what `exchanges` exchanges took, each of which may wait
-// `load.reply_wait_ms` for its reply.
-void TellSilence(const CommandLine& line, const LinkLoad& load, const char* what, double took_ms,
-                 int exchanges) {
+// A stretch of steps in which every exchange waited out its limit has just
+// begun with `step` (from 1); `took_ms` is what its `exchanges` exchanges
+// took.
+void TellSilenceBegan(const CommandLine& line, const LinkLoad& load, long step, double took_ms,
+                      int exchanges) {
   fprintf(stderr,
-          "blockhost: the board does not seem to answer: %s took %.0f ms, as long as its %d "
-          "exchange%s waiting the full %.0f ms for a reply each; the outputs are not the "
-          "board's\n",
-          what, took_ms, exchanges, exchanges == 1 ? "" : "s", load.reply_wait_ms);
+          "blockhost: the board does not seem to answer from step %ld on: the step took %.0f "
+          "ms, as long as its %d exchange%s waiting the full %.0f ms for a reply each; the "
+          "outputs are not the board's\n",
+          step, took_ms, exchanges, exchanges == 1 ? "" : "s", load.reply_wait_ms);
   HintCheck(line);
+}
+
+// After the run: every stretch without an answer, where it began and ended.
+void TellSilentStretches(const CommandLine& line, const std::vector<SilentStretch>& stretches,
+                         size_t steps_done) {
+  for (const SilentStretch& s : stretches) {
+    const long count = s.last_step - s.first_step + 1;
+    if (count == 1) {
+      fprintf(stderr, "blockhost: no answer from the board in step %ld of %zu: ", s.first_step,
+              steps_done);
+    } else {
+      fprintf(stderr,
+              "blockhost: no answer from the board in steps %ld to %ld of %zu: ", s.first_step,
+              s.last_step, steps_done);
+    }
+    fputs("every exchange waited out its limit, and the outputs there are not the board's\n",
+          stderr);
+  }
+  HintCheck(line);
+}
+
+// What the first exchange that waits out its limit tells, as soon as it has:
+// the usual cause, and the command that finds it.
+std::string NoReplyText(const CommandLine& line, const BlockSettings& s) {
+  std::string text =
+      s.interface_kind == 1
+          ? "no reply from COM" + std::to_string(s.com_port) + " at " +
+                std::to_string(s.baud_rate) + " baud: flashed for another speed?"
+          : "no reply from " + LinkText(s) + ": is the board on, at that address and port?";
+  return text + " `" + CheckCommandFor(line) + "`";
 }
 
 void PrintSummary(const CommandLine& line, const Trace& trace, const BlockSettings& s,
@@ -194,8 +252,10 @@ void PrintSummary(const CommandLine& line, const Trace& trace, const BlockSettin
   printf("steps           %zu of %ld, period %.3g ms, over %s\n", trace.time_ms.size(), line.steps,
          line.period_ms, LinkText(s).c_str());
   if (!trace.time_ms.empty()) {
-    printf("first step      %.2f ms (InitSimulationDLL: pin modes, then the first step)\n",
-           init_ms);
+    printf(
+        "start           %.2f ms (InitSimulationDLL: %spin modes, then the first step); the "
+        "step clock starts when it returns\n",
+        init_ms, s.interface_kind == 1 ? "opening the port and its pause, " : "");
   }
   TimingSummary timing = Summarise(step_ms);
   if (timing.count > 0) {
@@ -244,16 +304,18 @@ void NoteUnusedInputs(const BlockSettings& settings, const std::map<int, InputSi
   }
 }
 
-void RequireReadyToSimulate(const BlockExports& e, BlockInstance& block,
-                            const BlockSettings& settings) {
-  if (CallLibraryFor([&] { return e.CanSimulateDLL(block.record()); }) == 0) {
-    std::string why = settings.interface_kind == 1
-                          ? "serial port COM" + std::to_string(settings.com_port) +
-                                " cannot be opened (on Linux, ARDUINO_BLOCK_COM" +
-                                std::to_string(settings.com_port) + " may name its device)"
-                          : "it refuses the interface of these settings";
-    throw InputError("the block is not ready to simulate: " + why);
+// Nothing when the block is ready to simulate; otherwise the exit code,
+// the reason having been told.
+std::optional<int> ReadyToSimulate(const BlockExports& e, BlockInstance& block,
+                                   const BlockSettings& settings) {
+  if (CallLibraryFor([&] { return e.CanSimulateDLL(block.record()); }) != 0) return std::nullopt;
+  if (settings.interface_kind != 1) {
+    throw InputError(
+        "the block is not ready to simulate: it refuses the interface of these "
+        "settings");
   }
+  fprintf(stderr, "blockhost: %s\n", UnopenedPortText(settings.com_port).c_str());
+  return kExitPortUnusable;
 }
 
 // Adds one step to the trace.  The inputs are recorded as the block left
@@ -316,6 +378,11 @@ void WaitForStep(Clock::time_point when) {
   }
 }
 
+// The steps of a run, once everything is ready.
+int Simulate(const CommandLine& line, const BlockExports& e, BlockInstance& block,
+             const std::string& name, const BlockSettings& settings, const IoDescription& io,
+             const std::map<int, InputSignal>& signals, const LinkLoad& load);
+
 }  // namespace
 
 int RunCommand(const CommandLine& line) {
@@ -330,9 +397,31 @@ int RunCommand(const CommandLine& line) {
   const IoDescription io = DescribeIo(e);
   RequirePinLayout(io);
   NoteUnusedInputs(settings, signals);
-  RequireReadyToSimulate(e, block, settings);
+  if (std::optional<int> refused = ReadyToSimulate(e, block, settings)) return *refused;
 
   const LinkLoad load = LoadOf(settings);
+  // Without --period-ms the period is one the link can keep: a new USB
+  // project at 9600 baud needs some 150 ms a step, and would overrun the
+  // usual 50 ms in every step.
+  CommandLine run_line = line;
+  if (!line.period_given) {
+    run_line.period_ms = DefaultPeriodMs(load);
+    if (run_line.period_ms != line.period_ms) {
+      fprintf(stderr,
+              "blockhost: note: a step makes %d exchanges, about %.0f ms over %s, so the period "
+              "is %.0f ms rather than %.0f; --period-ms sets another\n",
+              load.step_exchanges, load.answered_step_ms, LinkText(settings).c_str(),
+              run_line.period_ms, line.period_ms);
+    }
+  }
+  return Simulate(run_line, e, block, name, settings, io, signals, load);
+}
+
+namespace {
+
+int Simulate(const CommandLine& line, const BlockExports& e, BlockInstance& block,
+             const std::string& name, const BlockSettings& settings, const IoDescription& io,
+             const std::map<int, InputSignal>& signals, const LinkLoad& load) {
   TellTiming(line, settings, load);
 
   Trace trace = EmptyTrace(io, settings, signals);
@@ -342,23 +431,53 @@ int RunCommand(const CommandLine& line) {
   ValueArray inputs(io.inputs.size());
   ValueArray outputs(io.outputs.size());
   const bool progress = StderrIsTerminal();
-  const auto period = std::chrono::duration_cast<Clock::duration>(
-      std::chrono::duration<double, std::milli>(line.period_ms));
+  const Clock::duration period = ToDuration(line.period_ms);
   double init_ms = 0.0;
   std::vector<double> step_ms;
   long overruns = 0;
   bool started = false;
   bool progress_shown = false;
-  bool silence_told = false;
+  bool no_reply_told = false;
+  SilenceLog silence(load);
   std::optional<std::string> library_error;
   std::optional<int> unanswered_analog;
+  // Times are taken from the start of the run, but the steps' clock starts
+  // when the first step returns: a serial port's opening pause would
+  // otherwise leave the next steps behind their time, and they would run
+  // back to back to catch up.
   const Clock::time_point start = Clock::now();
+  Clock::time_point clock_start = start;
   Clock::time_point last_progress = start;
+  long step_number = 0;  // the step under way, from 1, for the watch
+
+  // A call that keeps the board waiting is told about while it lasts.
+  const auto end_progress_line = [&] {
+    if (progress_shown) fputs("\n", stderr);
+    progress_shown = false;
+  };
+  CallWatch watch(
+      kHeartbeatInterval,
+      [&] {
+        end_progress_line();
+        fprintf(stderr, "blockhost: %s\n", NoReplyText(line, settings).c_str());
+        no_reply_told = true;
+      },
+      [&](CallWatch::Clock::duration took) {
+        end_progress_line();
+        fprintf(stderr, "blockhost: step %ld has waited %.0f s for the board so far\n", step_number,
+                std::chrono::duration<double>(took).count());
+      });
+  if (settings.interface_kind == 1) {
+    fprintf(stderr,
+            "blockhost: opening COM%d at %d baud; the board restarts, so the first step takes "
+            "over %.0f s\n",
+            settings.com_port, settings.baud_rate, load.open_pause_ms / 1000.0);
+  }
 
   CatchStopRequests(progress);
   try {
     for (long step = 0; step < line.steps; ++step) {
-      WaitForStep(start + step * period);
+      if (step > 0) WaitForStep(clock_start + step * period);
       if (StopRequested() != 0) break;
       const Clock::time_point step_start = Clock::now();
       const double time_ms = MillisecondsBetween(start, step_start);
@@ -367,6 +486,18 @@ int RunCommand(const CommandLine& line) {
       }
       const ValueArray outputs_before = outputs;
       MarkAnalogOutputsUnread(settings, &outputs);
+      step_number = step + 1;
+      // Late: past what the call takes when the board answers, by nearly
+      // one exchange's whole wait.  Said once a run.
+      const double pause_ms = step == 0 ? load.open_pause_ms : 0.0;
+      std::optional<Clock::duration> late_after;
+      if (!no_reply_told && load.step_exchanges > 0) {
+        const int exchanges = load.step_exchanges + (step == 0 ? load.mode_exchanges : 0);
+        const double answered_ms = load.answered_step_ms * exchanges / load.step_exchanges;
+        late_after = ToDuration(pause_ms + 2 * answered_ms + kLateShareOfWait * load.reply_wait_ms +
+                                kLateMarginMs);
+      }
+      watch.Begin(late_after, ToDuration(pause_ms));
       try {
         if (step == 0) {
           started = true;
@@ -376,13 +507,16 @@ int RunCommand(const CommandLine& line) {
               [&] { e.SimulateDLL(Lead12{}, block.record(), inputs.data(), outputs.data()); });
         }
       } catch (const LibraryError&) {
+        watch.End();
         unanswered_analog = FirstUnreadAnalogInput(settings, outputs);
         outputs = outputs_before;
         throw;
       }
+      watch.End();
       const Clock::time_point step_end = Clock::now();
       const double took_ms = MillisecondsBetween(step_start, step_end);
       (step == 0 ? init_ms : step_ms.emplace_back()) = took_ms;
+      if (step == 0) clock_start = step_end;
       // Opening a serial port restarts the board, and the first step waits
       // for it (the block's 2 s pause): the plot marks that wait.
       if (step == 0 && settings.interface_kind == 1) trace.open_pause_ms = took_ms;
@@ -390,13 +524,22 @@ int RunCommand(const CommandLine& line) {
 
       RecordStep(io, time_ms, inputs, outputs, &trace);
       // A board that answers nothing is worth hearing about before a long
-      // run has waited out every step.
-      if (!silence_told && step == 1 && step + 1 < line.steps && StepLooksSilent(load, took_ms)) {
-        if (progress_shown) fputs("\n", stderr);
-        progress_shown = false;
-        TellSilence(line, load, "a step", took_ms, load.step_exchanges);
-        fputs("blockhost: the run goes on; Ctrl-C ends it and keeps the steps so far\n", stderr);
-        silence_told = true;
+      // run has waited out every step, and so is one that comes back.
+      const SilenceLog::Change change = silence.Record(took_ms);
+      if (change == SilenceLog::Change::kBegan) {
+        end_progress_line();
+        if (step == 0) {
+          TellSilenceBegan(line, load, step + 1, took_ms - load.open_pause_ms,
+                           load.mode_exchanges + load.step_exchanges);
+        } else {
+          TellSilenceBegan(line, load, step + 1, took_ms, load.step_exchanges);
+        }
+        if (step + 1 < line.steps) {
+          fputs("blockhost: the run goes on; Ctrl-C ends it and keeps the steps so far\n", stderr);
+        }
+      } else if (change == SilenceLog::Change::kEnded) {
+        end_progress_line();
+        fprintf(stderr, "blockhost: the board answers again from step %ld\n", step + 1);
       }
       if (progress && StopRequested() == 0 &&
           (step_end - last_progress >= kProgressInterval || step + 1 == line.steps)) {
@@ -426,14 +569,8 @@ int RunCommand(const CommandLine& line) {
   const Written written = WriteResults(line, trace);
   PrintSummary(line, trace, settings, init_ms, step_ms, overruns, written);
   fflush(stdout);
-  const bool silent = !library_error && !trace.time_ms.empty() &&
-                      StepsLookSilent(load, init_ms, Summarise(step_ms));
-  if (silent && step_ms.empty()) {
-    TellSilence(line, load, "the first step", init_ms - load.open_pause_ms,
-                load.mode_exchanges + load.step_exchanges);
-  } else if (silent) {
-    TellSilence(line, load, "a step", Summarise(step_ms).median_ms, load.step_exchanges);
-  }
+  const bool silent = !library_error && !silence.stretches().empty();
+  if (silent) TellSilentStretches(line, silence.stretches(), trace.time_ms.size());
   if (library_error) {
     // The library's message as it is; an empty reply in it is a board that
     // did not answer, and the pin says where.
@@ -455,4 +592,5 @@ int RunCommand(const CommandLine& line) {
   return silent ? kExitBoardSilent : kExitOk;
 }
 
+}  // namespace
 }  // namespace blockhost

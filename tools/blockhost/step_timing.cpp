@@ -1,6 +1,7 @@
 #include "step_timing.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "config/setting_rules.h"
 
@@ -102,11 +103,35 @@ bool StepLooksSilent(const LinkLoad& load, double step_ms) {
   return load.step_exchanges > 0 && step_ms >= 0.9 * load.silent_step_ms();
 }
 
-bool StepsLookSilent(const LinkLoad& load, double first_step_ms, const TimingSummary& steps) {
+bool FirstStepLooksSilent(const LinkLoad& load, double first_step_ms) {
   if (load.step_exchanges == 0) return false;
-  if (steps.count > 0) return StepLooksSilent(load, steps.median_ms);
   const double waits_ms = (load.mode_exchanges + load.step_exchanges) * load.reply_wait_ms;
   return first_step_ms - load.open_pause_ms >= 0.9 * waits_ms;
+}
+
+SilenceLog::Change SilenceLog::Record(double took_ms) {
+  ++steps_;
+  const bool silent =
+      steps_ == 1 ? FirstStepLooksSilent(load_, took_ms) : StepLooksSilent(load_, took_ms);
+  if (silent && in_stretch_) {
+    stretches_.back().last_step = steps_;
+    return Change::kNone;
+  }
+  if (silent == in_stretch_) return Change::kNone;
+  in_stretch_ = silent;
+  if (!silent) return Change::kEnded;
+  stretches_.push_back({steps_, steps_});
+  return Change::kBegan;
+}
+
+double DefaultPeriodMs(const LinkLoad& load) {
+  constexpr double kRoundPeriodsMs[] = {kUsualPeriodMs, 100, 200, 250, 500, 1000, 2000, 5000};
+  constexpr double kBridgeMsPerExchange = 1.0;
+  const double needed_ms = load.answered_step_ms + load.step_exchanges * kBridgeMsPerExchange;
+  for (double period : kRoundPeriodsMs) {
+    if (needed_ms <= period) return period;
+  }
+  return kRoundPeriodsMs[std::size(kRoundPeriodsMs) - 1];
 }
 
 std::optional<int> SpeedThatFits(const BlockSettings& settings, double period_ms) {

@@ -46,12 +46,43 @@ struct LinkLoad {
 
 LinkLoad LoadOf(const BlockSettings& settings);
 
-// Whether the run's steps took about as long as all of their exchanges
-// waiting in full, as they do when the board answers nothing.  The timed
-// steps decide; a run of one step is judged by its first step, pin modes and
-// open pause included.
-bool StepsLookSilent(const LinkLoad& load, double first_step_ms, const TimingSummary& steps);
+// Whether a timed step took about as long as all of its exchanges waiting in
+// full, as it does when the board answers none of them.
 bool StepLooksSilent(const LinkLoad& load, double step_ms);
+// The same for the first step, whose pin modes wait too and whose open pause
+// is no wait for a reply.
+bool FirstStepLooksSilent(const LinkLoad& load, double first_step_ms);
+
+// Steps numbered from 1 (the first step, InitSimulationDLL's, is 1) in a row
+// in which every exchange waited out its limit.
+struct SilentStretch {
+  long first_step = 0;
+  long last_step = 0;
+};
+
+// The silent stretches of a run, step by step.  A board lost late in a run
+// shows only here: the steps before make the typical step look fine.
+class SilenceLog {
+ public:
+  explicit SilenceLog(const LinkLoad& load) : load_(load) {}
+  // Takes the next step's duration; says whether a stretch began or ended
+  // with it.
+  enum class Change { kNone, kBegan, kEnded };
+  Change Record(double took_ms);
+  const std::vector<SilentStretch>& stretches() const { return stretches_; }
+
+ private:
+  LinkLoad load_;
+  long steps_ = 0;
+  bool in_stretch_ = false;
+  std::vector<SilentStretch> stretches_;
+};
+
+// The period `run` takes when none is given: the usual 50 ms, or the first
+// round period that leaves room for a step whose board answers (a USB
+// bridge adds about a millisecond per exchange to the estimate).
+constexpr double kUsualPeriodMs = 50.0;
+double DefaultPeriodMs(const LinkLoad& load);
 
 // The slowest of those speeds, faster than the settings' own, at which a
 // step fits into `period_ms`; nothing over UDP or when none is fast enough.

@@ -38,8 +38,9 @@ struct Trace {
 // Throws InputError with the system's reason when `path` cannot be written;
 // leaves an existing file as it is and creates none.
 void RequireWritable(const std::string& path);
-// Puts `text` into the file at `path`; throws InputError with the system's
-// reason when it cannot.
+// Puts `text` into the file at `path` through a file beside it, so that an
+// old file is replaced whole or not at all; throws InputError with the
+// system's reason when it cannot.
 void WriteTraceFile(const std::string& path, const std::string& text);
 
 // One row per step: the time, then every channel.  Throws InputError when

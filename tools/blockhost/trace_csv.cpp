@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "errors.h"
+#include "native_file.h"
 #include "trace.h"
 
 namespace blockhost {
@@ -28,14 +29,12 @@ void RequireWritable(const std::string& path) {
 }
 
 void WriteTraceFile(const std::string& path, const std::string& text) {
-  errno = 0;
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) throw CannotWrite(path, errno != 0 ? errno : EACCES);
-  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  const int write_error = errno;
-  if (std::fclose(file) != 0 || !written) {
-    throw CannotWrite(path, write_error != 0 ? write_error : errno != 0 ? errno : EIO);
-  }
+  // Written beside the old file and put in its place only when complete: a
+  // run cut short in the writing, or a disk that fills, leaves the last good
+  // trace as it was.
+  NativeFile file = NativeFile::Replacement(path);
+  file.Write(text);
+  file.Commit();
 }
 
 void WriteCsv(const Trace& trace, const std::string& path) {
