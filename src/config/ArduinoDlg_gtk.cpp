@@ -10,6 +10,7 @@
 #include <gdk/gdkx.h>
 #endif
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -228,6 +229,17 @@ GtkWidget* MakeUpDown(TView& view, const TControl& control) {
   return box;
 }
 
+// An edit's limit stops the user typing beyond it, but must never cut a
+// longer text that the block brought from its project file, and GTK cuts
+// the text to the limit whenever either is set.  So the limit follows the
+// text down to the form's own and never stands below what the edit holds.
+void KeepLimitAtLeastTheText(GtkEditable* editable, gpointer form_limit) {
+  GtkEntry* entry = GTK_ENTRY(editable);
+  const int limit =
+      std::max(GPOINTER_TO_INT(form_limit), static_cast<int>(gtk_entry_get_text_length(entry)));
+  if (gtk_entry_get_max_length(entry) != limit) gtk_entry_set_max_length(entry, limit);
+}
+
 GtkWidget* MakeControl(TView& view, const TControl& control) {
   switch (control.Kind) {
     case TControlKind::kButton:
@@ -250,7 +262,11 @@ GtkWidget* MakeControl(TView& view, const TControl& control) {
       // The entry's own minimum width would override the form's sizes.
       gtk_entry_set_width_chars(GTK_ENTRY(entry), 0);
       gtk_entry_set_activates_default(GTK_ENTRY(entry), TRUE);
-      if (control.MaxLength > 0) gtk_entry_set_max_length(GTK_ENTRY(entry), control.MaxLength);
+      if (control.MaxLength > 0) {
+        g_signal_connect(entry, "changed", G_CALLBACK(KeepLimitAtLeastTheText),
+                         GINT_TO_POINTER(control.MaxLength));
+        KeepLimitAtLeastTheText(GTK_EDITABLE(entry), GINT_TO_POINTER(control.MaxLength));
+      }
       return entry;
     }
     case TControlKind::kUpDown:
@@ -285,14 +301,24 @@ void SetTabOrder(TView& view) {
   g_list_free(chain);
 }
 
+// Shows a text in an edit whole, whatever the edit's limit, which then
+// stops typing beyond the longer of the two.
+void ShowEditText(TView& view, const char* name, const std::string& text) {
+  GtkEntry* entry = GTK_ENTRY(view.Widget(name));
+  gtk_entry_set_max_length(entry, 0);
+  gtk_entry_set_text(entry, text.c_str());
+  const int form_limit = view.form.Control(name).MaxLength;
+  if (form_limit > 0) KeepLimitAtLeastTheText(GTK_EDITABLE(entry), GINT_TO_POINTER(form_limit));
+}
+
 void ShowForm(TView& view) {
   const TArduinoDialog& f = view.form;
   GtkWidget* checked = f.EthernetChecked ? view.Widget("RadioButton1")
                        : f.UsbChecked    ? view.Widget("RadioButton2")
                                          : view.no_radio;
   gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(checked), TRUE);
-  gtk_entry_set_text(GTK_ENTRY(view.Widget("IPAddressEdit")), f.IPAddressText.c_str());
-  gtk_entry_set_text(GTK_ENTRY(view.Widget("PortEdit")), f.PortText.c_str());
+  ShowEditText(view, "IPAddressEdit", f.IPAddressText);
+  ShowEditText(view, "PortEdit", f.PortText);
   ShowComPort(view);
   gtk_combo_box_set_active(GTK_COMBO_BOX(view.Widget("BaudCombobox")), f.BaudIndex);
   for (int row = 0; row < kDigitalPins; ++row) {

@@ -624,8 +624,10 @@ int ItemCount(const DialogDriver& d, const char* name) {
 }
 
 // A project file may hold values the form does not offer.  The speed list
-// shows a stored speed it lacks as an item of its own, so it is never empty
-// and Enter keeps it; the rest shows as near as the form can.
+// keeps its four items and selects none for a stored speed it lacks, and
+// Enter keeps that speed; an address longer than a line the file can be
+// written with shows whole and is stored whole; the rest shows as near as
+// the form can.
 TEST_F(DialogViewTest, StoredValuesOutsideTheFormShowAndTheSpeedIsKept) {
   Block block;
   TUserData& data = block.data();
@@ -635,6 +637,8 @@ TEST_F(DialogViewTest, StoredValuesOutsideTheFormShowAndTheSpeedIsKept) {
   data.UdpPort = 70000;
   data.PinMode[2] = 3;
   data.AnalogUsed[0] = 2;
+  // The longest address a project file's line can bring.
+  data.IPAddress = std::string(999, '7');
   Fields expected = FieldsOf(data);
   expected.interface_kind = kInterfaceEthernet;  // neither radio shown; OK stores Ethernet
   expected.com_port = 100;                       // the spin buttons' end
@@ -643,8 +647,9 @@ TEST_F(DialogViewTest, StoredValuesOutsideTheFormShowAndTheSpeedIsKept) {
   DialogDriver driver;
   driver
       .Then(Do([](DialogDriver& d) {
-        EXPECT_EQ(ActiveItem(d, "BaudCombobox"), "12345 Baud");
-        EXPECT_EQ(ItemCount(d, "BaudCombobox"), 5);
+        EXPECT_EQ(ActiveItem(d, "BaudCombobox"), "<none>");
+        EXPECT_EQ(ItemCount(d, "BaudCombobox"), 4);
+        EXPECT_EQ(d.Text("IPAddressEdit").size(), 999u);
         EXPECT_FALSE(gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(d.Widget("RadioButton1"))));
         EXPECT_FALSE(gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(d.Widget("RadioButton2"))));
         EXPECT_EQ(d.Text("ComPortEdit"), "100");
@@ -654,7 +659,13 @@ TEST_F(DialogViewTest, StoredValuesOutsideTheFormShowAndTheSpeedIsKept) {
         CheckLayout(d);
       }))
       .Then(Do([](DialogDriver& d) {
+        // The edit's limit stops typing beyond the stored text.
         d.Click("IPAddressEdit");
+        d.Keys({"End"});
+        d.Type("9");
+      }))
+      .Then(Do([](DialogDriver& d) {
+        EXPECT_EQ(d.Text("IPAddressEdit"), std::string(999, '7'));
         d.Keys({"Return"});
       }));
   driver.Run(block.record());
