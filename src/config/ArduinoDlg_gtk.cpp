@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "base/application.h"
+#include "base/float_state.h"
 #include "block/user_data.h"
 #include "config/ArduinoDlg.h"
 #include "config/dialog_outcome.h"
@@ -417,14 +418,43 @@ void ConfigureFrame(TView& view) {
 #endif
 }
 
+// The states that GDK's own work interrupted, innermost last.
+std::vector<FloatEnvironment> g_states_outside_gdk;
+
+// GDK and GTK compute with floating point while they translate events and
+// draw (an input device's axis of zero range divides by zero), and trap on
+// it under a host's unmasked exceptions.  So their own work runs under the
+// block's state wherever it is dispatched, the dialog's modal loop included,
+// which otherwise runs the host's sources under the host's state.  GDK
+// brackets that work with its thread lock, whose two functions are ours.
+void EnterGdk() {
+  g_states_outside_gdk.emplace_back();
+  SaveFloatEnvironment(&g_states_outside_gdk.back());
+  EnterBlockFloatState();
+}
+
+void LeaveGdk() {
+  // gtk_main leaves the lock of a caller that is not there.
+  if (g_states_outside_gdk.empty()) return;
+  LoadFloatEnvironment(g_states_outside_gdk.back());
+  g_states_outside_gdk.pop_back();
+}
+
 // GTK is started on first use, so the library works whether or not the host
-// is a GTK program.  GTK must not switch the host's locale on the way.
+// is a GTK program.  GTK must not switch the host's locale on the way.  A
+// host that started GTK itself runs GDK under its own state in its own loop
+// too, and keeps its own lock functions.
 bool StartGtk() {
-  static bool locale_kept = [] {
+  static bool prepared = [] {
     gtk_disable_setlocale();
+    if (gdk_display_get_default() == nullptr) {
+      G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+      gdk_threads_set_lock_functions(G_CALLBACK(EnterGdk), G_CALLBACK(LeaveGdk));
+      G_GNUC_END_IGNORE_DEPRECATIONS
+    }
     return true;
   }();
-  (void)locale_kept;
+  (void)prepared;
   return gtk_init_check(nullptr, nullptr) != FALSE;
 }
 
@@ -495,7 +525,13 @@ void RunParameterDialog(TUserData& user_data) {
   view.loop = g_main_loop_new(nullptr, FALSE);
   gtk_widget_show_all(view.window);
   gtk_window_present(GTK_WINDOW(view.window));
-  g_main_loop_run(view.loop);
+  {
+    // The loop runs every source of the thread's context, the host's among
+    // them, so it runs under the host's floating-point state.  The dialog's
+    // own handlers do integer and text work only, which no state troubles.
+    HostCodeScope host_code;
+    g_main_loop_run(view.loop);
+  }
   if (view.result != TModalResult::kOk || view.window == nullptr) {
     ReportOutcome(kDialogCancelled);
     return;
