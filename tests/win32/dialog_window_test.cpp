@@ -630,24 +630,6 @@ TEST(DialogWindowTest, IsModalToTheHostsWindowAndHandsItBackAfterwards) {
   EXPECT_EQ(GetActiveWindow(), owner.handle());
 }
 
-struct FloatControl {
-  uint16_t x87 = 0;
-  uint32_t mxcsr = 0;
-  bool operator==(const FloatControl&) const = default;
-};
-
-FloatControl CurrentFloatControl() {
-  FloatControl control;
-  asm volatile("fnstcw %0" : "=m"(control.x87));
-  asm volatile("stmxcsr %0" : "=m"(control.mxcsr));
-  return control;
-}
-
-void LoadFloatControl(const FloatControl& control) {
-  asm volatile("fldcw %0" ::"m"(control.x87));
-  asm volatile("ldmxcsr %0" ::"m"(control.mxcsr));
-}
-
 constexpr UINT kSentProbe = WM_APP + 2;
 std::vector<std::pair<UINT, FloatControl>> g_owner_probes;
 LRESULT CALLBACK RecordOwnerFloatControl(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -671,9 +653,7 @@ TEST(DialogWindowTest, TheHostsWindowRunsUnderTheHostsFloatingPointState) {
                       10, 300, 200, nullptr, nullptr, window_class.hInstance, nullptr);
   ASSERT_NE(owner, nullptr);
   g_owner_probes.clear();
-  // A state unlike the block's that masks every exception, so that the
-  // test's own code runs on: 53-bit precision, rounding down.
-  const FloatControl host{0x067F, 0x3F80};
+  const FloatControl host = kHostFloatControl;
   FloatControl after;
   {
     DllBlock block(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(owner)));

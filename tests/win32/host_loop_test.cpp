@@ -109,30 +109,6 @@ TEST_F(HostLoopTest, UnicodeWindowsGetTheirCharactersWhole) {
   EXPECT_EQ(g_received_char, 0x0416u);
 }
 
-// The x87 control word and the SSE control register as code sees them.
-struct FloatControl {
-  uint16_t x87 = 0;
-  uint32_t mxcsr = 0;
-  bool operator==(const FloatControl&) const = default;
-};
-
-FloatControl CurrentFloatControl() {
-  FloatControl control;
-  asm volatile("fnstcw %0" : "=m"(control.x87));
-  asm volatile("stmxcsr %0" : "=m"(control.mxcsr));
-  return control;
-}
-
-// A host state that differs from the block's (53-bit precision, rounding
-// down) but masks every exception, so that the test's own code runs on.
-constexpr uint16_t kHostX87 = 0x067F;
-constexpr uint32_t kHostMxcsr = 0x3F80;
-
-void LoadFloatControl(const FloatControl& control) {
-  asm volatile("fldcw %0" ::"m"(control.x87));
-  asm volatile("ldmxcsr %0" ::"m"(control.mxcsr));
-}
-
 constexpr UINT kPostedProbe = WM_APP + 1;
 constexpr UINT kSentProbe = WM_APP + 2;
 std::vector<std::pair<UINT, FloatControl>> g_probes;
@@ -168,7 +144,7 @@ TEST_F(HostLoopTest, HostWindowProceduresRunUnderTheHostsFloatingPointState) {
   WaitForSingleObject(sending, 5000);
   Sleep(50);  // the send is under way by now; the wait lasts 100 ms more
   const FloatControl saved = CurrentFloatControl();
-  const FloatControl host{kHostX87, kHostMxcsr};
+  const FloatControl host = kHostFloatControl;
   LoadFloatControl(host);
   Step();
   const FloatControl after = CurrentFloatControl();
