@@ -527,8 +527,9 @@ void RunParameterDialog(TUserData& user_data) {
   gtk_window_present(GTK_WINDOW(view.window));
   {
     // The loop runs every source of the thread's context, the host's among
-    // them, so it runs under the host's floating-point state.  The dialog's
-    // own handlers do integer and text work only, which no state troubles.
+    // them, so it runs under the host's floating-point state.  GDK's own
+    // work, and with it the dialog's handlers, which it calls, goes back to
+    // the block's state through GDK's lock (EnterGdk).
     HostCodeScope host_code;
     g_main_loop_run(view.loop);
   }
