@@ -21,6 +21,10 @@ PendingQuit g_pending_quit;
 }  // namespace
 
 void TApplication::ProcessMessages() {
+  // Host code runs here under the host's own control word, and not only
+  // what DispatchMessage calls: PeekMessage itself calls the window
+  // procedures of messages sent from other threads before it returns.
+  HostCodeScope host_code;
   // Each message is taken and dispatched in the character set of the window
   // it is for: taken with the ANSI calls, a character that the code page
   // cannot hold would reach a Unicode host window as a question mark.
@@ -35,8 +39,6 @@ void TApplication::ProcessMessages() {
       continue;
     }
     TranslateMessage(&message);
-    // The window may be the host's, whose code expects its own control word.
-    HostCodeScope host_code;
     if (unicode) {
       DispatchMessageW(&message);
     } else {

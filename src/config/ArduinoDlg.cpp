@@ -39,11 +39,9 @@ std::optional<int> ReadWholeNumber(std::string_view text) {
   return static_cast<int>(value);
 }
 
-std::string BaudItem(int32_t rate) { return IntToStr(rate) + " Baud"; }
-
 std::vector<std::string> BaudItems() {
   std::vector<std::string> items;
-  for (int32_t rate : kBaudRates) items.push_back(BaudItem(rate));
+  for (int32_t rate : kBaudRates) items.push_back(IntToStr(rate) + " Baud");
   return items;
 }
 
@@ -94,8 +92,9 @@ void AddInterfaceBox(std::vector<TControl>& controls) {
   add(MakeControl(kRadioButton, "RadioButton1", "GroupBox1", 16, 28, 65, 17, "Ethernet", 0));
   add(MakeControl(kLabel, "Label2", "GroupBox1", 88, 30, 54, 13, "IP Address:", -1));
   TControl address = MakeControl(kEdit, "IPAddressEdit", "GroupBox1", 148, 26, 89, 21, "", 1);
-  // The settings block stores the address on one line of limited length and
-  // refuses a longer one, so the edit never lets the user exceed it.
+  // The settings block writes the address on one line of limited length and
+  // refuses a longer one, so the user cannot type beyond it.  A file may
+  // still bring one character more, which the edit shows and keeps whole.
   address.MaxLength = kMaxWrittenLineText;
   add(address);
   add(MakeControl(kLabel, "Label4", "GroupBox1", 252, 30, 22, 13, "Port:", -1));
@@ -156,10 +155,6 @@ const TControl& TArduinoDialog::Control(std::string_view name) const {
   throw Exception("The settings dialog has no control named \"" + std::string(name) + "\".");
 }
 
-TControl& TArduinoDialog::MutableControl(std::string_view name) {
-  return const_cast<TControl&>(Control(name));
-}
-
 std::vector<const TControl*> TArduinoDialog::TabSequence(std::string_view parent) const {
   std::vector<const TControl*> sequence;
   for (const TControl& c : controls_) {
@@ -192,21 +187,13 @@ void TArduinoDialog::Fill(const TUserData& d) {
   UsbChecked = d.InterfaceKind == kInterfaceUsb;
   IPAddressText = d.IPAddress;
   PortText = IntToStr(d.UdpPort);
-  // The up-down's position is a 16-bit signed value, so only the low half
-  // of the stored number reaches it before the range applies.
-  SetSpinPosition(static_cast<int16_t>(static_cast<uint32_t>(d.ComPort) & 0xFFFFu));
+  SetSpinPosition(DialogComPort(d.ComPort));
+  // A speed the list does not offer (a project file may hold any) leaves it
+  // without a selection, and OK then keeps the stored speed.  The list keeps
+  // its four items whatever is stored.
   BaudIndex = -1;
   for (int i = 0; i < kBaudRateCount; ++i) {
     if (kBaudRates[i] == d.BaudRate) BaudIndex = i;
-  }
-  // A speed the list does not offer (a project file may hold any) is shown
-  // as an item of its own after the offered ones, so that the list shows
-  // what the block will use instead of nothing, and OK keeps it.
-  std::vector<std::string>& baud_items = MutableControl("BaudCombobox").Items;
-  baud_items = BaudItems();
-  if (BaudIndex < 0) {
-    baud_items.push_back(BaudItem(d.BaudRate));
-    BaudIndex = kBaudRateCount;
   }
   for (int row = 0; row < kDigitalPins; ++row) {
     PinIndex[row] = IndexFor(d.PinMode[kFirstPin + row], Control(kPinComboNames[row]).Items.size());
@@ -223,7 +210,6 @@ void TArduinoDialog::Store(TUserData& d) const {
   // the form is stored all the same.
   if (std::optional<int32_t> port = TryStrToInt(PortText)) d.UdpPort = *port;
   d.ComPort = spin_position_;
-  // The item after the offered speeds is the stored one, which stays.
   if (BaudIndex >= 0 && BaudIndex < kBaudRateCount) d.BaudRate = kBaudRates[BaudIndex];
   for (int row = 0; row < kDigitalPins; ++row) d.PinMode[kFirstPin + row] = PinIndex[row];
   for (int k = 0; k < kAnalogInputs; ++k) d.AnalogUsed[k] = AnalogIndex[k];

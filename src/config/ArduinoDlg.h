@@ -38,7 +38,8 @@ struct TControl {
   std::vector<std::string> Items;  // the items of a drop-down list
   TModalResult ModalResult = TModalResult::kNone;
   bool Default = false;  // the button that Enter presses
-  // The most characters the user may enter; 0 means no limit.
+  // The most characters the user may type in; 0 means no limit.  A longer
+  // text that the edit is given to show is never cut.
   int MaxLength = 0;
   // For the up-down: its range and the edit it steps, one at a time,
   // stopping at either end.
@@ -73,8 +74,8 @@ class TArduinoDialog {
   bool UsbChecked = false;
   std::string IPAddressText;
   std::string PortText;
-  // -1: no item selected.  A stored speed the list does not offer is shown
-  // as an extra item, the last, which OK leaves as it was.
+  // -1: no item selected, as for a stored speed the list does not offer;
+  // OK then leaves the speed as it was.
   int BaudIndex = -1;
   // Item indices of the pin lists P2..P9 and A0..A5, -1 for no selection.
   int PinIndex[kDigitalPins] = {-1, -1, -1, -1, -1, -1, -1, -1};
@@ -99,7 +100,6 @@ class TArduinoDialog {
 
  private:
   void SetSpinPosition(int position);
-  TControl& MutableControl(std::string_view name);
 
   std::vector<TControl> controls_;
   std::string com_port_text_ = "1";

@@ -10,6 +10,7 @@
 #include <gdk/gdkx.h>
 #endif
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "base/application.h"
+#include "base/float_state.h"
 #include "block/user_data.h"
 #include "config/ArduinoDlg.h"
 #include "config/dialog_outcome.h"
@@ -228,6 +230,17 @@ GtkWidget* MakeUpDown(TView& view, const TControl& control) {
   return box;
 }
 
+// An edit's limit stops the user typing beyond it, but must never cut a
+// longer text that the block brought from its project file, and GTK cuts
+// the text to the limit whenever either is set.  So the limit follows the
+// text down to the form's own and never stands below what the edit holds.
+void KeepLimitAtLeastTheText(GtkEditable* editable, gpointer form_limit) {
+  GtkEntry* entry = GTK_ENTRY(editable);
+  const int limit =
+      std::max(GPOINTER_TO_INT(form_limit), static_cast<int>(gtk_entry_get_text_length(entry)));
+  if (gtk_entry_get_max_length(entry) != limit) gtk_entry_set_max_length(entry, limit);
+}
+
 GtkWidget* MakeControl(TView& view, const TControl& control) {
   switch (control.Kind) {
     case TControlKind::kButton:
@@ -250,7 +263,11 @@ GtkWidget* MakeControl(TView& view, const TControl& control) {
       // The entry's own minimum width would override the form's sizes.
       gtk_entry_set_width_chars(GTK_ENTRY(entry), 0);
       gtk_entry_set_activates_default(GTK_ENTRY(entry), TRUE);
-      if (control.MaxLength > 0) gtk_entry_set_max_length(GTK_ENTRY(entry), control.MaxLength);
+      if (control.MaxLength > 0) {
+        g_signal_connect(entry, "changed", G_CALLBACK(KeepLimitAtLeastTheText),
+                         GINT_TO_POINTER(control.MaxLength));
+        KeepLimitAtLeastTheText(GTK_EDITABLE(entry), GINT_TO_POINTER(control.MaxLength));
+      }
       return entry;
     }
     case TControlKind::kUpDown:
@@ -285,14 +302,24 @@ void SetTabOrder(TView& view) {
   g_list_free(chain);
 }
 
+// Shows a text in an edit whole, whatever the edit's limit, which then
+// stops typing beyond the longer of the two.
+void ShowEditText(TView& view, const char* name, const std::string& text) {
+  GtkEntry* entry = GTK_ENTRY(view.Widget(name));
+  gtk_entry_set_max_length(entry, 0);
+  gtk_entry_set_text(entry, text.c_str());
+  const int form_limit = view.form.Control(name).MaxLength;
+  if (form_limit > 0) KeepLimitAtLeastTheText(GTK_EDITABLE(entry), GINT_TO_POINTER(form_limit));
+}
+
 void ShowForm(TView& view) {
   const TArduinoDialog& f = view.form;
   GtkWidget* checked = f.EthernetChecked ? view.Widget("RadioButton1")
                        : f.UsbChecked    ? view.Widget("RadioButton2")
                                          : view.no_radio;
   gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(checked), TRUE);
-  gtk_entry_set_text(GTK_ENTRY(view.Widget("IPAddressEdit")), f.IPAddressText.c_str());
-  gtk_entry_set_text(GTK_ENTRY(view.Widget("PortEdit")), f.PortText.c_str());
+  ShowEditText(view, "IPAddressEdit", f.IPAddressText);
+  ShowEditText(view, "PortEdit", f.PortText);
   ShowComPort(view);
   gtk_combo_box_set_active(GTK_COMBO_BOX(view.Widget("BaudCombobox")), f.BaudIndex);
   for (int row = 0; row < kDigitalPins; ++row) {
@@ -391,14 +418,43 @@ void ConfigureFrame(TView& view) {
 #endif
 }
 
+// The states that GDK's own work interrupted, innermost last.
+std::vector<FloatEnvironment> g_states_outside_gdk;
+
+// GDK and GTK compute with floating point while they translate events and
+// draw (an input device's axis of zero range divides by zero), and trap on
+// it under a host's unmasked exceptions.  So their own work runs under the
+// block's state wherever it is dispatched, the dialog's modal loop included,
+// which otherwise runs the host's sources under the host's state.  GDK
+// brackets that work with its thread lock, whose two functions are ours.
+void EnterGdk() {
+  g_states_outside_gdk.emplace_back();
+  SaveFloatEnvironment(&g_states_outside_gdk.back());
+  EnterBlockFloatState();
+}
+
+void LeaveGdk() {
+  // gtk_main leaves the lock of a caller that is not there.
+  if (g_states_outside_gdk.empty()) return;
+  LoadFloatEnvironment(g_states_outside_gdk.back());
+  g_states_outside_gdk.pop_back();
+}
+
 // GTK is started on first use, so the library works whether or not the host
-// is a GTK program.  GTK must not switch the host's locale on the way.
+// is a GTK program.  GTK must not switch the host's locale on the way.  A
+// host that started GTK itself runs GDK under its own state in its own loop
+// too, and keeps its own lock functions.
 bool StartGtk() {
-  static bool locale_kept = [] {
+  static bool prepared = [] {
     gtk_disable_setlocale();
+    if (gdk_display_get_default() == nullptr) {
+      G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+      gdk_threads_set_lock_functions(G_CALLBACK(EnterGdk), G_CALLBACK(LeaveGdk));
+      G_GNUC_END_IGNORE_DEPRECATIONS
+    }
     return true;
   }();
-  (void)locale_kept;
+  (void)prepared;
   return gtk_init_check(nullptr, nullptr) != FALSE;
 }
 
@@ -469,7 +525,14 @@ void RunParameterDialog(TUserData& user_data) {
   view.loop = g_main_loop_new(nullptr, FALSE);
   gtk_widget_show_all(view.window);
   gtk_window_present(GTK_WINDOW(view.window));
-  g_main_loop_run(view.loop);
+  {
+    // The loop runs every source of the thread's context, the host's among
+    // them, so it runs under the host's floating-point state.  GDK's own
+    // work, and with it the dialog's handlers, which it calls, goes back to
+    // the block's state through GDK's lock (EnterGdk).
+    HostCodeScope host_code;
+    g_main_loop_run(view.loop);
+  }
   if (view.result != TModalResult::kOk || view.window == nullptr) {
     ReportOutcome(kDialogCancelled);
     return;

@@ -19,6 +19,7 @@
 
 #include "arduino_block.h"
 #include "base/application.h"
+#include "base/float_state.h"
 #include "base/system_win32.h"
 #include "block/user_data.h"
 #include "config/ArduinoDlg.h"
@@ -467,14 +468,9 @@ void ReportOutcome(const char* outcome) {
   }
 }
 
-}  // namespace
-
-void RunParameterDialog(TUserData& user_data) {
-  INITCOMMONCONTROLSEX classes{sizeof classes, ICC_UPDOWN_CLASS};
-  if (!InitCommonControlsEx(&classes)) RaiseOpenFailure("the common controls did not start");
-
-  TView view;
-  view.form.Fill(user_data);
+// Builds, shows and runs the dialog modally; true if it closed with OK, in
+// which case the form holds what the controls showed.
+bool ShowModally(TView& view) {
   view.dpi = ScreenDpi();
   HWND owner = OwnerOfDialogs();
   TModalSession session(view, owner);
@@ -505,12 +501,35 @@ void RunParameterDialog(TUserData& user_data) {
   SendMessageW(view.dialog, WM_NEXTDLGCTL,
                reinterpret_cast<WPARAM>(GetNextDlgTabItem(view.dialog, nullptr, FALSE)), TRUE);
   RunModalLoop(view);
+  if (view.error || view.result != TModalResult::kOk) return false;
+  ReadForm(view);
+  return true;
+}
+
+}  // namespace
+
+void RunParameterDialog(TUserData& user_data) {
+  INITCOMMONCONTROLSEX classes{sizeof classes, ICC_UPDOWN_CLASS};
+  if (!InitCommonControlsEx(&classes)) RaiseOpenFailure("the common controls did not start");
+
+  TView view;
+  view.form.Fill(user_data);
+  bool confirmed = false;
+  {
+    // From the dialog's first window to its last, the system calls the
+    // host's window procedures: the owner is disabled and enabled again,
+    // the activation moves between the two, and the modal loop dispatches
+    // every message of the thread.  All of it runs under the host's
+    // floating-point state.  The dialog's own procedure does integer and
+    // text work only, which no state troubles.
+    HostCodeScope host_code;
+    confirmed = ShowModally(view);
+  }
   if (view.error) std::rethrow_exception(view.error);
-  if (view.result != TModalResult::kOk) {
+  if (!confirmed) {
     ReportOutcome(kDialogCancelled);
     return;
   }
-  ReadForm(view);
   view.form.Store(user_data);
   ReportOutcome(kDialogConfirmed);
 }

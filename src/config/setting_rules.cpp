@@ -1,5 +1,6 @@
 #include "config/setting_rules.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace arduino {
@@ -25,14 +26,21 @@ bool HasPwm(int pin) { return pin == 3 || pin == 5 || pin == 6 || pin == 9; }
 
 int PinModeCount(int pin) { return HasPwm(pin) ? 4 : 3; }
 
+int32_t DialogComPort(int32_t stored) {
+  const auto position = static_cast<int16_t>(static_cast<uint32_t>(stored) & 0xFFFFu);
+  return std::clamp<int32_t>(position, kComPortMin, kComPortMax);
+}
+
 std::optional<std::string> InterfaceRefusal(int32_t value) {
   if (value == 0 || value == 1) return std::nullopt;
-  return "interface " + Text(value) + " is neither 0 (ethernet) nor 1 (usb)";
+  return "interface " + Text(value) +
+         " is neither 0 (ethernet) nor 1 (usb) (the dialog would check neither and store 0)";
 }
 
 std::optional<std::string> ComPortRefusal(int32_t value) {
   if (value >= kComPortMin && value <= kComPortMax) return std::nullopt;
-  return "COM port " + Text(value) + " is outside " + Text(kComPortMin) + ".." + Text(kComPortMax);
+  return "COM port " + Text(value) + " is outside " + Text(kComPortMin) + ".." + Text(kComPortMax) +
+         " (the dialog would show and store " + Text(DialogComPort(value)) + ")";
 }
 
 std::optional<std::string> BaudRateRefusal(int32_t value) {
@@ -41,27 +49,31 @@ std::optional<std::string> BaudRateRefusal(int32_t value) {
     if (rate == value) return std::nullopt;
     list += (list.empty() ? "" : ", ") + Text(rate);
   }
-  return "speed " + Text(value) + " baud is none of " + list;
+  return "speed " + Text(value) + " baud is none of " + list +
+         " (the dialog would select no speed and store " + Text(value) + " unless one is picked)";
 }
 
 std::optional<std::string> UdpPortRefusal(int32_t value) {
   if (value >= kUdpPortMin && value <= kUdpPortMax) return std::nullopt;
-  return "UDP port " + Text(value) + " is outside " + Text(kUdpPortMin) + ".." + Text(kUdpPortMax);
+  return "UDP port " + Text(value) + " is outside " + Text(kUdpPortMin) + ".." + Text(kUdpPortMax) +
+         ", where no board can be reached (the dialog would store " + Text(value) + " as typed)";
 }
 
 std::optional<std::string> PinModeRefusal(int pin, int32_t value) {
   const int count = PinModeCount(pin);
   if (value >= 0 && value < count) return std::nullopt;
+  const std::string dialog = " (the dialog would select no mode and store -1)";
   if (value == 3) {
     return "pin " + Text(pin) + " has no PWM, only pins 3, 5, 6 and 9 have; it takes " +
-           ModeList(count);
+           ModeList(count) + dialog;
   }
-  return "pin " + Text(pin) + " mode " + Text(value) + " is none of " + ModeList(count);
+  return "pin " + Text(pin) + " mode " + Text(value) + " is none of " + ModeList(count) + dialog;
 }
 
 std::optional<std::string> AnalogUsedRefusal(int32_t value) {
   if (value == 0 || value == 1) return std::nullopt;
-  return "analog input use " + Text(value) + " is neither 0 (unused) nor 1 (used)";
+  return "analog input use " + Text(value) +
+         " is neither 0 (unused) nor 1 (used) (the dialog would select neither and store -1)";
 }
 
 std::optional<int32_t> ParseComPortText(std::string_view text) {

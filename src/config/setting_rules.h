@@ -1,8 +1,12 @@
-// Which values of the block's settings the dialog can produce, in one place,
-// so that the dialog's lists, `blockhost set` and `blockhost check` offer
-// and refuse the same values.  The settings block itself stores any 32-bit
-// integer in any field: stored files may hold anything, and nothing here is
-// applied when a file is read.
+// The rules by which `blockhost set` and `blockhost check` judge a block's
+// settings: the values the dialog offers in its lists and spin buttons, and
+// UDP ports a board can be reached at.  The dialog's lists and spin buttons
+// are built from the same constants, so the two cannot drift apart.  The
+// dialog itself stores more than these rules take (any number its port edit
+// reads, such as 0, -5 or 70000, and -1 for a list left without a
+// selection), and every refusal says what the dialog would do with the
+// value.  The settings block stores any 32-bit integer in any field: stored
+// files may hold anything, and nothing here is applied when a file is read.
 #pragma once
 
 #include <cstdint>
@@ -28,8 +32,14 @@ bool HasPwm(int pin);
 // "Digital Output", and "PWM Output" on a PWM pin.
 int PinModeCount(int pin);
 
-// Each returns why the dialog could not produce `value` for that field, a
-// sentence that names the range or the list, or nothing for a value it can.
+// The COM port the dialog shows for a stored one and stores back on OK: the
+// spin buttons' position is a 16-bit signed value, so only the low half of
+// the stored number reaches it, and the range then applies.
+int32_t DialogComPort(int32_t stored);
+
+// Each returns why `value` is refused for that field, a sentence that names
+// the range or the list and says what the dialog would show and store for
+// it, or nothing for a value that the rules take.
 std::optional<std::string> InterfaceRefusal(int32_t value);
 std::optional<std::string> ComPortRefusal(int32_t value);
 std::optional<std::string> BaudRateRefusal(int32_t value);

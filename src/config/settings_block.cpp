@@ -13,9 +13,9 @@ namespace arduino {
 namespace {
 
 // An editor or a transfer that changed the file's line ends leaves lone LFs
-// where the pairs were, a CR too many before each, or lone CRs.  Said in
-// words, because the line itself would put a raw line break into the
-// message.
+// or lone CRs where the pairs were, so the lines run together until the
+// file or the line buffer ends.  Said in words, because the bytes read would
+// put raw line breaks into the message.
 std::string LineEndsMessage(const char* found, int line_number) {
   return std::string("The block's settings in the project file have lines that end in ") + found +
          " instead of CR LF (from line " + std::to_string(line_number) + " of " +
@@ -23,14 +23,13 @@ std::string LineEndsMessage(const char* found, int line_number) {
          " on), as when a program has changed the file's line ends";
 }
 
-// Which of those a line's bytes show, or nothing.  `ended` says whether a
-// CR LF ended them; without one, a CR as the very last byte may be half of
-// a pair that a cut file lost, and proves nothing.  The bytes hold no CR LF
-// pair, so every LF among them is a lone one.
-const char* ChangedLineEnds(std::string_view text, bool ended) {
+// Which of those the bytes of a line that never found its CR LF show, or
+// nothing.  A CR as the very last byte may be half of a pair that a cut
+// file lost, and proves nothing.  The bytes hold no CR LF pair, so every LF
+// among them is a lone one.
+const char* ChangedLineEnds(std::string_view text) {
   if (text.find('\n') != std::string_view::npos) return "LF";
-  if (ended && !text.empty() && text.back() == '\r') return "CR CR LF";
-  if (!ended && !text.empty()) text.remove_suffix(1);
+  if (!text.empty()) text.remove_suffix(1);
   if (text.find('\r') != std::string_view::npos) return "CR";
   return nullptr;
 }
@@ -83,13 +82,13 @@ std::string ReadLine(uint32_t handle, int line_number) {
                             " of the block's settings in the project file is longer than " +
                             std::to_string(kMaxReadLineText) + " characters";
       // Lines that lost their CRs run together until the buffer is full.
-      if (const char* found = ChangedLineEnds({buffer, static_cast<size_t>(count)}, false)) {
+      if (const char* found = ChangedLineEnds({buffer, static_cast<size_t>(count)})) {
         message += ". " + LineEndsMessage(found, line_number);
       }
       throw Exception(message);
     }
     if (FileRead(handle, buffer + count, 1) != 1) {
-      if (const char* found = ChangedLineEnds({buffer, static_cast<size_t>(count)}, false)) {
+      if (const char* found = ChangedLineEnds({buffer, static_cast<size_t>(count)})) {
         throw Exception(LineEndsMessage(found, line_number));
       }
       throw Exception(EndInsideMessage(line_number, count > 0));
@@ -120,14 +119,10 @@ void WriteSettingsBlock(uint32_t handle, const TUserData& d) {
 
 void ReadSettingsBlock(uint32_t handle, TUserData& d) {
   int line_number = 0;
-  auto next_integer = [&] {
-    const std::string line = ReadLine(handle, ++line_number);
-    // Still a conversion failure, but one that names the cause.
-    if (const char* found = ChangedLineEnds(line, true)) {
-      throw EConvertError(LineEndsMessage(found, line_number));
-    }
-    return StrToInt(line);
-  };
+  // A line whose text holds a lone CR or LF fails as any other line that is
+  // no number does, with its text as read: the host shows the framework's
+  // message, and a tool that reads the file itself can explain the cause.
+  auto next_integer = [&] { return StrToInt(ReadLine(handle, ++line_number)); };
   d.InterfaceKind = next_integer();
   d.ComPort = next_integer();
   d.BaudRate = next_integer();

@@ -25,9 +25,8 @@ void WriteSettingsBlock(uint32_t handle, const TUserData& user_data);
 // Reads a settings block, storing each field as soon as its line is read.
 // An integer line that does not convert raises EConvertError and leaves the
 // file right after that line; a line too long for the buffer or a file that
-// ends inside the block raises an Exception.  Where a lone LF stands in the
-// line, the lines lost their CRs, and the message says so instead of quoting
-// the line.
+// ends inside the block raises an Exception, which says so where the bytes
+// show that the file's line ends were changed.
 void ReadSettingsBlock(uint32_t handle, TUserData& user_data);
 
 }  // namespace arduino

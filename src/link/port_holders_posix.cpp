@@ -1,6 +1,8 @@
 // The other holders of a tty, from /proc and from UUCP lock files.  Both are
 // read as they are at this moment: processes start and end during the scan,
 // so every entry that cannot be read is passed over rather than reported.
+#include "link/port_holders_posix.h"
+
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -14,6 +16,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "link/port_holders.h"
@@ -112,21 +115,29 @@ std::optional<PortHolder> LockFileHolder(const std::string& device,
   return std::nullopt;
 }
 
+// Where a descriptor's link leads; reading it asks nothing of the file's
+// own filesystem.  Sockets, pipes and the like lead to "socket:[...]" and
+// kin.
+std::string LinkTarget(int dir, const char* name) {
+  char target[PATH_MAX];
+  const ssize_t got = readlinkat(dir, name, target, sizeof target);
+  return got > 0 ? std::string(target, static_cast<size_t>(got)) : std::string();
+}
+
 // Whether the process has a descriptor open on the character device.
-bool HasOpen(int pid, dev_t device) {
-  Dir fds(opendir(("/proc/" + std::to_string(pid) + "/fd").c_str()));
+bool HasOpen(int pid, dev_t device, const OpenFileStat& stat_open_file) {
+  const std::string fd_dir = "/proc/" + std::to_string(pid) + "/fd";
+  Dir fds(opendir(fd_dir.c_str()));
   if (!fds) return false;  // gone, or another user's
   while (const dirent* entry = readdir(fds.get())) {
     if (entry->d_name[0] == '.') continue;
-    // Sockets, pipes and the like link to "socket:[...]" and kin; only
-    // paths can be devices, and reading the link is cheaper than stat.
-    char target[2];
-    if (readlinkat(dirfd(fds.get()), entry->d_name, target, sizeof target) <= 0 ||
-        target[0] != '/') {
-      continue;
-    }
+    // Only a file under /dev/ can be the port, and only such a file is
+    // examined.  A stat reaches the file's own filesystem: on a network
+    // share whose server is gone, or a stalled FUSE mount, it blocks for as
+    // long as that lasts, and the host's window with it.
+    if (!LinkTarget(dirfd(fds.get()), entry->d_name).starts_with("/dev/")) continue;
     struct stat info {};
-    if (fstatat(dirfd(fds.get()), entry->d_name, &info, 0) == 0 && S_ISCHR(info.st_mode) &&
+    if (stat_open_file(fd_dir + "/" + entry->d_name, &info) == 0 && S_ISCHR(info.st_mode) &&
         info.st_rdev == device) {
       return true;
     }
@@ -134,26 +145,38 @@ bool HasOpen(int pid, dev_t device) {
   return false;
 }
 
-std::optional<PortHolder> OpenDescriptorHolder(dev_t device) {
+std::optional<PortHolder> OpenDescriptorHolder(dev_t device, const OpenFileStat& stat_open_file) {
   Dir proc(opendir("/proc"));
   if (!proc) return std::nullopt;
   const int self = getpid();
   while (const dirent* entry = readdir(proc.get())) {
     const int pid = PidOf(entry->d_name);
     if (pid == 0 || pid == self) continue;
-    if (HasOpen(pid, device)) return PortHolder{pid, ProgramOf(pid), ""};
+    if (HasOpen(pid, device, stat_open_file)) return PortHolder{pid, ProgramOf(pid), ""};
   }
   return std::nullopt;
 }
 
 }  // namespace
 
+int StatOpenFile(const std::string& descriptor_link, struct stat* info) {
+  // Following the link reaches the open file itself, even where its path
+  // names another file in this process's view of the file system.
+  return stat(descriptor_link.c_str(), info);
+}
+
 std::optional<PortHolder> FindPortHolder(const std::string& device,
-                                         const std::string& lock_directory) {
+                                         const std::string& lock_directory,
+                                         const OpenFileStat& stat_open_file) {
   struct stat info {};
   if (stat(device.c_str(), &info) != 0 || !S_ISCHR(info.st_mode)) return std::nullopt;
   if (std::optional<PortHolder> holder = LockFileHolder(device, lock_directory)) return holder;
-  return OpenDescriptorHolder(info.st_rdev);
+  return OpenDescriptorHolder(info.st_rdev, stat_open_file);
+}
+
+std::optional<PortHolder> FindPortHolder(const std::string& device,
+                                         const std::string& lock_directory) {
+  return FindPortHolder(device, lock_directory, StatOpenFile);
 }
 
 }  // namespace arduino

@@ -20,6 +20,7 @@
 #include "link/port_holders.h"
 #include "link/port_names.h"
 #include "link/serial.h"
+#include "link/serial_rate_posix.h"
 #include "link/serial_speed_posix.h"
 
 namespace arduino {
@@ -72,9 +73,17 @@ void PlatformConfigurePort(PortHandle port, int32_t baud_rate) {
     settings.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK | IGNPAR | PARMRK);
     settings.c_cc[VMIN] = 0;
     settings.c_cc[VTIME] = 0;
-    // A speed the driver does not know is ignored: the port keeps its speed.
+    // A rate with a constant of its own is set the classic way, which every
+    // reader of the line's settings understands.
     if (speed_t speed = SpeedConstant(baud_rate); speed != B0) cfsetspeed(&settings, speed);
     (void)tcsetattr(fd, TCSANOW, &settings);
+  }
+  // Any other rate goes to the driver as the number itself, as the block's
+  // BaudRate does on Windows; a driver that cannot make it refuses it and
+  // the port keeps its speed, unnoticed as there.  Zero and negative numbers
+  // are no rates, which Windows drivers refuse too.
+  if (baud_rate > 0 && SpeedConstant(baud_rate) == B0) {
+    (void)SetLineRate(fd, static_cast<uint32_t>(baud_rate));
   }
   // DTR and RTS held inactive.  Pseudo-terminals have no modem lines and
   // refuse this, which is harmless.

@@ -3,6 +3,8 @@
 // from a GLib timeout inside the dialog's own loop, the way a user's input
 // arrives while the host waits in CallParameterDialogDLL.
 #include <fcntl.h>
+#include <fenv.h>
+#include <fpu_control.h>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <poll.h>
@@ -624,8 +626,10 @@ int ItemCount(const DialogDriver& d, const char* name) {
 }
 
 // A project file may hold values the form does not offer.  The speed list
-// shows a stored speed it lacks as an item of its own, so it is never empty
-// and Enter keeps it; the rest shows as near as the form can.
+// keeps its four items and selects none for a stored speed it lacks, and
+// Enter keeps that speed; an address longer than a line the file can be
+// written with shows whole and is stored whole; the rest shows as near as
+// the form can.
 TEST_F(DialogViewTest, StoredValuesOutsideTheFormShowAndTheSpeedIsKept) {
   Block block;
   TUserData& data = block.data();
@@ -635,6 +639,8 @@ TEST_F(DialogViewTest, StoredValuesOutsideTheFormShowAndTheSpeedIsKept) {
   data.UdpPort = 70000;
   data.PinMode[2] = 3;
   data.AnalogUsed[0] = 2;
+  // The longest address a project file's line can bring.
+  data.IPAddress = std::string(999, '7');
   Fields expected = FieldsOf(data);
   expected.interface_kind = kInterfaceEthernet;  // neither radio shown; OK stores Ethernet
   expected.com_port = 100;                       // the spin buttons' end
@@ -643,8 +649,9 @@ TEST_F(DialogViewTest, StoredValuesOutsideTheFormShowAndTheSpeedIsKept) {
   DialogDriver driver;
   driver
       .Then(Do([](DialogDriver& d) {
-        EXPECT_EQ(ActiveItem(d, "BaudCombobox"), "12345 Baud");
-        EXPECT_EQ(ItemCount(d, "BaudCombobox"), 5);
+        EXPECT_EQ(ActiveItem(d, "BaudCombobox"), "<none>");
+        EXPECT_EQ(ItemCount(d, "BaudCombobox"), 4);
+        EXPECT_EQ(d.Text("IPAddressEdit").size(), 999u);
         EXPECT_FALSE(gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(d.Widget("RadioButton1"))));
         EXPECT_FALSE(gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(d.Widget("RadioButton2"))));
         EXPECT_EQ(d.Text("ComPortEdit"), "100");
@@ -654,7 +661,13 @@ TEST_F(DialogViewTest, StoredValuesOutsideTheFormShowAndTheSpeedIsKept) {
         CheckLayout(d);
       }))
       .Then(Do([](DialogDriver& d) {
+        // The edit's limit stops typing beyond the stored text.
         d.Click("IPAddressEdit");
+        d.Keys({"End"});
+        d.Type("9");
+      }))
+      .Then(Do([](DialogDriver& d) {
+        EXPECT_EQ(d.Text("IPAddressEdit"), std::string(999, '7'));
         d.Keys({"Return"});
       }));
   driver.Run(block.record());
@@ -876,6 +889,57 @@ TEST_F(DialogViewTest, ComesBackWhileTheHostsIdleWorkKeepsAskingToRun) {
   EXPECT_GT(idle.runs, 0) << "the host's idle work never ran while the dialog was open";
   EXPECT_EQ(FieldsOf(block.data()), expected);
 }
+
+#if defined(__x86_64__) || defined(__i386__)
+
+struct FloatControl {
+  uint16_t x87 = 0;
+  uint32_t mxcsr = 0;
+  bool operator==(const FloatControl&) const = default;
+};
+
+FloatControl CurrentFloatControl() {
+  FloatControl control;
+  asm volatile("fnstcw %0" : "=m"(control.x87));
+  asm volatile("stmxcsr %0" : "=m"(control.mxcsr));
+  return control;
+}
+
+// The host's code that the dialog's modal loop runs (here the driver's own
+// steps, a GLib timeout of the host's) sees the host's floating-point state,
+// not the block's: a host that unmasks exceptions, as Object Pascal does,
+// must get them in its own handlers.
+TEST_F(DialogViewTest, HostCodeRunsUnderTheHostsFloatingPointStateWhileItIsOpen) {
+  Block block;
+  std::vector<FloatControl> seen;
+  DialogDriver driver;
+  driver
+      .Then(Do([&seen](DialogDriver& d) {
+        seen.push_back(CurrentFloatControl());
+        d.Click("RadioButton2");
+      }))
+      .Then(Do([&seen](DialogDriver& d) {
+        seen.push_back(CurrentFloatControl());
+        d.Click("OKButton");
+      }));
+  // A lower precision and the three traps of a Pascal host.
+  fpu_control_t control;
+  _FPU_GETCW(control);
+  fpu_control_t lowered = (control & ~_FPU_EXTENDED) | _FPU_DOUBLE;
+  _FPU_SETCW(lowered);
+  feenableexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW);
+  const FloatControl host = CurrentFloatControl();
+  driver.Run(block.record());
+  const FloatControl after = CurrentFloatControl();
+  fedisableexcept(FE_ALL_EXCEPT);
+  _FPU_SETCW(control);
+  ASSERT_EQ(seen.size(), 2u);
+  for (const FloatControl& state : seen) EXPECT_EQ(state, host);
+  EXPECT_EQ(after, host);
+  EXPECT_EQ(block.data().InterfaceKind, kInterfaceUsb);
+}
+
+#endif
 
 TEST_F(DialogViewTest, StaysAboveTheHostsWindow) {
   Display* x = XOpenDisplay(nullptr);

@@ -5,16 +5,21 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <limits.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "files.h"
+#include "link/port_holders_posix.h"
 #include "pty_pair.h"
 #include "unlocked_port_user.h"
 
@@ -98,6 +103,43 @@ TEST_F(PortHoldersTest, AnotherProcessWithThePortOpenHoldsItUntilItEnds) {
 
   cat.Stop();
   EXPECT_FALSE(Holder());
+}
+
+// The scan reads every descriptor's link but examines only the files under
+// /dev/.  A file elsewhere may sit on a share whose server is gone, where a
+// stat would never come back; FIFOs and pipes are no ports either.
+TEST_F(PortHoldersTest, OnlyFilesUnderDevAreExaminedInTheSearch) {
+  const std::string plain = locks_.File("plain");
+  WriteFile(plain, "x");
+  const std::string fifo = locks_.File("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  int pipe_ends[2];
+  ASSERT_EQ(pipe(pipe_ends), 0);
+  const int held[] = {open(plain.c_str(), O_RDONLY),
+                      open(fifo.c_str(), O_RDWR | O_NONBLOCK),
+                      open("/dev/null", O_RDONLY),
+                      open(board_.slave_path().c_str(), O_RDWR | O_NOCTTY),
+                      pipe_ends[0],
+                      pipe_ends[1]};
+  for (int fd : held) ASSERT_GE(fd, 0);
+  Sleeper holder;  // has every one of them open, from the fork
+  for (int fd : held) close(fd);
+
+  std::vector<std::string> examined;
+  auto recorder = [&examined](const std::string& link, struct stat* info) {
+    // A process that ended since the scan read its link can be told no more.
+    char target[PATH_MAX];
+    const ssize_t got = readlink(link.c_str(), target, sizeof target);
+    if (got > 0) examined.emplace_back(target, static_cast<size_t>(got));
+    return StatOpenFile(link, info);
+  };
+  std::optional<PortHolder> found = FindPortHolder(board_.slave_path(), locks_.path(), recorder);
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found->pid, holder.pid());
+  EXPECT_NE(std::find(examined.begin(), examined.end(), board_.slave_path()), examined.end());
+  for (const std::string& target : examined) {
+    EXPECT_TRUE(target.starts_with("/dev/")) << target << " was examined";
+  }
 }
 
 TEST_F(PortHoldersTest, ThisProcessNeverHoldsAgainstItself) {

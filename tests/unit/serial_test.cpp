@@ -13,6 +13,7 @@
 #include "base/ticks.h"
 #include "host/library.h"
 #include "link/exchange.h"
+#include "link/serial_rate_posix.h"
 #include "link/serial_speed_posix.h"
 #include "pty_pair.h"
 #include "test_support.h"
@@ -160,6 +161,27 @@ TEST_F(SerialTest, PortIsConfiguredRaw8N1AtTheBlocksSpeed) {
   EXPECT_FALSE(settings.c_lflag & (ICANON | ECHO | ISIG));
   EXPECT_FALSE(settings.c_oflag & OPOST);
   EXPECT_EQ(cfgetospeed(&settings), static_cast<speed_t>(B19200));
+}
+
+// The block's rate reaches the line as the number itself, whether or not
+// termios has a constant for it; the kernel reports it back through TCGETS2
+// either way.  A rate that is no rate at all leaves the speed as it was.
+TEST_F(SerialTest, EveryRateReachesTheLineAsTheNumberItself) {
+  const struct {
+    int32_t block;
+    uint32_t line;
+  } cases[] = {{250000, 250000}, {74880, 74880}, {14400, 14400}, {28800, 28800}, {9600, 9600},
+               {115200, 115200}, {31250, 31250}, {0, 31250},     {-9600, 31250}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.block);
+    CloseSerialLink();
+    block_.data().BaudRate = c.block;
+    OpenSerialLink(block_.data());
+    int fd = open(board_.slave_path().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(LineRate(fd), c.line);
+    close(fd);
+  }
 }
 
 TEST(SerialPortTest, ProbeOpensAndReleasesAFreePortAndRefusesAHeldOne) {

@@ -1,4 +1,4 @@
-// The values the dialog can store, as `set` and `check` judge them too.
+// The rules of `set` and `check`, against what the dialog offers and stores.
 #include "config/setting_rules.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "block/user_data.h"
 #include "config/ArduinoDlg.h"
 
 namespace arduino {
@@ -69,6 +70,53 @@ TEST(SettingRulesTest, PinModesMatchTheDialogsListsPinByPin) {
   EXPECT_EQ(form.Control("BaudCombobox").Items.size(), static_cast<size_t>(kBaudRateCount));
   EXPECT_EQ(form.Control("UpDown1").Min, kComPortMin);
   EXPECT_EQ(form.Control("UpDown1").Max, kComPortMax);
+}
+
+// Every refusal says what the dialog would store for the value, and the
+// dialog, filled with it and closed with OK, stores just that.  Among the
+// values are those the dialog itself stores though the rules refuse them:
+// UDP ports 0, -5 and 70000 typed into its edit, and -1 for a list left
+// without a selection.
+TEST(SettingRulesTest, EachRefusalSaysWhatTheDialogItselfWouldStore) {
+  const struct {
+    const char* name;
+    int32_t TUserData::*field;
+    std::optional<std::string> (*refusal)(int32_t);
+    std::vector<int32_t> refused;
+  } fields[] = {
+      {"interface", &TUserData::InterfaceKind, InterfaceRefusal, {5, -1, 2}},
+      {"COM port", &TUserData::ComPort, ComPortRefusal, {0, 101, -3, 0x10007, 0xFFFF, 250}},
+      {"baud", &TUserData::BaudRate, BaudRateRefusal, {0, 12345, 57600, -9600}},
+      {"UDP port", &TUserData::UdpPort, UdpPortRefusal, {0, -5, 70000}},
+  };
+  auto expect_said = [](const std::string& refusal, int32_t stored) {
+    EXPECT_NE(refusal.find("the dialog would "), std::string::npos) << refusal;
+    EXPECT_NE(refusal.find("store " + std::to_string(stored)), std::string::npos) << refusal;
+  };
+  for (const auto& f : fields) {
+    for (const int32_t value : f.refused) {
+      SCOPED_TRACE(std::string(f.name) + " " + std::to_string(value));
+      TUserData data;
+      SetDefaults(data);
+      data.*f.field = value;
+      TArduinoDialog form;
+      form.Fill(data);
+      form.Store(data);
+      expect_said(f.refusal(value).value_or(""), data.*f.field);
+    }
+  }
+  for (const int32_t mode : {-1, 3, 4, 7}) {
+    SCOPED_TRACE("pin 2 mode " + std::to_string(mode));
+    TUserData data;
+    SetDefaults(data);
+    data.PinMode[2] = mode;
+    data.AnalogUsed[0] = mode == 3 ? 2 : mode;
+    TArduinoDialog form;
+    form.Fill(data);
+    form.Store(data);
+    expect_said(PinModeRefusal(2, mode).value_or(""), data.PinMode[2]);
+    expect_said(AnalogUsedRefusal(mode == 3 ? 2 : mode).value_or(""), data.AnalogUsed[0]);
+  }
 }
 
 TEST(SettingRulesTest, ComPortTextTakesTheNumberOrItsComName) {

@@ -37,4 +37,28 @@ struct BlockError {
 // and message.  Other exceptions pass on untouched.
 std::optional<BlockError> CatchBlockError(const std::function<void()>& call);
 
+// The x87 control word and the SSE control register, as the code that reads
+// them runs under.
+struct FloatControl {
+  uint16_t x87 = 0;
+  uint32_t mxcsr = 0;
+  bool operator==(const FloatControl&) const = default;
+};
+
+inline FloatControl CurrentFloatControl() {
+  FloatControl control;
+  asm volatile("fnstcw %0" : "=m"(control.x87));
+  asm volatile("stmxcsr %0" : "=m"(control.mxcsr));
+  return control;
+}
+
+inline void LoadFloatControl(const FloatControl& control) {
+  asm volatile("fldcw %0" ::"m"(control.x87));
+  asm volatile("ldmxcsr %0" ::"m"(control.mxcsr));
+}
+
+// A host's state unlike the block's that masks every exception, so that the
+// test's own code runs on under it: 53-bit precision, rounding down.
+inline constexpr FloatControl kHostFloatControl{0x067F, 0x3F80};
+
 }  // namespace arduino::testing

@@ -12,6 +12,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "block_dll.h"
@@ -459,6 +460,49 @@ TEST(DialogWindowTest, InterfaceKindFiveOpensWithNeitherRadioChecked) {
   EXPECT_EQ(SettingsOf(block), expected);
 }
 
+// A stored speed the list does not offer leaves the list of four without a
+// selection, and OK keeps that speed.
+TEST(DialogWindowTest, AStoredSpeedOutsideTheListSelectsNoneAndIsKept) {
+  DllBlock block;
+  Settings stored = SettingsOf(block);
+  stored[kBaud] = "57600";
+  LoadSettings(block, stored);
+  LRESULT items = 0;
+  int selected = 0;
+  DialogDriver driver;
+  driver.Then([&](DialogDriver& d) {
+    items = SendMessageW(d.Item("BaudCombobox"), CB_GETCOUNT, 0, 0);
+    selected = d.Selected("BaudCombobox");
+    d.Click("OKButton");
+  });
+  driver.Run(block);
+  EXPECT_EQ(items, 4);
+  EXPECT_EQ(selected, CB_ERR);
+  EXPECT_EQ(SettingsOf(block), stored);
+}
+
+// A project file can bring an address one character longer than the edit
+// lets the user type: the dialog shows it whole and OK keeps it whole, so
+// that saving it later fails with the reason instead of cutting it.
+TEST(DialogWindowTest, AStoredAddressBeyondTheEditsLimitIsShownAndKeptWhole) {
+  DllBlock block;
+  Settings stored = SettingsOf(block);
+  stored[kAddress] = std::string(999, '7');
+  LoadSettings(block, stored);
+  int shown = 0;
+  DialogDriver driver;
+  driver.Then([&shown](DialogDriver& d) {
+    shown = GetWindowTextLengthW(d.Item("IPAddressEdit"));
+    d.Click("OKButton");
+  });
+  driver.Run(block);
+  EXPECT_EQ(shown, 999);
+  ScratchFile file;
+  auto error = CatchBlockError([&] { Dll().WriteToFile(file.handle(), block.record()); });
+  ASSERT_TRUE(error) << "the address was cut to what a line holds";
+  EXPECT_NE(error->message.find("is 999 characters long"), std::string::npos) << error->message;
+}
+
 TEST(DialogWindowTest, UpDownKeysAndArrowsStepTheComPortWithinItsRange) {
   DllBlock block;
   Settings stored = SettingsOf(block);
@@ -584,6 +628,56 @@ TEST(DialogWindowTest, IsModalToTheHostsWindowAndHandsItBackAfterwards) {
   EXPECT_FALSE(owner_enabled) << "the host's window took input while the dialog was open";
   EXPECT_TRUE(IsWindowEnabled(owner.handle()));
   EXPECT_EQ(GetActiveWindow(), owner.handle());
+}
+
+constexpr UINT kSentProbe = WM_APP + 2;
+std::vector<std::pair<UINT, FloatControl>> g_owner_probes;
+LRESULT CALLBACK RecordOwnerFloatControl(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_ENABLE || message == kSentProbe) {
+    g_owner_probes.emplace_back(message, CurrentFloatControl());
+  }
+  return DefWindowProcW(window, message, wparam, lparam);
+}
+
+// The host's window procedure runs under the host's floating-point state
+// whenever the dialog makes it run: when the owner is disabled and enabled
+// again, and for a message another thread sends while the modal loop runs.
+TEST(DialogWindowTest, TheHostsWindowRunsUnderTheHostsFloatingPointState) {
+  WNDCLASSW window_class{};
+  window_class.lpfnWndProc = &RecordOwnerFloatControl;
+  window_class.hInstance = GetModuleHandleW(nullptr);
+  window_class.lpszClassName = L"ArduinoFloatProbeHost";
+  RegisterClassW(&window_class);
+  HWND owner =
+      CreateWindowExW(0, L"ArduinoFloatProbeHost", L"Host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10,
+                      10, 300, 200, nullptr, nullptr, window_class.hInstance, nullptr);
+  ASSERT_NE(owner, nullptr);
+  g_owner_probes.clear();
+  const FloatControl host = kHostFloatControl;
+  FloatControl after;
+  {
+    DllBlock block(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(owner)));
+    DialogDriver driver;
+    driver.Then([owner](DialogDriver& d) {
+      DWORD_PTR ignored;
+      SendMessageTimeoutW(owner, kSentProbe, 0, 0, SMTO_NORMAL, 5000, &ignored);
+      d.Click("CancelButton");
+    });
+    const FloatControl saved = CurrentFloatControl();
+    LoadFloatControl(host);
+    driver.Run(block);
+    after = CurrentFloatControl();
+    LoadFloatControl(saved);
+  }
+  DestroyWindow(owner);
+  UnregisterClassW(L"ArduinoFloatProbeHost", window_class.hInstance);
+  std::vector<UINT> messages;
+  for (const auto& [message, seen] : g_owner_probes) {
+    messages.push_back(message);
+    EXPECT_EQ(seen, host) << "message " << message;
+  }
+  EXPECT_EQ(messages, (std::vector<UINT>{WM_ENABLE, kSentProbe, WM_ENABLE}));
+  EXPECT_EQ(after, host);
 }
 
 TEST(DialogWindowTest, OwnerThatNamesNoWindowLeavesTheDialogUnowned) {

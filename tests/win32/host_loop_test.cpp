@@ -2,6 +2,11 @@
 // reaches the host's own message loop after the export returns.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <thread>
+#include <utility>
+#include <vector>
+
 #include "block_dll.h"
 #include "test_platform.h"
 #include "udp_peer.h"
@@ -102,6 +107,59 @@ TEST_F(HostLoopTest, UnicodeWindowsGetTheirCharactersWhole) {
   DestroyWindow(window);
   UnregisterClassW(L"UnicodeHostWindow", window_class.hInstance);
   EXPECT_EQ(g_received_char, 0x0416u);
+}
+
+constexpr UINT kPostedProbe = WM_APP + 1;
+constexpr UINT kSentProbe = WM_APP + 2;
+std::vector<std::pair<UINT, FloatControl>> g_probes;
+LRESULT CALLBACK RecordFloatControl(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == kPostedProbe || message == kSentProbe) {
+    g_probes.emplace_back(message, CurrentFloatControl());
+    return 0;
+  }
+  return DefWindowProcW(window, message, wparam, lparam);
+}
+
+TEST_F(HostLoopTest, HostWindowProceduresRunUnderTheHostsFloatingPointState) {
+  // Two ways the wait's pump runs a host window procedure: DispatchMessage
+  // for a posted message, and PeekMessage itself for a message that another
+  // thread sends.
+  WNDCLASSW window_class{};
+  window_class.lpfnWndProc = &RecordFloatControl;
+  window_class.hInstance = GetModuleHandleW(nullptr);
+  window_class.lpszClassName = L"FloatProbeWindow";
+  RegisterClassW(&window_class);
+  HWND window = CreateWindowExW(0, L"FloatProbeWindow", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                window_class.hInstance, nullptr);
+  ASSERT_NE(window, nullptr);
+  g_probes.clear();
+  PostMessageW(window, kPostedProbe, 0, 0);
+  HANDLE sending = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::thread sender([&] {
+    SetEvent(sending);
+    DWORD_PTR ignored;
+    // Handled only once this thread's queue is pumped, which is in the wait.
+    SendMessageTimeoutW(window, kSentProbe, 0, 0, SMTO_NORMAL, 5000, &ignored);
+  });
+  WaitForSingleObject(sending, 5000);
+  Sleep(50);  // the send is under way by now; the wait lasts 100 ms more
+  const FloatControl saved = CurrentFloatControl();
+  const FloatControl host = kHostFloatControl;
+  LoadFloatControl(host);
+  Step();
+  const FloatControl after = CurrentFloatControl();
+  LoadFloatControl(saved);
+  sender.join();
+  CloseHandle(sending);
+  DestroyWindow(window);
+  UnregisterClassW(L"FloatProbeWindow", window_class.hInstance);
+  ASSERT_EQ(g_probes.size(), 2u) << "the wait did not run both window procedures";
+  for (const auto& [message, seen] : g_probes) {
+    SCOPED_TRACE(message == kSentProbe ? "sent" : "posted");
+    EXPECT_EQ(seen.x87, host.x87);
+    EXPECT_EQ(seen.mxcsr, host.mxcsr);
+  }
+  EXPECT_EQ(after, host);
 }
 
 }  // namespace

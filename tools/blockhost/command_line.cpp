@@ -18,8 +18,8 @@ using tool_cli::Refuse;
 constexpr char kKeys[] =
     "KEYs: interface=usb|ethernet|N comport=N|COMN baud=N address=TEXT udpport=N\n"
     "      pin2..pin9=unused|input|output|pwm|N a0..a5=used|unused|N\n"
-    "      set takes what the dialog offers: comport 1..100, baud 9600, 19200,\n"
-    "      38400 or 115200, udpport 1..65535, pwm on pins 3, 5, 6 and 9 only";
+    "      set takes what the dialog offers (comport 1..100, baud 9600, 19200,\n"
+    "      38400 or 115200, pwm on pins 3, 5, 6 and 9 only) and udpport 1..65535";
 constexpr char kRunExits[] =
     "exit status: 0 done, 1 bad arguments or files, 2 library error, 5 the port\n"
     "  cannot be opened, 9 the board did not answer in some steps, 130 stopped by\n"
