@@ -45,10 +45,16 @@ struct FloatControl {
   bool operator==(const FloatControl&) const = default;
 };
 
+// MXCSR's low six bits are sticky flags, not settings: any arithmetic raises
+// them, the host's own window code as much as ours (64-bit Windows code does
+// its floating point in SSE), so only the settings are compared.
+inline constexpr uint32_t kMxcsrFlags = 0x3F;
+
 inline FloatControl CurrentFloatControl() {
   FloatControl control;
   asm volatile("fnstcw %0" : "=m"(control.x87));
   asm volatile("stmxcsr %0" : "=m"(control.mxcsr));
+  control.mxcsr &= ~kMxcsrFlags;
   return control;
 }
 
