@@ -37,15 +37,6 @@ std::string Number(double value) {
   return text;
 }
 
-std::string Quoted(const std::string& text) {
-  std::string out = "\"";
-  for (char c : text) {
-    if (c == '"' || c == '\\') out += '\\';
-    out += c;
-  }
-  return out + "\"";
-}
-
 const Target& TargetOf(const std::string& key) {
   for (const Target& target : kTargets) {
     if (key == target.key) return target;
@@ -150,11 +141,11 @@ std::string Report::Markdown(const std::string& preamble) const {
 
 std::string Report::Json(const std::string& host, int cores, int count) const {
   std::ostringstream out;
-  out << "{\n  \"date\": " << Quoted(TodayUtc()) << ",\n  \"host\": " << Quoted(host)
+  out << "{\n  \"date\": " << JsonString(TodayUtc()) << ",\n  \"host\": " << JsonString(host)
       << ",\n  \"cores\": " << cores << ",\n  \"count\": " << count << ",\n  \"measurements\": {";
   const char* separator = "\n";
   for (const Line& line : lines_) {
-    out << separator << "    " << Quoted(line.key) << ": ";
+    out << separator << "    " << JsonString(line.key) << ": ";
     if (line.p99 < 0) {
       out << Number(line.median);
     } else {
@@ -165,19 +156,65 @@ std::string Report::Json(const std::string& host, int cores, int count) const {
   out << "\n  },\n  \"targets\": {";
   separator = "\n";
   for (const Held& held : held_) {
-    out << separator << "    " << Quoted(held.target->key) << ": {";
+    out << separator << "    " << JsonString(held.target->key) << ": {";
     if (held.reason.empty()) {
       out << "\"measured\": " << Number(held.value) << ", \"limit\": " << Number(held.target->limit)
           << ", \"met\": " << (held.value <= held.target->limit ? "true" : "false");
     } else {
       out << "\"measured\": null, \"limit\": " << Number(held.target->limit)
-          << ", \"met\": null, \"reason\": " << Quoted(held.reason);
+          << ", \"met\": null, \"reason\": " << JsonString(held.reason);
     }
     out << "}";
     separator = ",\n";
   }
   out << "\n  }\n}\n";
   return out.str();
+}
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (byte < 0x20 || byte == 0x7f) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+      out += escaped;
+    } else {
+      out += c;  // UTF-8 passes as it is
+    }
+  }
+  return out + "\"";
+}
+
+JsonObject& JsonObject::Text(const std::string& key, const std::string& value) {
+  return Json(key, JsonString(value));
+}
+
+JsonObject& JsonObject::Number(const std::string& key, double value, const char* format) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, value);
+  return Json(key, text);
+}
+
+JsonObject& JsonObject::Bool(const std::string& key, bool value) {
+  return Json(key, value ? "true" : "false");
+}
+
+JsonObject& JsonObject::Json(const std::string& key, const std::string& json) {
+  if (!members_.empty()) members_ += ", ";
+  members_ += JsonString(key) + ": " + json;
+  return *this;
+}
+
+std::string JsonArray(const std::vector<std::string>& items) {
+  std::string out = "[";
+  for (size_t i = 0; i < items.size(); ++i) out += (i ? ",\n  " : "\n  ") + items[i];
+  return out + "\n]\n";
 }
 
 std::string TodayUtc() {

@@ -99,6 +99,28 @@ class Report {
   std::vector<Held> held_;
 };
 
+// The one JSON writer of the benches: a text as a JSON string, every
+// control character escaped, since reasons carry a child's stderr with its
+// newlines; and the members of one object, in the order they were added.
+std::string JsonString(const std::string& text);
+
+class JsonObject {
+ public:
+  JsonObject& Text(const std::string& key, const std::string& value);
+  // A number printed with printf's FORMAT, which must print a JSON number.
+  JsonObject& Number(const std::string& key, double value, const char* format = "%.4g");
+  JsonObject& Bool(const std::string& key, bool value);
+  // A value already written as JSON: an object, an array, null.
+  JsonObject& Json(const std::string& key, const std::string& json);
+  std::string str() const { return "{" + members_ + "}"; }
+
+ private:
+  std::string members_;
+};
+
+// The items, each already JSON, as an array of one item a line.
+std::string JsonArray(const std::vector<std::string>& items);
+
 // Today's date in UTC, as the reports print it.
 std::string TodayUtc();
 

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "avr_bench_board.h"
+#include "bench_report.h"
 #include "child_process.h"
 #include "serial_client.h"
 #include "udp_peer.h"
@@ -216,38 +217,35 @@ void Write(const std::vector<RowResult>& results, const std::string& out_dir, in
   md << "\n|---|---|";
   for (size_t i = 0; i < std::size(kKinds); ++i) md << "---:|";
   md << "\n";
-  std::ofstream json(out_dir + "/turnaround.json");
-  json << "[\n";
-  bool first_row = true;
+  std::vector<std::string> rows;
   for (const RowResult& result : results) {
     const char* link = result.row->ethernet ? "Ethernet (W5100)" : "serial 9600 baud";
     md << "| " << result.row->board << " | " << link << " |";
-    json << (first_row ? "" : ",\n") << "  {\"board\": \"" << result.row->board
-         << "\", \"link\": \"" << (result.row->ethernet ? "ethernet" : "serial") << "\"";
-    first_row = false;
+    bench::JsonObject row;
+    row.Text("board", result.row->board).Text("link", result.row->ethernet ? "ethernet" : "serial");
     if (!result.why_not.empty()) {
       md << " not measured: " << result.why_not << " |";
       for (size_t i = 1; i < std::size(kKinds); ++i) md << " |";
-      json << ", \"not_measured\": \"" << result.why_not << "\"}";
       md << "\n";
+      rows.push_back(row.Text("not_measured", result.why_not).str());
       continue;
     }
-    json << ", \"turnaround_us\": {";
-    bool first_kind = true;
+    bench::JsonObject kinds;
     for (const Kind& kind : kKinds) {
       const Spread& spread = result.kinds.at(kind.name);
       md << " " << Format(spread.median_us) << " (" << Format(spread.low_us) << "–"
          << Format(spread.high_us) << ") |";
-      json << (first_kind ? "" : ", ") << "\"" << kind.name
-           << "\": {\"median\": " << Format(spread.median_us)
-           << ", \"low\": " << Format(spread.low_us) << ", \"high\": " << Format(spread.high_us)
-           << ", \"count\": " << spread.count << "}";
-      first_kind = false;
+      kinds.Json(kind.name, bench::JsonObject()
+                                .Number("median", spread.median_us, "%.1f")
+                                .Number("low", spread.low_us, "%.1f")
+                                .Number("high", spread.high_us, "%.1f")
+                                .Number("count", static_cast<double>(spread.count), "%.0f")
+                                .str());
     }
-    json << "}}";
+    rows.push_back(row.Json("turnaround_us", kinds.str()).str());
     md << "\n";
   }
-  json << "\n]\n";
+  std::ofstream(out_dir + "/turnaround.json") << bench::JsonArray(rows);
 }
 
 }  // namespace

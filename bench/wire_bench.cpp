@@ -27,6 +27,7 @@
 
 #include "avr_bench_board.h"
 #include "bench_block.h"
+#include "bench_report.h"
 #include "files.h"
 #include "loaded_block.h"
 
@@ -178,16 +179,14 @@ void Write(const std::vector<Result>& results, const std::string& out_dir) {
         "the chip to keep pace, and the step shows the machine more than the line.\n\n";
   md << "| Board | Speed | steps | exchanges/step | wire time/step | step (median) | step/wire | "
         "target | avrboard unpaced |\n|---|---:|---:|---:|---:|---:|---:|---|---:|\n";
-  std::ofstream json(out_dir + "/wire.json");
-  json << "[\n";
-  for (size_t i = 0; i < results.size(); ++i) {
-    const Result& r = results[i];
+  std::vector<std::string> rows;
+  for (const Result& r : results) {
     md << "| " << r.row->board << " | " << r.row->baud << " baud |";
-    json << (i ? ",\n" : "") << "  {\"board\": \"" << r.row->board
-         << "\", \"baud\": " << r.row->baud;
+    bench::JsonObject row;
+    row.Text("board", r.row->board).Number("baud", r.row->baud, "%.0f");
     if (!r.why_not.empty()) {
       md << " not measured: " << r.why_not << " | | | | | | | |\n";
-      json << ", \"not_measured\": \"" << r.why_not << "\"}";
+      rows.push_back(row.Text("not_measured", r.why_not).str());
       continue;
     }
     const bool met = r.ratio() <= kTarget;
@@ -195,15 +194,17 @@ void Write(const std::vector<Result>& results, const std::string& out_dir) {
        << Format(r.wire_us / 1000) << " ms | " << Format(r.median_step_us / 1000) << " ms | "
        << Format(r.ratio(), "%.3f") << " | " << (met ? "met" : "missed") << " | "
        << Format(r.unpaced_speed, "%.1f") << "x |\n";
-    json << ", \"steps\": " << r.steps
-         << ", \"exchanges_per_step\": " << Format(r.exchanges_per_step, "%.1f")
-         << ", \"wire_us\": " << Format(r.wire_us, "%.1f")
-         << ", \"median_step_us\": " << Format(r.median_step_us, "%.1f")
-         << ", \"step_over_wire\": " << Format(r.ratio(), "%.3f") << ", \"target\": " << kTarget
-         << ", \"met\": " << (met ? "true" : "false")
-         << ", \"avrboard_unpaced_speed\": " << Format(r.unpaced_speed, "%.1f") << "}";
+    rows.push_back(row.Number("steps", r.steps, "%.0f")
+                       .Number("exchanges_per_step", r.exchanges_per_step, "%.1f")
+                       .Number("wire_us", r.wire_us, "%.1f")
+                       .Number("median_step_us", r.median_step_us, "%.1f")
+                       .Number("step_over_wire", r.ratio(), "%.3f")
+                       .Number("target", kTarget, "%g")
+                       .Bool("met", met)
+                       .Number("avrboard_unpaced_speed", r.unpaced_speed, "%.1f")
+                       .str());
   }
-  json << "\n]\n";
+  std::ofstream(out_dir + "/wire.json") << bench::JsonArray(rows);
 }
 
 }  // namespace

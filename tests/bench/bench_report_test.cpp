@@ -106,4 +106,47 @@ TEST(BenchReport, RowsOfAnAlternationLeaveOutTheCpuWhenItWasNotMeasured) {
   EXPECT_TRUE(Contains(report.Markdown("run"), "| UDP (Wine) library/raw | 1.300 | – |"));
 }
 
+// A reason carries a child's stderr: its quotes, newlines and any other
+// control character must come out escaped, or the file is not JSON.
+struct Escape {
+  const char* text;
+  const char* json;
+};
+class BenchJsonString : public ::testing::TestWithParam<Escape> {};
+
+TEST_P(BenchJsonString, EscapesWhatJsonForbidsInAString) {
+  EXPECT_EQ(bench::JsonString(GetParam().text), GetParam().json);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, BenchJsonString,
+    ::testing::Values(Escape{"plain", "\"plain\""}, Escape{"say \"no\"", "\"say \\\"no\\\"\""},
+                      Escape{"a\\b", "\"a\\\\b\""}, Escape{"one\ntwo", "\"one\\ntwo\""},
+                      Escape{"tab\there\r", "\"tab\\u0009here\\u000d\""},
+                      Escape{"\x1b[31m", "\"\\u001b[31m\""}, Escape{"5 µs", "\"5 µs\""}));
+
+TEST(BenchReport, AReasonWithAQuoteAndANewlineStaysOneJsonString) {
+  bench::Report report;
+  report.NotMeasured("udp_silent_cpu_percent", "avrboard said \"no\"\nand stopped");
+  const std::string json = report.Json("vm", 2, 10);
+  EXPECT_TRUE(Contains(json, "\"reason\": \"avrboard said \\\"no\\\"\\nand stopped\"}")) << json;
+  // Every line of the file is whole: the reason's newline did not split one.
+  EXPECT_FALSE(Contains(json, "\nand stopped")) << json;
+}
+
+TEST(BenchJsonObject, KeepsTheOrderAndEscapesKeysAndTexts) {
+  const std::string row = bench::JsonObject()
+                              .Text("board", "Uno")
+                              .Number("baud", 115200, "%.0f")
+                              .Bool("met", false)
+                              .Json("kinds", bench::JsonObject().Number("median", 1.25).str())
+                              .Text("not_measured", "failed: \"x\"\n")
+                              .str();
+  EXPECT_EQ(row,
+            "{\"board\": \"Uno\", \"baud\": 115200, \"met\": false, \"kinds\": {\"median\": "
+            "1.25}, \"not_measured\": \"failed: \\\"x\\\"\\n\"}");
+  EXPECT_EQ(bench::JsonArray({"1", "{}"}), "[\n  1,\n  {}\n]\n");
+  EXPECT_EQ(bench::JsonArray({}), "[\n]\n");
+}
+
 }  // namespace
