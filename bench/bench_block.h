@@ -3,11 +3,13 @@
 // takes turns with it.  Built on the harness; portable C++ only.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
 
 #include "block/user_data.h"
+#include "link/link_waits.h"
 #include "loaded_block.h"
 #include "udp_peer.h"
 
@@ -61,12 +63,16 @@ class Block {
   harness::Values inputs_, outputs_;
 };
 
+// The raw client waits for a UDP reply as long as the block does.
+inline constexpr std::chrono::milliseconds kUdpReplyLimit{arduino::kUdpReplyWaitMs};
+
 // The raw UDP exchange: one datagram out and one back, on a peer connected
-// to the board so that the system does no more than it must, and with a
-// blocking receive that has no wait around it.
+// to the board so that the system does no more than it must.  It waits for
+// the reply with the block's limit, as any client that can time out must:
+// the send, one wait, one read.
 inline void RawUdpExchange(const harness::UdpPeer& peer) {
   peer.Send(kCommand);
-  if (!peer.Receive(harness::kNoLimit)) throw std::runtime_error("raw UDP exchange failed");
+  if (!peer.Receive(kUdpReplyLimit)) throw std::runtime_error("raw UDP exchange failed");
 }
 
 }  // namespace bench

@@ -4,14 +4,15 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 
 namespace bench {
 namespace {
 
-// Microseconds to a tenth, percentages to a hundredth, memory in whole KiB,
-// ratios (no unit) to a thousandth.  A value that rounds to zero prints as
+// Microseconds to a tenth, percentages and system calls to a hundredth,
+// memory in whole KiB, ratios (no unit) to a thousandth.  A value that rounds to zero prints as
 // 0, not -0: a CPU clock that counts in ticks can step back by a hair.
 std::string Format(double value, const std::string& unit) {
   struct Style {
@@ -19,9 +20,12 @@ std::string Format(double value, const std::string& unit) {
     const char* format;
     double step;
   };
-  static constexpr Style kStyles[] = {
-      {"µs", "%.1f µs", 0.1}, {"%", "%.2f %%", 0.01}, {"KiB", "%.0f KiB", 1}, {"", "%.3f", 0.001}};
-  const Style* style = &kStyles[3];
+  static constexpr Style kStyles[] = {{"µs", "%.1f µs", 0.1},
+                                      {"%", "%.2f %%", 0.01},
+                                      {"KiB", "%.0f KiB", 1},
+                                      {"calls", "%.2f calls", 0.01},
+                                      {"", "%.3f", 0.001}};
+  const Style* style = &kStyles[std::size(kStyles) - 1];
   for (const Style& s : kStyles) {
     if (unit == s.unit) style = &s;
   }
@@ -51,6 +55,17 @@ std::vector<double> Differences(const std::vector<double>& library,
   return out;
 }
 
+// Each pair's difference as a percentage of its raw exchange.  A raw
+// exchange that a coarse clock saw take no time has no share; its pair is
+// left out rather than counted as infinite.
+std::vector<double> Shares(const std::vector<double>& library, const std::vector<double>& raw) {
+  std::vector<double> out;
+  for (size_t i = 0; i < library.size(); ++i) {
+    if (raw[i] > 0) out.push_back(100 * (library[i] - raw[i]) / raw[i]);
+  }
+  return out;
+}
+
 }  // namespace
 
 Stats Summarise(std::vector<double> samples) {
@@ -67,9 +82,11 @@ Added Compare(const Alternation& samples) {
   // Each pair saw the same machine: the difference within a pair is what the
   // library costs, whatever the round trip itself did at that moment.
   added.added_wall = Summarise(Differences(samples.library_wall, samples.raw_wall));
+  added.added_wall_percent = Summarise(Shares(samples.library_wall, samples.raw_wall));
   added.has_cpu = !samples.library_cpu.empty();
   if (added.has_cpu) {
     added.added_cpu = Summarise(Differences(samples.library_cpu, samples.raw_cpu));
+    added.added_cpu_percent = Summarise(Shares(samples.library_cpu, samples.raw_cpu));
   }
   added.ratio = added.raw_wall.median > 0 ? added.library_wall.median / added.raw_wall.median : 0;
   return added;
@@ -88,9 +105,15 @@ void Report::Rows(const std::string& key, const std::string& what, const Added& 
       added.library_wall.p99, "µs", library_note);
   Row(key + "_added_wall_us", what + " wall time the library adds", added.added_wall.median,
       added.added_wall.p99, "µs", "library minus raw, pair by pair");
+  Row(key + "_added_wall_percent", what + " wall time the library adds, share of raw",
+      added.added_wall_percent.median, added.added_wall_percent.p99, "%",
+      "library minus raw over raw, pair by pair");
   if (added.has_cpu) {
     Row(key + "_added_cpu_us", what + " CPU time the library adds", added.added_cpu.median,
         added.added_cpu.p99, "µs", "the bench process's CPU clock, pair by pair");
+    Row(key + "_added_cpu_percent", what + " CPU time the library adds, share of raw",
+        added.added_cpu_percent.median, added.added_cpu_percent.p99, "%",
+        "library minus raw over raw, pair by pair");
   }
   Row(key + "_library_over_raw", what + " library/raw", added.ratio, -1, "",
       "ratio of the medians; reported, not a target");

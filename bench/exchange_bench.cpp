@@ -25,6 +25,7 @@
 
 #include "bench_block.h"
 #include "bench_report.h"
+#include "call_counter.h"
 #include "child_process.h"
 #include "files.h"
 #include "pty_pair.h"
@@ -80,51 +81,90 @@ ChildProcess StartUdpBoard(const std::string& boardsim) {
 }
 
 // The raw serial exchange makes the calls any client of the serial link
-// must make: a write of its own for each byte of the command, and a read of
-// its own for each byte of the reply up to its line feed, each read bounded
-// by a 10 ms wait when no byte is there yet, and the whole reply by a
-// second.  What the library adds to that is its own work, above all the
-// pump pass after every byte.
-void RawPtyExchange(SerialClient& line) {
+// must make: a write of its own for each byte of the command, and for each
+// byte of the reply up to its line feed a wait of at most 10 ms and a read
+// of its own, the whole reply bounded by a second.  What the library adds
+// to that is its own work, above all the pump pass after every byte.
+// Returns the number of bytes of the reply.
+int RawPtyExchange(SerialClient& line) {
   for (char c : kCommand) line.WriteByte(c);
   int waits = 0;
+  int bytes = 0;
   while (true) {
     const std::optional<char> c = line.ReadByte(milliseconds(10));
-    if (c && *c == '\n') return;
+    if (c) ++bytes;
+    if (c && *c == '\n') return bytes;
     if (!c && ++waits > 100) {
       throw std::runtime_error("raw serial client: no reply within a second");
     }
   }
 }
 
-// Runs pairs of one raw exchange and one library exchange and keeps the wall
-// and CPU time of each.  The order flips from pair to pair, so that neither
-// side always runs right after the other has woken the board.
-bench::Alternation Alternate(int pairs, const std::function<void()>& raw,
-                             const std::function<void()>& library) {
+// The times of the measured pairs and the system calls of each side, summed
+// over the pairs.
+struct Measured {
   bench::Alternation samples;
+  bench::CallCounts raw_calls, library_calls;
+  int pairs = 0;
+};
+
+// Runs pairs of one raw exchange and one library exchange and keeps the wall
+// and CPU time of each, and counts their system calls.  The order flips from
+// pair to pair, so that neither side always runs right after the other has
+// woken the board.
+Measured Alternate(int pairs, const std::function<void()>& raw,
+                   const std::function<void()>& library) {
+  Measured measured;
+  measured.pairs = pairs;
+  bench::Alternation& samples = measured.samples;
+  // The counts are read outside the clocks; they cost no system call.
   auto timed = [](const std::function<void()>& exchange, std::vector<double>* wall,
-                  std::vector<double>* cpu) {
+                  std::vector<double>* cpu, bench::CallCounts* calls) {
+    const bench::CallCounts calls_start = bench::CountedCalls();
     double cpu_start = Microseconds(CLOCK_PROCESS_CPUTIME_ID);
     double wall_start = Microseconds(CLOCK_MONOTONIC);
     exchange();
     double wall_end = Microseconds(CLOCK_MONOTONIC);
     double cpu_end = Microseconds(CLOCK_PROCESS_CPUTIME_ID);
+    const bench::CallCounts calls_end = bench::CountedCalls();
     if (wall) {
       wall->push_back(wall_end - wall_start);
       cpu->push_back(cpu_end - cpu_start);
+      *calls += calls_end - calls_start;
     }
   };
   for (int i = 0; i < bench::kWarmUpPairs; ++i) {
-    timed(raw, nullptr, nullptr);
-    timed(library, nullptr, nullptr);
+    timed(raw, nullptr, nullptr, nullptr);
+    timed(library, nullptr, nullptr, nullptr);
   }
   for (int i = 0; i < pairs; ++i) {
-    if (i % 2 == 0) timed(raw, &samples.raw_wall, &samples.raw_cpu);
-    timed(library, &samples.library_wall, &samples.library_cpu);
-    if (i % 2 == 1) timed(raw, &samples.raw_wall, &samples.raw_cpu);
+    if (i % 2 == 0) timed(raw, &samples.raw_wall, &samples.raw_cpu, &measured.raw_calls);
+    timed(library, &samples.library_wall, &samples.library_cpu, &measured.library_calls);
+    if (i % 2 == 1) timed(raw, &samples.raw_wall, &samples.raw_cpu, &measured.raw_calls);
   }
-  return samples;
+  return measured;
+}
+
+double PerExchange(const bench::CallCounts& calls, int pairs) {
+  return static_cast<double>(calls.Total()) / pairs;
+}
+
+// The rows of the system calls of both sides, by kind, and the rows and
+// holds of the time the library adds as a share of the raw exchange.
+bench::Added ReportPairs(const std::string& key, const std::string& what, const Measured& measured,
+                         const std::string& raw_note, const std::string& library_note,
+                         bench::Report& report) {
+  bench::Added added = bench::Compare(measured.samples);
+  report.Rows(key, what, added, raw_note, library_note);
+  report.Row(key + "_raw_calls", what + " raw: system calls per exchange",
+             PerExchange(measured.raw_calls, measured.pairs), -1, "calls",
+             measured.raw_calls.PerExchange(measured.pairs));
+  report.Row(key + "_library_calls", what + " library: system calls per exchange",
+             PerExchange(measured.library_calls, measured.pairs), -1, "calls",
+             measured.library_calls.PerExchange(measured.pairs));
+  report.Hold(key + "_added_wall_percent", added.added_wall_percent.median);
+  report.Hold(key + "_added_cpu_percent", added.added_cpu_percent.median);
+  return added;
 }
 
 void MeasureUdpExchange(const BlockExports& library, const std::string& boardsim, int count,
@@ -133,11 +173,12 @@ void MeasureUdpExchange(const BlockExports& library, const std::string& boardsim
   UdpPeer raw;
   raw.Connect(board.udp_port());
   Block block(library, UdpSettings(board.udp_port(), Pins::kPinTwo));
-  bench::Added added = bench::Compare(Alternate(
-      count, [&] { RawUdpExchange(raw); }, [&] { block.Step(); }));
-  report.Rows("udp", "UDP", added, "the bench's own socket", "SimulateDLL, one used pin");
-  report.Hold("udp_added_wall_us", added.added_wall.median);
-  report.Hold("udp_added_cpu_us", added.added_cpu.median);
+  const Measured measured = Alternate(
+      count, [&] { RawUdpExchange(raw); }, [&] { block.Step(); });
+  ReportPairs("udp", "UDP", measured, "the bench's own socket: send, wait, read",
+              "SimulateDLL, one used pin", report);
+  report.Hold("udp_library_over_raw_calls",
+              PerExchange(measured.library_calls, count) / PerExchange(measured.raw_calls, count));
 }
 
 // The wall time of whole steps with the default pins, 14 exchanges each,
@@ -176,12 +217,14 @@ void MeasurePtyExchange(const BlockExports& library, const std::string& boardsim
   if (!raw.valid()) throw std::runtime_error("raw serial client: cannot open " + tty);
   UseSerialPort(tty);
   Block block(library, SerialSettings(Pins::kPinTwo));
-  bench::Added added = bench::Compare(Alternate(
-      count, [&] { RawPtyExchange(raw); }, [&] { block.Step(); }));
-  report.Rows("pty", "pty", added, "a write per command byte, a read per reply byte",
-              "SimulateDLL, one used pin");
-  report.Hold("pty_added_wall_us", added.added_wall.median);
-  report.Hold("pty_added_cpu_us", added.added_cpu.median);
+  int reply_bytes = 0;
+  const Measured measured = Alternate(
+      count, [&] { reply_bytes = RawPtyExchange(raw); }, [&] { block.Step(); });
+  ReportPairs("pty", "pty", measured, "a write per command byte, a wait and a read per reply byte",
+              "SimulateDLL, one used pin", report);
+  report.Hold("pty_added_calls_per_reply_byte", (PerExchange(measured.library_calls, count) -
+                                                 PerExchange(measured.raw_calls, count)) /
+                                                    reply_bytes);
 }
 
 void MeasurePtyStep(const BlockExports& library, const std::string& boardsim, int count,
@@ -258,6 +301,11 @@ int main(int argc, char** argv) {
     return 2;
   }
   bench::Report report;
+  if (!bench::CountingWorks()) {
+    std::cerr << "exchange_bench: the C library's calls are not counted: link the bench with "
+                 "its symbols exported\n";
+    return 1;
+  }
   try {
     const BlockExports& library = harness::SharedLibrary(module).exports();
     MeasureUdpExchange(library, boardsim, count, report);

@@ -77,9 +77,9 @@ void MeasureUdpExchange(const BlockExports& dll, uint16_t port, int count, bench
   }
   // Wine passes every socket notification and window message through its
   // wineserver, so the DLL's message-based wait pays round trips that a
-  // blocking recv does not; what it adds is reported, and the native targets
-  // are not applied to it.
-  report.Rows("udp", "UDP (Wine)", bench::Compare(samples), "Winsock, blocking recv",
+  // select and a recv do not; what it adds is reported, and the native
+  // targets are not applied to it.
+  report.Rows("udp", "UDP (Wine)", bench::Compare(samples), "Winsock, select then recv",
               "ArduinoBlock.dll, one used pin");
 }
 

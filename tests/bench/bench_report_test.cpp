@@ -24,6 +24,19 @@ TEST(BenchCompare, AddedTimeIsTheMedianOfThePairsNotOfTheMedians) {
   EXPECT_FALSE(added.has_cpu);
 }
 
+TEST(BenchCompare, SharesAreOfEachPairsOwnRawExchange) {
+  bench::Alternation samples;
+  samples.raw_wall = {10, 100, 0, 40};
+  samples.library_wall = {11, 130, 5, 42};  // 10 %, 30 %, no share, 5 %
+  samples.raw_cpu = {4, 8, 2, 1};
+  samples.library_cpu = {5, 8, 3, 1};  // 25 %, 0 %, 50 %, 0 %
+  bench::Added added = bench::Compare(samples);
+  EXPECT_DOUBLE_EQ(added.added_wall_percent.median, 10);
+  EXPECT_DOUBLE_EQ(added.added_wall_percent.p99, 30);
+  EXPECT_DOUBLE_EQ(added.added_cpu_percent.median, 25);
+  EXPECT_DOUBLE_EQ(added.added_cpu_percent.p99, 50);
+}
+
 TEST(BenchCompare, CpuTimeIsPairedToo) {
   bench::Alternation samples;
   samples.raw_wall = samples.library_wall = {1, 1, 1};
@@ -54,19 +67,23 @@ TEST(BenchTargets, EachKeyOnceAndEveryLimitPositive) {
 
 TEST(BenchReport, AValueAtTheLimitMeetsItAndOneAboveMissesIt) {
   bench::Report report;
-  report.Hold("udp_added_wall_us", 5.0);
+  report.Hold("udp_added_wall_percent", 15.0);
+  report.Hold("udp_library_over_raw_calls", 1.0);
   EXPECT_TRUE(report.AllMet());
-  report.Hold("pty_added_cpu_us", 5.1);
+  report.Hold("pty_added_cpu_percent", 15.01);
+  report.Hold("pty_added_calls_per_reply_byte", 1.25);
   EXPECT_FALSE(report.AllMet());
-  ASSERT_EQ(report.Missed().size(), 1u);
+  ASSERT_EQ(report.Missed().size(), 2u);
   EXPECT_TRUE(Contains(report.Missed()[0], "pty reply: CPU time")) << report.Missed()[0];
-  EXPECT_TRUE(Contains(report.Missed()[0], "5.1 µs")) << report.Missed()[0];
+  EXPECT_TRUE(Contains(report.Missed()[0], "15.01 %")) << report.Missed()[0];
+  EXPECT_TRUE(Contains(report.Missed()[1], "1.25 calls, limit 1.00 calls")) << report.Missed()[1];
   std::string markdown = report.Markdown("run");
-  EXPECT_TRUE(Contains(markdown, "| 5.0 µs | ≤ 5.0 µs | met |")) << markdown;
-  EXPECT_TRUE(Contains(markdown, "| 5.1 µs | ≤ 5.0 µs | **missed** |")) << markdown;
+  EXPECT_TRUE(Contains(markdown, "| 15.00 % | ≤ 15.00 % | met |")) << markdown;
+  EXPECT_TRUE(Contains(markdown, "| 1.000 | ≤ 1.000 | met |")) << markdown;
+  EXPECT_TRUE(Contains(markdown, "| 15.01 % | ≤ 15.00 % | **missed** |")) << markdown;
   EXPECT_TRUE(Contains(report.Json("vm", 2, 10),
-                       "\"pty_added_cpu_us\": {\"measured\": 5.1, "
-                       "\"limit\": 5, \"met\": false}"));
+                       "\"pty_added_cpu_percent\": {\"measured\": 15.01, "
+                       "\"limit\": 15, \"met\": false}"));
 }
 
 TEST(BenchReport, ATargetNotMeasuredFailsNothingAndSaysWhy) {
@@ -101,6 +118,8 @@ TEST(BenchReport, RowsOfAnAlternationLeaveOutTheCpuWhenItWasNotMeasured) {
   EXPECT_TRUE(Contains(json, "\"udp_added_wall_us\": {\"median\": 50, \"p99\": 60}")) << json;
   EXPECT_TRUE(Contains(json, "\"udp_library_over_raw\": 1.3")) << json;
   EXPECT_FALSE(Contains(json, "udp_added_cpu_us")) << json;
+  EXPECT_FALSE(Contains(json, "udp_added_cpu_percent")) << json;
+  EXPECT_TRUE(Contains(json, "\"udp_added_wall_percent\": {\"median\": 30, \"p99\": 50}")) << json;
   EXPECT_TRUE(Contains(json, "\"host\": \"a \\\"quoted\\\" host\"")) << json;
   // The ratio has no percentile: its cell is a dash.
   EXPECT_TRUE(Contains(report.Markdown("run"), "| UDP (Wine) library/raw | 1.300 | – |"));

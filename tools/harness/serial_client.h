@@ -35,10 +35,9 @@ class SerialClient {
   // *closed reports whether the other side went away.
   std::string ReadFor(milliseconds duration, bool* closed = nullptr);
 
-  // One byte at a time, as the block itself talks to a port: one write call
-  // per byte, and one read call per byte when a byte is waiting, else a
-  // wait of at most `wait` and a second read.  For the bench's raw client,
-  // which must make the same calls the block makes and no more.
+  // One byte at a time, as any client of the serial link must: one write
+  // call per byte, and per byte a wait of at most `wait` and one read.  For
+  // the bench's raw client, the floor that the block is counted against.
   void WriteByte(char byte);
   // The next byte, or nothing when none came within `wait`; throws when the
   // line has gone.

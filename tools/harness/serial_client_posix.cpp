@@ -92,7 +92,6 @@ void SerialClient::WriteByte(char byte) {
 
 std::optional<char> SerialClient::ReadByte(milliseconds wait) {
   char byte = 0;
-  if (read(fd_, &byte, 1) == 1) return byte;
   pollfd watch{fd_, POLLIN, 0};
   const int ready = poll(&watch, 1, static_cast<int>(wait.count()));
   if (ready == 0 || (ready < 0 && errno == EINTR)) return std::nullopt;
