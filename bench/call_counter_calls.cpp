@@ -53,6 +53,12 @@ COUNTED Result recvfrom(int fd, void* data, Size length, int flags, void* from,
   return Next(next, "recvfrom")(fd, data, length, flags, from, from_length);
 }
 
+COUNTED int recvmmsg(int fd, void* messages, unsigned count, int flags, void* timeout) {
+  static decltype(&recvmmsg) next;
+  bench::Count(Call::kRecvMmsg);
+  return Next(next, "recvmmsg")(fd, messages, count, flags, timeout);
+}
+
 COUNTED int poll(void* fds, Size count, int timeout) {
   static decltype(&poll) next;
   bench::Count(Call::kPoll);

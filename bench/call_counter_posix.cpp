@@ -14,7 +14,7 @@ namespace {
 
 thread_local CallCounts counts;
 
-constexpr const char* kNames[] = {"send", "sendto", "recv", "recvfrom",
+constexpr const char* kNames[] = {"send", "sendto", "recv", "recvfrom", "recvmmsg",
                                   "poll", "select", "read", "write"};
 static_assert(std::size(kNames) == static_cast<size_t>(Call::kCount));
 

@@ -4,7 +4,18 @@
 
 namespace bench {
 
-enum class Call { kSend, kSendTo, kRecv, kRecvFrom, kPoll, kSelect, kRead, kWrite, kCount };
+enum class Call {
+  kSend,
+  kSendTo,
+  kRecv,
+  kRecvFrom,
+  kRecvMmsg,
+  kPoll,
+  kSelect,
+  kRead,
+  kWrite,
+  kCount
+};
 
 // Counts one call of the calling thread; the counting functions call it.
 void Count(Call call);

@@ -27,6 +27,12 @@ class TApplication {
   // One pass of the message pump: dispatches everything pending on the
   // calling thread and returns when nothing is left.
   void ProcessMessages();
+  // The pass of PumpUntil, which always follows its wait or opens it: the
+  // same as ProcessMessages, except that on Linux it does not poll the
+  // descriptors again.  The wait polls them (at once when something is
+  // already there) and dispatches what it finds, so a reply costs the wait
+  // and its read and no further call.
+  void DispatchReady();
   // Sleeps until a message or event arrives or `timeout_ms` has passed.  It
   // may dispatch what arrived; callers run ProcessMessages afterwards anyway.
   void WaitForMessage(uint32_t timeout_ms);
@@ -38,12 +44,14 @@ class TApplication {
   // `limit_ms` have passed since `start` (a TickCount), sleeping between
   // passes until something arrives, at most `max_sleep_ms` at a time.  A
   // pass always comes before each look at `done()`, and one runs even when
-  // the limit has already passed.  Returns whether `done()` held.
+  // the limit has already passed.  Returns whether `done()` held.  What is
+  // pending in the system when the wait starts (a late reply, the host's
+  // input) is taken by its first sleep, which then returns at once.
   template <typename Done>
   bool PumpUntil(Done done, uint32_t start, uint32_t limit_ms,
                  uint32_t max_sleep_ms = std::numeric_limits<uint32_t>::max()) {
     while (true) {
-      ProcessMessages();
+      DispatchReady();
       if (done()) return true;
       uint32_t elapsed = TicksSince(start);
       if (elapsed > limit_ms) return false;

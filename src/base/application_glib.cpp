@@ -18,9 +18,13 @@ std::vector<GPollFD> poll_fds(16);
 // most `timeout_ms` (less if a source wants to run sooner), check, dispatch.
 // This is what g_main_context_iteration does, except that the sleep is
 // bounded by our own deadline without attaching a timer source, which would
-// wake the context twice more per wait.  Returns whether anything ran, and
-// in `idle_only` whether what ran was idle-priority work alone.
-bool Iterate(GMainContext* context, gint timeout_ms, bool* idle_only = nullptr) {
+// wake the context twice more per wait.  Without `ask_system` the poll is
+// left out and every descriptor counts as quiet: only what is ready without
+// asking the system runs (idle work, timers that are due, sources attached
+// from other threads).  Returns whether anything ran, and in `idle_only`
+// whether what ran was idle-priority work alone.
+bool Iterate(GMainContext* context, gint timeout_ms, bool* idle_only = nullptr,
+             bool ask_system = true) {
   gint max_priority = 0;
   bool ready_before_poll = g_main_context_prepare(context, &max_priority);
   gint source_timeout = -1;
@@ -30,9 +34,13 @@ bool Iterate(GMainContext* context, gint timeout_ms, bool* idle_only = nullptr) 
          static_cast<gint>(poll_fds.size())) {
     poll_fds.resize(needed);
   }
-  gint timeout = timeout_ms;
-  if (source_timeout >= 0 && source_timeout < timeout) timeout = source_timeout;
-  g_poll(poll_fds.data(), static_cast<guint>(needed), timeout);
+  if (ask_system) {
+    gint timeout = timeout_ms;
+    if (source_timeout >= 0 && source_timeout < timeout) timeout = source_timeout;
+    g_poll(poll_fds.data(), static_cast<guint>(needed), timeout);
+  } else {
+    for (gint i = 0; i < needed; ++i) poll_fds[i].revents = 0;
+  }
   if (!g_main_context_check(context, max_priority, poll_fds.data(), needed)) return false;
   if (idle_only != nullptr) {
     // The priority that prepare reports only covers sources that were ready
@@ -52,21 +60,29 @@ bool Iterate(GMainContext* context, gint timeout_ms, bool* idle_only = nullptr) 
   return true;
 }
 
-}  // namespace
-
-void TApplication::ProcessMessages() {
+// A pass: iterations until nothing more is ready.  An idle source is always
+// ready: a host idle handler that keeps running would make the pass endless
+// and the waits' limits meaningless.  Such work gets one turn per pass, as
+// on Windows, where idle time is no message.  Everything else runs until
+// nothing is ready: every datagram waiting is handled in the same pass, as
+// the Windows pump drains its queue.
+void Pass(bool ask_system) {
   GMainContext* context = g_main_context_default();
   if (!g_main_context_acquire(context)) return;  // another thread runs it
-  // An idle source is always ready: a host idle handler that keeps running
-  // would make the pass endless and the waits' limits meaningless.  Such work
-  // gets one turn per pass, as on Windows, where idle time is no message.
-  // Everything else runs until nothing is ready: every datagram waiting is
-  // handled in the same pass, as the Windows pump drains its queue.
   bool idle_only = false;
-  while (Iterate(context, 0, &idle_only) && !idle_only) {
+  while (Iterate(context, 0, &idle_only, ask_system) && !idle_only) {
   }
   g_main_context_release(context);
 }
+
+}  // namespace
+
+void TApplication::ProcessMessages() { Pass(true); }
+
+// The wait before this pass has just polled every descriptor and dispatched
+// what it found; polling them again at once would find nothing new, and it
+// would cost each exchange a system call.
+void TApplication::DispatchReady() { Pass(false); }
 
 void TApplication::WaitForMessage(uint32_t timeout_ms) {
   if (timeout_ms == 0) return;

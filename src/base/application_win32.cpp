@@ -47,6 +47,10 @@ void TApplication::ProcessMessages() {
   }
 }
 
+// Peeking at the queue is how Windows tells what is ready; there is nothing
+// cheaper to do instead.
+void TApplication::DispatchReady() { ProcessMessages(); }
+
 void TApplication::WaitForMessage(uint32_t timeout_ms) {
   // MWMO_INPUTAVAILABLE wakes up for input that is already queued but was
   // seen by an earlier peek, which a plain wait would sleep through.

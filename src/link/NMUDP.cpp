@@ -51,7 +51,11 @@ void TNMUDP::HandleReadable() {
   if (!ready_) return;
   uint32_t from_address = 0;
   uint16_t from_port = 0;
-  received_length_ = ReceiveOne(from_address, from_port);
+  Deliver(ReceiveOne(from_address, from_port), from_address, from_port);
+}
+
+void TNMUDP::Deliver(int32_t length, uint32_t from_address, uint16_t from_port) {
+  received_length_ = length;
   if (!on_data_received_) return;
   const auto* octets = reinterpret_cast<const unsigned char*>(&from_address);
   std::string from_ip = std::to_string(octets[0]) + "." + std::to_string(octets[1]) + "." +

@@ -93,6 +93,12 @@ class TNMUDP {
 
   // The platform calls this for every readable-socket report.
   void HandleReadable();
+  // Hands one datagram, already in the receive buffer (or -1 for a failed
+  // or oversized read), to the handler.
+  void Deliver(int32_t length, uint32_t from_address, uint16_t from_port);
+  // Linux: reads every datagram waiting, in as few calls as it can, and
+  // delivers each in turn, in arrival order.
+  void ReceiveWaiting();
 
   std::unique_ptr<Platform, PlatformDeleter> platform_;
   bool ready_ = false;

@@ -1,8 +1,10 @@
 // The UDP endpoint on BSD sockets.  A GLib fd watch on the default main
 // context stands in for the notification window: the socket layer's "a
 // datagram is waiting" becomes a dispatch in the host's pump, and each
-// dispatch reads one datagram.  The watch is level-triggered, so while more
-// datagrams wait the next pass dispatches again, in arrival order.
+// dispatch reads every datagram waiting with one recvmmsg and delivers them
+// in arrival order, as the Windows pump drains its queue of notifications.
+// One call, rather than a read per datagram and a poll to learn that none
+// is left, is what keeps an exchange at a send, a wait and a read.
 #include <arpa/inet.h>
 #include <errno.h>
 #include <gio/gio.h>
@@ -50,9 +52,18 @@ void LookupFinished(GObject* source, GAsyncResult* result, gpointer data) {
 
 }  // namespace
 
+// Datagrams taken by one recvmmsg.  A board sends one reply per command, so
+// more than one waiting is rare; a full batch is followed by another call.
+constexpr unsigned kBatch = 8;
+
 struct TNMUDP::Platform {
   int fd = -1;
   GSource* watch = nullptr;  // reports a readable socket to the pump
+  // One buffer and sender address per datagram of a batch.
+  char buffers[kBatch][kReceiveBufferSize];
+  sockaddr_in from[kBatch];
+  iovec parts[kBatch];
+  mmsghdr messages[kBatch];
 
   void Unwatch() {
     if (watch == nullptr) return;
@@ -101,7 +112,7 @@ void TNMUDP::BindAndRegister(uint16_t port) {
   platform_->watch = g_unix_fd_source_new(platform_->fd, G_IO_IN);
   g_source_set_callback(platform_->watch,
                         G_SOURCE_FUNC(+[](gint, GIOCondition, gpointer self) -> gboolean {
-                          static_cast<TNMUDP*>(self)->HandleReadable();
+                          static_cast<TNMUDP*>(self)->ReceiveWaiting();
                           return G_SOURCE_CONTINUE;
                         }),
                         this, nullptr);
@@ -158,6 +169,44 @@ int32_t TNMUDP::ReceiveOne(uint32_t& from_address, uint16_t& from_port) {
   from_port = ntohs(from.sin_port);
   if (length < 0 || static_cast<size_t>(length) > sizeof receive_buffer_) return -1;
   return static_cast<int32_t>(length);
+}
+
+void TNMUDP::ReceiveWaiting() {
+  if (!ready_) return;
+  Platform& p = *platform_;
+  const int fd = p.fd;
+  while (true) {
+    for (unsigned i = 0; i < kBatch; ++i) {
+      p.parts[i] = {p.buffers[i], sizeof p.buffers[i]};
+      p.from[i] = {};
+      p.messages[i] = {};
+      p.messages[i].msg_hdr.msg_name = &p.from[i];
+      p.messages[i].msg_hdr.msg_namelen = sizeof p.from[i];
+      p.messages[i].msg_hdr.msg_iov = &p.parts[i];
+      p.messages[i].msg_hdr.msg_iovlen = 1;
+    }
+    // MSG_TRUNC makes each length the datagram's real one, which is how a
+    // datagram larger than the buffer is told apart from one that fits.
+    int count = recvmmsg(fd, p.messages, kBatch, MSG_TRUNC | MSG_DONTWAIT, nullptr);
+    if (count <= 0) {
+      // A failed read is reported as one, as a single read would report it.
+      Deliver(-1, 0, 0);
+      return;
+    }
+    for (int i = 0; i < count; ++i) {
+      size_t length = p.messages[i].msg_len;
+      int32_t reported = -1;
+      if (length <= sizeof receive_buffer_) {
+        std::memcpy(receive_buffer_, p.buffers[i], length);
+        reported = static_cast<int32_t>(length);
+      }
+      Deliver(reported, p.from[i].sin_addr.s_addr, ntohs(p.from[i].sin_port));
+      // A handler may have replaced the socket (a new local port): what is
+      // left of the batch belonged to the old one and goes with it.
+      if (p.fd != fd || !ready_) return;
+    }
+    if (static_cast<unsigned>(count) < kBatch) return;
+  }
 }
 
 uint16_t TNMUDP::BoundPort() const {
