@@ -175,6 +175,7 @@ void TNMUDP::ReceiveWaiting() {
   if (!ready_) return;
   Platform& p = *platform_;
   const int fd = p.fd;
+  bool first = true;
   while (true) {
     for (unsigned i = 0; i < kBatch; ++i) {
       p.parts[i] = {p.buffers[i], sizeof p.buffers[i]};
@@ -189,10 +190,12 @@ void TNMUDP::ReceiveWaiting() {
     // datagram larger than the buffer is told apart from one that fits.
     int count = recvmmsg(fd, p.messages, kBatch, MSG_TRUNC | MSG_DONTWAIT, nullptr);
     if (count <= 0) {
-      // A failed read is reported as one, as a single read would report it.
-      Deliver(-1, 0, 0);
+      // A failed read is reported as one, as a single read would report it;
+      // after a full batch, an empty socket is the end of the queue.
+      if (first || errno != EAGAIN) Deliver(-1, 0, 0);
       return;
     }
+    first = false;
     for (int i = 0; i < count; ++i) {
       size_t length = p.messages[i].msg_len;
       int32_t reported = -1;

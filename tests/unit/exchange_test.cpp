@@ -127,6 +127,22 @@ TEST(UdpExchangeTest, EveryQueuedDatagramIsHandledAndTheLastIsTheReply) {
   }
 }
 
+// More datagrams than one read of the socket takes at a time: the pass
+// reads on until none is left, in arrival order.
+TEST(UdpExchangeTest, MoreQueuedDatagramsThanOneReadTakesAreAllHandledInOrder) {
+  AnsweringPeer board([](const std::string&) { return std::optional<std::string>(); });
+  HostBlock block;
+  PointAt(block, board);
+  harness::UdpPeer stranger;
+  for (int count : {8, 9, 20}) {
+    SCOPED_TRACE(count);
+    for (int i = 1; i <= count; ++i) stranger.SendTo(1600, "datagram " + std::to_string(i));
+    usleep(20 * 1000);  // loopback delivers at once; this is only a margin
+    EXPECT_EQ(ExchangeCommand(block.data(), "?02s?"), "datagram " + std::to_string(count));
+    EXPECT_EQ(ExchangeCommand(block.data(), "?03s?"), "");
+  }
+}
+
 // Starts the clock 40 ms before the 32-bit wrap and lets it run at real
 // speed, so a silent board's wait crosses zero.
 uint32_t g_wrap_base;
