@@ -589,9 +589,11 @@ TEST_P(AvrHilSerialTest, BlockhostCheckAtAnotherSpeedNamesTheImagesSpeed) {
   EXPECT_EQ((check.out + check.err).find("board answered 512"), std::string::npos)
       << check.out << check.err;
   const std::string right = std::to_string(GetParam().baud);
-  EXPECT_NE(check.out.find("the board answers at " + right + " baud, but the block is set to " +
-                           std::to_string(wrong) + ": set the dialog's speed to " + right + "\n"),
-            std::string::npos)
+  EXPECT_NE(
+      check.out.find("the board answers at " + right + " baud, but the block is set to " +
+                     std::to_string(wrong) + ": set the dialog's speed to " + right +
+                     ", or `blockhost set --project F baud=" + right + "` for a project file\n"),
+      std::string::npos)
       << check.out << check.err;
   // The firmware accepted nothing at the wrong speeds, then the three
   // exchanges of the try at its own.

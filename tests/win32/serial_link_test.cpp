@@ -1,12 +1,15 @@
-// The serial link's Windows code on a COM port whose board never reads: the
-// time-outs it gives the port, and that a command still ends in bounded time
-// once the port's output buffer is full.  The port is named by its number in
-// ARDUINO_BLOCK_TEST_STALLED_COM; under Wine the end-to-end tests provide one
-// by linking a pseudo-terminal that nobody reads into the prefix.  Without
-// one the tests skip.
+// The serial link's Windows code on COM ports whose boards misbehave: one
+// that never reads (the time-outs the link gives the port, and that a command
+// still ends in bounded time once the port's output buffer is full), and one
+// that hangs up (a wait that sleeps instead of spinning).  The ports are named
+// by their numbers in ARDUINO_BLOCK_TEST_STALLED_COM and
+// ARDUINO_BLOCK_TEST_HUNG_UP_COM; under Wine the end-to-end tests provide
+// them by linking pseudo-terminals into the prefix.  Without one a test
+// skips.
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -18,8 +21,8 @@
 namespace arduino {
 namespace {
 
-std::optional<int> StalledPort() {
-  const char* text = std::getenv("ARDUINO_BLOCK_TEST_STALLED_COM");
+std::optional<int> PortNamedBy(const char* variable) {
+  const char* text = std::getenv(variable);
   if (text == nullptr || *text == '\0') return std::nullopt;
   char* end = nullptr;
   const long port = std::strtol(text, &end, 10);
@@ -30,7 +33,7 @@ std::optional<int> StalledPort() {
 class StalledPortTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    port_ = StalledPort();
+    port_ = PortNamedBy("ARDUINO_BLOCK_TEST_STALLED_COM");
     if (!port_) GTEST_SKIP() << "ARDUINO_BLOCK_TEST_STALLED_COM names no COM port nobody reads";
   }
   std::optional<int> port_;
@@ -101,6 +104,42 @@ TEST_F(StalledPortTest, CommandToABoardThatStoppedReadingEndsInBoundedTime) {
   ASSERT_TRUE(finished) << "a write blocked on a port nobody reads";
   EXPECT_GE(sender.commands_ms, 10 * (kSerialWriteTimeoutMs - 20)) << "the port was not full";
   EXPECT_LT(sender.commands_ms, 10 * 300u) << "each command waited more than once";
+}
+
+// This thread's processor time so far, kernel and user, in milliseconds.
+long ThreadCpuMs() {
+  FILETIME created, ended, kernel, user;
+  if (!GetThreadTimes(GetCurrentThread(), &created, &ended, &kernel, &user)) return 0;
+  const auto ms = [](const FILETIME& time) {
+    return static_cast<long>(
+        ((static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime) / 10000);
+  };
+  return ms(kernel) + ms(user);
+}
+
+// The board hangs up once the first command reaches it, as an unplugged USB
+// adapter does: from then on every read fails at once.  The reply wait keeps
+// its limit and sleeps between its reads, exchange after exchange, instead
+// of spinning a core.
+TEST(HungUpPortTest, AWaitOnAPortWhoseBoardHungUpSleeps) {
+  const std::optional<int> port = PortNamedBy("ARDUINO_BLOCK_TEST_HUNG_UP_COM");
+  if (!port) GTEST_SKIP() << "ARDUINO_BLOCK_TEST_HUNG_UP_COM names no COM port";
+  testing::HostBlock block;
+  block.data().InterfaceKind = kInterfaceUsb;
+  block.data().ComPort = *port;
+  OpenSerialLink(block.data());
+  ASSERT_EQ(SerialHandleState(), SerialState::kOpen);
+  for (int exchange = 0; exchange < 2; ++exchange) {
+    SCOPED_TRACE(exchange == 0 ? "the exchange the board hangs up in" : "the next exchange");
+    const long cpu_before = ThreadCpuMs();
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(ExchangeCommand(block.data(), "?02s?"), "");
+    const DWORD waited = GetTickCount() - start;
+    EXPECT_GE(waited, kSerialReplyWaitMs - 20);
+    EXPECT_LT(waited, 3000u);
+    EXPECT_LT(ThreadCpuMs() - cpu_before, 250) << "the wait spun instead of sleeping";
+  }
+  CloseSerialLink();
 }
 
 }  // namespace

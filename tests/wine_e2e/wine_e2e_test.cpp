@@ -14,6 +14,7 @@
 #include <iostream>
 #include <optional>
 #include <stdexcept>
+#include <thread>
 
 #include "e2e_harness.h"
 
@@ -684,6 +685,51 @@ TEST(SerialPortUnderWineTest, WritesToABoardThatStoppedReadingEndInBoundedTime) 
               std::string::npos)
         << result.out;
   }
+}
+
+// The serial link's Windows wait on a port whose board hangs up: a
+// pseudo-terminal linked into the prefix as COM8, whose other side is closed
+// as soon as the first command arrives there, as when a USB adapter is
+// pulled.  The Windows test (tests/win32/serial_link_test.cpp) measures what
+// its waits cost from then on.
+TEST(SerialPortUnderWineTest, AWaitOnAPortWhoseBoardHungUpSleeps) {
+  if (const std::string why = WhyWindowsCannotRun(); !why.empty()) GTEST_SKIP() << why;
+  const std::string link_test = WindowsDir() + "/tests/win32/serial_link_test.exe";
+  if (access(link_test.c_str(), R_OK) != 0) GTEST_SKIP() << link_test << " is not built";
+  PrepareWinePrefix();
+  int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  const std::string com_link = WinePrefix() + "/dosdevices/com8";
+  std::filesystem::remove(com_link);
+  std::filesystem::create_symlink(ptsname(master), com_link);
+  RunResult result;
+  std::thread windows([&] {
+    result = RunProgram({WINE_RUN, link_test, "--gtest_filter=HungUpPortTest.*"},
+                        {"ARDUINO_BLOCK_TEST_HUNG_UP_COM=8"});
+  });
+  // The board's side reads until the command is there, then hangs up.
+  std::string received;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (received.find("?02s?") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline) {
+    char buffer[64];
+    const ssize_t count = read(master, buffer, sizeof buffer);
+    if (count > 0) {
+      received.append(buffer, count);
+    } else {
+      usleep(5 * 1000);
+    }
+  }
+  close(master);
+  windows.join();
+  std::filesystem::remove(com_link);
+  EXPECT_NE(received.find("?02s?"), std::string::npos) << "the command never reached the board";
+  EXPECT_EQ(result.exit_code, 0) << result.out << result.err;
+  EXPECT_NE(result.out.find("[       OK ] HungUpPortTest.AWaitOnAPortWhoseBoardHungUpSleeps"),
+            std::string::npos)
+      << result.out;
 }
 
 INSTANTIATE_TEST_SUITE_P(Links, WineRunTest,
