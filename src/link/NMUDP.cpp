@@ -51,7 +51,10 @@ void TNMUDP::HandleReadable() {
   if (!ready_) return;
   uint32_t from_address = 0;
   uint16_t from_port = 0;
-  Deliver(ReceiveOne(from_address, from_port), from_address, from_port);
+  // The read fills in the sender first: the order in which a call's
+  // arguments are worked out is the compiler's to choose.
+  const int32_t length = ReceiveOne(from_address, from_port);
+  Deliver(length, from_address, from_port);
 }
 
 void TNMUDP::Deliver(int32_t length, uint32_t from_address, uint16_t from_port) {
