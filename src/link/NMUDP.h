@@ -88,17 +88,14 @@ class TNMUDP {
   // Looks the name up while the pump runs; nothing if the look-up failed.
   std::optional<uint32_t> LookUpHost(const std::string& host);
   void SendTo(uint32_t address, uint16_t port, const char* data, int32_t length);
-  // Reads one datagram into the receive buffer: its length, or -1.
-  int32_t ReceiveOne(uint32_t& from_address, uint16_t& from_port);
+  // Runs on every readable-socket report: reads what is waiting and hands
+  // each datagram to Deliver, in arrival order.  Windows reports each
+  // datagram on its own; Linux reads all that wait in as few calls as it can.
+  void ReceiveWaiting();
 
-  // The platform calls this for every readable-socket report.
-  void HandleReadable();
   // Hands one datagram, already in the receive buffer (or -1 for a failed
   // or oversized read), to the handler.
   void Deliver(int32_t length, uint32_t from_address, uint16_t from_port);
-  // Linux: reads every datagram waiting, in as few calls as it can, and
-  // delivers each in turn, in arrival order.
-  void ReceiveWaiting();
 
   std::unique_ptr<Platform, PlatformDeleter> platform_;
   bool ready_ = false;
