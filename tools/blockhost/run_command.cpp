@@ -18,7 +18,7 @@
 #include "config/setting_rules.h"
 #include "errors.h"
 #include "held_port.h"
-#include "host_system.h"
+#include "process_environment.h"
 #include "input_signal.h"
 #include "library_call.h"
 #include "project_file.h"
