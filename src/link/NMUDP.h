@@ -11,14 +11,11 @@
 #include <optional>
 #include <string>
 
+#include "link/local_port.h"
+
 namespace arduino {
 
 class TNMUDP;
-
-// Every block binds its endpoint to this port.  Only the first block
-// created gets it: a second bind fails as it does on Windows, and that
-// block's endpoint takes whatever port the system gives at its first send.
-constexpr int32_t kLocalPort = 1600;
 
 // The resolver keeps its own time limits; this one only guarantees that a
 // host-name look-up that never reports back cannot hang the host.

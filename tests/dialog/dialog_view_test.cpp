@@ -26,6 +26,7 @@
 #include "base/application.h"
 #include "block/block_record.h"
 #include "block/user_data.h"
+#include "block_record.h"
 #include "commands.h"
 #include "config/ArduinoDlg.h"
 #include "config/dialog_outcome.h"
@@ -42,8 +43,6 @@
 
 namespace arduino {
 namespace {
-
-constexpr size_t kRecordSize = 8192;
 
 bool OnPath(const char* program) {
   std::string command = std::string("command -v ") + program + " >/dev/null 2>&1";
@@ -128,16 +127,13 @@ class XEnvironment : public ::testing::Environment {
 // A block as the host creates it, in a record of its own.
 class Block {
  public:
-  explicit Block(uint32_t app_handle = 0) : record_(kRecordSize, 0) {
-    std::memcpy(record_.data() + ARDUINO_BLOCK_APPHANDLE_OFFSET, &app_handle, 4);
-    InitUserDLL(record_.data());
-  }
+  explicit Block(uint32_t app_handle = 0) : record_(0, app_handle) { InitUserDLL(record_.data()); }
   ~Block() { DisposeUserDLL(record_.data()); }
   void* record() { return record_.data(); }
   TUserData& data() { return UserDataOf(record_.data()); }
 
  private:
-  std::vector<uint8_t> record_;
+  hostmodel::BlockRecord record_;
 };
 
 using testing::Fields;
@@ -497,7 +493,7 @@ TEST_F(DialogViewTest, EnterOnAListOrARadioPressesOk) {
     void (*stored)(Fields&);  // what OK then stores
   };
   const Case cases[] = {
-      {"A5Combobox", "Up", [](Fields& f) { f.analog[5] = 0; }},
+      {"A5Combobox", "Up", [](Fields& f) { f.analog_used[5] = 0; }},
       {"BaudCombobox", "Down", [](Fields& f) { f.baud_rate = 19200; }},
       {"RadioButton2", "space", [](Fields& f) { f.interface_kind = kInterfaceUsb; }},
   };
@@ -527,7 +523,7 @@ TEST_F(DialogViewTest, MouseAndKeysChangeInterfaceAndLists) {
   Block block;
   Fields expected = FieldsOf(block.data());
   expected.interface_kind = kInterfaceUsb;
-  expected.analog[5] = 0;
+  expected.analog_used[5] = 0;
   expected.baud_rate = 19200;
   DialogDriver driver;
   driver
@@ -644,8 +640,8 @@ TEST_F(DialogViewTest, StoredValuesOutsideTheFormShowAndTheSpeedIsKept) {
   Fields expected = FieldsOf(data);
   expected.interface_kind = kInterfaceEthernet;  // neither radio shown; OK stores Ethernet
   expected.com_port = 100;                       // the spin buttons' end
-  expected.pins[0] = -1;                         // no item selected
-  expected.analog[0] = -1;
+  expected.pin_mode[0] = -1;                     // no item selected
+  expected.analog_used[0] = -1;
   DialogDriver driver;
   driver
       .Then(Do([](DialogDriver& d) {

@@ -300,8 +300,8 @@ class AvrHilTest : public ::testing::TestWithParam<Row> {
   static inline std::unique_ptr<AvrBoardProcess> shared_board_;
   static inline std::string shared_dir_;
   HostBlock block_;
-  ValueArray inputs_{8};
-  ValueArray outputs_{14, -1.0L};
+  ValueArray inputs_ = ValueArray::Inputs();
+  ValueArray outputs_ = ValueArray::Outputs(-1.0L);
   bool started_ = false;
 };
 
@@ -365,17 +365,17 @@ TEST_P(AvrHilTest, DigitalAndPwmOutputsReachTheChipsPins) {
   data().PinMode[2] = pmDigitalOutput;
   data().PinMode[4] = pmDigitalOutput;
   for (int pin : {3, 5, 6, 9}) data().PinMode[pin] = pmPWMOutput;
-  inputs_.set(0, 5.0L);     // pin 2 high
-  inputs_.set(2, 0.0L);     // pin 4 low
-  inputs_.set(1, 100.0L);   // pin 3: 100 >> 2 = 25
-  inputs_.set(3, 512.0L);   // pin 5: 128
-  inputs_.set(4, 1000.0L);  // pin 6: 250
-  inputs_.set(7, 4.0L);     // pin 9: 1
+  inputs_.Set(0, 5.0L);     // pin 2 high
+  inputs_.Set(2, 0.0L);     // pin 4 low
+  inputs_.Set(1, 100.0L);   // pin 3: 100 >> 2 = 25
+  inputs_.Set(3, 512.0L);   // pin 5: 128
+  inputs_.Set(4, 1000.0L);  // pin 6: 250
+  inputs_.Set(7, 4.0L);     // pin 9: 1
   Start();
-  inputs_.set(0, 0.0L);
-  inputs_.set(2, 3.3L);
-  inputs_.set(1, 800.0L);   // pin 3: 200
-  inputs_.set(7, 1023.0L);  // pin 9: 255, which the core drives as plain high
+  inputs_.Set(0, 0.0L);
+  inputs_.Set(2, 3.3L);
+  inputs_.Set(1, 800.0L);   // pin 3: 200
+  inputs_.Set(7, 1023.0L);  // pin 9: 255, which the core drives as plain high
   EXPECT_LT(Step(), 8 * ReplyWaitMs());
   usleep(100 * 1000);  // the log is written a slice after the change
 
@@ -468,7 +468,7 @@ TEST_P(AvrHilTest, EveryPwmPinOfTheBoardTakesItsDuty) {
   for (int pin : GetParam().pwm_pins) {
     data().PinMode[pin] = pmPWMOutput;
     duty[pin] = 20 * pin;
-    inputs_.set(pin - 2, 4.0L * duty[pin]);
+    inputs_.Set(pin - 2, 4.0L * duty[pin]);
   }
   Start();
   usleep(100 * 1000);  // the log is written a slice after the change

@@ -11,9 +11,11 @@
 
 #include "arduino_block.h"
 #include "loaded_block.h"
-#include "settings_text.h"
+#include "settings_record.h"
 
 namespace arduino::testing {
+
+using hostmodel::SettingsText;
 
 // ArduinoBlock.dll from the program's directory, loaded on first use.
 const harness::BlockExports& Dll();

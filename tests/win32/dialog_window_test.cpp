@@ -18,7 +18,7 @@
 #include "block_dll.h"
 #include "config/ArduinoDlg.h"
 #include "config/ArduinoDlg_win32.h"
-#include "settings_text.h"
+#include "settings_record.h"
 #include "test_platform.h"
 #include "window_image.h"
 

@@ -1,8 +1,8 @@
 #include "held_port.h"
 
-#include "host_system.h"
 #include "link/port_holders.h"
 #include "link/port_names.h"
+#include "process_environment.h"
 
 namespace blockhost {
 

@@ -95,7 +95,7 @@ InputAssignment ParseInputAssignment(std::string_view text) {
   int pin = 0;
   auto [ptr, error] = std::from_chars(pin_text.data(), pin_text.data() + pin_text.size(), pin);
   if (error != std::errc() || ptr != pin_text.data() + pin_text.size() || pin < kFirstPin ||
-      pin >= kFirstPin + kPinCount) {
+      pin >= kFirstPin + kDigitalPins) {
     throw UsageError("--input '" + std::string(text) + "': the block's inputs are pins 2..9");
   }
   return {pin, InputSignal::Parse(text.substr(equals + 1))};
