@@ -7,12 +7,11 @@ set -euo pipefail
 command -v jq >/dev/null || { echo "skipped: no jq on this machine (apt-get install jq)"; exit 77; }
 cd "$(dirname "$0")/../.."
 ROOT=$PWD
+source tests/script_helpers.sh
 source scripts/packages.sh
 source scripts/commands/bench.sh
 
-scratch=$(mktemp -d "${TMPDIR:-/tmp}/bench_join.XXXXXX")
-trap 'rm -rf "$scratch"' EXIT
-fail() { echo "FAIL: $*" >&2; exit 1; }
+scratch_folder bench-join
 
 # report DIR PART: a report of its own for each part, so that a part in the
 # wrong place shows.
@@ -24,7 +23,7 @@ report() {
 # Each row: the parts that ran besides native (none), then the parts
 # expected to be null (-: none).
 while read -r ran nulls; do
-  out=$scratch/${ran//,/-}
+  out=$work/${ran//,/-}
   mkdir -p "$out"
   report "$out" native
   for part in ${ran//,/ }; do
@@ -55,15 +54,15 @@ turnaround,wire,wine -
 ROWS
 
 # The sections stand in the order the page reads them.
-order=$(grep -n '^figures of' "$scratch/turnaround-wire-wine/benchmarks.md" | cut -d' ' -f3 | tr '\n' ' ')
+order=$(grep -n '^figures of' "$work/turnaround-wire-wine/benchmarks.md" | cut -d' ' -f3 | tr '\n' ' ')
 [ "$order" = "native turnaround wire wine " ] || fail "sections in the order $order"
 
 # A report cut short.
-out=$scratch/broken
+out=$work/broken
 mkdir -p "$out"
 report "$out" native
 report "$out" wire
 printf '{"part": "wire", "median":' >"$out/wire.json"
-if (bench_join "$out") 2>"$scratch/broken.err"; then fail "a cut-short wire.json was joined"; fi
-grep -q wire.json "$scratch/broken.err" || fail "the error does not name wire.json: $(cat "$scratch/broken.err")"
+if (bench_join "$out") 2>"$work/broken.err"; then fail "a cut-short wire.json was joined"; fi
+grep -q wire.json "$work/broken.err" || fail "the error does not name wire.json: $(cat "$work/broken.err")"
 echo "bench_join: all rows passed"
