@@ -97,7 +97,7 @@ $(sort -u <<<"$bad")"
   # The images' old names, <image>/arduino_block.{elf,hex}, are gone from
   # everything that looks for them.
   local old
-  old=$(grep -rnE 'arduino_block\.(elf|hex)' README.md docs packaging run bench tests tools firmware/build.sh |
+  old=$(grep -rnE 'arduino_block\.(elf|hex)' README.md docs packaging run scripts bench tests tools firmware/build.sh |
     grep -v '^tests/docs/' || true)
   [ -z "$old" ] || fail "images looked for under their old names:
 $old"
