@@ -31,6 +31,7 @@
 #include "config/ArduinoDlg.h"
 #include "config/dialog_outcome.h"
 #include "errors.h"
+#include "files.h"
 #include "settings_fields.h"
 
 // Xlib defines macros such as None and Bool, so it comes after everything
@@ -744,9 +745,8 @@ FileState StateOf(const std::string& path) {
 // project written only on OK; Cancel exits 10 and leaves a missing project
 // missing and an existing one as it was, to the byte and the time.
 TEST_F(DialogViewTest, BlockhostConfigureWritesOnlyOnOkAndExitsByTheButton) {
-  char dir_template[] = "/tmp/configure-XXXXXX";
-  ASSERT_NE(mkdtemp(dir_template), nullptr);
-  const std::string dir = dir_template;
+  const harness::TempDir scratch;
+  const std::string& dir = scratch.path();
   blockhost::CommandLine line;
   line.command = "configure";
   line.library = ARDUINO_BLOCK_MODULE;
@@ -784,9 +784,6 @@ TEST_F(DialogViewTest, BlockhostConfigureWritesOnlyOnOkAndExitsByTheButton) {
   EXPECT_EQ(configure({retype_port("5555"), enter}), blockhost::kExitOk);
   EXPECT_NE(StateOf(line.project).bytes.find("\r\n5555\r\n"), std::string::npos);
   EXPECT_EQ(std::getenv(kDialogOutcomeVariable), nullptr) << "blockhost left its question set";
-
-  std::remove(line.project.c_str());
-  rmdir(dir.c_str());
 }
 
 TEST_F(DialogViewTest, UpDownKeysAndArrowsStepTheComPort) {
