@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "byte_escape.h"
+
 namespace avrboard {
 namespace {
 
@@ -12,31 +14,15 @@ constexpr size_t kMostUnanswered = 64;
 
 }  // namespace
 
-std::string EscapeText(std::string_view text) {
-  std::string escaped;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '\\') {
-      escaped += "\\\\";
-    } else if (byte < 0x20 || byte > 0x7E) {
-      char hex[5];
-      std::snprintf(hex, sizeof hex, "\\x%02X", byte);
-      escaped += hex;
-    } else {
-      escaped += c;
-    }
-  }
-  return escaped;
-}
-
 std::string FormatExchange(std::string_view link, uint64_t turnaround_ns, std::string_view command,
                            std::string_view reply) {
   char microseconds[32];
   std::snprintf(microseconds, sizeof microseconds, "%llu.%03llu",
                 static_cast<unsigned long long>(turnaround_ns / 1000),
                 static_cast<unsigned long long>(turnaround_ns % 1000));
-  return std::string(link) + " " + microseconds + " " + EscapeText(command) + " -> " +
-         EscapeText(reply);
+  return std::string(link) + " " + microseconds + " " +
+         byte_text::EscapeBytes(command, byte_text::HexDigits::kUpper) + " -> " +
+         byte_text::EscapeBytes(reply, byte_text::HexDigits::kUpper);
 }
 
 void ExchangeRecorder::UdpLanded(const std::string& payload, uint64_t ns) {

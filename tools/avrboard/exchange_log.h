@@ -16,7 +16,6 @@
 
 namespace avrboard {
 
-std::string EscapeText(std::string_view text);
 std::string FormatExchange(std::string_view link, uint64_t turnaround_ns, std::string_view command,
                            std::string_view reply);
 

@@ -47,24 +47,6 @@ std::optional<uint8_t> ParsePinName(std::string_view text) {
   return static_cast<uint8_t>(*pin);
 }
 
-std::string EscapeBytes(std::string_view bytes) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string out;
-  for (const char c : bytes) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '\\') {
-      out += "\\\\";
-    } else if (byte >= 0x20 && byte < 0x7f) {
-      out += c;
-    } else {
-      out += "\\x";
-      out += kHex[byte >> 4];
-      out += kHex[byte & 0xf];
-    }
-  }
-  return out;
-}
-
 std::optional<std::string> UnescapeText(std::string_view text) {
   std::string out;
   for (size_t i = 0; i < text.size(); ++i) {

@@ -19,11 +19,8 @@ std::optional<double> ParseNumber(std::string_view text);
 // address (2..9 and 14..19) and returns the Uno pin number.
 std::optional<uint8_t> ParsePinName(std::string_view text);
 
-// Makes a received command printable on one log line: printable ASCII stays,
-// a backslash doubles, everything else becomes \xHH.
-std::string EscapeBytes(std::string_view bytes);
-
-// The inverse for command-line reply texts: \r \n \t \\ \0 and \xHH.  Returns
+// Reply texts on the command line, which may hold escapes: \r \n \t \\ \0
+// and \xHH.  Returns
 // nothing for a dangling or unknown escape.
 std::optional<std::string> UnescapeText(std::string_view text);
 

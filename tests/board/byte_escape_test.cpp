@@ -1,0 +1,47 @@
+// The one escaping of bytes that the three tools print: each tool's own
+// spelling must stay what scripts and people have read so far.
+#include "byte_escape.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace byte_text {
+namespace {
+
+struct Case {
+  const char* name;
+  std::string bytes;
+  HexDigits hex;
+  const char* also_escaped;
+  std::string escaped;
+};
+
+class ByteEscapeTest : public testing::TestWithParam<Case> {};
+
+TEST_P(ByteEscapeTest, EscapesAsTheToolPrints) {
+  const Case& c = GetParam();
+  EXPECT_EQ(EscapeBytes(c.bytes, c.hex, c.also_escaped), c.escaped);
+}
+
+const Case kCases[] = {
+    {"PrintableStays", "?14s? ~ OK", HexDigits::kLower, "", "?14s? ~ OK"},
+    {"EmptyStaysEmpty", "", HexDigits::kUpper, "\"", ""},
+    // boardsim's command log: lower-case digits, a quote is plain text.
+    {"CommandLogUsesLowerCase", std::string("a\"\\\r\x00\x7F\xFF", 7), HexDigits::kLower, "",
+     "a\"\\\\\\x0d\\x00\\x7f\\xff"},
+    // avrboard's exchange log: upper-case digits.
+    {"ExchangeLogUsesUpperCase", std::string("\n\x1F \x7E\x80", 5), HexDigits::kUpper, "",
+     "\\x0A\\x1F ~\\x80"},
+    // blockhost prints a reply inside quotes, so a quote in it is escaped.
+    {"QuoteEscapedWhenAsked", std::string("a\"b\\c\x7F\xF0\x01", 8), HexDigits::kUpper, "\"",
+     "a\\\"b\\\\c\\x7F\\xF0\\x01"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Tools, ByteEscapeTest, testing::ValuesIn(kCases),
+                         [](const testing::TestParamInfo<Case>& param_info) {
+                           return param_info.param.name;
+                         });
+
+}  // namespace
+}  // namespace byte_text
