@@ -1,5 +1,6 @@
 #include "exchange_log.h"
 
+#include <charconv>
 #include <cstdio>
 
 #include "byte_escape.h"
@@ -12,6 +13,44 @@ namespace {
 constexpr size_t kCommandLength = 5;
 constexpr size_t kMostUnanswered = 64;
 
+// The inverse of the log's escaping: \\ and \xHH; nothing for any other
+// backslash.
+std::optional<std::string> Unescape(std::string_view text) {
+  std::string bytes;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\') {
+      bytes += text[i];
+    } else if (i + 1 < text.size() && text[i + 1] == '\\') {
+      bytes += '\\';
+      ++i;
+    } else if (i + 3 < text.size() && text[i + 1] == 'x') {
+      unsigned value = 0;
+      const char* first = text.data() + i + 2;
+      const auto [end, error] = std::from_chars(first, first + 2, value, 16);
+      if (error != std::errc() || end != first + 2) return std::nullopt;
+      bytes += static_cast<char>(value);
+      i += 3;
+    } else {
+      return std::nullopt;
+    }
+  }
+  return bytes;
+}
+
+// "<whole>.<three digits>" microseconds, as FormatExchange writes them.
+std::optional<uint64_t> ParseTurnaroundNs(std::string_view text) {
+  const size_t point = text.find('.');
+  if (point == std::string_view::npos || point == 0 || text.size() - point != 4) {
+    return std::nullopt;
+  }
+  uint64_t whole = 0, fraction = 0;
+  const char* end = text.data() + point;
+  if (std::from_chars(text.data(), end, whole).ptr != end) return std::nullopt;
+  const char* fraction_end = text.data() + text.size();
+  if (std::from_chars(end + 1, fraction_end, fraction).ptr != fraction_end) return std::nullopt;
+  return whole * 1000 + fraction;
+}
+
 }  // namespace
 
 std::string FormatExchange(std::string_view link, uint64_t turnaround_ns, std::string_view command,
@@ -23,6 +62,38 @@ std::string FormatExchange(std::string_view link, uint64_t turnaround_ns, std::s
   return std::string(link) + " " + microseconds + " " +
          byte_text::EscapeBytes(command, byte_text::HexDigits::kUpper) + " -> " +
          byte_text::EscapeBytes(reply, byte_text::HexDigits::kUpper);
+}
+
+std::optional<Exchange> ParseExchange(std::string_view line) {
+  const size_t link_end = line.find(' ');
+  if (link_end == std::string_view::npos) return std::nullopt;
+  const size_t time_end = line.find(' ', link_end + 1);
+  if (time_end == std::string_view::npos) return std::nullopt;
+  constexpr std::string_view kArrow = " -> ";
+  const size_t arrow = line.find(kArrow, time_end + 1);
+  if (arrow == std::string_view::npos) return std::nullopt;
+  Exchange exchange;
+  exchange.link = line.substr(0, link_end);
+  if (exchange.link != "udp" && exchange.link != "serial") return std::nullopt;
+  const std::optional<uint64_t> ns =
+      ParseTurnaroundNs(line.substr(link_end + 1, time_end - link_end - 1));
+  std::optional<std::string> command = Unescape(line.substr(time_end + 1, arrow - time_end - 1));
+  std::optional<std::string> reply = Unescape(line.substr(arrow + kArrow.size()));
+  if (!ns || !command || !reply) return std::nullopt;
+  exchange.turnaround_ns = *ns;
+  exchange.command = std::move(*command);
+  exchange.reply = std::move(*reply);
+  return exchange;
+}
+
+std::vector<Exchange> ReadExchanges(std::istream& in) {
+  std::vector<Exchange> exchanges;
+  for (std::string line; std::getline(in, line);) {
+    if (std::optional<Exchange> exchange = ParseExchange(line)) {
+      exchanges.push_back(std::move(*exchange));
+    }
+  }
+  return exchanges;
 }
 
 void ExchangeRecorder::UdpLanded(const std::string& payload, uint64_t ns) {
