@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "board_layout.h"
+
 struct avr_t;
 struct avr_io_t;
 struct avr_irq_t;
@@ -19,47 +21,6 @@ struct elf_firmware_t;
 namespace avrboard {
 
 class W5100;
-
-constexpr uint32_t kClockHz = 16000000;
-constexpr uint8_t kFirstPin = 2;
-constexpr uint8_t kLastPin = 9;
-
-// Where one of the Arduino pins 2..9 sits on the chip: its port, its bit,
-// and the data-space addresses of the port's direction and output registers.
-struct PinSite {
-  char port;
-  uint8_t bit;
-  uint16_t ddr;
-  uint16_t out;
-};
-
-// A timer channel that can drive a pin: it does while its COM bit in the
-// control register is set, at the duty of its compare register.
-struct PwmChannel {
-  uint8_t pin;
-  uint16_t control;
-  uint8_t enable_bit;
-  uint16_t compare;
-};
-
-// The chip of one board and how the board's pin numbers map onto it.
-struct BoardLayout {
-  const char* mcu;   // simavr's name for the chip
-  const char* chip;  // for people
-  PinSite pins[kLastPin - kFirstPin + 1];
-  PwmChannel pwm[8];
-  uint8_t pwm_count;
-  uint8_t adc_channel[6];  // of A0..A5
-  // Pin 10, where an Ethernet shield takes its chip select (on the Mega
-  // too, not the chip's own SS on pin 53); port B on both chips.
-  uint8_t ethernet_select_bit;
-  uint16_t eeprom_size;
-};
-
-extern const BoardLayout kUnoLayout;
-extern const BoardLayout kMega2560Layout;
-// The layout of simavr's chip name, or nullptr for a chip we have none for.
-const BoardLayout* LayoutOfMcu(const std::string& mcu);
 
 // What drives a pin as a wire attached to it would see.
 struct PinState {

@@ -22,7 +22,7 @@
 #include "board_pins.h"
 #include "eeprom_file.h"
 #include "exchange_log.h"
-#include "line_speed.h"
+#include "line_speeds.h"
 #include "line_watch.h"
 #include "link/serial_speed_posix.h"
 #include "loopback_bridge.h"
@@ -93,96 +93,16 @@ std::string Describe(const avrboard::PinState& state) {
   return "?";
 }
 
-// The terminal's speed against the firmware's UART0.  The block sets its
-// speed on the pty's slave; the pair shares one set of line settings, so it
-// is read on the master, and avrboard never opens the slave (see
-// line_watch.h).  While the two rates disagree, bytes cross as a wire at
-// those rates would carry them (line_speed.h); avrboard says once which
-// rate the firmware set, and once for each terminal speed that does not
-// match it when bytes first cross at it.
-class LineSpeeds {
- public:
-  // Takes in both rates; the terminal's counts only while somebody has the
-  // port open.
-  void Update(const avrboard::AvrBoard& board, int master_fd, bool in_use) {
-    // Between a reset and the firmware's Serial.begin the UART is off; the
-    // image sets the same rate again, so the last one still decides what
-    // becomes of bytes that arrive meanwhile.
-    if (const double rate = board.UartRate(); rate > 0) uart_baud_ = rate;
-    if (uart_baud_ > 0 && uart_baud_ != reported_uart_baud_) {
-      std::fprintf(stderr, "avrboard: the firmware set UART0 to %.0f baud\n", uart_baud_);
-      reported_uart_baud_ = uart_baud_;
-      reported_terminal_baud_ = 0;
-    }
-    terminal_baud_ = 0;
-    termios settings{};
-    if (in_use && tcgetattr(master_fd, &settings) == 0) {
-      if (std::optional<int32_t> baud = arduino::BaudRateOf(cfgetospeed(&settings))) {
-        terminal_baud_ = *baud;
-      }
-    }
-  }
-
-  // Whether the two ends disagree.  A UART never yet set up takes bytes as
-  // simavr hands them; a speed avrboard does not know counts as agreeing.
-  bool garbled() const {
-    return uart_baud_ > 0 && terminal_baud_ > 0 &&
-           !boardsim::RatesAgree(terminal_baud_, uart_baud_);
-  }
-
-  // What the firmware reads of bytes the block wrote.
-  std::string ToFirmware(const std::string& bytes) {
-    if (!garbled() || bytes.empty()) return bytes;
-    ReportMismatch(terminal_baud_);
-    return boardsim::AsFirmwareReads(boardsim::ReceiveBurst(bytes, terminal_baud_, uart_baud_));
-  }
-
-  // Takes bytes the firmware sent at `cycles`, and gives what the block
-  // reads of them.  While the line garbles, bytes are held until the line
-  // has been idle for longer than a frame at either rate, so that a reply's
-  // frames are read as the one stream they are on the wire.
-  std::string FromFirmware(const std::string& bytes, const std::vector<uint64_t>& cycles,
-                           uint64_t now_cycle) {
-    if (!garbled() && held_.empty()) return bytes;
-    for (size_t i = 0; i < bytes.size(); ++i) {
-      held_.push_back(
-          {static_cast<uint8_t>(bytes[i]), static_cast<double>(cycles[i]) / avrboard::kClockHz});
-    }
-    if (held_.empty()) return "";
-    const double now_s = static_cast<double>(now_cycle) / avrboard::kClockHz;
-    const double send_baud = uart_baud_ > 0 ? uart_baud_ : 9600;
-    const double read_baud = terminal_baud_ > 0 ? terminal_baud_ : send_baud;
-    if (now_s < held_.back().start_s + 12 / send_baud + 12 / read_baud) return "";
-    std::string read;
-    if (boardsim::RatesAgree(send_baud, read_baud)) {
-      for (const boardsim::SentFrame& frame : held_) read += static_cast<char>(frame.byte);
-    } else {
-      ReportMismatch(read_baud);
-      read = boardsim::AsTerminalReads(boardsim::ReceiveFrames(held_, send_baud, read_baud));
-    }
-    held_.clear();
-    return read;
-  }
-
- private:
-  // Said once per terminal speed, when bytes first cross at it: a program
-  // that opens the port and only then sets its speed is not reported for
-  // the moment in between.
-  void ReportMismatch(double terminal_baud) {
-    if (terminal_baud == reported_terminal_baud_) return;
-    std::fprintf(stderr,
-                 "avrboard: the port is set to %.0f baud but the firmware's UART0 runs at "
-                 "%.0f: the line garbles every byte both ways\n",
-                 terminal_baud, uart_baud_);
-    reported_terminal_baud_ = terminal_baud;
-  }
-
-  double uart_baud_ = 0;
-  double terminal_baud_ = 0;
-  double reported_uart_baud_ = 0;
-  double reported_terminal_baud_ = 0;
-  std::vector<boardsim::SentFrame> held_;
-};
+// The terminal's speed, or 0 when avrboard does not know it or nobody has
+// the port open.  The block sets its speed on the pty's slave; the pair
+// shares one set of line settings, so it is read on the master, and
+// avrboard never opens the slave (see line_watch.h).
+double TerminalBaud(int master_fd, bool in_use) {
+  termios settings{};
+  if (!in_use || tcgetattr(master_fd, &settings) != 0) return 0;
+  const std::optional<int32_t> baud = arduino::BaudRateOf(cfgetospeed(&settings));
+  return baud ? *baud : 0;
+}
 
 int Run(const avrboard::Options& options) {
   avrboard::AvrBoard board;
@@ -262,7 +182,7 @@ int Run(const avrboard::Options& options) {
   avrboard::NetworkSettings previous_settings = reported_settings;
 
   avrboard::LineWatch line;
-  LineSpeeds speeds;
+  avrboard::LineSpeeds speeds;
   if (pty && !line.Start(pty->slave_name(), &error)) {
     std::cerr << "avrboard: " << error << "\n";
     return 1;
@@ -371,7 +291,7 @@ int Run(const avrboard::Options& options) {
         held_output.Clear();
         board.Reset();
       }
-      speeds.Update(board, pty->fd(), line.InUse());
+      speeds.Update(board.UartRate(), TerminalBaud(pty->fd(), line.InUse()));
       // Bytes enter the UART no sooner than the moment they were read at:
       // catching up took time, and what arrived meanwhile would otherwise
       // land in the chip's past, early by as much.  A chip far behind (the
