@@ -13,7 +13,7 @@
 
 #include "firmware_image.h"
 #include "line_speed.h"
-#include "uart_timing.h"
+#include "uart_frame.h"
 #include "w5100.h"
 
 extern "C" {

@@ -8,7 +8,7 @@
 
 #include <optional>
 
-#include "options.h"
+#include "avrboard_command_line.h"
 #include "session.h"
 
 namespace {

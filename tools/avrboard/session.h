@@ -17,13 +17,13 @@
 #include <vector>
 
 #include "avr_board.h"
+#include "avrboard_command_line.h"
 #include "exchange_log.h"
+#include "held_output.h"
 #include "line_speeds.h"
 #include "line_watch.h"
 #include "loopback_bridge.h"
-#include "options.h"
 #include "pty_link.h"
-#include "uart_timing.h"
 #include "w5100.h"
 
 namespace avrboard {

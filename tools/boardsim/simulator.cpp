@@ -15,12 +15,12 @@
 
 #include "board_protocol.h"
 #include "byte_escape.h"
+#include "option_values.h"
 #include "pty_link.h"
 #include "reply_shaper.h"
 #include "serial_framer.h"
 #include "sim_board.h"
 #include "speed_mismatch.h"
-#include "text_util.h"
 #include "udp_link.h"
 
 namespace boardsim {

@@ -1,4 +1,4 @@
-#include "text_util.h"
+#include "option_values.h"
 
 #include <charconv>
 #include <cmath>

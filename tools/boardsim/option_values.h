@@ -1,4 +1,5 @@
-// Small text helpers shared by the command line and the command log.
+// The values people write on boardsim's and avrboard's command lines:
+// numbers, pin names, and reply texts with escapes in them.
 #pragma once
 
 #include <cstdint>

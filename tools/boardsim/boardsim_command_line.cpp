@@ -1,4 +1,4 @@
-#include "options.h"
+#include "boardsim_command_line.h"
 
 #include <string_view>
 #include <vector>
@@ -6,7 +6,7 @@
 #include "arduino_block_version.h"
 #include "board_pins.h"
 #include "link/serial_speed_posix.h"
-#include "text_util.h"
+#include "option_values.h"
 #include "tool_command_line.h"
 
 namespace boardsim {

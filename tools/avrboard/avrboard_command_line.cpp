@@ -1,4 +1,4 @@
-#include "options.h"
+#include "avrboard_command_line.h"
 
 #include <functional>
 #include <string_view>
@@ -8,7 +8,7 @@
 #include "avr_board.h"
 #include "board_pins.h"
 #include "loopback_bridge.h"
-#include "text_util.h"
+#include "option_values.h"
 #include "tool_command_line.h"
 
 namespace avrboard {
