@@ -1,17 +1,11 @@
 #include "avr_board.h"
 
-#include <algorithm>
-#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <optional>
-#include <sstream>
 #include <string_view>
 
-#include "firmware_image.h"
+#include "firmware_loader.h"
 #include "line_speed.h"
 #include "uart_frame.h"
 #include "w5100.h"
@@ -65,12 +59,7 @@ AvrBoard::~AvrBoard() {
   if (firmware_ == nullptr) return;
   // The chip holds its own copy of the program, so the image read from the
   // file can go once the chip has stopped.
-  free(firmware_->flash);
-  free(firmware_->eeprom);
-  free(firmware_->fuse);
-  free(firmware_->lockbits);
-  for (uint32_t i = 0; i < firmware_->symbolcount; ++i) free(firmware_->symbol[i]);
-  free(firmware_->symbol);
+  FreeFirmware(firmware_);
   delete firmware_;
 }
 
@@ -79,71 +68,9 @@ AvrBoard::LoadResult AvrBoard::Load(const std::string& image_path, const BoardLa
   layout_ = &layout;
   firmware_ = new elf_firmware_t{};
   elf_firmware_t& firmware = *firmware_;
-  const std::string cannot = "cannot load firmware '" + image_path + "': ";
-  std::ifstream file(image_path, std::ios::binary);
-  std::ostringstream read;
-  read << file.rdbuf();
-  if (!file.is_open() || file.bad()) {
-    *error = cannot + std::strerror(errno);
-    return LoadResult::kBadImage;
-  }
-  const std::string contents = read.str();
-  if (contents.empty()) {
-    *error = cannot + "the file is empty, or a folder";
-    return LoadResult::kBadImage;
-  }
-
-  ImageFacts facts;
-  std::string why;
-  switch (FormatOf(contents)) {
-    case ImageFormat::kElf: {
-      facts.elf_arch = ElfAvrArchitecture(contents, &why);
-      if (!facts.elf_arch) {
-        *error = cannot + why;
-        return LoadResult::kBadImage;
-      }
-      // simavr accepts some files it cannot make sense of and loads
-      // nothing, so an empty program counts as a failure too.
-      if (elf_read_firmware(image_path.c_str(), &firmware) != 0 || firmware.flash == nullptr ||
-          firmware.flashsize == 0) {
-        *error = cannot + "an AVR ELF file without a program simavr can read";
-        return LoadResult::kBadImage;
-      }
-      facts.flash.assign(firmware.flashbase, 0xFF);
-      facts.flash.insert(facts.flash.end(), firmware.flash, firmware.flash + firmware.flashsize);
-      facts.mmcu.assign(firmware.mmcu, strnlen(firmware.mmcu, sizeof firmware.mmcu));
-      break;
-    }
-    case ImageFormat::kIntelHex: {
-      uint32_t largest = 0;
-      for (const ChipTraits& chip : kChips) largest = std::max(largest, chip.flash_size);
-      std::optional<std::vector<uint8_t>> flash = ParseIntelHex(contents, largest, &why);
-      if (!flash) {
-        *error = cannot + "Intel HEX, but " + why;
-        return LoadResult::kBadImage;
-      }
-      facts.flash = std::move(*flash);
-      // Held as simavr holds an ELF's program, so both are freed alike.
-      firmware.flash = static_cast<uint8_t*>(malloc(facts.flash.size()));
-      if (firmware.flash == nullptr) {
-        *error = cannot + "out of memory";
-        return LoadResult::kBadImage;
-      }
-      std::memcpy(firmware.flash, facts.flash.data(), facts.flash.size());
-      firmware.flashsize = static_cast<uint32_t>(facts.flash.size());
-      break;
-    }
-    case ImageFormat::kUnknown:
-      *error = cannot + "neither an ELF file nor Intel HEX";
-      return LoadResult::kBadImage;
-  }
-  // The chip is made only for an image that suits it: simavr aborts on a
-  // program larger than the flash, and an image for the other chip runs
-  // into registers and vectors that are not where it expects them.
-  const std::string mismatch = MismatchWithChip(facts, *ChipTraitsOf(layout.mcu));
-  if (!mismatch.empty()) {
-    *error = cannot + mismatch;
-    return LoadResult::kOtherChip;
+  if (const LoadResult read = ReadFirmware(image_path, layout, firmware_, error);
+      read != LoadResult::kLoaded) {
+    return read;
   }
 
   // Debian's build leaves no .mmcu section in the ELF, and a HEX file has

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "board_layout.h"
+#include "firmware_loader.h"
 
 struct avr_t;
 struct avr_io_t;
@@ -37,11 +38,7 @@ class AvrBoard {
   AvrBoard& operator=(const AvrBoard&) = delete;
   ~AvrBoard();
 
-  enum class LoadResult {
-    kLoaded,
-    kBadImage,   // unreadable, neither ELF nor Intel HEX, damaged, or empty
-    kOtherChip,  // a sound image, but for another chip than `layout`'s
-  };
+  using LoadResult = avrboard::LoadResult;
   // Loads an ELF or Intel HEX image into a fresh chip of `layout`.  An image
   // is checked before the chip exists: one that is damaged, larger than the
   // chip's flash or built for another chip is refused with *error saying
