@@ -8,13 +8,11 @@
 #include "firmware_loader.h"
 #include "line_speed.h"
 #include "uart_frame.h"
-#include "w5100.h"
 
 extern "C" {
 #include <avr_adc.h>
 #include <avr_eeprom.h>
 #include <avr_ioport.h>
-#include <avr_spi.h>
 #include <avr_uart.h>
 #include <sim_avr.h>
 #include <sim_elf.h>
@@ -30,10 +28,6 @@ constexpr uint32_t kMillivolts = 5000;
 constexpr uint16_t kUcsr0A = 0xC0, kUcsr0B = 0xC1, kUcsr0C = 0xC2, kUbrr0L = 0xC4, kUbrr0H = 0xC5;
 constexpr uint8_t kUcsr0ADoubleSpeed = 0x02;     // U2X0
 constexpr uint8_t kUcsr0BEnabled = 0x10 | 0x08;  // RXEN0, TXEN0
-
-// The SPI registers, at the same data-space addresses on both chips.
-constexpr uint16_t kSpcr = 0x4C, kSpsr = 0x4D, kSpdr = 0x4E;
-constexpr uint8_t kSpcrMaster = 0x10, kSpsrDouble = 0x01;
 
 // simavr would otherwise usleep whenever the chip sleeps; avrboard keeps
 // pace with the wall clock itself.
@@ -184,7 +178,7 @@ void AvrBoard::Reset() {
   output_cycles_.clear();
   uart_full_ = false;
   if (uart_ != nullptr) uart_read_cursor_ = uart_->input.read;
-  if (w5100_ != nullptr) w5100_->Reset();
+  w5100_spi_.Reset();
   // The reset clears the port registers, but a wire on a pin keeps its
   // level.  simavr passes on only changes of an IRQ's value, so the level
   // goes through its opposite to be seen again.
@@ -216,55 +210,7 @@ uint64_t AvrBoard::cycle() const { return avr_->cycle; }
 
 uint64_t AvrBoard::NowNs() const { return avr_->cycle * 1000000000ull / kClockHz; }
 
-void AvrBoard::AttachW5100(W5100* chip) {
-  w5100_ = chip;
-  // The ATmega328P's and the ATmega2560's one SPI port is simavr's port 0.
-  spi_input_ = avr_io_getirq(avr_, AVR_IOCTL_SPI_GETIRQ(0), SPI_IRQ_INPUT);
-  avr_irq_register_notify(avr_io_getirq(avr_, AVR_IOCTL_SPI_GETIRQ(0), SPI_IRQ_OUTPUT), OnSpiOutput,
-                          this);
-  avr_irq_register_notify(
-      avr_io_getirq(avr_, AVR_IOCTL_IOPORT_GETIRQ('B'), layout_->ethernet_select_bit), OnChipSelect,
-      this);
-  for (avr_io_t* io = avr_->io_port; io != nullptr; io = io->next) {
-    if (io->kind != nullptr && std::strcmp(io->kind, "spi") == 0) spi_io_ = io;
-  }
-  // simavr shares the register between its SPI and this second writer,
-  // calling them in the order they registered.
-  if (spi_io_ != nullptr) avr_register_io_write(avr_, kSpdr, OnSpdrWrite, this);
-}
-
-void AvrBoard::OnSpdrWrite(avr_t* avr, avr_io_addr_t, uint8_t, void* param) {
-  AvrBoard* board = static_cast<AvrBoard*>(param);
-  // simavr 1.6 finishes every SPI byte 100 us after the write to SPDR,
-  // whatever the clock, which makes one W5100 frame take 400 us instead of
-  // 4.  Its timer is moved to when the byte's 8 clocks are done: 2 to 128
-  // CPU cycles each, as SPR1:0 and SPI2X set.
-  if (!(avr->data[kSpcr] & kSpcrMaster)) return;
-  for (avr_cycle_timer_slot_p slot = avr->cycle_timers.timer; slot != nullptr; slot = slot->next) {
-    if (slot->param != board->spi_io_) continue;
-    static constexpr uint32_t kDividers[4] = {4, 16, 64, 128};
-    uint32_t divider = kDividers[avr->data[kSpcr] & 3];
-    if (avr->data[kSpsr] & kSpsrDouble) divider /= 2;
-    const avr_cycle_timer_t timer = slot->timer;
-    avr_cycle_timer_cancel(avr, timer, board->spi_io_);
-    avr_cycle_timer_register(avr, 8 * divider, timer, board->spi_io_);
-    return;
-  }
-}
-
-void AvrBoard::OnSpiOutput(avr_irq_t*, uint32_t value, void* param) {
-  AvrBoard* board = static_cast<AvrBoard*>(param);
-  // simavr raises this when a byte the firmware wrote to SPDR has been
-  // shifted out; the answer raised back lands in SPDR before the firmware
-  // sees SPIF.  A chip that is not selected leaves MISO alone.
-  if (!board->w5100_->selected()) return;
-  const uint8_t miso = board->w5100_->Transfer(static_cast<uint8_t>(value), board->NowNs());
-  avr_raise_irq(board->spi_input_, miso);
-}
-
-void AvrBoard::OnChipSelect(avr_irq_t*, uint32_t value, void* param) {
-  static_cast<AvrBoard*>(param)->w5100_->Select(value == 0);
-}
+void AvrBoard::AttachW5100(W5100* chip) { w5100_spi_.Attach(avr_, *layout_, chip); }
 
 std::vector<uint8_t> AvrBoard::Eeprom() const {
   std::vector<uint8_t> bytes(layout_->eeprom_size);

@@ -12,6 +12,7 @@
 
 #include "board_layout.h"
 #include "firmware_loader.h"
+#include "w5100_spi.h"
 
 struct avr_t;
 struct avr_io_t;
@@ -112,9 +113,6 @@ class AvrBoard {
   void FeedUart();
   void ClearUartAfterReset();
   void KeepWiresDriven();
-  static void OnSpiOutput(avr_irq_t* irq, uint32_t value, void* param);
-  static void OnChipSelect(avr_irq_t* irq, uint32_t value, void* param);
-  static void OnSpdrWrite(avr_t* avr, uint16_t address, uint8_t value, void* param);
 
   const BoardLayout* layout_ = nullptr;
   avr_t* avr_ = nullptr;
@@ -126,13 +124,11 @@ class AvrBoard {
   std::string output_;
   std::vector<uint64_t> output_cycles_;
   UartObserver uart_observer_;
+  W5100Spi w5100_spi_;
   // simavr's UART0 and where the firmware had read its receive queue to at
   // the last look.
   avr_uart_t* uart_ = nullptr;
   uint16_t uart_read_cursor_ = 0;
-  W5100* w5100_ = nullptr;
-  avr_irq_t* spi_input_ = nullptr;
-  avr_io_t* spi_io_ = nullptr;  // simavr's SPI module, the param of its timer
   // The level a wire drives each of pins 2..9 with, or -1 for none.
   std::array<int8_t, kLastPin - kFirstPin + 1> driven_ = {-1, -1, -1, -1, -1, -1, -1, -1};
 };
