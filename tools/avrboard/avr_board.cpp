@@ -6,14 +6,11 @@
 #include <string_view>
 
 #include "firmware_loader.h"
-#include "line_speed.h"
-#include "uart_frame.h"
 
 extern "C" {
 #include <avr_adc.h>
 #include <avr_eeprom.h>
 #include <avr_ioport.h>
-#include <avr_uart.h>
 #include <sim_avr.h>
 #include <sim_elf.h>
 #include <sim_irq.h>
@@ -23,11 +20,6 @@ namespace avrboard {
 namespace {
 
 constexpr uint32_t kMillivolts = 5000;
-
-// UART0's registers, at the same data-space addresses on both chips.
-constexpr uint16_t kUcsr0A = 0xC0, kUcsr0B = 0xC1, kUcsr0C = 0xC2, kUbrr0L = 0xC4, kUbrr0H = 0xC5;
-constexpr uint8_t kUcsr0ADoubleSpeed = 0x02;     // U2X0
-constexpr uint8_t kUcsr0BEnabled = 0x10 | 0x08;  // RXEN0, TXEN0
 
 // simavr would otherwise usleep whenever the chip sleeps; avrboard keeps
 // pace with the wall clock itself.
@@ -79,74 +71,12 @@ AvrBoard::LoadResult AvrBoard::Load(const std::string& image_path, const BoardLa
   avr_load_firmware(avr_, &firmware);
   avr_->sleep = NoSleep;
 
-  // Without this simavr echoes every line the firmware prints to stdout and
-  // naps when the firmware polls the UART.
-  uint32_t flags = 0;
-  avr_ioctl(avr_, AVR_IOCTL_UART_GET_FLAGS('0'), &flags);
-  flags &= ~(AVR_UART_FLAG_STDIO | AVR_UART_FLAG_POLL_SLEEP);
-  avr_ioctl(avr_, AVR_IOCTL_UART_SET_FLAGS('0'), &flags);
-
-  for (avr_io_t* io = avr_->io_port; io != nullptr; io = io->next) {
-    if (io->kind != nullptr && std::strcmp(io->kind, "uart") == 0 &&
-        reinterpret_cast<avr_uart_t*>(io)->name == '0') {
-      uart_ = reinterpret_cast<avr_uart_t*>(io);
-      uart_read_cursor_ = uart_->input.read;
-    }
-  }
-  ClearUartAfterReset();
-  uart_input_ = avr_io_getirq(avr_, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_INPUT);
-  avr_irq_register_notify(avr_io_getirq(avr_, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_OUTPUT),
-                          OnUartOutput, this);
-  avr_irq_register_notify(avr_io_getirq(avr_, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_OUT_XON),
-                          OnUartXon, this);
-  avr_irq_register_notify(avr_io_getirq(avr_, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_OUT_XOFF),
-                          OnUartXoff, this);
+  uart0_.Attach(avr_);
   return LoadResult::kLoaded;
 }
 
-void AvrBoard::OnUartOutput(avr_irq_t*, uint32_t value, void* param) {
-  AvrBoard* board = static_cast<AvrBoard*>(param);
-  board->output_.push_back(static_cast<char>(value));
-  board->output_cycles_.push_back(board->cycle());
-  if (board->uart_observer_) board->uart_observer_(false, static_cast<char>(value), board->cycle());
-}
-
-void AvrBoard::OnUartXon(avr_irq_t*, uint32_t, void* param) {
-  // Only noted here: simavr may signal this from inside the raise in
-  // FeedUart, which must not be re-entered.  The next slice feeds on.
-  static_cast<AvrBoard*>(param)->uart_full_ = false;
-}
-
-void AvrBoard::OnUartXoff(avr_irq_t*, uint32_t, void* param) {
-  static_cast<AvrBoard*>(param)->uart_full_ = true;
-}
-
-void AvrBoard::FeedUart() {
-  size_t fed = 0;
-  while (!uart_full_ && fed < input_.size()) {
-    avr_raise_irq(uart_input_, static_cast<uint8_t>(input_[fed++]));
-  }
-  input_.erase(0, fed);
-}
-
-void AvrBoard::ClearUartAfterReset() {
-  // simavr's reset switches UART0's transmitter on, so that a test program
-  // can print without setting the UART up; a real chip leaves reset with
-  // UCSR0B clear.  Left on, the transmitter would show the UART running at
-  // UBRR0's reset value of 0, 1000000 baud, until the firmware's
-  // Serial.begin, and avrboard would report that rate as the firmware's.
-  if (uart_ != nullptr) avr_regbit_clear(avr_, uart_->txen);
-}
-
 bool AvrBoard::Run(uint64_t cycles, std::string* error) {
-  // simavr works out a frame's length when the firmware writes UBRR0, with a
-  // parity bit whether parity is on or not; the registers say what the wire
-  // carries.  Both directions take one frame a byte from it.
-  if (uart_ != nullptr && UartRate() > 0) {
-    const uint64_t frame = UartFrameCycles();
-    if (uart_->cycles_per_byte != frame) uart_->cycles_per_byte = frame;
-  }
-  FeedUart();
+  uart0_.BeforeRun();
   KeepWiresDriven();
   const uint64_t until = avr_->cycle + cycles;
   while (avr_->cycle < until) {
@@ -155,29 +85,14 @@ bool AvrBoard::Run(uint64_t cycles, std::string* error) {
       *error = state == cpu_Crashed ? "the firmware crashed" : "the firmware stopped";
       return false;
     }
-    // simavr tells nobody when the firmware takes a byte from UDR0, so its
-    // receive queue is looked at after every instruction: the read cursor
-    // moves on at the instruction that read the byte.  The Arduino core
-    // reads it in its receive interrupt, a few microseconds after it came.
-    if (uart_observer_ && uart_ != nullptr) {
-      while (uart_read_cursor_ != uart_->input.read) {
-        uart_observer_(true, static_cast<char>(uart_->input.buffer[uart_read_cursor_]),
-                       avr_->cycle);
-        uart_read_cursor_ = (uart_read_cursor_ + 1) % uart_fifo_fifo_size;
-      }
-    }
+    uart0_.AfterInstruction();
   }
   return true;
 }
 
 void AvrBoard::Reset() {
   avr_reset(avr_);
-  ClearUartAfterReset();
-  input_.clear();
-  output_.clear();
-  output_cycles_.clear();
-  uart_full_ = false;
-  if (uart_ != nullptr) uart_read_cursor_ = uart_->input.read;
+  uart0_.Reset();
   w5100_spi_.Reset();
   // The reset clears the port registers, but a wire on a pin keeps its
   // level.  simavr passes on only changes of an IRQ's value, so the level
@@ -228,28 +143,12 @@ void AvrBoard::SetEeprom(const std::vector<uint8_t>& bytes) {
 }
 
 std::string AvrBoard::TakeOutput(std::vector<uint64_t>* cycles) {
-  std::string taken;
-  taken.swap(output_);
-  if (cycles != nullptr) {
-    cycles->swap(output_cycles_);
-  }
-  output_cycles_.clear();
-  return taken;
+  return uart0_.TakeOutput(cycles);
 }
 
-uint64_t AvrBoard::UartFrameCycles() const {
-  const uint16_t ubrr =
-      static_cast<uint16_t>(avr_->data[kUbrr0L] | ((avr_->data[kUbrr0H] & 0x0F) << 8));
-  return avrboard::UartFrameCycles(ubrr, avr_->data[kUcsr0A] & kUcsr0ADoubleSpeed,
-                                   avr_->data[kUcsr0B], avr_->data[kUcsr0C]);
-}
+uint64_t AvrBoard::UartFrameCycles() const { return uart0_.FrameCycles(); }
 
-double AvrBoard::UartRate() const {
-  if (!(avr_->data[kUcsr0B] & kUcsr0BEnabled)) return 0;
-  const uint16_t ubrr =
-      static_cast<uint16_t>(avr_->data[kUbrr0L] | ((avr_->data[kUbrr0H] & 0x0F) << 8));
-  return boardsim::UartBaud(kClockHz, ubrr, avr_->data[kUcsr0A] & kUcsr0ADoubleSpeed);
-}
+double AvrBoard::UartRate() const { return uart0_.Rate(); }
 
 void AvrBoard::DriveDigital(uint8_t pin, bool high) {
   const PinSite& site = layout_->pins[pin - kFirstPin];

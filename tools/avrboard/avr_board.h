@@ -12,12 +12,10 @@
 
 #include "board_layout.h"
 #include "firmware_loader.h"
+#include "uart0_port.h"
 #include "w5100_spi.h"
 
 struct avr_t;
-struct avr_io_t;
-struct avr_irq_t;
-struct avr_uart_t;
 struct elf_firmware_t;
 
 namespace avrboard {
@@ -63,7 +61,7 @@ class AvrBoard {
 
   // Bytes for UART0's receiver; they enter the chip as fast as its input
   // queue takes them, and then at the programmed baud rate.
-  void QueueInput(const std::string& bytes) { input_ += bytes; }
+  void QueueInput(const std::string& bytes) { uart0_.Queue(bytes); }
   // What the firmware has sent since the last call; with `cycles`, also the
   // cycle each byte left the transmit register at.
   std::string TakeOutput(std::vector<uint64_t>* cycles = nullptr);
@@ -94,8 +92,8 @@ class AvrBoard {
   // receive register (received = true), and of every byte it sends, when
   // the firmware writes it to the transmit register (false), with the cycle
   // of each.
-  using UartObserver = std::function<void(bool received, char byte, uint64_t cycle)>;
-  void ObserveUart(UartObserver observer) { uart_observer_ = std::move(observer); }
+  using UartObserver = Uart0Port::Observer;
+  void ObserveUart(UartObserver observer) { uart0_.Observe(std::move(observer)); }
 
   const BoardLayout& layout() const { return *layout_; }
   // Simulated time since reset.
@@ -107,28 +105,14 @@ class AvrBoard {
   std::string FirmwareVersion() const;
 
  private:
-  static void OnUartOutput(avr_irq_t* irq, uint32_t value, void* param);
-  static void OnUartXon(avr_irq_t* irq, uint32_t value, void* param);
-  static void OnUartXoff(avr_irq_t* irq, uint32_t value, void* param);
-  void FeedUart();
-  void ClearUartAfterReset();
   void KeepWiresDriven();
 
   const BoardLayout* layout_ = nullptr;
   avr_t* avr_ = nullptr;
   // The image as simavr read it, which it never frees itself.
   elf_firmware_t* firmware_ = nullptr;
-  avr_irq_t* uart_input_ = nullptr;
-  bool uart_full_ = false;
-  std::string input_;
-  std::string output_;
-  std::vector<uint64_t> output_cycles_;
-  UartObserver uart_observer_;
+  Uart0Port uart0_;
   W5100Spi w5100_spi_;
-  // simavr's UART0 and where the firmware had read its receive queue to at
-  // the last look.
-  avr_uart_t* uart_ = nullptr;
-  uint16_t uart_read_cursor_ = 0;
   // The level a wire drives each of pins 2..9 with, or -1 for none.
   std::array<int8_t, kLastPin - kFirstPin + 1> driven_ = {-1, -1, -1, -1, -1, -1, -1, -1};
 };
