@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace byte_text {
 namespace {
@@ -37,6 +39,23 @@ const Case kCases[] = {
     {"QuoteEscapedWhenAsked", std::string("a\"b\\c\x7F\xF0\x01", 8), HexDigits::kUpper, "\"",
      "a\\\"b\\\\c\\x7F\\xF0\\x01"},
 };
+
+// What the logs write reads back as the bytes it was written from.
+TEST_P(ByteEscapeTest, UnescapeGivesTheBytesBack) {
+  const Case& c = GetParam();
+  if (std::string_view(c.also_escaped).empty()) {
+    EXPECT_EQ(UnescapeBytes(c.escaped), std::optional<std::string>(c.bytes));
+  }
+}
+
+TEST(ByteUnescapeTest, TakesTheEscapesPeopleWriteOnTheCommandLine) {
+  EXPECT_EQ(UnescapeBytes(R"(OK\r\n\t\0\\\x7e\x7E)"),
+            std::optional<std::string>(std::string("OK\r\n\t\0\\~~", 9)));
+  for (const char* bad :
+       {R"(\)", R"(512\)", R"(\q)", R"(\")", R"(\x)", R"(\x4)", R"(\xG0)", R"(\x4g)"}) {
+    EXPECT_EQ(UnescapeBytes(bad), std::nullopt) << bad;
+  }
+}
 
 INSTANTIATE_TEST_SUITE_P(Tools, ByteEscapeTest, testing::ValuesIn(kCases),
                          [](const testing::TestParamInfo<Case>& param_info) {

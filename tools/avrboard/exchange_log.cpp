@@ -13,30 +13,6 @@ namespace {
 constexpr size_t kCommandLength = 5;
 constexpr size_t kMostUnanswered = 64;
 
-// The inverse of the log's escaping: \\ and \xHH; nothing for any other
-// backslash.
-std::optional<std::string> Unescape(std::string_view text) {
-  std::string bytes;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\\') {
-      bytes += text[i];
-    } else if (i + 1 < text.size() && text[i + 1] == '\\') {
-      bytes += '\\';
-      ++i;
-    } else if (i + 3 < text.size() && text[i + 1] == 'x') {
-      unsigned value = 0;
-      const char* first = text.data() + i + 2;
-      const auto [end, error] = std::from_chars(first, first + 2, value, 16);
-      if (error != std::errc() || end != first + 2) return std::nullopt;
-      bytes += static_cast<char>(value);
-      i += 3;
-    } else {
-      return std::nullopt;
-    }
-  }
-  return bytes;
-}
-
 // "<whole>.<three digits>" microseconds, as FormatExchange writes them.
 std::optional<uint64_t> ParseTurnaroundNs(std::string_view text) {
   const size_t point = text.find('.');
@@ -77,8 +53,9 @@ std::optional<Exchange> ParseExchange(std::string_view line) {
   if (exchange.link != "udp" && exchange.link != "serial") return std::nullopt;
   const std::optional<uint64_t> ns =
       ParseTurnaroundNs(line.substr(link_end + 1, time_end - link_end - 1));
-  std::optional<std::string> command = Unescape(line.substr(time_end + 1, arrow - time_end - 1));
-  std::optional<std::string> reply = Unescape(line.substr(arrow + kArrow.size()));
+  std::optional<std::string> command =
+      byte_text::UnescapeBytes(line.substr(time_end + 1, arrow - time_end - 1));
+  std::optional<std::string> reply = byte_text::UnescapeBytes(line.substr(arrow + kArrow.size()));
   if (!ns || !command || !reply) return std::nullopt;
   exchange.turnaround_ns = *ns;
   exchange.command = std::move(*command);

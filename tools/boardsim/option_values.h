@@ -1,5 +1,6 @@
 // The values people write on boardsim's and avrboard's command lines:
-// numbers, pin names, and reply texts with escapes in them.
+// numbers and pin names.  Reply texts with escapes in them are read with
+// byte_text::UnescapeBytes.
 #pragma once
 
 #include <cstdint>
@@ -19,10 +20,5 @@ std::optional<double> ParseNumber(std::string_view text);
 // Accepts "2", "02", "D2", "14" and "A0".."A5" for the pins the protocol can
 // address (2..9 and 14..19) and returns the Uno pin number.
 std::optional<uint8_t> ParsePinName(std::string_view text);
-
-// Reply texts on the command line, which may hold escapes: \r \n \t \\ \0
-// and \xHH.  Returns
-// nothing for a dangling or unknown escape.
-std::optional<std::string> UnescapeText(std::string_view text);
 
 }  // namespace boardsim

@@ -1,7 +1,8 @@
 // Bytes made printable on one line: printable ASCII stays, a backslash
-// doubles, and every other byte becomes \xHH.
+// doubles, and every other byte becomes \xHH; and read back.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,5 +16,10 @@ enum class HexDigits { kLower, kUpper };
 // Escapes `bytes` as above; each character of `also_escaped` gets a
 // backslash before it too (a quote, for text printed inside quotes).
 std::string EscapeBytes(std::string_view bytes, HexDigits hex, std::string_view also_escaped = {});
+
+// The inverse: \\ and \xHH in either case, and also \r \n \t and \0 as people
+// write them in a reply text on boardsim's command line.  Nothing for a
+// dangling or unknown escape, or \x without two hex digits after it.
+std::optional<std::string> UnescapeBytes(std::string_view text);
 
 }  // namespace byte_text
