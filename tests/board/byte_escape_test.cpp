@@ -40,14 +40,6 @@ const Case kCases[] = {
      "a\\\"b\\\\c\\x7F\\xF0\\x01"},
 };
 
-// What the logs write reads back as the bytes it was written from.
-TEST_P(ByteEscapeTest, UnescapeGivesTheBytesBack) {
-  const Case& c = GetParam();
-  if (std::string_view(c.also_escaped).empty()) {
-    EXPECT_EQ(UnescapeBytes(c.escaped), std::optional<std::string>(c.bytes));
-  }
-}
-
 TEST(ByteUnescapeTest, TakesTheEscapesPeopleWriteOnTheCommandLine) {
   EXPECT_EQ(UnescapeBytes(R"(OK\r\n\t\0\\\x7e\x7E)"),
             std::optional<std::string>(std::string("OK\r\n\t\0\\~~", 9)));
@@ -61,6 +53,18 @@ INSTANTIATE_TEST_SUITE_P(Tools, ByteEscapeTest, testing::ValuesIn(kCases),
                          [](const testing::TestParamInfo<Case>& param_info) {
                            return param_info.param.name;
                          });
+
+// What the logs write reads back as the bytes it was written from.
+// blockhost's quoted spelling is for people only and is not read back.
+TEST(ByteUnescapeTest, GivesBackTheBytesTheLogsEscaped) {
+  int read_back = 0;
+  for (const Case& c : kCases) {
+    if (!std::string_view(c.also_escaped).empty()) continue;
+    EXPECT_EQ(UnescapeBytes(c.escaped), std::optional<std::string>(c.bytes)) << c.name;
+    ++read_back;
+  }
+  EXPECT_EQ(read_back, 3);
+}
 
 }  // namespace
 }  // namespace byte_text
