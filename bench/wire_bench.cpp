@@ -33,6 +33,7 @@
 #include "avr_bench_board.h"
 #include "bench_block.h"
 #include "bench_report.h"
+#include "exchange_log.h"
 #include "files.h"
 #include "firmware_images.h"
 #include "loaded_block.h"
@@ -40,7 +41,6 @@
 namespace {
 
 using harness::BlockExports;
-using harness::ReadLines;
 
 constexpr int kComPort = 7;
 // The block's processor time in a step over the step's wire time, at most.
@@ -68,27 +68,15 @@ double Microseconds(clockid_t clock = CLOCK_MONOTONIC) {
   return now.tv_sec * 1e6 + now.tv_nsec / 1e3;
 }
 
-// The bytes an exchange put on the wire, from a line of the exchange log,
-// "serial TURNAROUND_US COMMAND -> REPLY": the command, the reply and the
-// reply's CR LF.  The log escapes bytes outside printable ASCII as \xHH and
-// the backslash as \\, each one byte on the wire.
-size_t WireBytes(const std::string& line) {
-  const size_t arrow = line.find(" -> ");
-  const size_t command = line.find(' ', line.find(' ') + 1);
-  if (arrow == std::string::npos || command == std::string::npos) return 0;
-  auto unescaped = [](const std::string& text) {
-    size_t bytes = 0;
-    for (size_t i = 0; i < text.size(); ++bytes) {
-      if (text[i] != '\\') {
-        ++i;
-      } else {
-        i += (i + 1 < text.size() && text[i + 1] == 'x') ? 4 : 2;
-      }
-    }
-    return bytes;
-  };
-  return unescaped(line.substr(command + 1, arrow - command - 1)) +
-         unescaped(line.substr(arrow + 4)) + 2;
+// The bytes an exchange put on the wire: the command, the reply and the
+// reply's CR LF.
+size_t WireBytes(const avrboard::Exchange& exchange) {
+  return exchange.command.size() + exchange.reply.size() + 2;
+}
+
+std::vector<avrboard::Exchange> ReadExchangeLog(const std::string& path) {
+  std::ifstream in(path);
+  return avrboard::ReadExchanges(in);
 }
 
 struct Result {
@@ -133,7 +121,7 @@ Result MeasureRow(const Row& row, const std::string& avrboard, const BlockExport
     // Init opens the port and takes the 2 s pause, then sets the pins up;
     // the exchanges from here on are the measured steps'.
     bench::Block block(library, settings);
-    before = ReadLines(exchanges).size();
+    before = ReadExchangeLog(exchanges).size();
     const double until = Microseconds() + seconds * 1e6;
     while (Microseconds() < until || samples.size() < 10) {
       const double start = Microseconds();
@@ -148,13 +136,13 @@ Result MeasureRow(const Row& row, const std::string& avrboard, const BlockExport
   const std::string said = board.process().stderr_text();
   const size_t unpaced = said.rfind("unpaced speed ");
   if (unpaced != std::string::npos) result.unpaced_speed = std::atof(said.c_str() + unpaced + 14);
-  const std::vector<std::string> lines = ReadLines(exchanges);
+  const std::vector<avrboard::Exchange> logged = ReadExchangeLog(exchanges);
   size_t bytes = 0, replies_of_errors = 0;
-  for (size_t i = before; i < lines.size(); ++i) {
-    bytes += WireBytes(lines[i]);
-    if (lines[i].find(" -> ERR") != std::string::npos) ++replies_of_errors;
+  for (size_t i = before; i < logged.size(); ++i) {
+    bytes += WireBytes(logged[i]);
+    if (logged[i].reply.starts_with("ERR")) ++replies_of_errors;
   }
-  const size_t count = lines.size() > before ? lines.size() - before : 0;
+  const size_t count = logged.size() > before ? logged.size() - before : 0;
   if (count == 0) throw std::runtime_error("avrboard noted no exchanges in " + exchanges);
   if (replies_of_errors > 0) {
     throw std::runtime_error(std::to_string(replies_of_errors) + " exchanges got ERR in " +

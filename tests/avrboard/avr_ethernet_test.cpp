@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "exchange_log.h"
 #include "files.h"
 #include "serial_client.h"
 #include "udp_peer.h"
@@ -121,16 +122,15 @@ TEST_P(AvrEthernetTest, FirmwareAnswersALoopbackPeer) {
   std::istringstream lines(ReadFile(exchanges));
   std::string line;
   size_t index = 0;
-  const std::regex form(R"(udp ([0-9]+\.[0-9]{3}) (.*) -> (.*))");
   while (std::getline(lines, line)) {
     ASSERT_LT(index, std::size(asked)) << line;
-    std::smatch match;
-    ASSERT_TRUE(std::regex_match(line, match, form)) << line;
-    const double turnaround_us = std::stod(match[1]);
-    EXPECT_GT(turnaround_us, 10.0) << line;
-    EXPECT_LT(turnaround_us, 5'000.0) << line;
-    EXPECT_EQ(match[2], asked[index].first);
-    EXPECT_EQ(match[3], asked[index].second);
+    const std::optional<avrboard::Exchange> exchange = avrboard::ParseExchange(line);
+    ASSERT_TRUE(exchange) << line;
+    EXPECT_EQ(exchange->link, "udp") << line;
+    EXPECT_GT(exchange->turnaround_us(), 10.0) << line;
+    EXPECT_LT(exchange->turnaround_us(), 5'000.0) << line;
+    EXPECT_EQ(exchange->command, asked[index].first);
+    EXPECT_EQ(exchange->reply, asked[index].second);
     ++index;
   }
   EXPECT_EQ(index, std::size(asked));
@@ -213,15 +213,25 @@ TEST(AvrSerialExchangesTest, EachCommandAndReplyIsOneLine) {
     }
   }
   EXPECT_EQ(board.Stop(SIGTERM), 0) << board.stderr_text();
-  const std::regex form(
-      R"(serial ([0-9]+\.[0-9]{3}) \?14s\? -> 512\nserial ([0-9]+\.[0-9]{3}) !03mo -> OK\n)");
-  std::smatch match;
   const std::string log = ReadFile(dir + "/exchanges.log");
-  ASSERT_TRUE(std::regex_match(log, match, form)) << log;
-  for (int i = 1; i <= 2; ++i) {
-    EXPECT_GT(std::stod(match[i]), 1.0) << log;
+  // Whole lines only, each of them an exchange.
+  ASSERT_TRUE(log.ends_with('\n')) << log;
+  std::istringstream lines(log);
+  std::vector<avrboard::Exchange> read;
+  for (std::string line; std::getline(lines, line);) {
+    const std::optional<avrboard::Exchange> exchange = avrboard::ParseExchange(line);
+    ASSERT_TRUE(exchange) << log;
+    read.push_back(*exchange);
+  }
+  ASSERT_EQ(read.size(), 2u) << log;
+  const std::pair<const char*, const char*> asked[] = {{"?14s?", "512"}, {"!03mo", "OK"}};
+  for (size_t i = 0; i < read.size(); ++i) {
+    EXPECT_EQ(read[i].link, "serial") << log;
+    EXPECT_EQ(read[i].command, asked[i].first) << log;
+    EXPECT_EQ(read[i].reply, asked[i].second) << log;
+    EXPECT_GT(read[i].turnaround_us(), 1.0) << log;
     // Far less than a byte at 9600 baud: the reply is computed, not waited for.
-    EXPECT_LT(std::stod(match[i]), 1'000.0) << log;
+    EXPECT_LT(read[i].turnaround_us(), 1'000.0) << log;
   }
 }
 

@@ -1,11 +1,12 @@
 // A UART frame's length from the registers, and sent bytes held until their
 // frames have left the wire.
-#include "uart_timing.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "held_output.h"
+#include "uart_frame.h"
 
 namespace avrboard {
 namespace {

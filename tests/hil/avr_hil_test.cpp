@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "exchange_log.h"
 #include "files.h"
 #include "firmware_images.h"
 #include "host/simulation.h"
@@ -120,17 +121,14 @@ class AvrBoardProcess {
   // From now on PinHistory shows only what the pins do after this call.
   void MarkLog() { skip_lines_ = ReadLog().size(); }
 
-  // The exchanges the firmware had, "<command> -> <reply>" with the
-  // command's bytes escaped, from the `first`th on.
+  // The exchanges the firmware had, "<command> -> <reply>", from the
+  // `first`th on.
   std::vector<std::string> Exchanges(size_t first = 0) const {
-    std::vector<std::string> exchanges;
     std::ifstream in(exchanges_);
-    size_t index = 0;
-    for (std::string line; std::getline(in, line); ++index) {
-      // "serial <turnaround_us> <command> -> <reply>"
-      const size_t command = line.find(' ', line.find(' ') + 1);
-      if (index >= first && command != std::string::npos)
-        exchanges.push_back(line.substr(command + 1));
+    const std::vector<avrboard::Exchange> read = avrboard::ReadExchanges(in);
+    std::vector<std::string> exchanges;
+    for (size_t i = first; i < read.size(); ++i) {
+      exchanges.push_back(read[i].command + " -> " + read[i].reply);
     }
     return exchanges;
   }

@@ -10,56 +10,17 @@
 #include <string>
 #include <vector>
 
+#include "board_layout.h"
+#include "firmware_loader.h"
+#include "uart0_port.h"
+#include "w5100_spi.h"
+
 struct avr_t;
-struct avr_io_t;
-struct avr_irq_t;
-struct avr_uart_t;
 struct elf_firmware_t;
 
 namespace avrboard {
 
 class W5100;
-
-constexpr uint32_t kClockHz = 16000000;
-constexpr uint8_t kFirstPin = 2;
-constexpr uint8_t kLastPin = 9;
-
-// Where one of the Arduino pins 2..9 sits on the chip: its port, its bit,
-// and the data-space addresses of the port's direction and output registers.
-struct PinSite {
-  char port;
-  uint8_t bit;
-  uint16_t ddr;
-  uint16_t out;
-};
-
-// A timer channel that can drive a pin: it does while its COM bit in the
-// control register is set, at the duty of its compare register.
-struct PwmChannel {
-  uint8_t pin;
-  uint16_t control;
-  uint8_t enable_bit;
-  uint16_t compare;
-};
-
-// The chip of one board and how the board's pin numbers map onto it.
-struct BoardLayout {
-  const char* mcu;   // simavr's name for the chip
-  const char* chip;  // for people
-  PinSite pins[kLastPin - kFirstPin + 1];
-  PwmChannel pwm[8];
-  uint8_t pwm_count;
-  uint8_t adc_channel[6];  // of A0..A5
-  // Pin 10, where an Ethernet shield takes its chip select (on the Mega
-  // too, not the chip's own SS on pin 53); port B on both chips.
-  uint8_t ethernet_select_bit;
-  uint16_t eeprom_size;
-};
-
-extern const BoardLayout kUnoLayout;
-extern const BoardLayout kMega2560Layout;
-// The layout of simavr's chip name, or nullptr for a chip we have none for.
-const BoardLayout* LayoutOfMcu(const std::string& mcu);
 
 // What drives a pin as a wire attached to it would see.
 struct PinState {
@@ -76,11 +37,7 @@ class AvrBoard {
   AvrBoard& operator=(const AvrBoard&) = delete;
   ~AvrBoard();
 
-  enum class LoadResult {
-    kLoaded,
-    kBadImage,   // unreadable, neither ELF nor Intel HEX, damaged, or empty
-    kOtherChip,  // a sound image, but for another chip than `layout`'s
-  };
+  using LoadResult = avrboard::LoadResult;
   // Loads an ELF or Intel HEX image into a fresh chip of `layout`.  An image
   // is checked before the chip exists: one that is damaged, larger than the
   // chip's flash or built for another chip is refused with *error saying
@@ -104,7 +61,7 @@ class AvrBoard {
 
   // Bytes for UART0's receiver; they enter the chip as fast as its input
   // queue takes them, and then at the programmed baud rate.
-  void QueueInput(const std::string& bytes) { input_ += bytes; }
+  void QueueInput(const std::string& bytes) { uart0_.Queue(bytes); }
   // What the firmware has sent since the last call; with `cycles`, also the
   // cycle each byte left the transmit register at.
   std::string TakeOutput(std::vector<uint64_t>* cycles = nullptr);
@@ -135,8 +92,8 @@ class AvrBoard {
   // receive register (received = true), and of every byte it sends, when
   // the firmware writes it to the transmit register (false), with the cycle
   // of each.
-  using UartObserver = std::function<void(bool received, char byte, uint64_t cycle)>;
-  void ObserveUart(UartObserver observer) { uart_observer_ = std::move(observer); }
+  using UartObserver = Uart0Port::Observer;
+  void ObserveUart(UartObserver observer) { uart0_.Observe(std::move(observer)); }
 
   const BoardLayout& layout() const { return *layout_; }
   // Simulated time since reset.
@@ -148,33 +105,14 @@ class AvrBoard {
   std::string FirmwareVersion() const;
 
  private:
-  static void OnUartOutput(avr_irq_t* irq, uint32_t value, void* param);
-  static void OnUartXon(avr_irq_t* irq, uint32_t value, void* param);
-  static void OnUartXoff(avr_irq_t* irq, uint32_t value, void* param);
-  void FeedUart();
-  void ClearUartAfterReset();
   void KeepWiresDriven();
-  static void OnSpiOutput(avr_irq_t* irq, uint32_t value, void* param);
-  static void OnChipSelect(avr_irq_t* irq, uint32_t value, void* param);
-  static void OnSpdrWrite(avr_t* avr, uint16_t address, uint8_t value, void* param);
 
   const BoardLayout* layout_ = nullptr;
   avr_t* avr_ = nullptr;
   // The image as simavr read it, which it never frees itself.
   elf_firmware_t* firmware_ = nullptr;
-  avr_irq_t* uart_input_ = nullptr;
-  bool uart_full_ = false;
-  std::string input_;
-  std::string output_;
-  std::vector<uint64_t> output_cycles_;
-  UartObserver uart_observer_;
-  // simavr's UART0 and where the firmware had read its receive queue to at
-  // the last look.
-  avr_uart_t* uart_ = nullptr;
-  uint16_t uart_read_cursor_ = 0;
-  W5100* w5100_ = nullptr;
-  avr_irq_t* spi_input_ = nullptr;
-  avr_io_t* spi_io_ = nullptr;  // simavr's SPI module, the param of its timer
+  Uart0Port uart0_;
+  W5100Spi w5100_spi_;
   // The level a wire drives each of pins 2..9 with, or -1 for none.
   std::array<int8_t, kLastPin - kFirstPin + 1> driven_ = {-1, -1, -1, -1, -1, -1, -1, -1};
 };

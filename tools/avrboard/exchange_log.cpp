@@ -1,6 +1,9 @@
 #include "exchange_log.h"
 
+#include <charconv>
 #include <cstdio>
+
+#include "byte_escape.h"
 
 namespace avrboard {
 namespace {
@@ -10,24 +13,21 @@ namespace {
 constexpr size_t kCommandLength = 5;
 constexpr size_t kMostUnanswered = 64;
 
-}  // namespace
-
-std::string EscapeText(std::string_view text) {
-  std::string escaped;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '\\') {
-      escaped += "\\\\";
-    } else if (byte < 0x20 || byte > 0x7E) {
-      char hex[5];
-      std::snprintf(hex, sizeof hex, "\\x%02X", byte);
-      escaped += hex;
-    } else {
-      escaped += c;
-    }
+// "<whole>.<three digits>" microseconds, as FormatExchange writes them.
+std::optional<uint64_t> ParseTurnaroundNs(std::string_view text) {
+  const size_t point = text.find('.');
+  if (point == std::string_view::npos || point == 0 || text.size() - point != 4) {
+    return std::nullopt;
   }
-  return escaped;
+  uint64_t whole = 0, fraction = 0;
+  const char* end = text.data() + point;
+  if (std::from_chars(text.data(), end, whole).ptr != end) return std::nullopt;
+  const char* fraction_end = text.data() + text.size();
+  if (std::from_chars(end + 1, fraction_end, fraction).ptr != fraction_end) return std::nullopt;
+  return whole * 1000 + fraction;
 }
+
+}  // namespace
 
 std::string FormatExchange(std::string_view link, uint64_t turnaround_ns, std::string_view command,
                            std::string_view reply) {
@@ -35,8 +35,42 @@ std::string FormatExchange(std::string_view link, uint64_t turnaround_ns, std::s
   std::snprintf(microseconds, sizeof microseconds, "%llu.%03llu",
                 static_cast<unsigned long long>(turnaround_ns / 1000),
                 static_cast<unsigned long long>(turnaround_ns % 1000));
-  return std::string(link) + " " + microseconds + " " + EscapeText(command) + " -> " +
-         EscapeText(reply);
+  return std::string(link) + " " + microseconds + " " +
+         byte_text::EscapeBytes(command, byte_text::HexDigits::kUpper) + " -> " +
+         byte_text::EscapeBytes(reply, byte_text::HexDigits::kUpper);
+}
+
+std::optional<Exchange> ParseExchange(std::string_view line) {
+  const size_t link_end = line.find(' ');
+  if (link_end == std::string_view::npos) return std::nullopt;
+  const size_t time_end = line.find(' ', link_end + 1);
+  if (time_end == std::string_view::npos) return std::nullopt;
+  constexpr std::string_view kArrow = " -> ";
+  const size_t arrow = line.find(kArrow, time_end + 1);
+  if (arrow == std::string_view::npos) return std::nullopt;
+  Exchange exchange;
+  exchange.link = line.substr(0, link_end);
+  if (exchange.link != "udp" && exchange.link != "serial") return std::nullopt;
+  const std::optional<uint64_t> ns =
+      ParseTurnaroundNs(line.substr(link_end + 1, time_end - link_end - 1));
+  std::optional<std::string> command =
+      byte_text::UnescapeBytes(line.substr(time_end + 1, arrow - time_end - 1));
+  std::optional<std::string> reply = byte_text::UnescapeBytes(line.substr(arrow + kArrow.size()));
+  if (!ns || !command || !reply) return std::nullopt;
+  exchange.turnaround_ns = *ns;
+  exchange.command = std::move(*command);
+  exchange.reply = std::move(*reply);
+  return exchange;
+}
+
+std::vector<Exchange> ReadExchanges(std::istream& in) {
+  std::vector<Exchange> exchanges;
+  for (std::string line; std::getline(in, line);) {
+    if (std::optional<Exchange> exchange = ParseExchange(line)) {
+      exchanges.push_back(std::move(*exchange));
+    }
+  }
+  return exchanges;
 }
 
 void ExchangeRecorder::UdpLanded(const std::string& payload, uint64_t ns) {

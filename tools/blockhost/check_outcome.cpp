@@ -1,7 +1,6 @@
 #include "check_outcome.h"
 
-#include <cstdio>
-
+#include "byte_escape.h"
 #include "config/setting_rules.h"
 
 namespace blockhost {
@@ -34,20 +33,7 @@ bool IsAnalogReading(double value) {
 }
 
 std::string EscapedReply(std::string_view reply) {
-  std::string text = "\"";
-  for (unsigned char byte : reply) {
-    if (byte == '"' || byte == '\\') {
-      text += '\\';
-      text += static_cast<char>(byte);
-    } else if (byte >= 0x20 && byte < 0x7F) {
-      text += static_cast<char>(byte);
-    } else {
-      char escape[5];
-      std::snprintf(escape, sizeof escape, "\\x%02X", byte);
-      text += escape;
-    }
-  }
-  return text + "\"";
+  return "\"" + byte_text::EscapeBytes(reply, byte_text::HexDigits::kUpper, "\"") + "\"";
 }
 
 }  // namespace blockhost

@@ -5,7 +5,7 @@
 #include <numbers>
 #include <vector>
 
-#include "text_util.h"
+#include "option_values.h"
 
 namespace boardsim {
 namespace {

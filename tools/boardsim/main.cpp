@@ -1,5 +1,5 @@
 // boardsim: an emulated board for the demo, the tests and the benchmarks.
-#include "options.h"
+#include "boardsim_command_line.h"
 #include "simulator.h"
 
 int main(int argc, char** argv) {

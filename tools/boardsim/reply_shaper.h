@@ -6,7 +6,7 @@
 #include <random>
 #include <string>
 
-#include "options.h"
+#include "boardsim_command_line.h"
 
 namespace boardsim {
 

@@ -14,12 +14,13 @@
 #include <string>
 
 #include "board_protocol.h"
+#include "byte_escape.h"
+#include "option_values.h"
 #include "pty_link.h"
 #include "reply_shaper.h"
 #include "serial_framer.h"
 #include "sim_board.h"
 #include "speed_mismatch.h"
-#include "text_util.h"
 #include "udp_link.h"
 
 namespace boardsim {
@@ -155,7 +156,8 @@ void Simulator::HandleCommand(const std::string& command, const sockaddr_in& sen
   if (HungUp()) return;
   ++handled_;
   if (log_) {
-    fprintf(log_.get(), "%s\n", EscapeBytes(command).c_str());
+    fprintf(log_.get(), "%s\n",
+            byte_text::EscapeBytes(command, byte_text::HexDigits::kLower).c_str());
     fflush(log_.get());
   }
 

@@ -2,7 +2,7 @@
 // core against the emulated board and sends the (possibly faulty) replies.
 #pragma once
 
-#include "options.h"
+#include "boardsim_command_line.h"
 
 namespace boardsim {
 

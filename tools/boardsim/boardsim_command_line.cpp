@@ -1,12 +1,13 @@
-#include "options.h"
+#include "boardsim_command_line.h"
 
 #include <string_view>
 #include <vector>
 
 #include "arduino_block_version.h"
 #include "board_pins.h"
+#include "byte_escape.h"
 #include "link/serial_speed_posix.h"
-#include "text_util.h"
+#include "option_values.h"
 #include "tool_command_line.h"
 
 namespace boardsim {
@@ -127,7 +128,7 @@ void AddBoard(CLI::App* app, Options* options) {
                 if (command.size() != kCommandLength) {
                   Refuse(name, "command '" + std::string(command) + "' is not 5 characters");
                 }
-                const auto text = UnescapeText(value.substr(equals + 1));
+                const auto text = byte_text::UnescapeBytes(value.substr(equals + 1));
                 if (!text) {
                   Refuse(name, "bad escape in '" + std::string(value.substr(equals + 1)) + "'");
                 }

@@ -1,4 +1,6 @@
-// Small text helpers shared by the command line and the command log.
+// The values people write on boardsim's and avrboard's command lines:
+// numbers and pin names.  Reply texts with escapes in them are read with
+// byte_text::UnescapeBytes.
 #pragma once
 
 #include <cstdint>
@@ -18,13 +20,5 @@ std::optional<double> ParseNumber(std::string_view text);
 // Accepts "2", "02", "D2", "14" and "A0".."A5" for the pins the protocol can
 // address (2..9 and 14..19) and returns the Uno pin number.
 std::optional<uint8_t> ParsePinName(std::string_view text);
-
-// Makes a received command printable on one log line: printable ASCII stays,
-// a backslash doubles, everything else becomes \xHH.
-std::string EscapeBytes(std::string_view bytes);
-
-// The inverse for command-line reply texts: \r \n \t \\ \0 and \xHH.  Returns
-// nothing for a dangling or unknown escape.
-std::optional<std::string> UnescapeText(std::string_view text);
 
 }  // namespace boardsim

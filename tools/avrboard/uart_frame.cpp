@@ -1,4 +1,4 @@
-#include "uart_timing.h"
+#include "uart_frame.h"
 
 namespace avrboard {
 namespace {
@@ -21,31 +21,6 @@ int UartFrameBits(uint8_t ucsrb, uint8_t ucsrc) {
 uint64_t UartFrameCycles(uint16_t ubrr, bool double_speed, uint8_t ucsrb, uint8_t ucsrc) {
   const uint64_t cycles_per_bit = (static_cast<uint64_t>(ubrr) + 1) * (double_speed ? 8 : 16);
   return cycles_per_bit * static_cast<uint64_t>(UartFrameBits(ucsrb, ucsrc));
-}
-
-void HeldOutput::Add(const std::string& bytes, const std::vector<uint64_t>& cycles,
-                     uint64_t frame_cycles) {
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    const uint64_t sent = i < cycles.size() ? cycles[i] : 0;
-    held_.push_back({bytes[i], sent, sent + frame_cycles});
-  }
-}
-
-std::string HeldOutput::TakeDone(uint64_t now_cycle, std::vector<uint64_t>* cycles) {
-  std::string done;
-  cycles->clear();
-  // Frames leave one after the other, so the first held is the first done.
-  while (!held_.empty() && held_.front().done_cycle <= now_cycle) {
-    done += held_.front().byte;
-    cycles->push_back(held_.front().sent_cycle);
-    held_.pop_front();
-  }
-  return done;
-}
-
-std::optional<uint64_t> HeldOutput::NextDone() const {
-  if (held_.empty()) return std::nullopt;
-  return held_.front().done_cycle;
 }
 
 }  // namespace avrboard

@@ -1,4 +1,4 @@
-#include "text_util.h"
+#include "option_values.h"
 
 #include <charconv>
 #include <cmath>
@@ -45,67 +45,6 @@ std::optional<uint8_t> ParsePinName(std::string_view text) {
   const bool analog = *pin >= board::kFirstAnalogPin && *pin < board::kPinCount;
   if (!digital && !analog) return std::nullopt;
   return static_cast<uint8_t>(*pin);
-}
-
-std::string EscapeBytes(std::string_view bytes) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string out;
-  for (const char c : bytes) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '\\') {
-      out += "\\\\";
-    } else if (byte >= 0x20 && byte < 0x7f) {
-      out += c;
-    } else {
-      out += "\\x";
-      out += kHex[byte >> 4];
-      out += kHex[byte & 0xf];
-    }
-  }
-  return out;
-}
-
-std::optional<std::string> UnescapeText(std::string_view text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\\') {
-      out += text[i];
-      continue;
-    }
-    if (++i == text.size()) return std::nullopt;
-    switch (text[i]) {
-      case 'r':
-        out += '\r';
-        break;
-      case 'n':
-        out += '\n';
-        break;
-      case 't':
-        out += '\t';
-        break;
-      case '0':
-        out += '\0';
-        break;
-      case '\\':
-        out += '\\';
-        break;
-      case 'x': {
-        // Exactly two hex digits follow, so "\x4" at the end is an error
-        // rather than a silently shortened byte.
-        if (text.size() - i < 3) return std::nullopt;
-        unsigned value = 0;
-        const char* first = text.data() + i + 1;
-        const auto [end, error] = std::from_chars(first, first + 2, value, 16);
-        if (error != std::errc() || end != first + 2) return std::nullopt;
-        out += static_cast<char>(value);
-        i += 2;
-        break;
-      }
-      default:
-        return std::nullopt;
-    }
-  }
-  return out;
 }
 
 }  // namespace boardsim

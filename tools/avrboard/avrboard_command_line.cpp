@@ -1,4 +1,4 @@
-#include "options.h"
+#include "avrboard_command_line.h"
 
 #include <functional>
 #include <string_view>
@@ -8,7 +8,7 @@
 #include "avr_board.h"
 #include "board_pins.h"
 #include "loopback_bridge.h"
-#include "text_util.h"
+#include "option_values.h"
 #include "tool_command_line.h"
 
 namespace avrboard {
@@ -81,6 +81,21 @@ CLI::Option* AddRepeated(CLI::App* app, const std::string& name, const std::stri
       ->allow_extra_args(false);
 }
 
+// The usage line a bad command line prints, and what --help ends with.
+void AddUsageAndFooter(CLI::App* app) {
+  tool_cli::SetUsage(app,
+                     "usage: avrboard --firmware ELF|HEX --pty PATH [options]\n"
+                     "       avrboard --firmware ELF|HEX --ethernet 127.0.0.1:PORT [--pty PATH] "
+                     "[options]\n");
+  app->footer(
+      "Exits 1 when the image cannot be read or is damaged, 2 on a bad command\n"
+      "line or an image for the other chip (the message names the --mcu to use).\n"
+      "Stops cleanly on SIGINT or SIGTERM.  With --ethernet, datagrams sent to\n"
+      "127.0.0.1:PORT reach the firmware's UDP socket, and what the firmware sends\n"
+      "goes to 127.0.0.1 at the port it names, whatever address it names: the\n"
+      "simulated board never reaches a network beyond this machine.");
+}
+
 }  // namespace
 
 std::optional<int> ParseOptions(int argc, char** argv, Options* options) {
@@ -91,17 +106,7 @@ std::optional<int> ParseOptions(int argc, char** argv, Options* options) {
       "With --ethernet a W5100 sits on the SPI bus (chip select on pin 10) and\n"
       "its wire is a UDP socket on 127.0.0.1; the serial port is then optional.",
       "avrboard");
-  tool_cli::SetUsage(&app,
-                     "usage: avrboard --firmware ELF|HEX --pty PATH [options]\n"
-                     "       avrboard --firmware ELF|HEX --ethernet 127.0.0.1:PORT [--pty PATH] "
-                     "[options]\n");
-  app.footer(
-      "Exits 1 when the image cannot be read or is damaged, 2 on a bad command\n"
-      "line or an image for the other chip (the message names the --mcu to use).\n"
-      "Stops cleanly on SIGINT or SIGTERM.  With --ethernet, datagrams sent to\n"
-      "127.0.0.1:PORT reach the firmware's UDP socket, and what the firmware sends\n"
-      "goes to 127.0.0.1 at the port it names, whatever address it names: the\n"
-      "simulated board never reaches a network beyond this machine.");
+  AddUsageAndFooter(&app);
   app.callback([options] {
     if (options->pty_path.empty() && !options->ethernet_port) {
       Refuse("--pty", "required unless --ethernet is given");
