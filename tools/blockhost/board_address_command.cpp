@@ -3,6 +3,7 @@
 // setup console (firmware/arduino_block/src/setup_console.h), whose answers
 // it passes on as the board said them.
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -13,6 +14,7 @@
 #include "errors.h"
 #include "held_port.h"
 #include "link/port_names.h"
+#include "tool_command_line.h"
 
 namespace blockhost {
 namespace {
@@ -29,11 +31,6 @@ constexpr char kSerialImageProbe[] = "?14s?";
 
 bool StartsWith(const std::string& text, const std::string& prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;
-}
-
-std::string PortName(int32_t port, const std::string& device) {
-  const std::string name = "COM" + std::to_string(port);
-  return device == name ? name : name + " (" + device + ")";
 }
 
 using Clock = std::chrono::steady_clock;
@@ -164,8 +161,6 @@ int Run(Session& session, const std::string& where, const std::string& command,
   return kExitOk;
 }
 
-}  // namespace
-
 int BoardAddressCommand(const CommandLine& line) {
   const int32_t com_port = *line.com_port;
   const std::string device = arduino::ComPortDevice(com_port);
@@ -175,7 +170,7 @@ int BoardAddressCommand(const CommandLine& line) {
             com_port);
     return kExitPortUnusable;
   }
-  const std::string where = PortName(com_port, device);
+  const std::string where = PortWithDevice(com_port);
   // A speed the console does not run at garbles every line, which would
   // read as a board with other firmware.
   if (line.baud_rate != 9600) {
@@ -244,5 +239,69 @@ int BoardAddressCommand(const CommandLine& line) {
   }
   return kExitOk;
 }
+
+// A value sent to the board as part of one line: the board judges its
+// form, but a space or a control character would change the line itself.
+std::string BoardValue(const std::string& option, const std::string& text) {
+  if (text.empty()) tool_cli::Refuse(option, "give a value");
+  for (unsigned char c : text) {
+    if (c <= ' ' || c >= 0x7F) {
+      tool_cli::Refuse(option, "'" + text + "' has a space or a control character");
+    }
+  }
+  return text;
+}
+
+void AddBoardAddressOptions(CLI::App* command, CommandLine* line) {
+  command
+      ->add_option_function<std::string>(
+          "--comport",
+          [line](const std::string& text) {
+            line->com_port = ParseComPortOption("--comport", text, false);
+          },
+          "the board's USB serial port (3 or COM3)")
+      ->type_name("N")
+      ->required();
+  command
+      ->add_option_function<std::string>(
+          "--baud",
+          [line](const std::string& text) {
+            line->baud_rate = ParseNumberOption("--baud", text, 1, INT32_MAX);
+          },
+          "the speed of the port (default 9600, the\nsetup console's)")
+      ->type_name("B");
+  command
+      ->add_option_function<std::string>(
+          "--wait-ms",
+          [line](const std::string& text) {
+            line->restart_wait_ms = ParseNumberOption("--wait-ms", text, 0, 60000);
+          },
+          "how long to wait for the board to restart\nafter the port opens (default 4000)")
+      ->type_name("MS");
+  command
+      ->add_option_function<std::string>(
+          "--mac", [line](const std::string& text) { line->board_mac = BoardValue("--mac", text); },
+          "also set the board's MAC address")
+      ->type_name("MAC");
+  command
+      ->add_option_function<std::string>(
+          "address",
+          [line](const std::string& text) { line->board_address = BoardValue("ADDRESS", text); },
+          "the new address, e.g. 10.0.0.50; without it\nthe address is shown")
+      ->type_name("ADDRESS");
+  command->footer(
+      "exit status: 0 done, 1 bad arguments, 3 no answer, 5 the port cannot be opened,\n"
+      "  6 the board refused the value, 7 the board does not run the Ethernet image");
+}
+
+}  // namespace
+
+const Command kBoardAddressCommand = {
+    "board-address",
+    "usage: blockhost board-address --comport N [--baud B] [--wait-ms MS] [--mac MAC]\n"
+    "                               [ADDRESS]\n",
+    "show or set (and save) the address of a\n"
+    "board with the Ethernet image, over USB",
+    AddBoardAddressOptions, BoardAddressCommand};
 
 }  // namespace blockhost
