@@ -1,0 +1,195 @@
+// blockhost's command layer without a library: the table every command is
+// registered in, how the command line reads the numbers a user types, and
+// the words the commands use for a board's link.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "block_settings.h"
+#include "command_line.h"
+#include "commands.h"
+#include "link_text.h"
+#include "number_text.h"
+
+namespace blockhost {
+namespace {
+
+// ParseCommandLine on `args` after the program's name; what it printed on
+// stdout and stderr, and its status.
+struct Parsed {
+  std::optional<int> status;
+  CommandLine line;
+  std::string out;
+  std::string err;
+};
+
+Parsed Parse(std::vector<std::string> args) {
+  args.insert(args.begin(), "blockhost");
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  Parsed parsed;
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  parsed.status = ParseCommandLine(static_cast<int>(argv.size()), argv.data(), &parsed.line);
+  parsed.out = testing::internal::GetCapturedStdout();
+  parsed.err = testing::internal::GetCapturedStderr();
+  return parsed;
+}
+
+TEST(CommandTableTest, EveryCommandIsFoundByItsOwnNameAndNoOther) {
+  std::set<std::string> names;
+  for (const Command* command : kCommands) {
+    EXPECT_TRUE(names.insert(command->name).second) << "twice: " << command->name;
+    EXPECT_EQ(FindCommand(command->name), command) << command->name;
+    ASSERT_NE(command->add_options, nullptr) << command->name;
+    ASSERT_NE(command->run, nullptr) << command->name;
+  }
+  for (const char* name : {"", "help", "Run", "run ", "flash"}) {
+    EXPECT_EQ(FindCommand(name), nullptr) << "'" << name << "'";
+  }
+}
+
+// The overview lists every command of the table, in the table's order, by
+// the usage it shows in its own help.
+TEST(CommandTableTest, TheOverviewListsEveryCommandInTheTablesOrder) {
+  const Parsed overview = Parse({"--help"});
+  ASSERT_EQ(overview.status, 0);
+  size_t at = 0;
+  for (const Command* command : kCommands) {
+    const std::string usage = command->usage;
+    const std::string prefix = "usage: blockhost " + std::string(command->name);
+    ASSERT_EQ(usage.rfind(prefix, 0), 0u) << usage;
+    // The overview drops "usage: blockhost " from the first line.
+    const std::string listed = "\n  " + usage.substr(17, usage.find('\n') - 17);
+    const size_t found = overview.out.find(listed, at);
+    ASSERT_NE(found, std::string::npos) << command->name << " missing or out of order";
+    at = found + listed.size();
+
+    const Parsed own = Parse({command->name, "--help"});
+    EXPECT_EQ(own.status, 0) << command->name;
+    EXPECT_EQ(own.out.rfind(usage, 0), 0u) << own.out;
+  }
+}
+
+// A parsed command line names its command, which the table then runs.
+TEST(CommandTableTest, AParsedCommandLineNamesACommandOfTheTable) {
+  const std::vector<std::vector<std::string>> lines = {
+      {"info"},
+      {"show", "--project", "p"},
+      {"set", "--project", "p", "baud=9600"},
+      {"configure", "--project", "p"},
+      {"run", "--project", "p"},
+      {"check", "--comport", "3"},
+      {"ports"},
+      {"board-address", "--comport", "3"},
+  };
+  ASSERT_EQ(lines.size(), std::size(kCommands));
+  for (const std::vector<std::string>& args : lines) {
+    const Parsed parsed = Parse(args);
+    EXPECT_EQ(parsed.status, std::nullopt) << args[0] << ": " << parsed.err;
+    EXPECT_EQ(parsed.line.command, args[0]);
+    EXPECT_NE(FindCommand(parsed.line.command), nullptr) << args[0];
+  }
+}
+
+struct OptionCase {
+  std::vector<std::string> args;
+  std::string refusal;  // empty: taken
+};
+
+class OptionValueTest : public testing::TestWithParam<OptionCase> {};
+
+// Each option's numbers are read whole and held to its range; the message
+// names the option and the value.
+TEST_P(OptionValueTest, NumbersAreReadWholeAndHeldToTheirRange) {
+  const OptionCase& c = GetParam();
+  const Parsed parsed = Parse(c.args);
+  if (c.refusal.empty()) {
+    EXPECT_EQ(parsed.status, std::nullopt) << parsed.err;
+  } else {
+    EXPECT_EQ(parsed.status, kExitUsage);
+    EXPECT_NE(parsed.err.find(c.refusal), std::string::npos) << parsed.err;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, OptionValueTest,
+    testing::Values(
+        OptionCase{{"run", "--project", "p", "--steps", "10000000"}, ""},
+        OptionCase{{"run", "--project", "p", "--steps", "0"}, "--steps: '0' is not a step count"},
+        OptionCase{{"run", "--project", "p", "--steps", "12x"}, "'12x' is not a step count"},
+        OptionCase{{"run", "--project", "p", "--steps", "+5"}, "'+5' is not a step count"},
+        OptionCase{{"run", "--project", "p", "--steps", "99999999999999999999"},
+                   "is not a step count"},
+        OptionCase{{"run", "--project", "p", "--period-ms", "0.5"}, ""},
+        OptionCase{{"run", "--project", "p", "--period-ms", "nan"}, "'nan' is not a period"},
+        OptionCase{{"run", "--project", "p", "--period-ms", "3600000.5"}, "is not a period"},
+        OptionCase{{"check", "--address", "a", "--udpport", "65535"}, ""},
+        OptionCase{{"check", "--address", "a", "--udpport", "0x10"}, "'0x10' is not a number"},
+        OptionCase{{"check", "--address", "a", "--udpport", " 1600"}, "is not a number"},
+        OptionCase{{"board-address", "--comport", "3", "--wait-ms", "60000"}, ""},
+        OptionCase{{"board-address", "--comport", "3", "--wait-ms", "60001"},
+                   "--wait-ms: '60001' is not a number 0..60000"},
+        OptionCase{{"board-address", "--comport", "3", "--baud", "2147483648"},
+                   "--baud: '2147483648' is not a number 1..2147483647"}));
+
+TEST(NumberTextTest, TheWholeTextIsTheNumberOrThereIsNone) {
+  EXPECT_EQ(tool_cli::ParseNumber<int32_t>("-2147483648"), INT32_MIN);
+  EXPECT_EQ(tool_cli::ParseNumber<int32_t>("2147483647"), INT32_MAX);
+  EXPECT_EQ(tool_cli::ParseNumber<int32_t>("007"), 7);
+  for (const char* bad : {"", "-", "2147483648", "1 ", " 1", "+1", "1.0", "0x1", "1e3"}) {
+    EXPECT_EQ(tool_cli::ParseNumber<int32_t>(bad), std::nullopt) << "'" << bad << "'";
+  }
+  EXPECT_EQ(tool_cli::ParseNumber<uint64_t>("-1"), std::nullopt);
+  EXPECT_EQ(tool_cli::ParseNumber<uint64_t>("ff", 16), 255u);
+  EXPECT_EQ(tool_cli::ParseNumber<uint64_t>("FF", 16), 255u);
+  EXPECT_EQ(tool_cli::ParseNumber<uint64_t>("17", 8), 15u);
+  EXPECT_EQ(tool_cli::ParseNumber<uint64_t>("18", 8), std::nullopt);
+  EXPECT_EQ(tool_cli::ParseNumber<double>("2.5e3"), 2500.0);
+  EXPECT_EQ(tool_cli::ParseNumber<double>("-0.25"), -0.25);
+  for (const char* bad : {"", ".", "1,5", "2.5 ", "0x1p3", "1e"}) {
+    EXPECT_EQ(tool_cli::ParseNumber<double>(bad), std::nullopt) << "'" << bad << "'";
+  }
+}
+
+TEST(LinkTextTest, EachLinkIsNamedAsTheCommandsTellIt) {
+  BlockSettings udp;
+  udp.interface_kind = 0;
+  udp.address = "10.0.0.50";
+  udp.udp_port = 16001;
+  EXPECT_EQ(LinkText(udp), "UDP 10.0.0.50:16001");
+  EXPECT_EQ(CheckedLinkText(udp), "10.0.0.50, UDP port 16001");
+  udp.address.clear();
+  EXPECT_EQ(CheckedLinkText(udp), "this computer (the address is empty), UDP port 16001");
+
+  BlockSettings serial;
+  serial.interface_kind = 1;
+  serial.com_port = 97;
+  serial.baud_rate = 115200;
+  EXPECT_EQ(LinkText(serial), "serial COM97 at 115200 baud");
+  // The device behind the number is what a user recognises on Linux.
+  ASSERT_EQ(setenv("ARDUINO_BLOCK_COM97", "/dev/null", 1), 0);
+  EXPECT_EQ(CheckedLinkText(serial), "COM97 (/dev/null) at 115200 baud");
+  unsetenv("ARDUINO_BLOCK_COM97");
+
+  BlockSettings other;
+  other.interface_kind = 7;
+  EXPECT_EQ(LinkText(other), "interface 7");
+}
+
+TEST(CommandWithProjectTest, WhatAShellWouldSplitIsQuoted) {
+  CommandLine line;
+  line.project = "p.prj";
+  EXPECT_EQ(CommandWithProject("check", line), "blockhost check --project p.prj");
+  line.project = "my project.prj";
+  line.library = "/opt/it's/arduino_block.so";
+  EXPECT_EQ(CommandWithProject("set", line),
+            "blockhost set --lib \"/opt/it's/arduino_block.so\" --project \"my project.prj\"");
+}
+
+}  // namespace
+}  // namespace blockhost
