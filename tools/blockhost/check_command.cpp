@@ -250,40 +250,28 @@ int32_t ParseLinkNumber(const std::string& option, const std::string& text,
 
 // --comport [--baud] or --address [--udpport], each as the dialog takes it.
 void AddLinkOptions(CLI::App* command, CommandLine* line) {
-  command
-      ->add_option_function<std::string>(
-          "--comport",
-          [line](const std::string& text) {
-            line->com_port = ParseComPortOption("--comport", text, true);
-          },
-          "the board's COM port, 1..100 (3 or COM3)")
-      ->type_name("N");
-  command
-      ->add_option_function<std::string>(
-          "--baud",
-          [line](const std::string& text) {
-            line->baud_rate = ParseLinkNumber("--baud", text, arduino::BaudRateRefusal);
-          },
-          "the speed of the COM port: 9600 (default),\n"
-          "19200, 38400 or 115200")
-      ->type_name("B");
-  command
-      ->add_option_function<std::string>(
-          "--address",
-          [line](const std::string& text) {
-            if (text.empty()) tool_cli::Refuse("--address", "give the board's address");
-            line->address = text;
-          },
-          "the board's address")
-      ->type_name("A");
-  command
-      ->add_option_function<std::string>(
-          "--udpport",
-          [line](const std::string& text) {
-            line->udp_port = ParseLinkNumber("--udpport", text, arduino::UdpPortRefusal);
-          },
-          "the board's UDP port (default 1600)")
-      ->type_name("P");
+  tool_cli::AddValueOption(command, "--comport", "N", "the board's COM port, 1..100 (3 or COM3)",
+                           [line](const std::string& text) {
+                             line->com_port = ParseComPortOption("--comport", text, true);
+                           });
+  tool_cli::AddValueOption(command, "--baud", "B",
+                           "the speed of the COM port: 9600 (default),\n"
+                           "19200, 38400 or 115200",
+                           [line](const std::string& text) {
+                             line->baud_rate =
+                                 ParseLinkNumber("--baud", text, arduino::BaudRateRefusal);
+                           });
+  tool_cli::AddValueOption(command, "--address", "A", "the board's address",
+                           [line](const std::string& text) {
+                             if (text.empty())
+                               tool_cli::Refuse("--address", "give the board's address");
+                             line->address = text;
+                           });
+  tool_cli::AddValueOption(command, "--udpport", "P", "the board's UDP port (default 1600)",
+                           [line](const std::string& text) {
+                             line->udp_port =
+                                 ParseLinkNumber("--udpport", text, arduino::UdpPortRefusal);
+                           });
 }
 
 void AddCheckOptions(CLI::App* command, CommandLine* line) {

@@ -688,21 +688,16 @@ void AddTraceOptions(CLI::App* command, CommandLine* line) {
 void AddRunOptions(CLI::App* command, CommandLine* line) {
   AddLibraryOption(command, line);
   AddProjectOption(command, line)->required();
-  command
-      ->add_option_function<std::string>(
-          "--steps", [line](const std::string& text) { line->steps = ParseSteps(text); },
-          "the number of steps, 1..10000000 (default 100)")
-      ->type_name("N");
-  command
-      ->add_option_function<std::string>(
-          "--period-ms",
-          [line](const std::string& text) {
-            line->period_ms = ParsePeriod(text);
-            line->period_given = true;
-          },
-          "the step period in ms, 0..3600000 (default 50, or\n"
-          "what the link can keep when that is longer)")
-      ->type_name("P");
+  tool_cli::AddValueOption(command, "--steps", "N",
+                           "the number of steps, 1..10000000 (default 100)",
+                           [line](const std::string& text) { line->steps = ParseSteps(text); });
+  tool_cli::AddValueOption(command, "--period-ms", "P",
+                           "the step period in ms, 0..3600000 (default 50, or\n"
+                           "what the link can keep when that is longer)",
+                           [line](const std::string& text) {
+                             line->period_ms = ParsePeriod(text);
+                             line->period_given = true;
+                           });
   command
       ->add_option("--input", line->inputs,
                    "drive input PIN with SIGNAL; repeat for more pins.\n"
