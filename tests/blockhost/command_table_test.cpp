@@ -5,8 +5,11 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <initializer_list>
+#include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "block_settings.h"
@@ -137,23 +140,47 @@ INSTANTIATE_TEST_SUITE_P(
         OptionCase{{"board-address", "--comport", "3", "--baud", "2147483648"},
                    "--baud: '2147483648' is not a number 1..2147483647"}));
 
+template <typename T>
+struct NumberCase {
+  std::string_view text;
+  std::optional<T> value;  // nothing: no number
+  int base = 10;
+};
+
+template <typename T>
+void ExpectReadings(std::initializer_list<NumberCase<T>> cases) {
+  for (const NumberCase<T>& c : cases) {
+    EXPECT_EQ(tool_cli::ParseNumber<T>(c.text, c.base), c.value)
+        << "'" << c.text << "' in base " << c.base;
+  }
+}
+
+// What the one number parser makes of a text: a whole number of the type in
+// the base, or nothing.
 TEST(NumberTextTest, TheWholeTextIsTheNumberOrThereIsNone) {
-  EXPECT_EQ(tool_cli::ParseNumber<int32_t>("-2147483648"), INT32_MIN);
-  EXPECT_EQ(tool_cli::ParseNumber<int32_t>("2147483647"), INT32_MAX);
-  EXPECT_EQ(tool_cli::ParseNumber<int32_t>("007"), 7);
-  for (const char* bad : {"", "-", "2147483648", "1 ", " 1", "+1", "1.0", "0x1", "1e3"}) {
-    EXPECT_EQ(tool_cli::ParseNumber<int32_t>(bad), std::nullopt) << "'" << bad << "'";
-  }
-  EXPECT_EQ(tool_cli::ParseNumber<uint64_t>("-1"), std::nullopt);
-  EXPECT_EQ(tool_cli::ParseNumber<uint64_t>("ff", 16), 255u);
-  EXPECT_EQ(tool_cli::ParseNumber<uint64_t>("FF", 16), 255u);
-  EXPECT_EQ(tool_cli::ParseNumber<uint64_t>("17", 8), 15u);
-  EXPECT_EQ(tool_cli::ParseNumber<uint64_t>("18", 8), std::nullopt);
-  EXPECT_EQ(tool_cli::ParseNumber<double>("2.5e3"), 2500.0);
-  EXPECT_EQ(tool_cli::ParseNumber<double>("-0.25"), -0.25);
-  for (const char* bad : {"", ".", "1,5", "2.5 ", "0x1p3", "1e"}) {
-    EXPECT_EQ(tool_cli::ParseNumber<double>(bad), std::nullopt) << "'" << bad << "'";
-  }
+  constexpr std::nullopt_t kNone = std::nullopt;
+  ExpectReadings<int32_t>({{"-2147483648", INT32_MIN},
+                           {"2147483647", INT32_MAX},
+                           {"007", 7},
+                           {"", kNone},
+                           {"-", kNone},
+                           {"2147483648", kNone},
+                           {"1 ", kNone},
+                           {" 1", kNone},
+                           {"+1", kNone},
+                           {"1.0", kNone},
+                           {"0x1", kNone},
+                           {"1e3", kNone}});
+  ExpectReadings<uint64_t>(
+      {{"-1", kNone}, {"ff", 255u, 16}, {"FF", 255u, 16}, {"17", 15u, 8}, {"18", kNone, 8}});
+  ExpectReadings<double>({{"2.5e3", 2500.0},
+                          {"-0.25", -0.25},
+                          {"", kNone},
+                          {".", kNone},
+                          {"1,5", kNone},
+                          {"2.5 ", kNone},
+                          {"0x1p3", kNone},
+                          {"1e", kNone}});
 }
 
 TEST(LinkTextTest, EachLinkIsNamedAsTheCommandsTellIt) {
