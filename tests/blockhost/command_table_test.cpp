@@ -78,6 +78,20 @@ TEST(CommandTableTest, TheOverviewListsEveryCommandInTheTablesOrder) {
   }
 }
 
+// "blockhost help" is the overview too, and an error a command finds after
+// parsing repeats that command's own usage, from its entry in the table.
+TEST(CommandTableTest, HelpAndLateUsageErrorsComeFromTheTable) {
+  EXPECT_EQ(Parse({"help"}).out, Parse({"--help"}).out);
+  for (const Command* command : kCommands) {
+    const std::string name = command->name;
+    testing::internal::CaptureStderr();
+    ReportUsageError(name, "a late error");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "blockhost: " + name + ": a late error\n" +
+                                                          command->usage + "Try 'blockhost " +
+                                                          name + " --help' for more.\n");
+  }
+}
+
 // A parsed command line names its command, which the table then runs.
 TEST(CommandTableTest, AParsedCommandLineNamesACommandOfTheTable) {
   const std::vector<std::vector<std::string>> lines = {

@@ -75,7 +75,12 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine* line) {
     return status;
   }
   if (line->command == "help") {
-    fputs(app->help().c_str(), stdout);
+    // CLI11's help() would give the help of the chosen sub-command, `help`
+    // itself, which has nothing to say.
+    fputs(app->get_formatter()
+              ->make_help(app.get(), app->get_name(), CLI::AppFormatMode::Normal)
+              .c_str(),
+          stdout);
     return kExitOk;
   }
   if (line->command.empty()) {
