@@ -1,8 +1,8 @@
 // blockhost's sub-commands, registered in one table.  A command lives in a
 // file of its own (*_command.cpp) that defines its entry: its name, its help,
 // the options it takes and the function that runs it.  Adding a command is
-// that file and its line in kCommands; the help lists the commands in the
-// table's order.
+// that file, its declaration below and its line in kCommands; the help lists
+// the commands in the table's order.
 #pragma once
 
 #include <string>
