@@ -113,6 +113,49 @@ TEST(CommandTableTest, AParsedCommandLineNamesACommandOfTheTable) {
   }
 }
 
+// Each command's options land in the fields its runner reads.
+TEST(CommandTableTest, OptionsLandInTheFieldsTheirCommandReads) {
+  const Parsed run =
+      Parse({"run",         "--lib",  "l.so",    "--project",   "p",       "--steps",     "12",
+             "--period-ms", "7.5",    "--input", "3=1",         "--input", "pin4=2",      "--csv",
+             "t.csv",       "--plot", "t.svg",   "--plot-note", "a",       "--plot-note", "b"});
+  ASSERT_EQ(run.status, std::nullopt) << run.err;
+  EXPECT_EQ(run.line.library, "l.so");
+  EXPECT_EQ(run.line.project, "p");
+  EXPECT_EQ(run.line.steps, 12);
+  EXPECT_EQ(run.line.period_ms, 7.5);
+  EXPECT_TRUE(run.line.period_given);
+  EXPECT_EQ(run.line.inputs, (std::vector<std::string>{"3=1", "pin4=2"}));
+  EXPECT_EQ(run.line.csv_path, "t.csv");
+  EXPECT_EQ(run.line.plot_path, "t.svg");
+  EXPECT_EQ(run.line.plot_notes, (std::vector<std::string>{"a", "b"}));
+
+  const Parsed check = Parse({"check", "--comport", "com4", "--baud", "19200"});
+  ASSERT_EQ(check.status, std::nullopt) << check.err;
+  EXPECT_EQ(check.line.com_port, 4);
+  EXPECT_EQ(check.line.baud_rate, 19200);
+  const Parsed udp = Parse({"check", "--address", "127.0.0.1", "--udpport", "16001"});
+  ASSERT_EQ(udp.status, std::nullopt) << udp.err;
+  EXPECT_EQ(udp.line.address, "127.0.0.1");
+  EXPECT_EQ(udp.line.udp_port, 16001);
+
+  const Parsed board = Parse({"board-address", "--comport", "COM200", "--baud", "57600",
+                              "--wait-ms", "10", "--mac", "de:ad:be:ef:00:01", "10.0.0.50"});
+  ASSERT_EQ(board.status, std::nullopt) << board.err;
+  EXPECT_EQ(board.line.com_port, 200);  // any port, not only the dialog's
+  EXPECT_EQ(board.line.baud_rate, 57600);
+  EXPECT_EQ(board.line.restart_wait_ms, 10);
+  EXPECT_EQ(board.line.board_mac, "de:ad:be:ef:00:01");
+  EXPECT_EQ(board.line.board_address, "10.0.0.50");
+
+  const Parsed set = Parse({"set", "--project", "p", "--force", "--fix-line-ends", "a0=used"});
+  ASSERT_EQ(set.status, std::nullopt) << set.err;
+  EXPECT_TRUE(set.line.force);
+  EXPECT_TRUE(set.line.fix_line_ends);
+  EXPECT_EQ(set.line.assignments, std::vector<std::string>{"a0=used"});
+  EXPECT_TRUE(Parse({"ports", "--json"}).line.json);
+}
+
 struct OptionCase {
   std::vector<std::string> args;
   std::string refusal;  // empty: taken
