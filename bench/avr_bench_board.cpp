@@ -13,14 +13,10 @@ harness::ChildProcess StartAvrboard(const std::string& avrboard, const std::stri
                                     const std::string& image, const std::string& tty,
                                     const std::string& exchanges,
                                     const std::vector<std::string>& extra) {
-  std::vector<std::string> args = {avrboard, "--mcu", mcu,           "--firmware", image,
-                                   "--pty",  tty,     "--exchanges", exchanges};
+  std::vector<std::string> args = {"--mcu", mcu, "--firmware",  image,
+                                   "--pty", tty, "--exchanges", exchanges};
   args.insert(args.end(), extra.begin(), extra.end());
-  harness::StartOptions options;
-  options.ready_text = "avrboard: ready";
-  // Loading an image into simavr takes a while on a busy machine.
-  options.timeout = std::chrono::milliseconds(15000);
-  return harness::ChildProcess::Start(args, options);
+  return harness::StartAvrboard(avrboard, args);
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "block/user_data.h"
+#include "block/block_codes.h"
 #include "link/link_waits.h"
 #include "loaded_block.h"
 #include "udp_peer.h"
@@ -49,8 +49,8 @@ class Block {
   Block(const harness::BlockExports& exports, const harness::BlockSettings& settings)
       : block_(exports),
         run_(&block_),
-        inputs_(arduino::kDigitalPins, 0),
-        outputs_(arduino::kDigitalPins + arduino::kAnalogInputs, 0) {
+        inputs_(harness::Values::Inputs()),
+        outputs_(harness::Values::Outputs()) {
     block_.Configure(settings);
     run_.Init(&inputs_, &outputs_);
   }

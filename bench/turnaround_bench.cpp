@@ -29,6 +29,7 @@
 #include "avr_bench_board.h"
 #include "bench_report.h"
 #include "child_process.h"
+#include "firmware_images.h"
 #include "serial_client.h"
 #include "udp_peer.h"
 
@@ -39,16 +40,14 @@ using harness::SerialClient;
 using harness::UdpPeer;
 using std::chrono::milliseconds;
 
-struct Row {
-  const char* board;
-  const char* mcu;
-  const char* image;  // under the firmware folder, without its extension
-  bool ethernet;
-};
-const Row kRows[] = {{"Uno", "atmega328p", "uno/arduino_block-9600", false},
-                     {"Uno", "atmega328p", "uno/arduino_block-ethernet", true},
-                     {"Mega 2560", "atmega2560", "mega2560/arduino_block-9600", false},
-                     {"Mega 2560", "atmega2560", "mega2560/arduino_block-ethernet", true}};
+// Each board's image at 9600 baud and its Ethernet image.
+using Row = harness::BoardImage;
+using harness::FindBoardImage;
+using harness::ImageLink;
+const Row kRows[] = {FindBoardImage("uno", ImageLink::kSerial, 9600),
+                     FindBoardImage("uno", ImageLink::kEthernet),
+                     FindBoardImage("mega2560", ImageLink::kSerial, 9600),
+                     FindBoardImage("mega2560", ImageLink::kEthernet)};
 
 // One command of each kind the block sends, with the pin set up for it
 // first.  The kinds are told apart by their first bytes.
@@ -151,21 +150,21 @@ struct RowResult {
 RowResult MeasureRow(const Row& row, const std::string& avrboard, const std::string& firmware_dir,
                      int count) {
   RowResult result{&row, "", {}};
-  const bench::FirmwareImage image =
-      bench::FindImage(firmware_dir, row.image,
-                       row.ethernet ? "set ARDUINO_ETHERNET_LIBRARY for firmware/build.sh"
-                                    : "firmware/build.sh builds it");
+  const bench::FirmwareImage image = bench::FindImage(
+      firmware_dir, row.Name(),
+      (row.link == ImageLink::kEthernet) ? "set ARDUINO_ETHERNET_LIBRARY for firmware/build.sh"
+                                         : "firmware/build.sh builds it");
   if (!image.why_not.empty()) {
     result.why_not = image.why_not;
     return result;
   }
   std::vector<std::string> extra = {"--pin", "7=high", "--adc", "A0=512"};
-  if (row.ethernet) extra.insert(extra.end(), {"--ethernet", "127.0.0.1:0"});
+  if (row.link == ImageLink::kEthernet) extra.insert(extra.end(), {"--ethernet", "127.0.0.1:0"});
   bench::AvrBenchBoard board(avrboard, row.mcu, image.path, extra);
   const std::string& exchanges = board.exchanges();
 
   std::unique_ptr<Client> client;
-  if (row.ethernet) {
+  if (row.link == ImageLink::kEthernet) {
     // The firmware answers once it has set up the chip.
     ChildProcess& process = board.process();
     if (!process.WaitForStderr("the W5100 was given address", milliseconds(15000))) {
@@ -219,10 +218,12 @@ void Write(const std::vector<RowResult>& results, const std::string& out_dir, in
   md << "\n";
   std::vector<std::string> rows;
   for (const RowResult& result : results) {
-    const char* link = result.row->ethernet ? "Ethernet (W5100)" : "serial 9600 baud";
+    const char* link =
+        result.row->link == ImageLink::kEthernet ? "Ethernet (W5100)" : "serial 9600 baud";
     md << "| " << result.row->board << " | " << link << " |";
     bench::JsonObject row;
-    row.Text("board", result.row->board).Text("link", result.row->ethernet ? "ethernet" : "serial");
+    row.Text("board", result.row->board)
+        .Text("link", result.row->link == ImageLink::kEthernet ? "ethernet" : "serial");
     if (!result.why_not.empty()) {
       md << " not measured: " << result.why_not << " |";
       for (size_t i = 1; i < std::size(kKinds); ++i) md << " |";
@@ -263,8 +264,9 @@ int main(int argc, char** argv) {
   std::vector<RowResult> results;
   int status = 0;
   for (const Row& row : kRows) {
-    std::cerr << "turnaround_bench: " << row.board << (row.ethernet ? " over Ethernet" : " serial")
-              << "..." << std::endl;
+    std::cerr << "turnaround_bench: " << row.board
+              << ((row.link == ImageLink::kEthernet) ? " over Ethernet" : " serial") << "..."
+              << std::endl;
     try {
       results.push_back(MeasureRow(row, argv[1], argv[2], count));
       if (!results.back().why_not.empty()) {

@@ -34,6 +34,7 @@
 #include "bench_block.h"
 #include "bench_report.h"
 #include "files.h"
+#include "firmware_images.h"
 #include "loaded_block.h"
 
 namespace {
@@ -50,25 +51,16 @@ constexpr int kComPort = 7;
 constexpr double kTarget = 0.15;
 constexpr int kBitsPerByte = 10;  // start, 8 data, stop
 
-struct Row {
-  const char* board;
-  const char* mcu;
-  const char* board_dir;  // the board's folder of images under build/firmware
-  int baud;
-  std::string Image() const {
-    return std::string(board_dir) + "/arduino_block-" + std::to_string(baud);
+// Every serial image, each board's at every speed.
+using Row = harness::BoardImage;
+std::vector<Row> SerialImages() {
+  std::vector<Row> rows;
+  for (const Row& image : harness::BoardImages()) {
+    if (image.link == harness::ImageLink::kSerial) rows.push_back(image);
   }
-};
-const Row kRows[] = {
-    {"Uno", "atmega328p", "uno", 9600},
-    {"Uno", "atmega328p", "uno", 19200},
-    {"Uno", "atmega328p", "uno", 38400},
-    {"Uno", "atmega328p", "uno", 115200},
-    {"Mega 2560", "atmega2560", "mega2560", 9600},
-    {"Mega 2560", "atmega2560", "mega2560", 19200},
-    {"Mega 2560", "atmega2560", "mega2560", 38400},
-    {"Mega 2560", "atmega2560", "mega2560", 115200},
-};
+  return rows;
+}
+const std::vector<Row> kRows = SerialImages();
 
 double Microseconds(clockid_t clock = CLOCK_MONOTONIC) {
   timespec now{};
@@ -121,7 +113,7 @@ Result MeasureRow(const Row& row, const std::string& avrboard, const BlockExport
                   const std::string& firmware_dir, double seconds) {
   Result result{&row, "", 0, 0, 0, 0};
   const bench::FirmwareImage image =
-      bench::FindImage(firmware_dir, row.Image(), "firmware/build.sh builds it");
+      bench::FindImage(firmware_dir, row.Name(), "firmware/build.sh builds it");
   if (!image.why_not.empty()) {
     result.why_not = image.why_not;
     return result;

@@ -2,9 +2,9 @@
 # area's CMakeLists.txt and the properties that matter (the port-1600 lock,
 # Wine, time limits) are words on that line instead of repeated calls.
 #
-#   arduino_test_program(name source... [CORE] [BESIDE_DLL] [LIBS lib...]
-#                        [INCLUDES dir...] [DEFINES def...] [DEPENDS target...]
-#                        [EMULATOR command...])
+#   arduino_test_program(name source... [CORE] [BESIDE_DLL] [AVRBOARD] [FIRMWARE]
+#                        [LIBS lib...] [INCLUDES dir...] [DEFINES def...]
+#                        [DEPENDS target...] [EMULATOR command...])
 #     Builds a test program with GoogleTest, the harness (tools/harness) and
 #     the test helpers (tests/ and tests/platform/<platform> on the include
 #     path) without registering it.
@@ -12,6 +12,11 @@
 #     lets errors reach the tests as C++ exceptions).  BESIDE_DLL puts the
 #     program beside ArduinoBlock.dll, where LoadLibrary finds the DLL.
 #     DEPENDS names programs the tests start, so they are built first.
+#     AVRBOARD defines AVRBOARD_PATH, the avrboard program the tests start,
+#     and builds it first; where this build has no avrboard it is "", and
+#     the cases that need it skip.  FIRMWARE defines FIRMWARE_DIR, the
+#     folder of the firmware images, and brings the images up to date first
+#     where this machine can build them (firmware/CMakeLists.txt).
 #     EMULATOR is a wrapper that every run of the program, the listing of
 #     its cases included, goes through.
 #
@@ -43,7 +48,7 @@
 include(GoogleTest)
 include(${CMAKE_CURRENT_LIST_DIR}/WineTests.cmake)
 
-set(_arduino_program_options CORE BESIDE_DLL)
+set(_arduino_program_options CORE BESIDE_DLL AVRBOARD FIRMWARE)
 set(_arduino_program_lists LIBS INCLUDES DEFINES DEPENDS EMULATOR)
 set(_arduino_run_options PORT1600 WINE)
 set(_arduino_run_values TIMEOUT SKIP_RETURN_CODE)
@@ -65,6 +70,20 @@ function(arduino_test_program name)
   endif()
   if(ARG_DEPENDS)
     add_dependencies(${name} ${ARG_DEPENDS})
+  endif()
+  if(ARG_AVRBOARD)
+    if(TARGET avrboard)
+      target_compile_definitions(${name} PRIVATE AVRBOARD_PATH="$<TARGET_FILE:avrboard>")
+      add_dependencies(${name} avrboard)
+    else()
+      target_compile_definitions(${name} PRIVATE AVRBOARD_PATH="")
+    endif()
+  endif()
+  if(ARG_FIRMWARE)
+    target_compile_definitions(${name} PRIVATE FIRMWARE_DIR="${ARDUINO_BLOCK_FIRMWARE_DIR}")
+    if(TARGET firmware_images)
+      add_dependencies(${name} firmware_images)
+    endif()
   endif()
   if(ARG_CORE)
     target_link_libraries(${name} PRIVATE arduino_core)

@@ -11,60 +11,55 @@
 
 #include "arduino_block.h"
 #include "base/application.h"
-#include "base/extended.h"
 #include "block/block_record.h"
 #include "block/user_data.h"
 #include "link/serial.h"
+#include "loaded_block.h"
 #include "test_platform.h"
+#include "value_array.h"
 
 namespace arduino::testing {
 
-constexpr size_t kBlockRecordSize = 8192;
+using hostmodel::kBlockRecordSize;
+using hostmodel::ValueArray;
 constexpr uint8_t kHostFill = 0xA5;  // bytes the library must leave alone
 
-// A block created through InitUserDLL in a host-owned record.
-class HostBlock {
+// The library linked into the test program, behind the same table of
+// exports that a loaded library fills in, so that a test block is created,
+// configured and run exactly as the harness does it with a loaded one.
+inline const harness::BlockExports& LinkedExports() {
+  static const harness::BlockExports exports = [] {
+    harness::BlockExports e;
+    e.IsUserDLL32 = &::IsUserDLL32;
+    e.GetDLLName = &::GetDLLName;
+    e.InitUserDLL = &::InitUserDLL;
+    e.DisposeUserDLL = &::DisposeUserDLL;
+    e.GetNumberOfInputsOutputs = &::GetNumberOfInputsOutputs;
+    e.GetParameterStruct = &::GetParameterStruct;
+    e.GetDialogEnableStruct = &::GetDialogEnableStruct;
+    e.SetInputChar = &::SetInputChar;
+    e.SetOutputChar = &::SetOutputChar;
+    e.CanSimulateDLL = &::CanSimulateDLL;
+    e.InitSimulationDLL = &::InitSimulationDLL;
+    e.SimulateDLL = &::SimulateDLL;
+    e.EndSimulationDLL2 = &::EndSimulationDLL2;
+    e.WriteToFile = &::WriteToFile;
+    e.ReadFromFile = &::ReadFromFile;
+    return e;
+  }();
+  return exports;
+}
+
+// A block created through InitUserDLL in a host-owned record of bytes the
+// library must leave alone.
+class HostBlock : public harness::LoadedBlock {
  public:
-  explicit HostBlock(uint32_t app_handle = 0) : record_(kBlockRecordSize, kHostFill) {
-    std::memcpy(record_.data() + ARDUINO_BLOCK_APPHANDLE_OFFSET, &app_handle, 4);
-    InitUserDLL(record_.data());
-  }
-  ~HostBlock() {
-    if (alive_) DisposeUserDLL(record_.data());
-  }
-  HostBlock(const HostBlock&) = delete;
-  HostBlock& operator=(const HostBlock&) = delete;
+  explicit HostBlock(uint32_t app_handle = 0)
+      : LoadedBlock(LinkedExports(), app_handle, kHostFill) {}
 
-  void Dispose() {
-    DisposeUserDLL(record_.data());
-    alive_ = false;
-  }
-  void* record() { return record_.data(); }
-  const std::vector<uint8_t>& bytes() const { return record_; }
-  TUserData& data() { return UserDataOf(record_.data()); }
-  uint32_t key() const {
-    uint32_t key;
-    std::memcpy(&key, record_.data() + ARDUINO_BLOCK_USERDATA_OFFSET, 4);
-    return key;
-  }
-
- private:
-  std::vector<uint8_t> record_;
-  bool alive_ = true;
-};
-
-// A host value array of packed 10-byte extended values.
-class ValueArray {
- public:
-  explicit ValueArray(size_t count, long double fill = 0.0L) : bytes_(count * kExtendedSize) {
-    for (size_t i = 0; i < count; ++i) set(i, fill);
-  }
-  long double operator[](size_t i) const { return ReadValue(bytes_.data(), i); }
-  void set(size_t i, long double value) { WriteValue(bytes_.data(), i, value); }
-  void* data() { return bytes_.data(); }
-
- private:
-  std::vector<uint8_t> bytes_;
+  const std::vector<uint8_t>& bytes() const { return host_record().bytes(); }
+  TUserData& data() { return UserDataOf(record()); }
+  uint32_t key() const { return host_record().UserDataSlot(); }
 };
 
 // Skips the pause after a serial port opens for as long as it lives, and

@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "block/block_codes.h"
+
 namespace arduino {
 
 // The UDP endpoint lives in link/; the block only owns it.
@@ -15,20 +17,6 @@ class TNMUDP;
 struct TNMUDPDeleter {
   void operator()(TNMUDP* udp) const;
 };
-
-// Pin mode codes; they are also the item indices of the dialog's lists.
-enum : int32_t { pmUnused = 0, pmDigitalInput = 1, pmDigitalOutput = 2, pmPWMOutput = 3 };
-
-// InterfaceKind: 0 talks to the board over UDP, any other value over the
-// library's serial port; the dialog stores 1 for USB.
-enum : int32_t { kInterfaceEthernet = 0, kInterfaceUsb = 1 };
-
-constexpr int kFirstPin = 2;
-constexpr int kLastPin = 9;
-constexpr int kDigitalPins = kLastPin - kFirstPin + 1;
-constexpr int kAnalogInputs = 6;
-// Analog input Ak is addressed on the wire as pin 14 + k.
-constexpr int kFirstAnalogWirePin = 14;
 
 struct TUserData;
 

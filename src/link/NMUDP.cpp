@@ -47,16 +47,6 @@ void TNMUDP::ReadDatagram(char* Buffer, int32_t MaxLength, int32_t& Length) cons
   Length = received_length_;
 }
 
-void TNMUDP::HandleReadable() {
-  if (!ready_) return;
-  uint32_t from_address = 0;
-  uint16_t from_port = 0;
-  // The read fills in the sender first: the order in which a call's
-  // arguments are worked out is the compiler's to choose.
-  const int32_t length = ReceiveOne(from_address, from_port);
-  Deliver(length, from_address, from_port);
-}
-
 void TNMUDP::Deliver(int32_t length, uint32_t from_address, uint16_t from_port) {
   received_length_ = length;
   if (!on_data_received_) return;

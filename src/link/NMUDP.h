@@ -11,14 +11,11 @@
 #include <optional>
 #include <string>
 
+#include "link/local_port.h"
+
 namespace arduino {
 
 class TNMUDP;
-
-// Every block binds its endpoint to this port.  Only the first block
-// created gets it: a second bind fails as it does on Windows, and that
-// block's endpoint takes whatever port the system gives at its first send.
-constexpr int32_t kLocalPort = 1600;
 
 // The resolver keeps its own time limits; this one only guarantees that a
 // host-name look-up that never reports back cannot hang the host.
@@ -88,17 +85,14 @@ class TNMUDP {
   // Looks the name up while the pump runs; nothing if the look-up failed.
   std::optional<uint32_t> LookUpHost(const std::string& host);
   void SendTo(uint32_t address, uint16_t port, const char* data, int32_t length);
-  // Reads one datagram into the receive buffer: its length, or -1.
-  int32_t ReceiveOne(uint32_t& from_address, uint16_t& from_port);
+  // Runs on every readable-socket report: reads what is waiting and hands
+  // each datagram to Deliver, in arrival order.  Windows reports each
+  // datagram on its own; Linux reads all that wait in as few calls as it can.
+  void ReceiveWaiting();
 
-  // The platform calls this for every readable-socket report.
-  void HandleReadable();
   // Hands one datagram, already in the receive buffer (or -1 for a failed
   // or oversized read), to the handler.
   void Deliver(int32_t length, uint32_t from_address, uint16_t from_port);
-  // Linux: reads every datagram waiting, in as few calls as it can, and
-  // delivers each in turn, in arrival order.
-  void ReceiveWaiting();
 
   std::unique_ptr<Platform, PlatformDeleter> platform_;
   bool ready_ = false;

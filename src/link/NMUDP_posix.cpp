@@ -157,20 +157,6 @@ void TNMUDP::SendTo(uint32_t address, uint16_t port, const char* data, int32_t l
                reinterpret_cast<sockaddr*>(&remote), sizeof remote);
 }
 
-int32_t TNMUDP::ReceiveOne(uint32_t& from_address, uint16_t& from_port) {
-  sockaddr_in from{};
-  socklen_t from_length = sizeof from;
-  // MSG_TRUNC makes recvfrom report the datagram's real length, which is how
-  // a datagram larger than the buffer is told apart from one that fits.
-  ssize_t length =
-      recvfrom(platform_->fd, receive_buffer_, sizeof receive_buffer_, MSG_TRUNC | MSG_DONTWAIT,
-               reinterpret_cast<sockaddr*>(&from), &from_length);
-  from_address = from.sin_addr.s_addr;
-  from_port = ntohs(from.sin_port);
-  if (length < 0 || static_cast<size_t>(length) > sizeof receive_buffer_) return -1;
-  return static_cast<int32_t>(length);
-}
-
 void TNMUDP::ReceiveWaiting() {
   if (!ready_) return;
   Platform& p = *platform_;

@@ -91,7 +91,7 @@ LRESULT CALLBACK TNMUDP::Platform::WindowProc(HWND window, UINT message, WPARAM 
     // A C++ exception cannot travel through the system's dispatch code back
     // to our pump, so a failing handler is reported here and stopped.
     try {
-      self->HandleReadable();
+      self->ReceiveWaiting();
     } catch (const std::exception& e) {
       OutputDebugStringA(e.what());
     } catch (...) {
@@ -201,17 +201,14 @@ void TNMUDP::SendTo(uint32_t address, uint16_t port, const char* data, int32_t l
                sizeof remote);
 }
 
-int32_t TNMUDP::ReceiveOne(uint32_t& from_address, uint16_t& from_port) {
+void TNMUDP::ReceiveWaiting() {
   sockaddr_in from{};
   int from_length = sizeof from;
   // A datagram larger than the buffer fails with WSAEMSGSIZE and is gone;
   // like every failed read it reports -1.
-  int length = recvfrom(platform_->socket, receive_buffer_, sizeof receive_buffer_, 0,
-                        reinterpret_cast<sockaddr*>(&from), &from_length);
-  from_address = from.sin_addr.s_addr;
-  from_port = ntohs(from.sin_port);
-  if (length == SOCKET_ERROR) return -1;
-  return length;
+  const int length = recvfrom(platform_->socket, receive_buffer_, sizeof receive_buffer_, 0,
+                              reinterpret_cast<sockaddr*>(&from), &from_length);
+  Deliver(length == SOCKET_ERROR ? -1 : length, from.sin_addr.s_addr, ntohs(from.sin_port));
 }
 
 uint16_t TNMUDP::BoundPort() const {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "files.h"
 #include "serial_client.h"
 #include "udp_peer.h"
 
@@ -50,37 +51,39 @@ std::string ReadFile(const std::string& path) {
 class AvrEthernetTest : public ::testing::TestWithParam<Board> {
  protected:
   void SetUp() override {
-    if (std::string(AVRBOARD_PATH).empty() || access(AVRBOARD_PATH, X_OK) != 0) {
-      GTEST_SKIP() << "avrboard was not built (needs libsimavr-dev and libelf-dev)";
+    if (const std::string why = harness::WhyNoAvrboard(AVRBOARD_PATH); !why.empty()) {
+      GTEST_SKIP() << why;
     }
     if (access(GetParam().Image().c_str(), R_OK) != 0) {
       GTEST_SKIP() << "no Ethernet firmware image at " << GetParam().Image()
                    << "; build the Ethernet images with firmware/build.sh first";
     }
-    char dir[] = "/tmp/avr_ethernet_XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    dir_ = dir;
+    dir_ = scratch_.emplace().path();
   }
   void TearDown() override {
+    // The board goes before its folder.
     board_.reset();
-    if (!dir_.empty()) std::filesystem::remove_all(dir_);
+    scratch_.reset();
   }
 
   std::vector<std::string> Args(const std::vector<std::string>& extra) const {
-    std::vector<std::string> args = {AVRBOARD_PATH,      "--mcu",      GetParam().mcu, "--firmware",
-                                     GetParam().Image(), "--ethernet", "127.0.0.1:0"};
+    std::vector<std::string> args = {"--mcu",      GetParam().mcu, "--firmware", GetParam().Image(),
+                                     "--ethernet", "127.0.0.1:0"};
     args.insert(args.end(), extra.begin(), extra.end());
     return args;
+  }
+  // The same as a command line for a run to the end.
+  std::vector<std::string> Command(const std::vector<std::string>& extra) const {
+    std::vector<std::string> command = {AVRBOARD_PATH};
+    for (std::string& arg : Args(extra)) command.push_back(std::move(arg));
+    return command;
   }
 
   // Starts avrboard and waits until the firmware has configured the chip.
   void Start(const std::vector<std::string>& extra) {
-    harness::StartOptions options;
-    options.ready_text = "avrboard: ready";
-    options.timeout = kStartLimit;
     std::string why;
     std::optional<harness::ChildProcess> started =
-        harness::ChildProcess::TryStart(Args(extra), &why, options);
+        harness::TryStartAvrboard(AVRBOARD_PATH, Args(extra), &why, kStartLimit);
     ASSERT_TRUE(started) << why;
     board_.emplace(std::move(*started));
     ASSERT_NE(board_->ready_line().find(", ethernet on udp 127.0.0.1:"), std::string::npos)
@@ -94,6 +97,7 @@ class AvrEthernetTest : public ::testing::TestWithParam<Board> {
     ASSERT_NE(board_->stderr_text().find(kAddressLine), std::string::npos) << board_->stderr_text();
   }
 
+  std::optional<harness::TempDir> scratch_;
   std::string dir_;
   std::optional<harness::ChildProcess> board_;
   uint16_t port_ = 0;
@@ -164,7 +168,7 @@ TEST_P(AvrEthernetTest, EepromFileSurvivesTheRun) {
 TEST_P(AvrEthernetTest, EepromFileOfAnotherSizeIsRefused) {
   const std::string eeprom = dir_ + "/eeprom.bin";
   std::ofstream(eeprom, std::ios::binary) << std::string(100, 'x');
-  const harness::RunResult result = harness::RunProgram(Args({"--eeprom", eeprom}));
+  const harness::RunResult result = harness::RunProgram(Command({"--eeprom", eeprom}));
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_NE(result.err.find("holds 100 bytes"), std::string::npos) << result.err;
   EXPECT_EQ(ReadFile(eeprom), std::string(100, 'x'));
@@ -183,22 +187,19 @@ TEST_P(AvrEthernetTest, OnlyLoopbackIsAcceptedForTheWire) {
 // command's last byte to its first byte of the reply.
 TEST(AvrSerialExchangesTest, EachCommandAndReplyIsOneLine) {
   const std::string image = std::string(FIRMWARE_DIR) + "/uno/arduino_block-9600.elf";
-  if (std::string(AVRBOARD_PATH).empty() || access(AVRBOARD_PATH, X_OK) != 0) {
-    GTEST_SKIP() << "avrboard was not built (needs libsimavr-dev and libelf-dev)";
+  if (const std::string why = harness::WhyNoAvrboard(AVRBOARD_PATH); !why.empty()) {
+    GTEST_SKIP() << why;
   }
   if (access(image.c_str(), R_OK) != 0) {
     GTEST_SKIP() << "no firmware image at " << image << "; run firmware/build.sh first";
   }
-  char dir_template[] = "/tmp/avr_serial_XXXXXX";
-  ASSERT_NE(mkdtemp(dir_template), nullptr);
-  const std::string dir = dir_template;
-  harness::StartOptions options;
-  options.ready_text = "avrboard: ready";
-  options.timeout = kStartLimit;
+  const harness::TempDir scratch;
+  const std::string& dir = scratch.path();
   harness::ChildProcess board =
-      harness::ChildProcess::Start({AVRBOARD_PATH, "--firmware", image, "--pty", dir + "/tty",
-                                    "--adc", "A0=512", "--exchanges", dir + "/exchanges.log"},
-                                   options);
+      harness::StartAvrboard(AVRBOARD_PATH,
+                             {"--firmware", image, "--pty", dir + "/tty", "--adc", "A0=512",
+                              "--exchanges", dir + "/exchanges.log"},
+                             kStartLimit);
   {
     harness::SerialClient line(dir + "/tty");
     ASSERT_TRUE(line.valid());
@@ -222,19 +223,17 @@ TEST(AvrSerialExchangesTest, EachCommandAndReplyIsOneLine) {
     // Far less than a byte at 9600 baud: the reply is computed, not waited for.
     EXPECT_LT(std::stod(match[i]), 1'000.0) << log;
   }
-  std::filesystem::remove_all(dir);
 }
 
 // What the firmware writes to its EEPROM reaches the file, and the next run
 // starts from it: a program of a few lines, built here, counts its starts in
 // EEPROM byte 5.
 TEST(AvrEepromTest, FirmwareWritesReachTheFileAndTheNextRun) {
-  if (std::string(AVRBOARD_PATH).empty() || access(AVRBOARD_PATH, X_OK) != 0) {
-    GTEST_SKIP() << "avrboard was not built (needs libsimavr-dev and libelf-dev)";
+  if (const std::string why = harness::WhyNoAvrboard(AVRBOARD_PATH); !why.empty()) {
+    GTEST_SKIP() << why;
   }
-  char dir_template[] = "/tmp/avr_eeprom_XXXXXX";
-  ASSERT_NE(mkdtemp(dir_template), nullptr);
-  const std::string dir = dir_template;
+  const harness::TempDir scratch;
+  const std::string& dir = scratch.path();
   std::ofstream(dir + "/count.c") << "#include <avr/eeprom.h>\n"
                                      "int main(void) {\n"
                                      "  uint8_t *count = (uint8_t *)5;\n"
@@ -250,17 +249,13 @@ TEST(AvrEepromTest, FirmwareWritesReachTheFileAndTheNextRun) {
         harness::RunProgram({AVR_GCC_PATH, "-mmcu=atmega328p", "-Os", dir + "/count.c", "-o", elf});
   }
   if (built.exit_code != 0) {
-    std::filesystem::remove_all(dir);
     GTEST_SKIP() << "cannot build the counting program: " << built.err;
   }
   const std::string eeprom = dir + "/eeprom.bin";
   for (int run = 1; run <= 2; ++run) {
-    harness::StartOptions options;
-    options.ready_text = "avrboard: ready";
-    options.timeout = kStartLimit;
-    harness::ChildProcess board = harness::ChildProcess::Start(
-        {AVRBOARD_PATH, "--firmware", elf, "--ethernet", "127.0.0.1:0", "--eeprom", eeprom},
-        options);
+    harness::ChildProcess board = harness::StartAvrboard(
+        AVRBOARD_PATH, {"--firmware", elf, "--ethernet", "127.0.0.1:0", "--eeprom", eeprom},
+        kStartLimit);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     ASSERT_EQ(board.Stop(SIGTERM), 0) << board.stderr_text();
     const std::string saved = ReadFile(eeprom);
@@ -269,7 +264,6 @@ TEST(AvrEepromTest, FirmwareWritesReachTheFileAndTheNextRun) {
     EXPECT_EQ(static_cast<uint8_t>(saved[5]), run - 1) << "run " << run;
     EXPECT_EQ(static_cast<uint8_t>(saved[4]), 0xFF) << "run " << run;
   }
-  std::filesystem::remove_all(dir);
 }
 
 INSTANTIATE_TEST_SUITE_P(Boards, AvrEthernetTest, ::testing::ValuesIn(kBoards),

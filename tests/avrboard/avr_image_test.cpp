@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "files.h"
 #include "serial_client.h"
 
 namespace {
@@ -54,8 +55,8 @@ void WriteFile(const std::string& path, const std::string& contents) {
 class AvrImageTest : public ::testing::TestWithParam<Board> {
  protected:
   void SetUp() override {
-    if (std::string(AVRBOARD_PATH).empty() || access(AVRBOARD_PATH, X_OK) != 0) {
-      GTEST_SKIP() << "avrboard was not built (needs libsimavr-dev and libelf-dev)";
+    if (const std::string why = harness::WhyNoAvrboard(AVRBOARD_PATH); !why.empty()) {
+      GTEST_SKIP() << why;
     }
     for (const char* extension : {"elf", "hex"}) {
       if (access(GetParam().Image(extension).c_str(), R_OK) != 0) {
@@ -63,12 +64,7 @@ class AvrImageTest : public ::testing::TestWithParam<Board> {
                      << "; build the images with firmware/build.sh first";
       }
     }
-    char dir[] = "/tmp/avr_image_XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    dir_ = dir;
-  }
-  void TearDown() override {
-    if (!dir_.empty()) std::filesystem::remove_all(dir_);
+    dir_ = scratch_.emplace().path();
   }
 
   // avrboard run to its end on `image` with `mcu`; a board that would run
@@ -79,6 +75,7 @@ class AvrImageTest : public ::testing::TestWithParam<Board> {
         std::chrono::seconds(20));
   }
 
+  std::optional<harness::TempDir> scratch_;
   std::string dir_;
 };
 
@@ -128,13 +125,10 @@ TEST_P(AvrImageTest, DamagedImagesEndWithAnErrorNotASignal) {
 // Starts avrboard on `image` and waits for its ready line.
 harness::ChildProcess StartBoard(const std::string& image, const std::string& mcu,
                                  const std::string& link, std::vector<std::string> extra = {}) {
-  std::vector<std::string> args = {AVRBOARD_PATH, "--mcu", mcu,     "--firmware", image,
-                                   "--pty",       link,    "--adc", "A0=512"};
+  std::vector<std::string> args = {"--mcu", mcu,  "--firmware", image,
+                                   "--pty", link, "--adc",      "A0=512"};
   args.insert(args.end(), extra.begin(), extra.end());
-  harness::StartOptions options;
-  options.ready_text = "avrboard: ready";
-  options.timeout = std::chrono::seconds(20);
-  return harness::ChildProcess::Start(args, options);
+  return harness::StartAvrboard(AVRBOARD_PATH, args, std::chrono::seconds(20));
 }
 
 // Asks for A0 until the firmware answers (it starts again whenever the port

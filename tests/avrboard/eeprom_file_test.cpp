@@ -7,6 +7,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
+
+#include "files.h"
 
 namespace avrboard {
 namespace {
@@ -14,12 +17,10 @@ namespace {
 class EepromFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char dir[] = "/tmp/eeprom_test_XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    dir_ = dir;
+    dir_ = scratch_.emplace().path();
     path_ = dir_ + "/eeprom.bin";
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
+  std::optional<harness::TempDir> scratch_;
   std::string dir_;
   std::string path_;
   std::string error_;

@@ -26,10 +26,12 @@
 #include "base/application.h"
 #include "block/block_record.h"
 #include "block/user_data.h"
+#include "block_record.h"
 #include "commands.h"
 #include "config/ArduinoDlg.h"
 #include "config/dialog_outcome.h"
 #include "errors.h"
+#include "files.h"
 #include "settings_fields.h"
 
 // Xlib defines macros such as None and Bool, so it comes after everything
@@ -42,8 +44,6 @@
 
 namespace arduino {
 namespace {
-
-constexpr size_t kRecordSize = 8192;
 
 bool OnPath(const char* program) {
   std::string command = std::string("command -v ") + program + " >/dev/null 2>&1";
@@ -128,16 +128,13 @@ class XEnvironment : public ::testing::Environment {
 // A block as the host creates it, in a record of its own.
 class Block {
  public:
-  explicit Block(uint32_t app_handle = 0) : record_(kRecordSize, 0) {
-    std::memcpy(record_.data() + ARDUINO_BLOCK_APPHANDLE_OFFSET, &app_handle, 4);
-    InitUserDLL(record_.data());
-  }
+  explicit Block(uint32_t app_handle = 0) : record_(0, app_handle) { InitUserDLL(record_.data()); }
   ~Block() { DisposeUserDLL(record_.data()); }
   void* record() { return record_.data(); }
   TUserData& data() { return UserDataOf(record_.data()); }
 
  private:
-  std::vector<uint8_t> record_;
+  hostmodel::BlockRecord record_;
 };
 
 using testing::Fields;
@@ -497,7 +494,7 @@ TEST_F(DialogViewTest, EnterOnAListOrARadioPressesOk) {
     void (*stored)(Fields&);  // what OK then stores
   };
   const Case cases[] = {
-      {"A5Combobox", "Up", [](Fields& f) { f.analog[5] = 0; }},
+      {"A5Combobox", "Up", [](Fields& f) { f.analog_used[5] = 0; }},
       {"BaudCombobox", "Down", [](Fields& f) { f.baud_rate = 19200; }},
       {"RadioButton2", "space", [](Fields& f) { f.interface_kind = kInterfaceUsb; }},
   };
@@ -527,7 +524,7 @@ TEST_F(DialogViewTest, MouseAndKeysChangeInterfaceAndLists) {
   Block block;
   Fields expected = FieldsOf(block.data());
   expected.interface_kind = kInterfaceUsb;
-  expected.analog[5] = 0;
+  expected.analog_used[5] = 0;
   expected.baud_rate = 19200;
   DialogDriver driver;
   driver
@@ -644,8 +641,8 @@ TEST_F(DialogViewTest, StoredValuesOutsideTheFormShowAndTheSpeedIsKept) {
   Fields expected = FieldsOf(data);
   expected.interface_kind = kInterfaceEthernet;  // neither radio shown; OK stores Ethernet
   expected.com_port = 100;                       // the spin buttons' end
-  expected.pins[0] = -1;                         // no item selected
-  expected.analog[0] = -1;
+  expected.pin_mode[0] = -1;                     // no item selected
+  expected.analog_used[0] = -1;
   DialogDriver driver;
   driver
       .Then(Do([](DialogDriver& d) {
@@ -748,9 +745,8 @@ FileState StateOf(const std::string& path) {
 // project written only on OK; Cancel exits 10 and leaves a missing project
 // missing and an existing one as it was, to the byte and the time.
 TEST_F(DialogViewTest, BlockhostConfigureWritesOnlyOnOkAndExitsByTheButton) {
-  char dir_template[] = "/tmp/configure-XXXXXX";
-  ASSERT_NE(mkdtemp(dir_template), nullptr);
-  const std::string dir = dir_template;
+  const harness::TempDir scratch;
+  const std::string& dir = scratch.path();
   blockhost::CommandLine line;
   line.command = "configure";
   line.library = ARDUINO_BLOCK_MODULE;
@@ -788,9 +784,6 @@ TEST_F(DialogViewTest, BlockhostConfigureWritesOnlyOnOkAndExitsByTheButton) {
   EXPECT_EQ(configure({retype_port("5555"), enter}), blockhost::kExitOk);
   EXPECT_NE(StateOf(line.project).bytes.find("\r\n5555\r\n"), std::string::npos);
   EXPECT_EQ(std::getenv(kDialogOutcomeVariable), nullptr) << "blockhost left its question set";
-
-  std::remove(line.project.c_str());
-  rmdir(dir.c_str());
 }
 
 TEST_F(DialogViewTest, UpDownKeysAndArrowsStepTheComPort) {

@@ -29,21 +29,10 @@ linux=arduino-block-$version-linux-x86_64
 zip_file=$dir/$windows.zip
 tar_file=$dir/$linux.tar.gz
 
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
+# shellcheck source=tests/script_helpers.sh
+source "$root/tests/script_helpers.sh"
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/arduino-block-archives.XXXXXX")
-board_pid=""
-cleanup() {
-  if [ -n "$board_pid" ]; then
-    kill "$board_pid" 2>/dev/null || true
-    wait "$board_pid" 2>/dev/null || true
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+scratch_folder arduino-block-archives
 case "$work" in "$root"/*) fail "the scratch folder $work lies inside the tree; set TMPDIR" ;; esac
 
 unpack_linux() {

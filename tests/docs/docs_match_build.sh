@@ -22,20 +22,12 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/../.." && pwd)
 cd "$root"
+# shellcheck source=tests/script_helpers.sh
+source "$root/tests/script_helpers.sh"
 
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/docs-match-build.XXXXXX")
-board_pid=""
-cleanup() {
-  [ -z "$board_pid" ] || kill -INT "$board_pid" 2>/dev/null || true
-  [ -z "$board_pid" ] || wait "$board_pid" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+scratch_folder docs-match-build
+# avrboard stops cleanly on Ctrl-C, as the worked example stops it.
+board_signal=INT
 
 # The number a page writes as a word.
 number_of() {
@@ -105,7 +97,7 @@ $(sort -u <<<"$bad")"
   # The images' old names, <image>/arduino_block.{elf,hex}, are gone from
   # everything that looks for them.
   local old
-  old=$(grep -rnE 'arduino_block\.(elf|hex)' README.md docs packaging run bench tests tools firmware/build.sh |
+  old=$(grep -rnE 'arduino_block\.(elf|hex)' README.md docs packaging run scripts bench tests tools firmware/build.sh |
     grep -v '^tests/docs/' || true)
   [ -z "$old" ] || fail "images looked for under their old names:
 $old"

@@ -64,7 +64,7 @@ TEST_P(BoardRunTest, DefaultRunSetsModesThenTakesOneStep) {
   BlockSettings settings = StartBoard({}, BlockSettings{});
   LoadedBlock block(Module());
   block.Configure(settings);
-  Values inputs(8, 0.0L), outputs(14, kUntouched);
+  Values inputs = Values::Inputs(0.0L), outputs = Values::Outputs(kUntouched);
   SimulationRun run(&block);
   run.Init(&inputs, &outputs);
   EXPECT_EQ(Log(), (Lines{"!02mi", "!03mi", "!04mi", "!05mi", "!06mo", "!07mo", "!08mo",
@@ -86,7 +86,7 @@ TEST_P(BoardRunTest, DigitalOutputIsHighOnlyAboveTheThreshold) {
   for (const auto& c : kCases) {
     SCOPED_TRACE(static_cast<double>(c.input));
     ClearLog();
-    Values inputs(8, 0.0L), outputs(14, kUntouched);
+    Values inputs = Values::Inputs(0.0L), outputs = Values::Outputs(kUntouched);
     inputs.Set(3, c.input);
     SimulationRun run(&block);
     run.Init(&inputs, &outputs);
@@ -111,7 +111,7 @@ TEST_P(BoardRunTest, PwmInputIsClampedInPlaceAndRoundedHalfToEven) {
   for (const auto& c : kCases) {
     SCOPED_TRACE(static_cast<double>(c.input));
     ClearLog();
-    Values inputs(8, 0.0L), outputs(14, kUntouched);
+    Values inputs = Values::Inputs(0.0L), outputs = Values::Outputs(kUntouched);
     inputs.Set(7, c.input);
     SimulationRun run(&block);
     run.Init(&inputs, &outputs);
@@ -135,7 +135,7 @@ TEST_P(BoardRunTest, DigitalInputIsLowOnlyForAnExactLowReply) {
     BlockSettings running = StartBoard(c.board, settings);
     LoadedBlock block(Module());
     block.Configure(running);
-    Values inputs(8, 0.0L), outputs(14, kUntouched);
+    Values inputs = Values::Inputs(0.0L), outputs = Values::Outputs(kUntouched);
     SimulationRun run(&block);
     run.Init(&inputs, &outputs);
     EXPECT_EQ(outputs[0], c.output);
@@ -149,7 +149,7 @@ TEST_P(BoardRunTest, AnalogReplyMayCarryBlanks) {
   settings = StartBoard({"--reply", "?17s?= 512 "}, settings);
   LoadedBlock block(Module());
   block.Configure(settings);
-  Values inputs(8, 0.0L), outputs(14, kUntouched);
+  Values inputs = Values::Inputs(0.0L), outputs = Values::Outputs(kUntouched);
   SimulationRun run(&block);
   run.Init(&inputs, &outputs);
   EXPECT_EQ(outputs[11], 512.0L);
@@ -164,7 +164,7 @@ TEST_P(BoardRunTest, CommaReplyEndsTheStepAtThatInput) {
                         settings);
   LoadedBlock block(Module());
   block.Configure(settings);
-  Values inputs(8, 0.0L), outputs(14, kUntouched);
+  Values inputs = Values::Inputs(0.0L), outputs = Values::Outputs(kUntouched);
   SimulationRun run(&block);
   try {
     run.Init(&inputs, &outputs);
@@ -184,7 +184,7 @@ TEST_P(BoardRunTest, AllPinsUnusedSendsNothing) {
   BlockSettings settings = StartBoard({}, AllUnused());
   LoadedBlock block(Module());
   block.Configure(settings);
-  Values inputs(8, 3.0L), outputs(14, kUntouched);
+  Values inputs = Values::Inputs(3.0L), outputs = Values::Outputs(kUntouched);
   SimulationRun run(&block);
   const auto start = std::chrono::steady_clock::now();
   run.Init(&inputs, &outputs);
@@ -213,7 +213,7 @@ TEST(BlockUdpTest, NullRemoteAddressStopsTheStart) {
   settings.udp_port = 5000;
   LoadedBlock block(Module());
   block.Configure(settings);
-  Values inputs(8, 0.0L), outputs(14, kUntouched);
+  Values inputs = Values::Inputs(0.0L), outputs = Values::Outputs(kUntouched);
   SimulationRun run(&block);
   try {
     run.Init(&inputs, &outputs);

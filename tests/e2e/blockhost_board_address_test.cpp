@@ -310,12 +310,9 @@ std::optional<ChildProcess> StartAvrboard(const std::string& image, const std::s
     *why = "needs avrboard and " + elf + " (firmware/build.sh)";
     return std::nullopt;
   }
-  harness::StartOptions options;
-  options.ready_text = "avrboard: ready";
-  options.timeout = std::chrono::seconds(15);
-  std::vector<std::string> args = {AVRBOARD_PATH, "--firmware", elf, "--pty", link};
+  std::vector<std::string> args = {"--firmware", elf, "--pty", link};
   args.insert(args.end(), extra.begin(), extra.end());
-  return ChildProcess::Start(args, options);
+  return harness::StartAvrboard(AVRBOARD_PATH, args);
 }
 
 // The real images on the simulated chip, whether or not avrboard models the

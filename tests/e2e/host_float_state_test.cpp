@@ -284,7 +284,7 @@ TEST_F(HostFloatStateTest, EveryOtherExportLeavesTheHostsStateAsItWas) {
   host.Run([&] { block.reset(); });
   EXPECT_EQ(host.after(), host.before()) << "DisposeUserDLL";
   // A record that belongs to no block: the error path.
-  std::vector<uint8_t> stray(harness::kRecordSize, 0);
+  std::vector<uint8_t> stray(hostmodel::kBlockRecordSize, 0);
   EXPECT_THROW(host.Run([&] { exports.EndSimulationDLL2(stray.data()); }), Exception);
   EXPECT_EQ(host.after(), host.before()) << "an export that fails";
 }

@@ -29,6 +29,7 @@
 
 #include "block/user_data.h"
 #include "e2e_harness.h"
+#include "firmware_images.h"
 #include "link/NMUDP.h"
 #include "link/exchange.h"
 #include "link/serial.h"
@@ -57,6 +58,11 @@ constexpr double kSerialMarginMs = 500;
 constexpr double kCallMarginMs = 1000;
 
 constexpr int kComPort = 9;
+
+// The Uno's serial image at 9600 baud, which the firmware rows run.
+std::string UnoImage() {
+  return harness::FindBoardImage("uno", harness::ImageLink::kSerial, 9600).Elf(FIRMWARE_DIR);
+}
 
 // Whether the block must look the address up as a host name before sending.
 bool LooksUpAName(const std::string& address) {
@@ -122,12 +128,8 @@ class Board {
   // The firmware in avrboard, pin 2 held low and A0 at 100.  Its ready line
   // comes once the terminal's link exists; loading the image comes first.
   static Board Avr(const std::string& link) {
-    harness::StartOptions options;
-    options.ready_text = "avrboard: ready";
-    options.timeout = std::chrono::milliseconds(15'000);
-    return Board(ChildProcess::Start({AVRBOARD_PATH, "--firmware", FIRMWARE_ELF, "--pty", link,
-                                      "--pin", "2=low", "--adc", "A0=100"},
-                                     options));
+    return Board(harness::StartAvrboard(AVRBOARD_PATH, {"--firmware", UnoImage(), "--pty", link,
+                                                        "--pin", "2=low", "--adc", "A0=100"}));
   }
 
   int udp_port() const { return udp_port_; }
@@ -489,8 +491,7 @@ class PortEventTest : public ::testing::TestWithParam<PortRow> {
  protected:
   void SetUp() override {
     if (GetParam().firmware &&
-        (std::string(AVRBOARD_PATH).empty() || access(AVRBOARD_PATH, X_OK) != 0 ||
-         access(FIRMWARE_ELF, R_OK) != 0)) {
+        (!harness::WhyNoAvrboard(AVRBOARD_PATH).empty() || access(UnoImage().c_str(), R_OK) != 0)) {
       GTEST_SKIP() << "needs avrboard and the Uno image (firmware/build.sh)";
     }
     setenv(variable_.c_str(), tty_.c_str(), 1);

@@ -1,18 +1,26 @@
 // The harness itself: a child that fails to start says why, every child is
 // gone when its object is, a UDP peer that cannot bind says where and one
 // that is connected hears its board alone, and the
-// serial client's one-byte calls see every byte and a hang-up.
+// serial client's one-byte calls see every byte and a hang-up; and the host
+// model under it hands the block the bytes a host would.
 #include <gtest/gtest.h>
 #include <signal.h>
 
 #include <chrono>
+#include <cstdint>
+#include <cstring>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
+#include "arduino_block.h"
+#include "block_record.h"
 #include "child_process.h"
+#include "loaded_block.h"
 #include "pty_pair.h"
 #include "serial_client.h"
 #include "udp_peer.h"
+#include "value_array.h"
 
 namespace harness {
 namespace {
@@ -167,6 +175,77 @@ TEST(SerialClientTest, OneByteCallsPassEveryByteAndTellSilenceFromAHangUp) {
   EXPECT_FALSE(line.ReadByte(std::chrono::milliseconds(10)));
   board.CloseMaster();
   EXPECT_THROW(line.ReadByte(std::chrono::milliseconds(200)), std::runtime_error);
+}
+
+// 1.0 and -1.0 in the x87 extended format: the explicit integer bit set,
+// the exponent biased by 0x3FFF, the sign in the top bit.
+constexpr uint8_t kOne[10] = {0, 0, 0, 0, 0, 0, 0, 0x80, 0xFF, 0x3F};
+constexpr uint8_t kMinusOne[10] = {0, 0, 0, 0, 0, 0, 0, 0x80, 0xFF, 0xBF};
+
+TEST(HostModelTest, ValueArrayPacksTenByteValuesWithoutGaps) {
+  hostmodel::ValueArray values(3, -1.0L);
+  values.Set(1, 1.0L);
+  const auto* bytes = static_cast<const uint8_t*>(values.data());
+  EXPECT_EQ(std::memcmp(bytes, kMinusOne, 10), 0);
+  EXPECT_EQ(std::memcmp(bytes + 10, kOne, 10), 0);
+  EXPECT_EQ(std::memcmp(bytes + 20, kMinusOne, 10), 0);
+  EXPECT_EQ(values.size(), 3u);
+  EXPECT_EQ(values[1], 1.0L);
+  EXPECT_EQ(values[2], -1.0L);
+}
+
+TEST(HostModelTest, BlockRecordIsTheFillWithTheWindowInAppHandle) {
+  hostmodel::BlockRecord record(0xA5, 0x01020304);
+  const std::vector<uint8_t>& bytes = record.bytes();
+  ASSERT_EQ(bytes.size(), 8192u);
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    if (i >= ARDUINO_BLOCK_APPHANDLE_OFFSET && i < ARDUINO_BLOCK_APPHANDLE_OFFSET + 4) continue;
+    ASSERT_EQ(bytes[i], 0xA5) << "byte " << i;
+  }
+  uint32_t app_handle = 0;
+  std::memcpy(&app_handle, bytes.data() + ARDUINO_BLOCK_APPHANDLE_OFFSET, 4);
+  EXPECT_EQ(app_handle, 0x01020304u);
+  EXPECT_EQ(record.UserDataSlot(), 0xA5A5A5A5u);
+  const uint32_t key = 7;
+  std::memcpy(static_cast<uint8_t*>(record.data()) + ARDUINO_BLOCK_USERDATA_OFFSET, &key, 4);
+  EXPECT_EQ(record.UserDataSlot(), 7u);
+}
+
+TEST(HostModelTest, SettingsLinesFollowTheFieldsInFileOrder) {
+  hostmodel::BlockSettings settings;
+  settings.interface_kind = arduino::kInterfaceUsb;
+  settings.com_port = 7;
+  settings.baud_rate = 19200;
+  settings.address = "10.0.0.9";
+  settings.udp_port = 1601;
+  settings.pin_mode = {0, 1, 2, 3, 0, 1, 2, 3};
+  settings.analog_used = {1, 0, 1, 0, 1, 0};
+  EXPECT_EQ(hostmodel::FormatSettingsLines(settings),
+            "1\r\n7\r\n19200\r\n10.0.0.9\r\n1601\r\n"
+            "0\r\n1\r\n2\r\n3\r\n0\r\n1\r\n2\r\n3\r\n"
+            "1\r\n0\r\n1\r\n0\r\n1\r\n0\r\n");
+  EXPECT_TRUE(settings.OverSerial());
+}
+
+TEST(HostModelTest, HarnessSettingsNameALoopbackBoardAndTheBlocksPinModes) {
+  EXPECT_EQ(BlockSettings().Text(),
+            "0\r\n5\r\n115200\r\n127.0.0.1\r\n0\r\n"
+            "1\r\n1\r\n1\r\n1\r\n2\r\n2\r\n2\r\n2\r\n"
+            "1\r\n1\r\n1\r\n1\r\n1\r\n1\r\n");
+  EXPECT_FALSE(BlockSettings().OverSerial());
+}
+
+TEST(HostModelTest, OnlyOutputAndPwmModesDriveAPin) {
+  const struct {
+    int32_t mode;
+    bool drives;
+  } cases[] = {{arduino::pmUnused, false},
+               {arduino::pmDigitalInput, false},
+               {arduino::pmDigitalOutput, true},
+               {arduino::pmPWMOutput, true},
+               {-1, false},
+               {4, false}};
+  for (const auto& c : cases) EXPECT_EQ(hostmodel::DrivesPin(c.mode), c.drives) << c.mode;
 }
 
 }  // namespace

@@ -27,6 +27,8 @@
 #include <vector>
 
 #include "child_process.h"
+#include "files.h"
+#include "firmware_images.h"
 #include "host/simulation.h"
 #include "link/exchange.h"
 #include "link/serial.h"
@@ -43,40 +45,31 @@ using testing::ValueArray;
 
 constexpr int kComPort = 7;
 
-enum class Link { kSerial, kEthernet };
+using Link = harness::ImageLink;
 
-// One image on one link: avrboard's chip for it, the image's path under
-// build/firmware without its extension, as firmware/build.sh and the
-// archives name it, and, for a serial image, the speed it was built for
-// (the block is set to the same).
-struct Row {
-  const char* mcu;
-  const char* image;
-  std::vector<int> pwm_pins;  // of 2..9, the ones a timer channel drives
-  Link link;
-  int32_t baud = 0;
-  std::string Image() const { return std::string(FIRMWARE_DIR) + "/" + image + ".elf"; }
+// One image on one link, from the harness's table of the images: avrboard's
+// chip for it, its link and, for a serial image, the speed it was built for
+// (the block is set to the same).  The pins that a timer channel drives
+// differ between the boards.
+struct Row : harness::BoardImage {
+  std::vector<int> pwm_pins;  // of 2..9
+  std::string Image() const { return Elf(FIRMWARE_DIR); }
 };
 const std::vector<int> kUnoPwmPins = {3, 5, 6, 9};
 const std::vector<int> kMegaPwmPins = {2, 3, 4, 5, 6, 7, 8, 9};
-const Row kUnoSerial9600{"atmega328p", "uno/arduino_block-9600", kUnoPwmPins, Link::kSerial, 9600};
-const Row kUnoSerial19200{"atmega328p", "uno/arduino_block-19200", kUnoPwmPins, Link::kSerial,
-                          19200};
-const Row kUnoSerial38400{"atmega328p", "uno/arduino_block-38400", kUnoPwmPins, Link::kSerial,
-                          38400};
-const Row kUnoSerial115200{"atmega328p", "uno/arduino_block-115200", kUnoPwmPins, Link::kSerial,
-                           115200};
-const Row kUnoEthernet{"atmega328p", "uno/arduino_block-ethernet", kUnoPwmPins, Link::kEthernet};
-const Row kMegaSerial9600{"atmega2560", "mega2560/arduino_block-9600", kMegaPwmPins, Link::kSerial,
-                          9600};
-const Row kMegaSerial19200{"atmega2560", "mega2560/arduino_block-19200", kMegaPwmPins,
-                           Link::kSerial, 19200};
-const Row kMegaSerial38400{"atmega2560", "mega2560/arduino_block-38400", kMegaPwmPins,
-                           Link::kSerial, 38400};
-const Row kMegaSerial115200{"atmega2560", "mega2560/arduino_block-115200", kMegaPwmPins,
-                            Link::kSerial, 115200};
-const Row kMegaEthernet{"atmega2560", "mega2560/arduino_block-ethernet", kMegaPwmPins,
-                        Link::kEthernet};
+Row MakeRow(const char* folder, Link link, int32_t baud, const std::vector<int>& pwm_pins) {
+  return Row{harness::FindBoardImage(folder, link, baud), pwm_pins};
+}
+const Row kUnoSerial9600 = MakeRow("uno", Link::kSerial, 9600, kUnoPwmPins);
+const Row kUnoSerial19200 = MakeRow("uno", Link::kSerial, 19200, kUnoPwmPins);
+const Row kUnoSerial38400 = MakeRow("uno", Link::kSerial, 38400, kUnoPwmPins);
+const Row kUnoSerial115200 = MakeRow("uno", Link::kSerial, 115200, kUnoPwmPins);
+const Row kUnoEthernet = MakeRow("uno", Link::kEthernet, 0, kUnoPwmPins);
+const Row kMegaSerial9600 = MakeRow("mega2560", Link::kSerial, 9600, kMegaPwmPins);
+const Row kMegaSerial19200 = MakeRow("mega2560", Link::kSerial, 19200, kMegaPwmPins);
+const Row kMegaSerial38400 = MakeRow("mega2560", Link::kSerial, 38400, kMegaPwmPins);
+const Row kMegaSerial115200 = MakeRow("mega2560", Link::kSerial, 115200, kMegaPwmPins);
+const Row kMegaEthernet = MakeRow("mega2560", Link::kEthernet, 0, kMegaPwmPins);
 
 // What the board's inputs are driven with, for every test of a row: levels
 // on 2, 3, 7, 8 and 9, a sine on A1 and fixed voltages on the others (A3 and
@@ -101,19 +94,16 @@ class AvrBoardProcess {
  public:
   AvrBoardProcess(const Row& row, const std::string& dir, const std::vector<std::string>& inputs)
       : link_(dir + "/ttyAVR"), log_(dir + "/pins.log"), exchanges_(dir + "/exchanges.log") {
-    std::vector<std::string> args = {AVRBOARD_PATH, "--mcu", row.mcu, "--firmware", row.Image(),
-                                     "--pty",       link_,   "--log", log_};
+    std::vector<std::string> args = {"--mcu", row.mcu, "--firmware", row.Image(),
+                                     "--pty", link_,   "--log",      log_};
     if (row.link == Link::kEthernet) {
       args.insert(args.end(), {"--ethernet", "127.0.0.1:0", "--eeprom", dir + "/eeprom.bin"});
     } else {
       args.insert(args.end(), {"--exchanges", exchanges_});
     }
     args.insert(args.end(), inputs.begin(), inputs.end());
-    harness::StartOptions options;
-    options.ready_text = "avrboard: ready";
-    options.timeout = kStartLimit;
     std::optional<harness::ChildProcess> started =
-        harness::ChildProcess::TryStart(args, &why_not_ready_, options);
+        harness::TryStartAvrboard(AVRBOARD_PATH, args, &why_not_ready_, kStartLimit);
     if (started) process_.emplace(std::move(*started));
   }
 
@@ -186,9 +176,7 @@ class AvrBoardProcess {
 
 // What keeps a row from running here, or "" when nothing does.
 std::string WhyRowCannotRun(const Row& row) {
-  if (std::string(AVRBOARD_PATH).empty() || access(AVRBOARD_PATH, X_OK) != 0) {
-    return "avrboard was not built (needs libsimavr-dev and libelf-dev)";
-  }
+  if (std::string why = harness::WhyNoAvrboard(AVRBOARD_PATH); !why.empty()) return why;
   if (access(row.Image().c_str(), R_OK) == 0) return "";
   if (row.link == Link::kEthernet) {
     return "no Ethernet image at " + row.Image() +
@@ -196,12 +184,6 @@ std::string WhyRowCannotRun(const Row& row) {
            "(set ARDUINO_ETHERNET_LIBRARY)";
   }
   return "no firmware image at " + row.Image() + "; run firmware/build.sh first";
-}
-
-std::string MakeScratchDir() {
-  char dir[] = "/tmp/avr_hil_XXXXXX";
-  if (mkdtemp(dir) == nullptr) return "";
-  return dir;
 }
 
 class AvrHilTest : public ::testing::TestWithParam<Row> {
@@ -216,7 +198,7 @@ class AvrHilTest : public ::testing::TestWithParam<Row> {
     if (stopped != std::string::npos) std::cout << text.substr(stopped);
     if (status != 0) ADD_FAILURE() << "avrboard ended with " << status << ":\n" << text;
     shared_board_.reset();
-    std::filesystem::remove_all(shared_dir_);
+    shared_dir_.reset();
   }
 
  protected:
@@ -242,8 +224,8 @@ class AvrHilTest : public ::testing::TestWithParam<Row> {
   // The row's board, started by the row's first test.
   AvrBoardProcess& Board() {
     if (!shared_board_) {
-      shared_dir_ = MakeScratchDir();
-      shared_board_ = std::make_unique<AvrBoardProcess>(GetParam(), shared_dir_, kRowInputs);
+      shared_board_ =
+          std::make_unique<AvrBoardProcess>(GetParam(), shared_dir_.emplace().path(), kRowInputs);
     }
     return *shared_board_;
   }
@@ -298,10 +280,10 @@ class AvrHilTest : public ::testing::TestWithParam<Row> {
   TUserData& data() { return block_.data(); }
 
   static inline std::unique_ptr<AvrBoardProcess> shared_board_;
-  static inline std::string shared_dir_;
+  static inline std::optional<harness::TempDir> shared_dir_;
   HostBlock block_;
-  ValueArray inputs_{8};
-  ValueArray outputs_{14, -1.0L};
+  ValueArray inputs_ = ValueArray::Inputs();
+  ValueArray outputs_ = ValueArray::Outputs(-1.0L);
   bool started_ = false;
 };
 
@@ -365,17 +347,17 @@ TEST_P(AvrHilTest, DigitalAndPwmOutputsReachTheChipsPins) {
   data().PinMode[2] = pmDigitalOutput;
   data().PinMode[4] = pmDigitalOutput;
   for (int pin : {3, 5, 6, 9}) data().PinMode[pin] = pmPWMOutput;
-  inputs_.set(0, 5.0L);     // pin 2 high
-  inputs_.set(2, 0.0L);     // pin 4 low
-  inputs_.set(1, 100.0L);   // pin 3: 100 >> 2 = 25
-  inputs_.set(3, 512.0L);   // pin 5: 128
-  inputs_.set(4, 1000.0L);  // pin 6: 250
-  inputs_.set(7, 4.0L);     // pin 9: 1
+  inputs_.Set(0, 5.0L);     // pin 2 high
+  inputs_.Set(2, 0.0L);     // pin 4 low
+  inputs_.Set(1, 100.0L);   // pin 3: 100 >> 2 = 25
+  inputs_.Set(3, 512.0L);   // pin 5: 128
+  inputs_.Set(4, 1000.0L);  // pin 6: 250
+  inputs_.Set(7, 4.0L);     // pin 9: 1
   Start();
-  inputs_.set(0, 0.0L);
-  inputs_.set(2, 3.3L);
-  inputs_.set(1, 800.0L);   // pin 3: 200
-  inputs_.set(7, 1023.0L);  // pin 9: 255, which the core drives as plain high
+  inputs_.Set(0, 0.0L);
+  inputs_.Set(2, 3.3L);
+  inputs_.Set(1, 800.0L);   // pin 3: 200
+  inputs_.Set(7, 1023.0L);  // pin 9: 255, which the core drives as plain high
   EXPECT_LT(Step(), 8 * ReplyWaitMs());
   usleep(100 * 1000);  // the log is written a slice after the change
 
@@ -468,7 +450,7 @@ TEST_P(AvrHilTest, EveryPwmPinOfTheBoardTakesItsDuty) {
   for (int pin : GetParam().pwm_pins) {
     data().PinMode[pin] = pmPWMOutput;
     duty[pin] = 20 * pin;
-    inputs_.set(pin - 2, 4.0L * duty[pin]);
+    inputs_.Set(pin - 2, 4.0L * duty[pin]);
   }
   Start();
   usleep(100 * 1000);  // the log is written a slice after the change
@@ -631,7 +613,8 @@ TEST_P(AvrHilEthernetTest, AnOversizedDatagramCostsOneErrorReplyAtMost) {
 // block still meets the board over the loopback bridge.
 TEST_P(AvrHilEthernetTest, AnAddressSetOverUsbSurvivesARestart) {
   if (std::string(BLOCKHOST_PATH).empty()) GTEST_SKIP() << "blockhost was not built";
-  const std::string dir = MakeScratchDir();
+  const harness::TempDir scratch;
+  const std::string& dir = scratch.path();
   ASSERT_FALSE(dir.empty());
   const std::vector<std::string> board_address = {BLOCKHOST_PATH, "board-address", "--comport",
                                                   std::to_string(kComPort)};
@@ -668,7 +651,6 @@ TEST_P(AvrHilEthernetTest, AnAddressSetOverUsbSurvivesARestart) {
   OpenLink();
   EXPECT_EQ(ExchangeCommand(data(), "?14s?"), "321");
   EXPECT_EQ(board.Stop(), 0) << board.stderr_text();
-  std::filesystem::remove_all(dir);
 }
 
 // One test suite per row, so that a row's tests run one after the other on

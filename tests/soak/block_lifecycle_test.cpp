@@ -37,7 +37,7 @@ void LiveOnce(int udp_port) {
   settings.udp_port = udp_port;
   block.Configure(settings);
   ASSERT_EQ(e2e::Module().CanSimulateDLL(block.record()), 1);
-  harness::Values inputs(8, 0.0L), outputs(14, -1.0L);
+  harness::Values inputs = harness::Values::Inputs(0.0L), outputs = harness::Values::Outputs(-1.0L);
   harness::SimulationRun run(&block);
   run.Init(&inputs, &outputs);
   run.Step(&inputs, &outputs);

@@ -162,7 +162,9 @@ int Soak(const Options& options) {
   {
     harness::LoadedBlock block(e2e::Module());
     block.Configure(settings);
-    harness::Values inputs(8, 0.0L), previous(8, 0.0L), outputs(14, -1.0L);
+    harness::Values inputs = harness::Values::Inputs(0.0L),
+                    previous = harness::Values::Inputs(0.0L),
+                    outputs = harness::Values::Outputs(-1.0L);
     const harness::BlockExports& module = e2e::Module();
     if (module.CanSimulateDLL(block.record()) != 1) {
       std::fprintf(stderr, "soak: the block refuses to simulate\n");

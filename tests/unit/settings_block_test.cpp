@@ -9,15 +9,15 @@
 #include <vector>
 
 #include "base/convert.h"
-#include "settings_text.h"
+#include "settings_record.h"
 #include "test_support.h"
 
 namespace arduino {
 namespace {
 
+using hostmodel::SettingsText;
 using testing::HostBlock;
 using testing::ScratchFile;
-using testing::SettingsText;
 
 const char kDefaultBlock[] =
     "0\r\n1\r\n9600\r\n192.168.0.121\r\n1600\r\n"

@@ -60,8 +60,8 @@ class SimulationTest : public ::testing::Test {
   std::map<std::string, std::string> replies_;
   AnsweringPeer board_;
   HostBlock block_;
-  ValueArray inputs_{8};
-  ValueArray outputs_{14, -1.0L};
+  ValueArray inputs_ = ValueArray::Inputs();
+  ValueArray outputs_ = ValueArray::Outputs(-1.0L);
 };
 
 TEST_F(SimulationTest, StartSendsModesThenPerformsTheFirstStep) {
@@ -69,8 +69,8 @@ TEST_F(SimulationTest, StartSendsModesThenPerformsTheFirstStep) {
   data().PinMode[4] = pmUnused;
   data().PinMode[7] = 9;  // not a mode: nothing for this pin
   data().AnalogUsed = {1, 0, 0, 5, 0, -1};
-  inputs_.set(1, 300.0L);
-  inputs_.set(4, 3.0L);
+  inputs_.Set(1, 300.0L);
+  inputs_.Set(4, 3.0L);
   Start();
   Log expected = {"!02mi", "!03mo", "!05mi", "!06mo", "!08mo", "!09mo", "!14mi", "!17mi", "?02s?",
                   "pwm03", "w0300", "?05s?", "!06s1", "!08s0", "!09s0", "?14s?", "?17s?"};
@@ -95,7 +95,7 @@ TEST_F(SimulationTest, DigitalOutputsAreHighAboveTwoAndAHalf) {
   };
   Start();
   for (auto [input, command] : cases) {
-    inputs_.set(3, input);
+    inputs_.Set(3, input);
     Step();
     EXPECT_EQ(board_.commands().back(), command) << static_cast<double>(input);
   }
@@ -117,22 +117,22 @@ TEST_F(SimulationTest, PwmInputIsClampedInPlaceOnlyWhenOutOfRange) {
   AllUnused();
   data().PinMode[9] = pmPWMOutput;
   Start();
-  inputs_.set(7, 1100.2L);
+  inputs_.Set(7, 1100.2L);
   Step();
   EXPECT_EQ(inputs_[7], 1023.0L);
   Log log = board_.commands();
   EXPECT_EQ(Log(log.end() - 2, log.end()), (Log{"pwm09", "w1023"}));
-  inputs_.set(7, -4.0L);
+  inputs_.Set(7, -4.0L);
   Step();
   EXPECT_EQ(inputs_[7], 0.0L);
   EXPECT_EQ(board_.commands().back(), "w0000");
 
   // A value in range keeps its exact bytes, even a negative zero.
-  inputs_.set(7, -0.0L);
+  inputs_.Set(7, -0.0L);
   Step();
   EXPECT_TRUE(std::signbit(inputs_[7]));
   EXPECT_EQ(board_.commands().back(), "w0000");
-  inputs_.set(7, kNaN);
+  inputs_.Set(7, kNaN);
   Step();
   EXPECT_EQ(inputs_[7], 0.0L) << "NaN is taken as 0 and written back";
 }

@@ -11,9 +11,11 @@
 
 #include "arduino_block.h"
 #include "loaded_block.h"
-#include "settings_text.h"
+#include "settings_record.h"
 
 namespace arduino::testing {
+
+using hostmodel::SettingsText;
 
 // ArduinoBlock.dll from the program's directory, loaded on first use.
 const harness::BlockExports& Dll();
@@ -66,5 +68,39 @@ inline void LoadFloatControl(const FloatControl& control) {
 // A host's state unlike the block's that masks every exception, so that the
 // test's own code runs on under it: 53-bit precision, rounding down.
 inline constexpr FloatControl kHostFloatControl{0x067F, 0x3F80};
+
+// A window of the test's own, standing in for one of the host's: its class is
+// registered for it and both go when it does, so that a failed assertion
+// leaves nothing behind for the next test.  A message-only window unless a
+// style is given, in which case it is a visible top-level window.
+class TestWindow {
+ public:
+  TestWindow(const wchar_t* class_name, WNDPROC procedure, DWORD style = 0)
+      : class_name_(class_name), instance_(GetModuleHandleW(nullptr)) {
+    WNDCLASSW window_class{};
+    window_class.lpfnWndProc = procedure;
+    window_class.hInstance = instance_;
+    window_class.lpszClassName = class_name;
+    RegisterClassW(&window_class);
+    window_ = style == 0 ? CreateWindowExW(0, class_name, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                           instance_, nullptr)
+                         : CreateWindowExW(0, class_name, L"Host", style, 10, 10, 300, 200, nullptr,
+                                           nullptr, instance_, nullptr);
+  }
+  ~TestWindow() {
+    if (window_ != nullptr) DestroyWindow(window_);
+    UnregisterClassW(class_name_, instance_);
+  }
+  TestWindow(const TestWindow&) = delete;
+  TestWindow& operator=(const TestWindow&) = delete;
+
+  HWND handle() const { return window_; }
+  uint32_t id() const { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(window_)); }
+
+ private:
+  const wchar_t* class_name_;
+  HINSTANCE instance_;
+  HWND window_;
+};
 
 }  // namespace arduino::testing

@@ -18,7 +18,7 @@
 #include "block_dll.h"
 #include "config/ArduinoDlg.h"
 #include "config/ArduinoDlg_win32.h"
-#include "settings_text.h"
+#include "settings_record.h"
 #include "test_platform.h"
 #include "window_image.h"
 
@@ -592,23 +592,10 @@ TEST(DialogWindowTest, RecordOfADisposedBlockRaisesAndOpensNothing) {
 }
 
 // A stand-in for the host's main window.
-class OwnerWindow {
+class OwnerWindow : public TestWindow {
  public:
-  OwnerWindow() {
-    WNDCLASSA window_class{};
-    window_class.lpfnWndProc = DefWindowProcA;
-    window_class.hInstance = GetModuleHandleA(nullptr);
-    window_class.lpszClassName = "ArduinoTestHost";
-    RegisterClassA(&window_class);
-    window_ = CreateWindowExA(0, "ArduinoTestHost", "Host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10,
-                              10, 300, 200, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
-  }
-  ~OwnerWindow() { DestroyWindow(window_); }
-  HWND handle() const { return window_; }
-  uint32_t id() const { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(window_)); }
-
- private:
-  HWND window_;
+  OwnerWindow()
+      : TestWindow(L"ArduinoTestHost", DefWindowProcW, WS_OVERLAPPEDWINDOW | WS_VISIBLE) {}
 };
 
 TEST(DialogWindowTest, IsModalToTheHostsWindowAndHandsItBackAfterwards) {
@@ -643,14 +630,9 @@ LRESULT CALLBACK RecordOwnerFloatControl(HWND window, UINT message, WPARAM wpara
 // whenever the dialog makes it run: when the owner is disabled and enabled
 // again, and for a message another thread sends while the modal loop runs.
 TEST(DialogWindowTest, TheHostsWindowRunsUnderTheHostsFloatingPointState) {
-  WNDCLASSW window_class{};
-  window_class.lpfnWndProc = &RecordOwnerFloatControl;
-  window_class.hInstance = GetModuleHandleW(nullptr);
-  window_class.lpszClassName = L"ArduinoFloatProbeHost";
-  RegisterClassW(&window_class);
-  HWND owner =
-      CreateWindowExW(0, L"ArduinoFloatProbeHost", L"Host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10,
-                      10, 300, 200, nullptr, nullptr, window_class.hInstance, nullptr);
+  const TestWindow owner_window(L"ArduinoFloatProbeHost", &RecordOwnerFloatControl,
+                                WS_OVERLAPPEDWINDOW | WS_VISIBLE);
+  HWND owner = owner_window.handle();
   ASSERT_NE(owner, nullptr);
   g_owner_probes.clear();
   const FloatControl host = kHostFloatControl;
@@ -669,8 +651,6 @@ TEST(DialogWindowTest, TheHostsWindowRunsUnderTheHostsFloatingPointState) {
     after = CurrentFloatControl();
     LoadFloatControl(saved);
   }
-  DestroyWindow(owner);
-  UnregisterClassW(L"ArduinoFloatProbeHost", window_class.hInstance);
   std::vector<UINT> messages;
   for (const auto& [message, seen] : g_owner_probes) {
     messages.push_back(message);

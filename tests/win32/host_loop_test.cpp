@@ -92,20 +92,13 @@ TEST_F(HostLoopTest, UnicodeWindowsGetTheirCharactersWhole) {
   // A host window of the Unicode kind must get a character that the ANSI
   // code page cannot hold, such as a Cyrillic letter, unchanged through the
   // DLL's pump, not a question mark.
-  WNDCLASSW window_class{};
-  window_class.lpfnWndProc = &RecordChar;
-  window_class.hInstance = GetModuleHandleW(nullptr);
-  window_class.lpszClassName = L"UnicodeHostWindow";
-  RegisterClassW(&window_class);
-  HWND window = CreateWindowExW(0, L"UnicodeHostWindow", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                window_class.hInstance, nullptr);
+  const TestWindow host_window(L"UnicodeHostWindow", &RecordChar);
+  HWND window = host_window.handle();
   ASSERT_NE(window, nullptr);
   ASSERT_TRUE(IsWindowUnicode(window));
   g_received_char = 0;
   PostMessageW(window, WM_CHAR, 0x0416, 0);
   Step();
-  DestroyWindow(window);
-  UnregisterClassW(L"UnicodeHostWindow", window_class.hInstance);
   EXPECT_EQ(g_received_char, 0x0416u);
 }
 
@@ -124,13 +117,8 @@ TEST_F(HostLoopTest, HostWindowProceduresRunUnderTheHostsFloatingPointState) {
   // Two ways the wait's pump runs a host window procedure: DispatchMessage
   // for a posted message, and PeekMessage itself for a message that another
   // thread sends.
-  WNDCLASSW window_class{};
-  window_class.lpfnWndProc = &RecordFloatControl;
-  window_class.hInstance = GetModuleHandleW(nullptr);
-  window_class.lpszClassName = L"FloatProbeWindow";
-  RegisterClassW(&window_class);
-  HWND window = CreateWindowExW(0, L"FloatProbeWindow", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                window_class.hInstance, nullptr);
+  const TestWindow host_window(L"FloatProbeWindow", &RecordFloatControl);
+  HWND window = host_window.handle();
   ASSERT_NE(window, nullptr);
   g_probes.clear();
   PostMessageW(window, kPostedProbe, 0, 0);
@@ -151,8 +139,6 @@ TEST_F(HostLoopTest, HostWindowProceduresRunUnderTheHostsFloatingPointState) {
   LoadFloatControl(saved);
   sender.join();
   CloseHandle(sending);
-  DestroyWindow(window);
-  UnregisterClassW(L"FloatProbeWindow", window_class.hInstance);
   ASSERT_EQ(g_probes.size(), 2u) << "the wait did not run both window procedures";
   for (const auto& [message, seen] : g_probes) {
     SCOPED_TRACE(message == kSentProbe ? "sent" : "posted");

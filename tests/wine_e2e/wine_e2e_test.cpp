@@ -317,8 +317,8 @@ TEST_P(WineRunTest, BothBuildsSendTheSameCommandsAndReadTheSameOutputs) {
 // wrote.
 TEST(WineFirmwareTest, TheDllRunsTheRealFirmwareOverEthernetAndSerial) {
   if (const std::string why = WhyWindowsCannotRun(); !why.empty()) GTEST_SKIP() << why;
-  if (std::string(AVRBOARD_PATH).empty() || access(AVRBOARD_PATH, X_OK) != 0) {
-    GTEST_SKIP() << "avrboard was not built (needs libsimavr-dev and libelf-dev)";
+  if (const std::string why = harness::WhyNoAvrboard(AVRBOARD_PATH); !why.empty()) {
+    GTEST_SKIP() << why;
   }
   PrepareWinePrefix();
   // Serial first: the Ethernet image needs the Arduino Ethernet library,
@@ -337,18 +337,14 @@ TEST(WineFirmwareTest, TheDllRunsTheRealFirmwareOverEthernetAndSerial) {
     }
     TempDir dir;
     const std::string tty = dir.File("uno.tty");
-    harness::StartOptions options;
-    options.ready_text = "avrboard: ready";
-    options.timeout = std::chrono::seconds(15);
-    std::vector<std::string> args = {
-        AVRBOARD_PATH, "--firmware", image,   "--log", dir.File("pins.log"),
-        "--pin",       "2=high",     "--adc", "A0=321"};
+    std::vector<std::string> args = {"--firmware", image,    "--log", dir.File("pins.log"),
+                                     "--pin",      "2=high", "--adc", "A0=321"};
     if (ethernet) {
       args.insert(args.end(), {"--ethernet", "127.0.0.1:0"});
     } else {
       args.insert(args.end(), {"--pty", tty});
     }
-    ChildProcess board = ChildProcess::Start(args, options);
+    ChildProcess board = harness::StartAvrboard(AVRBOARD_PATH, args);
     std::vector<std::string> settings = Join(kAllUnused, {"pin2=input", "pin9=pwm", "a0=used"});
     std::vector<std::string> environment;
     std::string com_link;

@@ -8,8 +8,7 @@
 
 namespace blockhost {
 
-BlockInstance::BlockInstance(const BlockLibrary& library)
-    : exports_(library.exports()), record_(kBlockRecordSize, 0) {
+BlockInstance::BlockInstance(const BlockLibrary& library) : exports_(library.exports()) {
   CallLibrary([&] { exports_.InitUserDLL(record_.data()); });
 }
 

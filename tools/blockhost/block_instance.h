@@ -7,11 +7,9 @@
 #include <vector>
 
 #include "block_library.h"
+#include "block_record.h"
 
 namespace blockhost {
-
-// The size of the record a host allocates for each block.
-constexpr size_t kBlockRecordSize = 8192;
 
 class BlockInstance {
  public:
@@ -28,7 +26,7 @@ class BlockInstance {
 
  private:
   const BlockExports& exports_;
-  std::vector<uint8_t> record_;
+  hostmodel::BlockRecord record_;
 };
 
 // The names of a block's inputs and outputs as GetNumberOfInputsOutputs

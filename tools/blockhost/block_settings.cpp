@@ -17,8 +17,14 @@ struct Word {
   std::string_view text;
   int32_t value;
 };
-constexpr Word kInterfaceWords[] = {{"ethernet", 0}, {"udp", 0}, {"usb", 1}, {"serial", 1}};
-constexpr Word kPinModeWords[] = {{"unused", 0}, {"input", 1}, {"output", 2}, {"pwm", 3}};
+constexpr Word kInterfaceWords[] = {{"ethernet", arduino::kInterfaceEthernet},
+                                    {"udp", arduino::kInterfaceEthernet},
+                                    {"usb", arduino::kInterfaceUsb},
+                                    {"serial", arduino::kInterfaceUsb}};
+constexpr Word kPinModeWords[] = {{"unused", arduino::pmUnused},
+                                  {"input", arduino::pmDigitalInput},
+                                  {"output", arduino::pmDigitalOutput},
+                                  {"pwm", arduino::pmPWMOutput}};
 constexpr Word kAnalogWords[] = {{"unused", 0}, {"used", 1}};
 
 std::optional<int32_t> ParseInt(std::string_view text) {
@@ -64,7 +70,9 @@ std::string WordOf(int32_t value, const Word (&words)[N]) {
 }  // namespace
 
 std::string InterfaceWord(int32_t kind) {
-  return kind == 0 ? "ethernet" : kind == 1 ? "usb" : "unknown code";
+  return kind == arduino::kInterfaceEthernet ? "ethernet"
+         : kind == arduino::kInterfaceUsb    ? "usb"
+                                             : "unknown code";
 }
 
 std::string PinModeWord(int32_t mode) { return WordOf(mode, kPinModeWords); }
@@ -77,9 +85,9 @@ BlockSettings ParseSettingsLines(std::string_view text) {
     lines.push_back(text.substr(0, end));
     text.remove_prefix(end + kLineEnd.size());
   }
-  if (lines.size() != kSettingsLineCount) {
+  if (lines.size() != arduino::kSettingsLines) {
     throw InputError("the block wrote " + std::to_string(lines.size()) + " settings lines, not " +
-                     std::to_string(kSettingsLineCount));
+                     std::to_string(arduino::kSettingsLines));
   }
   size_t next = 0;
   auto integer = [&] {
@@ -97,19 +105,6 @@ BlockSettings ParseSettingsLines(std::string_view text) {
   for (int32_t& mode : s.pin_mode) mode = integer();
   for (int32_t& used : s.analog_used) used = integer();
   return s;
-}
-
-std::string FormatSettingsLines(const BlockSettings& s) {
-  std::string text;
-  auto line = [&](const std::string& value) { text += value + std::string(kLineEnd); };
-  line(std::to_string(s.interface_kind));
-  line(std::to_string(s.com_port));
-  line(std::to_string(s.baud_rate));
-  line(s.address);
-  line(std::to_string(s.udp_port));
-  for (int32_t mode : s.pin_mode) line(std::to_string(mode));
-  for (int32_t used : s.analog_used) line(std::to_string(used));
-  return text;
 }
 
 namespace {
@@ -175,7 +170,7 @@ void ApplyDialogSetting(std::string_view assignment, BlockSettings* s) {
 
 std::optional<std::string> LinkRefusal(const BlockSettings& s) {
   if (auto why = arduino::InterfaceRefusal(s.interface_kind)) return why;
-  if (s.interface_kind == 1) {
+  if (s.OverSerial()) {
     if (auto why = arduino::ComPortRefusal(s.com_port)) return why;
     return arduino::BaudRateRefusal(s.baud_rate);
   }
@@ -195,10 +190,10 @@ std::string DescribeSettings(const BlockSettings& s) {
   line("baud", std::to_string(s.baud_rate));
   line("address", s.address);
   line("udpport", std::to_string(s.udp_port));
-  for (int k = 0; k < kPinCount; ++k) {
+  for (int k = 0; k < kDigitalPins; ++k) {
     line("pin" + std::to_string(kFirstPin + k), coded(s.pin_mode[k], PinModeWord(s.pin_mode[k])));
   }
-  for (int k = 0; k < kAnalogCount; ++k) {
+  for (int k = 0; k < kAnalogInputs; ++k) {
     line("a" + std::to_string(k), coded(s.analog_used[k], WordOf(s.analog_used[k], kAnalogWords)));
   }
   return text;

@@ -9,27 +9,19 @@
 #include <string>
 #include <string_view>
 
+#include "settings_record.h"
+
 namespace blockhost {
 
-constexpr int kSettingsLineCount = 19;
-constexpr int kFirstPin = 2;
-constexpr int kPinCount = 8;
-constexpr int kAnalogCount = 6;
-
-struct BlockSettings {
-  int32_t interface_kind = 0;  // 0 Ethernet (UDP), 1 USB (serial)
-  int32_t com_port = 0;
-  int32_t baud_rate = 0;
-  std::string address;
-  int32_t udp_port = 0;
-  std::array<int32_t, kPinCount> pin_mode{};  // pins 2..9
-  std::array<int32_t, kAnalogCount> analog_used{};
-};
+using arduino::kAnalogInputs;
+using arduino::kDigitalPins;
+using arduino::kFirstPin;
+using hostmodel::BlockSettings;
+using hostmodel::FormatSettingsLines;
 
 // Reads the CR LF lines of a settings block; throws InputError when they are
 // not the lines the library writes.
 BlockSettings ParseSettingsLines(std::string_view text);
-std::string FormatSettingsLines(const BlockSettings& settings);
 
 // Applies one KEY=VALUE argument of `blockhost set --force`; throws
 // UsageError for an unknown key or a value that is not one of the key's

@@ -14,6 +14,8 @@
 #include "errors.h"
 #include "held_port.h"
 #include "library_call.h"
+#include "link/link_waits.h"
+#include "link/local_port.h"
 #include "link/port_holders.h"
 #include "link/port_names.h"
 #include "link_text.h"
@@ -26,16 +28,17 @@ namespace blockhost {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using hostmodel::ValueArray;
 
-constexpr size_t kAnalogOutputA0 = kPinCount;
+constexpr size_t kAnalogOutputA0 = kDigitalPins;
 // The read of A0, whose reply is the one the check examines.
 constexpr std::string_view kReadA0Command = "?14s?";
-// The pause after opening the port that every run of a serial link makes
-// (kSerialOpenPauseMs in src/link/link_waits.h), so that a board's reset ends.
-constexpr int kOpenPauseSeconds = 2;
+// The pause after opening the port that every run of a serial link makes,
+// so that a board's reset ends.
+constexpr int kOpenPauseSeconds = arduino::kSerialOpenPauseMs / 1000;
 // The block's own UDP port, which it binds on every address of this
-// machine for the replies (kLocalPort in src/link/NMUDP.h).
-constexpr int32_t kBlockUdpPort = 1600;
+// machine for the replies.
+constexpr int32_t kBlockUdpPort = arduino::kLocalPort;
 
 // What one run of one step made of A0.
 struct A0Reading {
@@ -57,7 +60,7 @@ void PrintUnopenedHints(const BlockSettings& s) {
 }
 
 void PrintNoAnswerHints(const BlockSettings& s) {
-  if (s.interface_kind == 0) {
+  if (s.interface_kind == arduino::kInterfaceEthernet) {
     printf(
         "no answer from the board within the block's wait (100 ms over UDP)\n"
         "  - is %s the board's address? `blockhost board-address --comport N` shows it\n"
@@ -78,7 +81,7 @@ void PrintNoAnswerHints(const BlockSettings& s) {
 
 void PrintBadAnswerHints(const BlockSettings& s, const std::string& reply) {
   printf("the board answered %s, which is no number\n", EscapedReply(reply).c_str());
-  if (s.interface_kind == 0) {
+  if (s.interface_kind == arduino::kInterfaceEthernet) {
     printf(
         "  - another program or firmware answers at %s, UDP port %d; upload\n"
         "    firmware/arduino_block to the board\n",
@@ -98,8 +101,8 @@ void PrintBadAnswerHints(const BlockSettings& s, const std::string& reply) {
 // program can listen there, and the datagram came back to the block.
 bool IsOwnEcho(const BlockSettings& s, const std::string& reply) {
   // The empty address is this computer too, by its own host name.
-  return s.interface_kind == 0 && s.udp_port == kBlockUdpPort && reply == kReadA0Command &&
-         (s.address.empty() || IsAddressOfThisMachine(s.address));
+  return s.interface_kind == arduino::kInterfaceEthernet && s.udp_port == kBlockUdpPort &&
+         reply == kReadA0Command && (s.address.empty() || IsAddressOfThisMachine(s.address));
 }
 
 void PrintOwnEchoHints(const BlockSettings& s) {
@@ -114,8 +117,8 @@ void PrintOwnEchoHints(const BlockSettings& s) {
 // One run of one step with the settings the block has, as a host makes it.
 // Errors other than a reply that is no number leave as LibraryError.
 A0Reading ReadA0(const BlockExports& e, BlockInstance* block) {
-  ValueArray inputs(kPinCount);
-  ValueArray outputs(kPinCount + kAnalogCount);
+  ValueArray inputs = ValueArray::Inputs();
+  ValueArray outputs = ValueArray::Outputs();
   A0Reading reading;
   std::optional<std::string> failure;
   try {
@@ -134,7 +137,7 @@ A0Reading ReadA0(const BlockExports& e, BlockInstance* block) {
     fprintf(stderr, "blockhost: library error while ending the run: %s\n", end_error.what());
   }
   if (!failure) {
-    reading.value = static_cast<double>(outputs.Get(kAnalogOutputA0));
+    reading.value = static_cast<double>(outputs[kAnalogOutputA0]);
     return reading;
   }
   std::optional<std::string> reply = ReplyOfConversionError(*failure);
@@ -188,11 +191,11 @@ int CheckCommand(const CommandLine& line) {
   if (!line.project.empty()) LoadProject(line.project, library.Name(), &block);
   BlockSettings settings = ReadSettings(&block);
   if (line.com_port) {
-    settings.interface_kind = 1;
+    settings.interface_kind = arduino::kInterfaceUsb;
     settings.com_port = *line.com_port;
     settings.baud_rate = line.baud_rate;
   } else if (!line.address.empty()) {
-    settings.interface_kind = 0;
+    settings.interface_kind = arduino::kInterfaceEthernet;
     settings.address = line.address;
     settings.udp_port = line.udp_port;
   }
@@ -202,7 +205,7 @@ int CheckCommand(const CommandLine& line) {
   }
   // A0 alone, so that the check drives no pin of whatever is wired to the
   // board and changes no pin's mode but A0's, which is an input anyway.
-  settings.pin_mode.fill(0);
+  settings.pin_mode.fill(arduino::pmUnused);
   settings.analog_used = {1, 0, 0, 0, 0, 0};
   ApplySettings(settings, &block);
   printf("link: %s\n", CheckedLinkText(settings).c_str());
@@ -225,7 +228,7 @@ int CheckCommand(const CommandLine& line) {
     PrintOwnEchoHints(settings);
     return kExitNoAnswer;
   }
-  if (settings.interface_kind == 1) {
+  if (settings.OverSerial()) {
     if (std::optional<int32_t> found = FindBoardSpeed(e, &block, settings)) {
       printf("the board answers at %d baud, but the block is set to %d: %s\n", *found,
              settings.baud_rate, SpeedMend(line, *found).c_str());

@@ -1,9 +1,9 @@
 #include "held_port.h"
 
-#include "host_system.h"
 #include "link/port_holders.h"
 #include "link/port_names.h"
 #include "link_text.h"
+#include "process_environment.h"
 
 namespace blockhost {
 

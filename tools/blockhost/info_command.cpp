@@ -8,8 +8,8 @@
 #include "block_library.h"
 #include "commands.h"
 #include "errors.h"
-#include "host_system.h"
 #include "library_call.h"
+#include "process_environment.h"
 #include "tool_command_line.h"
 
 namespace blockhost {

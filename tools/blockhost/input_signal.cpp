@@ -91,7 +91,7 @@ InputAssignment ParseInputAssignment(std::string_view text) {
   std::string_view pin_text = text.substr(0, equals);
   if (pin_text.starts_with("pin")) pin_text.remove_prefix(3);
   const std::optional<int> pin = tool_cli::ParseNumber<int>(pin_text);
-  if (!pin || *pin < kFirstPin || *pin >= kFirstPin + kPinCount) {
+  if (!pin || *pin < kFirstPin || *pin >= kFirstPin + kDigitalPins) {
     throw UsageError("--input '" + std::string(text) + "': the block's inputs are pins 2..9");
   }
   return {*pin, InputSignal::Parse(text.substr(equals + 1))};

@@ -11,15 +11,17 @@ std::string SerialLinkText(const std::string& port, int32_t baud_rate) {
 }
 
 std::string LinkText(const BlockSettings& s) {
-  if (s.interface_kind == 0) return "UDP " + s.address + ":" + std::to_string(s.udp_port);
-  if (s.interface_kind == 1) {
+  if (s.interface_kind == arduino::kInterfaceEthernet) {
+    return "UDP " + s.address + ":" + std::to_string(s.udp_port);
+  }
+  if (s.OverSerial()) {
     return "serial " + SerialLinkText(ComPortName(s.com_port), s.baud_rate);
   }
   return "interface " + std::to_string(s.interface_kind);
 }
 
 std::string CheckedLinkText(const BlockSettings& s) {
-  if (s.interface_kind == 0) {
+  if (s.interface_kind == arduino::kInterfaceEthernet) {
     return AddressText(s) + ", UDP port " + std::to_string(s.udp_port);
   }
   return SerialLinkText(PortWithDevice(s.com_port), s.baud_rate);

@@ -8,9 +8,9 @@
 #include "commands.h"
 #include "config/dialog_outcome.h"
 #include "errors.h"
-#include "host_system.h"
 #include "library_call.h"
 #include "native_file.h"
+#include "process_environment.h"
 #include "project_file.h"
 #include "tool_command_line.h"
 

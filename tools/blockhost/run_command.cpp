@@ -18,11 +18,11 @@
 #include "config/setting_rules.h"
 #include "errors.h"
 #include "held_port.h"
-#include "host_system.h"
 #include "input_signal.h"
 #include "library_call.h"
 #include "link_text.h"
 #include "number_text.h"
+#include "process_environment.h"
 #include "project_file.h"
 #include "step_timing.h"
 #include "stop_request.h"
@@ -34,6 +34,7 @@ namespace blockhost {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using hostmodel::ValueArray;
 
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 // A library call that lasts longer than this is told about every time it
@@ -57,7 +58,7 @@ double MillisecondsBetween(Clock::time_point from, Clock::time_point to) {
 }
 
 bool PinDrivesBoard(const BlockSettings& s, int index) {
-  return s.pin_mode[index] == 2 || s.pin_mode[index] == 3;
+  return hostmodel::DrivesPin(s.pin_mode[index]);
 }
 
 // The trace's channels: every input, then every output, with the ones the
@@ -66,11 +67,11 @@ Trace EmptyTrace(const IoDescription& io, const BlockSettings& s,
                  const std::map<int, InputSignal>& signals) {
   Trace trace;
   for (size_t k = 0; k < io.inputs.size(); ++k) {
-    bool used = k < kPinCount && (PinDrivesBoard(s, static_cast<int>(k)) ||
-                                  signals.count(static_cast<int>(k) + kFirstPin));
+    bool used = k < kDigitalPins && (PinDrivesBoard(s, static_cast<int>(k)) ||
+                                     signals.count(static_cast<int>(k) + kFirstPin));
     // PWM values run to 1023 and digital levels to 5, so they get panels of
     // their own rather than the levels flattening at the bottom of one.
-    bool pwm = k < kPinCount && s.pin_mode[k] == 3;
+    bool pwm = k < kDigitalPins && s.pin_mode[k] == arduino::pmPWMOutput;
     trace.channels.push_back({"in " + io.inputs[k],
                               pwm ? "Block inputs: PWM values to the board"
                                   : "Block inputs: digital levels to the board",
@@ -79,9 +80,9 @@ Trace EmptyTrace(const IoDescription& io, const BlockSettings& s,
                               pwm ? TraceScale::kCount : TraceScale::kLevel});
   }
   for (size_t k = 0; k < io.outputs.size(); ++k) {
-    bool digital = k < kPinCount;
-    bool used = digital ? s.pin_mode[k] == 1
-                        : k - kPinCount < kAnalogCount && s.analog_used[k - kPinCount] > 0;
+    bool digital = k < kDigitalPins;
+    bool used = digital ? s.pin_mode[k] == arduino::pmDigitalInput
+                        : k - kDigitalPins < kAnalogInputs && s.analog_used[k - kDigitalPins] > 0;
     trace.channels.push_back({"out " + io.outputs[k],
                               digital ? "Block outputs: digital pins read from the board"
                                       : "Block outputs: analog inputs of the board",
@@ -162,7 +163,7 @@ void TellTiming(const CommandLine& line, const BlockSettings& s, const LinkLoad&
       load.answered_step_ms <= line.period_ms) {
     return;
   }
-  if (s.interface_kind != 1) {
+  if (!s.OverSerial()) {
     fprintf(stderr,
             "blockhost: note: a step makes %d exchanges, about 1 ms each with an Ethernet board: "
             "about %.0f ms, longer than the period of %.3g ms, so steps will overrun\n",
@@ -226,7 +227,7 @@ void TellSilentStretches(const CommandLine& line, const std::vector<SilentStretc
 // the usual cause, and the command that finds it.
 std::string NoReplyText(const CommandLine& line, const BlockSettings& s) {
   std::string text =
-      s.interface_kind == 1
+      s.OverSerial()
           ? "no reply from " + SerialLinkText(ComPortName(s.com_port), s.baud_rate) +
                 ": flashed for another speed?"
           : "no reply from " + LinkText(s) + ": is the board on, at that address and port?";
@@ -242,7 +243,7 @@ void PrintSummary(const CommandLine& line, const Trace& trace, const BlockSettin
     printf(
         "start           %.2f ms (InitSimulationDLL: %spin modes, then the first step); the "
         "step clock starts when it returns\n",
-        init_ms, s.interface_kind == 1 ? "opening the port and its pause, " : "");
+        init_ms, s.OverSerial() ? "opening the port and its pause, " : "");
   }
   TimingSummary timing = Summarise(step_ms);
   if (timing.count > 0) {
@@ -252,7 +253,7 @@ void PrintSummary(const CommandLine& line, const Trace& trace, const BlockSettin
   printf("overruns        %ld step(s) took longer than the period\n", overruns);
   printf("outputs at the end:\n");
   // The channels list the block's inputs first, then its outputs.
-  for (size_t c = kPinCount; c < trace.channels.size(); ++c) {
+  for (size_t c = kDigitalPins; c < trace.channels.size(); ++c) {
     const TraceChannel& channel = trace.channels[c];
     if (!channel.plotted || channel.values.empty()) continue;
     printf("  %-22s %.10g\n", channel.name.c_str(), channel.values.back());
@@ -272,11 +273,11 @@ std::map<int, InputSignal> SignalsOf(const CommandLine& line) {
 }
 
 void RequirePinLayout(const IoDescription& io) {
-  if (io.inputs.size() != kPinCount || io.outputs.size() != kPinCount + kAnalogCount) {
+  if (io.inputs.size() != kDigitalPins || io.outputs.size() != kDigitalPins + kAnalogInputs) {
     throw InputError("the block describes " + std::to_string(io.inputs.size()) + " inputs and " +
                      std::to_string(io.outputs.size()) + " outputs; blockhost runs blocks of " +
-                     std::to_string(kPinCount) + " and " +
-                     std::to_string(kPinCount + kAnalogCount));
+                     std::to_string(kDigitalPins) + " and " +
+                     std::to_string(kDigitalPins + kAnalogInputs));
   }
 }
 
@@ -296,7 +297,7 @@ void NoteUnusedInputs(const BlockSettings& settings, const std::map<int, InputSi
 std::optional<int> ReadyToSimulate(const BlockExports& e, BlockInstance& block,
                                    const BlockSettings& settings) {
   if (CallLibraryFor([&] { return e.CanSimulateDLL(block.record()); }) != 0) return std::nullopt;
-  if (settings.interface_kind != 1) {
+  if (!settings.OverSerial()) {
     throw InputError(
         "the block is not ready to simulate: it refuses the interface of these "
         "settings");
@@ -312,10 +313,10 @@ void RecordStep(const IoDescription& io, double time_ms, const ValueArray& input
                 const ValueArray& outputs, Trace* trace) {
   trace->time_ms.push_back(time_ms);
   for (size_t k = 0; k < io.inputs.size(); ++k) {
-    trace->channels[k].values.push_back(static_cast<double>(inputs.Get(k)));
+    trace->channels[k].values.push_back(static_cast<double>(inputs[k]));
   }
   for (size_t k = 0; k < io.outputs.size(); ++k) {
-    trace->channels[io.inputs.size() + k].values.push_back(static_cast<double>(outputs.Get(k)));
+    trace->channels[io.inputs.size() + k].values.push_back(static_cast<double>(outputs[k]));
   }
 }
 
@@ -344,14 +345,15 @@ void EndStoppedRun(const CommandLine& line, const BlockExports& e, BlockInstance
 // writes them all.  The first one left is the pin whose reply broke off the
 // step.
 void MarkAnalogOutputsUnread(const BlockSettings& s, ValueArray* outputs) {
-  for (int k = 0; k < kAnalogCount; ++k) {
-    if (s.analog_used[k] > 0) outputs->Set(kPinCount + k, std::numeric_limits<double>::quiet_NaN());
+  for (int k = 0; k < kAnalogInputs; ++k) {
+    if (s.analog_used[k] > 0)
+      outputs->Set(kDigitalPins + k, std::numeric_limits<double>::quiet_NaN());
   }
 }
 
 std::optional<int> FirstUnreadAnalogInput(const BlockSettings& s, const ValueArray& outputs) {
-  for (int k = 0; k < kAnalogCount; ++k) {
-    if (s.analog_used[k] > 0 && std::isnan(outputs.Get(kPinCount + k))) return k;
+  for (int k = 0; k < kAnalogInputs; ++k) {
+    if (s.analog_used[k] > 0 && std::isnan(outputs[kDigitalPins + k])) return k;
   }
   return std::nullopt;
 }
@@ -426,7 +428,7 @@ class Simulation {
 
   // The whole run; returns its exit status.
   int Run() {
-    if (settings_.interface_kind == 1) {
+    if (settings_.OverSerial()) {
       fprintf(stderr,
               "blockhost: opening %s; the board restarts, so the first step takes over %.0f s\n",
               SerialLinkText(ComPortName(settings_.com_port), settings_.baud_rate).c_str(),
@@ -462,7 +464,7 @@ class Simulation {
     if (step == 0) clock_start_ = step_end;
     // Opening a serial port restarts the board, and the first step waits
     // for it (the block's 2 s pause): the plot marks that wait.
-    if (step == 0 && settings_.interface_kind == 1) trace_.open_pause_ms = took_ms;
+    if (step == 0 && settings_.OverSerial()) trace_.open_pause_ms = took_ms;
     if (step > 0 && took_ms > line_.period_ms) ++overruns_;
 
     RecordStep(io_, time_ms, inputs_, outputs_, &trace_);

@@ -8,10 +8,11 @@
 namespace blockhost {
 namespace {
 
-// The pin modes and the replies of the board protocol.
-constexpr int kModeInput = 1;
-constexpr int kModeOutput = 2;
-constexpr int kModePwm = 3;
+using arduino::pmDigitalInput;
+using arduino::pmDigitalOutput;
+using arduino::pmPWMOutput;
+
+// The replies of the board protocol.
 constexpr int kCommandBytes = 5;      // "?02s?", "!06s1", "pwm09", "w0512"
 constexpr int kLevelReplyBytes = 6;   // "HIGH" with CR LF
 constexpr int kOkReplyBytes = 4;      // "OK" with CR LF
@@ -25,8 +26,6 @@ constexpr double kAnalogTurnaroundMs = 0.2;
 // A round trip to an Ethernet board on a LAN.
 constexpr double kUdpExchangeMs = 1.0;
 
-bool OverSerial(const BlockSettings& s) { return s.interface_kind == 1; }
-
 // The step's exchanges, their bytes on a serial line and the firmware's
 // turnaround for them.
 struct StepWork {
@@ -38,13 +37,13 @@ struct StepWork {
 StepWork WorkOf(const BlockSettings& settings) {
   StepWork work;
   for (int mode : settings.pin_mode) {
-    if (mode == kModeInput) {
+    if (mode == pmDigitalInput) {
       work.exchanges += 1;
       work.bytes += kCommandBytes + kLevelReplyBytes;
-    } else if (mode == kModeOutput) {
+    } else if (mode == pmDigitalOutput) {
       work.exchanges += 1;
       work.bytes += kCommandBytes + kOkReplyBytes;
-    } else if (mode == kModePwm) {
+    } else if (mode == pmPWMOutput) {
       // The pin is selected, then its level written.
       work.exchanges += 2;
       work.bytes += 2 * (kCommandBytes + kOkReplyBytes);
@@ -62,7 +61,7 @@ StepWork WorkOf(const BlockSettings& settings) {
 
 double AnsweredStepMs(const BlockSettings& settings, int baud_rate) {
   const StepWork work = WorkOf(settings);
-  if (!OverSerial(settings)) return work.exchanges * kUdpExchangeMs;
+  if (!settings.OverSerial()) return work.exchanges * kUdpExchangeMs;
   if (baud_rate <= 0) return 0.0;
   return work.bytes * kBitsPerByte * 1000.0 / baud_rate + work.turnaround_ms;
 }
@@ -87,12 +86,13 @@ LinkLoad LoadOf(const BlockSettings& settings) {
   LinkLoad load;
   load.step_exchanges = work.exchanges;
   for (int mode : settings.pin_mode) {
-    if (mode == kModeInput || mode == kModeOutput || mode == kModePwm) ++load.mode_exchanges;
+    if (mode == pmDigitalInput || mode == pmDigitalOutput || mode == pmPWMOutput)
+      ++load.mode_exchanges;
   }
   for (int used : settings.analog_used) load.mode_exchanges += used > 0 ? 1 : 0;
   load.step_bytes = work.bytes;
-  load.reply_wait_ms = OverSerial(settings) ? kSerialReplyWaitMs : kUdpReplyWaitMs;
-  load.open_pause_ms = OverSerial(settings) ? kSerialOpenPauseMs : 0.0;
+  load.reply_wait_ms = settings.OverSerial() ? kSerialReplyWaitMs : kUdpReplyWaitMs;
+  load.open_pause_ms = settings.OverSerial() ? kSerialOpenPauseMs : 0.0;
   load.answered_step_ms = AnsweredStepMs(settings, settings.baud_rate);
   return load;
 }
@@ -135,7 +135,7 @@ double DefaultPeriodMs(const LinkLoad& load) {
 }
 
 std::optional<int> SpeedThatFits(const BlockSettings& settings, double period_ms) {
-  if (!OverSerial(settings)) return std::nullopt;
+  if (!settings.OverSerial()) return std::nullopt;
   for (int speed : arduino::kBaudRates) {
     if (speed > settings.baud_rate && AnsweredStepMs(settings, speed) <= period_ms) return speed;
   }

@@ -81,6 +81,19 @@ std::optional<ChildProcess> TryStartBoardsim(const std::string& boardsim,
                                              const std::vector<std::string>& args,
                                              std::string* why);
 
+// avrboard started with `args` and waited for until it is ready.  Loading
+// an image into simavr takes a while on a busy machine, so it is given
+// longer than other programs unless the caller says otherwise.
+constexpr milliseconds kAvrboardStartTimeout{15'000};
+ChildProcess StartAvrboard(const std::string& avrboard, const std::vector<std::string>& args,
+                           milliseconds timeout = kAvrboardStartTimeout);
+std::optional<ChildProcess> TryStartAvrboard(const std::string& avrboard,
+                                             const std::vector<std::string>& args, std::string* why,
+                                             milliseconds timeout = kAvrboardStartTimeout);
+// Why the avrboard at `avrboard` cannot be run, or "" when it can.  A build
+// without simavr has none, and its path is "".
+std::string WhyNoAvrboard(const std::string& avrboard);
+
 struct RunResult {
   int exit_code = -1;  // -1 when it did not exit normally in time
   std::string out;

@@ -269,6 +269,33 @@ std::optional<ChildProcess> TryStartBoardsim(const std::string& boardsim,
   return ChildProcess::TryStart(command, why, options);
 }
 
+ChildProcess StartAvrboard(const std::string& avrboard, const std::vector<std::string>& args,
+                           milliseconds timeout) {
+  std::string why;
+  std::optional<ChildProcess> board = TryStartAvrboard(avrboard, args, &why, timeout);
+  if (!board) throw std::runtime_error("avrboard did not start: " + why);
+  return std::move(*board);
+}
+
+std::optional<ChildProcess> TryStartAvrboard(const std::string& avrboard,
+                                             const std::vector<std::string>& args, std::string* why,
+                                             milliseconds timeout) {
+  std::vector<std::string> command{avrboard};
+  command.insert(command.end(), args.begin(), args.end());
+  StartOptions options;
+  // Said once the image is loaded and the terminal's link is there to open.
+  options.ready_text = "avrboard: ready";
+  options.timeout = timeout;
+  return ChildProcess::TryStart(command, why, options);
+}
+
+std::string WhyNoAvrboard(const std::string& avrboard) {
+  if (avrboard.empty() || access(avrboard.c_str(), X_OK) != 0) {
+    return "avrboard was not built (needs libsimavr-dev and libelf-dev)";
+  }
+  return "";
+}
+
 RunResult RunProgram(const std::vector<std::string>& args,
                      const std::vector<std::string>& environment, milliseconds timeout) {
   Pipe out;

@@ -6,7 +6,6 @@
 #include <mutex>
 
 #include "scratch_file.h"
-#include "settings_text.h"
 
 namespace harness {
 
@@ -21,31 +20,20 @@ const BlockLibrary& SharedLibrary(const std::string& path) {
   return *library;
 }
 
-std::string BlockSettings::Text() const {
-  std::vector<std::string> lines = {std::to_string(interface_kind), std::to_string(com_port),
-                                    std::to_string(baud_rate), address, std::to_string(udp_port)};
-  for (int mode : pin_mode) lines.push_back(std::to_string(mode));
-  for (int used : analog_used) lines.push_back(std::to_string(used));
-  return SettingsText(lines);
-}
-
-Values::Values(size_t count, long double fill) : bytes_(count * ARDUINO_BLOCK_EXTENDED_SIZE) {
-  for (size_t i = 0; i < count; ++i) Set(i, fill);
-}
-
-long double Values::operator[](size_t i) const {
-  long double value = 0.0L;
-  std::memcpy(&value, bytes_.data() + i * ARDUINO_BLOCK_EXTENDED_SIZE, ARDUINO_BLOCK_EXTENDED_SIZE);
-  return value;
-}
-
-void Values::Set(size_t i, long double value) {
-  std::memcpy(bytes_.data() + i * ARDUINO_BLOCK_EXTENDED_SIZE, &value, ARDUINO_BLOCK_EXTENDED_SIZE);
+BlockSettings::BlockSettings() {
+  interface_kind = arduino::kInterfaceEthernet;
+  com_port = 5;
+  baud_rate = 115200;
+  address = "127.0.0.1";
+  udp_port = 0;
+  pin_mode = {arduino::pmDigitalInput,  arduino::pmDigitalInput,  arduino::pmDigitalInput,
+              arduino::pmDigitalInput,  arduino::pmDigitalOutput, arduino::pmDigitalOutput,
+              arduino::pmDigitalOutput, arduino::pmDigitalOutput};
+  analog_used.fill(1);
 }
 
 LoadedBlock::LoadedBlock(const BlockExports& exports, uint32_t app_handle, uint8_t fill)
-    : exports_(exports), record_(kRecordSize, fill) {
-  std::memcpy(record_.data() + ARDUINO_BLOCK_APPHANDLE_OFFSET, &app_handle, sizeof app_handle);
+    : exports_(exports), record_(fill, app_handle) {
   exports_.InitUserDLL(record_.data());
 }
 

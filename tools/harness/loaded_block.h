@@ -11,6 +11,9 @@
 
 #include "arduino_block.h"
 #include "block_library.h"
+#include "block_record.h"
+#include "settings_record.h"
+#include "value_array.h"
 
 namespace harness {
 
@@ -22,31 +25,14 @@ using blockhost::BlockLibrary;
 // be loaded or lacks an export.
 const BlockLibrary& SharedLibrary(const std::string& path);
 
-constexpr size_t kRecordSize = 8192;
+using Values = hostmodel::ValueArray;
 
-// The settings block as named fields, in the order the file holds them.
-struct BlockSettings {
-  int interface_kind = 0;
-  int com_port = 5;
-  int baud_rate = 115200;
-  std::string address = "127.0.0.1";
-  int udp_port = 0;
-  std::array<int, 8> pin_mode{1, 1, 1, 1, 2, 2, 2, 2};  // the block's defaults
-  std::array<int, 6> analog_used{1, 1, 1, 1, 1, 1};
-
+// The settings record with what most tests want: a board on this machine
+// over UDP, and the block's own pin modes, every analog input read.
+struct BlockSettings : hostmodel::BlockSettings {
+  BlockSettings();
   // The block as the project file holds it: every line ends with CR LF.
-  std::string Text() const;
-};
-
-class Values {
- public:
-  Values(size_t count, long double fill);
-  long double operator[](size_t i) const;
-  void Set(size_t i, long double value);
-  void* data() { return bytes_.data(); }
-
- private:
-  std::vector<uint8_t> bytes_;
+  std::string Text() const { return hostmodel::FormatSettingsLines(*this); }
 };
 
 // One block, created through InitUserDLL in a record of `fill` bytes with the
@@ -60,6 +46,7 @@ class LoadedBlock {
 
   const BlockExports& exports() const { return exports_; }
   void* record() { return record_.data(); }
+  const hostmodel::BlockRecord& host_record() const { return record_; }
   // Hands the settings to the block through ReadFromFile.
   void Configure(const BlockSettings& settings) { Configure(settings.Text()); }
   void Configure(const std::string& settings_text);
@@ -68,7 +55,7 @@ class LoadedBlock {
 
  private:
   const BlockExports& exports_;
-  std::vector<uint8_t> record_;
+  hostmodel::BlockRecord record_;
   bool alive_ = true;
 };
 

@@ -1,4 +1,5 @@
-// What blockhost asks of the system besides files and libraries.
+// The running blockhost process and what it finds around it: its folder,
+// the library beside it, its standard error, and its environment.
 #pragma once
 
 #include <optional>

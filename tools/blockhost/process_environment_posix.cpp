@@ -7,7 +7,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "host_system.h"
+#include "process_environment.h"
 
 namespace blockhost {
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "host_system.h"
+#include "process_environment.h"
 
 namespace blockhost {
 

@@ -1,0 +1,42 @@
+# shellcheck shell=bash
+# ./run test: every test, in every build.
+# Sourced by ./run, which has already changed into the tree (ROOT).
+
+# Every C and C++ file git tracks must be as clang-format, with the
+# checked-in .clang-format, would leave it.
+format_check() {
+  local files
+  mapfile -t files < <(git ls-files '*.c' '*.cpp' '*.h' '*.ino')
+  if ! clang-format --dry-run -Werror "${files[@]}"; then
+    echo "these files are not formatted: run clang-format -i on them" >&2
+    exit 1
+  fi
+  echo "  ${#files[@]} files formatted as .clang-format says"
+}
+
+cmd_test() {
+  wine_check
+  ensure_packages $PKGS_NATIVE $PKGS_FIRMWARE $(windows_packages) $PKGS_FUZZ $PKGS_SOAK $PKGS_DIST \
+    $PKGS_NETNS $PKGS_LINT $PKGS_BENCH
+  ensure_wine
+  say "$WINDOWS_LINE"
+  ensure_comma_locale
+  netns_check
+  say "checking the formatting"
+  format_check
+  # Before the native tests, which run the library against this image.
+  say "building the firmware for Uno and Mega 2560"
+  firmware/build.sh
+  say "building the firmware again elsewhere: it must come out byte for byte the same"
+  tests/dist/firmware_rebuilds.sh
+  build_windows
+  say "building and testing build/native"
+  build_preset native
+  isolated ctest --preset native -j2
+  say "building and testing build/asan (address and undefined-behaviour sanitizers)"
+  build_preset asan
+  isolated env ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --preset asan -j2
+  fuzz_all "${FUZZ_TEST_SECONDS:-5}"
+  test_windows
+  say "all tests passed that ran. $WINDOWS_LINE"
+}
