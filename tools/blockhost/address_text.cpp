@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "number_text.h"
+
 namespace blockhost {
 namespace {
 
@@ -15,17 +17,8 @@ std::optional<uint64_t> ReadPart(std::string_view part) {
   } else if (part.size() > 1 && part[0] == '0') {
     base = 8;
   }
-  if (part.empty()) return std::nullopt;
-  uint64_t value = 0;
-  for (char c : part) {
-    int digit = c >= '0' && c <= '9'   ? c - '0'
-                : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                       : 99;
-    if (digit >= base) return std::nullopt;
-    value = value * base + digit;
-    if (value > 0xFFFFFFFFu) return std::nullopt;
-  }
+  std::optional<uint64_t> value = tool_cli::ParseNumber<uint64_t>(part, base);
+  if (value && *value > 0xFFFFFFFFu) return std::nullopt;
   return value;
 }
 

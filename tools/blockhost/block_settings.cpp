@@ -1,12 +1,12 @@
 #include "block_settings.h"
 
-#include <charconv>
 #include <optional>
 #include <vector>
 
 #include "config/setting_rules.h"
 #include "config/settings_block.h"
 #include "errors.h"
+#include "number_text.h"
 
 namespace blockhost {
 namespace {
@@ -28,11 +28,7 @@ constexpr Word kPinModeWords[] = {{"unused", arduino::pmUnused},
 constexpr Word kAnalogWords[] = {{"unused", 0}, {"used", 1}};
 
 std::optional<int32_t> ParseInt(std::string_view text) {
-  int32_t value = 0;
-  const char* end = text.data() + text.size();
-  auto [ptr, error] = std::from_chars(text.data(), end, value);
-  if (error != std::errc() || ptr != end || text.empty()) return std::nullopt;
-  return value;
+  return tool_cli::ParseNumber<int32_t>(text);
 }
 
 template <size_t N>

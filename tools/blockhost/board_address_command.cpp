@@ -3,6 +3,7 @@
 // setup console (firmware/arduino_block/src/setup_console.h), whose answers
 // it passes on as the board said them.
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -13,6 +14,7 @@
 #include "errors.h"
 #include "held_port.h"
 #include "link/port_names.h"
+#include "tool_command_line.h"
 
 namespace blockhost {
 namespace {
@@ -29,11 +31,6 @@ constexpr char kSerialImageProbe[] = "?14s?";
 
 bool StartsWith(const std::string& text, const std::string& prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;
-}
-
-std::string PortName(int32_t port, const std::string& device) {
-  const std::string name = "COM" + std::to_string(port);
-  return device == name ? name : name + " (" + device + ")";
 }
 
 using Clock = std::chrono::steady_clock;
@@ -164,18 +161,10 @@ int Run(Session& session, const std::string& where, const std::string& command,
   return kExitOk;
 }
 
-}  // namespace
-
-int BoardAddressCommand(const CommandLine& line) {
-  const int32_t com_port = *line.com_port;
-  const std::string device = arduino::ComPortDevice(com_port);
-  if (device.empty()) {
-    fprintf(stderr,
-            "blockhost: there is no COM%d on this computer; `blockhost ports` lists the ports\n",
-            com_port);
-    return kExitPortUnusable;
-  }
-  const std::string where = PortName(com_port, device);
+// The board's port, open; nothing, after saying why, when it cannot be
+// used (kExitPortUnusable).
+std::optional<BoardPort> OpenBoardPort(const CommandLine& line, const std::string& device,
+                                       const std::string& where) {
   // A speed the console does not run at garbles every line, which would
   // read as a board with other firmware.
   if (line.baud_rate != 9600) {
@@ -183,9 +172,9 @@ int BoardAddressCommand(const CommandLine& line) {
   }
   // A program that holds the port without locking it would share the line
   // and take some of the board's answers.
-  if (std::optional<std::string> held = HeldPortText(com_port)) {
+  if (std::optional<std::string> held = HeldPortText(*line.com_port)) {
     fprintf(stderr, "blockhost: %s\n", held->c_str());
-    return kExitPortUnusable;
+    return std::nullopt;
   }
   std::string error;
   std::optional<BoardPort> port = BoardPort::Open(device, line.baud_rate, &error);
@@ -195,28 +184,29 @@ int BoardAddressCommand(const CommandLine& line) {
             "  (is a running block, the Arduino IDE's serial monitor or another terminal using "
             "it?)\n",
             where.c_str(), error.c_str());
-    return kExitPortUnusable;
   }
-  printf("waiting up to %d ms for the board on %s to start (an Uno restarts when its port opens)\n",
-         line.restart_wait_ms, where.c_str());
-  fflush(stdout);
+  return port;
+}
 
-  Session session(*port, line, where);
-  // The start line names the image; a board that does not restart on open
-  // (a Mega with the reset jumper cut, a board opened twice) sends none, and
-  // is asked all the same.
-  // Other lines before it (what the sketch said before the restart, a
-  // bootloader's noise) are dropped; a board that never stops talking gets
-  // no more than the one wait.
+// The start line names the image; a board that does not restart on open (a
+// Mega with the reset jumper cut, a board opened twice) sends none, and is
+// asked all the same.  Other lines before it (what the sketch said before
+// the restart, a bootloader's noise) are dropped; a board that never stops
+// talking gets no more than the one wait.
+void AwaitStartLine(BoardPort& port, const CommandLine& line, Session* session) {
   const Clock::time_point deadline = Clock::now() + milliseconds(line.restart_wait_ms);
-  while (std::optional<std::string> started = port->ReadLine(Left(deadline))) {
+  while (std::optional<std::string> started = port.ReadLine(Left(deadline))) {
     if (StartsWith(*started, kStartLinePrefix)) {
       printf("board: %s\n", started->c_str());
-      session.NoteStarted();
-      break;
+      session->NoteStarted();
+      return;
     }
   }
+}
 
+// Asks for the address, setting it first if the command line gives one, and
+// sets the MAC address if it gives that.
+int ExchangeAddress(const CommandLine& line, const std::string& where, Session& session) {
   std::string answer;
   const bool setting = !line.board_address.empty();
   const std::string command = setting ? "address " + line.board_address : "address";
@@ -244,5 +234,76 @@ int BoardAddressCommand(const CommandLine& line) {
   }
   return kExitOk;
 }
+
+int BoardAddressCommand(const CommandLine& line) {
+  const int32_t com_port = *line.com_port;
+  const std::string device = arduino::ComPortDevice(com_port);
+  if (device.empty()) {
+    fprintf(stderr,
+            "blockhost: there is no COM%d on this computer; `blockhost ports` lists the ports\n",
+            com_port);
+    return kExitPortUnusable;
+  }
+  const std::string where = PortWithDevice(com_port);
+  std::optional<BoardPort> port = OpenBoardPort(line, device, where);
+  if (!port) return kExitPortUnusable;
+  printf("waiting up to %d ms for the board on %s to start (an Uno restarts when its port opens)\n",
+         line.restart_wait_ms, where.c_str());
+  fflush(stdout);
+  Session session(*port, line, where);
+  AwaitStartLine(*port, line, &session);
+  return ExchangeAddress(line, where, session);
+}
+
+// A value sent to the board as part of one line: the board judges its
+// form, but a space or a control character would change the line itself.
+std::string BoardValue(const std::string& option, const std::string& text) {
+  if (text.empty()) tool_cli::Refuse(option, "give a value");
+  for (unsigned char c : text) {
+    if (c <= ' ' || c >= 0x7F) {
+      tool_cli::Refuse(option, "'" + text + "' has a space or a control character");
+    }
+  }
+  return text;
+}
+
+void AddBoardAddressOptions(CLI::App* command, CommandLine* line) {
+  tool_cli::AddValueOption(command, "--comport", "N", "the board's USB serial port (3 or COM3)",
+                           [line](const std::string& text) {
+                             line->com_port = ParseComPortOption("--comport", text, false);
+                           })
+      ->required();
+  tool_cli::AddValueOption(command, "--baud", "B",
+                           "the speed of the port (default 9600, the\nsetup console's)",
+                           [line](const std::string& text) {
+                             line->baud_rate = ParseNumberOption("--baud", text, 1, INT32_MAX);
+                           });
+  tool_cli::AddValueOption(
+      command, "--wait-ms", "MS",
+      "how long to wait for the board to restart\nafter the port opens (default 4000)",
+      [line](const std::string& text) {
+        line->restart_wait_ms = ParseNumberOption("--wait-ms", text, 0, 60000);
+      });
+  tool_cli::AddValueOption(
+      command, "--mac", "MAC", "also set the board's MAC address",
+      [line](const std::string& text) { line->board_mac = BoardValue("--mac", text); });
+  tool_cli::AddValueOption(
+      command, "address", "ADDRESS",
+      "the new address, e.g. 10.0.0.50; without it\nthe address is shown",
+      [line](const std::string& text) { line->board_address = BoardValue("ADDRESS", text); });
+  command->footer(
+      "exit status: 0 done, 1 bad arguments, 3 no answer, 5 the port cannot be opened,\n"
+      "  6 the board refused the value, 7 the board does not run the Ethernet image");
+}
+
+}  // namespace
+
+const Command kBoardAddressCommand = {
+    "board-address",
+    "usage: blockhost board-address --comport N [--baud B] [--wait-ms MS] [--mac MAC]\n"
+    "                               [ADDRESS]\n",
+    "show or set (and save) the address of a\n"
+    "board with the Ethernet image, over USB",
+    AddBoardAddressOptions, BoardAddressCommand};
 
 }  // namespace blockhost

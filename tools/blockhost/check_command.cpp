@@ -2,6 +2,7 @@
 // One run of one step that reads A0, through the exports only, exactly as a
 // host would make it; nothing else on the board is driven or reconfigured.
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 
 #include "block_instance.h"
@@ -9,6 +10,7 @@
 #include "block_settings.h"
 #include "check_outcome.h"
 #include "commands.h"
+#include "config/setting_rules.h"
 #include "errors.h"
 #include "held_port.h"
 #include "library_call.h"
@@ -16,8 +18,10 @@
 #include "link/local_port.h"
 #include "link/port_holders.h"
 #include "link/port_names.h"
+#include "link_text.h"
 #include "local_address.h"
 #include "project_file.h"
+#include "tool_command_line.h"
 #include "value_array.h"
 
 namespace blockhost {
@@ -42,18 +46,6 @@ struct A0Reading {
   std::string reply;            // otherwise what came instead; empty for nothing
   double took_ms = 0;           // the timed step's round trip, for a number
 };
-
-// An empty address names this computer, which a message must say in words.
-std::string AddressText(const BlockSettings& s) {
-  return s.address.empty() ? "this computer (the address is empty)" : s.address;
-}
-
-std::string LinkText(const BlockSettings& s) {
-  if (s.interface_kind == arduino::kInterfaceEthernet) {
-    return AddressText(s) + ", UDP port " + std::to_string(s.udp_port);
-  }
-  return PortWithDevice(s.com_port) + " at " + std::to_string(s.baud_rate) + " baud";
-}
 
 void PrintUnopenedHints(const BlockSettings& s) {
   if (std::optional<std::string> held = HeldPortText(s.com_port)) {
@@ -188,16 +180,9 @@ std::string SpeedMend(const CommandLine& line, int32_t speed) {
     return "set the dialog's speed to " + std::to_string(speed) +
            ", or `blockhost set --project F " + baud + "` for a project file";
   }
-  const auto quoted = [](const std::string& text) {
-    return text.find_first_of(" \t'\"") == std::string::npos ? text : "\"" + text + "\"";
-  };
-  std::string command = "blockhost set";
-  if (!line.library.empty()) command += " --lib " + quoted(line.library);
-  return "`" + command + " --project " + quoted(line.project) + " " + baud +
-         "` (or the dialog's speed " + std::to_string(speed) + ")";
+  return "`" + CommandWithProject("set", line) + " " + baud + "` (or the dialog's speed " +
+         std::to_string(speed) + ")";
 }
-
-}  // namespace
 
 int CheckCommand(const CommandLine& line) {
   BlockLibrary library(LibraryPath(line));
@@ -223,7 +208,7 @@ int CheckCommand(const CommandLine& line) {
   settings.pin_mode.fill(arduino::pmUnused);
   settings.analog_used = {1, 0, 0, 0, 0, 0};
   ApplySettings(settings, &block);
-  printf("link: %s\n", LinkText(settings).c_str());
+  printf("link: %s\n", CheckedLinkText(settings).c_str());
   fflush(stdout);
 
   if (CallLibraryFor([&] { return e.CanSimulateDLL(block.record()); }) == 0) {
@@ -257,5 +242,72 @@ int CheckCommand(const CommandLine& line) {
   PrintBadAnswerHints(settings, reading.reply);
   return kExitBadAnswer;
 }
+
+// A value `check` takes for its link: one the dialog could set up.
+int32_t ParseLinkNumber(const std::string& option, const std::string& text,
+                        std::optional<std::string> (*refusal)(int32_t)) {
+  const int32_t value = ParseNumberOption(option, text, INT32_MIN, INT32_MAX);
+  if (auto why = refusal(value)) tool_cli::Refuse(option, *why);
+  return value;
+}
+
+// --comport [--baud] or --address [--udpport], each as the dialog takes it.
+void AddLinkOptions(CLI::App* command, CommandLine* line) {
+  tool_cli::AddValueOption(command, "--comport", "N", "the board's COM port, 1..100 (3 or COM3)",
+                           [line](const std::string& text) {
+                             line->com_port = ParseComPortOption("--comport", text, true);
+                           });
+  tool_cli::AddValueOption(command, "--baud", "B",
+                           "the speed of the COM port: 9600 (default),\n"
+                           "19200, 38400 or 115200",
+                           [line](const std::string& text) {
+                             line->baud_rate =
+                                 ParseLinkNumber("--baud", text, arduino::BaudRateRefusal);
+                           });
+  tool_cli::AddValueOption(command, "--address", "A", "the board's address",
+                           [line](const std::string& text) {
+                             if (text.empty())
+                               tool_cli::Refuse("--address", "give the board's address");
+                             line->address = text;
+                           });
+  tool_cli::AddValueOption(command, "--udpport", "P", "the board's UDP port (default 1600)",
+                           [line](const std::string& text) {
+                             line->udp_port =
+                                 ParseLinkNumber("--udpport", text, arduino::UdpPortRefusal);
+                           });
+}
+
+void AddCheckOptions(CLI::App* command, CommandLine* line) {
+  AddLibraryOption(command, line);
+  AddProjectOption(command, line);
+  AddLinkOptions(command, line);
+  command->footer(
+      "exit status: 0 the board answered, 1 bad arguments or files, 2 library error,\n"
+      "  3 no answer, 4 an answer that is no number, 5 the port cannot be opened,\n"
+      "  8 the board answers at another speed");
+  // `check` tests one link: the one a project holds, a COM port or an address.
+  const CLI::Option* baud = command->get_option("--baud");
+  const CLI::Option* udp_port = command->get_option("--udpport");
+  command->callback([line, baud, udp_port] {
+    const int choices =
+        !line->project.empty() + line->com_port.has_value() + !line->address.empty();
+    if (choices != 1) tool_cli::Refuse("give exactly one of --project, --comport or --address");
+    if (baud->count() > 0 && !line->com_port) tool_cli::Refuse("--baud goes with --comport");
+    if (udp_port->count() > 0 && line->address.empty()) {
+      tool_cli::Refuse("--udpport goes with --address");
+    }
+  });
+}
+
+}  // namespace
+
+const Command kCheckCommand = {
+    "check",
+    "usage: blockhost check [--lib PATH] (--project F | --comport N [--baud B]\n"
+    "                       | --address A [--udpport P])\n",
+    "read A0 once, as a run would, and say\n"
+    "whether the board answers (default\n"
+    "speed 9600, default UDP port 1600)",
+    AddCheckOptions, CheckCommand};
 
 }  // namespace blockhost

@@ -10,13 +10,9 @@
 #include <string_view>
 #include <vector>
 
-namespace blockhost {
+#include "exit_codes.h"
 
-constexpr int kExitNoAnswer = 3;   // the board did not answer within the wait
-constexpr int kExitBadAnswer = 4;  // it answered, but not with a number
-// It answers with a number, but only at another of the dialog's speeds.
-// (5 to 7 are board-address's, commands.h.)
-constexpr int kExitWrongSpeed = 8;
+namespace blockhost {
 
 // Where a serial board that gave no number at `baud_rate` is looked for:
 // the dialog's speeds (arduino::kBaudRates) but that one, in the dialog's

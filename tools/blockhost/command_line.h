@@ -6,6 +6,11 @@
 #include <string>
 #include <vector>
 
+namespace CLI {
+class App;
+class Option;
+}  // namespace CLI
+
 namespace blockhost {
 
 struct CommandLine {
@@ -44,5 +49,30 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine* line);
 // Reports a usage error the command found later (a bad KEY=VALUE, say) as
 // ParseCommandLine reports its own, with the usage of `command`.
 void ReportUsageError(const std::string& command, const std::string& message);
+
+// What the options of more than one command share: their help and how a
+// value of theirs is read.  A value that will not do leaves as the usage
+// error "<option>: <why>".
+
+// The KEYs of `set` and the SIGNALs of `run --input`, in both commands' help
+// and in blockhost's.
+extern const char kSettingKeysHelp[];
+extern const char kInputSignalsHelp[];
+
+// --lib PATH, the block library.
+void AddLibraryOption(CLI::App* command, CommandLine* line);
+// --project F, the project file.
+CLI::Option* AddProjectOption(CLI::App* command, CommandLine* line);
+
+// The whole of `text` as a number low..high.
+int32_t ParseNumberOption(const std::string& option, const std::string& text, int32_t low,
+                          int32_t high);
+// A COM port: "3" or "COM3" in any case.  With `judge`, only the numbers the
+// dialog offers.
+int32_t ParseComPortOption(const std::string& option, const std::string& text, bool judge);
+
+// `blockhost <command> [--lib L] --project P` as the user would type it, for
+// a message to suggest: what a shell would split is quoted.
+std::string CommandWithProject(const std::string& command, const CommandLine& line);
 
 }  // namespace blockhost

@@ -1,36 +1,55 @@
-// The sub-commands.  Each returns the exit status and reports its results on
-// stdout; errors leave as UsageError, InputError or LibraryError.
+// blockhost's sub-commands, registered in one table.  A command lives in a
+// file of its own (*_command.cpp) that defines its entry: its name, its help,
+// the options it takes and the function that runs it.  Adding a command is
+// that file, its declaration below and its line in kCommands; the help lists
+// the commands in the table's order.
 #pragma once
 
+#include <string>
+
 #include "command_line.h"
+#include "exit_codes.h"
+
+namespace CLI {
+class App;
+}
 
 namespace blockhost {
 
-int InfoCommand(const CommandLine& line);
-int ShowCommand(const CommandLine& line);
-int SetCommand(const CommandLine& line);
+struct Command {
+  const char* name;
+  // "usage: blockhost NAME ...\n", one or more lines, each ending in '\n'.
+  const char* usage;
+  // What the command does, beside its usage in the list of `blockhost --help`.
+  const char* description;
+  // Adds the command's options, bound to *line, and its help's footer.
+  void (*add_options)(CLI::App* command, CommandLine* line);
+  // Returns the exit status (exit_codes.h) and reports its results on stdout;
+  // errors leave as UsageError, InputError or LibraryError (errors.h).
+  int (*run)(const CommandLine& line);
+};
+
+extern const Command kInfoCommand;
+extern const Command kShowCommand;
+extern const Command kSetCommand;
+extern const Command kConfigureCommand;
+extern const Command kRunCommand;
+extern const Command kCheckCommand;
+extern const Command kPortsCommand;
+extern const Command kBoardAddressCommand;
+
+inline constexpr const Command* kCommands[] = {
+    &kInfoCommand, &kShowCommand,  &kSetCommand,   &kConfigureCommand,
+    &kRunCommand,  &kCheckCommand, &kPortsCommand, &kBoardAddressCommand,
+};
+
+// The entry of `name`, or nothing for a name no command has.
+const Command* FindCommand(const std::string& name);
+
 // Opens the library's settings dialog on the project's block and saves the
 // project if the user pressed OK.  Cancel, the close box or no display write
-// nothing, and exit with one of these.
-constexpr int kExitCancelled = 10;
-constexpr int kExitNoDisplay = 11;
+// nothing, and exit kExitCancelled or kExitNoDisplay.
 int ConfigureCommand(const CommandLine& line);
-// A run whose steps took as long as a board that answers nothing makes them;
-// a stopped run exits kExitInterrupted or kExitTerminated (stop_request.h).
-constexpr int kExitBoardSilent = 9;
-int RunCommand(const CommandLine& line);
-// One step that reads A0: exit 0 with the value, kExitNoAnswer or
-// kExitBadAnswer (check_outcome.h) with what to look at.
-int CheckCommand(const CommandLine& line);
-// The serial ports by COM number; needs no library.
-int PortsCommand(const CommandLine& line);
-// Shows or sets the address of a board with the Ethernet image over its USB
-// port; needs no library.  Exit 0, kExitNoAnswer (check_outcome.h) or one of
-// these.
-constexpr int kExitPortUnusable = 5;      // no such port, or it cannot be opened
-constexpr int kExitBoardRefused = 6;      // the board refused the address or MAC
-constexpr int kExitNotEthernetImage = 7;  // the board answered, but not as the Ethernet image
-int BoardAddressCommand(const CommandLine& line);
 
 // --lib, or the platform's block library beside the blockhost executable.
 std::string LibraryPath(const CommandLine& line);

@@ -1,14 +1,13 @@
-// The three ways a blockhost command can fail, each with its own exit code.
+// The three ways a blockhost command can fail: a UsageError or an InputError
+// exits kExitUsage, a LibraryError kExitLibrary (exit_codes.h).
 #pragma once
 
 #include <stdexcept>
 #include <string>
 
-namespace blockhost {
+#include "exit_codes.h"
 
-constexpr int kExitOk = 0;
-constexpr int kExitUsage = 1;    // bad arguments, unreadable or foreign files
-constexpr int kExitLibrary = 2;  // the library failed to load or raised an error
+namespace blockhost {
 
 // Arguments that make no sense; the usage text follows the message.
 class UsageError : public std::runtime_error {

@@ -2,12 +2,13 @@
 
 #include "link/port_holders.h"
 #include "link/port_names.h"
+#include "link_text.h"
 #include "process_environment.h"
 
 namespace blockhost {
 
 std::string PortWithDevice(int32_t com_port) {
-  const std::string name = "COM" + std::to_string(com_port);
+  const std::string name = ComPortName(com_port);
   std::string device = arduino::ComPortDevice(com_port);
   if (device.empty()) device = "no device";
   return device == name ? name : name + " (" + device + ")";
@@ -24,7 +25,7 @@ std::optional<std::string> HeldPortText(int32_t com_port) {
 
 std::string UnopenedPortText(int32_t com_port) {
   if (std::optional<std::string> held = HeldPortText(com_port)) return *held;
-  const std::string name = "COM" + std::to_string(com_port);
+  const std::string name = ComPortName(com_port);
   std::string text = name + " cannot be opened: no such port, or another program holds it; " +
                      "`blockhost ports` lists the ports by COM number";
   // Only where the name is no device of its own does a variable name one.

@@ -10,6 +10,7 @@
 #include "errors.h"
 #include "library_call.h"
 #include "process_environment.h"
+#include "tool_command_line.h"
 
 namespace blockhost {
 namespace {
@@ -50,13 +51,6 @@ std::string WrittenBytes(const std::function<void(void*)>& fill_record) {
 
 std::string Quoted(const char* text) { return text ? "\"" + std::string(text) + "\"" : "(null)"; }
 
-}  // namespace
-
-std::string LibraryPath(const CommandLine& line) {
-  if (!line.library.empty()) return line.library;
-  return DefaultLibraryPath();
-}
-
 int InfoCommand(const CommandLine& line) {
   BlockLibrary library(LibraryPath(line));
   const BlockExports& e = library.exports();
@@ -85,6 +79,18 @@ int InfoCommand(const CommandLine& line) {
   printf("settings dialog %s\n",
          e.CallParameterDialogDLL ? "provided" : "not provided (settings only through set)");
   return kExitOk;
+}
+
+void AddInfoOptions(CLI::App* command, CommandLine* line) { AddLibraryOption(command, line); }
+
+}  // namespace
+
+const Command kInfoCommand = {"info", "usage: blockhost info [--lib PATH]\n",
+                              "name, inputs, outputs and records", AddInfoOptions, InfoCommand};
+
+std::string LibraryPath(const CommandLine& line) {
+  if (!line.library.empty()) return line.library;
+  return DefaultLibraryPath();
 }
 
 }  // namespace blockhost

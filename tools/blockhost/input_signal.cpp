@@ -1,6 +1,5 @@
 #include "input_signal.h"
 
-#include <charconv>
 #include <cmath>
 #include <numbers>
 #include <optional>
@@ -8,17 +7,16 @@
 
 #include "block_settings.h"
 #include "errors.h"
+#include "number_text.h"
 
 namespace blockhost {
 namespace {
 
+// A signal's values are plotted and sent to the board: infinity has no
+// place in either.
 std::optional<double> ParseNumber(std::string_view text) {
-  double value = 0.0;
-  const char* end = text.data() + text.size();
-  auto [ptr, error] = std::from_chars(text.data(), end, value);
-  if (error != std::errc() || ptr != end || text.empty() || !std::isfinite(value)) {
-    return std::nullopt;
-  }
+  std::optional<double> value = tool_cli::ParseNumber<double>(text);
+  if (!value || !std::isfinite(*value)) return std::nullopt;
   return value;
 }
 
@@ -92,13 +90,11 @@ InputAssignment ParseInputAssignment(std::string_view text) {
   }
   std::string_view pin_text = text.substr(0, equals);
   if (pin_text.starts_with("pin")) pin_text.remove_prefix(3);
-  int pin = 0;
-  auto [ptr, error] = std::from_chars(pin_text.data(), pin_text.data() + pin_text.size(), pin);
-  if (error != std::errc() || ptr != pin_text.data() + pin_text.size() || pin < kFirstPin ||
-      pin >= kFirstPin + kDigitalPins) {
+  const std::optional<int> pin = tool_cli::ParseNumber<int>(pin_text);
+  if (!pin || *pin < kFirstPin || *pin >= kFirstPin + kDigitalPins) {
     throw UsageError("--input '" + std::string(text) + "': the block's inputs are pins 2..9");
   }
-  return {pin, InputSignal::Parse(text.substr(equals + 1))};
+  return {*pin, InputSignal::Parse(text.substr(equals + 1))};
 }
 
 }  // namespace blockhost

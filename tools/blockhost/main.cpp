@@ -10,14 +10,8 @@ int main(int argc, char** argv) {
   CommandLine line;
   if (std::optional<int> status = ParseCommandLine(argc, argv, &line)) return *status;
   try {
-    if (line.command == "info") return InfoCommand(line);
-    if (line.command == "show") return ShowCommand(line);
-    if (line.command == "set") return SetCommand(line);
-    if (line.command == "configure") return ConfigureCommand(line);
-    if (line.command == "check") return CheckCommand(line);
-    if (line.command == "ports") return PortsCommand(line);
-    if (line.command == "board-address") return BoardAddressCommand(line);
-    return RunCommand(line);
+    // The parser has taken no other name than one of the table's.
+    return FindCommand(line.command)->run(line);
   } catch (const UsageError& error) {
     ReportUsageError(line.command, error.what());
     return kExitUsage;

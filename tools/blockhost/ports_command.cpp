@@ -9,6 +9,8 @@
 #include "errors.h"
 #include "link/port_holders.h"
 #include "link/port_list.h"
+#include "link_text.h"
+#include "tool_command_line.h"
 
 namespace blockhost {
 namespace {
@@ -53,7 +55,7 @@ void PrintJson(const std::vector<arduino::SerialPortInfo>& ports) {
     const arduino::SerialPortInfo& p = ports[i];
     printf("%s\n  {\"com\": %s, \"name\": %s, \"device\": %s, \"mapped_by\": %s,", i ? "," : "",
            p.com_port ? std::to_string(p.com_port).c_str() : "null",
-           p.com_port ? JsonString("COM" + std::to_string(p.com_port)).c_str() : "null",
+           p.com_port ? JsonString(ComPortName(p.com_port)).c_str() : "null",
            JsonString(p.device).c_str(), JsonOptional(p.mapped_by).c_str());
     printf(" \"friendly_name\": %s, \"hardware_id\": %s,", JsonOptional(p.friendly_name).c_str(),
            JsonOptional(p.hardware_id).c_str());
@@ -80,7 +82,7 @@ void PrintText(const std::vector<arduino::SerialPortInfo>& ports) {
     return;
   }
   for (const arduino::SerialPortInfo& p : ports) {
-    const std::string name = p.com_port ? "COM" + std::to_string(p.com_port) : "(none)";
+    const std::string name = p.com_port ? ComPortName(p.com_port) : "(none)";
     printf("%-7s %s", name.c_str(), p.device.c_str());
     if (!p.mapped_by.empty() && p.mapped_by != p.device.substr(p.device.rfind('/') + 1)) {
       printf("  (by %s)", p.mapped_by.c_str());
@@ -105,8 +107,6 @@ void PrintText(const std::vector<arduino::SerialPortInfo>& ports) {
   }
 }
 
-}  // namespace
-
 int PortsCommand(const CommandLine& line) {
   const std::vector<arduino::SerialPortInfo> ports = arduino::ListSerialPorts();
   if (line.json) {
@@ -116,5 +116,16 @@ int PortsCommand(const CommandLine& line) {
   }
   return kExitOk;
 }
+
+void AddPortsOptions(CLI::App* command, CommandLine* line) {
+  command->add_flag("--json", line->json, "print the list as a JSON array")
+      ->disable_flag_override();
+}
+
+}  // namespace
+
+const Command kPortsCommand = {"ports", "usage: blockhost ports [--json]\n",
+                               "the serial ports by COM number, with\ntheir USB details",
+                               AddPortsOptions, PortsCommand};
 
 }  // namespace blockhost

@@ -12,8 +12,10 @@
 #include "native_file.h"
 #include "process_environment.h"
 #include "project_file.h"
+#include "tool_command_line.h"
 
 namespace blockhost {
+namespace {
 
 int ShowCommand(const CommandLine& line) {
   BlockLibrary library(LibraryPath(line));
@@ -60,6 +62,59 @@ int SetCommand(const CommandLine& line) {
   printf("%s", DescribeSettings(ReadSettings(&block)).c_str());
   return kExitOk;
 }
+
+// The options of show and configure: the library, and the project they
+// work on.
+void AddProjectOptions(CLI::App* command, CommandLine* line) {
+  AddLibraryOption(command, line);
+  AddProjectOption(command, line)->required();
+}
+
+void AddSetOptions(CLI::App* command, CommandLine* line) {
+  AddProjectOptions(command, line);
+  command
+      ->add_flag("--force", line->force,
+                 "write any integer, also one the dialog does\n"
+                 "not offer (the file holds any)")
+      ->disable_flag_override();
+  command
+      ->add_flag("--fix-line-ends", line->fix_line_ends,
+                 "give F back the line ends that a program (an\n"
+                 "editor, dos2unix, unix2dos, a transfer) changed")
+      ->disable_flag_override();
+  command->add_option("assignments", line->assignments, "the settings to change")
+      ->type_name("KEY=VALUE...");
+  command->callback([line] {
+    if (line->assignments.empty() && !line->fix_line_ends) {
+      tool_cli::Refuse("give at least one KEY=VALUE");
+    }
+  });
+  command->footer(kSettingKeysHelp);
+}
+
+void AddConfigureOptions(CLI::App* command, CommandLine* line) {
+  AddProjectOptions(command, line);
+  command->footer(
+      "exit status: 0 saved, 1 bad arguments or files, 2 library error, 10 cancelled\n"
+      "  or closed, 11 no display; only 0 writes F");
+}
+
+}  // namespace
+
+const Command kShowCommand = {"show", "usage: blockhost show [--lib PATH] --project F\n",
+                              "the block settings stored in F", AddProjectOptions, ShowCommand};
+
+const Command kSetCommand = {
+    "set",
+    "usage: blockhost set [--lib PATH] --project F [--force] KEY=VALUE...\n"
+    "       blockhost set [--lib PATH] --project F --fix-line-ends [KEY=VALUE...]\n",
+    "change settings; creates F if missing", AddSetOptions, SetCommand};
+
+const Command kConfigureCommand = {"configure",
+                                   "usage: blockhost configure [--lib PATH] --project F\n",
+                                   "edit the settings in the block's own\n"
+                                   "dialog; OK saves F (creates it if missing)",
+                                   AddConfigureOptions, ConfigureCommand};
 
 int ConfigureCommand(const CommandLine& line) {
   BlockLibrary library(LibraryPath(line));

@@ -20,10 +20,13 @@
 #include "held_port.h"
 #include "input_signal.h"
 #include "library_call.h"
+#include "link_text.h"
+#include "number_text.h"
 #include "process_environment.h"
 #include "project_file.h"
 #include "step_timing.h"
 #include "stop_request.h"
+#include "tool_command_line.h"
 #include "trace.h"
 #include "value_array.h"
 
@@ -52,16 +55,6 @@ Clock::duration ToDuration(double ms) {
 
 double MillisecondsBetween(Clock::time_point from, Clock::time_point to) {
   return std::chrono::duration<double, std::milli>(to - from).count();
-}
-
-std::string LinkText(const BlockSettings& s) {
-  if (s.interface_kind == arduino::kInterfaceEthernet)
-    return "UDP " + s.address + ":" + std::to_string(s.udp_port);
-  if (s.OverSerial()) {
-    return "serial COM" + std::to_string(s.com_port) + " at " + std::to_string(s.baud_rate) +
-           " baud";
-  }
-  return "interface " + std::to_string(s.interface_kind);
 }
 
 bool PinDrivesBoard(const BlockSettings& s, int index) {
@@ -154,15 +147,8 @@ Written WriteResults(const CommandLine& line, const Trace& trace) {
   return written;
 }
 
-// The command that tests this project's link, as the user would type it.
-std::string CheckCommandFor(const CommandLine& line) {
-  const auto quoted = [](const std::string& text) {
-    return text.find_first_of(" \t'\"") == std::string::npos ? text : "\"" + text + "\"";
-  };
-  std::string command = "blockhost check";
-  if (!line.library.empty()) command += " --lib " + quoted(line.library);
-  return command + " --project " + quoted(line.project);
-}
+// The command that tests this project's link.
+std::string CheckCommandFor(const CommandLine& line) { return CommandWithProject("check", line); }
 
 void HintCheck(const CommandLine& line) {
   fprintf(stderr, "blockhost: `%s` tests the link and says what to look at\n",
@@ -242,8 +228,8 @@ void TellSilentStretches(const CommandLine& line, const std::vector<SilentStretc
 std::string NoReplyText(const CommandLine& line, const BlockSettings& s) {
   std::string text =
       s.OverSerial()
-          ? "no reply from COM" + std::to_string(s.com_port) + " at " +
-                std::to_string(s.baud_rate) + " baud: flashed for another speed?"
+          ? "no reply from " + SerialLinkText(ComPortName(s.com_port), s.baud_rate) +
+                ": flashed for another speed?"
           : "no reply from " + LinkText(s) + ": is the board on, at that address and port?";
   return text + " `" + CheckCommandFor(line) + "`";
 }
@@ -381,12 +367,273 @@ void WaitForStep(Clock::time_point when) {
   }
 }
 
-// The steps of a run, once everything is ready.
-int Simulate(const CommandLine& line, const BlockExports& e, BlockInstance& block,
-             const std::string& name, const BlockSettings& settings, const IoDescription& io,
-             const std::map<int, InputSignal>& signals, const LinkLoad& load);
+// The library's message as it is; an empty reply in it is a board that did
+// not answer, and the pin says where.
+void ReportLibraryError(const CommandLine& line, const std::string& library_error,
+                        std::optional<int> unanswered_analog) {
+  fprintf(stderr, "blockhost: library error: %s\n", library_error.c_str());
+  std::optional<std::string> reply = ReplyOfConversionError(library_error);
+  if (!reply || !reply->empty()) return;
+  if (unanswered_analog) {
+    fprintf(stderr, "blockhost: analog input A%d got no answer from the board\n",
+            *unanswered_analog);
+  } else {
+    fputs("blockhost: a pin got no answer from the board\n", stderr);
+  }
+  HintCheck(line);
+}
 
-}  // namespace
+// The trace a run fills, with the title that says what was run.
+Trace TraceFor(const CommandLine& line, const std::string& name, const BlockSettings& settings,
+               const IoDescription& io, const std::map<int, InputSignal>& signals) {
+  Trace trace = EmptyTrace(io, settings, signals);
+  trace.title = name + " block, " + LinkText(settings) + ", " + std::to_string(line.steps) +
+                " steps of " + std::to_string(static_cast<long>(line.period_ms)) + " ms";
+  trace.notes = line.plot_notes;
+  return trace;
+}
+
+// The steps of a run, once everything is ready: each paced to its time,
+// watched while the library keeps the board waiting, and recorded; then the
+// end of the run, its files and its summary.
+class Simulation {
+ public:
+  Simulation(const CommandLine& line, const BlockExports& e, BlockInstance& block,
+             const BlockSettings& settings, const IoDescription& io,
+             const std::map<int, InputSignal>& signals, const LinkLoad& load, Trace trace)
+      : line_(line),
+        e_(e),
+        block_(block),
+        settings_(settings),
+        io_(io),
+        signals_(signals),
+        load_(load),
+        trace_(std::move(trace)),
+        inputs_(io.inputs.size()),
+        outputs_(io.outputs.size()),
+        progress_(StderrIsTerminal()),
+        period_(ToDuration(line.period_ms)),
+        silence_(load),
+        // Times are taken from the start of the run, but the steps' clock
+        // starts when the first step returns: a serial port's opening pause
+        // would otherwise leave the next steps behind their time, and they
+        // would run back to back to catch up.
+        start_(Clock::now()),
+        clock_start_(start_),
+        last_progress_(start_),
+        // A call that keeps the board waiting is told about while it lasts.
+        watch_(
+            kHeartbeatInterval, [this] { TellNoReply(); },
+            [this](CallWatch::Clock::duration took) { TellStillWaiting(took); }) {}
+
+  // The whole run; returns its exit status.
+  int Run() {
+    if (settings_.OverSerial()) {
+      fprintf(stderr,
+              "blockhost: opening %s; the board restarts, so the first step takes over %.0f s\n",
+              SerialLinkText(ComPortName(settings_.com_port), settings_.baud_rate).c_str(),
+              load_.open_pause_ms / 1000.0);
+    }
+    CatchStopRequests(progress_);
+    try {
+      for (long step = 0; step < line_.steps; ++step) {
+        if (step > 0) WaitForStep(clock_start_ + step * period_);
+        if (StopRequested() != 0) break;
+        DoStep(step);
+      }
+    } catch (const LibraryError& error) {
+      library_error_ = error.what();
+    }
+    const int stop = StopRequested();
+    EndRun(stop);
+    ReleaseStopRequests();
+    return Finish(stop);
+  }
+
+ private:
+  void DoStep(long step) {
+    const Clock::time_point step_start = Clock::now();
+    const double time_ms = MillisecondsBetween(start_, step_start);
+    for (const auto& [pin, signal] : signals_) {
+      inputs_.Set(pin - kFirstPin, signal.ValueAt(time_ms));
+    }
+    CallStep(step);
+    const Clock::time_point step_end = Clock::now();
+    const double took_ms = MillisecondsBetween(step_start, step_end);
+    (step == 0 ? init_ms_ : step_ms_.emplace_back()) = took_ms;
+    if (step == 0) clock_start_ = step_end;
+    // Opening a serial port restarts the board, and the first step waits
+    // for it (the block's 2 s pause): the plot marks that wait.
+    if (step == 0 && settings_.OverSerial()) trace_.open_pause_ms = took_ms;
+    if (step > 0 && took_ms > line_.period_ms) ++overruns_;
+
+    RecordStep(io_, time_ms, inputs_, outputs_, &trace_);
+    TellSilenceChange(step, took_ms);
+    ShowProgress(step, step_end, time_ms, took_ms);
+  }
+
+  // The step's call into the library, watched.  A call that fails leaves
+  // the outputs as they were before the step, once it has been seen which
+  // analog input got no answer.
+  void CallStep(long step) {
+    const ValueArray outputs_before = outputs_;
+    MarkAnalogOutputsUnread(settings_, &outputs_);
+    step_number_ = step + 1;
+    const double pause_ms = step == 0 ? load_.open_pause_ms : 0.0;
+    watch_.Begin(LateAfter(step, pause_ms), ToDuration(pause_ms));
+    try {
+      if (step == 0) {
+        started_ = true;
+        CallLibrary(
+            [&] { e_.InitSimulationDLL(block_.record(), inputs_.data(), outputs_.data()); });
+      } else {
+        CallLibrary(
+            [&] { e_.SimulateDLL(Lead12{}, block_.record(), inputs_.data(), outputs_.data()); });
+      }
+    } catch (const LibraryError&) {
+      watch_.End();
+      unanswered_analog_ = FirstUnreadAnalogInput(settings_, outputs_);
+      outputs_ = outputs_before;
+      throw;
+    }
+    watch_.End();
+  }
+
+  // Late: past what the call takes when the board answers, by nearly one
+  // exchange's whole wait.  Said once a run.
+  std::optional<Clock::duration> LateAfter(long step, double pause_ms) const {
+    if (no_reply_told_ || load_.step_exchanges == 0) return std::nullopt;
+    const int exchanges = load_.step_exchanges + (step == 0 ? load_.mode_exchanges : 0);
+    const double answered_ms = load_.answered_step_ms * exchanges / load_.step_exchanges;
+    return ToDuration(pause_ms + 2 * answered_ms + kLateShareOfWait * load_.reply_wait_ms +
+                      kLateMarginMs);
+  }
+
+  // A board that answers nothing is worth hearing about before a long run
+  // has waited out every step, and so is one that comes back.
+  void TellSilenceChange(long step, double took_ms) {
+    const SilenceLog::Change change = silence_.Record(took_ms);
+    if (change == SilenceLog::Change::kBegan) {
+      EndProgressLine();
+      if (step == 0) {
+        TellSilenceBegan(line_, load_, step + 1, took_ms - load_.open_pause_ms,
+                         load_.mode_exchanges + load_.step_exchanges);
+      } else {
+        TellSilenceBegan(line_, load_, step + 1, took_ms, load_.step_exchanges);
+      }
+      if (step + 1 < line_.steps) {
+        fputs("blockhost: the run goes on; Ctrl-C ends it and keeps the steps so far\n", stderr);
+      }
+    } else if (change == SilenceLog::Change::kEnded) {
+      EndProgressLine();
+      fprintf(stderr, "blockhost: the board answers again from step %ld\n", step + 1);
+    }
+  }
+
+  void ShowProgress(long step, Clock::time_point step_end, double time_ms, double took_ms) {
+    if (!progress_ || StopRequested() != 0) return;
+    if (step_end - last_progress_ < kProgressInterval && step + 1 != line_.steps) return;
+    last_progress_ = step_end;
+    progress_shown_ = true;
+    fprintf(stderr, "\r\033[Kstep %ld/%ld  %.1f s  last step %.2f ms", step + 1, line_.steps,
+            time_ms / 1000.0, took_ms);
+  }
+
+  void EndProgressLine() {
+    if (progress_shown_) fputs("\n", stderr);
+    progress_shown_ = false;
+  }
+
+  // The watch's: the first call that waits out its limit, and every beat of
+  // a call that goes on waiting.
+  void TellNoReply() {
+    EndProgressLine();
+    fprintf(stderr, "blockhost: %s\n", NoReplyText(line_, settings_).c_str());
+    no_reply_told_ = true;
+  }
+
+  void TellStillWaiting(CallWatch::Clock::duration took) {
+    EndProgressLine();
+    fprintf(stderr, "blockhost: step %ld has waited %.0f s for the board so far\n", step_number_,
+            std::chrono::duration<double>(took).count());
+  }
+
+  // Ends what the library started, however the steps ended.
+  void EndRun(int stop) {
+    // The stop request's own note has ended the progress line.
+    if (progress_shown_ && stop == 0) fputs(library_error_ ? "\n" : "\r\033[K", stderr);
+    if (library_error_ || stop != 0) {
+      EndStoppedRun(line_, e_, block_, started_, trace_);
+      return;
+    }
+    try {
+      CallLibrary([&] { e_.EndSimulationDLL2(block_.record()); });
+    } catch (const LibraryError& error) {
+      library_error_ = error.what();
+    }
+  }
+
+  // The files, the summary and what went wrong; returns the exit status.
+  int Finish(int stop) {
+    const Written written = WriteResults(line_, trace_);
+    PrintSummary(line_, trace_, settings_, init_ms_, step_ms_, overruns_, written);
+    fflush(stdout);
+    const bool silent = !library_error_ && !silence_.stretches().empty();
+    if (silent) TellSilentStretches(line_, silence_.stretches(), trace_.time_ms.size());
+    if (library_error_) {
+      ReportLibraryError(line_, *library_error_, unanswered_analog_);
+      return kExitLibrary;
+    }
+    if (stop != 0) return stop;
+    if (!written.all(line_)) return kExitUsage;
+    return silent ? kExitBoardSilent : kExitOk;
+  }
+
+  const CommandLine& line_;
+  const BlockExports& e_;
+  BlockInstance& block_;
+  const BlockSettings& settings_;
+  const IoDescription& io_;
+  const std::map<int, InputSignal>& signals_;
+  const LinkLoad& load_;
+  Trace trace_;
+  ValueArray inputs_;
+  ValueArray outputs_;
+  const bool progress_;  // stderr is a terminal, which shows a progress line
+  const Clock::duration period_;
+  SilenceLog silence_;
+  const Clock::time_point start_;
+  Clock::time_point clock_start_;
+  Clock::time_point last_progress_;
+  double init_ms_ = 0.0;
+  std::vector<double> step_ms_;
+  long overruns_ = 0;
+  bool started_ = false;  // InitSimulationDLL was called, so the run must end
+  bool progress_shown_ = false;
+  bool no_reply_told_ = false;
+  long step_number_ = 0;  // the step under way, from 1, for the watch
+  std::optional<std::string> library_error_;
+  std::optional<int> unanswered_analog_;
+  CallWatch watch_;  // last: its thread calls back into the members above
+};
+
+// The command line with the period the run keeps.  Without --period-ms the
+// period is one the link can keep: a new USB project at 9600 baud needs some
+// 150 ms a step, and would overrun the usual 50 ms in every step.
+CommandLine WithFittingPeriod(const CommandLine& line, const BlockSettings& settings,
+                              const LinkLoad& load) {
+  CommandLine run_line = line;
+  if (line.period_given) return run_line;
+  run_line.period_ms = DefaultPeriodMs(load);
+  if (run_line.period_ms != line.period_ms) {
+    fprintf(stderr,
+            "blockhost: note: a step makes %d exchanges, about %.0f ms over %s, so the period "
+            "is %.0f ms rather than %.0f; --period-ms sets another\n",
+            load.step_exchanges, load.answered_step_ms, LinkText(settings).c_str(),
+            run_line.period_ms, line.period_ms);
+  }
+  return run_line;
+}
 
 int RunCommand(const CommandLine& line) {
   const std::map<int, InputSignal> signals = SignalsOf(line);
@@ -403,197 +650,80 @@ int RunCommand(const CommandLine& line) {
   if (std::optional<int> refused = ReadyToSimulate(e, block, settings)) return *refused;
 
   const LinkLoad load = LoadOf(settings);
-  // Without --period-ms the period is one the link can keep: a new USB
-  // project at 9600 baud needs some 150 ms a step, and would overrun the
-  // usual 50 ms in every step.
-  CommandLine run_line = line;
-  if (!line.period_given) {
-    run_line.period_ms = DefaultPeriodMs(load);
-    if (run_line.period_ms != line.period_ms) {
-      fprintf(stderr,
-              "blockhost: note: a step makes %d exchanges, about %.0f ms over %s, so the period "
-              "is %.0f ms rather than %.0f; --period-ms sets another\n",
-              load.step_exchanges, load.answered_step_ms, LinkText(settings).c_str(),
-              run_line.period_ms, line.period_ms);
-    }
-  }
-  return Simulate(run_line, e, block, name, settings, io, signals, load);
+  const CommandLine run_line = WithFittingPeriod(line, settings, load);
+  TellTiming(run_line, settings, load);
+  Simulation simulation(run_line, e, block, settings, io, signals, load,
+                        TraceFor(run_line, name, settings, io, signals));
+  return simulation.Run();
 }
 
-namespace {
-
-int Simulate(const CommandLine& line, const BlockExports& e, BlockInstance& block,
-             const std::string& name, const BlockSettings& settings, const IoDescription& io,
-             const std::map<int, InputSignal>& signals, const LinkLoad& load) {
-  TellTiming(line, settings, load);
-
-  Trace trace = EmptyTrace(io, settings, signals);
-  trace.title = name + " block, " + LinkText(settings) + ", " + std::to_string(line.steps) +
-                " steps of " + std::to_string(static_cast<long>(line.period_ms)) + " ms";
-  trace.notes = line.plot_notes;
-  ValueArray inputs(io.inputs.size());
-  ValueArray outputs(io.outputs.size());
-  const bool progress = StderrIsTerminal();
-  const Clock::duration period = ToDuration(line.period_ms);
-  double init_ms = 0.0;
-  std::vector<double> step_ms;
-  long overruns = 0;
-  bool started = false;
-  bool progress_shown = false;
-  bool no_reply_told = false;
-  SilenceLog silence(load);
-  std::optional<std::string> library_error;
-  std::optional<int> unanswered_analog;
-  // Times are taken from the start of the run, but the steps' clock starts
-  // when the first step returns: a serial port's opening pause would
-  // otherwise leave the next steps behind their time, and they would run
-  // back to back to catch up.
-  const Clock::time_point start = Clock::now();
-  Clock::time_point clock_start = start;
-  Clock::time_point last_progress = start;
-  long step_number = 0;  // the step under way, from 1, for the watch
-
-  // A call that keeps the board waiting is told about while it lasts.
-  const auto end_progress_line = [&] {
-    if (progress_shown) fputs("\n", stderr);
-    progress_shown = false;
-  };
-  CallWatch watch(
-      kHeartbeatInterval,
-      [&] {
-        end_progress_line();
-        fprintf(stderr, "blockhost: %s\n", NoReplyText(line, settings).c_str());
-        no_reply_told = true;
-      },
-      [&](CallWatch::Clock::duration took) {
-        end_progress_line();
-        fprintf(stderr, "blockhost: step %ld has waited %.0f s for the board so far\n", step_number,
-                std::chrono::duration<double>(took).count());
-      });
-  if (settings.OverSerial()) {
-    fprintf(stderr,
-            "blockhost: opening COM%d at %d baud; the board restarts, so the first step takes "
-            "over %.0f s\n",
-            settings.com_port, settings.baud_rate, load.open_pause_ms / 1000.0);
+long ParseSteps(const std::string& text) {
+  const std::optional<long> value = tool_cli::ParseNumber<long>(text);
+  if (!value || *value < 1 || *value > 10'000'000) {
+    tool_cli::Refuse("--steps", "'" + text + "' is not a step count 1..10000000");
   }
+  return *value;
+}
 
-  CatchStopRequests(progress);
-  try {
-    for (long step = 0; step < line.steps; ++step) {
-      if (step > 0) WaitForStep(clock_start + step * period);
-      if (StopRequested() != 0) break;
-      const Clock::time_point step_start = Clock::now();
-      const double time_ms = MillisecondsBetween(start, step_start);
-      for (const auto& [pin, signal] : signals) {
-        inputs.Set(pin - kFirstPin, signal.ValueAt(time_ms));
-      }
-      const ValueArray outputs_before = outputs;
-      MarkAnalogOutputsUnread(settings, &outputs);
-      step_number = step + 1;
-      // Late: past what the call takes when the board answers, by nearly
-      // one exchange's whole wait.  Said once a run.
-      const double pause_ms = step == 0 ? load.open_pause_ms : 0.0;
-      std::optional<Clock::duration> late_after;
-      if (!no_reply_told && load.step_exchanges > 0) {
-        const int exchanges = load.step_exchanges + (step == 0 ? load.mode_exchanges : 0);
-        const double answered_ms = load.answered_step_ms * exchanges / load.step_exchanges;
-        late_after = ToDuration(pause_ms + 2 * answered_ms + kLateShareOfWait * load.reply_wait_ms +
-                                kLateMarginMs);
-      }
-      watch.Begin(late_after, ToDuration(pause_ms));
-      try {
-        if (step == 0) {
-          started = true;
-          CallLibrary([&] { e.InitSimulationDLL(block.record(), inputs.data(), outputs.data()); });
-        } else {
-          CallLibrary(
-              [&] { e.SimulateDLL(Lead12{}, block.record(), inputs.data(), outputs.data()); });
-        }
-      } catch (const LibraryError&) {
-        watch.End();
-        unanswered_analog = FirstUnreadAnalogInput(settings, outputs);
-        outputs = outputs_before;
-        throw;
-      }
-      watch.End();
-      const Clock::time_point step_end = Clock::now();
-      const double took_ms = MillisecondsBetween(step_start, step_end);
-      (step == 0 ? init_ms : step_ms.emplace_back()) = took_ms;
-      if (step == 0) clock_start = step_end;
-      // Opening a serial port restarts the board, and the first step waits
-      // for it (the block's 2 s pause): the plot marks that wait.
-      if (step == 0 && settings.OverSerial()) trace.open_pause_ms = took_ms;
-      if (step > 0 && took_ms > line.period_ms) ++overruns;
+double ParsePeriod(const std::string& text) {
+  const std::optional<double> value = tool_cli::ParseNumber<double>(text);
+  if (!value || !(*value >= 0.0) || *value > 3'600'000.0) {
+    tool_cli::Refuse("--period-ms", "'" + text + "' is not a period 0..3600000 ms");
+  }
+  return *value;
+}
 
-      RecordStep(io, time_ms, inputs, outputs, &trace);
-      // A board that answers nothing is worth hearing about before a long
-      // run has waited out every step, and so is one that comes back.
-      const SilenceLog::Change change = silence.Record(took_ms);
-      if (change == SilenceLog::Change::kBegan) {
-        end_progress_line();
-        if (step == 0) {
-          TellSilenceBegan(line, load, step + 1, took_ms - load.open_pause_ms,
-                           load.mode_exchanges + load.step_exchanges);
-        } else {
-          TellSilenceBegan(line, load, step + 1, took_ms, load.step_exchanges);
-        }
-        if (step + 1 < line.steps) {
-          fputs("blockhost: the run goes on; Ctrl-C ends it and keeps the steps so far\n", stderr);
-        }
-      } else if (change == SilenceLog::Change::kEnded) {
-        end_progress_line();
-        fprintf(stderr, "blockhost: the board answers again from step %ld\n", step + 1);
-      }
-      if (progress && StopRequested() == 0 &&
-          (step_end - last_progress >= kProgressInterval || step + 1 == line.steps)) {
-        last_progress = step_end;
-        progress_shown = true;
-        fprintf(stderr, "\r\033[Kstep %ld/%ld  %.1f s  last step %.2f ms", step + 1, line.steps,
-                time_ms / 1000.0, took_ms);
-      }
-    }
-  } catch (const LibraryError& error) {
-    library_error = error.what();
-  }
-  const int stop = StopRequested();
-  // The stop request's own note has ended the progress line.
-  if (progress_shown && stop == 0) fputs(library_error ? "\n" : "\r\033[K", stderr);
-  if (library_error || stop != 0) {
-    EndStoppedRun(line, e, block, started, trace);
-  } else {
-    try {
-      CallLibrary([&] { e.EndSimulationDLL2(block.record()); });
-    } catch (const LibraryError& error) {
-      library_error = error.what();
-    }
-  }
-  ReleaseStopRequests();
+// --csv, --plot and --plot-note: where the trace goes.
+void AddTraceOptions(CLI::App* command, CommandLine* line) {
+  command->add_option("--csv", line->csv_path, "write the trace as CSV")->type_name("F.csv");
+  command->add_option("--plot", line->plot_path, "write the trace as an SVG plot")
+      ->type_name("F.svg");
+  command
+      ->add_option("--plot-note", line->plot_notes,
+                   "a line under the plot's title, such as how the\n"
+                   "board is wired; repeat for more lines")
+      ->type_name("TEXT")
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+}
 
-  const Written written = WriteResults(line, trace);
-  PrintSummary(line, trace, settings, init_ms, step_ms, overruns, written);
-  fflush(stdout);
-  const bool silent = !library_error && !silence.stretches().empty();
-  if (silent) TellSilentStretches(line, silence.stretches(), trace.time_ms.size());
-  if (library_error) {
-    // The library's message as it is; an empty reply in it is a board that
-    // did not answer, and the pin says where.
-    fprintf(stderr, "blockhost: library error: %s\n", library_error->c_str());
-    std::optional<std::string> reply = ReplyOfConversionError(*library_error);
-    if (reply && reply->empty()) {
-      if (unanswered_analog) {
-        fprintf(stderr, "blockhost: analog input A%d got no answer from the board\n",
-                *unanswered_analog);
-      } else {
-        fputs("blockhost: a pin got no answer from the board\n", stderr);
-      }
-      HintCheck(line);
-    }
-    return kExitLibrary;
-  }
-  if (stop != 0) return stop;
-  if (!written.all(line)) return kExitUsage;
-  return silent ? kExitBoardSilent : kExitOk;
+void AddRunOptions(CLI::App* command, CommandLine* line) {
+  AddLibraryOption(command, line);
+  AddProjectOption(command, line)->required();
+  tool_cli::AddValueOption(command, "--steps", "N",
+                           "the number of steps, 1..10000000 (default 100)",
+                           [line](const std::string& text) { line->steps = ParseSteps(text); });
+  tool_cli::AddValueOption(command, "--period-ms", "P",
+                           "the step period in ms, 0..3600000 (default 50, or\n"
+                           "what the link can keep when that is longer)",
+                           [line](const std::string& text) {
+                             line->period_ms = ParsePeriod(text);
+                             line->period_given = true;
+                           });
+  command
+      ->add_option("--input", line->inputs,
+                   "drive input PIN with SIGNAL; repeat for more pins.\n"
+                   "An output pin goes high above 2.5 (volts); a PWM\n"
+                   "pin takes 0..1023 for 0..100 % duty, clamped (9=5\n"
+                   "is 5 of 1023, 0.5 %; the board's 8-bit timer gets\n"
+                   "1 of 255)")
+      ->type_name("PIN=SIGNAL")
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  AddTraceOptions(command, line);
+  command->footer(std::string(kInputSignalsHelp) +
+                  "\n\n"
+                  "exit status: 0 done, 1 bad arguments or files, 2 library error, 5 the port\n"
+                  "  cannot be opened, 9 the board did not answer in some steps, 130 stopped by\n"
+                  "  Ctrl-C (SIGINT), 143 stopped by SIGTERM; the steps done are kept either way");
 }
 
 }  // namespace
+
+const Command kRunCommand = {
+    "run",
+    "usage: blockhost run [--lib PATH] --project F [--steps N] [--period-ms P]\n"
+    "                     [--input PIN=SIGNAL]... [--csv F.csv] [--plot F.svg]\n",
+    "run N steps (default 100) every P ms\n(default 50)", AddRunOptions, RunCommand};
+
 }  // namespace blockhost

@@ -3,10 +3,9 @@
 // one ends blockhost at once, as if nothing caught it.
 #pragma once
 
-namespace blockhost {
+#include "exit_codes.h"
 
-constexpr int kExitInterrupted = 130;  // Ctrl-C (SIGINT; on Windows also Ctrl-Break)
-constexpr int kExitTerminated = 143;   // SIGTERM
+namespace blockhost {
 
 // Catches the requests until ReleaseStopRequests.  The note that a request
 // was heard starts on a line of its own when `break_line`, below a progress

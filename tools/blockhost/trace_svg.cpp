@@ -144,28 +144,47 @@ std::string Text(double x, double y, const std::string& text, const std::string&
          Escape(text) + "</text>\n";
 }
 
-}  // namespace
+// Where everything of the plot goes: the panels stacked from first_top
+// down, and the time axis they share.
+struct Layout {
+  std::vector<Panel> panels;
+  bool paused = false;      // the plot marks a serial port's opening pause
+  double pause_end_ms = 0;  // where that pause ends
+  double first_top = 0;     // the top of the first panel
+  double height = 0;        // of the whole plot
+  double plot_width = kWidth - kLeft - kRight;
+  double t_low = 0.0;  // the time axis, in s
+  double t_high = 1.0;
+  std::vector<double> t_ticks;
 
-std::string RenderSvgPlot(const Trace& trace) {
-  const std::vector<Panel> panels = PanelsOf(trace);
-  const bool paused = trace.open_pause_ms > 0 && !trace.time_ms.empty();
-  const size_t header_lines = trace.notes.size() + (paused ? 1 : 0);
-  const double first_top = kTitleY + header_lines * kNoteHeight + kPanelNameRoom;
-  double height = first_top;
-  for (const Panel& panel : panels) height += panel.Height() + kTimeLabelsRoom + kPanelGap;
-  height = panels.empty() ? first_top + 40 + kBottom : height - kPanelGap + kBottom;
-  const double plot_width = kWidth - kLeft - kRight;
+  double XOfMs(double ms) const { return XOfSeconds(ms / 1000.0); }
+  double XOfSeconds(double s) const { return kLeft + (s - t_low) / (t_high - t_low) * plot_width; }
+};
 
-  double t_low = 0.0;
-  double t_high = trace.time_ms.empty() ? 1.0 : trace.time_ms.back() / 1000.0;
-  std::vector<double> t_ticks = Ticks(&t_low, &t_high);
-  auto x_of = [&](double ms) {
-    return kLeft + (ms / 1000.0 - t_low) / (t_high - t_low) * plot_width;
-  };
+Layout LayOut(const Trace& trace) {
+  Layout layout;
+  layout.panels = PanelsOf(trace);
+  layout.paused = trace.open_pause_ms > 0 && !trace.time_ms.empty();
+  layout.pause_end_ms = layout.paused ? std::min(trace.open_pause_ms, trace.time_ms.back()) : 0;
+  const size_t header_lines = trace.notes.size() + (layout.paused ? 1 : 0);
+  layout.first_top = kTitleY + header_lines * kNoteHeight + kPanelNameRoom;
+  double height = layout.first_top;
+  for (const Panel& panel : layout.panels) {
+    height += panel.Height() + kTimeLabelsRoom + kPanelGap;
+  }
+  layout.height =
+      layout.panels.empty() ? layout.first_top + 40 + kBottom : height - kPanelGap + kBottom;
+  layout.t_high = trace.time_ms.empty() ? 1.0 : trace.time_ms.back() / 1000.0;
+  layout.t_ticks = Ticks(&layout.t_low, &layout.t_high);
+  return layout;
+}
 
+// The opening tag, the title and the lines under it.
+std::string Header(const Trace& trace, const Layout& layout) {
   std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + Number(kWidth) +
-                    "\" height=\"" + Number(height) + "\" viewBox=\"0 0 " + Number(kWidth) + " " +
-                    Number(height) + "\" font-family=\"sans-serif\" font-size=\"12\">\n";
+                    "\" height=\"" + Number(layout.height) + "\" viewBox=\"0 0 " + Number(kWidth) +
+                    " " + Number(layout.height) +
+                    "\" font-family=\"sans-serif\" font-size=\"12\">\n";
   svg += "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
   svg += Text(kLeft, kTitleY, trace.title, "font-size=\"16\" font-weight=\"bold\"");
   double note_y = kTitleY;
@@ -173,103 +192,142 @@ std::string RenderSvgPlot(const Trace& trace) {
     note_y += kNoteHeight;
     svg += Text(kLeft, note_y, note, "fill=\"#333333\"");
   }
-  const double pause_end_ms = paused ? std::min(trace.open_pause_ms, trace.time_ms.back()) : 0;
-  if (paused) {
+  if (layout.paused) {
     note_y += kNoteHeight;
     svg += "<rect x=\"" + Coordinate(kLeft) + "\" y=\"" + Coordinate(note_y - 10) +
            "\" width=\"22\" height=\"12\" fill=\"" + kPauseFill + "\"/>\n";
     char text[160];
     snprintf(text, sizeof text,
              "the first %.1f s: the serial port opening and the board restarting; no data yet",
-             pause_end_ms / 1000.0);
+             layout.pause_end_ms / 1000.0);
     svg += Text(kLeft + 28, note_y, text, "fill=\"#333333\"");
   }
-  if (panels.empty()) {
-    svg += Text(kLeft, first_top + 10, "No channel in use: every pin of the block is unused.", "");
+  if (layout.panels.empty()) {
+    svg += Text(kLeft, layout.first_top + 10,
+                "No channel in use: every pin of the block is unused.", "");
   }
+  return svg;
+}
 
-  size_t colour = 0;
-  double top = first_top;
-  for (const Panel& panel : panels) {
-    const double bottom = top + panel.Height();
-    std::string name = panel.name;
-    if (panel.scale == TraceScale::kLevel) name += " (a lane each: high 5 V, low 0 V)";
-    svg += "<g>\n" + Text(kLeft, top - 11, name, "font-weight=\"bold\"");
+// Where a value of the panel's channel `lane` goes on the panel.
+using YOf = std::function<double(size_t lane, double value)>;
 
-    // The value axis: none for lanes, 0..1023 for counts, fitted otherwise.
-    std::function<double(size_t, double)> y_of;
+// Lanes of digital levels: no value axis, a rule between the lanes.
+YOf LaneAxis(const Panel& panel, const Layout& layout, double top, std::string* svg) {
+  for (size_t lane = 1; lane < panel.channels.size(); ++lane) {
+    *svg += Line(kLeft, top + lane * kLaneHeight, kLeft + layout.plot_width,
+                 top + lane * kLaneHeight, "#d8d8d8");
+  }
+  return [top](size_t lane, double v) {
+    const double low_y = top + (lane + 1) * kLaneHeight - kLanePad;
+    const double high_y = top + lane * kLaneHeight + kLanePad;
+    return low_y - Clamped(v, 0, kLevelHigh) / kLevelHigh * (low_y - high_y);
+  };
+}
+
+// A value axis: 0..1023 for counts, fitted to the values otherwise.
+YOf ValueAxis(const Panel& panel, const Layout& layout, double bottom, std::string* svg) {
+  double v_low = 0, v_high = kCountMax;
+  std::vector<double> v_ticks = {0, 256, 512, 768, kCountMax};
+  if (panel.scale == TraceScale::kAuto) {
+    v_low = std::numeric_limits<double>::infinity();
+    v_high = -v_low;
+    for (const TraceChannel* channel : panel.channels) {
+      for (double v : channel->values) {
+        if (!std::isfinite(v)) continue;
+        v_low = std::min(v_low, v);
+        v_high = std::max(v_high, v);
+      }
+    }
+    if (!std::isfinite(v_low)) v_low = v_high = 0.0;
+    v_ticks = Ticks(&v_low, &v_high);
+  }
+  YOf y_of = [bottom, v_low, v_high](size_t, double v) {
+    return bottom - (Clamped(v, v_low, v_high) - v_low) / (v_high - v_low) * kPanelHeight;
+  };
+  for (double tick : v_ticks) {
+    const double y = y_of(0, tick);
+    *svg += Line(kLeft, y, kLeft + layout.plot_width, y, "#e0e0e0");
+    *svg += Text(kLeft - 6, y, Number(tick), "text-anchor=\"end\" dominant-baseline=\"middle\"");
+  }
+  return y_of;
+}
+
+std::string TimeGrid(const Layout& layout, double top, double bottom) {
+  std::string svg;
+  for (double tick : layout.t_ticks) {
+    const double x = layout.XOfSeconds(tick);
+    svg += Line(x, top, x, bottom, "#f0f0f0");
+    svg += Text(x, bottom + 16, Number(tick), "text-anchor=\"middle\"");
+  }
+  return svg;
+}
+
+// Each channel's line, named in its lane or in the legend; `colour` counts
+// on across the panels, so that no two channels share one.
+std::string ChannelLines(const Trace& trace, const Layout& layout, const Panel& panel, double top,
+                         const YOf& y_of, size_t* colour) {
+  std::string svg;
+  const auto x_of = [&](double ms) { return layout.XOfMs(ms); };
+  for (size_t c = 0; c < panel.channels.size(); ++c, ++*colour) {
+    const TraceChannel& channel = *panel.channels[c];
+    const std::string stroke = kColours[*colour % std::size(kColours)];
+    const auto y = [&](double v) { return y_of(c, v); };
+    svg += "<polyline data-channel=\"" + Escape(channel.name) + "\" fill=\"none\" stroke=\"" +
+           stroke + "\" stroke-width=\"1.6\" points=\"" + StepPoints(trace, channel, x_of, y) +
+           "\"/>\n";
     if (panel.scale == TraceScale::kLevel) {
-      y_of = [top](size_t lane, double v) {
-        const double low_y = top + (lane + 1) * kLaneHeight - kLanePad;
-        const double high_y = top + lane * kLaneHeight + kLanePad;
-        return low_y - Clamped(v, 0, kLevelHigh) / kLevelHigh * (low_y - high_y);
-      };
-      for (size_t lane = 1; lane < panel.channels.size(); ++lane) {
-        svg += Line(kLeft, top + lane * kLaneHeight, kLeft + plot_width, top + lane * kLaneHeight,
-                    "#d8d8d8");
-      }
-    } else {
-      double v_low = 0, v_high = kCountMax;
-      std::vector<double> v_ticks = {0, 256, 512, 768, kCountMax};
-      if (panel.scale == TraceScale::kAuto) {
-        v_low = std::numeric_limits<double>::infinity();
-        v_high = -v_low;
-        for (const TraceChannel* channel : panel.channels) {
-          for (double v : channel->values) {
-            if (!std::isfinite(v)) continue;
-            v_low = std::min(v_low, v);
-            v_high = std::max(v_high, v);
-          }
-        }
-        if (!std::isfinite(v_low)) v_low = v_high = 0.0;
-        v_ticks = Ticks(&v_low, &v_high);
-      }
-      y_of = [bottom, v_low, v_high](size_t, double v) {
-        return bottom - (Clamped(v, v_low, v_high) - v_low) / (v_high - v_low) * kPanelHeight;
-      };
-      for (double tick : v_ticks) {
-        const double y = y_of(0, tick);
-        svg += Line(kLeft, y, kLeft + plot_width, y, "#e0e0e0");
-        svg += Text(kLeft - 6, y, Number(tick), "text-anchor=\"end\" dominant-baseline=\"middle\"");
-      }
+      // The lane's name at its left, where a logic analyser puts it.
+      svg += Text(kLeft - 6, top + (c + 0.5) * kLaneHeight, channel.name,
+                  "text-anchor=\"end\" dominant-baseline=\"middle\" fill=\"" + stroke + "\"");
+      continue;
     }
-    for (double tick : t_ticks) {
-      const double x = kLeft + (tick - t_low) / (t_high - t_low) * plot_width;
-      svg += Line(x, top, x, bottom, "#f0f0f0");
-      svg += Text(x, bottom + 16, Number(tick), "text-anchor=\"middle\"");
-    }
-
-    for (size_t c = 0; c < panel.channels.size(); ++c, ++colour) {
-      const TraceChannel& channel = *panel.channels[c];
-      const std::string stroke = kColours[colour % std::size(kColours)];
-      const auto y = [&](double v) { return y_of(c, v); };
-      svg += "<polyline data-channel=\"" + Escape(channel.name) + "\" fill=\"none\" stroke=\"" +
-             stroke + "\" stroke-width=\"1.6\" points=\"" + StepPoints(trace, channel, x_of, y) +
-             "\"/>\n";
-      if (panel.scale == TraceScale::kLevel) {
-        // The lane's name at its left, where a logic analyser puts it.
-        svg += Text(kLeft - 6, top + (c + 0.5) * kLaneHeight, channel.name,
-                    "text-anchor=\"end\" dominant-baseline=\"middle\" fill=\"" + stroke + "\"");
-        continue;
-      }
-      const double legend_y = top + 14 + c * 18;
-      const double legend_x = kLeft + plot_width + 16;
-      svg += Line(legend_x, legend_y, legend_x + 22, legend_y, stroke, " stroke-width=\"3\"");
-      svg += Text(legend_x + 28, legend_y, channel.name, "dominant-baseline=\"middle\"");
-    }
-    // Over the lines, so that what they show there reads as held, not measured.
-    if (paused) {
-      svg += "<rect class=\"open-pause\" x=\"" + Coordinate(x_of(0)) + "\" y=\"" + Coordinate(top) +
-             "\" width=\"" + Coordinate(x_of(pause_end_ms) - x_of(0)) + "\" height=\"" +
-             Coordinate(panel.Height()) + "\" fill=\"" + kPauseFill + "\" fill-opacity=\"0.6\"/>\n";
-    }
-    svg += "<rect x=\"" + Coordinate(kLeft) + "\" y=\"" + Coordinate(top) + "\" width=\"" +
-           Coordinate(plot_width) + "\" height=\"" + Coordinate(panel.Height()) +
-           "\" fill=\"none\" stroke=\"#404040\"/>\n";
-    svg += "</g>\n";
-    top = bottom + kTimeLabelsRoom + kPanelGap;
+    const double legend_y = top + 14 + c * 18;
+    const double legend_x = kLeft + layout.plot_width + 16;
+    svg += Line(legend_x, legend_y, legend_x + 22, legend_y, stroke, " stroke-width=\"3\"");
+    svg += Text(legend_x + 28, legend_y, channel.name, "dominant-baseline=\"middle\"");
   }
-  svg += Text(kLeft + plot_width / 2, height - 10, "time (s)", "text-anchor=\"middle\"");
+  return svg;
+}
+
+// One panel, its top at `top`.
+std::string PanelSvg(const Trace& trace, const Layout& layout, const Panel& panel, double top,
+                     size_t* colour) {
+  const double bottom = top + panel.Height();
+  std::string name = panel.name;
+  if (panel.scale == TraceScale::kLevel) name += " (a lane each: high 5 V, low 0 V)";
+  std::string svg = "<g>\n" + Text(kLeft, top - 11, name, "font-weight=\"bold\"");
+  const YOf y_of = panel.scale == TraceScale::kLevel ? LaneAxis(panel, layout, top, &svg)
+                                                     : ValueAxis(panel, layout, bottom, &svg);
+  svg += TimeGrid(layout, top, bottom);
+  svg += ChannelLines(trace, layout, panel, top, y_of, colour);
+  // Over the lines, so that what they show there reads as held, not measured.
+  if (layout.paused) {
+    svg += "<rect class=\"open-pause\" x=\"" + Coordinate(layout.XOfMs(0)) + "\" y=\"" +
+           Coordinate(top) + "\" width=\"" +
+           Coordinate(layout.XOfMs(layout.pause_end_ms) - layout.XOfMs(0)) + "\" height=\"" +
+           Coordinate(panel.Height()) + "\" fill=\"" + kPauseFill + "\" fill-opacity=\"0.6\"/>\n";
+  }
+  svg += "<rect x=\"" + Coordinate(kLeft) + "\" y=\"" + Coordinate(top) + "\" width=\"" +
+         Coordinate(layout.plot_width) + "\" height=\"" + Coordinate(panel.Height()) +
+         "\" fill=\"none\" stroke=\"#404040\"/>\n";
+  svg += "</g>\n";
+  return svg;
+}
+
+}  // namespace
+
+std::string RenderSvgPlot(const Trace& trace) {
+  const Layout layout = LayOut(trace);
+  std::string svg = Header(trace, layout);
+  size_t colour = 0;
+  double top = layout.first_top;
+  for (const Panel& panel : layout.panels) {
+    svg += PanelSvg(trace, layout, panel, top, &colour);
+    top = top + panel.Height() + kTimeLabelsRoom + kPanelGap;
+  }
+  svg +=
+      Text(kLeft + layout.plot_width / 2, layout.height - 10, "time (s)", "text-anchor=\"middle\"");
   svg += "</svg>\n";
   return svg;
 }

@@ -1,6 +1,7 @@
 # tool_cli: the command-line conventions of blockhost, boardsim and avrboard,
 # on CLI11 from Debian's header-only libcli11-dev.  Each tool includes this
-# file; the first one defines the library.
+# file; the first one defines the library.  number_text.h, the one reader
+# of the numbers a user types, is header-only and comes with it.
 if(NOT TARGET tool_cli)
   # The cross compiler must not search the build machine's /usr/include, so
   # CLI11's own folder is named, and nothing beside it.

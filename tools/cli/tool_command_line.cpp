@@ -207,6 +207,11 @@ CLI::Option* AddVersionFlag(CLI::App* app, const std::string& version) {
                                "show " + app->get_name() + "'s version");
 }
 
+CLI::Option* AddValueOption(CLI::App* app, const std::string& name, const std::string& value_name,
+                            const std::string& help, std::function<void(const std::string&)> take) {
+  return app->add_option_function<std::string>(name, std::move(take), help)->type_name(value_name);
+}
+
 const CLI::App& ChosenCommand(const CLI::App& app) {
   const CLI::App* command = &app;
   while (!command->get_subcommands().empty()) command = command->get_subcommands().front();

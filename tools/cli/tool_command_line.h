@@ -5,6 +5,7 @@
 #pragma once
 
 #include <CLI.hpp>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -24,6 +25,11 @@ CLI::Option* AddVersionFlag(CLI::App* app, const std::string& version);
 
 // The sub-command the arguments chose, or *app itself.
 const CLI::App& ChosenCommand(const CLI::App& app);
+
+// Adds an option whose value `take` reads, shown in the help as `value_name`
+// (N, PATH, ...); `take` refuses a value that will not do with Refuse.
+CLI::Option* AddValueOption(CLI::App* app, const std::string& name, const std::string& value_name,
+                            const std::string& help, std::function<void(const std::string&)> take);
 
 // Parses argv into what the options of *app are bound to.  Returns nothing
 // when the program should go on; otherwise the exit status, after printing
