@@ -56,6 +56,10 @@ constexpr uint16_t kUcsr0A = 0xC0, kUcsr0B = 0xC1, kUcsr0C = 0xC2, kUbrr0L = 0xC
 constexpr uint8_t kUcsr0ADoubleSpeed = 0x02;     // U2X0
 constexpr uint8_t kUcsr0BEnabled = 0x10 | 0x08;  // RXEN0, TXEN0
 
+// MCUSR, at the same data-space address on both chips.
+constexpr uint16_t kMcusr = 0x54;
+constexpr uint8_t kMcusrExternalReset = 0x02;  // EXTRF
+
 // The SPI registers, at the same data-space addresses on both chips.
 constexpr uint16_t kSpcr = 0x4C, kSpsr = 0x4D, kSpdr = 0x4E;
 constexpr uint8_t kSpcrMaster = 0x10, kSpsrDouble = 0x01;
@@ -224,6 +228,27 @@ AvrBoard::LoadResult AvrBoard::Load(const std::string& image_path, const BoardLa
     return LoadResult::kOtherChip;
   }
 
+  return StartChip(error);
+}
+
+AvrBoard::LoadResult AvrBoard::LoadBlank(const BoardLayout& layout, std::string* error) {
+  layout_ = &layout;
+  firmware_ = new elf_firmware_t{};
+  // Erased flash, as a board with only its bootloader has below it.
+  const uint32_t size = ChipTraitsOf(layout.mcu)->flash_size;
+  firmware_->flash = static_cast<uint8_t*>(malloc(size));
+  if (firmware_->flash == nullptr) {
+    *error = "cannot make a blank flash: out of memory";
+    return LoadResult::kBadImage;
+  }
+  std::memset(firmware_->flash, 0xFF, size);
+  firmware_->flashsize = size;
+  return StartChip(error);
+}
+
+AvrBoard::LoadResult AvrBoard::StartChip(std::string* error) {
+  const BoardLayout& layout = *layout_;
+  elf_firmware_t& firmware = *firmware_;
   // Debian's build leaves no .mmcu section in the ELF, and a HEX file has
   // none, so the chip and its clock are set here, from the board.
   avr_ = avr_make_mcu_by_name(layout.mcu);
@@ -329,6 +354,9 @@ bool AvrBoard::Run(uint64_t cycles, std::string* error) {
 
 void AvrBoard::Reset() {
   avr_reset(avr_);
+  // The reset pin leaves its flag in MCUSR, by which optiboot tells an open
+  // of the port from a power-on or its own watchdog's reset.
+  avr_->data[kMcusr] |= kMcusrExternalReset;
   ClearUartAfterReset();
   input_.clear();
   output_.clear();
@@ -485,11 +513,13 @@ PinState AvrBoard::Pin(uint8_t pin) const {
 }
 
 std::string AvrBoard::FirmwareVersion() const {
-  if (firmware_ == nullptr || firmware_->flash == nullptr) return "";
-  // Kept in step with firmware/arduino_block/src/firmware_version.h.
+  if (avr_ == nullptr) return "";
+  // Kept in step with firmware/arduino_block/src/firmware_version.h.  The
+  // chip's flash, not the image, since a flash file or a bootloader may
+  // have put another program there.
   static const std::string kMark = "@(#)arduino-block firmware ";
-  const char* flash = reinterpret_cast<const char*>(firmware_->flash);
-  const std::string_view image(flash, firmware_->flashsize);
+  const char* flash = reinterpret_cast<const char*>(avr_->flash);
+  const std::string_view image(flash, avr_->flashend + 1);
   const size_t mark = image.find(kMark);
   if (mark == std::string_view::npos) return "";
   // A version is short and printable; anything else ends it.

@@ -88,6 +88,9 @@ class AvrBoard {
   // garbage on it.
   LoadResult Load(const std::string& image_path, const BoardLayout& layout, std::string* error);
 
+  // A fresh chip of `layout` with nothing in its flash.
+  LoadResult LoadBlank(const BoardLayout& layout, std::string* error);
+
   // simavr's own messages ("Loaded 3990 .text", its warnings about the
   // firmware) go to stderr when `verbose`, and nowhere otherwise.  For every
   // board in the process.
@@ -96,6 +99,16 @@ class AvrBoard {
   // Resets the chip as its reset pin does: the firmware starts again, with
   // the EEPROM kept and nothing in the UART.
   void Reset();
+
+  // Puts `bytes` into the flash from byte `start` on and makes every reset
+  // start there, as a board's BOOTRST fuse in `high_fuse` does: the board's
+  // bootloader in its boot section.  The chip restarts at once, as from
+  // power-on.  (avr_board_flash.cpp)
+  void InstallBootloader(const std::vector<uint8_t>& bytes, uint32_t start, uint8_t high_fuse);
+  // The whole program memory as the chip holds it now, what a bootloader
+  // wrote included, and new contents for it (the chip's flash size).
+  std::vector<uint8_t> Flash() const;
+  void SetFlash(const std::vector<uint8_t>& bytes);
 
   // Runs at least `cycles` clock cycles.  False once the firmware has crashed
   // or stopped, with *error saying which.
@@ -148,6 +161,7 @@ class AvrBoard {
   std::string FirmwareVersion() const;
 
  private:
+  LoadResult StartChip(std::string* error);
   static void OnUartOutput(avr_irq_t* irq, uint32_t value, void* param);
   static void OnUartXon(avr_irq_t* irq, uint32_t value, void* param);
   static void OnUartXoff(avr_irq_t* irq, uint32_t value, void* param);

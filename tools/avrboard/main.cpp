@@ -27,6 +27,7 @@
 #include "link/serial_speed_posix.h"
 #include "loopback_bridge.h"
 #include "options.h"
+#include "program_memory.h"
 #include "pty_link.h"
 #include "uart_timing.h"
 #include "w5100.h"
@@ -189,7 +190,8 @@ int Run(const avrboard::Options& options) {
   std::string error;
   const avrboard::BoardLayout& layout = *avrboard::LayoutOfMcu(options.mcu);
   avrboard::AvrBoard::ShowSimavrMessages(options.verbose);
-  switch (board.Load(options.firmware_path, layout, &error)) {
+  avrboard::ProgramMemory program;
+  switch (program.Load(options, layout, &board, &error)) {
     case avrboard::AvrBoard::LoadResult::kLoaded:
       break;
     case avrboard::AvrBoard::LoadResult::kBadImage:
@@ -279,7 +281,8 @@ int Run(const avrboard::Options& options) {
   sigaction(SIGTERM, &stop, nullptr);
 
   // Tests wait for "avrboard: ready" and read the port from the end.
-  std::cerr << "avrboard: ready, " << layout.chip << " at 16 MHz running " << options.firmware_path;
+  std::cerr << "avrboard: ready, " << layout.chip << " at 16 MHz running "
+            << avrboard::DescribeProgram(options);
   if (pty) std::cerr << ", serial on " << options.pty_path << " (" << pty->slave_name() << ")";
   if (bridge) std::cerr << ", ethernet on udp 127.0.0.1:" << bridge->port();
   std::cerr << std::endl;
@@ -338,6 +341,7 @@ int Run(const avrboard::Options& options) {
   double waited_ms = 0;
   int exit_code = 0;
   uint64_t last_eeprom_check_cycle = 0;
+  uint64_t last_flash_check_cycle = 0;
   while (g_stop_signal == 0) {
     uint64_t slice_cycles = kSliceCycles;
     if (const double uart_baud = board.UartRate(); pty && uart_baud > 0) {
@@ -435,6 +439,13 @@ int Run(const avrboard::Options& options) {
       last_eeprom_check_cycle = board.cycle();
       SaveEepromIfChanged(board, options.eeprom_path, &saved_eeprom);
     }
+    // A bootloader writes the flash a page at a time; the file is brought up
+    // to date as often as the EEPROM's.
+    if (!options.flash_path.empty() &&
+        board.cycle() - last_flash_check_cycle >= kEepromCheckCycles) {
+      last_flash_check_cycle = board.cycle();
+      if (!program.SaveIfChanged(board, &error)) std::cerr << "avrboard: " << error << std::endl;
+    }
 
     for (auto& [pin, last] : last_states) {
       const avrboard::PinState state = board.Pin(pin);
@@ -476,6 +487,10 @@ int Run(const avrboard::Options& options) {
   // stopped before the next check.
   if (!options.eeprom_path.empty() &&
       !SaveEepromIfChanged(board, options.eeprom_path, &saved_eeprom)) {
+    exit_code = 1;
+  }
+  if (!program.SaveIfChanged(board, &error)) {
+    std::cerr << "avrboard: " << error << std::endl;
     exit_code = 1;
   }
   const double wall_s =

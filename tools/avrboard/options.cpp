@@ -93,6 +93,8 @@ std::optional<int> ParseOptions(int argc, char** argv, Options* options) {
       "avrboard");
   tool_cli::SetUsage(&app,
                      "usage: avrboard --firmware ELF|HEX --pty PATH [options]\n"
+                     "       avrboard --bootloader [--firmware ELF|HEX] [--flash FILE] "
+                     "--pty PATH [options]\n"
                      "       avrboard --firmware ELF|HEX --ethernet 127.0.0.1:PORT [--pty PATH] "
                      "[options]\n");
   app.footer(
@@ -102,16 +104,20 @@ std::optional<int> ParseOptions(int argc, char** argv, Options* options) {
       "127.0.0.1:PORT reach the firmware's UDP socket, and what the firmware sends\n"
       "goes to 127.0.0.1 at the port it names, whatever address it names: the\n"
       "simulated board never reaches a network beyond this machine.");
-  app.callback([options] {
+  CLI::Option* bootloader = nullptr;
+  app.callback([options, &bootloader] {
     if (options->pty_path.empty() && !options->ethernet_port) {
       Refuse("--pty", "required unless --ethernet is given");
+    }
+    options->bootloader = bootloader->count() > 0;
+    if (options->firmware_path.empty() && !options->bootloader && options->flash_path.empty()) {
+      Refuse("--firmware", "required unless --bootloader or --flash is given");
     }
   });
   app.add_option("--firmware", options->firmware_path,
                  "the firmware image to run, ELF or Intel HEX; one built for\n"
                  "the other chip, or larger than this one's flash, is refused")
-      ->type_name("ELF|HEX")
-      ->required();
+      ->type_name("ELF|HEX");
   app.add_option("--pty", options->pty_path, "the symlink to the pseudo-terminal")
       ->type_name("PATH");
   app.add_option_function<std::string>(
@@ -156,6 +162,18 @@ std::optional<int> ParseOptions(int argc, char** argv, Options* options) {
                  "'udp|serial <turnaround us> <command> -> <reply>', the time\n"
                  "simulated, from the command's arrival in the chip to the reply\n"
                  "leaving it")
+      ->type_name("FILE");
+  bootloader = app.add_option("--bootloader", options->bootloader_path,
+                              "start every reset in the board's bootloader, as a board\n"
+                              "leaves the factory (optiboot on the Uno, stk500v2 on the\n"
+                              "Mega, from Debian's arduino-core-avr, or HEX), which\n"
+                              "avrdude can upload through; the program runs after it")
+                   ->type_name("[HEX]")
+                   ->expected(0, 1);
+  app.add_option("--flash", options->flash_path,
+                 "keep the chip's flash in FILE between runs: load it from FILE\n"
+                 "when it exists (then without --firmware) and save it back when\n"
+                 "a bootloader changes it and at exit")
       ->type_name("FILE");
   app.add_flag("--verbose", options->verbose,
                "show simavr's own messages (what it loaded, its warnings)");

@@ -1,0 +1,44 @@
+// AvrBoard's program memory: the bootloader in the boot section, and the
+// flash as a whole, which a bootloader rewrites and a flash file keeps.
+#include <cstring>
+
+#include "avr_board.h"
+
+extern "C" {
+#include <sim_avr.h>
+}
+
+namespace avrboard {
+namespace {
+
+// MCUSR, at the same data-space address on both chips, and its power-on
+// reset flag.
+constexpr uint16_t kMcusr = 0x54;
+constexpr uint8_t kPowerOnReset = 0x01;
+
+}  // namespace
+
+void AvrBoard::InstallBootloader(const std::vector<uint8_t>& bytes, uint32_t start,
+                                 uint8_t high_fuse) {
+  std::memcpy(avr_->flash + start, bytes.data(), bytes.size());
+  avr_->fuse[AVR_FUSE_HIGH] = high_fuse;
+  avr_->reset_pc = start;
+  // simavr stops a program that jumps past the end of what was loaded; the
+  // bootloader's jump to address 0, and the program's calls, must not count
+  // as that once the bootloader sits at the top of the flash.
+  avr_->codeend = avr_->flashend;
+  Reset();
+  // A board that is switched on starts with only the power-on flag set:
+  // optiboot then runs the program at once, the Mega's bootloader waits.
+  avr_->data[kMcusr] = kPowerOnReset;
+}
+
+std::vector<uint8_t> AvrBoard::Flash() const {
+  return std::vector<uint8_t>(avr_->flash, avr_->flash + avr_->flashend + 1);
+}
+
+void AvrBoard::SetFlash(const std::vector<uint8_t>& bytes) {
+  std::memcpy(avr_->flash, bytes.data(), std::min<size_t>(bytes.size(), avr_->flashend + 1));
+}
+
+}  // namespace avrboard
