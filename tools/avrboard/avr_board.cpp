@@ -333,6 +333,7 @@ bool AvrBoard::Run(uint64_t cycles, std::string* error) {
   const uint64_t until = avr_->cycle + cycles;
   while (avr_->cycle < until) {
     const int state = avr_run(avr_);
+    if (avr_->reset_pc != 0) WatchBootSection();
     if (state == cpu_Done || state == cpu_Crashed) {
       *error = state == cpu_Crashed ? "the firmware crashed" : "the firmware stopped";
       return false;
@@ -357,6 +358,8 @@ void AvrBoard::Reset() {
   // The reset pin leaves its flag in MCUSR, by which optiboot tells an open
   // of the port from a power-on or its own watchdog's reset.
   avr_->data[kMcusr] |= kMcusrExternalReset;
+  in_bootloader_ = avr_->reset_pc != 0;
+  boot_reset_cycle_ = avr_->cycle;
   ClearUartAfterReset();
   input_.clear();
   output_.clear();

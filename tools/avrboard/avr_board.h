@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -110,6 +111,11 @@ class AvrBoard {
   std::vector<uint8_t> Flash() const;
   void SetFlash(const std::vector<uint8_t>& bytes);
 
+  // How long the bootloader ran, from the last reset or power-on until it
+  // started the program at address 0: once after each start, nothing
+  // meanwhile or without a bootloader.
+  std::optional<uint64_t> TakeBootWindowCycles();
+
   // Runs at least `cycles` clock cycles.  False once the firmware has crashed
   // or stopped, with *error saying which.
   bool Run(uint64_t cycles, std::string* error);
@@ -162,6 +168,7 @@ class AvrBoard {
 
  private:
   LoadResult StartChip(std::string* error);
+  void WatchBootSection();
   static void OnUartOutput(avr_irq_t* irq, uint32_t value, void* param);
   static void OnUartXon(avr_irq_t* irq, uint32_t value, void* param);
   static void OnUartXoff(avr_irq_t* irq, uint32_t value, void* param);
@@ -186,6 +193,11 @@ class AvrBoard {
   // the last look.
   avr_uart_t* uart_ = nullptr;
   uint16_t uart_read_cursor_ = 0;
+  // The bootloader's run since the last reset, while it has not yet
+  // started the program.
+  bool in_bootloader_ = false;
+  uint64_t boot_reset_cycle_ = 0;
+  std::optional<uint64_t> boot_window_cycles_;
   W5100* w5100_ = nullptr;
   avr_irq_t* spi_input_ = nullptr;
   avr_io_t* spi_io_ = nullptr;  // simavr's SPI module, the param of its timer

@@ -33,6 +33,24 @@ void AvrBoard::InstallBootloader(const std::vector<uint8_t>& bytes, uint32_t sta
   avr_->data[kMcusr] = kPowerOnReset;
 }
 
+void AvrBoard::WatchBootSection() {
+  // simavr's own resets (the watchdog's, by which both bootloaders start
+  // the program after an upload) switch UART0's transmitter on as its
+  // reset always does; see ClearUartAfterReset.  Only a reset runs the
+  // section's first instruction.
+  if (avr_->pc == avr_->reset_pc) ClearUartAfterReset();
+  if (in_bootloader_ && avr_->pc < avr_->reset_pc) {
+    in_bootloader_ = false;
+    boot_window_cycles_ = avr_->cycle - boot_reset_cycle_;
+  }
+}
+
+std::optional<uint64_t> AvrBoard::TakeBootWindowCycles() {
+  std::optional<uint64_t> window;
+  window.swap(boot_window_cycles_);
+  return window;
+}
+
 std::vector<uint8_t> AvrBoard::Flash() const {
   return std::vector<uint8_t>(avr_->flash, avr_->flash + avr_->flashend + 1);
 }
