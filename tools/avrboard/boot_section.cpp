@@ -1,5 +1,6 @@
 #include "boot_section.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -16,8 +17,15 @@ namespace {
 // The Uno's high fuse 0xDE gives a boot section of 256 words (optiboot fits
 // in 512 bytes); the Mega's 0xD8 gives the largest, 4096 words.  Both
 // program BOOTRST (bit 0 clear), so a reset starts in the section.
+// The Uno's comes from the build when it made one that fits (see
+// CMakeLists.txt); Debian's own is refused for what lies past the flash.
+#ifdef AVRBOARD_UNO_BOOTLOADER
+constexpr const char* kUnoBootloader = AVRBOARD_UNO_BOOTLOADER;
+#else
+constexpr const char* kUnoBootloader = "optiboot/optiboot_atmega328.hex";
+#endif
 constexpr BootSection kSections[] = {
-    {"atmega328p", "optiboot/optiboot_atmega328.hex", 0x7E00, 0xDE, "arduino", 115200},
+    {"atmega328p", kUnoBootloader, 0x7E00, 0xDE, "arduino", 115200},
     {"atmega2560", "stk500v2/stk500boot_v2_mega2560.hex", 0x3E000, 0xD8, "wiring", 115200},
 };
 
@@ -40,9 +48,17 @@ std::optional<std::vector<uint8_t>> BootloaderBytes(std::string_view hex,
                                                     const BootSection& section, uint32_t flash_size,
                                                     std::string* error) {
   std::string why;
-  std::optional<std::vector<uint8_t>> flash = ParseIntelHex(hex, flash_size, &why);
+  uint32_t largest = 0;
+  for (const ChipTraits& chip : kChips) largest = std::max(largest, chip.flash_size);
+  std::optional<std::vector<uint8_t>> flash = ParseIntelHex(hex, largest, &why);
   if (!flash) {
     *error = "Intel HEX, but " + why;
+    return std::nullopt;
+  }
+  if (flash->size() > flash_size) {
+    *error = "it reaches " + Hex(static_cast<uint32_t>(flash->size() - 1)) +
+             ", past the end of this chip's flash at " + Hex(flash_size - 1) +
+             ": it does not fit the boot section";
     return std::nullopt;
   }
   // The parser gives the image from address 0 with what no record gave as
@@ -64,7 +80,10 @@ std::optional<std::vector<uint8_t>> BootloaderBytes(std::string_view hex,
 std::optional<std::vector<uint8_t>> ReadBootloader(const std::string& path,
                                                    const BootSection& section, uint32_t flash_size,
                                                    std::string* error) {
-  const std::string file = path.empty() ? std::string(kBootloaderDir) + "/" + section.file : path;
+  std::string file = path;
+  if (file.empty()) {
+    file = section.file[0] == '/' ? section.file : std::string(kBootloaderDir) + "/" + section.file;
+  }
   std::ifstream in(file, std::ios::binary);
   std::ostringstream text;
   text << in.rdbuf();

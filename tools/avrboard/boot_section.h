@@ -19,7 +19,7 @@ extern const char kBootloaderDir[];
 // One board's bootloader and the fuses that run it.
 struct BootSection {
   const char* mcu;    // simavr's name for the chip
-  const char* file;   // the bootloader's Intel HEX, under kBootloaderDir
+  const char* file;   // the bootloader's Intel HEX, under kBootloaderDir unless absolute
   uint32_t start;     // the section's first byte, as the board's BOOTSZ fuses size it
   uint8_t high_fuse;  // the board's high fuse, with BOOTRST programmed
   // How avrdude reaches the bootloader, for the messages that say so.
