@@ -242,6 +242,10 @@ TEST_F(BootloaderTest, BadFlashFilesAndBootloadersAreRefusedUntouched) {
        whole_file,
        {"--flash", flash, "--firmware", image},
        "already holds a program"},
+      {"a new flash file with nothing to fill it",
+       "",
+       {"--flash", dir_ + "/new.bin"},
+       "no flash file"},
       {"a missing bootloader",
        whole_file,
        {"--flash", flash, "--bootloader=" + dir_ + "/none.hex"},
@@ -257,6 +261,7 @@ TEST_F(BootloaderTest, BadFlashFilesAndBootloadersAreRefusedUntouched) {
     EXPECT_EQ(result.err.find("avrboard: ready"), std::string::npos) << c.what;
     EXPECT_EQ(ReadFile(flash), c.contents) << c.what;
   }
+  EXPECT_FALSE(std::filesystem::exists(dir_ + "/new.bin"));
 }
 
 }  // namespace

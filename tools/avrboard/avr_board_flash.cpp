@@ -1,5 +1,6 @@
 // AvrBoard's program memory: the bootloader in the boot section, and the
 // flash as a whole, which a bootloader rewrites and a flash file keeps.
+#include <algorithm>
 #include <cstring>
 
 #include "avr_board.h"

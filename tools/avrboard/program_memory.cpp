@@ -58,6 +58,12 @@ AvrBoard::LoadResult ProgramMemory::Load(const Options& options, const BoardLayo
              "' already holds a program; give --firmware with a new --flash file, or drop it";
     return AvrBoard::LoadResult::kBadImage;
   }
+  if (!have_file && options.firmware_path.empty() && !options.bootloader) {
+    // Without a bootloader nothing would ever write the blank flash.
+    *error = "there is no flash file '" + path_ + "' yet: give --firmware to start it, or " +
+             "--bootloader to upload into it";
+    return AvrBoard::LoadResult::kBadImage;
+  }
   std::vector<uint8_t> kept;
   if (have_file && !ReadFlashFile(path_, flash_size, &kept, error)) {
     return AvrBoard::LoadResult::kBadImage;
