@@ -439,12 +439,12 @@ int Run(const avrboard::Options& options) {
       last_eeprom_check_cycle = board.cycle();
       SaveEepromIfChanged(board, options.eeprom_path, &saved_eeprom);
     }
-    // A bootloader writes the flash a page at a time; the file is brought up
-    // to date as often as the EEPROM's.
     if (std::optional<uint64_t> window = board.TakeBootWindowCycles()) {
       std::fprintf(stderr, "avrboard: the bootloader started the program after %.1f ms\n",
                    *window / kCyclesPerMs);
     }
+    // A bootloader writes the flash a page at a time; the file is brought up
+    // to date as often as the EEPROM's.
     if (!options.flash_path.empty() &&
         board.cycle() - last_flash_check_cycle >= kEepromCheckCycles) {
       last_flash_check_cycle = board.cycle();
