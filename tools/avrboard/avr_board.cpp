@@ -2,9 +2,11 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
+#include "firmware_image.h"
 #include "firmware_loader.h"
 
 extern "C" {
@@ -20,6 +22,10 @@ namespace avrboard {
 namespace {
 
 constexpr uint32_t kMillivolts = 5000;
+
+// MCUSR, at the same data-space address on both chips.
+constexpr uint16_t kMcusr = 0x54;
+constexpr uint8_t kMcusrExternalReset = 0x02;  // EXTRF
 
 // simavr would otherwise usleep whenever the chip sleeps; avrboard keeps
 // pace with the wall clock itself.
@@ -53,12 +59,31 @@ AvrBoard::LoadResult AvrBoard::Load(const std::string& image_path, const BoardLa
                                     std::string* error) {
   layout_ = &layout;
   firmware_ = new elf_firmware_t{};
-  elf_firmware_t& firmware = *firmware_;
   if (const LoadResult read = ReadFirmware(image_path, layout, firmware_, error);
       read != LoadResult::kLoaded) {
     return read;
   }
+  return StartChip(error);
+}
 
+AvrBoard::LoadResult AvrBoard::LoadBlank(const BoardLayout& layout, std::string* error) {
+  layout_ = &layout;
+  firmware_ = new elf_firmware_t{};
+  // Erased flash, as a board with only its bootloader has below it.
+  const uint32_t size = ChipTraitsOf(layout.mcu)->flash_size;
+  firmware_->flash = static_cast<uint8_t*>(malloc(size));
+  if (firmware_->flash == nullptr) {
+    *error = "cannot make a blank flash: out of memory";
+    return LoadResult::kBadImage;
+  }
+  std::memset(firmware_->flash, 0xFF, size);
+  firmware_->flashsize = size;
+  return StartChip(error);
+}
+
+AvrBoard::LoadResult AvrBoard::StartChip(std::string* error) {
+  const BoardLayout& layout = *layout_;
+  elf_firmware_t& firmware = *firmware_;
   // Debian's build leaves no .mmcu section in the ELF, and a HEX file has
   // none, so the chip and its clock are set here, from the board.
   avr_ = avr_make_mcu_by_name(layout.mcu);
@@ -81,6 +106,7 @@ bool AvrBoard::Run(uint64_t cycles, std::string* error) {
   const uint64_t until = avr_->cycle + cycles;
   while (avr_->cycle < until) {
     const int state = avr_run(avr_);
+    if (avr_->reset_pc != 0) WatchBootSection();
     if (state == cpu_Done || state == cpu_Crashed) {
       *error = state == cpu_Crashed ? "the firmware crashed" : "the firmware stopped";
       return false;
@@ -92,6 +118,11 @@ bool AvrBoard::Run(uint64_t cycles, std::string* error) {
 
 void AvrBoard::Reset() {
   avr_reset(avr_);
+  // The reset pin leaves its flag in MCUSR, by which optiboot tells an open
+  // of the port from a power-on or its own watchdog's reset.
+  avr_->data[kMcusr] |= kMcusrExternalReset;
+  in_bootloader_ = avr_->reset_pc != 0;
+  boot_reset_cycle_ = avr_->cycle;
   uart0_.Reset();
   w5100_spi_.Reset();
   // The reset clears the port registers, but a wire on a pin keeps its
@@ -179,11 +210,13 @@ PinState AvrBoard::Pin(uint8_t pin) const {
 }
 
 std::string AvrBoard::FirmwareVersion() const {
-  if (firmware_ == nullptr || firmware_->flash == nullptr) return "";
-  // Kept in step with firmware/arduino_block/src/firmware_version.h.
+  if (avr_ == nullptr) return "";
+  // Kept in step with firmware/arduino_block/src/firmware_version.h.  The
+  // chip's flash, not the image, since a flash file or a bootloader may
+  // have put another program there.
   static const std::string kMark = "@(#)arduino-block firmware ";
-  const char* flash = reinterpret_cast<const char*>(firmware_->flash);
-  const std::string_view image(flash, firmware_->flashsize);
+  const char* flash = reinterpret_cast<const char*>(avr_->flash);
+  const std::string_view image(flash, avr_->flashend + 1);
   const size_t mark = image.find(kMark);
   if (mark == std::string_view::npos) return "";
   // A version is short and printable; anything else ends it.

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,9 @@ class AvrBoard {
   // garbage on it.
   LoadResult Load(const std::string& image_path, const BoardLayout& layout, std::string* error);
 
+  // A fresh chip of `layout` with nothing in its flash.
+  LoadResult LoadBlank(const BoardLayout& layout, std::string* error);
+
   // simavr's own messages ("Loaded 3990 .text", its warnings about the
   // firmware) go to stderr when `verbose`, and nowhere otherwise.  For every
   // board in the process.
@@ -53,6 +57,21 @@ class AvrBoard {
   // Resets the chip as its reset pin does: the firmware starts again, with
   // the EEPROM kept and nothing in the UART.
   void Reset();
+
+  // Puts `bytes` into the flash from byte `start` on and makes every reset
+  // start there, as a board's BOOTRST fuse in `high_fuse` does: the board's
+  // bootloader in its boot section.  The chip restarts at once, as from
+  // power-on.  (avr_board_flash.cpp)
+  void InstallBootloader(const std::vector<uint8_t>& bytes, uint32_t start, uint8_t high_fuse);
+  // The whole program memory as the chip holds it now, what a bootloader
+  // wrote included, and new contents for it (the chip's flash size).
+  std::vector<uint8_t> Flash() const;
+  void SetFlash(const std::vector<uint8_t>& bytes);
+
+  // How long the bootloader ran, from the last reset or power-on until it
+  // started the program at address 0: once after each start, nothing
+  // meanwhile or without a bootloader.
+  std::optional<uint64_t> TakeBootWindowCycles();
 
   // Runs at least `cycles` clock cycles.  False once the firmware has crashed
   // or stopped, with *error saying which.
@@ -105,6 +124,8 @@ class AvrBoard {
   std::string FirmwareVersion() const;
 
  private:
+  LoadResult StartChip(std::string* error);
+  void WatchBootSection();
   void KeepWiresDriven();
 
   const BoardLayout* layout_ = nullptr;
@@ -113,6 +134,11 @@ class AvrBoard {
   elf_firmware_t* firmware_ = nullptr;
   Uart0Port uart0_;
   W5100Spi w5100_spi_;
+  // The bootloader's run since the last reset, while it has not yet
+  // started the program.
+  bool in_bootloader_ = false;
+  uint64_t boot_reset_cycle_ = 0;
+  std::optional<uint64_t> boot_window_cycles_;
   // The level a wire drives each of pins 2..9 with, or -1 for none.
   std::array<int8_t, kLastPin - kFirstPin + 1> driven_ = {-1, -1, -1, -1, -1, -1, -1, -1};
 };

@@ -85,6 +85,8 @@ CLI::Option* AddRepeated(CLI::App* app, const std::string& name, const std::stri
 void AddUsageAndFooter(CLI::App* app) {
   tool_cli::SetUsage(app,
                      "usage: avrboard --firmware ELF|HEX --pty PATH [options]\n"
+                     "       avrboard --bootloader [--firmware ELF|HEX] [--flash FILE] "
+                     "--pty PATH [options]\n"
                      "       avrboard --firmware ELF|HEX --ethernet 127.0.0.1:PORT [--pty PATH] "
                      "[options]\n");
   app->footer(
@@ -94,6 +96,30 @@ void AddUsageAndFooter(CLI::App* app) {
       "127.0.0.1:PORT reach the firmware's UDP socket, and what the firmware sends\n"
       "goes to 127.0.0.1 at the port it names, whatever address it names: the\n"
       "simulated board never reaches a network beyond this machine.");
+}
+
+// What the flash holds at the start: an image, the board's bootloader, a
+// flash file kept from the last run.  Returns --bootloader, which takes its
+// value optionally and so is told given by its count.
+CLI::Option* AddProgramOptions(CLI::App* app, Options* options) {
+  app->add_option("--firmware", options->firmware_path,
+                  "the firmware image to run, ELF or Intel HEX; one built for\n"
+                  "the other chip, or larger than this one's flash, is refused")
+      ->type_name("ELF|HEX");
+  CLI::Option* bootloader =
+      app->add_option("--bootloader", options->bootloader_path,
+                      "start every reset in the board's bootloader, as a board\n"
+                      "leaves the factory (optiboot on the Uno, stk500v2 on the\n"
+                      "Mega, from Debian's arduino-core-avr, or HEX), which\n"
+                      "avrdude can upload through; the program runs after it")
+          ->type_name("[HEX]")
+          ->expected(0, 1);
+  app->add_option("--flash", options->flash_path,
+                  "keep the chip's flash in FILE between runs: load it from FILE\n"
+                  "when it exists (then without --firmware) and save it back when\n"
+                  "a bootloader changes it and at exit")
+      ->type_name("FILE");
+  return bootloader;
 }
 
 }  // namespace
@@ -107,16 +133,16 @@ std::optional<int> ParseOptions(int argc, char** argv, Options* options) {
       "its wire is a UDP socket on 127.0.0.1; the serial port is then optional.",
       "avrboard");
   AddUsageAndFooter(&app);
-  app.callback([options] {
+  CLI::Option* bootloader = AddProgramOptions(&app, options);
+  app.callback([options, bootloader] {
     if (options->pty_path.empty() && !options->ethernet_port) {
       Refuse("--pty", "required unless --ethernet is given");
     }
+    options->bootloader = bootloader->count() > 0;
+    if (options->firmware_path.empty() && !options->bootloader && options->flash_path.empty()) {
+      Refuse("--firmware", "required unless --bootloader or --flash is given");
+    }
   });
-  app.add_option("--firmware", options->firmware_path,
-                 "the firmware image to run, ELF or Intel HEX; one built for\n"
-                 "the other chip, or larger than this one's flash, is refused")
-      ->type_name("ELF|HEX")
-      ->required();
   app.add_option("--pty", options->pty_path, "the symlink to the pseudo-terminal")
       ->type_name("PATH");
   app.add_option_function<std::string>(

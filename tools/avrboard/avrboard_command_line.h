@@ -21,6 +21,9 @@ struct Options {
   std::string eeprom_path;                           // --eeprom FILE
   std::string exchanges_path;                        // --exchanges FILE
   bool verbose = false;                              // --verbose: simavr's own messages
+  bool bootloader = false;                           // --bootloader[=HEX]
+  std::string bootloader_path;                       // its HEX; empty: the board's own
+  std::string flash_path;                            // --flash FILE
 };
 
 // avrboard's exit status for a bad command line, and for an image that is

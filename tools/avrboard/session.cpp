@@ -82,7 +82,7 @@ std::optional<int> Session::Start() {
 std::optional<int> Session::LoadFirmware() {
   layout_ = LayoutOfMcu(options_.mcu);
   AvrBoard::ShowSimavrMessages(options_.verbose);
-  switch (board_.Load(options_.firmware_path, *layout_, &error_)) {
+  switch (program_.Load(options_, *layout_, &board_, &error_)) {
     case AvrBoard::LoadResult::kLoaded:
       break;
     case AvrBoard::LoadResult::kBadImage:
@@ -170,7 +170,7 @@ void Session::ObserveExchanges() {
 void Session::SayReady() const {
   // Tests wait for "avrboard: ready" and read the port from the end.
   std::cerr << "avrboard: ready, " << layout_->chip << " at 16 MHz running "
-            << options_.firmware_path;
+            << DescribeProgram(options_);
   if (pty_) std::cerr << ", serial on " << options_.pty_path << " (" << pty_->slave_name() << ")";
   if (bridge_) std::cerr << ", ethernet on udp 127.0.0.1:" << bridge_->port();
   std::cerr << std::endl;
@@ -195,6 +195,7 @@ int Session::Run(const volatile sig_atomic_t& stop) {
     }
     if (bridge_) ServeEthernet();
     SaveEepromWhenDue();
+    SaveFlashWhenDue();
     LogPins();
     Sleep(slice_cycles);
   }
@@ -357,6 +358,22 @@ void Session::SaveEepromWhenDue() {
   SaveEepromIfChanged();
 }
 
+// A bootloader writes the flash a page at a time; the file is brought up to
+// date as often as the EEPROM's.  The bootloader's hand-over to the program
+// is reported here too, in the chip's time.
+void Session::SaveFlashWhenDue() {
+  if (std::optional<uint64_t> window = board_.TakeBootWindowCycles()) {
+    std::fprintf(stderr, "avrboard: the bootloader started the program after %.1f ms\n",
+                 *window / kCyclesPerMs);
+  }
+  if (options_.flash_path.empty() ||
+      board_.cycle() - last_flash_check_cycle_ < kEepromCheckCycles) {
+    return;
+  }
+  last_flash_check_cycle_ = board_.cycle();
+  if (!program_.SaveIfChanged(board_, &error_)) std::cerr << "avrboard: " << error_ << std::endl;
+}
+
 void Session::LogPins() {
   for (auto& [pin, last] : last_states_) {
     const PinState state = board_.Pin(pin);
@@ -399,6 +416,10 @@ int Session::Report(int exit_code) {
   // Whatever the firmware saved last reaches the file even when it was
   // stopped before the next check.
   if (!options_.eeprom_path.empty() && !SaveEepromIfChanged()) exit_code = 1;
+  if (!program_.SaveIfChanged(board_, &error_)) {
+    std::cerr << "avrboard: " << error_ << std::endl;
+    exit_code = 1;
+  }
   const double wall_s =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
   // The speed without the waits says how much room is left: below 1 the

@@ -2,7 +2,7 @@
 // terminal, its W5100 on the loopback wire, its pins in the log and its
 // EEPROM in the file.  Each pass of the loop takes the steps in this order:
 // catch the chip up with the wall clock, serve the terminal, serve Ethernet,
-// save the EEPROM when due, log the pins, and sleep until something is due;
+// save the EEPROM and the flash when due, log the pins, and sleep until something is due;
 // at the end the session reports how it kept pace.
 #pragma once
 
@@ -23,6 +23,7 @@
 #include "line_speeds.h"
 #include "line_watch.h"
 #include "loopback_bridge.h"
+#include "program_memory.h"
 #include "pty_link.h"
 #include "w5100.h"
 
@@ -57,6 +58,7 @@ class Session {
   void ServeEthernet();
   void ReportNetworkSettings();
   void SaveEepromWhenDue();
+  void SaveFlashWhenDue();
   void LogPins();
   void Sleep(uint64_t slice_cycles);
   int Report(int exit_code);
@@ -78,6 +80,8 @@ class Session {
   AvrBoard board_;
   std::vector<uint8_t> saved_eeprom_;
   uint64_t last_eeprom_check_cycle_ = 0;
+  ProgramMemory program_;
+  uint64_t last_flash_check_cycle_ = 0;
   std::ofstream log_;
   std::ofstream exchanges_file_;
   std::optional<ExchangeRecorder> exchanges_;

@@ -27,6 +27,9 @@ class Uart0Port {
   void Attach(avr_t* avr);
   // Forgets what was queued and sent, after the chip's reset.
   void Reset();
+  // Undoes what simavr's own reset does to UART0 (see the definition); for
+  // resets simavr makes itself, such as the watchdog's.
+  void ClearAfterReset();
 
   void Queue(const std::string& bytes) { input_ += bytes; }
   std::string TakeOutput(std::vector<uint64_t>* cycles);
@@ -45,7 +48,6 @@ class Uart0Port {
   static void OnOutput(avr_irq_t* irq, uint32_t value, void* param);
   static void OnXon(avr_irq_t* irq, uint32_t value, void* param);
   static void OnXoff(avr_irq_t* irq, uint32_t value, void* param);
-  void ClearAfterReset();
   uint16_t Ubrr() const;
 
   avr_t* avr_ = nullptr;
