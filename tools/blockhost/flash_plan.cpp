@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
@@ -20,11 +19,6 @@ std::string Join(const std::string& folder, const std::string& name, bool window
   const char last = folder.back();
   if (last == '/' || (windows && last == '\\')) return folder + name;
   return folder + (windows ? "\\" : "/") + name;
-}
-
-std::string EnvironmentOr(const char* name) {
-  const char* value = std::getenv(name);
-  return value == nullptr ? std::string() : std::string(value);
 }
 
 // "7.1.0-arduino1" before "6.3.0-arduino17": the numbers compared one by
@@ -130,24 +124,6 @@ Search FindImage(const std::vector<std::string>& firmware_folders, FlashBoard bo
     }
   }
   return search;
-}
-
-AvrdudePlaces PlacesOfThisMachine(std::optional<std::string> named) {
-  AvrdudePlaces places;
-  places.named = std::move(named);
-  places.path_variable = EnvironmentOr("PATH");
-#ifdef _WIN32
-  places.windows = true;
-  for (const char* variable : {"ProgramFiles(x86)", "ProgramFiles"}) {
-    const std::string folder = EnvironmentOr(variable);
-    if (!folder.empty() && std::find(places.program_files.begin(), places.program_files.end(),
-                                     folder) == places.program_files.end()) {
-      places.program_files.push_back(folder);
-    }
-  }
-  places.local_app_data = EnvironmentOr("LOCALAPPDATA");
-#endif
-  return places;
 }
 
 AvrdudeSearch FindAvrdude(const AvrdudePlaces& places, const FileView& files) {
