@@ -9,6 +9,7 @@
 #include <set>
 
 #include "link/port_names.h"
+#include "program_run.h"
 
 namespace blockhost {
 namespace {
@@ -159,6 +160,29 @@ TEST(FlashPlanTest, AvrdudesOwnWordsTellTheFailure) {
   for (const auto& [output, failure] : kOutputs) {
     EXPECT_EQ(ClassifyAvrdudeOutput(output), failure) << output;
   }
+}
+
+TEST(ProgramRunTest, ArgumentsReachTheProgramWholeAndItsOutputAndExitComeBack) {
+  // Windows parses a command line back into arguments by its own rules;
+  // these are the cases its quoting must survive.
+  const std::map<std::string, std::string> kQuoted = {
+      {"flash:w:a.hex:i", "flash:w:a.hex:i"},
+      {R"(C:\Program Files (x86)\Arduino\avrdude.conf)",
+       R"("C:\Program Files (x86)\Arduino\avrdude.conf")"},
+      {"", R"("")"},
+      {R"(a "b")", R"("a \"b\"")"},
+      {R"(C:\dir with space\)", R"("C:\dir with space\\")"},
+  };
+  for (const auto& [argument, quoted] : kQuoted) EXPECT_EQ(QuotedForWindows(argument), quoted);
+
+  const ProgramRun run =
+      RunProgramEchoing("/bin/sh", {"-c", "printf 'out '; printf 'err' >&2; exit 3"});
+  EXPECT_TRUE(run.started);
+  EXPECT_EQ(run.exit_code, 3);
+  EXPECT_EQ(run.output, "out err");
+  const ProgramRun missing = RunProgramEchoing("/nonexistent/avrdude", {});
+  EXPECT_FALSE(missing.started);
+  EXPECT_NE(missing.why_not.find("No such file"), std::string::npos) << missing.why_not;
 }
 
 }  // namespace
