@@ -1,4 +1,4 @@
-// What both benchmarks share: the table of targets, the statistics of
+// What the benchmarks share: the table of targets, the statistics of
 // alternated raw and library exchanges, and the report that holds the
 // measurements to the targets and writes them as Markdown and JSON.
 // Portable C++ only: the native bench and the Windows one under Wine both
