@@ -13,35 +13,35 @@ source scripts/commands/bench.sh
 
 scratch_folder bench-join
 
-# report DIR PART: a report of its own for each part, so that a part in the
+# report DIR BENCH: a report of its own for each bench, so that a bench in the
 # wrong place shows.
 report() {
   printf 'figures of %s\n' "$2" >"$1/$2.md"
-  printf '{"part": "%s", "median": 5.005, "p99": 10.98}\n' "$2" >"$1/$2.json"
+  printf '{"bench": "%s", "median": 5.005, "p99": 10.98}\n' "$2" >"$1/$2.json"
 }
 
-# Each row: the parts that ran besides native (none), then the parts
+# Each row: the benches that ran besides native (none), then the benches
 # expected to be null (-: none).
 while read -r ran nulls; do
   out=$work/${ran//,/-}
   mkdir -p "$out"
   report "$out" native
-  for part in ${ran//,/ }; do
-    [ "$part" = none ] || report "$out" "$part"
+  for bench in ${ran//,/ }; do
+    [ "$bench" = none ] || report "$out" "$bench"
   done
   bench_join "$out"
   keys=$(jq -r 'keys_unsorted | join(",")' "$out/benchmarks.json")
   [ "$keys" = native,turnaround,wire,wine ] || fail "$ran: keys $keys"
-  for part in native ${ran//,/ }; do
-    [ "$part" = none ] && continue
-    got=$(jq -r ".$part.part, .$part.median" "$out/benchmarks.json" | tr '\n' ' ')
-    [ "$got" = "$part 5.005 " ] || fail "$ran: $part holds $got"
-    grep -qx "figures of $part" "$out/benchmarks.md" || fail "$ran: benchmarks.md lacks $part"
+  for bench in native ${ran//,/ }; do
+    [ "$bench" = none ] && continue
+    got=$(jq -r ".$bench.bench, .$bench.median" "$out/benchmarks.json" | tr '\n' ' ')
+    [ "$got" = "$bench 5.005 " ] || fail "$ran: $bench holds $got"
+    grep -qx "figures of $bench" "$out/benchmarks.md" || fail "$ran: benchmarks.md lacks $bench"
   done
-  for part in ${nulls//,/ }; do
-    [ "$part" = - ] && continue
-    [ "$(jq ".$part" "$out/benchmarks.json")" = null ] || fail "$ran: $part is not null"
-    if grep -q "figures of $part" "$out/benchmarks.md"; then fail "$ran: benchmarks.md has $part"; fi
+  for bench in ${nulls//,/ }; do
+    [ "$bench" = - ] && continue
+    [ "$(jq ".$bench" "$out/benchmarks.json")" = null ] || fail "$ran: $bench is not null"
+    if grep -q "figures of $bench" "$out/benchmarks.md"; then fail "$ran: benchmarks.md has $bench"; fi
   done
   # The notes come after every figure.
   tail -n "$(wc -l <docs/benchmarks-context.md)" "$out/benchmarks.md" | cmp -s - docs/benchmarks-context.md ||
@@ -62,7 +62,7 @@ out=$work/broken
 mkdir -p "$out"
 report "$out" native
 report "$out" wire
-printf '{"part": "wire", "median":' >"$out/wire.json"
+printf '{"bench": "wire", "median":' >"$out/wire.json"
 if (bench_join "$out") 2>"$work/broken.err"; then fail "a cut-short wire.json was joined"; fi
 grep -q wire.json "$work/broken.err" || fail "the error does not name wire.json: $(cat "$work/broken.err")"
 echo "bench_join: all rows passed"

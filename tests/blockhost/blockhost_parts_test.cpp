@@ -340,7 +340,9 @@ TEST(CheckOutcomeTest, OnlyWholeNumbersAnAnalogInputCanReadCountAsTheBoard) {
 }
 
 // Addresses read as the socket library reads them, and what `set` says of
-// those that will not do what they seem to.
+// those that will not do what they seem to.  All of it is reading text: a
+// host name such as "board.local" is only recognised as one, never looked
+// up, so nothing here leaves the machine.
 TEST(AddressTextTest, DottedAddressesAreReadAsTheSocketLibraryReadsThem) {
   const struct {
     const char* text;
