@@ -150,14 +150,21 @@ void ReportAvrdudeFailure(const ProgramRun& run, int32_t com_port, FlashBoard bo
               "  - is the board on this port the one named? --board uno or --board mega2560\n",
               where.c_str(), FactsOf(board).name, FactsOf(board).part);
       return;
-    case AvrdudeFailure::kNoBootloader:
+    case AvrdudeFailure::kNoBootloader: {
+      // The two boards' bootloaders speak different protocols, so a board
+      // of the other kind never gets as far as the signature check: it
+      // just does not answer.
+      const FlashBoard other = board == FlashBoard::kUno ? FlashBoard::kMega2560 : FlashBoard::kUno;
       fprintf(stderr,
-              "blockhost: the board's bootloader did not answer on %s: %s\n"
+              "blockhost: the %s's bootloader did not answer on %s: %s\n"
               "  - is it the board? `blockhost ports` lists the ports and marks likely boards\n"
+              "  - is it an %s? Its bootloader speaks another protocol: --board %s\n"
               "  - a board without a bootloader, or with a cut reset line, cannot be flashed "
               "over USB\n",
-              where.c_str(), LastErrorLine(run.output).c_str());
+              FactsOf(board).name, where.c_str(), LastErrorLine(run.output).c_str(),
+              FactsOf(other).name, FactsOf(other).option);
       return;
+    }
     case AvrdudeFailure::kVerifyFailed:
       fprintf(stderr,
               "blockhost: what avrdude read back differs from the image: %s\n"
