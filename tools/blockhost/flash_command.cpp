@@ -295,6 +295,8 @@ int FlashCommand(const CommandLine& line) {
 }
 
 void AddFlashOptions(CLI::App* command, CommandLine* line) {
+  // Each parse starts afresh, as the CommandLine it fills does.
+  g_options = FlashOptions();
   AddLibraryOption(command, line);
   AddProjectOption(command, line);
   tool_cli::AddValueOption(command, "--comport", "N", "the board's USB serial port (3 or COM3)",
