@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "e2e_harness.h"
+#include "pty_pair.h"
+#include "unlocked_port_user.h"
 
 namespace e2e {
 namespace {
@@ -152,6 +154,24 @@ TEST_F(FlashTest, FailuresBeforeTheBoardIsTouchedSayWhatWasMissing) {
   RunResult no_port = RunProgram({BLOCKHOST_PATH, "flash", "--board", "uno"});
   EXPECT_EQ(no_port.exit_code, 1) << no_port.err;
   EXPECT_TRUE(Contains(no_port.err, "--comport")) << no_port.err;
+}
+
+// A serial monitor left open would take some of the bootloader's replies:
+// flash names it and leaves the port alone, before it looks for avrdude.
+TEST_F(FlashTest, APortAnotherProgramHoldsIsNamedAndNotFlashed) {
+  harness::PtyPair board(kComPort);
+  harness::UnlockedPortUser cat(board.slave_path());
+  const std::string firmware = dir_.File("firmware");
+  std::filesystem::create_directories(firmware + "/uno");
+  WriteFile(firmware + "/uno/arduino_block-9600.hex", ":00000001FF\n");
+  RunResult run = Flash({"--board", "uno", "--firmware-dir", firmware, "--avrdude", "/nonexistent"},
+                        board.slave_path());
+  EXPECT_EQ(run.exit_code, 5) << run.out << run.err;
+  EXPECT_TRUE(Contains(run.err, "COM42 (" + board.slave_path() + ") is held by cat (pid " +
+                                    std::to_string(cat.pid()) + ")"))
+      << run.err;
+  EXPECT_FALSE(Contains(run.err, "avrdude")) << run.err;
+  EXPECT_EQ(board.ReadAvailable(), "") << "nothing may reach the board";
 }
 
 }  // namespace
