@@ -92,6 +92,48 @@ TEST_F(FlashTest, WritesTheProjectsImageThenTheBoardAnswersTheCheck) {
   EXPECT_TRUE(Contains(run.out, "board answered 512")) << run.out;
 }
 
+// The Ethernet image through the bootloader, on avrboard with its W5100
+// model: the board's console answers the address question on the same
+// port, and the check then meets the board over UDP on loopback, where the
+// simulation answers whatever address the board holds.  A host name in the
+// project is not the board's to take, so the board keeps its address.
+TEST_F(FlashTest, TheEthernetImageIsWrittenThenMetOverUdp) {
+  const std::string why = harness::WhyNoAvrboard(AVRBOARD_PATH);
+  if (!why.empty()) GTEST_SKIP() << why;
+  if (std::string(AVRDUDE_PATH).empty()) GTEST_SKIP() << "no avrdude";
+  const std::string image = std::string(FIRMWARE_DIR) + "/uno/arduino_block-ethernet.hex";
+  if (access(image.c_str(), R_OK) != 0) GTEST_SKIP() << "no image at " << image;
+  RunResult help = RunProgram({AVRBOARD_PATH, "--help"});
+  if (!Contains(help.out + help.err, "--ethernet")) GTEST_SKIP() << "avrboard has no W5100 model";
+
+  const std::string link = dir_.File("tty");
+  ChildProcess board = harness::StartAvrboard(
+      AVRBOARD_PATH, {"--mcu", "atmega328p", "--bootloader", "--flash", dir_.File("flash.bin"),
+                      "--pty", link, "--ethernet", "127.0.0.1:0", "--eeprom", dir_.File("ee.bin")});
+  const std::string ready = board.stderr_text();
+  const size_t at = ready.find("ethernet on udp 127.0.0.1:");
+  ASSERT_NE(at, std::string::npos) << ready;
+  const std::string port = std::to_string(std::stoi(ready.substr(at + 26)));
+  const std::string project = dir_.File("eth.project");
+  ASSERT_EQ(Blockhost({"set", "--project", project, "interface=ethernet", "address=localhost",
+                       "udpport=" + port},
+                      link)
+                .exit_code,
+            0);
+  RunResult run = Flash({"--board", "uno", "--firmware-dir", FIRMWARE_DIR, "--avrdude",
+                         AVRDUDE_PATH, "--project", project},
+                        link);
+  EXPECT_EQ(run.exit_code, 0) << run.out << run.err << board.stderr_text();
+  EXPECT_TRUE(Contains(run.out, "flashing " + image + " to the Arduino Uno")) << run.out;
+  EXPECT_TRUE(Contains(run.out,
+                       "note: localhost is no dotted address; the board keeps the one "
+                       "it has\n"))
+      << run.out;
+  EXPECT_TRUE(Contains(run.out, "board: address 192.168.0.121\n")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "link: localhost, UDP port " + port + "\n")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "board answered")) << run.out;
+}
+
 // Failures found before avrdude touches the port: a plain file stands for
 // the device, since nothing opens it.
 TEST_F(FlashTest, FailuresBeforeTheBoardIsTouchedSayWhatWasMissing) {

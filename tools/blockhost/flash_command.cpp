@@ -40,8 +40,10 @@ FlashOptions g_options;
 // image's UDP link; `board-address` opens the port at it by default.
 constexpr int32_t kConsoleBaud = 9600;
 // How long the Ethernet image may take to start after its port opens: a
-// restart through the bootloader and the shield's set-up.
-constexpr int32_t kConsoleStartWaitMs = 4000;
+// restart through the bootloader and the shield's set-up.  Twice what
+// `board-address` waits by default, since a wait cut short here loses a
+// run of avrdude; it ends as soon as the start line comes.
+constexpr int32_t kConsoleStartWaitMs = 8000;
 
 // The image the block needs: its link and speed.
 struct Wanted {
