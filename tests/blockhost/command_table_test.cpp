@@ -51,7 +51,7 @@ TEST(CommandTableTest, EveryCommandIsFoundByItsOwnNameAndNoOther) {
     ASSERT_NE(command->add_options, nullptr) << command->name;
     ASSERT_NE(command->run, nullptr) << command->name;
   }
-  for (const char* name : {"", "help", "Run", "run ", "flash"}) {
+  for (const char* name : {"", "help", "Run", "run ", "fl"}) {
     EXPECT_EQ(FindCommand(name), nullptr) << "'" << name << "'";
   }
 }
@@ -103,6 +103,7 @@ TEST(CommandTableTest, AParsedCommandLineNamesACommandOfTheTable) {
       {"check", "--comport", "3"},
       {"ports"},
       {"board-address", "--comport", "3"},
+      {"flash", "--comport", "3"},
   };
   ASSERT_EQ(lines.size(), std::size(kCommands));
   for (const std::vector<std::string>& args : lines) {
@@ -195,7 +196,21 @@ INSTANTIATE_TEST_SUITE_P(
         OptionCase{{"board-address", "--comport", "3", "--wait-ms", "60001"},
                    "--wait-ms: '60001' is not a number 0..60000"},
         OptionCase{{"board-address", "--comport", "3", "--baud", "2147483648"},
-                   "--baud: '2147483648' is not a number 1..2147483647"}));
+                   "--baud: '2147483648' is not a number 1..2147483647"},
+        OptionCase{{"flash", "--comport", "3", "--ethernet", "--address", "10.0.0.50"}, ""},
+        OptionCase{{"flash", "--comport", "3", "--baud", "115200", "--board", "mega"}, ""},
+        OptionCase{{"flash", "--comport", "3", "--baud", "57600"},
+                   "--baud: the images run at 9600, 19200, 38400 or 115200"},
+        OptionCase{{"flash", "--comport", "3", "--ethernet", "--baud", "9600"},
+                   "--baud goes with a USB image, not with --ethernet"},
+        OptionCase{{"flash", "--comport", "3", "--project", "p", "--ethernet"},
+                   "--project picks the image"},
+        OptionCase{{"flash", "--comport", "3", "--address", "10.0.0.50"},
+                   "--address goes with --ethernet"},
+        OptionCase{{"flash", "--comport", "3", "--ethernet", "--address", "board.local"},
+                   "--address: 'board.local' is no A.B.C.D"},
+        OptionCase{{"flash", "--comport", "3", "--board", "nano"},
+                   "--board: 'nano': uno or mega2560"}));
 
 template <typename T>
 struct NumberCase {

@@ -162,6 +162,27 @@ TEST(FlashPlanTest, AvrdudesOwnWordsTellTheFailure) {
   }
 }
 
+TEST(FlashPlanTest, TheQuotedLineIsAvrdudesLastErrorNotItsFarewell) {
+  const std::pair<std::string, std::string> kOutputs[] = {
+      // "avrdude done" comes after the error and says nothing of it.
+      {"avrdude error: timeout communicating with programmer\n"
+       "avrdude error: unable to open programmer wiring on port /dev/pts/1\n\n"
+       "avrdude done.  Thank you.\n\n",
+       "avrdude error: unable to open programmer wiring on port /dev/pts/1"},
+      // The 6.3 of the IDE's copies: CR LF, no "error" in its words.
+      {"avrdude: stk500_recv(): programmer is not responding\r\n"
+       "avrdude: stk500_getsync() attempt 10 of 10: not in sync: resp=0x00\r\n"
+       "\r\navrdude done.  Thank you.\r\n",
+       "avrdude: stk500_getsync() attempt 10 of 10: not in sync: resp=0x00"},
+      // The progress bar redraws itself with CR alone and ends in spaces.
+      {"Writing | ####      | 40% 0.50s\rWriting | ######## | 100% 1.00s   \n",
+       "Writing | ######## | 100% 1.00s"},
+      {"", "no output"},
+      {"\r\n  \n", "no output"},
+  };
+  for (const auto& [output, line] : kOutputs) EXPECT_EQ(LastErrorLine(output), line) << output;
+}
+
 TEST(ProgramRunTest, ArgumentsReachTheProgramWholeAndItsOutputAndExitComeBack) {
   // Windows parses a command line back into arguments by its own rules;
   // these are the cases its quoting must survive.

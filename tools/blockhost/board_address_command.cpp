@@ -235,6 +235,8 @@ int ExchangeAddress(const CommandLine& line, const std::string& where, Session& 
   return kExitOk;
 }
 
+}  // namespace
+
 int BoardAddressCommand(const CommandLine& line) {
   const int32_t com_port = *line.com_port;
   const std::string device = arduino::ComPortDevice(com_port);
@@ -254,6 +256,8 @@ int BoardAddressCommand(const CommandLine& line) {
   AwaitStartLine(*port, line, &session);
   return ExchangeAddress(line, where, session);
 }
+
+namespace {
 
 // A value sent to the board as part of one line: the board judges its
 // form, but a space or a control character would change the line itself.

@@ -184,6 +184,8 @@ std::string SpeedMend(const CommandLine& line, int32_t speed) {
          std::to_string(speed) + ")";
 }
 
+}  // namespace
+
 int CheckCommand(const CommandLine& line) {
   BlockLibrary library(LibraryPath(line));
   const BlockExports& e = library.exports();
@@ -242,6 +244,8 @@ int CheckCommand(const CommandLine& line) {
   PrintBadAnswerHints(settings, reading.reply);
   return kExitBadAnswer;
 }
+
+namespace {
 
 // A value `check` takes for its link: one the dialog could set up.
 int32_t ParseLinkNumber(const std::string& option, const std::string& text,

@@ -37,10 +37,11 @@ extern const Command kRunCommand;
 extern const Command kCheckCommand;
 extern const Command kPortsCommand;
 extern const Command kBoardAddressCommand;
+extern const Command kFlashCommand;
 
 inline constexpr const Command* kCommands[] = {
-    &kInfoCommand, &kShowCommand,  &kSetCommand,   &kConfigureCommand,
-    &kRunCommand,  &kCheckCommand, &kPortsCommand, &kBoardAddressCommand,
+    &kInfoCommand,  &kShowCommand,  &kSetCommand,          &kConfigureCommand, &kRunCommand,
+    &kCheckCommand, &kPortsCommand, &kBoardAddressCommand, &kFlashCommand,
 };
 
 // The entry of `name`, or nothing for a name no command has.
@@ -50,6 +51,11 @@ const Command* FindCommand(const std::string& name);
 // project if the user pressed OK.  Cancel, the close box or no display write
 // nothing, and exit kExitCancelled or kExitNoDisplay.
 int ConfigureCommand(const CommandLine& line);
+
+// `check` and `board-address` as their entries run them, for `flash` to run
+// after it wrote the image: the same messages and exit statuses.
+int CheckCommand(const CommandLine& line);
+int BoardAddressCommand(const CommandLine& line);
 
 // --lib, or the platform's block library beside the blockhost executable.
 std::string LibraryPath(const CommandLine& line);

@@ -25,6 +25,12 @@ constexpr int kExitBoardSilent = 9;
 // `configure`: the dialog wrote nothing.
 constexpr int kExitCancelled = 10;  // Cancel or the close box
 constexpr int kExitNoDisplay = 11;  // no display to show the dialog on
+// `flash`: what kept the image from the board.  A board that was flashed
+// but does not answer afterwards gives check's own 3, 4 or 8.
+constexpr int kExitNoImage = 12;        // no image for that board and link
+constexpr int kExitNoAvrdude = 13;      // no avrdude found, or it would not start
+constexpr int kExitWrongChip = 14;      // the chip's signature is not the board's named
+constexpr int kExitAvrdudeFailed = 15;  // no bootloader, a failed verify, anything else
 // `run` stopped from outside (stop_request.h), as a shell reports a process
 // the signal ended: 128 plus its number.
 constexpr int kExitInterrupted = 130;  // Ctrl-C (SIGINT; on Windows also Ctrl-Break)

@@ -200,4 +200,31 @@ AvrdudeFailure ClassifyAvrdudeOutput(std::string_view output) {
   return AvrdudeFailure::kOther;
 }
 
+std::string LastErrorLine(std::string_view output) {
+  std::string_view last_said;
+  std::string_view last_error;
+  // avrdude ends lines with LF, or CR LF on Windows, and redraws its
+  // progress bar with CR alone: each of them ends a line here.
+  size_t start = 0;
+  while (start < output.size()) {
+    size_t end = output.find_first_of("\r\n", start);
+    if (end == std::string_view::npos) end = output.size();
+    std::string_view line = output.substr(start, end - start);
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
+    if (!line.empty()) {
+      last_said = line;
+      std::string lower(line);
+      for (char& c : lower) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+      if (Contains(lower, "error") || Contains(lower, "not in sync") ||
+          Contains(lower, "not responding") || Contains(lower, "mismatch")) {
+        last_error = line;
+      }
+    }
+    start = end + 1;
+  }
+  if (!last_error.empty()) return std::string(last_error);
+  if (!last_said.empty()) return std::string(last_said);
+  return "no output";
+}
+
 }  // namespace blockhost

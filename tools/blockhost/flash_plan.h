@@ -97,5 +97,8 @@ enum class AvrdudeFailure {
 };
 // What avrdude's output (its messages go to stderr) says went wrong.
 AvrdudeFailure ClassifyAvrdudeOutput(std::string_view output);
+// The last line of avrdude's output that reports an error, else its last
+// line that says anything, for a message to quote; "no output" for none.
+std::string LastErrorLine(std::string_view output);
 
 }  // namespace blockhost
