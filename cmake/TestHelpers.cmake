@@ -42,8 +42,9 @@
 #     passed.
 #
 # PORT1600: a block binds UDP port 1600, which only one socket of the machine
-# (or of the network namespace ./run test gives its run) can hold, so tests
-# that create blocks never run at the same time as each other.
+# (or of a network namespace) can hold, so tests that create blocks never run
+# at the same time as each other within one ctest run.  ./run test splits the
+# tests between two ctest runs in two namespaces (scripts/netns.sh).
 
 include(GoogleTest)
 include(${CMAKE_CURRENT_LIST_DIR}/WineTests.cmake)

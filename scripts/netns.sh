@@ -47,3 +47,51 @@ isolated() {
     *) "${NETNS[@]}" sh -c "$enter"' && exec "$@"' sh "$@" ;;
   esac
 }
+
+# Runs a build's tests as two ctest runs side by side, each in a network
+# namespace of its own.  Most tests create blocks, and a block binds UDP
+# port 1600, so within one namespace those tests run one at a time (their
+# CTest lock); two namespaces give two ports 1600 and halve that queue.
+# The split is by each test's last run time where ctest has one.  The Wine tests all go to the first half: they share
+# one Wine server, whose sockets live in the namespace that started it; so
+# do the tests of a fixture, whose set-up would otherwise run in both.
+# Without a namespace the tests run as one ctest, as before.  Each half's
+# lines are marked with its number; the last lines say how each half ended.
+# Usage: isolated_ctest PRESET [VAR=value...]
+isolated_ctest() {
+  local preset=$1 dir=build/$1
+  shift
+  if [ ${#NETNS[@]} -eq 0 ]; then
+    isolated env "$@" ctest --preset "$preset" -j2
+    return
+  fi
+  local lists
+  lists=$(mktemp -d)
+  ctest --test-dir "$dir" --show-only=json-v1 | jq -r '
+      .tests | to_entries[] |
+      ([.value.properties[]? | select(.name == "LABELS") | .value[]] | index("wine")) as $wine |
+      ([.value.properties[]? | select(.name | startswith("FIXTURES_"))] | length) as $fixture |
+      "\(.key + 1) \(if $wine != null or $fixture > 0 then 1 else 0 end) \(.value.name)"' |
+    awk -v costs="$dir/Testing/Temporary/CTestCostData.txt" '
+      BEGIN { while ((getline line < costs) > 0) { split(line, f, " ")
+                if (f[1] == "---") break; if (f[3] != "") cost[f[1]] = f[3] } }
+      # A test not yet timed counts as a second, a pinned one as ten: the
+      # Wine tests take about that much longer than most.
+      { print $1, $2, (($3 in cost) ? cost[$3] : ($2 == 1 ? 10 : 1)) }' |
+    sort -k2,2nr -k3,3gr |
+    awk -v out="$lists" '
+      # Pinned tests first, then the longest first, each to the lighter half.
+      { half = ($2 == 1 || load[1] <= load[2]) ? 1 : 2; load[half] += $3; n[half] = n[half] "," $1 }
+      END { for (h = 1; h <= 2; ++h) print "0,0,1" n[h] > (out "/half" h) }'
+  local status=0 pids=() h
+  for h in 1 2; do
+    # -I with a file: "start,end,stride,then test numbers"; 0,0 selects
+    # only the numbers listed.
+    (isolated env "$@" ctest --preset "$preset" -j2 -I "$lists/half$h" 2>&1 |
+       sed -u "s/^/[$h] /"; exit "${PIPESTATUS[0]}") &
+    pids+=($!)
+  done
+  for h in 1 2; do wait "${pids[h - 1]}" || { say "half $h of build/$preset's tests failed"; status=1; }; done
+  rm -rf "$lists"
+  return "$status"
+}

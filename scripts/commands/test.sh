@@ -32,10 +32,10 @@ cmd_test() {
   build_windows
   say "building and testing build/native"
   build_preset native
-  isolated ctest --preset native -j2
+  isolated_ctest native
   say "building and testing build/asan (address and undefined-behaviour sanitizers)"
   build_preset asan
-  isolated env ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --preset asan -j2
+  isolated_ctest asan ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1
   fuzz_all "${FUZZ_TEST_SECONDS:-5}"
   test_windows
   say "all tests passed that ran. $WINDOWS_LINE"
