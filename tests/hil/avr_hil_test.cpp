@@ -324,6 +324,16 @@ std::string OutputAtTheEnd(const std::string& summary, const std::string& output
   return value;
 }
 
+// The block pauses 2 s after opening the port, for a real board to come up
+// after the reset the opening causes, its bootloader's window included.  A
+// serial row's board without its bootloader starts the firmware at once,
+// and BlockhostRunReadsTheFlashedBoardsPins has already gone through the
+// whole pause and the bootloader, so the other tests wait only long enough
+// for avrboard to see the opening and reset the chip.  Each of them opens
+// the port, and the full pause was most of a serial row's time.
+constexpr useconds_t kResetSettleUs = 300 * 1000;
+void ResetSettlePause(uint32_t) { usleep(kResetSettleUs); }
+
 class AvrHilTest : public ::testing::TestWithParam<Row> {
  protected:
   void SetUp() override {
@@ -342,6 +352,7 @@ class AvrHilTest : public ::testing::TestWithParam<Row> {
   }
   void TearDown() override {
     if (started_) EndSimulationDLL2(block_.record());
+    if (replaced_pause_) ReplaceOpenPause(*replaced_pause_);
     unsetenv(("ARDUINO_BLOCK_COM" + std::to_string(kComPort)).c_str());
   }
 
@@ -398,6 +409,7 @@ class AvrHilTest : public ::testing::TestWithParam<Row> {
     if (bootloader == Bootloader::kDrop) {
       GoOnWithoutTheBootloader();
       if (HasFatalFailure()) return;
+      if (GetParam().link == Link::kSerial) replaced_pause_ = ReplaceOpenPause(&ResetSettlePause);
     }
     AvrBoardProcess& board = Board();
     // An Ethernet board answers once its firmware has set up the chip.
@@ -427,7 +439,7 @@ class AvrHilTest : public ::testing::TestWithParam<Row> {
       data().Udp->SetRemotePort(data().UdpPort);
     }
   }
-  // Starts the simulation; over serial this includes the 2 s pause after
+  // Starts the simulation; over serial this includes the pause after
   // opening.
   void Start() {
     started_ = true;
@@ -448,6 +460,7 @@ class AvrHilTest : public ::testing::TestWithParam<Row> {
   ValueArray inputs_ = ValueArray::Inputs();
   ValueArray outputs_ = ValueArray::Outputs(-1.0L);
   bool started_ = false;
+  std::optional<OpenPause> replaced_pause_;  // the block's own, while a short one stands in
 };
 
 // The row's board began with its bootloader alone.  `blockhost flash` wrote
