@@ -111,8 +111,8 @@ double MsSince(Clock::time_point start) {
 enum class Program { kImage, kBootloaderOnly, kFlashFile };
 
 // avrboard as a child process: the row's image (or its bootloader) with its
-// USB serial on dir/ttyAVR, on Ethernet rows its W5100 on a loopback UDP port too, and
-// its EEPROM in dir/eeprom.bin; on serial rows what the firmware read and
+// USB serial on dir/ttyAVR, on Ethernet rows its W5100 on a loopback UDP
+// port too, and its EEPROM in dir/eeprom.bin; on serial rows what the firmware read and
 // answered in dir/exchanges.log.
 class AvrBoardProcess {
  public:
@@ -212,8 +212,9 @@ class AvrBoardProcess {
 std::string WhyRowCannotRun(const Row& row) {
   if (std::string why = harness::WhyNoAvrboard(AVRBOARD_PATH); !why.empty()) return why;
   if (std::string(BLOCKHOST_PATH).empty()) return "blockhost was not built";
-  if (std::string(AVRDUDE_PATH).empty())
+  if (std::string(AVRDUDE_PATH).empty()) {
     return "no avrdude to flash the board (apt install avrdude)";
+  }
   if (row.Bootloader().empty() || access(row.Bootloader().c_str(), R_OK) != 0) {
     return "no " + std::string(row.board) + " bootloader at '" + row.Bootloader() +
            "' (the Uno's is built with avr-gcc from Debian's arduino package's optiboot source)";
