@@ -9,9 +9,15 @@
 //
 // A row's tests share one avrboard, started with the inputs of all of them:
 // each row is a test suite of its own, and CTest runs one process per row.
+// The board starts as one from the shop does, with only its bootloader, and
+// the row's first use writes the image with `blockhost flash` and avrdude
+// (whose verify then passes for every image the release ships) and meets it
+// with `blockhost run`.  A serial row's board then goes on from its flash
+// without the bootloader (see GoOnWithoutTheBootloader).
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -55,6 +61,13 @@ using Link = harness::ImageLink;
 struct Row : harness::BoardImage {
   std::vector<int> pwm_pins;  // of 2..9
   std::string Image() const { return Elf(FIRMWARE_DIR); }
+  // What `blockhost flash` writes, from the same build as the ELF.
+  std::string Hex() const { return std::string(FIRMWARE_DIR) + "/" + Name() + ".hex"; }
+  bool IsUno() const { return std::string(folder) == "uno"; }
+  // The bootloader the board is sold with; "" when this build has none.
+  std::string Bootloader() const { return IsUno() ? UNO_BOOTLOADER : MEGA_BOOTLOADER; }
+  // blockhost's --board: a pseudo-terminal has no USB identity to tell it.
+  const char* FlashBoard() const { return IsUno() ? "uno" : "mega2560"; }
 };
 const std::vector<int> kUnoPwmPins = {3, 5, 6, 9};
 const std::vector<int> kMegaPwmPins = {2, 3, 4, 5, 6, 7, 8, 9};
@@ -80,6 +93,10 @@ const std::vector<std::string> kRowInputs = {
     "8=low", "--pin",  "9=high", "--adc",  "A0=512", "--adc",  "A1=sine:400:500:1000",
     "--adc", "A2=700", "--adc",  "A4=1023"};
 
+// The priority avrboard is given over the tests' other programs, where
+// this process may give it.
+constexpr int kBoardNice = -10;
+
 // avrboard needs a moment to load; the shared machines need more.
 constexpr auto kStartLimit = std::chrono::seconds(15);
 
@@ -87,16 +104,28 @@ double MsSince(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-// avrboard as a child process: the row's image with its USB serial on
-// dir/ttyAVR, on Ethernet rows its W5100 on a loopback UDP port too, and
-// its EEPROM in dir/eeprom.bin; on serial rows what the firmware read and
+// What the chip holds when avrboard starts: the row's image; only the
+// board's bootloader, which waits for avrdude after each reset; or what an
+// earlier run of the board kept in its flash file, without the bootloader.
+// The flash file is dir/flash.bin.
+enum class Program { kImage, kBootloaderOnly, kFlashFile };
+
+// avrboard as a child process: the row's image (or its bootloader) with its
+// USB serial on dir/ttyAVR, on Ethernet rows its W5100 on a loopback UDP
+// port too, and its EEPROM in dir/eeprom.bin; on serial rows what the firmware read and
 // answered in dir/exchanges.log.
 class AvrBoardProcess {
  public:
-  AvrBoardProcess(const Row& row, const std::string& dir, const std::vector<std::string>& inputs)
+  AvrBoardProcess(const Row& row, const std::string& dir, const std::vector<std::string>& inputs,
+                  Program program = Program::kImage)
       : link_(dir + "/ttyAVR"), log_(dir + "/pins.log"), exchanges_(dir + "/exchanges.log") {
-    std::vector<std::string> args = {"--mcu", row.mcu, "--firmware", row.Image(),
-                                     "--pty", link_,   "--log",      log_};
+    std::vector<std::string> args = {"--mcu", row.mcu, "--pty", link_, "--log", log_};
+    if (program == Program::kImage) {
+      args.insert(args.end(), {"--firmware", row.Image()});
+    } else {
+      args.insert(args.end(), {"--flash", dir + "/flash.bin"});
+    }
+    if (program == Program::kBootloaderOnly) args.push_back("--bootloader=" + row.Bootloader());
     if (row.link == Link::kEthernet) {
       args.insert(args.end(), {"--ethernet", "127.0.0.1:0", "--eeprom", dir + "/eeprom.bin"});
     } else {
@@ -105,7 +134,14 @@ class AvrBoardProcess {
     args.insert(args.end(), inputs.begin(), inputs.end());
     std::optional<harness::ChildProcess> started =
         harness::TryStartAvrboard(AVRBOARD_PATH, args, &why_not_ready_, kStartLimit);
-    if (started) process_.emplace(std::move(*started));
+    if (!started) return;
+    process_.emplace(std::move(*started));
+    // The tests hold the simulation to the wall clock: the bootloader's
+    // window has to end within the block's pause after opening, and a reply
+    // within the block's wait.  On a machine shared with other builds it
+    // falls behind unless it gets the CPU first.  Without the right to
+    // raise its priority it runs as it is.
+    setpriority(PRIO_PROCESS, process_->pid(), kBoardNice);
   }
 
   bool ready() const { return process_.has_value(); }
@@ -175,30 +211,131 @@ class AvrBoardProcess {
 // What keeps a row from running here, or "" when nothing does.
 std::string WhyRowCannotRun(const Row& row) {
   if (std::string why = harness::WhyNoAvrboard(AVRBOARD_PATH); !why.empty()) return why;
-  if (access(row.Image().c_str(), R_OK) == 0) return "";
+  if (std::string(BLOCKHOST_PATH).empty()) return "blockhost was not built";
+  if (std::string(AVRDUDE_PATH).empty()) {
+    return "no avrdude to flash the board (apt install avrdude)";
+  }
+  if (row.Bootloader().empty() || access(row.Bootloader().c_str(), R_OK) != 0) {
+    return "no " + std::string(row.board) + " bootloader at '" + row.Bootloader() +
+           "' (the Uno's is built with avr-gcc from Debian's arduino package's optiboot source)";
+  }
+  if (access(row.Image().c_str(), R_OK) == 0 && access(row.Hex().c_str(), R_OK) == 0) return "";
   if (row.link == Link::kEthernet) {
-    return "no Ethernet image at " + row.Image() +
+    return "no Ethernet image at " + row.Hex() +
            ": firmware/build.sh builds it where it finds the Arduino Ethernet library "
            "(set ARDUINO_ETHERNET_LIBRARY)";
   }
-  return "no firmware image at " + row.Image() + "; run firmware/build.sh first";
+  return "no firmware image at " + row.Hex() + "; run firmware/build.sh first";
 }
 
-class AvrHilTest : public ::testing::TestWithParam<Row> {
+// The outcome of `blockhost flash` on a row's bare board, and the project
+// file it was given.
+struct Flashing {
+  harness::RunResult result;
+  std::string project;
+};
+
+// Runs `blockhost` with `args` against the board on COM kComPort.
+harness::RunResult Blockhost(std::vector<std::string> args, const std::string& link) {
+  args.insert(args.begin(), BLOCKHOST_PATH);
+  // avrdude's write and verify at 9600 baud take a while on a busy machine.
+  return harness::RunProgram(args, {"ARDUINO_BLOCK_COM" + std::to_string(kComPort) + "=" + link},
+                             std::chrono::milliseconds(240'000));
+}
+
+// Writes the row's image onto `board`, which holds only its bootloader, as a
+// user does: a project file for the row's link (a serial row's speed, an
+// Ethernet row's UDP port), then `blockhost flash --comport N --project F`.
+// The project names the Ethernet board by a host name, which the board
+// leaves alone: it cannot take a loopback address, and the check that
+// follows the flash must reach the bridge on 127.0.0.1.  The project also
+// says which inputs a run reads, for BlockhostRunReadsTheFlashedBoardsPins.
+Flashing FlashBareBoard(const Row& row, AvrBoardProcess& board, const std::string& dir) {
+  Flashing flashing;
+  flashing.project = dir + "/row.project";
+  std::vector<std::string> set = {
+      "set",         "--lib",       ARDUINO_BLOCK_MODULE, "--project",   flashing.project,
+      "pin2=input",  "pin3=input",  "pin4=unused",        "pin5=unused", "pin6=unused",
+      "pin7=unused", "pin8=unused", "pin9=unused",        "a0=used",     "a1=unused",
+      "a2=used",     "a3=unused",   "a4=unused",          "a5=unused"};
+  if (row.link == Link::kSerial) {
+    set.insert(set.end(), {"interface=usb", "comport=" + std::to_string(kComPort),
+                           "baud=" + std::to_string(row.baud)});
+  } else {
+    set.insert(set.end(), {"interface=ethernet", "address=localhost",
+                           "udpport=" + std::to_string(board.udp_port())});
+  }
+  flashing.result = Blockhost(set, board.link());
+  if (flashing.result.exit_code != 0) return flashing;
+  flashing.result =
+      Blockhost({"flash", "--comport", std::to_string(kComPort), "--project", flashing.project,
+                 "--board", row.FlashBoard(), "--lib", ARDUINO_BLOCK_MODULE, "--firmware-dir",
+                 FIRMWARE_DIR, "--avrdude", AVRDUDE_PATH},
+                board.link());
+  return flashing;
+}
+
+// The row's board and what flashing it gave.  CTest runs one process per
+// row, so the process has one: the row's serial or network tests use the
+// same board as its common ones, and a second board would cost a second
+// flash.
+struct RowBoard {
+  std::optional<harness::TempDir> dir;
+  std::unique_ptr<AvrBoardProcess> board;
+  std::optional<Flashing> flashing;
+  bool has_bootloader = false;
+};
+RowBoard& TheRowBoard() {
+  static RowBoard row;
+  return row;
+}
+
+// Stops the row's board once every test of the row has run.
+class RowBoardEnvironment : public ::testing::Environment {
  public:
-  // The row's board outlives its tests; it goes with the row.
-  static void TearDownTestSuite() {
-    if (!shared_board_) return;
-    const int status = shared_board_->Stop();
+  void TearDown() override {
+    RowBoard& row = TheRowBoard();
+    if (!row.board) return;
+    const int status = row.board->Stop();
     // The last line says whether the simulation kept up with real time.
-    const std::string text = shared_board_->stderr_text();
+    const std::string text = row.board->stderr_text();
     const size_t stopped = text.rfind("avrboard: stopped");
     if (stopped != std::string::npos) std::cout << text.substr(stopped);
     if (status != 0) ADD_FAILURE() << "avrboard ended with " << status << ":\n" << text;
-    shared_board_.reset();
-    shared_dir_.reset();
+    row.board.reset();
+    row.dir.reset();
   }
+};
+::testing::Environment* const kRowBoardEnvironment =
+    ::testing::AddGlobalTestEnvironment(new RowBoardEnvironment);
 
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// The value `blockhost run` gives `output` (as in "Pin2" or "Analog Input
+// A0") under "outputs at the end", or "" when it gives none.
+std::string OutputAtTheEnd(const std::string& summary, const std::string& output) {
+  const std::string key = "  out " + output + " ";
+  const size_t at = summary.find(key);
+  if (at == std::string::npos) return "";
+  std::istringstream rest(summary.substr(at + key.size()));
+  std::string value;
+  rest >> value;
+  return value;
+}
+
+// The block pauses 2 s after opening the port, for a real board to come up
+// after the reset the opening causes, its bootloader's window included.  A
+// serial row's board without its bootloader starts the firmware at once,
+// and BlockhostRunReadsTheFlashedBoardsPins has already gone through the
+// whole pause and the bootloader, so the other tests wait only long enough
+// for avrboard to see the opening and reset the chip.  Each of them opens
+// the port, and the full pause was most of a serial row's time.
+constexpr useconds_t kResetSettleUs = 300 * 1000;
+void ResetSettlePause(uint32_t) { usleep(kResetSettleUs); }
+
+class AvrHilTest : public ::testing::TestWithParam<Row> {
  protected:
   void SetUp() override {
     const std::string why = WhyRowCannotRun(GetParam());
@@ -216,23 +353,66 @@ class AvrHilTest : public ::testing::TestWithParam<Row> {
   }
   void TearDown() override {
     if (started_) EndSimulationDLL2(block_.record());
+    if (replaced_pause_) ReplaceOpenPause(*replaced_pause_);
     unsetenv(("ARDUINO_BLOCK_COM" + std::to_string(kComPort)).c_str());
   }
 
-  // The row's board, started by the row's first test.
+  // The row's board, started bare and flashed by the row's first test.
   AvrBoardProcess& Board() {
-    if (!shared_board_) {
-      shared_board_ =
-          std::make_unique<AvrBoardProcess>(GetParam(), shared_dir_.emplace().path(), kRowInputs);
+    RowBoard& row = TheRowBoard();
+    if (!row.board) {
+      row.board = std::make_unique<AvrBoardProcess>(GetParam(), row.dir.emplace().path(),
+                                                    kRowInputs, Program::kBootloaderOnly);
+      row.has_bootloader = true;
+      if (row.board->ready()) {
+        row.flashing = FlashBareBoard(GetParam(), *row.board, row.dir->path());
+      }
     }
-    return *shared_board_;
+    return *row.board;
   }
+  // The bootloader costs nothing over a network, where no reset comes, but
+  // over serial every opening of the port restarts the board through it,
+  // and its window (about 1.4 s of the board's time) then has to end within
+  // the block's 2 s pause.  A simulation that falls behind the wall clock
+  // on a busy machine does not end it in time, and the block's first
+  // command goes to the bootloader.  So once the flash is proven, a serial
+  // row's board goes on from what avrdude wrote into its flash, kept in its
+  // flash file, without the bootloader: the tests that follow measure the
+  // firmware, not the simulation's pace.
+  void GoOnWithoutTheBootloader() {
+    RowBoard& row = TheRowBoard();
+    if (GetParam().link != Link::kSerial || !row.has_bootloader) return;
+    row.has_bootloader = false;
+    const int status = row.board->Stop();
+    ASSERT_EQ(status, 0) << row.board->stderr_text();
+    row.board = std::make_unique<AvrBoardProcess>(GetParam(), row.dir->path(), kRowInputs,
+                                                  Program::kFlashFile);
+    ASSERT_TRUE(row.board->ready()) << row.board->stderr_text();
+  }
+  const Flashing& Flashed() { return *TheRowBoard().flashing; }
 
-  // Points the block at the row's board, and notes where its pins' history
-  // starts for this test.
-  void UseBoard() {
+  // Points the block at the row's board, flashed, and notes where its pins'
+  // history starts for this test.  Only the test of the flash itself keeps
+  // the bootloader on a serial row's board.
+  enum class Bootloader { kDrop, kKeep };
+  void UseBoard(Bootloader bootloader = Bootloader::kDrop) {
+    {
+      AvrBoardProcess& bare = Board();
+      ASSERT_TRUE(bare.ready()) << bare.stderr_text();
+      // The test of the flash asserts its exit status; the others need the
+      // image written and read back.
+      const harness::RunResult& flash = Flashed().result;
+      const std::string image = std::filesystem::path(GetParam().Hex()).filename();
+      ASSERT_TRUE(Contains(flash.out, "flashed " + image + "\n"))
+          << "blockhost flash on the bare board:\n"
+          << flash.out << flash.err << bare.stderr_text();
+    }
+    if (bootloader == Bootloader::kDrop) {
+      GoOnWithoutTheBootloader();
+      if (HasFatalFailure()) return;
+      if (GetParam().link == Link::kSerial) replaced_pause_ = ReplaceOpenPause(&ResetSettlePause);
+    }
     AvrBoardProcess& board = Board();
-    ASSERT_TRUE(board.ready()) << board.stderr_text();
     // An Ethernet board answers once its firmware has set up the chip.
     if (GetParam().link == Link::kEthernet) {
       ASSERT_TRUE(board.process().WaitForStderr("the W5100 was given address", kStartLimit))
@@ -260,7 +440,7 @@ class AvrHilTest : public ::testing::TestWithParam<Row> {
       data().Udp->SetRemotePort(data().UdpPort);
     }
   }
-  // Starts the simulation; over serial this includes the 2 s pause after
+  // Starts the simulation; over serial this includes the pause after
   // opening.
   void Start() {
     started_ = true;
@@ -277,13 +457,42 @@ class AvrHilTest : public ::testing::TestWithParam<Row> {
   }
   TUserData& data() { return block_.data(); }
 
-  static inline std::unique_ptr<AvrBoardProcess> shared_board_;
-  static inline std::optional<harness::TempDir> shared_dir_;
   HostBlock block_;
   ValueArray inputs_ = ValueArray::Inputs();
   ValueArray outputs_ = ValueArray::Outputs(-1.0L);
   bool started_ = false;
+  std::optional<OpenPause> replaced_pause_;  // the block's own, while a short one stands in
 };
+
+// The row's board began with its bootloader alone.  `blockhost flash` wrote
+// the row's image, avrdude read it back, and the check met the firmware;
+// then `blockhost run` on the same project reads the levels and voltages
+// the board's inputs were started with.  First, so that it shows the flash.
+TEST_P(AvrHilTest, BlockhostRunReadsTheFlashedBoardsPins) {
+  UseBoard(Bootloader::kKeep);
+  const Row& row = GetParam();
+  const harness::RunResult& flash = Flashed().result;
+  EXPECT_EQ(flash.exit_code, 0) << flash.out << flash.err << Board().stderr_text();
+  EXPECT_TRUE(Contains(flash.out, "flashing " + row.Hex() + " to the Arduino " + row.board +
+                                      " on COM" + std::to_string(kComPort) + " ("))
+      << flash.out;
+  EXPECT_TRUE(Contains(flash.err, "bytes of flash verified")) << flash.err;
+  EXPECT_TRUE(Contains(flash.out, "board answered 512")) << flash.out;
+  if (row.link == Link::kEthernet) {
+    // The address the board holds, read over USB after the flash.
+    EXPECT_TRUE(Contains(flash.out, "board: address 192.168.0.121\n")) << flash.out;
+  }
+
+  const harness::RunResult run =
+      Blockhost({"run", "--lib", ARDUINO_BLOCK_MODULE, "--project", Flashed().project, "--steps",
+                 "2", "--period-ms", "200"},
+                Board().link());
+  ASSERT_EQ(run.exit_code, 0) << run.out << run.err;
+  EXPECT_EQ(OutputAtTheEnd(run.out, "Pin2"), "5") << run.out;
+  EXPECT_EQ(OutputAtTheEnd(run.out, "Pin3"), "0") << run.out;
+  EXPECT_EQ(OutputAtTheEnd(run.out, "Analog Input A0"), "512") << run.out;
+  EXPECT_EQ(OutputAtTheEnd(run.out, "Analog Input A2"), "700") << run.out;
+}
 
 TEST_P(AvrHilTest, EveryCommandIsAnsweredWithinTheReplyLimit) {
   UseBoard();
@@ -517,7 +726,8 @@ TEST_P(AvrHilSerialTest, ABlockAtAnotherSpeedGetsNoValidReply) {
     EXPECT_NE(exchange.find(" -> ERR"), std::string::npos)
         << "the firmware accepted a command from a block at the wrong speed: " << exchange;
   }
-  EXPECT_EQ(Board().PinState(3), "input") << "!03mo reached the pin";
+  // Since this test began: the row's earlier tests set pin 3 themselves.
+  EXPECT_TRUE(Board().PinHistory()[3].empty()) << "!03mo reached the pin";
 
   CloseSerialLink();
   data().BaudRate = right;

@@ -728,6 +728,113 @@ TEST(SerialPortUnderWineTest, AWaitOnAPortWhoseBoardHungUpSleeps) {
       << result.out;
 }
 
+// What the prefix's Windows programs find in the environment variable
+// `name`; cmd is Wine's own, so the prefix's kind is named for it.
+std::string WindowsVariable(const std::string& name) {
+  RunResult echo = RunProgram({WINE_RUN, "cmd", "/c", "echo %" + name + "%"},
+                              {"WINEARCH=" + ChosenWindowsBuild().name});
+  std::string value = WithoutCarriageReturns(echo.out);
+  while (!value.empty() && value.back() == '\n') value.pop_back();
+  return value;
+}
+
+// Where a path on the prefix's drive C: ("C:\\users\\...") lies here.
+std::string InPrefix(const std::string& windows_path) {
+  std::string rest = windows_path.substr(3);
+  std::replace(rest.begin(), rest.end(), '\\', '/');
+  return WinePrefix() + "/drive_c/" + rest;
+}
+
+// blockhost.exe flash takes the Arduino IDE's own avrdude where the IDE puts
+// it when none is on PATH: the 1.x install folder under either Program Files
+// first, then the newest version in the packages folder of IDE 2 and
+// arduino-cli.  Copies of a stand-in (avrdude_stand_in.cpp), each with an
+// avrdude.conf beside it as the IDE has, record which one ran and what it
+// was asked; the board behind the port is boardsim, so the check that
+// follows the stand-in's success meets it and flash exits 0.
+TEST(WindowsFlashTest, TheIdesAvrdudeIsFoundInOrderAndGivenItsConfigAndTheImage) {
+  if (const std::string why = WhyWindowsCannotRun(); !why.empty()) GTEST_SKIP() << why;
+  const std::string stand_in = WindowsDir() + "/avrdude_stand_in.exe";
+  if (access(stand_in.c_str(), R_OK) != 0) GTEST_SKIP() << stand_in << " is not built";
+  PrepareWinePrefix();
+  const std::string program_files_x86 = WindowsVariable("ProgramFiles(x86)");
+  const std::string program_files = WindowsVariable("ProgramFiles");
+  const std::string packages = WindowsVariable("LOCALAPPDATA") + "\\Arduino15";
+  ASSERT_TRUE(program_files.starts_with("C:\\") && packages.starts_with("C:\\"))
+      << program_files << " " << packages;
+  // The folders the copies go in are the test's own: it leaves a prefix
+  // that holds an IDE of its own alone.
+  const std::vector<std::string> tops = {InPrefix(program_files_x86 + "\\Arduino"),
+                                         InPrefix(program_files + "\\Arduino"), InPrefix(packages)};
+  for (const std::string& top : tops) {
+    if (std::filesystem::exists(top)) GTEST_SKIP() << "the Wine prefix has its own " << top;
+  }
+  struct Removed {
+    const std::vector<std::string>& tops;
+    ~Removed() {
+      std::error_code ignored;
+      for (const std::string& top : tops) std::filesystem::remove_all(top, ignored);
+    }
+  } removed{tops};
+
+  TempDir dir;
+  const std::string firmware = dir.File("firmware");
+  std::filesystem::create_directories(firmware + "/uno");
+  WriteFile(firmware + "/uno/arduino_block-115200.hex", ":00000001FF\n");
+  const std::string image = WindowsPath(firmware) + "\\uno\\arduino_block-115200.hex";
+  const std::string ide1 = "\\Arduino\\hardware\\tools\\avr";
+  const std::string ide2 = "\\packages\\arduino\\tools\\avrdude\\";
+  struct Case {
+    const char* what;
+    std::vector<std::string> copies;  // each a folder with bin\ and etc\ under it
+    size_t chosen;
+  };
+  const Case cases[] = {
+      {"the IDE 1.x beside IDE 2", {program_files_x86 + ide1, packages + ide2 + "7.1"}, 0},
+      {"the IDE 1.x under the other Program Files", {program_files + ide1}, 0},
+      // 10.0 is newer than 9.1 by number, not by its first character.
+      {"IDE 2 with three versions",
+       {packages + ide2 + "9.1", packages + ide2 + "10.0", packages + ide2 + "6.3.0-arduino17"},
+       1},
+  };
+  Board board(Link::kCom12, dir, {"--analog", "A0=const:512"});
+  for (const Case& c : cases) {
+    for (const std::string& copy : c.copies) {
+      std::filesystem::create_directories(InPrefix(copy + "\\bin"));
+      std::filesystem::create_directories(InPrefix(copy + "\\etc"));
+      std::filesystem::copy_file(stand_in, InPrefix(copy + "\\bin\\avrdude.exe"));
+      WriteFile(InPrefix(copy + "\\etc\\avrdude.conf"), "# the stand-in reads nothing\n");
+    }
+    RunResult run = Blockhost(Build::kWindows, {"flash", "--comport", "12", "--board", "uno",
+                                                "--baud", "115200", "--firmware-dir", firmware});
+    EXPECT_EQ(run.exit_code, 0) << c.what << ": " << run.out << run.err;
+    const std::string& chosen = c.copies[c.chosen];
+    EXPECT_NE(
+        run.out.find("arduino_block-115200.hex to the Arduino Uno on COM12 (\\\\.\\COM12) with " +
+                     chosen + "\\bin\\avrdude.exe (" + chosen + "\\etc\\avrdude.conf)\n"),
+        std::string::npos)
+        << c.what << ": " << run.out;
+    EXPECT_NE(run.out.find("board answered 512"), std::string::npos) << c.what << ": " << run.out;
+    for (size_t i = 0; i < c.copies.size(); ++i) {
+      Lines arguments = ReadLines(InPrefix(c.copies[i] + "\\bin\\avrdude-arguments.txt"));
+      if (i != c.chosen) {
+        EXPECT_EQ(arguments, Lines{}) << c.what << ": " << c.copies[i] << " ran";
+        continue;
+      }
+      // The image's folder is joined with a slash, which avrdude on Windows
+      // takes as well as a backslash.
+      if (!arguments.empty()) {
+        std::replace(arguments.back().begin(), arguments.back().end(), '/', '\\');
+      }
+      EXPECT_EQ(arguments,
+                (Lines{"-C", chosen + "\\etc\\avrdude.conf", "-p", "atmega328p", "-c", "arduino",
+                       "-P", "\\\\.\\COM12", "-b", "115200", "-U", "flash:w:" + image + ":i"}))
+          << c.what;
+    }
+    for (const std::string& top : tops) std::filesystem::remove_all(top);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Links, WineRunTest,
                          ::testing::Values(Link::kUdp, Link::kCom5, Link::kCom12),
                          [](const ::testing::TestParamInfo<Link>& param) {
