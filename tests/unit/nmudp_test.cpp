@@ -122,10 +122,12 @@ TEST(UdpEndpointTest, SendGoesOutAsExactlyTheCommandBytes) {
 // says, never to where an earlier send went.
 TEST(UdpEndpointTest, EachSendGoesWhereTheRemoteHostNowSays) {
   HostBlock block;
+  // Each on a port of its own: Windows will not bind 127.0.0.2 to a port
+  // that 127.0.0.1 holds.  A send that kept an earlier address would reach
+  // the right port on the wrong address, where nothing listens.
   UdpPeer first(harness::kLoopback);
-  UdpPeer second(harness::kLoopback + 1, first.port());  // 127.0.0.2, the same port
+  UdpPeer second(harness::kLoopback + 1);  // 127.0.0.2
   TNMUDP& udp = *block.data().Udp;
-  udp.SetRemotePort(first.port());
   const struct {
     const char* host;
     const UdpPeer* to;
@@ -137,6 +139,7 @@ TEST(UdpEndpointTest, EachSendGoesWhereTheRemoteHostNowSays) {
   };
   for (const auto& send : sends) {
     udp.SetRemoteHost(send.host);
+    udp.SetRemotePort(send.to->port());
     udp.SendDatagram(send.host, static_cast<int32_t>(std::strlen(send.host)));
     EXPECT_EQ(send.to->Receive(), std::optional<std::string>(send.host)) << send.host;
     EXPECT_FALSE(send.not_to->Receive(std::chrono::milliseconds(20))) << send.host;
