@@ -118,10 +118,18 @@ void WriteReport(const bench::Report& report, const std::string& out_dir, int co
   }
   SYSTEM_INFO system;
   GetSystemInfo(&system);
-  std::string preamble =
-      "ArduinoBlock.dll and a raw Winsock client, both under Wine, against the native "
-      "`boardsim`: " +
-      std::to_string(count) + " pairs of one raw and one DLL exchange, taking turns.";
+  // Where 32-bit Wine cannot run, ./run bench measures the 64-bit test build
+  // instead, and the figures say which DLL they are of.
+#if defined(_WIN64)
+  const std::string dll = "ArduinoBlock.dll of the 64-bit test build (build/win64)";
+#else
+  const std::string dll = "ArduinoBlock.dll, the 32-bit product (build/win32),";
+#endif
+  std::string preamble = dll +
+                         " and a raw Winsock client, both under Wine, against the native "
+                         "`boardsim`: " +
+                         std::to_string(count) +
+                         " pairs of one raw and one DLL exchange, taking turns.";
   // Binary, so that the lines end in LF as in the native report.
   std::ofstream(out_dir + "/wine.md", std::ios::binary) << report.Markdown(preamble);
   std::ofstream(out_dir + "/wine.json", std::ios::binary)

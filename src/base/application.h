@@ -59,6 +59,21 @@ class TApplication {
     }
   }
 
+  // PumpUntil for a condition that no pass can make true before the wait
+  // has slept once, such as the reply to a command sent a moment ago.
+  // Where kFirstSleepCoversAPass, the first sleep returns at once for
+  // whatever is already pending and the pass after it runs all that a pass
+  // before it would have, so that pass, a whole pass of the pump on every
+  // exchange, is left out.  Past the limit already, it is PumpUntil.
+  template <typename Done>
+  bool PumpUntilAfterFirstSleep(Done done, uint32_t start, uint32_t limit_ms) {
+    uint32_t elapsed = TicksSince(start);
+    if (kFirstSleepCoversAPass && elapsed <= limit_ms) WaitForMessage(limit_ms + 1 - elapsed);
+    return PumpUntil(done, start, limit_ms);
+  }
+  // Each platform file defines it.
+  static const bool kFirstSleepCoversAPass;
+
  private:
   void ShowCursor(int cursor);  // the platform's part of SetCursor
 

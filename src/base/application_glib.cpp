@@ -96,6 +96,10 @@ void TApplication::WaitForMessage(uint32_t timeout_ms) {
   g_main_context_release(context);
 }
 
+// The sleep polls every descriptor the pass would look at and dispatches
+// what it finds, so a pass before it finds nothing the sleep would not.
+const bool TApplication::kFirstSleepCoversAPass = true;
+
 // GLib has no quit message that a pass could take from the host.
 void TApplication::RestoreHostState() {}
 

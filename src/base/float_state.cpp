@@ -26,7 +26,7 @@ void HostFloatState::Restore() {
 HostCodeScope::HostCodeScope() : export_(t_current) {
   if (export_ == nullptr) return;
   SaveFloatEnvironment(&block_);
-  LoadFloatEnvironment(export_->host_);
+  if (!LoadChangesNothing(block_, export_->host_)) LoadFloatEnvironment(export_->host_);
   // The host's code may call another export, which then saves the host's
   // state and gives it back, as from any other caller.
   t_current = export_->outer_;
@@ -36,7 +36,7 @@ HostCodeScope::~HostCodeScope() {
   if (export_ == nullptr) return;
   t_current = export_;
   SaveFloatEnvironment(&export_->host_);
-  LoadFloatEnvironment(block_);
+  if (!LoadChangesNothing(export_->host_, block_)) LoadFloatEnvironment(block_);
 }
 
 }  // namespace arduino

@@ -62,5 +62,11 @@ class HostCodeScope {
 void SaveFloatEnvironment(FloatEnvironment* environment);
 void LoadFloatEnvironment(const FloatEnvironment& environment);
 void EnterBlockFloatState();
+// Whether loading `wanted` just after saving `current` would leave in force
+// what is in force already, as far as any code can tell.  A load costs as
+// much as a save, and most hosts keep the very state the block keeps, so
+// the switches around each piece of host code that a wait dispatches skip
+// the load then.  False wherever the processor's part cannot tell.
+bool LoadChangesNothing(const FloatEnvironment& current, const FloatEnvironment& wanted);
 
 }  // namespace arduino

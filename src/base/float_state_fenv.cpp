@@ -28,4 +28,7 @@ void EnterBlockFloatState() {
   std::fesetround(FE_TONEAREST);
 }
 
+// The C library's environment is opaque: always load.
+bool LoadChangesNothing(const FloatEnvironment&, const FloatEnvironment&) { return false; }
+
 }  // namespace arduino

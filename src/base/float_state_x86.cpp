@@ -9,6 +9,7 @@
 // in a register.
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 
 #include "base/float_state.h"
 
@@ -20,6 +21,8 @@ namespace {
 constexpr uint16_t kBlockControlWord = 0x037F;
 // All six exceptions masked, rounding to nearest, denormals kept.
 constexpr uint32_t kBlockMxcsr = 0x1F80;
+// The six exception mask bits of the x87 control word.
+constexpr uint16_t kAllExceptionsMasked = 0x003F;
 
 // fnstenv writes 28 bytes in protected mode; MXCSR goes after them.
 constexpr size_t kX87EnvironmentSize = 28;
@@ -72,6 +75,24 @@ void EnterBlockFloatState() {
   asm volatile("fnclex" ::: "memory");
   asm volatile("fldcw %0" ::"m"(kBlockControlWord));
   if (HasSse()) asm volatile("ldmxcsr %0" ::"m"(kBlockMxcsr));
+}
+
+bool LoadChangesNothing(const FloatEnvironment& current, const FloatEnvironment& wanted) {
+  const unsigned char* a = current.bytes;
+  const unsigned char* b = wanted.bytes;
+  uint16_t control;
+  std::memcpy(&control, a, sizeof control);
+  // The save has just masked every x87 exception, so only a control word
+  // that masks them all is still the one saved.
+  if ((control & kAllExceptionsMasked) != kAllExceptionsMasked) return false;
+  // fnstenv's image gives the control, status and tag words 32 bits each,
+  // the upper half unused; what follows them only records the last
+  // instruction, which no code runs by.  MXCSR and whether it was saved
+  // come after the image.
+  for (size_t word : {0, 4, 8}) {
+    if (std::memcmp(a + word, b + word, 2) != 0) return false;
+  }
+  return std::memcmp(a + kX87EnvironmentSize, b + kX87EnvironmentSize, sizeof(uint32_t) + 1) == 0;
 }
 
 }  // namespace arduino

@@ -1,6 +1,7 @@
 #include "link/NMUDP.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 
 #include "arduino_block.h"
@@ -31,7 +32,12 @@ void TNMUDP::SetLocalPort(int32_t port) {
 
 void TNMUDP::SendDatagram(const char* Buffer, int32_t Length) {
   if (Length == 0) throw Exception("Invalid buffer");
-  std::optional<uint32_t> address = ParseAddressLiteral(remote_host_);
+  if (!parsed_ || parsed_host_ != remote_host_) {
+    parsed_address_ = ParseAddressLiteral(remote_host_);
+    parsed_host_ = remote_host_;
+    parsed_ = true;
+  }
+  std::optional<uint32_t> address = parsed_address_;
   if (!address) {
     address = LookUpHost(remote_host_);
     if (!address) throw UDPSockError("Host Lookup Canceled");
@@ -50,10 +56,16 @@ void TNMUDP::ReadDatagram(char* Buffer, int32_t MaxLength, int32_t& Length) cons
 void TNMUDP::Deliver(int32_t length, uint32_t from_address, uint16_t from_port) {
   received_length_ = length;
   if (!on_data_received_) return;
+  // Written into one buffer and made a string once: every reply passes
+  // here, and the dotted form always fits the string's own storage.
   const auto* octets = reinterpret_cast<const unsigned char*>(&from_address);
-  std::string from_ip = std::to_string(octets[0]) + "." + std::to_string(octets[1]) + "." +
-                        std::to_string(octets[2]) + "." + std::to_string(octets[3]);
-  on_data_received_(this, received_length_, from_ip, from_port);
+  char text[16];
+  char* end = text;
+  for (int i = 0; i < 4; ++i) {
+    if (i > 0) *end++ = '.';
+    end = std::to_chars(end, text + sizeof text, octets[i]).ptr;
+  }
+  on_data_received_(this, received_length_, std::string(text, end), from_port);
 }
 
 }  // namespace arduino

@@ -47,7 +47,7 @@ class TNMUDP {
   void SetLocalPort(int32_t port);
   int32_t LocalPort() const { return local_port_; }
 
-  // Read afresh at every send; nothing about them is cached.
+  // Read afresh at every send, so a change takes effect at the next one.
   void SetRemoteHost(std::string host) { remote_host_ = std::move(host); }
   const std::string& RemoteHost() const { return remote_host_; }
   void SetRemotePort(int32_t port) { remote_port_ = port; }
@@ -98,6 +98,12 @@ class TNMUDP {
   bool ready_ = false;
   int32_t local_port_ = 0;
   std::string remote_host_;
+  // The text last parsed as an address literal and what it gave, so that a
+  // send to the same literal does not parse it again.  Parsing is a pure
+  // function of the text; a host name is still looked up at every send.
+  std::string parsed_host_;
+  std::optional<uint32_t> parsed_address_;
+  bool parsed_ = false;
   int32_t remote_port_ = 0;
   char receive_buffer_[kReceiveBufferSize] = {};
   int32_t received_length_ = 0;

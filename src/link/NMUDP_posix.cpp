@@ -65,6 +65,22 @@ struct TNMUDP::Platform {
   iovec parts[kBatch];
   mmsghdr messages[kBatch];
 
+  // The headers point into this object, which never moves, so they are set
+  // once; a read only changes the lengths, which RearmBatch resets.
+  Platform() {
+    for (unsigned i = 0; i < kBatch; ++i) {
+      parts[i] = {buffers[i], sizeof buffers[i]};
+      from[i] = {};
+      messages[i] = {};
+      messages[i].msg_hdr.msg_name = &from[i];
+      messages[i].msg_hdr.msg_iov = &parts[i];
+      messages[i].msg_hdr.msg_iovlen = 1;
+    }
+  }
+  void RearmBatch() {
+    for (unsigned i = 0; i < kBatch; ++i) messages[i].msg_hdr.msg_namelen = sizeof from[i];
+  }
+
   void Unwatch() {
     if (watch == nullptr) return;
     g_source_destroy(watch);
@@ -163,15 +179,7 @@ void TNMUDP::ReceiveWaiting() {
   const int fd = p.fd;
   bool first = true;
   while (true) {
-    for (unsigned i = 0; i < kBatch; ++i) {
-      p.parts[i] = {p.buffers[i], sizeof p.buffers[i]};
-      p.from[i] = {};
-      p.messages[i] = {};
-      p.messages[i].msg_hdr.msg_name = &p.from[i];
-      p.messages[i].msg_hdr.msg_namelen = sizeof p.from[i];
-      p.messages[i].msg_hdr.msg_iov = &p.parts[i];
-      p.messages[i].msg_hdr.msg_iovlen = 1;
-    }
+    p.RearmBatch();
     // MSG_TRUNC makes each length the datagram's real one, which is how a
     // datagram larger than the buffer is told apart from one that fits.
     int count = recvmmsg(fd, p.messages, kBatch, MSG_TRUNC | MSG_DONTWAIT, nullptr);

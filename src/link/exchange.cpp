@@ -56,7 +56,8 @@ std::string ReceiveReply(TUserData& block) {
   block.ReplyReceived = false;
   block.ReplyText.clear();
   TApplication& application = Application();
-  application.PumpUntil([&block] { return block.ReplyReceived; }, start, kUdpReplyWaitMs);
+  application.PumpUntilAfterFirstSleep([&block] { return block.ReplyReceived; }, start,
+                                       kUdpReplyWaitMs);
   application.RestoreHostState();
   return block.ReplyText;
 }

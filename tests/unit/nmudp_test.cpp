@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstring>
+#include <optional>
+
 #include "link/exchange.h"
 #include "test_support.h"
 #include "udp_peer.h"
@@ -111,6 +115,35 @@ TEST(UdpEndpointTest, SendGoesOutAsExactlyTheCommandBytes) {
   datagram = board.ReceiveFrom();
   ASSERT_TRUE(datagram) << "a host name is looked up";
   EXPECT_EQ(datagram->bytes, "?02");
+}
+
+// The address is taken from the text as it is at each send: a literal that
+// changes, or gives way to a name and comes back, sends to where it now
+// says, never to where an earlier send went.
+TEST(UdpEndpointTest, EachSendGoesWhereTheRemoteHostNowSays) {
+  HostBlock block;
+  // Each on a port of its own: Windows will not bind 127.0.0.2 to a port
+  // that 127.0.0.1 holds.  A send that kept an earlier address would reach
+  // the right port on the wrong address, where nothing listens.
+  UdpPeer first(harness::kLoopback);
+  UdpPeer second(harness::kLoopback + 1);  // 127.0.0.2
+  TNMUDP& udp = *block.data().Udp;
+  const struct {
+    const char* host;
+    const UdpPeer* to;
+    const UdpPeer* not_to;
+  } sends[] = {
+      {"127.0.0.1", &first, &second}, {"127.0.0.1", &first, &second},
+      {"127.0.0.2", &second, &first}, {"localhost", &first, &second},
+      {"127.0.0.2", &second, &first}, {"127.0.0.1", &first, &second},
+  };
+  for (const auto& send : sends) {
+    udp.SetRemoteHost(send.host);
+    udp.SetRemotePort(send.to->port());
+    udp.SendDatagram(send.host, static_cast<int32_t>(std::strlen(send.host)));
+    EXPECT_EQ(send.to->Receive(), std::optional<std::string>(send.host)) << send.host;
+    EXPECT_FALSE(send.not_to->Receive(std::chrono::milliseconds(20))) << send.host;
+  }
 }
 
 TEST(UdpEndpointTest, SendErrorsSendNothing) {

@@ -59,5 +59,46 @@ TEST_F(PumpUntilTest, EndsOnTheConditionBeforeTheLimit) {
   EXPECT_EQ(looks, 2);
 }
 
+// Leaving out the pass before the first sleep loses nothing: what is
+// pending when the wait starts, host work or a reply, is run by the pass
+// after that sleep, which returns at once for it; and a wait past its limit
+// already still runs one pass and looks once.
+TEST_F(PumpUntilTest, AfterFirstSleepTakesWhatIsPendingAtOnceAndKeepsTheLimit) {
+  const struct {
+    const char* name;
+    uint32_t limit_ms;
+    uint32_t started_ago_ms;
+  } cases[] = {{"within the limit", 30000, 0}, {"past the limit", 100, 1000}};
+  for (const auto& c : cases) {
+    bool ran = false;
+    guint source = g_idle_add(
+        [](gpointer flag) {
+          *static_cast<bool*>(flag) = true;
+          return G_SOURCE_REMOVE;
+        },
+        &ran);
+    g_now = 100000;
+    const uint32_t start = g_now - c.started_ago_ms;
+    int looks = 0;
+    EXPECT_TRUE(Application().PumpUntilAfterFirstSleep(
+        [&] {
+          ++looks;
+          return ran;
+        },
+        start, c.limit_ms))
+        << c.name;
+    if (!ran) g_source_remove(source);
+    EXPECT_EQ(looks, 1) << c.name;
+  }
+}
+
+TEST_F(PumpUntilTest, AfterFirstSleepEndsAtTheLimitWhenNothingComes) {
+  g_now = 0;
+  uint32_t start = TickCount();
+  int looks = 0;
+  EXPECT_FALSE(Application().PumpUntilAfterFirstSleep([&] { return ++looks < 0; }, start, 100));
+  EXPECT_GT(g_now - start, 100u);
+}
+
 }  // namespace
 }  // namespace arduino
