@@ -52,9 +52,13 @@ isolated() {
 # namespace of its own.  Most tests create blocks, and a block binds UDP
 # port 1600, so within one namespace those tests run one at a time (their
 # CTest lock); two namespaces give two ports 1600 and halve that queue.
-# The split is by each test's last run time where ctest has one.  The Wine tests all go to the first half: they share
-# one Wine server, whose sockets live in the namespace that started it; so
-# do the tests of a fixture, whose set-up would otherwise run in both.
+# The split is by each test's last run time where ctest has one.  Some
+# tests all go to the first half: the Wine tests, which share one Wine
+# server whose sockets live in the namespace that started it; the tests of
+# a fixture, whose set-up would otherwise run in both; and those labelled
+# realtime, whose simulated board must keep up with the wall clock.  Each
+# half runs one test at a time, so the machine is no busier than under one
+# ctest -j2.
 # Without a namespace the tests run as one ctest, as before.  Each half's
 # lines are marked with its number; the last lines say how each half ended.
 # Usage: isolated_ctest PRESET [VAR=value...]
@@ -69,9 +73,10 @@ isolated_ctest() {
   lists=$(mktemp -d)
   ctest --test-dir "$dir" --show-only=json-v1 | jq -r '
       .tests | to_entries[] |
-      ([.value.properties[]? | select(.name == "LABELS") | .value[]] | index("wine")) as $wine |
+      ([.value.properties[]? | select(.name == "LABELS") | .value[]] |
+       any(. == "wine" or . == "realtime")) as $pinned_label |
       ([.value.properties[]? | select(.name | startswith("FIXTURES_"))] | length) as $fixture |
-      "\(.key + 1) \(if $wine != null or $fixture > 0 then 1 else 0 end) \(.value.name)"' |
+      "\(.key + 1) \(if $pinned_label or $fixture > 0 then 1 else 0 end) \(.value.name)"' |
     awk -v costs="$dir/Testing/Temporary/CTestCostData.txt" '
       BEGIN { while ((getline line < costs) > 0) { split(line, f, " ")
                 if (f[1] == "---") break; if (f[3] != "") cost[f[1]] = f[3] } }
@@ -87,7 +92,7 @@ isolated_ctest() {
   for h in 1 2; do
     # -I with a file: "start,end,stride,then test numbers"; 0,0 selects
     # only the numbers listed.
-    (isolated env "$@" ctest --preset "$preset" -j2 -I "$lists/half$h" 2>&1 |
+    (isolated env "$@" ctest --preset "$preset" -j1 -I "$lists/half$h" 2>&1 |
        sed -u "s/^/[$h] /"; exit "${PIPESTATUS[0]}") &
     pids+=($!)
   done
