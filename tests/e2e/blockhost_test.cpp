@@ -480,6 +480,18 @@ TEST(BlockhostTest, RunRefusesAPortThatCannotBeOpened) {
   EXPECT_EQ(unnamed.exit_code, 5);
   EXPECT_NE(unnamed.err.find("(ARDUINO_BLOCK_COM77 may name its device)"), std::string::npos)
       << unnamed.err;
+  // The commands that talk to the board's console say the same of a COM
+  // number with no device at all, before they touch anything.
+  for (const std::vector<std::string>& command :
+       {std::vector<std::string>{BLOCKHOST_PATH, "board-address", "--comport", "250"},
+        std::vector<std::string>{BLOCKHOST_PATH, "flash", "--comport", "250", "--board", "uno",
+                                 "--baud", "9600"}}) {
+    const RunResult none = RunProgram(command);
+    EXPECT_EQ(none.exit_code, 5) << command[1];
+    EXPECT_EQ(none.err,
+              "blockhost: there is no COM250 on this computer; `blockhost ports` lists the ports\n")
+        << command[1];
+  }
 }
 
 }  // namespace

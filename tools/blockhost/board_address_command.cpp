@@ -239,13 +239,8 @@ int ExchangeAddress(const CommandLine& line, const std::string& where, Session& 
 
 int BoardAddressCommand(const CommandLine& line) {
   const int32_t com_port = *line.com_port;
-  const std::string device = arduino::ComPortDevice(com_port);
-  if (device.empty()) {
-    fprintf(stderr,
-            "blockhost: there is no COM%d on this computer; `blockhost ports` lists the ports\n",
-            com_port);
-    return kExitPortUnusable;
-  }
+  const std::string device = DeviceOrSayNone(com_port);
+  if (device.empty()) return kExitPortUnusable;
   const std::string where = PortWithDevice(com_port);
   std::optional<BoardPort> port = OpenBoardPort(line, device, where);
   if (!port) return kExitPortUnusable;

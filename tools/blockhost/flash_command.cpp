@@ -259,13 +259,8 @@ int FlashCommand(const CommandLine& line) {
   const Search image = FindImage(folders, board, file, files);
   if (!image.found) return ReportNoImage(image, folders, board, file, files);
 
-  const std::string device = arduino::ComPortDevice(com_port);
-  if (device.empty()) {
-    fprintf(stderr,
-            "blockhost: there is no COM%d on this computer; `blockhost ports` lists the ports\n",
-            com_port);
-    return kExitPortUnusable;
-  }
+  const std::string device = DeviceOrSayNone(com_port);
+  if (device.empty()) return kExitPortUnusable;
   // avrdude would fight a program that holds the port for the bootloader's
   // replies, and lose some of them.
   if (std::optional<std::string> held = HeldPortText(com_port)) {

@@ -1,5 +1,7 @@
 #include "held_port.h"
 
+#include <cstdio>
+
 #include "link/port_holders.h"
 #include "link/port_names.h"
 #include "link_text.h"
@@ -12,6 +14,16 @@ std::string PortWithDevice(int32_t com_port) {
   std::string device = arduino::ComPortDevice(com_port);
   if (device.empty()) device = "no device";
   return device == name ? name : name + " (" + device + ")";
+}
+
+std::string DeviceOrSayNone(int32_t com_port) {
+  std::string device = arduino::ComPortDevice(com_port);
+  if (device.empty()) {
+    fprintf(stderr,
+            "blockhost: there is no COM%d on this computer; `blockhost ports` lists the ports\n",
+            static_cast<int>(com_port));
+  }
+  return device;
 }
 
 std::optional<std::string> HeldPortText(int32_t com_port) {

@@ -13,6 +13,10 @@ namespace blockhost {
 // device.
 std::string PortWithDevice(int32_t com_port);
 
+// The device behind COM n; where there is none, says so on stderr with a
+// pointer to `blockhost ports` and gives "".
+std::string DeviceOrSayNone(int32_t com_port);
+
 // "COM5 (/dev/ttyACM4) is held by cat (pid 2265): close it ..."; nothing
 // when no program can be seen holding the port.
 std::optional<std::string> HeldPortText(int32_t com_port);
