@@ -207,6 +207,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "--project picks the image"},
         OptionCase{{"flash", "--comport", "3", "--address", "10.0.0.50"},
                    "--address goes with --ethernet"},
+        // Read as text and refused: the name is never looked up.
         OptionCase{{"flash", "--comport", "3", "--ethernet", "--address", "board.local"},
                    "--address: 'board.local' is no A.B.C.D"},
         OptionCase{{"flash", "--comport", "3", "--board", "nano"},
