@@ -20,39 +20,55 @@
 #     EMULATOR is a wrapper that every run of the program, the listing of
 #     its cases included, goes through.
 #
-#   arduino_gtest(name source... [program keywords...] [PORT1600] [WINE]
+#   arduino_gtest(name source... [program keywords...] TIER tier [PORT1600] [WINE]
 #                 [TIMEOUT seconds] [LABELS label...] [ENVIRONMENT var=value])
 #     The same program, its GoogleTest cases registered one by one with CTest.
 #     In the Windows build the cases run under Wine (see WineTests.cmake) and
-#     are labelled wine; WINE labels a Linux program that starts Wine itself.
+#     are in the tier wine; WINE marks a Linux program that starts Wine itself.
 #
-#   arduino_unit_test(name [WINE])
-#     A unit test of the library's core, tests/unit/<name>.cpp.  WINE builds
-#     it in the Windows build too, to run under Wine there.
+#   arduino_unit_test(name [WINE] [PORT1600] [TIER tier])
+#     A unit test of the library's core, tests/unit/<name>.cpp, in the tier
+#     fast unless told otherwise.  WINE builds it in the Windows build too, to
+#     run under Wine there.
 #
-#   arduino_command_test(NAME name COMMAND command... [PORT1600] [WINE]
-#                        [TIMEOUT seconds] [LABELS label...]
+#   arduino_command_test(NAME name COMMAND command... TIER tier [PORT1600] [WINE]
+#                        [HEAVY] [TIMEOUT seconds] [LABELS label...]
 #                        [ENVIRONMENT var=value...] [SKIP_RETURN_CODE code])
 #     Any other command as one CTest test: a script, a program run under a
-#     wrapper, or one filter of a GoogleTest program.
+#     wrapper, or one filter of a GoogleTest program.  HEAVY marks one that
+#     keeps a core busy for long (valgrind), which a hil test must not meet.
 #
 #   arduino_skipped_test(NAME name WHY reason)
 #     A test that cannot run in this build, standing in CTest as one skipped
 #     test that prints the reason, so that it is counted and named, never
 #     passed.
 #
-# PORT1600: a block binds UDP port 1600, which only one socket of the machine
-# (or of a network namespace) can hold, so tests that create blocks never run
-# at the same time as each other within one ctest run.  ./run test splits the
-# tests between two ctest runs in two namespaces (scripts/netns.sh).
+# Every test is in exactly one tier, a CTest label, so that each tier runs
+# alone (ctest -L '^fast$'; ./run check runs that one):
+#   fast    deterministic: fakes and injected clocks, no wait on the wall
+#           clock beyond a few milliseconds, no simulated board, no Wine
+#   wire    real sockets and pseudo-terminals with the library's real waits
+#   hil     avrboard in real time; such tests run one at a time and never
+#           beside Wine or a test marked HEAVY (a CTest lock, realtime),
+#           since their board must keep up with the wall clock
+#   wine    under Wine (WINE, and every test of the Windows builds)
+#   static  checks of the Windows files that need no Wine
+#
+# PORT1600: a block binds UDP port 1600, which only one socket of a network
+# namespace can hold.  So on Linux such a test runs in a network namespace
+# of its own (own-network.sh), and tests that create blocks run side by side.
+# Wine's sockets belong to the one Wine server, in the namespace that started
+# it, so the tests under Wine take port 1600 in turn instead (a CTest lock).
 
 include(GoogleTest)
 include(${CMAKE_CURRENT_LIST_DIR}/WineTests.cmake)
 
 set(_arduino_program_options CORE BESIDE_DLL AVRBOARD FIRMWARE)
 set(_arduino_program_lists LIBS INCLUDES DEFINES DEPENDS EMULATOR)
-set(_arduino_run_options PORT1600 WINE)
-set(_arduino_run_values TIMEOUT SKIP_RETURN_CODE)
+set(_arduino_run_options PORT1600 WINE HEAVY)
+set(_arduino_run_values TIER TIMEOUT SKIP_RETURN_CODE)
+set(_arduino_tiers fast wire hil wine static)
+set(ARDUINO_OWN_NETWORK ${CMAKE_CURRENT_LIST_DIR}/own-network.sh)
 set(_arduino_run_lists LABELS ENVIRONMENT)
 
 function(arduino_test_program name)
@@ -101,8 +117,9 @@ function(arduino_test_program name)
 endfunction()
 
 # Turns the run keywords of the caller's ARG_* into a list of CTest
-# properties in `out`; `wine` labels the tests as run under Wine.
-function(_arduino_test_properties out wine)
+# properties in `out`; `wine` puts the tests in the tier wine.  `name` is
+# what an error names.
+function(_arduino_test_properties out name wine)
   set(properties)
   if(ARG_TIMEOUT)
     list(APPEND properties TIMEOUT ${ARG_TIMEOUT})
@@ -110,25 +127,54 @@ function(_arduino_test_properties out wine)
   if(ARG_SKIP_RETURN_CODE)
     list(APPEND properties SKIP_RETURN_CODE ${ARG_SKIP_RETURN_CODE})
   endif()
-  if(ARG_PORT1600)
+  foreach(label IN LISTS ARG_LABELS)
+    if(label IN_LIST _arduino_tiers)
+      message(FATAL_ERROR "${name}: ${label} is a tier: give it as TIER ${label}, not as a label")
+    endif()
+  endforeach()
+  if(wine)
+    set(tier wine)
+  elseif(NOT ARG_TIER)
+    message(FATAL_ERROR "${name}: give the test its tier, TIER with one of ${_arduino_tiers}")
+  elseif(NOT ARG_TIER IN_LIST _arduino_tiers)
+    message(FATAL_ERROR "${name}: TIER ${ARG_TIER} is none of ${_arduino_tiers}")
+  else()
+    set(tier ${ARG_TIER})
+  endif()
+  # A board in real time must never share the machine with another such
+  # board, nor with Wine, which keeps both cores busy while it starts; on
+  # Linux that lock also gives the Wine tests port 1600 in turn.  (The
+  # Windows builds hold no such board.)
+  if(tier STREQUAL "hil" OR (tier STREQUAL "wine" AND NOT WIN32) OR ARG_HEAVY)
+    list(APPEND properties RESOURCE_LOCK realtime)
+  elseif(ARG_PORT1600 AND WIN32)
     list(APPEND properties RESOURCE_LOCK port1600)
   endif()
-  set(labels ${ARG_LABELS})
-  if(wine)
-    list(APPEND labels wine)
-  endif()
-  if(labels)
-    list(REMOVE_DUPLICATES labels)
-    list(APPEND properties LABELS ${labels})
-  endif()
+  set(labels ${tier} ${ARG_LABELS})
+  list(REMOVE_DUPLICATES labels)
+  list(APPEND properties LABELS ${labels})
   set(${out} ${properties} PARENT_SCOPE)
 endfunction()
+
+# Whether the caller's test gets a network namespace of its own: it binds
+# port 1600 and runs natively.
+macro(_arduino_own_network out)
+  if(ARG_PORT1600 AND NOT ARG_WINE AND NOT WIN32)
+    set(${out} TRUE)
+  else()
+    set(${out} FALSE)
+  endif()
+endmacro()
 
 function(arduino_gtest name)
   cmake_parse_arguments(PARSE_ARGV 1 ARG
                         "${_arduino_program_options};${_arduino_run_options}"
                         "${_arduino_run_values}" "${_arduino_program_lists};${_arduino_run_lists}")
   set(program_args ${ARG_UNPARSED_ARGUMENTS})
+  _arduino_own_network(own_network)
+  if(own_network)
+    set(ARG_EMULATOR ${ARDUINO_OWN_NETWORK} ${ARG_EMULATOR})
+  endif()
   foreach(option IN LISTS _arduino_program_options)
     if(ARG_${option})
       list(APPEND program_args ${option})
@@ -143,9 +189,9 @@ function(arduino_gtest name)
 
   # In the Windows build every GoogleTest program runs under Wine.
   if(ARG_WINE OR WIN32)
-    _arduino_test_properties(properties TRUE)
+    _arduino_test_properties(properties ${name} TRUE)
   else()
-    _arduino_test_properties(properties FALSE)
+    _arduino_test_properties(properties ${name} FALSE)
   endif()
   # GoogleTest passes the properties on as one flat list, so a second
   # variable would be taken for a property name.
@@ -166,11 +212,19 @@ function(arduino_gtest name)
 endfunction()
 
 function(arduino_unit_test name)
-  cmake_parse_arguments(PARSE_ARGV 1 ARG "WINE" "" "")
+  cmake_parse_arguments(PARSE_ARGV 1 ARG "WINE;PORT1600" "TIER" "")
   if(WIN32 AND NOT ARG_WINE)
     return()
   endif()
-  arduino_gtest(${name} ${PROJECT_SOURCE_DIR}/tests/unit/${name}.cpp CORE PORT1600 TIMEOUT 300)
+  if(NOT ARG_TIER)
+    set(ARG_TIER fast)
+  endif()
+  set(port)
+  if(ARG_PORT1600)
+    set(port PORT1600)
+  endif()
+  arduino_gtest(${name} ${PROJECT_SOURCE_DIR}/tests/unit/${name}.cpp CORE ${port} TIER ${ARG_TIER}
+                TIMEOUT 300)
 endfunction()
 
 function(arduino_command_test)
@@ -182,8 +236,20 @@ function(arduino_command_test)
   if(ARG_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "arduino_command_test(${ARG_NAME}): unknown ${ARG_UNPARSED_ARGUMENTS}")
   endif()
-  add_test(NAME ${ARG_NAME} COMMAND ${ARG_COMMAND})
-  _arduino_test_properties(properties "${ARG_WINE}")
+  set(command ${ARG_COMMAND})
+  _arduino_own_network(own_network)
+  if(own_network)
+    # A program named by its target is found by add_test only as the
+    # command's first word.
+    list(GET command 0 program)
+    if(TARGET ${program})
+      list(POP_FRONT command)
+      list(PREPEND command $<TARGET_FILE:${program}>)
+    endif()
+    list(PREPEND command ${ARDUINO_OWN_NETWORK})
+  endif()
+  add_test(NAME ${ARG_NAME} COMMAND ${command})
+  _arduino_test_properties(properties ${ARG_NAME} "${ARG_WINE}")
   if(properties)
     set_tests_properties(${ARG_NAME} PROPERTIES ${properties})
   endif()

@@ -48,57 +48,19 @@ isolated() {
   esac
 }
 
-# Runs a build's tests as two ctest runs side by side, each in a network
-# namespace of its own.  Most tests create blocks, and a block binds UDP
-# port 1600, so within one namespace those tests run one at a time (their
-# CTest lock); two namespaces give two ports 1600 and halve that queue.
-# Some tests must not be spread over both: the Wine tests share one Wine
-# server, whose sockets live in the namespace that started it, and a
-# fixture's set-up would run in both; they all go to the first half.  The
-# tests labelled realtime, whose simulated board must keep up with the wall
-# clock, must not run two at once; they all go to the second.  The rest go
-# to the lighter half, longest first, by each test's last run time where
-# ctest has one.  A test not yet timed counts as a second, a Wine test as
-# twelve and a realtime one as thirty, about what they take.  Each half runs
-# one test at a time, so the machine is no busier than under one ctest -j2.
-# Without a namespace the tests run as one ctest, as before.  Each half's
-# lines are marked with its number; the last lines say how each half ended.
-# Usage: isolated_ctest PRESET [VAR=value...]
+# Runs a build's tests in a namespace as isolated makes it, two at a time.
+# Inside it each test that creates blocks gets a network namespace of its
+# own (cmake/own-network.sh), so port 1600 no longer queues them; the Wine
+# tests take the port in turn, as they share this namespace's Wine server,
+# and the tests of the tier hil run alone (cmake/TestHelpers.cmake).
+# Usage: isolated_ctest PRESET [VAR=value...] [-- ctest arguments...]
 isolated_ctest() {
-  local preset=$1 dir=build/$1
+  local preset=$1 vars=()
   shift
-  if [ ${#NETNS[@]} -eq 0 ]; then
-    isolated env "$@" ctest --preset "$preset" -j2
-    return
-  fi
-  local lists
-  lists=$(mktemp -d)
-  ctest --test-dir "$dir" --show-only=json-v1 | jq -r '
-      .tests | to_entries[] |
-      ([.value.properties[]? | select(.name == "LABELS") | .value[]]) as $labels |
-      ([.value.properties[]? | select(.name | startswith("FIXTURES_"))] | length) as $fixture |
-      (if $labels | index("wine") or $fixture > 0 then 1
-       elif $labels | index("realtime") then 2 else 0 end) as $half |
-      "\(.key + 1) \($half) \(.value.name)"' |
-    awk -v costs="$dir/Testing/Temporary/CTestCostData.txt" '
-      BEGIN { while ((getline line < costs) > 0) { split(line, f, " ")
-                if (f[1] == "---") break; if (f[3] != "") cost[f[1]] = f[3] } }
-      { print $1, $2, (($3 in cost) ? cost[$3] : ($2 == 1 ? 12 : $2 == 2 ? 30 : 1)) }' |
-    sort -k2,2nr -k3,3gr |
-    awk -v out="$lists" '
-      # The tests of a given half first, then the longest first.
-      { half = ($2 > 0) ? $2 : (load[1] <= load[2]) ? 1 : 2
-        load[half] += $3; n[half] = n[half] "," $1 }
-      END { for (h = 1; h <= 2; ++h) print "0,0,1" n[h] > (out "/half" h) }'
-  local status=0 pids=() h
-  for h in 1 2; do
-    # -I with a file: "start,end,stride,then test numbers"; 0,0 selects
-    # only the numbers listed.
-    (isolated env "$@" ctest --preset "$preset" -j1 -I "$lists/half$h" 2>&1 |
-       sed -u "s/^/[$h] /"; exit "${PIPESTATUS[0]}") &
-    pids+=($!)
+  while [ $# -gt 0 ] && [ "$1" != -- ]; do
+    vars+=("$1")
+    shift
   done
-  for h in 1 2; do wait "${pids[h - 1]}" || { say "half $h of build/$preset's tests failed"; status=1; }; done
-  rm -rf "$lists"
-  return "$status"
+  [ "${1:-}" = -- ] && shift
+  isolated env "${vars[@]}" ctest --preset "$preset" -j2 "$@"
 }
