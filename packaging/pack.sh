@@ -8,7 +8,8 @@
 #                                       and the Ethernet one) and sketch, README.txt,
 #                                       the notices of the linked-in runtimes
 #   arduino-block-V-linux-x86_64.tar.gz arduino_block.so, blockhost, boardsim,
-#                                       avrboard, the firmware, README.txt,
+#                                       avrboard and the boards' bootloaders
+#                                       it runs, the firmware, README.txt,
 #                                       README.md, docs/
 #
 # ./run dist calls it on a fresh release build; tests/dist calls it on the
@@ -70,6 +71,13 @@ for board in uno mega2560; do
     need "$firmware/$board/arduino_block-$baud.hex"
   done
 done
+# avrboard looks for the boards' bootloaders in bootloaders/ beside it, as
+# the build lays them out, so the archive holds them there too.
+bootloaders=(optiboot_atmega328.hex stk500boot_v2_mega2560.hex)
+for file in "${bootloaders[@]}"; do
+  [ -f "$native/bootloaders/$file" ] ||
+    die "missing $native/bootloaders/$file: the build makes it from Debian's arduino-core-avr (the Uno's with avr-gcc)"
+done
 # firmware/build.sh skips the Ethernet images, and says so, where it finds
 # no Arduino Ethernet library; a release without them is not made.
 for board in uno mega2560; do
@@ -118,8 +126,9 @@ crlf "$stage/readme" >"$stage/$windows/README.txt"
 crlf "$gcc_notice" >"$stage/$windows/notices/gcc-runtime-libraries.txt"
 crlf "$mingw_notice" >"$stage/$windows/notices/mingw-w64-runtime.txt"
 
-mkdir -p "$stage/$linux"
+mkdir -p "$stage/$linux/bootloaders"
 cp "$native/arduino_block.so" "$native/blockhost" "$native/boardsim" "$native/avrboard" "$stage/$linux/"
+cp "${bootloaders[@]/#/$native/bootloaders/}" "$stage/$linux/bootloaders/"
 stage_firmware "$stage/$linux"
 # README.txt walks through what the archive holds, as the zip's does; the
 # tree's README.md and docs/ come as the reference.

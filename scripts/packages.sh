@@ -21,7 +21,8 @@ PKGS_WINE64="wine wine64 fonts-wine $PKGS_WIN64"
 # them.
 PKGS_PASCAL="fpc-source-3.2.2 fp-compiler-3.2.2 fp-utils-3.2.2"
 PKGS_SOAK="valgrind"
-PKGS_DIST="zip unzip"
+# The archive checks flash the unpacked archive's images with avrdude.
+PKGS_DIST="zip unzip avrdude"
 # jq joins the benches' JSON reports.
 PKGS_BENCH="jq"
 PKGS_LINT="clang-format"

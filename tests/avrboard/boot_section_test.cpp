@@ -1,7 +1,8 @@
 // The boards' bootloaders as avrboard reads them: Debian's Mega 2560
-// bootloader and the Uno's optiboot built by this tree land at the top of
-// the flash, and a file that would overwrite the program, reach past the
-// flash or carry nothing for the boot section is refused saying where.
+// bootloader and the Uno's optiboot built by this tree, where avrboard looks
+// for them beside itself, land at the top of the flash, and a file that
+// would overwrite the program, reach past the flash or carry nothing for
+// the boot section is refused saying where.
 #include "boot_section.h"
 
 #include <gtest/gtest.h>
@@ -31,6 +32,9 @@ std::string Record(uint16_t address, const std::string& bytes) {
 }
 
 const std::string kEnd = ":00000001FF\n";
+
+// Where Debian's arduino-core-avr installs the boards' bootloaders.
+const std::string kDebianBootloaders = "/usr/share/arduino/hardware/arduino/avr/bootloaders";
 
 const BootSection& Uno() { return *BootSectionOf("atmega328p"); }
 constexpr uint32_t kUnoFlash = 32 * 1024;
@@ -75,15 +79,17 @@ TEST(BootSectionTest, BytesStartAtTheSectionAndKeepGaps) {
   EXPECT_EQ(*bytes, (std::vector<uint8_t>{'A', 'B', 0xFF, 0xFF, 'C', 'D'}));
 }
 
-TEST(BootSectionTest, ReadingAMissingFileNamesItAndThePackage) {
+TEST(BootSectionTest, ReadingAMissingFileNamesItAndWhereAvrboardsOwnLie) {
   std::string error;
   EXPECT_FALSE(ReadBootloader("/nonexistent/boot.hex", Uno(), kUnoFlash, &error));
   EXPECT_NE(error.find("'/nonexistent/boot.hex'"), std::string::npos) << error;
+  EXPECT_NE(error.find("bootloaders/ beside it"), std::string::npos) << error;
   EXPECT_NE(error.find("arduino-core-avr"), std::string::npos) << error;
 }
 
-// The boards' own bootloaders, where they are installed: each fits its
-// section and starts with code there (a JMP or RJMP, not erased flash).
+// The boards' own bootloaders, where the build put them for the avrboard
+// at its top: each fits its section and starts with code there (a JMP or
+// RJMP, not erased flash).
 struct Installed {
   const char* mcu;
   uint32_t flash_size;
@@ -94,12 +100,11 @@ class InstalledBootloaderTest : public ::testing::TestWithParam<Installed> {};
 
 TEST_P(InstalledBootloaderTest, FitsItsBootSection) {
   const BootSection& section = *BootSectionOf(GetParam().mcu);
-  const std::string file =
-      section.file[0] == '/' ? section.file : std::string(kBootloaderDir) + "/" + section.file;
+  const std::string file = BootloaderFile(section, AVRBOARD_FOLDER);
   if (access(file.c_str(), R_OK) != 0) GTEST_SKIP() << "no bootloader at " << file;
   EXPECT_EQ(section.start, GetParam().flash_size - GetParam().section_size);
   std::string error;
-  const auto bytes = ReadBootloader("", section, GetParam().flash_size, &error);
+  const auto bytes = ReadBootloader(file, section, GetParam().flash_size, &error);
   ASSERT_TRUE(bytes) << error;
   EXPECT_LE(bytes->size(), GetParam().section_size);
   EXPECT_GT(bytes->size(), 256u);
@@ -114,7 +119,7 @@ INSTANTIATE_TEST_SUITE_P(Boards, InstalledBootloaderTest,
                          });
 
 TEST(BootSectionTest, DebiansPrebuiltUnoBootloaderIsRefusedForOverrunningTheFlash) {
-  const std::string file = std::string(kBootloaderDir) + "/optiboot/optiboot_atmega328.hex";
+  const std::string file = kDebianBootloaders + "/optiboot/optiboot_atmega328.hex";
   std::ifstream in(file);
   if (!in) GTEST_SKIP() << "no bootloader at " << file;
   std::ostringstream text;

@@ -11,7 +11,9 @@
 #   contents     each archive holds exactly the files a user is promised,
 #                the texts say the version, SHA256SUMS matches
 #   linux-run    the tarball, unpacked into an empty folder outside the
-#                tree, runs blockhost against its own boardsim over UDP
+#                tree, runs blockhost against its own boardsim over UDP, and
+#                its blockhost flashes its images with avrdude through the
+#                bootloaders its avrboard starts each board in
 #   windows-run  the zip's blockhost.exe drives its ArduinoBlock.dll under
 #                Wine against the tarball's boardsim (exit 77: no Wine here)
 #   no-build-paths  no unpacked file names the tree or one of the build
@@ -161,6 +163,8 @@ $firmware_files")" "$(unzip -Z1 "$zip_file" | grep -v '/$')"
 blockhost
 boardsim
 avrboard
+bootloaders/optiboot_atmega328.hex
+bootloaders/stk500boot_v2_mega2560.hex
 README.txt
 README.md
 $docs
@@ -221,6 +225,47 @@ check_outputs() {
   grep -Eq '^  out Analog Input A0 +512$' "$summary" || fail "A0 is not 512: $(cat "$summary")"
 }
 
+# Each board as it leaves the factory: the tarball's avrboard starts it in
+# the bootloader beside it, with an empty flash, and the tarball's blockhost
+# flashes the image beside it with Debian's avrdude, then checks that the
+# board answers.  Run from a folder of its own, with nothing of the tree on
+# PATH, so that every file comes from the unpacked archive.
+flash_bootloaders() {
+  local l=$1 board mcu _
+  command -v avrdude >/dev/null ||
+    fail "avrdude not found (apt-get install avrdude): the archive's bootloaders cannot be flashed"
+  mkdir -p "$work/flashing"
+  for board in uno mega2560; do
+    mcu=atmega328p
+    [ $board = uno ] || mcu=atmega2560
+    (cd "$work/flashing" && exec env -i PATH=/usr/bin:/bin HOME="$work" "$l/avrboard" --mcu $mcu \
+      --bootloader --flash "$work/$board.flash" --pty "$work/tty-$board" --adc A0=512 \
+      2>"$work/avrboard-$board.err") &
+    local avrboard_pid=$!
+    for _ in $(seq 300); do
+      grep -q '^avrboard: ready' "$work/avrboard-$board.err" && break
+      kill -0 $avrboard_pid 2>/dev/null || break
+      sleep 0.1
+    done
+    grep -q '^avrboard: ready' "$work/avrboard-$board.err" ||
+      fail "the tarball's avrboard did not start the $board in its bootloader: $(cat "$work/avrboard-$board.err")"
+    local status=0
+    (cd "$work/flashing" && env -i PATH=/usr/bin:/bin HOME="$work" ARDUINO_BLOCK_COM42="$work/tty-$board" \
+      "$l/blockhost" flash --comport 42 --board $board --baud 115200 \
+      >"$work/flash-$board.out" 2>"$work/flash-$board.err") || status=$?
+    kill -INT $avrboard_pid
+    wait $avrboard_pid || true
+    [ $status -eq 0 ] ||
+      fail "the tarball's blockhost did not flash the $board (exit $status): $(cat "$work/flash-$board.out" \
+        "$work/flash-$board.err" "$work/avrboard-$board.err")"
+    grep -q "^flashing $l/firmware/$board/arduino_block-115200.hex to the .* with /usr/bin/avrdude" \
+      "$work/flash-$board.out" ||
+      fail "blockhost flashed another image or with another avrdude: $(cat "$work/flash-$board.out")"
+    grep -q '^board answered 512' "$work/flash-$board.out" ||
+      fail "the flashed $board does not answer: $(cat "$work/flash-$board.out")"
+  done
+}
+
 case_linux_run() {
   unpack_linux
   local l=$work/$linux tool
@@ -255,6 +300,8 @@ case_linux_run() {
     [ $status -eq 2 ] && grep -q -- "--mcu $mcu" "$work/avrboard.err" ||
       fail "avrboard ran the $board image on the $other or did not name --mcu $mcu (exit $status)"
   done
+
+  flash_bootloaders "$l"
 
   start_board
   # From a folder of its own, with nothing of the tree on PATH.
@@ -309,6 +356,7 @@ case_no_build_paths() {
 case_pack() {
   local file
   for file in "$NATIVE_DIR"/{arduino_block.so,blockhost,boardsim,avrboard} \
+    "$NATIVE_DIR"/bootloaders/{optiboot_atmega328,stk500boot_v2_mega2560}.hex \
     "$WIN32_DIR"/{ArduinoBlock.dll,blockhost.exe} \
     "$FIRMWARE_DIR"/{uno,mega2560}/arduino_block-{9600,19200,38400,115200,ethernet}.hex; do
     if [ ! -f "$file" ]; then

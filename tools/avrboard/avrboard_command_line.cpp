@@ -110,7 +110,7 @@ CLI::Option* AddProgramOptions(CLI::App* app, Options* options) {
       app->add_option("--bootloader", options->bootloader_path,
                       "start every reset in the board's bootloader, as a board\n"
                       "leaves the factory (optiboot on the Uno, stk500v2 on the\n"
-                      "Mega, from Debian's arduino-core-avr, or HEX), which\n"
+                      "Mega, from bootloaders/ beside avrboard, or HEX), which\n"
                       "avrdude can upload through; the program runs after it")
           ->type_name("[HEX]")
           ->expected(0, 1);

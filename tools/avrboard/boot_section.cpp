@@ -10,23 +10,17 @@
 
 namespace avrboard {
 
-const char kBootloaderDir[] = "/usr/share/arduino/hardware/arduino/avr/bootloaders";
-
 namespace {
 
 // The Uno's high fuse 0xDE gives a boot section of 256 words (optiboot fits
 // in 512 bytes); the Mega's 0xD8 gives the largest, 4096 words.  Both
-// program BOOTRST (bit 0 clear), so a reset starts in the section.
-// The Uno's comes from the build when it made one that fits (see
-// CMakeLists.txt); Debian's own is refused for what lies past the flash.
-#ifdef AVRBOARD_UNO_BOOTLOADER
-constexpr const char* kUnoBootloader = AVRBOARD_UNO_BOOTLOADER;
-#else
-constexpr const char* kUnoBootloader = "optiboot/optiboot_atmega328.hex";
-#endif
+// program BOOTRST (bit 0 clear), so a reset starts in the section.  The
+// Uno's is the build's own of Debian's source, since Debian's file is
+// refused for what lies past the flash (see CMakeLists.txt); the Mega's is
+// Debian's file as it is.
 constexpr BootSection kSections[] = {
-    {"atmega328p", kUnoBootloader, 0x7E00, 0xDE, "arduino", 115200},
-    {"atmega2560", "stk500v2/stk500boot_v2_mega2560.hex", 0x3E000, 0xD8, "wiring", 115200},
+    {"atmega328p", "optiboot_atmega328.hex", 0x7E00, 0xDE, "arduino", 115200},
+    {"atmega2560", "stk500boot_v2_mega2560.hex", 0x3E000, 0xD8, "wiring", 115200},
 };
 
 std::string Hex(uint32_t value) {
@@ -77,24 +71,26 @@ std::optional<std::vector<uint8_t>> BootloaderBytes(std::string_view hex,
   return std::vector<uint8_t>(flash->begin() + section.start, flash->end());
 }
 
+std::string BootloaderFile(const BootSection& section, const std::string& program_folder) {
+  return program_folder + "/bootloaders/" + section.file;
+}
+
 std::optional<std::vector<uint8_t>> ReadBootloader(const std::string& path,
                                                    const BootSection& section, uint32_t flash_size,
                                                    std::string* error) {
-  std::string file = path;
-  if (file.empty()) {
-    file = section.file[0] == '/' ? section.file : std::string(kBootloaderDir) + "/" + section.file;
-  }
-  std::ifstream in(file, std::ios::binary);
+  std::ifstream in(path, std::ios::binary);
   std::ostringstream text;
   text << in.rdbuf();
   if (!in.is_open() || in.bad()) {
-    *error = "cannot read the " + std::string(section.mcu) + " bootloader '" + file +
-             "': " + std::strerror(errno) + " (Debian's arduino-core-avr ships it)";
+    *error = "cannot read the " + std::string(section.mcu) + " bootloader '" + path +
+             "': " + std::strerror(errno) +
+             " (avrboard's own lie in bootloaders/ beside it, where the Linux archive has them "
+             "and a build with Debian's arduino-core-avr and avr-gcc puts them)";
     return std::nullopt;
   }
   std::optional<std::vector<uint8_t>> bytes =
       BootloaderBytes(text.str(), section, flash_size, error);
-  if (!bytes) *error = "cannot use the bootloader '" + file + "': " + *error;
+  if (!bytes) *error = "cannot use the bootloader '" + path + "': " + *error;
   return bytes;
 }
 

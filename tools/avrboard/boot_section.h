@@ -1,8 +1,10 @@
 // The bootloader a board leaves the factory with: the Uno's optiboot and the
-// Mega 2560's stk500v2 bootloader, as Debian's arduino-core-avr builds them,
-// in the boot section at the top of the flash where the board's fuses put
-// it.  Free of simavr, so that a bootloader file is checked, and tested,
-// without a chip.
+// Mega 2560's stk500v2 bootloader, from Debian's arduino-core-avr, in the
+// boot section at the top of the flash where the board's fuses put it.
+// avrboard keeps its copies in bootloaders/ beside the program, where the
+// build puts them and the Linux archive has them, so that an unpacked
+// archive finds them wherever it lies.  Free of simavr, so that a
+// bootloader file is checked, and tested, without a chip.
 #pragma once
 
 #include <cstdint>
@@ -13,13 +15,10 @@
 
 namespace avrboard {
 
-// Where Debian installs the boards' bootloaders.
-extern const char kBootloaderDir[];
-
 // One board's bootloader and the fuses that run it.
 struct BootSection {
   const char* mcu;    // simavr's name for the chip
-  const char* file;   // the bootloader's Intel HEX, under kBootloaderDir unless absolute
+  const char* file;   // the bootloader's Intel HEX, in the folder BootloaderFile names
   uint32_t start;     // the section's first byte, as the board's BOOTSZ fuses size it
   uint8_t high_fuse;  // the board's high fuse, with BOOTRST programmed
   // How avrdude reaches the bootloader, for the messages that say so.
@@ -39,9 +38,12 @@ std::optional<std::vector<uint8_t>> BootloaderBytes(std::string_view hex,
                                                     const BootSection& section, uint32_t flash_size,
                                                     std::string* error);
 
-// Reads the board's bootloader from `path` (kBootloaderDir's file when
-// empty) as BootloaderBytes does; *error names the file and the Debian
-// package when it cannot be read.
+// The board's own bootloader file of avrboard in `program_folder`, the
+// folder avrboard runs from: bootloaders/FILE there.
+std::string BootloaderFile(const BootSection& section, const std::string& program_folder);
+
+// Reads a bootloader from `path` as BootloaderBytes does; *error names the
+// file, and where avrboard's own come from, when it cannot be read.
 std::optional<std::vector<uint8_t>> ReadBootloader(const std::string& path,
                                                    const BootSection& section, uint32_t flash_size,
                                                    std::string* error);

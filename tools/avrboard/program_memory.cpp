@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -13,6 +14,14 @@
 
 namespace avrboard {
 namespace {
+
+// The folder avrboard runs from, whatever the folder it was started in: the
+// build's top folder, or wherever the Linux archive was unpacked.
+std::string ProgramFolder() {
+  std::error_code error;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+  return error ? "." : self.parent_path().string();
+}
 
 bool ReadFlashFile(const std::string& path, uint32_t size, std::vector<uint8_t>* bytes,
                    std::string* error) {
@@ -71,8 +80,10 @@ AvrBoard::LoadResult ProgramMemory::Load(const Options& options, const BoardLayo
   std::vector<uint8_t> bootloader;
   const BootSection* section = BootSectionOf(layout.mcu);
   if (options.bootloader) {
-    std::optional<std::vector<uint8_t>> bytes =
-        ReadBootloader(options.bootloader_path, *section, flash_size, error);
+    const std::string path = options.bootloader_path.empty()
+                                 ? BootloaderFile(*section, ProgramFolder())
+                                 : options.bootloader_path;
+    std::optional<std::vector<uint8_t>> bytes = ReadBootloader(path, *section, flash_size, error);
     if (!bytes) return AvrBoard::LoadResult::kBadImage;
     bootloader = std::move(*bytes);
   }

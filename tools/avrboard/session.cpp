@@ -2,7 +2,6 @@
 
 #include <poll.h>
 #include <sys/prctl.h>
-#include <termios.h>
 #include <time.h>
 
 #include <algorithm>
@@ -11,7 +10,7 @@
 
 #include "board_pins.h"
 #include "eeprom_file.h"
-#include "link/serial_speed_posix.h"
+#include "terminal_input.h"
 
 namespace avrboard {
 namespace {
@@ -56,17 +55,6 @@ std::string Describe(const PinState& state) {
       return "pwm " + std::to_string(state.duty);
   }
   return "?";
-}
-
-// The terminal's speed, or 0 when avrboard does not know it or nobody has
-// the port open.  The block sets its speed on the pty's slave; the pair
-// shares one set of line settings, so it is read on the master, and
-// avrboard never opens the slave (see line_watch.h).
-double TerminalBaud(int master_fd, bool in_use) {
-  termios settings{};
-  if (!in_use || tcgetattr(master_fd, &settings) != 0) return 0;
-  const std::optional<int32_t> baud = arduino::BaudRateOf(cfgetospeed(&settings));
-  return baud ? *baud : 0;
 }
 
 }  // namespace
@@ -269,22 +257,21 @@ bool Session::CatchUp(uint64_t slice_cycles) {
 
 bool Session::ServeTerminal(uint64_t slice_cycles) {
   WriteDone();
+  PtyTerminal terminal(&*pty_, &line_);
+  const TerminalInput input = TakeInput(&terminal);
   // An Uno resets when a program opens its port (the shield's W5100 with
   // it), and what the old firmware said but nobody read is gone with the
-  // line.
-  if (line_.Update()) {
+  // line.  What that program wrote reaches the board after the reset.
+  if (input.opened) {
     pty_->DiscardUnread();
     held_output_.Clear();
     board_.Reset();
   }
-  speeds_.Update(board_.UartRate(), TerminalBaud(pty_->fd(), line_.InUse()));
   // Bytes enter the UART no sooner than the moment they were read at:
   // catching up took time, and what arrived meanwhile would otherwise land
   // in the chip's past, early by as much.  A chip far behind (the machine
   // stalled, or avrboard was stopped) takes them at once.
-  std::string bytes;
-  pty_->Read(&bytes);
-  if (!bytes.empty()) {
+  if (!input.bytes.empty()) {
     const uint64_t read_cycle = WallCycle();
     if (read_cycle > board_.cycle() && read_cycle - board_.cycle() <= 2 * slice_cycles &&
         !AdvanceTo(read_cycle)) {
@@ -293,7 +280,10 @@ bool Session::ServeTerminal(uint64_t slice_cycles) {
     }
     input_lag_ = read_cycle > board_.cycle() ? read_cycle - board_.cycle() : 0;
   }
-  board_.QueueInput(speeds_.ToFirmware(bytes));
+  // The firmware's rate as the bytes enter its UART, the terminal's as it
+  // stood once they were written (see terminal_input.h).
+  speeds_.Update(board_.UartRate(), input.baud);
+  board_.QueueInput(speeds_.ToFirmware(input.bytes));
   return true;
 }
 
