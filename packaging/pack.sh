@@ -129,6 +129,9 @@ crlf "$mingw_notice" >"$stage/$windows/notices/mingw-w64-runtime.txt"
 mkdir -p "$stage/$linux/bootloaders"
 cp "$native/arduino_block.so" "$native/blockhost" "$native/boardsim" "$native/avrboard" "$stage/$linux/"
 cp "${bootloaders[@]/#/$native/bootloaders/}" "$stage/$linux/bootloaders/"
+# They are others' work under their own licences: say whose, and where their
+# sources are.
+cp "$root/packaging/bootloaders-notice.txt" "$stage/$linux/bootloaders/README.txt"
 stage_firmware "$stage/$linux"
 # README.txt walks through what the archive holds, as the zip's does; the
 # tree's README.md and docs/ come as the reference.

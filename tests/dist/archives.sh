@@ -165,6 +165,7 @@ boardsim
 avrboard
 bootloaders/optiboot_atmega328.hex
 bootloaders/stk500boot_v2_mega2560.hex
+bootloaders/README.txt
 README.txt
 README.md
 $docs
