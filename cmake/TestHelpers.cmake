@@ -20,9 +20,11 @@
 #     EMULATOR is a wrapper that every run of the program, the listing of
 #     its cases included, goes through.
 #
-#   arduino_gtest(name source... [program keywords...] TIER tier [PORT1600] [WINE]
-#                 [TIMEOUT seconds] [LABELS label...] [ENVIRONMENT var=value])
+#   arduino_gtest(name source... [program keywords...] TIER tier [HIL_CASES filter]
+#                 [PORT1600] [WINE] [TIMEOUT seconds] [LABELS label...]
+#                 [ENVIRONMENT var=value])
 #     The same program, its GoogleTest cases registered one by one with CTest.
+#     HIL_CASES puts the cases that match a GoogleTest filter in the tier hil.
 #     In the Windows build the cases run under Wine (see WineTests.cmake) and
 #     are in the tier wine; WINE marks a Linux program that starts Wine itself.
 #
@@ -169,7 +171,8 @@ endmacro()
 function(arduino_gtest name)
   cmake_parse_arguments(PARSE_ARGV 1 ARG
                         "${_arduino_program_options};${_arduino_run_options}"
-                        "${_arduino_run_values}" "${_arduino_program_lists};${_arduino_run_lists}")
+                        "${_arduino_run_values};HIL_CASES"
+                        "${_arduino_program_lists};${_arduino_run_lists}")
   set(program_args ${ARG_UNPARSED_ARGUMENTS})
   _arduino_own_network(own_network)
   if(own_network)
@@ -189,25 +192,34 @@ function(arduino_gtest name)
 
   # In the Windows build every GoogleTest program runs under Wine.
   if(ARG_WINE OR WIN32)
-    _arduino_test_properties(properties ${name} TRUE)
+    set(wine TRUE)
   else()
-    _arduino_test_properties(properties ${name} FALSE)
+    set(wine FALSE)
   endif()
+  _arduino_test_properties(properties ${name} ${wine})
   # GoogleTest passes the properties on as one flat list, so a second
   # variable would be taken for a property name.
   list(LENGTH ARG_ENVIRONMENT environment_count)
   if(environment_count GREATER 1)
     message(FATAL_ERROR "arduino_gtest(${name}): give ENVIRONMENT one variable")
   elseif(environment_count EQUAL 1)
-    list(APPEND properties ENVIRONMENT ${ARG_ENVIRONMENT})
-  endif()
-  if(properties)
-    set(properties PROPERTIES ${properties})
+    set(environment ENVIRONMENT ${ARG_ENVIRONMENT})
   endif()
   if(WIN32)
-    wine_discover_tests(${name} NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60 ${properties})
+    wine_discover_tests(${name} NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60
+                        PROPERTIES ${properties} ${environment})
+  elseif(ARG_HIL_CASES)
+    # The cases that run the firmware in avrboard are in the tier hil, the
+    # rest in the program's own.
+    set(ARG_TIER hil)
+    _arduino_test_properties(hil_properties ${name} ${wine})
+    gtest_discover_tests(${name} NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60 TEST_FILTER -${ARG_HIL_CASES}
+                         PROPERTIES ${properties} ${environment})
+    gtest_discover_tests(${name} NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60 TEST_FILTER ${ARG_HIL_CASES}
+                         PROPERTIES ${hil_properties} ${environment})
   else()
-    gtest_discover_tests(${name} NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60 ${properties})
+    gtest_discover_tests(${name} NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60
+                         PROPERTIES ${properties} ${environment})
   endif()
 endfunction()
 
