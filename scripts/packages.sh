@@ -52,6 +52,8 @@ ensure_packages() {
   say "installing: $need"
   if [[ " $need " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
+    # The lists fetched before know no i386 package: fetch them again.
+    APT_UPDATED=""
   fi
   # A mirror caught mid-sync fails the update for one index; try again a
   # little later, and go on with what was fetched when it keeps failing:
