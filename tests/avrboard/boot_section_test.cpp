@@ -82,6 +82,11 @@ TEST(BootSectionTest, ReadingAMissingFileNamesItAndThePackage) {
   EXPECT_NE(error.find("arduino-core-avr"), std::string::npos) << error;
 }
 
+// Debian's prebuilt optiboot for the Uno, which does not fit its section.
+std::string DebiansUnoBootloader() {
+  return std::string(kBootloaderDir) + "/optiboot/optiboot_atmega328.hex";
+}
+
 // The boards' own bootloaders, where they are installed: each fits its
 // section and starts with code there (a JMP or RJMP, not erased flash).
 struct Installed {
@@ -97,6 +102,13 @@ TEST_P(InstalledBootloaderTest, FitsItsBootSection) {
   const std::string file =
       section.file[0] == '/' ? section.file : std::string(kBootloaderDir) + "/" + section.file;
   if (access(file.c_str(), R_OK) != 0) GTEST_SKIP() << "no bootloader at " << file;
+  // Without avr-gcc the build makes no optiboot of its own, and the Uno is
+  // left with Debian's, whose refusal the last test of this file checks.
+  if (file == DebiansUnoBootloader()) {
+    GTEST_SKIP() << "the build made no Uno bootloader that fits (avr-gcc not found: apt-get "
+                    "install gcc-avr avr-libc), and Debian's prebuilt "
+                 << file << " does not fit";
+  }
   EXPECT_EQ(section.start, GetParam().flash_size - GetParam().section_size);
   std::string error;
   const auto bytes = ReadBootloader("", section, GetParam().flash_size, &error);
@@ -114,7 +126,7 @@ INSTANTIATE_TEST_SUITE_P(Boards, InstalledBootloaderTest,
                          });
 
 TEST(BootSectionTest, DebiansPrebuiltUnoBootloaderIsRefusedForOverrunningTheFlash) {
-  const std::string file = std::string(kBootloaderDir) + "/optiboot/optiboot_atmega328.hex";
+  const std::string file = DebiansUnoBootloader();
   std::ifstream in(file);
   if (!in) GTEST_SKIP() << "no bootloader at " << file;
   std::ostringstream text;
