@@ -102,13 +102,9 @@ TEST_P(InstalledBootloaderTest, FitsItsBootSection) {
   const std::string file =
       section.file[0] == '/' ? section.file : std::string(kBootloaderDir) + "/" + section.file;
   if (access(file.c_str(), R_OK) != 0) GTEST_SKIP() << "no bootloader at " << file;
-  // Without avr-gcc the build makes no optiboot of its own, and the Uno is
-  // left with Debian's, whose refusal the last test of this file checks.
-  if (file == DebiansUnoBootloader()) {
-    GTEST_SKIP() << "the build made no Uno bootloader that fits (avr-gcc not found: apt-get "
-                    "install gcc-avr avr-libc), and Debian's prebuilt "
-                 << file << " does not fit";
-  }
+  // Debian's Uno bootloader, left when the build made none, is refused by
+  // the last test of this file.
+  if (const std::string why = WhyNoBootloaderBuilt(section); !why.empty()) GTEST_SKIP() << why;
   EXPECT_EQ(section.start, GetParam().flash_size - GetParam().section_size);
   std::string error;
   const auto bytes = ReadBootloader("", section, GetParam().flash_size, &error);

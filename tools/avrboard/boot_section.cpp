@@ -21,8 +21,10 @@ namespace {
 // CMakeLists.txt); Debian's own is refused for what lies past the flash.
 #ifdef AVRBOARD_UNO_BOOTLOADER
 constexpr const char* kUnoBootloader = AVRBOARD_UNO_BOOTLOADER;
+constexpr bool kUnoBootloaderBuilt = true;
 #else
 constexpr const char* kUnoBootloader = "optiboot/optiboot_atmega328.hex";
+constexpr bool kUnoBootloaderBuilt = false;
 #endif
 constexpr BootSection kSections[] = {
     {"atmega328p", kUnoBootloader, 0x7E00, 0xDE, "arduino", 115200},
@@ -42,6 +44,13 @@ const BootSection* BootSectionOf(std::string_view mcu) {
     if (mcu == section.mcu) return &section;
   }
   return nullptr;
+}
+
+std::string WhyNoBootloaderBuilt(const BootSection& section) {
+  if (kUnoBootloaderBuilt || section.file != kUnoBootloader) return "";
+  return "this build made no Uno bootloader that fits (avr-gcc not found: apt-get install "
+         "gcc-avr avr-libc), and Debian's prebuilt " +
+         std::string(kBootloaderDir) + "/" + kUnoBootloader + " runs past the end of the flash";
 }
 
 std::optional<std::vector<uint8_t>> BootloaderBytes(std::string_view hex,

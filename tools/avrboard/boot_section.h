@@ -31,6 +31,12 @@ struct BootSection {
 // lacks.
 const BootSection* BootSectionOf(std::string_view mcu);
 
+// Why avrboard cannot start the board from its own bootloader in this build,
+// or "" when it can.  Only the Uno's can be missing: the build makes it with
+// avr-gcc, and without avr-gcc only Debian's prebuilt one is there, which
+// runs past the end of the flash.
+std::string WhyNoBootloaderBuilt(const BootSection& section);
+
 // The bootloader's bytes from section.start on, read from Intel HEX text.
 // A bootloader with a byte below the section's start or past the end of a
 // flash of `flash_size` bytes is refused, with *error saying where: on the
