@@ -27,8 +27,8 @@ class TApplication {
   // One pass of the message pump: dispatches everything pending on the
   // calling thread and returns when nothing is left.
   void ProcessMessages();
-  // The pass of PumpUntil, which always follows its wait or opens it: the
-  // same as ProcessMessages, except that on Linux it does not poll the
+  // The pass of PumpUntil after each of its sleeps: the same as
+  // ProcessMessages, except that on Linux it does not poll the
   // descriptors again.  The wait polls them (at once when something is
   // already there) and dispatches what it finds, so a reply costs the wait
   // and its read and no further call.
@@ -44,19 +44,15 @@ class TApplication {
   // `limit_ms` have passed since `start` (a TickCount), sleeping between
   // passes until something arrives, at most `max_sleep_ms` at a time.  A
   // pass always comes before each look at `done()`, and one runs even when
-  // the limit has already passed.  Returns whether `done()` held.  What is
-  // pending in the system when the wait starts (a late reply, the host's
-  // input) is taken by its first sleep, which then returns at once.
+  // the limit has already passed.  Returns whether `done()` held.  The first
+  // pass follows no sleep, so it is a whole ProcessMessages that asks the
+  // system what is ready: a wait that begins past its limit has no other
+  // chance to take a reply already waiting at its socket.
   template <typename Done>
   bool PumpUntil(Done done, uint32_t start, uint32_t limit_ms,
                  uint32_t max_sleep_ms = std::numeric_limits<uint32_t>::max()) {
-    while (true) {
-      DispatchReady();
-      if (done()) return true;
-      uint32_t elapsed = TicksSince(start);
-      if (elapsed > limit_ms) return false;
-      WaitForMessage(std::min(limit_ms + 1 - elapsed, max_sleep_ms));
-    }
+    ProcessMessages();
+    return RoundsAfterAPass(done, start, limit_ms, max_sleep_ms);
   }
 
   // PumpUntil for a condition that no pass can make true before the wait
@@ -64,17 +60,34 @@ class TApplication {
   // Where kFirstSleepCoversAPass, the first sleep returns at once for
   // whatever is already pending and the pass after it runs all that a pass
   // before it would have, so that pass, a whole pass of the pump on every
-  // exchange, is left out.  Past the limit already, it is PumpUntil.
+  // exchange, is left out.  Past the limit already there is no sleep to ask
+  // the system, and it is PumpUntil, whose first pass does.
   template <typename Done>
   bool PumpUntilAfterFirstSleep(Done done, uint32_t start, uint32_t limit_ms) {
     uint32_t elapsed = TicksSince(start);
-    if (kFirstSleepCoversAPass && elapsed <= limit_ms) WaitForMessage(limit_ms + 1 - elapsed);
-    return PumpUntil(done, start, limit_ms);
+    if (!kFirstSleepCoversAPass || elapsed > limit_ms) return PumpUntil(done, start, limit_ms);
+    WaitForMessage(limit_ms + 1 - elapsed);
+    DispatchReady();
+    return RoundsAfterAPass(done, start, limit_ms, std::numeric_limits<uint32_t>::max());
   }
   // Each platform file defines it.
   static const bool kFirstSleepCoversAPass;
 
  private:
+  // A wait's rounds once its first pass has run: a look at `done()`, then,
+  // within the limit, a sleep and the pass after it.  Each of those passes
+  // follows a sleep, which asked the system, so it need not ask again.
+  template <typename Done>
+  bool RoundsAfterAPass(Done& done, uint32_t start, uint32_t limit_ms, uint32_t max_sleep_ms) {
+    while (true) {
+      if (done()) return true;
+      uint32_t elapsed = TicksSince(start);
+      if (elapsed > limit_ms) return false;
+      WaitForMessage(std::min(limit_ms + 1 - elapsed, max_sleep_ms));
+      DispatchReady();
+    }
+  }
+
   void ShowCursor(int cursor);  // the platform's part of SetCursor
 
   uint32_t owner_window_ = 0;

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "boot_section.h"
 #include "child_process.h"
 #include "files.h"
 #include "firmware_image.h"
@@ -63,10 +64,19 @@ std::vector<double> BootWindows(const std::string& text) {
   return windows;
 }
 
-void SkipWithout(const std::string& path, const char* what) {
+// Why a case cannot run without the program at `path`, or "" when it is
+// there.  The test body skips on it: GTEST_SKIP in a helper would end only
+// the helper, and the case would go on without the program.
+std::string Missing(const std::string& path, const char* what) {
   if (path.empty() || access(path.c_str(), X_OK | R_OK) != 0) {
-    GTEST_SKIP() << "no " << what << " at '" << path << "'";
+    return "no " + std::string(what) + " at '" + path + "'";
   }
+  return "";
+}
+
+std::string MissingBootloader(const Board& board) {
+  return avrboard::WhyNoBootloader(*avrboard::BootSectionOf(board.mcu),
+                                   std::filesystem::path(AVRBOARD_PATH).parent_path());
 }
 
 class BootloaderTest : public ::testing::Test {
@@ -119,9 +129,10 @@ class BootloaderTest : public ::testing::Test {
 class AvrdudeTest : public BootloaderTest, public ::testing::WithParamInterface<Board> {};
 
 TEST_P(AvrdudeTest, WritesAndVerifiesAnImageThatTheFlashFileKeeps) {
-  SkipWithout(AVRBOARD_PATH, "avrboard");
-  SkipWithout(AVRDUDE_PATH, "avrdude");
+  if (const std::string why = Missing(AVRBOARD_PATH, "avrboard"); !why.empty()) GTEST_SKIP() << why;
+  if (const std::string why = Missing(AVRDUDE_PATH, "avrdude"); !why.empty()) GTEST_SKIP() << why;
   const Board& board = GetParam();
+  if (const std::string why = MissingBootloader(board); !why.empty()) GTEST_SKIP() << why;
   const std::string image = board.Image(9600);
   if (access(image.c_str(), R_OK) != 0) GTEST_SKIP() << "no image at " << image;
   const std::string flash = dir_ + "/flash.bin";
@@ -172,8 +183,9 @@ struct Speed {
 class TimeOutTest : public BootloaderTest, public ::testing::WithParamInterface<Speed> {};
 
 TEST_P(TimeOutTest, SketchStartsWithinTheBlocksPauseAfterTheBootloaderTimesOut) {
-  SkipWithout(AVRBOARD_PATH, "avrboard");
+  if (const std::string why = Missing(AVRBOARD_PATH, "avrboard"); !why.empty()) GTEST_SKIP() << why;
   const Board& board = GetParam().board;
+  if (const std::string why = MissingBootloader(board); !why.empty()) GTEST_SKIP() << why;
   const int baud = GetParam().baud;
   const std::string image = board.Image(baud);
   if (access(image.c_str(), R_OK) != 0) GTEST_SKIP() << "no image at " << image;
@@ -209,7 +221,7 @@ INSTANTIATE_TEST_SUITE_P(Boards, TimeOutTest, ::testing::ValuesIn(AllSpeeds()),
 
 // Bad input ends avrboard before the chip runs and leaves the files alone.
 TEST_F(BootloaderTest, BadFlashFilesAndBootloadersAreRefusedUntouched) {
-  SkipWithout(AVRBOARD_PATH, "avrboard");
+  if (const std::string why = Missing(AVRBOARD_PATH, "avrboard"); !why.empty()) GTEST_SKIP() << why;
   const std::string image = kUno.Image(9600);
   const std::string flash = dir_ + "/flash.bin";
   const std::string short_file(100, 'x');

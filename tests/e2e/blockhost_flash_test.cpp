@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "boot_section.h"
 #include "e2e_harness.h"
 #include "pty_pair.h"
 #include "unlocked_port_user.h"
@@ -22,6 +23,12 @@ constexpr int kComPort = 42;
 
 bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
+}
+
+// Why avrboard cannot boot the Uno from its bootloader here, or "".
+std::string WhyNoUnoBootloader() {
+  return avrboard::WhyNoBootloader(*avrboard::BootSectionOf("atmega328p"),
+                                   std::filesystem::path(AVRBOARD_PATH).parent_path());
 }
 
 class FlashTest : public ::testing::Test {
@@ -45,6 +52,9 @@ TEST_F(FlashTest, WritesTheProjectsImageThenTheBoardAnswersTheCheck) {
   const std::string why = harness::WhyNoAvrboard(AVRBOARD_PATH);
   if (!why.empty()) GTEST_SKIP() << why;
   if (std::string(AVRDUDE_PATH).empty()) GTEST_SKIP() << "no avrdude";
+  if (const std::string no_bootloader = WhyNoUnoBootloader(); !no_bootloader.empty()) {
+    GTEST_SKIP() << no_bootloader;
+  }
   const std::string image = std::string(FIRMWARE_DIR) + "/uno/arduino_block-115200.hex";
   if (access(image.c_str(), R_OK) != 0) GTEST_SKIP() << "no image at " << image;
 
@@ -101,6 +111,9 @@ TEST_F(FlashTest, TheEthernetImageIsWrittenThenMetOverUdp) {
   const std::string why = harness::WhyNoAvrboard(AVRBOARD_PATH);
   if (!why.empty()) GTEST_SKIP() << why;
   if (std::string(AVRDUDE_PATH).empty()) GTEST_SKIP() << "no avrdude";
+  if (const std::string no_bootloader = WhyNoUnoBootloader(); !no_bootloader.empty()) {
+    GTEST_SKIP() << no_bootloader;
+  }
   const std::string image = std::string(FIRMWARE_DIR) + "/uno/arduino_block-ethernet.hex";
   if (access(image.c_str(), R_OK) != 0) GTEST_SKIP() << "no image at " << image;
   RunResult help = RunProgram({AVRBOARD_PATH, "--help"});

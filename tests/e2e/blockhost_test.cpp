@@ -481,11 +481,16 @@ TEST(BlockhostTest, RunRefusesAPortThatCannotBeOpened) {
   EXPECT_NE(unnamed.err.find("(ARDUINO_BLOCK_COM77 may name its device)"), std::string::npos)
       << unnamed.err;
   // The commands that talk to the board's console say the same of a COM
-  // number with no device at all, before they touch anything.
+  // number with no device at all, before they touch anything.  flash looks
+  // for its image first, so it is given a folder with a stand-in: the built
+  // images may not be there.
+  const std::string firmware = dir.File("firmware");
+  std::filesystem::create_directories(firmware + "/uno");
+  WriteFile(firmware + "/uno/arduino_block-9600.hex", ":00000001FF\n");
   for (const std::vector<std::string>& command :
        {std::vector<std::string>{BLOCKHOST_PATH, "board-address", "--comport", "250"},
         std::vector<std::string>{BLOCKHOST_PATH, "flash", "--comport", "250", "--board", "uno",
-                                 "--baud", "9600"}}) {
+                                 "--baud", "9600", "--firmware-dir", firmware}}) {
     const RunResult none = RunProgram(command);
     EXPECT_EQ(none.exit_code, 5) << command[1];
     EXPECT_EQ(none.err,

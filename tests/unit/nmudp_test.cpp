@@ -7,6 +7,7 @@
 #include <cstring>
 #include <optional>
 
+#include "base/ticks.h"
 #include "link/exchange.h"
 #include "test_support.h"
 #include "udp_peer.h"
@@ -68,6 +69,29 @@ TEST(UdpEndpointTest, DeliveryHappensOnlyInsideAPumpPassInArrivalOrder) {
   EXPECT_TRUE(seen.empty()) << "handler ran outside a pump pass";
   PumpUntil([&] { return seen.size() == 3; });
   EXPECT_EQ(seen, (std::vector<std::string>{"one", "two", "three"}));
+}
+
+// A clock read first at the reply wait's start and then only after the
+// thread has stalled well past the wait's limit, as on a loaded machine.
+uint32_t g_clock_reads = 0;
+uint32_t StallsAfterTheFirstRead() {
+  return g_clock_reads++ == 0 ? 5000 : 5000 + 10 * kUdpReplyWaitMs;
+}
+
+// A wait that begins past its limit still runs one pass, and that pass must
+// read the reply already waiting: left there, it would be taken as the next
+// command's reply.
+TEST(UdpEndpointTest, ReplyWaitBegunPastItsLimitStillReadsTheWaitingReply) {
+  HostBlock block;
+  UdpPeer board;
+  board.SendTo(kPort, "HIGH");
+  testing::WaitForSocketReport();
+  g_clock_reads = 0;
+  SetTickSource(&StallsAfterTheFirstRead);
+  const std::string reply = ReceiveReply(block.data());
+  SetTickSource(nullptr);
+  EXPECT_EQ(reply, "HIGH");
+  EXPECT_GT(g_clock_reads, 1u) << "the wait never looked at the clock after its start";
 }
 
 TEST(UdpEndpointTest, FirstBlockKeepsPortSixteenHundred) {

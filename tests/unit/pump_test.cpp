@@ -1,7 +1,10 @@
 // The library's one wait, TApplication::PumpUntil: a pass before every look
 // at the condition, and the limit kept on a clock that may wrap.
+#include <glib-unix.h>
 #include <glib.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstdint>
 
@@ -98,6 +101,50 @@ TEST_F(PumpUntilTest, AfterFirstSleepEndsAtTheLimitWhenNothingComes) {
   int looks = 0;
   EXPECT_FALSE(Application().PumpUntilAfterFirstSleep([&] { return ++looks < 0; }, start, 100));
   EXPECT_GT(g_now - start, 100u);
+}
+
+// A wait that begins past its limit runs one pass, and that pass must ask
+// the system what is ready: a datagram already waiting at a watched socket
+// is delivered, whichever way the wait is entered.  The idle source of the
+// case above is ready without asking, so it cannot show this.
+TEST_F(PumpUntilTest, PastTheLimitAlreadyDeliversWhatWaitsAtAWatchedSocket) {
+  using Wait = bool (*)(const bool* delivered, uint32_t start);
+  const struct {
+    const char* name;
+    Wait wait;
+  } entries[] = {
+      {"PumpUntil",
+       [](const bool* delivered, uint32_t start) {
+         return Application().PumpUntil([delivered] { return *delivered; }, start, 100);
+       }},
+      {"PumpUntilAfterFirstSleep",
+       [](const bool* delivered, uint32_t start) {
+         return Application().PumpUntilAfterFirstSleep([delivered] { return *delivered; }, start,
+                                                       100);
+       }},
+  };
+  for (const auto& entry : entries) {
+    int pair[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_DGRAM, 0, pair), 0);
+    // A local datagram socket queues what is sent before send returns.
+    ASSERT_EQ(send(pair[0], "x", 1, 0), 1);
+    bool delivered = false;
+    GSource* watch = g_unix_fd_source_new(pair[1], G_IO_IN);
+    g_source_set_callback(watch,
+                          G_SOURCE_FUNC(+[](gint fd, GIOCondition, gpointer flag) -> gboolean {
+                            char byte;
+                            *static_cast<bool*>(flag) = read(fd, &byte, 1) == 1;
+                            return G_SOURCE_CONTINUE;
+                          }),
+                          &delivered, nullptr);
+    g_source_attach(watch, g_main_context_default());
+    g_now = 100000;
+    EXPECT_TRUE(entry.wait(&delivered, g_now - 1000)) << entry.name;
+    g_source_destroy(watch);
+    g_source_unref(watch);
+    close(pair[0]);
+    close(pair[1]);
+  }
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "boot_section.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -73,6 +75,17 @@ std::optional<std::vector<uint8_t>> BootloaderBytes(std::string_view hex,
 
 std::string BootloaderFile(const BootSection& section, const std::string& program_folder) {
   return program_folder + "/bootloaders/" + section.file;
+}
+
+std::string WhyNoBootloader(const BootSection& section, const std::string& program_folder) {
+  const std::string file = BootloaderFile(section, program_folder);
+  if (access(file.c_str(), R_OK) == 0) return "";
+  // Debian's prebuilt Uno bootloader runs past the end of the flash, so the
+  // build makes its own, with avr-gcc.
+  const bool built = std::string_view(section.mcu) == "atmega328p";
+  return "no " + std::string(section.mcu) + " bootloader at " + file +
+         (built ? " (the build makes it with avr-gcc: apt-get install gcc-avr avr-libc)"
+                : " (the build copies it from Debian's arduino-core-avr)");
 }
 
 std::optional<std::vector<uint8_t>> ReadBootloader(const std::string& path,

@@ -42,6 +42,12 @@ std::optional<std::vector<uint8_t>> BootloaderBytes(std::string_view hex,
 // folder avrboard runs from: bootloaders/FILE there.
 std::string BootloaderFile(const BootSection& section, const std::string& program_folder);
 
+// Why the avrboard in `program_folder` cannot start the board from its own
+// bootloader, or "" when it can: the file is missing (without avr-gcc the
+// build makes no Uno bootloader, since Debian's prebuilt one runs past the
+// end of the flash).
+std::string WhyNoBootloader(const BootSection& section, const std::string& program_folder);
+
 // Reads a bootloader from `path` as BootloaderBytes does; *error names the
 // file, and where avrboard's own come from, when it cannot be read.
 std::optional<std::vector<uint8_t>> ReadBootloader(const std::string& path,

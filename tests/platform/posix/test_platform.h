@@ -23,6 +23,12 @@ constexpr const char* kCommaLocaleNames[] = {"de_DE.UTF-8", "de_DE.utf8"};
 
 inline void SleepMs(int ms) { usleep(static_cast<useconds_t>(ms) * 1000); }
 
+// Waits until a datagram just sent to one of this thread's endpoints over
+// loopback is there for a pump pass to find.  Loopback queues it at the
+// receiving socket before sendto returns, and the endpoint's watch sees it at
+// the pass's poll, so the pause is only a margin, as in the exchange tests.
+inline void WaitForSocketReport() { SleepMs(20); }
+
 // What could carry a name look-up made by this process off the machine, or
 // nothing when only loopback is there (as in the network namespace that
 // ./run test gives the tests).  Tests that look up a name that must not

@@ -28,6 +28,18 @@ constexpr const char* kCommaLocaleNames[] = {""};
 
 inline void SleepMs(int ms) { Sleep(static_cast<DWORD>(ms)); }
 
+// Waits, at most two seconds, until a datagram just sent to one of this
+// thread's endpoints over loopback is there for a pump pass to find.  The
+// socket layer posts its report to the endpoint's window a moment after the
+// datagram arrives, from a thread of its own (under Wine, from the server),
+// so it is the posted message that is waited for.
+inline void WaitForSocketReport() {
+  for (int waited = 0; waited < 2000; ++waited) {
+    if ((HIWORD(GetQueueStatus(QS_POSTMESSAGE)) & QS_POSTMESSAGE) != 0) return;
+    Sleep(1);
+  }
+}
+
 // What could carry a name look-up made by this process off the machine, or
 // nothing when only loopback is there.  Tests that look up a name that must
 // not resolve skip unless this is empty.  Under Wine two things must hold.
