@@ -15,11 +15,30 @@ constexpr uint64_t kCyclesPerMs = kClockHz / 1000;
 
 uint64_t Cycles(double ms) { return static_cast<uint64_t>(ms * kCyclesPerMs); }
 
-// One look of the loop at the clocks, in milliseconds since the start.
+// One look of the loop at the clocks, in milliseconds since the start; the
+// wall clock as the machine's clock has it, before avrboard sets it back.
 struct Look {
   double wall_ms;
   double chip_ms;
   bool resumed = false;
+};
+
+// The meter as the session drives it: each stop it reports sets the wall
+// clock of the looks after it back.
+class Session {
+ public:
+  void See(const Look& look) {
+    set_back_ += meter_.Observe(Wall(look), Cycles(look.chip_ms), look.resumed);
+  }
+  PaceReport Report(const Look& look) {
+    return meter_.TakeReport(Wall(look), Cycles(look.chip_ms));
+  }
+  const PaceMeter& meter() const { return meter_; }
+
+ private:
+  uint64_t Wall(const Look& look) const { return Cycles(look.wall_ms) - set_back_; }
+  PaceMeter meter_{kClockHz};
+  uint64_t set_back_ = 0;
 };
 
 struct PaceCase {
@@ -34,17 +53,16 @@ struct PaceCase {
 class PaceMeterTest : public ::testing::TestWithParam<PaceCase> {};
 
 TEST_P(PaceMeterTest, ReportsTheLagOverTheStretch) {
-  PaceMeter meter(kClockHz);
-  for (const Look& look : GetParam().looks) {
-    meter.Observe(Cycles(look.wall_ms), Cycles(look.chip_ms), look.resumed);
-  }
+  Session session;
+  for (const Look& look : GetParam().looks) session.See(look);
   const Look& last = GetParam().looks.back();
-  const PaceReport report = meter.TakeReport(Cycles(last.wall_ms), Cycles(last.chip_ms));
+  const PaceReport report = session.Report(last);
   EXPECT_NEAR(report.most_behind_ms, GetParam().most_behind_ms, 0.01);
   EXPECT_NEAR(report.behind_ms, GetParam().behind_ms, 0.01);
   EXPECT_NEAR(report.stopped_ms, GetParam().stopped_ms, 0.01);
   EXPECT_NEAR(report.chip_ms, last.chip_ms, 0.01);
-  EXPECT_NEAR(report.wall_ms, last.wall_ms, 0.01);
+  EXPECT_NEAR(report.wall_ms, last.wall_ms - GetParam().stopped_ms, 0.01)
+      << "the wall clock is set back by the stops";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -57,61 +75,47 @@ INSTANTIATE_TEST_SUITE_P(
         PaceCase{"Starved", {{1, 0.5}, {301, 1}, {302, 150}, {303, 302.5}}, 300, 0.5, 0},
         // A chip that never catches up is behind at the report too.
         PaceCase{"StillBehind", {{100, 80}, {200, 150}}, 50, 50, 0},
-        // Stopped for 2.5 s and continued: the lag the stop left is no
-        // starvation, while the chip catches up or not.
-        PaceCase{"StoppedThenCaughtUp",
-                 {{1, 0.5}, {2501, 1, true}, {2502, 1000}, {2503, 2502.5}},
-                 0.5,
-                 0,
-                 2500},
-        PaceCase{
-            "StoppedAndNotYetCaughtUp", {{1, 0.5}, {2501, 1, true}, {2600, 1500}}, 0.5, 0, 2500},
-        // Starved while it caught up with a stop: only the lag beyond the
-        // stop's counts.
-        PaceCase{"StarvedWhileCatchingUp",
-                 {{1, 0.5}, {2501, 1, true}, {2800, 100}, {2900, 2899.5}},
-                 200,
-                 0,
-                 2500},
-        // A stop excuses only what is left of the lag it left: once the
-        // chip caught up to its usual half a millisecond, a later lag
-        // counts but for that.
-        PaceCase{"StarvedAfterCatchingUpWithAStop",
-                 {{1, 0.5}, {2501, 1, true}, {2600, 2599.5}, {2800, 2600}},
-                 199.5,
-                 199.5,
-                 2500},
-        // A continue without a stop before it (kill -CONT) excuses nothing
-        // beyond the time since the last look.
-        PaceCase{"ContinuedWithoutAStop", {{1, 0.5}, {1.5, 1, true}, {200, 1.5}}, 198, 198, 0.5}),
+        // Stopped for 2.5 s and continued: the chip goes on from where it
+        // was, as far behind as before the stop.
+        PaceCase{"Stopped", {{1, 0.5}, {2501, 1, true}, {2502, 2}}, 0.5, 0.5, 2499.5},
+        // A lag after the stop counts in full.
+        PaceCase{"StarvedAfterAStop", {{1, 0.5}, {2501, 1, true}, {2701, 2}}, 199.5, 199.5, 2499.5},
+        // So does one that the chip had when it was stopped.
+        PaceCase{"StarvedBeforeAStop",
+                 {{1, 0.5}, {101, 1}, {2601, 1.5, true}, {2700, 199.5}},
+                 100,
+                 1,
+                 2499.5},
+        // A continue without a stop before it (kill -CONT) excuses nothing.
+        PaceCase{"ContinuedWithoutAStop", {{1, 0.5}, {1.5, 1, true}, {200, 1.5}}, 198.5, 198.5, 0}),
     [](const ::testing::TestParamInfo<PaceCase>& row) { return row.param.name; });
 
 // A stretch begins with the lag the chip has at the report that starts it,
 // so that a test bracketing a stretch of its own sees a lag it began in.
 TEST(PaceMeterStretchTest, NextStretchStartsWithTheLagAtTheReport) {
-  PaceMeter meter(kClockHz);
-  meter.Observe(Cycles(400), Cycles(250), false);
-  EXPECT_NEAR(meter.TakeReport(Cycles(400), Cycles(250)).most_behind_ms, 150, 0.01);
-  meter.Observe(Cycles(401), Cycles(400.5), false);
-  const PaceReport second = meter.TakeReport(Cycles(402), Cycles(401.5));
+  Session session;
+  session.See({400, 250});
+  EXPECT_NEAR(session.Report({400, 250}).most_behind_ms, 150, 0.01);
+  session.See({401, 400.5});
+  const PaceReport second = session.Report({402, 401.5});
   EXPECT_NEAR(second.most_behind_ms, 150, 0.01);
   EXPECT_NEAR(second.behind_ms, 0.5, 0.01);
-  meter.Observe(Cycles(403), Cycles(402.5), false);
-  EXPECT_NEAR(meter.TakeReport(Cycles(403), Cycles(402.5)).most_behind_ms, 0.5, 0.01)
+  session.See({403, 402.5});
+  EXPECT_NEAR(session.Report({403, 402.5}).most_behind_ms, 0.5, 0.01)
       << "the lag of an earlier stretch is gone";
-  EXPECT_NEAR(meter.most_behind_ms(), 150, 0.01) << "the run's most stays";
+  EXPECT_NEAR(session.meter().most_behind_ms(), 150, 0.01) << "the run's most stays";
 }
 
-TEST(PaceMeterStretchTest, StoppedTimeCountsOnceAndRunsUpOverTheRun) {
-  PaceMeter meter(kClockHz);
-  meter.Observe(Cycles(1), Cycles(0.5), false);
-  meter.Observe(Cycles(1001), Cycles(1), true);
-  EXPECT_NEAR(meter.TakeReport(Cycles(1001), Cycles(1)).stopped_ms, 1000, 0.01);
-  meter.Observe(Cycles(1002), Cycles(1001.5), false);
-  EXPECT_NEAR(meter.TakeReport(Cycles(1002), Cycles(1001.5)).stopped_ms, 0, 0.01);
-  meter.Observe(Cycles(1502), Cycles(1001.5), true);
-  EXPECT_NEAR(meter.stopped_ms(), 1500, 0.01);
-  EXPECT_NEAR(meter.most_behind_ms(), 0.5, 0.01);
+TEST(PaceMeterStretchTest, EachStopCountsInItsStretchAndInTheRun) {
+  Session session;
+  session.See({1, 0.5});
+  session.See({1001, 1, true});
+  EXPECT_NEAR(session.Report({1001, 1}).stopped_ms, 999.5, 0.01);
+  session.See({1002, 2});
+  EXPECT_NEAR(session.Report({1002, 2}).stopped_ms, 0, 0.01);
+  session.See({1502, 2, true});
+  EXPECT_NEAR(session.meter().stopped_ms(), 1499.5, 0.01);
+  EXPECT_NEAR(session.meter().most_behind_ms(), 0.5, 0.01);
 }
 
 TEST(PaceReportTest, LineReadsBackAsWritten) {

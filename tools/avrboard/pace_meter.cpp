@@ -36,36 +36,31 @@ std::optional<PaceReport> ParsePaceReport(std::string_view line) {
   return report;
 }
 
-void PaceMeter::Observe(uint64_t wall_cycle, uint64_t chip_cycle, bool resumed) {
-  if (resumed && wall_cycle > last_wall_) {
-    const uint64_t stop = wall_cycle - last_wall_;
-    excused_ += stop;
+uint64_t PaceMeter::Observe(uint64_t wall_cycle, uint64_t chip_cycle, bool resumed) {
+  uint64_t behind = wall_cycle > chip_cycle ? wall_cycle - chip_cycle : 0;
+  uint64_t stop = 0;
+  if (resumed && behind > last_behind_) {
+    stop = behind - last_behind_;
+    behind = last_behind_;
     stopped_ += stop;
     stretch_stopped_ += stop;
   }
-  last_wall_ = std::max(last_wall_, wall_cycle);
-  const uint64_t behind = wall_cycle > chip_cycle ? wall_cycle - chip_cycle : 0;
-  excused_ = std::min(excused_, behind);
-  const uint64_t starved = behind - excused_;
-  most_behind_ = std::max(most_behind_, starved);
-  stretch_most_behind_ = std::max(stretch_most_behind_, starved);
-}
-
-uint64_t PaceMeter::Starved(uint64_t wall_cycle, uint64_t chip_cycle) const {
-  const uint64_t behind = wall_cycle > chip_cycle ? wall_cycle - chip_cycle : 0;
-  return behind - std::min(excused_, behind);
+  last_behind_ = behind;
+  most_behind_ = std::max(most_behind_, behind);
+  stretch_most_behind_ = std::max(stretch_most_behind_, behind);
+  return stop;
 }
 
 PaceReport PaceMeter::TakeReport(uint64_t wall_cycle, uint64_t chip_cycle) {
-  const uint64_t starved = Starved(wall_cycle, chip_cycle);
+  const uint64_t behind = wall_cycle > chip_cycle ? wall_cycle - chip_cycle : 0;
   PaceReport report;
   report.chip_ms = chip_cycle / cycles_per_ms_;
   report.wall_ms = wall_cycle / cycles_per_ms_;
-  report.behind_ms = starved / cycles_per_ms_;
-  report.most_behind_ms = std::max(stretch_most_behind_, starved) / cycles_per_ms_;
+  report.behind_ms = behind / cycles_per_ms_;
+  report.most_behind_ms = std::max(stretch_most_behind_, behind) / cycles_per_ms_;
   report.stopped_ms = stretch_stopped_ / cycles_per_ms_;
   // The next stretch begins with the lag the chip has now.
-  stretch_most_behind_ = starved;
+  stretch_most_behind_ = behind;
   stretch_stopped_ = 0;
   return report;
 }

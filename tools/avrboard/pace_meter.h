@@ -2,9 +2,12 @@
 // tests that read avrboard's stderr.  The loop looks at both clocks once a
 // pass; a chip the machine starves trails the wall clock by more and more,
 // and catches up once it gets the CPU again.  A process stopped by a signal
-// (SIGSTOP, as a test does to make the board answer late, or Ctrl-Z) trails
-// it too, by the whole stop, but that is a pause somebody chose, not a
-// machine too busy to simulate: the meter is told of it and leaves it out.
+// (SIGSTOP, as a test does to make the board answer late, or Ctrl-Z) would
+// trail it too, by the whole stop, but that is a pause somebody chose, not
+// a machine too busy to simulate: avrboard sets its wall clock back by the
+// stop instead, so that the chip goes on in step with it rather than running
+// faster than real time until it has caught up, and the meter counts the
+// stop apart.
 //
 // On SIGUSR1 avrboard writes one line on stderr,
 //
@@ -23,15 +26,15 @@
 
 namespace avrboard {
 
-// The figures of one report.  The times are avrboard's: the wall clock and
-// the chip's time since the run began, in milliseconds.
+// The figures of one report.  The times are avrboard's since the run
+// began, in milliseconds: the chip's, and the wall clock's less the stops.
 struct PaceReport {
   double chip_ms = 0;
   double wall_ms = 0;
-  // How far the chip trails the wall clock now, pauses left out.
+  // How far the chip trails the wall clock now.
   double behind_ms = 0;
-  // The most it trailed since the report before (or the start), pauses left
-  // out; the lag at that report counts in it.
+  // The most it trailed since the report before (or the start); the lag at
+  // that report counts in it.
   double most_behind_ms = 0;
   // How long the process was stopped since the report before.
   double stopped_ms = 0;
@@ -49,28 +52,22 @@ class PaceMeter {
   explicit PaceMeter(uint32_t clock_hz) : cycles_per_ms_(clock_hz / 1000.0) {}
 
   // One look at the clocks.  `resumed` says that the process was stopped
-  // since the look before and then continued: the wall time between the two
-  // looks was the stop, and the lag it left is no starvation.  The chip
-  // still has to catch up with the stop (it takes what arrived meanwhile at
-  // once), and while it does the meter counts only lag beyond that debt.
-  void Observe(uint64_t wall_cycle, uint64_t chip_cycle, bool resumed);
+  // since the look before and then continued: what the chip fell behind
+  // since then is the stop, which the result gives.  The caller sets its
+  // wall clock back by that much, and the meter takes the lag to be what it
+  // was before the stop.
+  uint64_t Observe(uint64_t wall_cycle, uint64_t chip_cycle, bool resumed);
 
   // The report on the time since the last one, which starts a new stretch.
   PaceReport TakeReport(uint64_t wall_cycle, uint64_t chip_cycle);
 
-  // Over the whole run, pauses left out.
+  // Over the whole run.
   double most_behind_ms() const { return most_behind_ / cycles_per_ms_; }
   double stopped_ms() const { return stopped_ / cycles_per_ms_; }
 
  private:
-  // The lag at the last look beyond what the stops left.
-  uint64_t Starved(uint64_t wall_cycle, uint64_t chip_cycle) const;
-
   double cycles_per_ms_;
-  uint64_t last_wall_ = 0;
-  // What is left of the lag the stops caused: it shrinks as the chip catches
-  // up, and never exceeds the lag itself.
-  uint64_t excused_ = 0;
+  uint64_t last_behind_ = 0;
   uint64_t most_behind_ = 0;
   uint64_t stretch_most_behind_ = 0;
   uint64_t stopped_ = 0;

@@ -183,7 +183,7 @@ int Session::Run(RunSignals& signals) {
   // of slack on each.
   prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
   while (signals.stop == 0) {
-    pace_.Observe(WallCycle(), board_.cycle(), signals.resumed.exchange(false));
+    stopped_cycles_ += pace_.Observe(WallCycle(), board_.cycle(), signals.resumed.exchange(false));
     // Reported before this pass does anything, so that the report also says
     // that whatever the passes before it did (a reply sent, a pin logged) is
     // done: a test may take it as the sign that the log is up to date.
@@ -212,12 +212,13 @@ int Session::Run(RunSignals& signals) {
 // arrived meanwhile at that moment of the chip's time, and hands out each
 // byte the firmware sent once its frame is over on the wire.  A chip running
 // ahead would take a command late by its lead and answer early by it, and
-// the two do not cancel.
+// the two do not cancel.  The time the process was stopped by a signal is
+// left out (see pace_meter.h).
 uint64_t Session::WallCycle() const {
   const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
                       std::chrono::steady_clock::now() - started_)
                       .count();
-  return static_cast<uint64_t>(ns) * (kClockHz / 1000000) / 1000;
+  return static_cast<uint64_t>(ns) * (kClockHz / 1000000) / 1000 - stopped_cycles_;
 }
 
 uint64_t Session::SliceCycles() const {
@@ -435,9 +436,8 @@ int Session::Report(int exit_code) {
   // simulation cannot keep up with real time on this machine.
   const double sim_s = board_.cycle() / (kCyclesPerMs * 1000);
   const double busy_s = wall_s - waited_ms_ / 1000;
-  // The lag leaves out the time the process was stopped by a signal: a
-  // test stops it on purpose, and the chip's catching up after it says
-  // nothing about the machine.
+  // The chip's time left out the time the process was stopped by a signal:
+  // a test stops it on purpose, and that says nothing about the machine.
   char stopped[64] = "";
   if (pace_.stopped_ms() > 0) {
     std::snprintf(stopped, sizeof stopped, " besides %.3f s stopped by a signal",

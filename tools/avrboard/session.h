@@ -112,6 +112,9 @@ class Session {
   // sooner after the command than the wire would bring it.
   uint64_t input_lag_ = 0;
   PaceMeter pace_{kClockHz};
+  // The time the process was stopped by a signal, by which the wall clock
+  // is set back.
+  uint64_t stopped_cycles_ = 0;
   double waited_ms_ = 0;
 };
 
