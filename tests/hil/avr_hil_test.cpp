@@ -103,9 +103,9 @@ constexpr int kBoardNice = -10;
 constexpr auto kStartLimit = std::chrono::seconds(15);
 
 // How long avrboard has to answer a question about its pace, and to bring
-// its chip to a moment of the wall clock.  A chip that trailed it after a
-// stop catches up at what the machine leaves it above real time, which on a
-// busy machine is little.
+// its chip to a moment of the wall clock.  A chip the machine starved
+// catches up at what the machine leaves it above real time, which on a busy
+// machine is little.
 constexpr auto kPaceAnswerLimit = std::chrono::seconds(10);
 constexpr auto kCatchUpLimit = std::chrono::seconds(60);
 // How much of its time the chip runs past a change before the tests read
@@ -818,8 +818,9 @@ TEST_P(AvrHilTest, ASineOnAnAnalogInputReachesTheOutputs) {
     EXPECT_GT(*high, 800.0) << "the crests should come through";
     // The wave crosses its middle twice a second of the board's time.  Its
     // clock never runs ahead of the wall clock, but one that trailed it when
-    // the reading began (on a machine too busy for it) catches up meanwhile, and runs more than the
-    // wall clock's time: the crossings are counted against what avrboard says its chip ran.
+    // the reading began (on a machine too busy for it) catches up meanwhile
+    // and runs more than the wall clock's time: the crossings are counted
+    // against what avrboard says its chip ran.
     const double board_seconds = (after->chip_ms - before->chip_ms) / 1000;
     EXPECT_GE(sign_changes, 3) << values.size() << " steps in " << seconds << " s";
     EXPECT_LE(sign_changes, 2 * board_seconds + 2)
