@@ -154,10 +154,12 @@ case_ethernet_journey() {
   done
 
   # The example's paths, moved: the programs under test, the image built in
-  # this tree, a scratch folder for /tmp.
+  # this tree, a scratch folder for /tmp.  The example's /tmp goes first:
+  # the paths put in after it may lie under /tmp themselves (a tree checked
+  # out there), and must be left as they are.
   relocate() {
-    sed -e "s|build/native/avrboard|$avrboard|g" -e "s|build/native/blockhost|$blockhost|g" \
-      -e "s|build/firmware/|$root/build/firmware/|g" -e "s|/tmp/|$work/|g"
+    sed -e "s|/tmp/|$work/|g" -e "s|build/native/avrboard|$avrboard|g" \
+      -e "s|build/native/blockhost|$blockhost|g" -e "s|build/firmware/|$root/build/firmware/|g"
   }
   local said=$work/said.log index=0
   : >"$said"

@@ -39,6 +39,8 @@
 #include "host/simulation.h"
 #include "link/exchange.h"
 #include "link/serial.h"
+#include "pace_meter.h"
+#include "rerun_when_behind.h"
 #include "test_support.h"
 #include "udp_peer.h"
 
@@ -100,6 +102,16 @@ constexpr int kBoardNice = -10;
 // avrboard needs a moment to load; the shared machines need more.
 constexpr auto kStartLimit = std::chrono::seconds(15);
 
+// How long avrboard has to answer a question about its pace, and to bring
+// its chip to a moment of the wall clock.  A chip the machine starved
+// catches up at what the machine leaves it above real time, which on a busy
+// machine is little.
+constexpr auto kPaceAnswerLimit = std::chrono::seconds(10);
+constexpr auto kCatchUpLimit = std::chrono::seconds(60);
+// How much of its time the chip runs past a change before the tests read
+// the pins' log: avrboard logs a pin at the end of the slice it changed in.
+constexpr double kLogSliceMs = 1;
+
 double MsSince(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
@@ -145,6 +157,59 @@ class AvrBoardProcess {
   }
 
   bool ready() const { return process_.has_value(); }
+
+  // The stretch from MarkPace to the last report since: where the chip's
+  // time and the wall clock stood at both ends, and the most the chip
+  // trailed the wall clock in between, stops by a signal left out.
+  struct PaceWindow {
+    avrboard::PaceReport first;
+    avrboard::PaceReport last;
+    double most_behind_ms = 0;
+    double stopped_ms = 0;
+    double chip_ms() const { return last.chip_ms - first.chip_ms; }
+  };
+  // Asks avrboard how its chip kept pace since it was asked last; nothing
+  // when it does not answer in time.  What it says counts in the window.
+  std::optional<avrboard::PaceReport> Pace() {
+    if (!process_) return std::nullopt;
+    std::optional<avrboard::PaceReport> report =
+        avrboard::ParsePaceReport(harness::AskAvrboardsPace(*process_, kPaceAnswerLimit));
+    if (report && window_) {
+      window_->last = *report;
+      window_->most_behind_ms = std::max(window_->most_behind_ms, report->most_behind_ms);
+      window_->stopped_ms += report->stopped_ms;
+    }
+    return report;
+  }
+  // Starts a new window; false when avrboard does not answer.
+  bool MarkPace() {
+    window_.reset();
+    std::optional<avrboard::PaceReport> report = Pace();
+    if (report) window_ = PaceWindow{*report, *report, report->behind_ms, 0};
+    return report.has_value();
+  }
+  // The window since MarkPace up to now; nothing without a mark or an
+  // answer.
+  std::optional<PaceWindow> PaceSinceMark() {
+    if (!window_ || !Pace()) return std::nullopt;
+    return window_;
+  }
+  // Waits until the chip has run to `ms` past the wall clock's moment of
+  // the call, and avrboard has written what it did meanwhile to its logs.
+  // A chip behind the wall clock takes longer than `ms` and is waited for,
+  // up to kCatchUpLimit; false when it does not get there.
+  bool AwaitBoardTime(double ms) {
+    std::optional<avrboard::PaceReport> now = Pace();
+    if (!now) return false;
+    const double until = now->wall_ms + ms;
+    const auto give_up = Clock::now() + kCatchUpLimit;
+    while (now->chip_ms < until) {
+      if (Clock::now() > give_up) return false;
+      usleep(static_cast<useconds_t>(std::clamp(until - now->chip_ms, 1.0, 50.0) * 1000));
+      if (!(now = Pace())) return false;
+    }
+    return true;
+  }
   const std::string& link() const { return link_; }
   // The bridge's port on 127.0.0.1, named at the end of the ready line.
   uint16_t udp_port() const { return process_->udp_port(); }
@@ -206,6 +271,7 @@ class AvrBoardProcess {
   std::string why_not_ready_;
   std::optional<harness::ChildProcess> process_;
   size_t skip_lines_ = 0;
+  std::optional<PaceWindow> window_;
 };
 
 // What keeps a row from running here, or "" when nothing does.
@@ -349,11 +415,63 @@ constexpr const char* kWhyNotBare =
     "bootloader's pace";
 void ResetSettlePause(uint32_t) { usleep(kResetSettleUs); }
 
+// How far a board may fall behind the wall clock over a case, as a share of
+// the block's reply wait, before a failure of the case is put down to the
+// machine.  A board that keeps pace trails it by a slice and the
+// scheduler's jitter, a few milliseconds; one a quarter of the wait behind
+// can make a reply miss it, once the machine's other delays add up, and the
+// block then takes the reply for the next command's, as it should.
+constexpr double kFellBehindShareOfWait = 0.25;
+
 class AvrHilTest : public ::testing::TestWithParam<Row> {
  protected:
   void SetUp() override {
     const std::string why = WhyRowCannotRun(GetParam());
     if (!why.empty()) GTEST_SKIP() << why;
+    PrepareBlock();
+  }
+  void TearDown() override { EndRun(); }
+
+  // Runs a case's body, once more when it failed while its board fell
+  // behind the wall clock (rerun_when_behind.h).
+  template <typename Body>
+  void RunCase(const Body& body) {
+    hil::RunOnceMoreWhenBehind({
+        .name = ::testing::UnitTest::GetInstance()->current_test_info()->name(),
+        .body = body,
+        .fell_behind_ms = [this] { return FellBehindMs(); },
+        .restart =
+            [this] {
+              EndRun();
+              PrepareBlock();
+            },
+        .threshold_ms = kFellBehindShareOfWait * ReplyWaitMs(),
+        .log = &std::cout,
+    });
+  }
+
+  // The most the board fell behind the wall clock since UseBoard, stops by
+  // a signal left out, said in the log; nothing when the case used no board
+  // or avrboard did not answer.
+  std::optional<double> FellBehindMs() {
+    RowBoard& row = TheRowBoard();
+    if (!row.board || !row.board->ready()) return std::nullopt;
+    const std::optional<AvrBoardProcess::PaceWindow> window = row.board->PaceSinceMark();
+    if (!window) return std::nullopt;
+    std::cout << "the board's chip ran " << window->chip_ms() << " ms in "
+              << window->last.wall_ms - window->first.wall_ms << " ms of the wall clock, at most "
+              << window->most_behind_ms << " ms behind it";
+    if (window->stopped_ms > 0) std::cout << " besides " << window->stopped_ms << " ms stopped";
+    std::cout << "\n";
+    return window->most_behind_ms;
+  }
+
+  // A new block, set to the row's link with every pin unused.
+  void PrepareBlock() {
+    block_.emplace();
+    inputs_ = ValueArray::Inputs();
+    outputs_ = ValueArray::Outputs(-1.0L);
+    started_ = false;
     for (int pin = 2; pin <= 9; ++pin) data().PinMode[pin] = pmUnused;
     data().AnalogUsed.fill(0);
     if (GetParam().link == Link::kSerial) {
@@ -365,9 +483,12 @@ class AvrHilTest : public ::testing::TestWithParam<Row> {
       data().IPAddress = "127.0.0.1";
     }
   }
-  void TearDown() override {
-    if (started_) EndSimulationDLL2(block_.record());
+  // Ends what a run of the case's body began.
+  void EndRun() {
+    if (started_) EndSimulationDLL2(block_->record());
+    started_ = false;
     if (replaced_pause_) ReplaceOpenPause(*replaced_pause_);
+    replaced_pause_.reset();
     unsetenv(("ARDUINO_BLOCK_COM" + std::to_string(kComPort)).c_str());
   }
 
@@ -397,16 +518,26 @@ class AvrHilTest : public ::testing::TestWithParam<Row> {
   // command goes to the bootloader.  So once the flash is proven, a serial
   // row's board goes on from what avrdude wrote into its flash, kept in its
   // flash file, without the bootloader: the tests that follow measure the
-  // firmware, not the simulation's pace.
-  void GoOnWithoutTheBootloader() {
+  // firmware, not the simulation's pace.  False when that board is not
+  // there, the failure said.
+  bool GoOnWithoutTheBootloader() {
     RowBoard& row = TheRowBoard();
-    if (GetParam().link != Link::kSerial || !row.has_bootloader) return;
+    if (GetParam().link != Link::kSerial || !row.has_bootloader) return true;
     row.has_bootloader = false;
     const int status = row.board->Stop();
-    ASSERT_EQ(status, 0) << row.board->stderr_text();
+    if (status != 0) {
+      ADD_FAILURE() << "the board with its bootloader ended with " << status << ":\n"
+                    << row.board->stderr_text();
+      return false;
+    }
     row.board = std::make_unique<AvrBoardProcess>(GetParam(), row.dir->path(), kRowInputs,
                                                   Program::kFlashFile);
-    ASSERT_TRUE(row.board->ready()) << row.board->stderr_text();
+    if (!row.board->ready()) {
+      ADD_FAILURE() << "the board did not come back from its flash file:\n"
+                    << row.board->stderr_text();
+      return false;
+    }
+    return true;
   }
   const Flashing& Flashed() { return *TheRowBoard().flashing; }
 
@@ -430,8 +561,8 @@ class AvrHilTest : public ::testing::TestWithParam<Row> {
           << flash.out << flash.err << bare.stderr_text();
     }
     if (kStartBare && bootloader == Bootloader::kDrop) {
-      GoOnWithoutTheBootloader();
-      if (HasFatalFailure()) return;
+      // Not HasFatalFailure: RunCase holds the first run's failures back.
+      if (!GoOnWithoutTheBootloader()) return;
       if (GetParam().link == Link::kSerial) replaced_pause_ = ReplaceOpenPause(&ResetSettlePause);
     }
     AvrBoardProcess& board = Board();
@@ -441,7 +572,11 @@ class AvrHilTest : public ::testing::TestWithParam<Row> {
           << board.stderr_text();
     }
     PointBlockAt(board);
-    usleep(20 * 1000);  // the log is written a slice after a change
+    // avrboard answers a pass after the last change it logged, so the mark
+    // in the log is where this case begins; so is the stretch of time whose
+    // pace RunCase judges.
+    ASSERT_TRUE(board.MarkPace()) << "avrboard did not say how its chip keeps pace\n"
+                                  << board.stderr_text();
     board.MarkLog();
   }
   void PointBlockAt(AvrBoardProcess& board) {
@@ -466,20 +601,20 @@ class AvrHilTest : public ::testing::TestWithParam<Row> {
   // opening.
   void Start() {
     started_ = true;
-    InitSimulationDLL(block_.record(), inputs_.data(), outputs_.data());
+    InitSimulationDLL(block_->record(), inputs_.data(), outputs_.data());
   }
   // One step, timed.
   double Step() {
     const auto start = Clock::now();
-    SimulateDLL(Lead12{}, block_.record(), inputs_.data(), outputs_.data());
+    SimulateDLL(Lead12{}, block_->record(), inputs_.data(), outputs_.data());
     return MsSince(start);
   }
   double ReplyWaitMs() const {
     return GetParam().link == Link::kSerial ? kSerialReplyWaitMs : kUdpReplyWaitMs;
   }
-  TUserData& data() { return block_.data(); }
+  TUserData& data() { return block_->data(); }
 
-  HostBlock block_;
+  std::optional<HostBlock> block_;
   ValueArray inputs_ = ValueArray::Inputs();
   ValueArray outputs_ = ValueArray::Outputs(-1.0L);
   bool started_ = false;
@@ -491,54 +626,58 @@ class AvrHilTest : public ::testing::TestWithParam<Row> {
 // then `blockhost run` on the same project reads the levels and voltages
 // the board's inputs were started with.  First, so that it shows the flash.
 TEST_P(AvrHilTest, BlockhostRunReadsTheFlashedBoardsPins) {
-  if (!kStartBare) GTEST_SKIP() << kWhyNotBare;
-  UseBoard(Bootloader::kKeep);
-  const Row& row = GetParam();
-  const harness::RunResult& flash = Flashed().result;
-  EXPECT_EQ(flash.exit_code, 0) << flash.out << flash.err << Board().stderr_text();
-  EXPECT_TRUE(Contains(flash.out, "flashing " + row.Hex() + " to the Arduino " + row.board +
-                                      " on COM" + std::to_string(kComPort) + " ("))
-      << flash.out;
-  EXPECT_TRUE(Contains(flash.err, "bytes of flash verified")) << flash.err;
-  EXPECT_TRUE(Contains(flash.out, "board answered 512")) << flash.out;
-  if (row.link == Link::kEthernet) {
-    // The address the board holds, read over USB after the flash.
-    EXPECT_TRUE(Contains(flash.out, "board: address 192.168.0.121\n")) << flash.out;
-  }
+  RunCase([&] {
+    if (!kStartBare) GTEST_SKIP() << kWhyNotBare;
+    UseBoard(Bootloader::kKeep);
+    const Row& row = GetParam();
+    const harness::RunResult& flash = Flashed().result;
+    EXPECT_EQ(flash.exit_code, 0) << flash.out << flash.err << Board().stderr_text();
+    EXPECT_TRUE(Contains(flash.out, "flashing " + row.Hex() + " to the Arduino " + row.board +
+                                        " on COM" + std::to_string(kComPort) + " ("))
+        << flash.out;
+    EXPECT_TRUE(Contains(flash.err, "bytes of flash verified")) << flash.err;
+    EXPECT_TRUE(Contains(flash.out, "board answered 512")) << flash.out;
+    if (row.link == Link::kEthernet) {
+      // The address the board holds, read over USB after the flash.
+      EXPECT_TRUE(Contains(flash.out, "board: address 192.168.0.121\n")) << flash.out;
+    }
 
-  const harness::RunResult run =
-      Blockhost({"run", "--lib", ARDUINO_BLOCK_MODULE, "--project", Flashed().project, "--steps",
-                 "2", "--period-ms", "200"},
-                Board().link());
-  ASSERT_EQ(run.exit_code, 0) << run.out << run.err;
-  EXPECT_EQ(OutputAtTheEnd(run.out, "Pin2"), "5") << run.out;
-  EXPECT_EQ(OutputAtTheEnd(run.out, "Pin3"), "0") << run.out;
-  EXPECT_EQ(OutputAtTheEnd(run.out, "Analog Input A0"), "512") << run.out;
-  EXPECT_EQ(OutputAtTheEnd(run.out, "Analog Input A2"), "700") << run.out;
+    const harness::RunResult run =
+        Blockhost({"run", "--lib", ARDUINO_BLOCK_MODULE, "--project", Flashed().project, "--steps",
+                   "2", "--period-ms", "200"},
+                  Board().link());
+    ASSERT_EQ(run.exit_code, 0) << run.out << run.err;
+    EXPECT_EQ(OutputAtTheEnd(run.out, "Pin2"), "5") << run.out;
+    EXPECT_EQ(OutputAtTheEnd(run.out, "Pin3"), "0") << run.out;
+    EXPECT_EQ(OutputAtTheEnd(run.out, "Analog Input A0"), "512") << run.out;
+    EXPECT_EQ(OutputAtTheEnd(run.out, "Analog Input A2"), "700") << run.out;
+  });
 }
 
 TEST_P(AvrHilTest, EveryCommandIsAnsweredWithinTheReplyLimit) {
-  UseBoard();
-  OpenLink();
-  const std::pair<const char*, const char*> exchanges[] = {
-      {"!03mo", "OK"},          {"!03s1", "OK"},
-      {"!03s0", "OK"},          {"!07mi", "OK"},
-      {"?07s?", "HIGH"},        {"?08s?", "LOW"},
-      {"!14mi", "OK"},          {"?14s?", "512"},
-      {"?18s?", "1023"},        {"?19s?", "0"},
-      {"pwm05", "OK"},          {"w0512", "OK"},
-      {"!22s1", "ERR bad pin"}, {"w2000", "ERR bad value"},
-      {"pwm14", "ERR bad pin"}, {"?07s?", "HIGH"},
-  };
-  double slowest_ms = 0;
-  for (auto [command, expected] : exchanges) {
-    const auto start = Clock::now();
-    EXPECT_EQ(ExchangeCommand(data(), command), expected) << command;
-    const double took_ms = MsSince(start);
-    EXPECT_LT(took_ms, ReplyWaitMs()) << command;
-    slowest_ms = std::max(slowest_ms, took_ms);
-  }
-  std::cout << "slowest round trip: " << slowest_ms << " ms\n";
+  RunCase([&] {
+    UseBoard();
+    OpenLink();
+    const std::pair<const char*, const char*> exchanges[] = {
+        {"!03mo", "OK"},          {"!03s1", "OK"},
+        {"!03s0", "OK"},          {"!07mi", "OK"},
+        {"?07s?", "HIGH"},        {"?08s?", "LOW"},
+        {"!14mi", "OK"},          {"?14s?", "512"},
+        {"?18s?", "1023"},        {"?19s?", "0"},
+        {"pwm05", "OK"},          {"w0512", "OK"},
+        {"!22s1", "ERR bad pin"}, {"w2000", "ERR bad value"},
+        {"pwm14", "ERR bad pin"}, {"?07s?", "HIGH"},
+    };
+    double slowest_ms = 0;
+    for (auto [command, expected] : exchanges) {
+      const auto start = Clock::now();
+      EXPECT_EQ(ExchangeCommand(data(), command), expected) << command;
+      const double took_ms = MsSince(start);
+      EXPECT_LT(took_ms, ReplyWaitMs()) << command;
+      slowest_ms = std::max(slowest_ms, took_ms);
+    }
+    std::cout << "slowest round trip: " << slowest_ms << " ms\n";
+  });
 }
 
 // A board that answers after the wait has its reply taken for the next
@@ -546,171 +685,192 @@ TEST_P(AvrHilTest, EveryCommandIsAnsweredWithinTheReplyLimit) {
 // is stopped for longer than the wait, so the firmware answers late, as a
 // busy board does.
 TEST_P(AvrHilTest, ALateReplyIsTakenAsTheNextOne) {
-  UseBoard();
-  OpenLink();
-  ASSERT_EQ(ExchangeCommand(data(), "?07s?"), "HIGH");
-  harness::ChildProcess& board = Board().process();
-  ASSERT_EQ(kill(board.pid(), SIGSTOP), 0);
-  SendCommand(data(), "?14s?");
-  usleep(static_cast<useconds_t>(ReplyWaitMs() * 1000 * 1.5));
-  const std::string during_the_stop = ReceiveReply(data());
-  ASSERT_EQ(kill(board.pid(), SIGCONT), 0);
-  EXPECT_EQ(during_the_stop, "") << "nothing can come from a stopped board";
-  // The late reply comes in before the next command goes out.  (Two
-  // datagrams handled in one pass of the wait leave the later one, so a
-  // reply overtaken by the next one's would not show over Ethernet.)
-  usleep(500 * 1000);
-  EXPECT_EQ(ExchangeCommand(data(), "?08s?"), "512") << "the late reply to ?14s?";
-  // The reply to ?08s? follows within a millisecond.  A line keeps it for
-  // the next command; over Ethernet it may already be handled in the same
-  // wait, and a reply handled before a wait does not count in it.
-  const std::string third = ExchangeCommand(data(), "?07s?");
-  if (GetParam().link == Link::kSerial) {
-    EXPECT_EQ(third, "LOW") << "the reply to ?08s?";
-  } else {
-    EXPECT_TRUE(third == "LOW" || third == "HIGH") << third;
-  }
+  RunCase([&] {
+    UseBoard();
+    OpenLink();
+    ASSERT_EQ(ExchangeCommand(data(), "?07s?"), "HIGH");
+    harness::ChildProcess& board = Board().process();
+    ASSERT_EQ(kill(board.pid(), SIGSTOP), 0);
+    SendCommand(data(), "?14s?");
+    usleep(static_cast<useconds_t>(ReplyWaitMs() * 1000 * 1.5));
+    const std::string during_the_stop = ReceiveReply(data());
+    ASSERT_EQ(kill(board.pid(), SIGCONT), 0);
+    EXPECT_EQ(during_the_stop, "") << "nothing can come from a stopped board";
+    // The late reply comes in before the next command goes out.  (Two
+    // datagrams handled in one pass of the wait leave the later one, so a
+    // reply overtaken by the next one's would not show over Ethernet.)
+    usleep(500 * 1000);
+    EXPECT_EQ(ExchangeCommand(data(), "?08s?"), "512") << "the late reply to ?14s?";
+    // The reply to ?08s? follows within a millisecond.  A line keeps it for
+    // the next command; over Ethernet it may already be handled in the same
+    // wait, and a reply handled before a wait does not count in it.
+    const std::string third = ExchangeCommand(data(), "?07s?");
+    if (GetParam().link == Link::kSerial) {
+      EXPECT_EQ(third, "LOW") << "the reply to ?08s?";
+    } else {
+      EXPECT_TRUE(third == "LOW" || third == "HIGH") << third;
+    }
+  });
 }
 
 TEST_P(AvrHilTest, DigitalAndPwmOutputsReachTheChipsPins) {
-  UseBoard();
-  data().PinMode[2] = pmDigitalOutput;
-  data().PinMode[4] = pmDigitalOutput;
-  for (int pin : {3, 5, 6, 9}) data().PinMode[pin] = pmPWMOutput;
-  inputs_.Set(0, 5.0L);     // pin 2 high
-  inputs_.Set(2, 0.0L);     // pin 4 low
-  inputs_.Set(1, 100.0L);   // pin 3: 100 >> 2 = 25
-  inputs_.Set(3, 512.0L);   // pin 5: 128
-  inputs_.Set(4, 1000.0L);  // pin 6: 250
-  inputs_.Set(7, 4.0L);     // pin 9: 1
-  Start();
-  inputs_.Set(0, 0.0L);
-  inputs_.Set(2, 3.3L);
-  inputs_.Set(1, 800.0L);   // pin 3: 200
-  inputs_.Set(7, 1023.0L);  // pin 9: 255, which the core drives as plain high
-  EXPECT_LT(Step(), 8 * ReplyWaitMs());
-  usleep(100 * 1000);  // the log is written a slice after the change
+  RunCase([&] {
+    UseBoard();
+    data().PinMode[2] = pmDigitalOutput;
+    data().PinMode[4] = pmDigitalOutput;
+    for (int pin : {3, 5, 6, 9}) data().PinMode[pin] = pmPWMOutput;
+    inputs_.Set(0, 5.0L);     // pin 2 high
+    inputs_.Set(2, 0.0L);     // pin 4 low
+    inputs_.Set(1, 100.0L);   // pin 3: 100 >> 2 = 25
+    inputs_.Set(3, 512.0L);   // pin 5: 128
+    inputs_.Set(4, 1000.0L);  // pin 6: 250
+    inputs_.Set(7, 4.0L);     // pin 9: 1
+    Start();
+    inputs_.Set(0, 0.0L);
+    inputs_.Set(2, 3.3L);
+    inputs_.Set(1, 800.0L);   // pin 3: 200
+    inputs_.Set(7, 1023.0L);  // pin 9: 255, which the core drives as plain high
+    EXPECT_LT(Step(), 8 * ReplyWaitMs());
+    ASSERT_TRUE(Board().AwaitBoardTime(kLogSliceMs)) << "the board's log fell behind";
 
-  AvrBoardProcess& board = Board();
-  auto history = board.PinHistory();
-  ASSERT_GE(history[2].size(), 2u);
-  EXPECT_EQ(std::vector<std::string>(history[2].end() - 2, history[2].end()),
-            (std::vector<std::string>{"high", "low"}))
-      << "driven high, then low";
-  EXPECT_EQ(board.PinState(4), "high");
-  EXPECT_EQ(board.PinState(3), "pwm 200");
-  EXPECT_NE(std::find(history[3].begin(), history[3].end(), "pwm 25"), history[3].end());
-  EXPECT_EQ(board.PinState(5), "pwm 128");
-  EXPECT_EQ(board.PinState(6), "pwm 250");
-  EXPECT_NE(std::find(history[9].begin(), history[9].end(), "pwm 1"), history[9].end());
-  EXPECT_EQ(board.PinState(9), "high");
-  for (int pin : {7, 8})
-    EXPECT_TRUE(history[pin].empty()) << "unused pin " << pin << " was touched";
+    AvrBoardProcess& board = Board();
+    auto history = board.PinHistory();
+    ASSERT_GE(history[2].size(), 2u);
+    EXPECT_EQ(std::vector<std::string>(history[2].end() - 2, history[2].end()),
+              (std::vector<std::string>{"high", "low"}))
+        << "driven high, then low";
+    EXPECT_EQ(board.PinState(4), "high");
+    EXPECT_EQ(board.PinState(3), "pwm 200");
+    EXPECT_NE(std::find(history[3].begin(), history[3].end(), "pwm 25"), history[3].end());
+    EXPECT_EQ(board.PinState(5), "pwm 128");
+    EXPECT_EQ(board.PinState(6), "pwm 250");
+    EXPECT_NE(std::find(history[9].begin(), history[9].end(), "pwm 1"), history[9].end());
+    EXPECT_EQ(board.PinState(9), "high");
+    for (int pin : {7, 8})
+      EXPECT_TRUE(history[pin].empty()) << "unused pin " << pin << " was touched";
+  });
 }
 
 TEST_P(AvrHilTest, InputsComeBackAsTheBlocksOutputs) {
-  UseBoard();
-  for (int pin : {2, 3, 9}) data().PinMode[pin] = pmDigitalInput;
-  // Four inputs of different values, read one after another: a reading
-  // taken from the input before shows.
-  data().AnalogUsed = {1, 0, 1, 0, 1, 1};
-  Start();
-  EXPECT_EQ(outputs_[0], 5.0L);
-  EXPECT_EQ(outputs_[1], 0.0L);
-  EXPECT_EQ(outputs_[7], 5.0L);
-  EXPECT_EQ(outputs_[8], 512.0L);
-  EXPECT_EQ(outputs_[10], 700.0L);
-  EXPECT_EQ(outputs_[12], 1023.0L);
-  EXPECT_EQ(outputs_[13], 0.0L);
-  EXPECT_EQ(outputs_[2], -1.0L) << "an unused pin's output is left alone";
-  EXPECT_EQ(outputs_[9], -1.0L) << "an unused analog input is left alone";
-  EXPECT_LT(Step(), 7 * ReplyWaitMs());
-  EXPECT_EQ(outputs_[10], 700.0L);
-  EXPECT_EQ(outputs_[12], 1023.0L);
+  RunCase([&] {
+    UseBoard();
+    for (int pin : {2, 3, 9}) data().PinMode[pin] = pmDigitalInput;
+    // Four inputs of different values, read one after another: a reading
+    // taken from the input before shows.
+    data().AnalogUsed = {1, 0, 1, 0, 1, 1};
+    Start();
+    EXPECT_EQ(outputs_[0], 5.0L);
+    EXPECT_EQ(outputs_[1], 0.0L);
+    EXPECT_EQ(outputs_[7], 5.0L);
+    EXPECT_EQ(outputs_[8], 512.0L);
+    EXPECT_EQ(outputs_[10], 700.0L);
+    EXPECT_EQ(outputs_[12], 1023.0L);
+    EXPECT_EQ(outputs_[13], 0.0L);
+    EXPECT_EQ(outputs_[2], -1.0L) << "an unused pin's output is left alone";
+    EXPECT_EQ(outputs_[9], -1.0L) << "an unused analog input is left alone";
+    EXPECT_LT(Step(), 7 * ReplyWaitMs());
+    EXPECT_EQ(outputs_[10], 700.0L);
+    EXPECT_EQ(outputs_[12], 1023.0L);
+  });
 }
 
 TEST_P(AvrHilTest, ASineOnAnAnalogInputReachesTheOutputs) {
-  // A1 is 500 +- 400 with a 1 s period of the board's time, read for at
-  // least 2.5 s.  A busy machine simulates slower than real time (an
-  // unoptimised avrboard beside other tests has trailed it by more than ten
-  // times), so the reading goes on until the wave has crossed its middle
-  // three times.
-  UseBoard();
-  data().AnalogUsed = {0, 1, 0, 0, 0, 0};
-  Start();
-  std::vector<double> values;
-  const auto start = Clock::now();
-  int sign_changes = 0;
-  // The side of the middle the last reading off it was on.  The wave is
-  // exactly 500 for a whole millisecond of the board's time at each
-  // crossing, and steps shorter than that always read it there, so a
-  // crossing is judged against the last reading before it, not the one.
-  double last_side = 0;
-  while (MsSince(start) < 2500 || values.size() < 20 || sign_changes < 3) {
-    if (MsSince(start) > 60000) break;
-    const double took_ms = Step();
-    EXPECT_LT(took_ms, ReplyWaitMs());
-    const double value = static_cast<double>(outputs_[9]);
-    if (value != 500) {
-      const double side = value > 500 ? 1 : -1;
-      if (last_side != 0 && side != last_side) ++sign_changes;
-      last_side = side;
+  RunCase([&] {
+    // A1 is 500 +- 400 with a 1 s period of the board's time, read for at
+    // least 2.5 s.  A busy machine simulates slower than real time (an
+    // unoptimised avrboard beside other tests has trailed it by more than ten
+    // times), so the reading goes on until the wave has crossed its middle
+    // three times.
+    UseBoard();
+    data().AnalogUsed = {0, 1, 0, 0, 0, 0};
+    Start();
+    const std::optional<avrboard::PaceReport> before = Board().Pace();
+    std::vector<double> values;
+    const auto start = Clock::now();
+    int sign_changes = 0;
+    // The side of the middle the last reading off it was on.  The wave is
+    // exactly 500 for a whole millisecond of the board's time at each
+    // crossing, and steps shorter than that always read it there, so a
+    // crossing is judged against the last reading before it, not the one.
+    double last_side = 0;
+    while (MsSince(start) < 2500 || values.size() < 20 || sign_changes < 3) {
+      if (MsSince(start) > 60000) break;
+      const double took_ms = Step();
+      EXPECT_LT(took_ms, ReplyWaitMs());
+      const double value = static_cast<double>(outputs_[9]);
+      if (value != 500) {
+        const double side = value > 500 ? 1 : -1;
+        if (last_side != 0 && side != last_side) ++sign_changes;
+        last_side = side;
+      }
+      values.push_back(value);
+      // Over Ethernet a step takes well under a millisecond.
+      if (GetParam().link == Link::kEthernet) usleep(20 * 1000);
     }
-    values.push_back(value);
-    // Over Ethernet a step takes well under a millisecond.
-    if (GetParam().link == Link::kEthernet) usleep(20 * 1000);
-  }
-  const double seconds = MsSince(start) / 1000;
-  ASSERT_GE(values.size(), 20u) << "too few steps to see the wave";
-  const auto [low, high] = std::minmax_element(values.begin(), values.end());
-  EXPECT_GE(*low, 99.0);
-  EXPECT_LE(*high, 901.0);
-  EXPECT_LT(*low, 200.0) << "the troughs should come through";
-  EXPECT_GT(*high, 800.0) << "the crests should come through";
-  // The board's clock never runs ahead of the wall clock, so the wave
-  // crosses its middle at most twice a second of reading.
-  EXPECT_GE(sign_changes, 3) << values.size() << " steps in " << seconds << " s";
-  EXPECT_LE(sign_changes, 2 * seconds + 2);
+    const double seconds = MsSince(start) / 1000;
+    const std::optional<avrboard::PaceReport> after = Board().Pace();
+    ASSERT_TRUE(before && after) << "avrboard did not say how far its chip got";
+    ASSERT_GE(values.size(), 20u) << "too few steps to see the wave";
+    const auto [low, high] = std::minmax_element(values.begin(), values.end());
+    EXPECT_GE(*low, 99.0);
+    EXPECT_LE(*high, 901.0);
+    EXPECT_LT(*low, 200.0) << "the troughs should come through";
+    EXPECT_GT(*high, 800.0) << "the crests should come through";
+    // The wave crosses its middle twice a second of the board's time.  Its
+    // clock never runs ahead of the wall clock, but one that trailed it when
+    // the reading began (on a machine too busy for it) catches up meanwhile
+    // and runs more than the wall clock's time: the crossings are counted
+    // against what avrboard says its chip ran.
+    const double board_seconds = (after->chip_ms - before->chip_ms) / 1000;
+    EXPECT_GE(sign_changes, 3) << values.size() << " steps in " << seconds << " s";
+    EXPECT_LE(sign_changes, 2 * board_seconds + 2)
+        << values.size() << " steps in " << seconds << " s of the wall clock and " << board_seconds
+        << " s of the board's";
+  });
 }
 
 TEST_P(AvrHilTest, EveryPwmPinOfTheBoardTakesItsDuty) {
-  UseBoard();
-  // Each pin its own duty, so a pin read from another's timer shows.
-  std::map<int, int> duty;
-  for (int pin : GetParam().pwm_pins) {
-    data().PinMode[pin] = pmPWMOutput;
-    duty[pin] = 20 * pin;
-    inputs_.Set(pin - 2, 4.0L * duty[pin]);
-  }
-  Start();
-  usleep(100 * 1000);  // the log is written a slice after the change
-  auto history = Board().PinHistory();
-  for (int pin = 2; pin <= 9; ++pin) {
-    if (duty.count(pin)) {
-      EXPECT_EQ(Board().PinState(pin), "pwm " + std::to_string(duty[pin])) << "pin " << pin;
-    } else {
-      EXPECT_TRUE(history[pin].empty()) << "pin " << pin << " has no timer and was not used";
+  RunCase([&] {
+    UseBoard();
+    // Each pin its own duty, so a pin read from another's timer shows.
+    std::map<int, int> duty;
+    for (int pin : GetParam().pwm_pins) {
+      data().PinMode[pin] = pmPWMOutput;
+      duty[pin] = 20 * pin;
+      inputs_.Set(pin - 2, 4.0L * duty[pin]);
     }
-  }
+    Start();
+    ASSERT_TRUE(Board().AwaitBoardTime(kLogSliceMs)) << "the board's log fell behind";
+    auto history = Board().PinHistory();
+    for (int pin = 2; pin <= 9; ++pin) {
+      if (duty.count(pin)) {
+        EXPECT_EQ(Board().PinState(pin), "pwm " + std::to_string(duty[pin])) << "pin " << pin;
+      } else {
+        EXPECT_TRUE(history[pin].empty()) << "pin " << pin << " has no timer and was not used";
+      }
+    }
+  });
 }
 
 // `blockhost check` through the exports of the built module, as a user
 // runs it against a board on the desk.
 TEST_P(AvrHilTest, BlockhostCheckFindsTheFirmwareAnswering) {
-  if (std::string(BLOCKHOST_PATH).empty()) GTEST_SKIP() << "blockhost was not built";
-  UseBoard();
-  std::vector<std::string> args = {BLOCKHOST_PATH, "check", "--lib", ARDUINO_BLOCK_MODULE};
-  if (GetParam().link == Link::kSerial) {
-    args.insert(args.end(),
-                {"--comport", std::to_string(kComPort), "--baud", std::to_string(GetParam().baud)});
-  } else {
-    args.insert(args.end(),
-                {"--address", "127.0.0.1", "--udpport", std::to_string(data().UdpPort)});
-  }
-  const harness::RunResult check = harness::RunProgram(args);
-  EXPECT_EQ(check.exit_code, 0) << check.out << check.err;
-  EXPECT_NE((check.out + check.err).find("board answered 512 in "), std::string::npos)
-      << check.out << check.err;
+  RunCase([&] {
+    if (std::string(BLOCKHOST_PATH).empty()) GTEST_SKIP() << "blockhost was not built";
+    UseBoard();
+    std::vector<std::string> args = {BLOCKHOST_PATH, "check", "--lib", ARDUINO_BLOCK_MODULE};
+    if (GetParam().link == Link::kSerial) {
+      args.insert(args.end(), {"--comport", std::to_string(kComPort), "--baud",
+                               std::to_string(GetParam().baud)});
+    } else {
+      args.insert(args.end(),
+                  {"--address", "127.0.0.1", "--udpport", std::to_string(data().UdpPort)});
+    }
+    const harness::RunResult check = harness::RunProgram(args);
+    EXPECT_EQ(check.exit_code, 0) << check.out << check.err;
+    EXPECT_NE((check.out + check.err).find("board answered 512 in "), std::string::npos)
+        << check.out << check.err;
+  });
 }
 
 // What only a serial line shows.
@@ -729,36 +889,38 @@ bool IsBoardReply(const std::string& reply) {
 // command.  The same block at the image's speed then gets its answers, so
 // it was the speed alone.
 TEST_P(AvrHilSerialTest, ABlockAtAnotherSpeedGetsNoValidReply) {
-  UseBoard();
-  const int32_t right = GetParam().baud;
-  const int32_t wrong = right == 115200 ? 9600 : 115200;
-  const size_t exchanges_before = Board().Exchanges().size();
-  data().BaudRate = wrong;
-  OpenLink();
-  // Each costs the reply wait; a read and a change of a pin say enough.
-  for (const char* command : {"?14s?", "!03mo"}) {
-    const std::string reply = ExchangeCommand(data(), command);
-    EXPECT_FALSE(IsBoardReply(reply)) << command << " at " << wrong << " got '" << reply << "'";
-  }
-  EXPECT_TRUE(Board().process().WaitForStderr(
-      "the port is set to " + std::to_string(wrong) + " baud", std::chrono::seconds(5)))
-      << Board().stderr_text();
-  // What the firmware made of the bytes: nothing it accepted.
-  usleep(100 * 1000);
-  for (const std::string& exchange : Board().Exchanges(exchanges_before)) {
-    EXPECT_NE(exchange.find(" -> ERR"), std::string::npos)
-        << "the firmware accepted a command from a block at the wrong speed: " << exchange;
-  }
-  // Since this test began: the row's earlier tests set pin 3 themselves.
-  EXPECT_TRUE(Board().PinHistory()[3].empty()) << "!03mo reached the pin";
+  RunCase([&] {
+    UseBoard();
+    const int32_t right = GetParam().baud;
+    const int32_t wrong = right == 115200 ? 9600 : 115200;
+    const size_t exchanges_before = Board().Exchanges().size();
+    data().BaudRate = wrong;
+    OpenLink();
+    // Each costs the reply wait; a read and a change of a pin say enough.
+    for (const char* command : {"?14s?", "!03mo"}) {
+      const std::string reply = ExchangeCommand(data(), command);
+      EXPECT_FALSE(IsBoardReply(reply)) << command << " at " << wrong << " got '" << reply << "'";
+    }
+    EXPECT_TRUE(Board().process().WaitForStderr(
+        "the port is set to " + std::to_string(wrong) + " baud", std::chrono::seconds(5)))
+        << Board().stderr_text();
+    // What the firmware made of the bytes: nothing it accepted.
+    ASSERT_TRUE(Board().AwaitBoardTime(100)) << "the board did not get through the bytes";
+    for (const std::string& exchange : Board().Exchanges(exchanges_before)) {
+      EXPECT_NE(exchange.find(" -> ERR"), std::string::npos)
+          << "the firmware accepted a command from a block at the wrong speed: " << exchange;
+    }
+    // Since this test began: the row's earlier tests set pin 3 themselves.
+    EXPECT_TRUE(Board().PinHistory()[3].empty()) << "!03mo reached the pin";
 
-  CloseSerialLink();
-  data().BaudRate = right;
-  OpenLink();
-  EXPECT_EQ(ExchangeCommand(data(), "?14s?"), "512");
-  const std::vector<std::string> after = Board().Exchanges(exchanges_before);
-  ASSERT_FALSE(after.empty());
-  EXPECT_EQ(after.back(), "?14s? -> 512") << "the firmware's log of the exchange at its speed";
+    CloseSerialLink();
+    data().BaudRate = right;
+    OpenLink();
+    EXPECT_EQ(ExchangeCommand(data(), "?14s?"), "512");
+    const std::vector<std::string> after = Board().Exchanges(exchanges_before);
+    ASSERT_FALSE(after.empty());
+    EXPECT_EQ(after.back(), "?14s? -> 512") << "the firmware's log of the exchange at its speed";
+  });
 }
 
 // A line is never faster than its bytes: each reply comes no sooner than
@@ -769,21 +931,23 @@ TEST_P(AvrHilSerialTest, ABlockAtAnotherSpeedGetsNoValidReply) {
 // to 2.1 % faster than the dialog's speed (117647 baud for 115200), and the
 // bound allows for 3 %.
 TEST_P(AvrHilSerialTest, NoReplyComesSoonerThanItsBytesTakeOnTheWire) {
-  UseBoard();
-  OpenLink();
-  // "?14s?" and "512\r\n": ten bytes of ten bits each.
-  const double wire_ms = 10 * 10 * 1000.0 / (GetParam().baud * 1.03);
-  const int exchanges = GetParam().baud >= 38400 ? 60 : 20;
-  double fastest_ms = 1e9;
-  for (int i = 0; i < exchanges; ++i) {
-    const auto start = Clock::now();
-    const std::string reply = ExchangeCommand(data(), "?14s?");
-    const double took_ms = MsSince(start);
-    ASSERT_EQ(reply, "512") << "exchange " << i;
-    fastest_ms = std::min(fastest_ms, took_ms);
-  }
-  EXPECT_GE(fastest_ms, wire_ms) << "a reply came sooner than the wire could carry it at "
-                                 << GetParam().baud << " baud";
+  RunCase([&] {
+    UseBoard();
+    OpenLink();
+    // "?14s?" and "512\r\n": ten bytes of ten bits each.
+    const double wire_ms = 10 * 10 * 1000.0 / (GetParam().baud * 1.03);
+    const int exchanges = GetParam().baud >= 38400 ? 60 : 20;
+    double fastest_ms = 1e9;
+    for (int i = 0; i < exchanges; ++i) {
+      const auto start = Clock::now();
+      const std::string reply = ExchangeCommand(data(), "?14s?");
+      const double took_ms = MsSince(start);
+      ASSERT_EQ(reply, "512") << "exchange " << i;
+      fastest_ms = std::min(fastest_ms, took_ms);
+    }
+    EXPECT_GE(fastest_ms, wire_ms)
+        << "a reply came sooner than the wire could carry it at " << GetParam().baud << " baud";
+  });
 }
 
 // blockhost check at another speed than the image's does not take the
@@ -791,33 +955,35 @@ TEST_P(AvrHilSerialTest, NoReplyComesSoonerThanItsBytesTakeOnTheWire) {
 // other speeds and names the image's.  The image at 115200 against a block
 // left at 9600 is the case a user meets first.
 TEST_P(AvrHilSerialTest, BlockhostCheckAtAnotherSpeedNamesTheImagesSpeed) {
-  if (std::string(BLOCKHOST_PATH).empty()) GTEST_SKIP() << "blockhost was not built";
-  UseBoard();
-  const int32_t wrong = GetParam().baud == 115200 ? 9600 : 115200;
-  const size_t exchanges_before = Board().Exchanges().size();
-  const harness::RunResult check =
-      harness::RunProgram({BLOCKHOST_PATH, "check", "--lib", ARDUINO_BLOCK_MODULE, "--comport",
-                           std::to_string(kComPort), "--baud", std::to_string(wrong)});
-  EXPECT_EQ(check.exit_code, 8) << check.out << check.err;
-  EXPECT_EQ((check.out + check.err).find("board answered 512"), std::string::npos)
-      << check.out << check.err;
-  const std::string right = std::to_string(GetParam().baud);
-  EXPECT_NE(
-      check.out.find("the board answers at " + right + " baud, but the block is set to " +
-                     std::to_string(wrong) + ": set the dialog's speed to " + right +
-                     ", or `blockhost set --project F baud=" + right + "` for a project file\n"),
-      std::string::npos)
-      << check.out << check.err;
-  // The firmware accepted nothing at the wrong speeds, then the three
-  // exchanges of the try at its own.
-  std::vector<std::string> exchanges = Board().Exchanges(exchanges_before);
-  ASSERT_GE(exchanges.size(), 3u);
-  const std::vector<std::string> last(exchanges.end() - 3, exchanges.end());
-  EXPECT_EQ(last, (std::vector<std::string>{"!14mi -> OK", "?14s? -> 512", "?14s? -> 512"}));
-  exchanges.resize(exchanges.size() - 3);
-  for (const std::string& exchange : exchanges) {
-    EXPECT_NE(exchange.find(" -> ERR"), std::string::npos) << exchange;
-  }
+  RunCase([&] {
+    if (std::string(BLOCKHOST_PATH).empty()) GTEST_SKIP() << "blockhost was not built";
+    UseBoard();
+    const int32_t wrong = GetParam().baud == 115200 ? 9600 : 115200;
+    const size_t exchanges_before = Board().Exchanges().size();
+    const harness::RunResult check =
+        harness::RunProgram({BLOCKHOST_PATH, "check", "--lib", ARDUINO_BLOCK_MODULE, "--comport",
+                             std::to_string(kComPort), "--baud", std::to_string(wrong)});
+    EXPECT_EQ(check.exit_code, 8) << check.out << check.err;
+    EXPECT_EQ((check.out + check.err).find("board answered 512"), std::string::npos)
+        << check.out << check.err;
+    const std::string right = std::to_string(GetParam().baud);
+    EXPECT_NE(
+        check.out.find("the board answers at " + right + " baud, but the block is set to " +
+                       std::to_string(wrong) + ": set the dialog's speed to " + right +
+                       ", or `blockhost set --project F baud=" + right + "` for a project file\n"),
+        std::string::npos)
+        << check.out << check.err;
+    // The firmware accepted nothing at the wrong speeds, then the three
+    // exchanges of the try at its own.
+    std::vector<std::string> exchanges = Board().Exchanges(exchanges_before);
+    ASSERT_GE(exchanges.size(), 3u);
+    const std::vector<std::string> last(exchanges.end() - 3, exchanges.end());
+    EXPECT_EQ(last, (std::vector<std::string>{"!14mi -> OK", "?14s? -> 512", "?14s? -> 512"}));
+    exchanges.resize(exchanges.size() - 3);
+    for (const std::string& exchange : exchanges) {
+      EXPECT_NE(exchange.find(" -> ERR"), std::string::npos) << exchange;
+    }
+  });
 }
 
 // What only a network shows.
@@ -827,16 +993,18 @@ class AvrHilEthernetTest : public AvrHilTest {};
 // longer one as malformed; one larger than the chip's receive memory is
 // dropped by the chip.  Neither may upset the next exchange.
 TEST_P(AvrHilEthernetTest, AnOversizedDatagramCostsOneErrorReplyAtMost) {
-  UseBoard();
-  harness::UdpPeer peer;
-  peer.Connect(data().UdpPort);
-  peer.Send(std::string(600, '?'));
-  EXPECT_EQ(peer.Receive(), "ERR bad length");
-  peer.Send(std::string(4000, 'w'));
-  EXPECT_EQ(peer.Receive(milliseconds(300)), std::nullopt)
-      << "a datagram beyond the receive memory is not delivered";
-  peer.Send("?14s?");
-  EXPECT_EQ(peer.Receive(), "512");
+  RunCase([&] {
+    UseBoard();
+    harness::UdpPeer peer;
+    peer.Connect(data().UdpPort);
+    peer.Send(std::string(600, '?'));
+    EXPECT_EQ(peer.Receive(), "ERR bad length");
+    peer.Send(std::string(4000, 'w'));
+    EXPECT_EQ(peer.Receive(milliseconds(300)), std::nullopt)
+        << "a datagram beyond the receive memory is not delivered";
+    peer.Send("?14s?");
+    EXPECT_EQ(peer.Receive(), "512");
+  });
 }
 
 // The board's address set over its USB port is kept in EEPROM: after a

@@ -92,7 +92,8 @@ void AddUsageAndFooter(CLI::App* app) {
   app->footer(
       "Exits 1 when the image cannot be read or is damaged, 2 on a bad command\n"
       "line or an image for the other chip (the message names the --mcu to use).\n"
-      "Stops cleanly on SIGINT or SIGTERM.  With --ethernet, datagrams sent to\n"
+      "Stops cleanly on SIGINT or SIGTERM; says on SIGUSR1 how far the chip has\n"
+      "fallen behind the wall clock.  With --ethernet, datagrams sent to\n"
       "127.0.0.1:PORT reach the firmware's UDP socket, and what the firmware sends\n"
       "goes to 127.0.0.1 at the port it names, whatever address it names: the\n"
       "simulated board never reaches a network beyond this machine.");

@@ -164,13 +164,18 @@ void Session::SayReady() const {
   std::cerr << std::endl;
 }
 
-int Session::Run(const volatile sig_atomic_t& stop) {
+int Session::Run(RunSignals& signals) {
   SayReady();
   started_ = std::chrono::steady_clock::now();
   // Waits of a slice's length mean nothing with the kernel's usual 50 us
   // of slack on each.
   prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
-  while (stop == 0) {
+  while (signals.stop == 0) {
+    stopped_cycles_ += pace_.Observe(WallCycle(), board_.cycle(), signals.resumed.exchange(false));
+    // Reported before this pass does anything, so that the report also says
+    // that whatever the passes before it did (a reply sent, a pin logged) is
+    // done: a test may take it as the sign that the log is up to date.
+    if (signals.report.exchange(false)) ReportPace();
     const uint64_t slice_cycles = SliceCycles();
     // A byte whose frame ended while the chip waited goes out before the
     // chip catches up, which takes time of its own.
@@ -195,12 +200,13 @@ int Session::Run(const volatile sig_atomic_t& stop) {
 // arrived meanwhile at that moment of the chip's time, and hands out each
 // byte the firmware sent once its frame is over on the wire.  A chip running
 // ahead would take a command late by its lead and answer early by it, and
-// the two do not cancel.
+// the two do not cancel.  The time the process was stopped by a signal is
+// left out (see pace_meter.h).
 uint64_t Session::WallCycle() const {
   const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
                       std::chrono::steady_clock::now() - started_)
                       .count();
-  return static_cast<uint64_t>(ns) * (kClockHz / 1000000) / 1000;
+  return static_cast<uint64_t>(ns) * (kClockHz / 1000000) / 1000 - stopped_cycles_;
 }
 
 uint64_t Session::SliceCycles() const {
@@ -243,7 +249,6 @@ bool Session::CatchUp(uint64_t slice_cycles) {
   const uint64_t wall_now = WallCycle();
   if (wall_now <= board_.cycle()) return true;
   const double now_ms = board_.cycle() / kCyclesPerMs;
-  most_behind_ms_ = std::max(most_behind_ms_, (wall_now - board_.cycle()) / kCyclesPerMs);
   for (const auto& [pin, source] : options_.analog) {
     board_.DriveAnalog(static_cast<uint8_t>(pin - board::kFirstAnalogPin),
                        boardsim::EvaluateAnalogSource(source, static_cast<int64_t>(now_ms), 0));
@@ -402,6 +407,11 @@ void Session::Sleep(uint64_t slice_cycles) {
           .count();
 }
 
+void Session::ReportPace() {
+  std::fprintf(stderr, "%s\n",
+               FormatPaceReport(pace_.TakeReport(WallCycle(), board_.cycle())).c_str());
+}
+
 int Session::Report(int exit_code) {
   // Whatever the firmware saved last reaches the file even when it was
   // stopped before the next check.
@@ -416,11 +426,17 @@ int Session::Report(int exit_code) {
   // simulation cannot keep up with real time on this machine.
   const double sim_s = board_.cycle() / (kCyclesPerMs * 1000);
   const double busy_s = wall_s - waited_ms_ / 1000;
-  std::fprintf(
-      stderr,
-      "avrboard: stopped; simulated %.3f s in %.3f s, at most %.1f ms behind the wall clock, "
-      "unpaced speed %.1fx real time\n",
-      sim_s, wall_s, most_behind_ms_, busy_s > 0 ? sim_s / busy_s : 0.0);
+  // The chip's time left out the time the process was stopped by a signal:
+  // a test stops it on purpose, and that says nothing about the machine.
+  char stopped[64] = "";
+  if (pace_.stopped_ms() > 0) {
+    std::snprintf(stopped, sizeof stopped, " besides %.3f s stopped by a signal",
+                  pace_.stopped_ms() / 1000);
+  }
+  std::fprintf(stderr,
+               "avrboard: stopped; simulated %.3f s in %.3f s, at most %.1f ms behind the wall "
+               "clock%s, unpaced speed %.1fx real time\n",
+               sim_s, wall_s, pace_.most_behind_ms(), stopped, busy_s > 0 ? sim_s / busy_s : 0.0);
   return exit_code;
 }
 

@@ -3,11 +3,10 @@
 // EEPROM in the file.  Each pass of the loop takes the steps in this order:
 // catch the chip up with the wall clock, serve the terminal, serve Ethernet,
 // save the EEPROM and the flash when due, log the pins, and sleep until something is due;
-// at the end the session reports how it kept pace.
+// at the end the session reports how it kept pace, and on SIGUSR1 in between.
 #pragma once
 
-#include <signal.h>
-
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <fstream>
@@ -23,11 +22,22 @@
 #include "line_speeds.h"
 #include "line_watch.h"
 #include "loopback_bridge.h"
+#include "pace_meter.h"
 #include "program_memory.h"
 #include "pty_link.h"
 #include "w5100.h"
 
 namespace avrboard {
+
+// What avrboard's signal handlers tell the run; the loop looks at each once
+// a pass.  Lock-free atomics, so that a handler may set them and the loop
+// take them without losing one that comes in between.
+struct RunSignals {
+  static_assert(std::atomic<int>::is_always_lock_free);
+  std::atomic<int> stop{0};          // SIGINT or SIGTERM: end the run
+  std::atomic<bool> resumed{false};  // SIGCONT: the process was stopped until now
+  std::atomic<bool> report{false};   // SIGUSR1: report the pace since the last report
+};
 
 class Session {
  public:
@@ -39,9 +49,9 @@ class Session {
   // Nothing when all is ready; otherwise the exit status, the reason said.
   std::optional<int> Start();
 
-  // Says it is ready, runs until `stop` is set or the firmware fails, and
-  // reports; returns the exit status.
-  int Run(const volatile sig_atomic_t& stop);
+  // Says it is ready, runs until `signals.stop` is set or the firmware
+  // fails, and reports; returns the exit status.
+  int Run(RunSignals& signals);
 
  private:
   // The steps of Start.
@@ -61,6 +71,7 @@ class Session {
   void SaveFlashWhenDue();
   void LogPins();
   void Sleep(uint64_t slice_cycles);
+  void ReportPace();
   int Report(int exit_code);
 
   // The chip's cycle the wall clock has reached since the start.
@@ -100,7 +111,10 @@ class Session {
   // catches up; its reply is held by the same lag, so that it comes no
   // sooner after the command than the wire would bring it.
   uint64_t input_lag_ = 0;
-  double most_behind_ms_ = 0;
+  PaceMeter pace_{kClockHz};
+  // The time the process was stopped by a signal, by which the wall clock
+  // is set back.
+  uint64_t stopped_cycles_ = 0;
   double waited_ms_ = 0;
 };
 

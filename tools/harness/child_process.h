@@ -54,6 +54,11 @@ class ChildProcess {
   // Waits until stderr holds `text` (said at any time since the start);
   // false when it does not within `timeout`.
   bool WaitForStderr(const std::string& text, milliseconds timeout);
+  // Waits for a whole line holding `text` said at or after byte `from` of
+  // stderr; the line without its end, or nothing when none comes within
+  // `timeout`.
+  std::optional<std::string> WaitForLine(const std::string& text, size_t from,
+                                         milliseconds timeout);
   pid_t pid() const { return pid_; }
 
   // Sends `signal_number` and waits for the exit; the exit status, or -1
@@ -90,6 +95,12 @@ ChildProcess StartAvrboard(const std::string& avrboard, const std::vector<std::s
 std::optional<ChildProcess> TryStartAvrboard(const std::string& avrboard,
                                              const std::vector<std::string>& args, std::string* why,
                                              milliseconds timeout = kAvrboardStartTimeout);
+// Asks a running avrboard with SIGUSR1 how the chip kept pace with the wall
+// clock since it was asked last, and waits for its answer: the line
+// "avrboard: pace: ..." that tools/avrboard/pace_meter.h describes, or ""
+// when none comes within `timeout`.  One question at a time: a signal sent
+// while the last is unanswered is merged with it.
+std::string AskAvrboardsPace(ChildProcess& avrboard, milliseconds timeout = kStartTimeout);
 // Why the avrboard at `avrboard` cannot be run, or "" when it can.  A build
 // without simavr has none, and its path is "".
 std::string WhyNoAvrboard(const std::string& avrboard);

@@ -209,6 +209,22 @@ bool ChildProcess::WaitForStderr(const std::string& text, milliseconds timeout) 
   return true;
 }
 
+std::optional<std::string> ChildProcess::WaitForLine(const std::string& text, size_t from,
+                                                     milliseconds timeout) {
+  const auto until = Clock::now() + timeout;
+  while (true) {
+    const size_t at = stderr_.find(text, from);
+    const size_t end = at == std::string::npos ? at : stderr_.find('\n', at);
+    if (end != std::string::npos) {
+      const size_t start = stderr_.rfind('\n', at);
+      const size_t begin = start == std::string::npos ? 0 : start + 1;
+      return stderr_.substr(begin, end - begin);
+    }
+    const auto left = std::chrono::duration_cast<milliseconds>(until - Clock::now());
+    if (left.count() <= 0 || ReadStderr(std::min(left, milliseconds(100))) < 0) return std::nullopt;
+  }
+}
+
 int ChildProcess::Stop(int signal_number, milliseconds timeout) {
   if (pid_ <= 0) return -1;
   kill(pid_, signal_number);
@@ -287,6 +303,13 @@ std::optional<ChildProcess> TryStartAvrboard(const std::string& avrboard,
   options.ready_text = "avrboard: ready";
   options.timeout = timeout;
   return ChildProcess::TryStart(command, why, options);
+}
+
+std::string AskAvrboardsPace(ChildProcess& avrboard, milliseconds timeout) {
+  // Only what is said after the question answers it.
+  const size_t asked_at = avrboard.stderr_text().size();
+  if (avrboard.pid() <= 0 || kill(avrboard.pid(), SIGUSR1) != 0) return "";
+  return avrboard.WaitForLine("avrboard: pace: ", asked_at, timeout).value_or("");
 }
 
 std::string WhyNoAvrboard(const std::string& avrboard) {
