@@ -14,7 +14,10 @@
 #     DEPENDS names programs the tests start, so they are built first.
 #     AVRBOARD defines AVRBOARD_PATH, the avrboard program the tests start,
 #     and builds it first; where this build has no avrboard it is "", and
-#     the cases that need it skip.  FIRMWARE defines FIRMWARE_DIR, the
+#     the cases that need it skip.  ARDUINO_BLOCK_AVRBOARD names another
+#     build's avrboard instead: the sanitizer build takes the plain one,
+#     whose chip keeps pace with the wall clock where a sanitized one barely
+#     does (the sanitizers are there for the library, not for avrboard).  FIRMWARE defines FIRMWARE_DIR, the
 #     folder of the firmware images, and brings the images up to date first
 #     where this machine can build them (firmware/CMakeLists.txt).
 #     EMULATOR is a wrapper that every run of the program, the listing of
@@ -50,9 +53,9 @@
 #   fast    deterministic: fakes and injected clocks, no wait on the wall
 #           clock beyond a few milliseconds, no simulated board, no Wine
 #   wire    real sockets and pseudo-terminals with the library's real waits
-#   hil     avrboard in real time; such tests run one at a time and never
-#           beside Wine or a test marked HEAVY (a CTest lock, realtime),
-#           since their board must keep up with the wall clock
+#   hil     avrboard in real time; such a test has a core of its own and
+#           never runs beside Wine or a test marked HEAVY (CTest resources),
+#           since its board must keep up with the wall clock
 #   wine    under Wine (WINE, and every test of the Windows builds)
 #   static  checks of the Windows files that need no Wine
 #
@@ -71,6 +74,8 @@ set(_arduino_run_options PORT1600 WINE HEAVY)
 set(_arduino_run_values TIER TIMEOUT SKIP_RETURN_CODE)
 set(_arduino_tiers fast wire hil wine static)
 set(ARDUINO_OWN_NETWORK ${CMAKE_CURRENT_LIST_DIR}/own-network.sh)
+set(ARDUINO_BLOCK_AVRBOARD "" CACHE FILEPATH
+    "An avrboard program for the tests to start instead of this build's")
 set(_arduino_run_lists LABELS ENVIRONMENT)
 
 function(arduino_test_program name)
@@ -91,7 +96,9 @@ function(arduino_test_program name)
     add_dependencies(${name} ${ARG_DEPENDS})
   endif()
   if(ARG_AVRBOARD)
-    if(TARGET avrboard)
+    if(ARDUINO_BLOCK_AVRBOARD)
+      target_compile_definitions(${name} PRIVATE AVRBOARD_PATH="${ARDUINO_BLOCK_AVRBOARD}")
+    elseif(TARGET avrboard)
       target_compile_definitions(${name} PRIVATE AVRBOARD_PATH="$<TARGET_FILE:avrboard>")
       add_dependencies(${name} avrboard)
     else()
@@ -143,12 +150,18 @@ function(_arduino_test_properties out name wine)
   else()
     set(tier ${ARG_TIER})
   endif()
-  # A board in real time must never share the machine with another such
-  # board, nor with Wine, which keeps both cores busy while it starts; on
-  # Linux that lock also gives the Wine tests port 1600 in turn.  (The
-  # Windows builds hold no such board.)
-  if(tier STREQUAL "hil" OR (tier STREQUAL "wine" AND NOT WIN32) OR ARG_HEAVY)
-    list(APPEND properties RESOURCE_LOCK realtime)
+  # A board in real time needs a core of its own, and must never share the
+  # machine with Wine, which keeps both cores busy while it starts, nor with
+  # a test marked HEAVY.  So each hil test takes one of the machine's two
+  # slots (tests/resources.json, which the test presets give ctest), and
+  # each Wine or heavy test both: two boards may run at once, or a Wine test
+  # beside the light tests, never a board beside Wine.  On Linux the Wine
+  # tests thus take port 1600 in turn as well.  (The Windows builds hold no
+  # board.)
+  if(tier STREQUAL "hil")
+    list(APPEND properties RESOURCE_GROUPS machine:1)
+  elseif((tier STREQUAL "wine" AND NOT WIN32) OR ARG_HEAVY)
+    list(APPEND properties RESOURCE_GROUPS machine:2)
   elseif(ARG_PORT1600 AND WIN32)
     list(APPEND properties RESOURCE_LOCK port1600)
   endif()

@@ -79,8 +79,10 @@ ensure_comma_locale() {
 
 werror() { [ "${CI:-}" = "true" ] && echo ON || echo OFF; }
 
+# build_preset PRESET [-DVAR=value...]
 build_preset() {
   local preset=$1
-  cmake --preset "$preset" -DARDUINO_BLOCK_WERROR="$(werror)" >/dev/null
+  shift
+  cmake --preset "$preset" -DARDUINO_BLOCK_WERROR="$(werror)" "$@" >/dev/null
   cmake --build --preset "$preset"
 }

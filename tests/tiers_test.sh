@@ -4,7 +4,8 @@
 #
 #   tiers_test.sh tiers BUILD_DIR
 #     Every test of the build is in exactly one tier (fast, wire, hil, wine,
-#     static), and no hil test can run beside another or beside Wine.
+#     static); a hil test takes one of the machine's two slots and a Wine
+#     test both, so that no board in real time runs beside Wine.
 #   tiers_test.sh own-network LAUNCHER BOARDSIM
 #     Two tests started through the launcher at once each hold port 1600
 #     and see only loopback; where no namespace can be had they take the
@@ -22,10 +23,12 @@ check_tiers() {
       def tiers: ["fast", "wire", "hil", "wine", "static"];
       .tests[] |
       ([.properties[]? | select(.name == "LABELS") | .value[]] | map(select(. as $l | tiers | index($l)))) as $t |
-      ([.properties[]? | select(.name == "RESOURCE_LOCK") | .value[]] | index("realtime")) as $alone |
+      ([.properties[]? | select(.name == "RESOURCE_GROUPS") | .value[].requirements[] |
+        select(.[".type"] == "machine") | .slots] | add // 0) as $slots |
       if ($t | length) != 1 then "\(.name): in the tiers \($t | join(", ")) where one is right"
-      elif ($t[0] == "hil" or $t[0] == "wine") and ($alone == null) then
-        "\(.name): in the tier \($t[0]) but free to run beside a board in real time"
+      elif $t[0] == "hil" and $slots != 1 then "\(.name): in the tier hil without a core of its own"
+      elif $t[0] == "wine" and $slots != 2 then
+        "\(.name): under Wine but free to run beside a board in real time"
       else empty end' <<<"$listing")
   [ -z "$wrong" ] || fail "$(printf 'tests out of the tier rules:\n%s' "$wrong")"
   echo "every test of $build is in one tier"

@@ -400,19 +400,17 @@ std::string OutputAtTheEnd(const std::string& summary, const std::string& output
 // the port, and the full pause was most of a serial row's time.
 constexpr useconds_t kResetSettleUs = 300 * 1000;
 
-// Under the sanitizers avrboard barely keeps up with the wall clock, and
-// the bootloader's window after each reset, stretched by a busy machine,
-// can outlast the block's pause; there the rows start from their image, as
-// the library under the sanitizers is what those runs are for, and the
-// plain build proves the flash.
+// Under the sanitizers the rows start from their image: the library under
+// the sanitizers is what those runs are for, and the plain build proves the
+// flash.  (A sanitized avrboard barely keeps up with the wall clock, so
+// ./run test has them run the plain build's.)
 #if HIL_START_BARE
 constexpr bool kStartBare = true;
 #else
 constexpr bool kStartBare = false;
 #endif
 constexpr const char* kWhyNotBare =
-    "this build's rows start from their image: a sanitized avrboard cannot hold the "
-    "bootloader's pace";
+    "this build's rows start from their image: the plain build proves the flash";
 void ResetSettlePause(uint32_t) { usleep(kResetSettleUs); }
 
 // How far a board may fall behind the wall clock over a case, as a share of
