@@ -29,7 +29,9 @@ PKGS_LINT="clang-format"
 # ip, to bring up loopback in the tests' network namespace (see netns_check).
 PKGS_NETNS="iproute2"
 
-say() { printf '\033[1m==> %s\033[0m\n' "$*" >&2; }
+# Says what comes next, with the time since ./run started, so that a long
+# run shows where its minutes go.
+say() { printf '\033[1m==> [%d:%02d] %s\033[0m\n' $((SECONDS / 60)) $((SECONDS % 60)) "$*" >&2; }
 
 missing_packages() {
   local p
