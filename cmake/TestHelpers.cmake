@@ -158,10 +158,14 @@ function(_arduino_test_properties out name wine)
   # beside the light tests, never a board beside Wine.  On Linux the Wine
   # tests thus take port 1600 in turn as well.  (The Windows builds hold no
   # board.)
+  # Their COST starts them first, the Wine and heavy ones before the boards,
+  # so that the light tests fill the other slot beside them instead of
+  # leaving them a tail of their own (ctest starts the costliest first where
+  # it has not timed the tests yet).
   if(tier STREQUAL "hil")
-    list(APPEND properties RESOURCE_GROUPS machine:1)
+    list(APPEND properties RESOURCE_GROUPS machine:1 COST 500)
   elseif((tier STREQUAL "wine" AND NOT WIN32) OR ARG_HEAVY)
-    list(APPEND properties RESOURCE_GROUPS machine:2)
+    list(APPEND properties RESOURCE_GROUPS machine:2 COST 1000)
   elseif(ARG_PORT1600 AND WIN32)
     list(APPEND properties RESOURCE_LOCK port1600)
   endif()
