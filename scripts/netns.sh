@@ -53,7 +53,7 @@ isolated() {
 # own (cmake/own-network.sh), so port 1600 no longer queues them; the Wine
 # tests take the port in turn, as they share this namespace's Wine server,
 # and the tests of the tier hil run alone (cmake/TestHelpers.cmake).
-# Usage: isolated_ctest PRESET [VAR=value...] [-- ctest arguments...]
+# Usage: [CTEST_JOBS=N] isolated_ctest PRESET [VAR=value...] [-- ctest arguments...]
 isolated_ctest() {
   local preset=$1 vars=()
   shift
@@ -62,5 +62,5 @@ isolated_ctest() {
     shift
   done
   [ "${1:-}" = -- ] && shift
-  isolated env "${vars[@]}" ctest --preset "$preset" -j2 "$@"
+  isolated env "${vars[@]}" ctest --preset "$preset" -j"${CTEST_JOBS:-2}" "$@"
 }
