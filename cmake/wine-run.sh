@@ -52,11 +52,26 @@ fi
 # A server that outlives its programs by a minute is stuck (seen once, on a
 # loaded machine, after a dialog test had passed): it is ended, so that the
 # test reports its own result instead of its time-out.
-wineserver -p0 </dev/null >/dev/null 2>&1 || true
-status=0
-wine "$@" || status=$?
-if ! timeout 60 wineserver -w 2>/dev/null; then
-  echo "wine-run: the Wine server did not end within 60 s of the program; ending it" >&2
-  wineserver -k 2>/dev/null || true
-fi
+run_once() {
+  wineserver -p0 </dev/null >/dev/null 2>&1 || true
+  status=0
+  wine "$@" || status=$?
+  if ! timeout 60 wineserver -w 2>/dev/null; then
+    echo "wine-run: the Wine server did not end within 60 s of the program; ending it" >&2
+    wineserver -k 2>/dev/null || true
+  fi
+}
+
+# A fault in the Windows program ends it with the exception's code (an
+# access violation exits 5), never by a signal: Wine turns the fault into an
+# exception first.  So a Wine killed by SIGSEGV, SIGBUS or SIGABRT crashed in
+# its own code; it did, rarely, at the exit of a program that had passed.
+# Such a run is said and made once more; a second crash is the result.
+run_once "$@"
+case $status in
+  134 | 135 | 139)
+    echo "wine-run: Wine itself ended by signal $((status - 128)); running $1 once more" >&2
+    run_once "$@"
+    ;;
+esac
 exit $status

@@ -31,6 +31,34 @@ done
 got=$("$cmake_dir/wine-run.sh" "$work/arm.exe" 2>&1)
 expect "wine-run.sh on an ARM program" "2" "$?"
 
+# Wine that itself dies by a signal runs the program once more; a program's
+# own failure, or a second crash, is the result.  A fake wine plays each
+# row's exit statuses in turn.
+if [ -x /usr/lib/wine/wine64 ]; then
+  mkdir -p "$work/bin" "$work/prefix"
+  touch "$work/prefix/system.reg"
+  printf '#!/bin/sh\nexit 0\n' >"$work/bin/wineserver"
+  cat >"$work/bin/wine" <<'FAKE'
+#!/bin/sh
+set -- $(cat "$PLAYS")
+echo x >>"$PLAYS.runs"
+echo "${*#* }" >"$PLAYS.next"
+mv "$PLAYS.next" "$PLAYS"
+exit $1
+FAKE
+  chmod +x "$work/bin/wine" "$work/bin/wineserver"
+  for row in "0:0:1" "139 0:0:2" "134 7:7:2" "139 139:139:2" "5 0:5:1" "130 0:130:1"; do
+    IFS=: read -r plays status runs <<<"$row"
+    echo "$plays" >"$work/plays"
+    rm -f "$work/plays.runs"
+    PATH="$work/bin:$PATH" PLAYS="$work/plays" WINEPREFIX="$work/prefix" ARDUINO_BLOCK_WINDOWS_BUILD=win64 \
+      ARDUINO_BLOCK_WINE_VERDICT=yes "$cmake_dir/wine-run.sh" "$work/x64.exe" 2>/dev/null
+    expect "wine-run.sh when wine exits $plays" "$status:$runs" "$?:$(wc -l <"$work/plays.runs")"
+  done
+else
+  echo "wine-run.sh's rerun not tried: no 64-bit Wine (/usr/lib/wine/wine64) to let the probe pass"
+fi
+
 probe() { env -u ARDUINO_BLOCK_NO_WINE -u ARDUINO_BLOCK_WINDOWS_BUILD -u ARDUINO_BLOCK_WINE_VERDICT \
   "$@"; }
 got=$(probe ARDUINO_BLOCK_NO_WINE=1 "$cmake_dir/wine-probe.sh" --choose)
