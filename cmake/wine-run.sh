@@ -53,8 +53,13 @@ fi
 # loaded machine, after a dialog test had passed): it is ended, so that the
 # test reports its own result instead of its time-out.
 run_once() {
-  wineserver -p0 </dev/null >/dev/null 2>&1 || true
   status=0
+  # with-wine-server.sh keeps one server for a whole test run.
+  if [ "${ARDUINO_BLOCK_WINE_SERVER:-}" = "$WINEPREFIX" ]; then
+    wine "$@" || status=$?
+    return
+  fi
+  wineserver -p0 </dev/null >/dev/null 2>&1 || true
   wine "$@" || status=$?
   if ! timeout 60 wineserver -w 2>/dev/null; then
     echo "wine-run: the Wine server did not end within 60 s of the program; ending it" >&2

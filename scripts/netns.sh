@@ -51,9 +51,12 @@ isolated() {
 # Runs a build's tests in a namespace as isolated makes it, two at a time.
 # Inside it each test that creates blocks gets a network namespace of its
 # own (cmake/own-network.sh), so port 1600 no longer queues them; the Wine
-# tests take the port in turn, as they share this namespace's Wine server,
-# and the tests of the tier hil run alone (cmake/TestHelpers.cmake).
-# Usage: [CTEST_JOBS=N] isolated_ctest PRESET [VAR=value...] [-- ctest arguments...]
+# tests take the port in turn, as they share this namespace's Wine server
+# (which makes their sockets), and the tests of the tier hil run alone
+# (cmake/TestHelpers.cmake).  KEEP_WINE_SERVER=1 keeps one Wine server for
+# the whole run, for a run that starts Windows programs
+# (cmake/with-wine-server.sh).
+# Usage: [CTEST_JOBS=N] [KEEP_WINE_SERVER=1] isolated_ctest PRESET [VAR=value...] [-- ctest arguments...]
 isolated_ctest() {
   local preset=$1 vars=()
   shift
@@ -62,5 +65,7 @@ isolated_ctest() {
     shift
   done
   [ "${1:-}" = -- ] && shift
-  isolated env "${vars[@]}" ctest --preset "$preset" -j"${CTEST_JOBS:-2}" "$@"
+  local server=()
+  [ -n "${KEEP_WINE_SERVER:-}" ] && server=("$ROOT/cmake/with-wine-server.sh" "${WINDOWS_BUILD:-win32}")
+  isolated env "${vars[@]}" "${server[@]}" ctest --preset "$preset" -j"${CTEST_JOBS:-2}" "$@"
 }

@@ -126,13 +126,13 @@ test_windows() {
   case $WINDOWS_BUILD in
     win32)
       say "testing build/win32 under 32-bit Wine"
-      isolated ctest --preset win32 -j2
+      isolated cmake/with-wine-server.sh win32 ctest --preset win32 -j2
       ;;
     win64)
       say "checking the product's files in build/win32 (no Wine needed)"
       isolated ctest --preset win32 -j2 -L static
       say "testing build/win64 under 64-bit Wine"
-      isolated ctest --preset win64 -j2
+      isolated cmake/with-wine-server.sh win64 ctest --preset win64 -j2
       ;;
     *)
       say "testing build/win32 without Wine. $WINE_SKIPPED"

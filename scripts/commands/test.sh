@@ -32,7 +32,7 @@ cmd_test() {
   build_windows
   say "building and testing build/native"
   build_preset native
-  isolated_ctest native
+  KEEP_WINE_SERVER=1 isolated_ctest native
   # The sanitizers look at the library's own code, which the tiers fast and
   # wire test; the hardware-in-the-loop rows run once more from their images,
   # the library against the real firmware.  The rest (the tools' real-time

@@ -37,7 +37,7 @@ expect "wine-run.sh on an ARM program" "2" "$?"
 if [ -x /usr/lib/wine/wine64 ]; then
   mkdir -p "$work/bin" "$work/prefix"
   touch "$work/prefix/system.reg"
-  printf '#!/bin/sh\nexit 0\n' >"$work/bin/wineserver"
+  printf '#!/bin/sh\necho "$*" >>"$PLAYS.server"\n' >"$work/bin/wineserver"
   cat >"$work/bin/wine" <<'FAKE'
 #!/bin/sh
 set -- $(cat "$PLAYS")
@@ -55,6 +55,15 @@ FAKE
       ARDUINO_BLOCK_WINE_VERDICT=yes "$cmake_dir/wine-run.sh" "$work/x64.exe" 2>/dev/null
     expect "wine-run.sh when wine exits $plays" "$status:$runs" "$?:$(wc -l <"$work/plays.runs")"
   done
+  # A server kept for a whole run: each program only runs; the server is
+  # made persistent before the first and ended after the last.
+  echo "0 0 0 0" >"$work/plays"
+  rm -f "$work/plays.runs" "$work/plays.server"
+  PATH="$work/bin:$PATH" PLAYS="$work/plays" WINEPREFIX="$work/prefix" ARDUINO_BLOCK_WINDOWS_BUILD=win64 \
+    ARDUINO_BLOCK_WINE_VERDICT=yes "$cmake_dir/with-wine-server.sh" win64 \
+    sh -c '"$1" "$2" && "$1" "$2"' sh "$cmake_dir/wine-run.sh" "$work/x64.exe" 2>/dev/null
+  expect "two programs under with-wine-server.sh" "0:4:-p0 -w -p -k -w" \
+    "$?:$(wc -l <"$work/plays.runs"):$(tr '\n' ' ' <"$work/plays.server" | sed 's/ $//')"
 else
   echo "wine-run.sh's rerun not tried: no 64-bit Wine (/usr/lib/wine/wine64) to let the probe pass"
 fi
