@@ -22,7 +22,6 @@
 #include "base/float_state.h"
 #include "block/user_data.h"
 #include "config/ArduinoDlg.h"
-#include "config/dialog_outcome.h"
 #include "config/form_layout.h"
 
 namespace arduino {
@@ -501,17 +500,11 @@ class TViewCleanup {
   TView& view_;
 };
 
-// Answers blockhost's question, if it asked one (config/dialog_outcome.h).
-void ReportOutcome(const char* outcome) {
-  if (std::getenv(kDialogOutcomeVariable) != nullptr) setenv(kDialogOutcomeVariable, outcome, 1);
-}
-
 }  // namespace
 
 void RunParameterDialog(TUserData& user_data) {
   if (!StartGtk()) {
     std::fputs("Arduino settings dialog: no display available; settings unchanged\n", stderr);
-    ReportOutcome(kDialogNoDisplay);
     return;
   }
   TScopedStyle style;
@@ -533,13 +526,9 @@ void RunParameterDialog(TUserData& user_data) {
     HostCodeScope host_code;
     g_main_loop_run(view.loop);
   }
-  if (view.result != TModalResult::kOk || view.window == nullptr) {
-    ReportOutcome(kDialogCancelled);
-    return;
-  }
+  if (view.result != TModalResult::kOk || view.window == nullptr) return;
   ReadForm(view);
   view.form.Store(user_data);
-  ReportOutcome(kDialogConfirmed);
 }
 
 }  // namespace arduino

@@ -23,7 +23,6 @@
 #include "base/system_win32.h"
 #include "block/user_data.h"
 #include "config/ArduinoDlg.h"
-#include "config/dialog_outcome.h"
 
 namespace arduino {
 namespace {
@@ -459,15 +458,6 @@ void RunModalLoop(TView& view) {
   }
 }
 
-// Answers blockhost's question, if it asked one (config/dialog_outcome.h).
-// The process environment is shared by the DLL and the program that loaded
-// it, whatever C runtime each uses.
-void ReportOutcome(const char* outcome) {
-  if (GetEnvironmentVariableA(kDialogOutcomeVariable, nullptr, 0) != 0) {
-    SetEnvironmentVariableA(kDialogOutcomeVariable, outcome);
-  }
-}
-
 // Builds, shows and runs the dialog modally; true if it closed with OK, in
 // which case the form holds what the controls showed.
 bool ShowModally(TView& view) {
@@ -526,12 +516,8 @@ void RunParameterDialog(TUserData& user_data) {
     confirmed = ShowModally(view);
   }
   if (view.error) std::rethrow_exception(view.error);
-  if (!confirmed) {
-    ReportOutcome(kDialogCancelled);
-    return;
-  }
+  if (!confirmed) return;
   view.form.Store(user_data);
-  ReportOutcome(kDialogConfirmed);
 }
 
 }  // namespace arduino

@@ -29,7 +29,6 @@
 #include "block_record.h"
 #include "commands.h"
 #include "config/ArduinoDlg.h"
-#include "config/dialog_outcome.h"
 #include "errors.h"
 #include "files.h"
 #include "settings_fields.h"
@@ -687,39 +686,6 @@ TEST_F(DialogViewTest, StoredValuesOutsideTheFormShowAndTheSpeedIsKept) {
 
 // blockhost asks how the dialog closed through the process environment; a
 // host that does not ask finds nothing set.
-TEST_F(DialogViewTest, TellsWhoAsksWhichWayItClosed) {
-  const struct {
-    const char* what;
-    DialogDriver::Step close;
-    const char* outcome;
-  } cases[] = {
-      {"OK", Do([](DialogDriver& d) { d.Click("OKButton"); }), kDialogConfirmed},
-      {"Enter", Do([](DialogDriver& d) {
-         d.Click("PortEdit");
-         d.Keys({"Return"});
-       }),
-       kDialogConfirmed},
-      {"Cancel", Do([](DialogDriver& d) { d.Click("CancelButton"); }), kDialogCancelled},
-      {"close box", Do(PressCloseBox), kDialogCancelled},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    Block block;
-    setenv(kDialogOutcomeVariable, kDialogAsked, 1);
-    DialogDriver driver;
-    driver.Then(c.close);
-    driver.Run(block.record());
-    const char* told = std::getenv(kDialogOutcomeVariable);
-    EXPECT_STREQ(told, c.outcome);
-  }
-  unsetenv(kDialogOutcomeVariable);
-  Block block;
-  DialogDriver driver;
-  driver.Then(Do([](DialogDriver& d) { d.Click("OKButton"); }));
-  driver.Run(block.record());
-  EXPECT_EQ(std::getenv(kDialogOutcomeVariable), nullptr);
-}
-
 struct FileState {
   bool exists = false;
   std::string bytes;
@@ -742,9 +708,10 @@ FileState StateOf(const std::string& path) {
 }
 
 // `blockhost configure` in this process on the built module: exit 0 and the
-// project written only on OK; Cancel exits 10 and leaves a missing project
-// missing and an existing one as it was, to the byte and the time.
-TEST_F(DialogViewTest, BlockhostConfigureWritesOnlyOnOkAndExitsByTheButton) {
+// project written only on an OK that changed the settings; Cancel, or OK
+// without a change, exits 10 and leaves a missing project missing and an
+// existing one as it was, to the byte and the time.
+TEST_F(DialogViewTest, BlockhostConfigureWritesOnlyWhatOkChanged) {
   const harness::TempDir scratch;
   const std::string& dir = scratch.path();
   blockhost::CommandLine line;
@@ -766,6 +733,8 @@ TEST_F(DialogViewTest, BlockhostConfigureWritesOnlyOnOkAndExitsByTheButton) {
 
   EXPECT_EQ(configure({retype_port("4242"), cancel}), blockhost::kExitCancelled);
   EXPECT_FALSE(StateOf(line.project).exists) << "Cancel created the project";
+  EXPECT_EQ(configure({enter}), blockhost::kExitCancelled);
+  EXPECT_FALSE(StateOf(line.project).exists) << "an OK that changed nothing created the project";
 
   EXPECT_EQ(configure({retype_port("4242"), enter}), blockhost::kExitOk);
   FileState saved = StateOf(line.project);
@@ -775,15 +744,25 @@ TEST_F(DialogViewTest, BlockhostConfigureWritesOnlyOnOkAndExitsByTheButton) {
   const timespec long_ago[2] = {{1000000000, 0}, {1000000000, 0}};
   ASSERT_EQ(utimensat(AT_FDCWD, line.project.c_str(), long_ago, 0), 0);
   saved = StateOf(line.project);
-  EXPECT_EQ(configure({retype_port("5555"), cancel}), blockhost::kExitCancelled);
-  const FileState after_cancel = StateOf(line.project);
-  EXPECT_EQ(after_cancel.bytes, saved.bytes);
-  EXPECT_EQ(after_cancel.modified.tv_sec, saved.modified.tv_sec) << "Cancel rewrote the project";
-  EXPECT_EQ(after_cancel.modified.tv_nsec, saved.modified.tv_nsec);
+  const struct {
+    const char* what;
+    std::vector<DialogDriver::Step> steps;
+  } unchanged[] = {
+      {"Cancel after an edit", {retype_port("5555"), cancel}},
+      {"OK after an edit undone", {retype_port("5555"), retype_port("4242"), enter}},
+      {"OK at once", {enter}},
+  };
+  for (const auto& c : unchanged) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(configure(c.steps), blockhost::kExitCancelled);
+    const FileState after = StateOf(line.project);
+    EXPECT_EQ(after.bytes, saved.bytes);
+    EXPECT_EQ(after.modified.tv_sec, saved.modified.tv_sec) << "the project was rewritten";
+    EXPECT_EQ(after.modified.tv_nsec, saved.modified.tv_nsec);
+  }
 
   EXPECT_EQ(configure({retype_port("5555"), enter}), blockhost::kExitOk);
   EXPECT_NE(StateOf(line.project).bytes.find("\r\n5555\r\n"), std::string::npos);
-  EXPECT_EQ(std::getenv(kDialogOutcomeVariable), nullptr) << "blockhost left its question set";
 }
 
 TEST_F(DialogViewTest, UpDownKeysAndArrowsStepTheComPort) {
@@ -1002,16 +981,6 @@ TEST(DialogWithoutDisplayTest, SaysSoAndChangesNothing) {
   std::string said = ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(said, "Arduino settings dialog: no display available; settings unchanged\n");
   EXPECT_EQ(FieldsOf(block.data()), before);
-  EXPECT_EQ(std::getenv(kDialogOutcomeVariable), nullptr) << "set though nobody asked";
-
-  // Asked, it says why it did not open.
-  setenv(kDialogOutcomeVariable, kDialogAsked, 1);
-  ::testing::internal::CaptureStderr();
-  CallParameterDialogDLL(block.record(), 0);
-  ::testing::internal::GetCapturedStderr();
-  EXPECT_STREQ(std::getenv(kDialogOutcomeVariable), kDialogNoDisplay);
-  EXPECT_EQ(FieldsOf(block.data()), before);
-  unsetenv(kDialogOutcomeVariable);
 }
 
 }  // namespace

@@ -48,8 +48,9 @@ inline constexpr const Command* kCommands[] = {
 const Command* FindCommand(const std::string& name);
 
 // Opens the library's settings dialog on the project's block and saves the
-// project if the user pressed OK.  Cancel, the close box or no display write
-// nothing, and exit kExitCancelled or kExitNoDisplay.
+// project if the settings changed, which only OK does.  Cancel, the close
+// box, an OK that changed nothing, or no display write nothing, and exit
+// kExitCancelled or kExitNoDisplay.
 int ConfigureCommand(const CommandLine& line);
 
 // `check` and `board-address` as their entries run them, for `flash` to run

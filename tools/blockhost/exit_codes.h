@@ -23,7 +23,7 @@ constexpr int kExitWrongSpeed = 8;
 // `run`: steps took as long as a board that answers nothing makes them.
 constexpr int kExitBoardSilent = 9;
 // `configure`: the dialog wrote nothing.
-constexpr int kExitCancelled = 10;  // Cancel or the close box
+constexpr int kExitCancelled = 10;  // Cancel, the close box, or OK without a change
 constexpr int kExitNoDisplay = 11;  // no display to show the dialog on
 // `flash`: what kept the image from the board.  A board that was flashed
 // but does not answer afterwards gives check's own 3, 4 or 8.

@@ -22,10 +22,11 @@ std::string LibraryFileVersion(const std::string& path);
 // Whether standard error is a terminal, where a progress line makes sense.
 bool StderrIsTerminal();
 
-// The process's own environment, which a loaded library shares: set, read
-// and remove one variable.
-void SetProcessVariable(const std::string& name, const std::string& value);
+// One variable of the process's own environment.
 std::optional<std::string> ProcessVariable(const std::string& name);
-void RemoveProcessVariable(const std::string& name);
+
+// Whether a window could be shown: on Linux, whether DISPLAY or
+// WAYLAND_DISPLAY names a display; on Windows always.
+bool HasDisplay();
 
 }  // namespace blockhost

@@ -45,16 +45,18 @@ std::string LibraryFileVersion(const std::string& path) {
 
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
-void SetProcessVariable(const std::string& name, const std::string& value) {
-  setenv(name.c_str(), value.c_str(), 1);
-}
-
 std::optional<std::string> ProcessVariable(const std::string& name) {
   const char* value = getenv(name.c_str());
   if (value == nullptr) return std::nullopt;
   return std::string(value);
 }
 
-void RemoveProcessVariable(const std::string& name) { unsetenv(name.c_str()); }
+bool HasDisplay() {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+    const char* value = getenv(name);
+    if (value != nullptr && *value != '\0') return true;
+  }
+  return false;
+}
 
 }  // namespace blockhost

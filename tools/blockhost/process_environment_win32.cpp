@@ -58,12 +58,8 @@ bool StderrIsTerminal() {
          SetConsoleMode(console, mode | kVirtualTerminalProcessing) != 0;
 }
 
-// The Win32 calls, not the C runtime's copy of the environment: the DLL
-// may use another runtime, and only the process's block is shared.
-void SetProcessVariable(const std::string& name, const std::string& value) {
-  SetEnvironmentVariableA(name.c_str(), value.c_str());
-}
-
+// The Win32 call, not the C runtime's copy of the environment, which a
+// program that started blockhost with a changed block would not reach.
 std::optional<std::string> ProcessVariable(const std::string& name) {
   const DWORD size = GetEnvironmentVariableA(name.c_str(), nullptr, 0);
   if (size == 0) return std::nullopt;
@@ -74,8 +70,6 @@ std::optional<std::string> ProcessVariable(const std::string& name) {
   return value;
 }
 
-void RemoveProcessVariable(const std::string& name) {
-  SetEnvironmentVariableA(name.c_str(), nullptr);
-}
+bool HasDisplay() { return true; }
 
 }  // namespace blockhost

@@ -6,7 +6,6 @@
 #include "block_instance.h"
 #include "block_library.h"
 #include "commands.h"
-#include "config/dialog_outcome.h"
 #include "errors.h"
 #include "library_call.h"
 #include "native_file.h"
@@ -95,8 +94,9 @@ void AddSetOptions(CLI::App* command, CommandLine* line) {
 void AddConfigureOptions(CLI::App* command, CommandLine* line) {
   AddProjectOptions(command, line);
   command->footer(
-      "exit status: 0 saved, 1 bad arguments or files, 2 library error, 10 cancelled\n"
-      "  or closed, 11 no display; only 0 writes F");
+      "exit status: 0 saved, 1 bad arguments or files, 2 library error, 10 nothing\n"
+      "  changed (cancelled, closed, or OK without a change), 11 no display; only 0\n"
+      "  writes F");
 }
 
 }  // namespace
@@ -113,7 +113,8 @@ const Command kSetCommand = {
 const Command kConfigureCommand = {"configure",
                                    "usage: blockhost configure [--lib PATH] --project F\n",
                                    "edit the settings in the block's own\n"
-                                   "dialog; OK saves F (creates it if missing)",
+                                   "dialog; OK saves F if they changed\n"
+                                   "(creates it if missing)",
                                    AddConfigureOptions, ConfigureCommand};
 
 int ConfigureCommand(const CommandLine& line) {
@@ -126,29 +127,21 @@ int ConfigureCommand(const CommandLine& line) {
   BlockInstance block(library);
   if (NativeFile::Exists(line.project)) LoadProject(line.project, name, &block);
   // The dialog is modal: the call returns when the user closes it, with the
-  // settings stored only if they pressed OK.  The export has no result; the
-  // dialog answers through the process environment (config/dialog_outcome.h).
-  SetProcessVariable(arduino::kDialogOutcomeVariable, arduino::kDialogAsked);
-  try {
-    CallLibrary([&] { exports.CallParameterDialogDLL(block.record(), 0); });
-  } catch (...) {
-    RemoveProcessVariable(arduino::kDialogOutcomeVariable);
-    throw;
-  }
-  const std::string outcome =
-      ProcessVariable(arduino::kDialogOutcomeVariable).value_or(arduino::kDialogAsked);
-  RemoveProcessVariable(arduino::kDialogOutcomeVariable);
-  if (outcome == arduino::kDialogNoDisplay) {
-    fprintf(stderr, "blockhost: no display for the settings dialog; '%s' not written\n",
-            line.project.c_str());
-    return kExitNoDisplay;
-  }
-  if (outcome == arduino::kDialogCancelled) {
-    printf("cancelled; '%s' not written\n", line.project.c_str());
+  // settings stored only if they pressed OK.  The export tells a host
+  // nothing more; Cancel never changes the settings, so settings that differ
+  // afterwards were confirmed, and an OK that changed nothing needs no save.
+  const std::string before = SettingsBytes(&block);
+  CallLibrary([&] { exports.CallParameterDialogDLL(block.record(), 0); });
+  if (SettingsBytes(&block) == before) {
+    if (!HasDisplay()) {
+      fprintf(stderr, "blockhost: no display for the settings dialog; '%s' not written\n",
+              line.project.c_str());
+      return kExitNoDisplay;
+    }
+    printf("nothing changed (cancelled, closed, or OK without a change); '%s' not written\n",
+           line.project.c_str());
     return kExitCancelled;
   }
-  // OK, or a library that does not answer: save what the dialog left, as a
-  // host does on closing it.
   SaveProject(line.project, name, &block);
   printf("%s", DescribeSettings(ReadSettings(&block)).c_str());
   return kExitOk;

@@ -116,10 +116,14 @@ void SaveProject(const std::string& path, const std::string& block_name, BlockIn
   file.Commit();
 }
 
-BlockSettings ReadSettings(BlockInstance* block) {
+std::string SettingsBytes(BlockInstance* block) {
   NativeFile scratch = NativeFile::Scratch();
   CallLibrary([&] { block->exports().WriteToFile(scratch.handle(), block->record()); });
-  return ParseSettingsLines(scratch.Contents());
+  return scratch.Contents();
+}
+
+BlockSettings ReadSettings(BlockInstance* block) {
+  return ParseSettingsLines(SettingsBytes(block));
 }
 
 void ApplySettings(const BlockSettings& settings, BlockInstance* block) {

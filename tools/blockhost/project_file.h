@@ -35,7 +35,9 @@ std::optional<std::string> MendedLineEnds(std::string_view text);
 // once everything is written.
 void SaveProject(const std::string& path, const std::string& block_name, BlockInstance* block);
 
-// The block's current settings, taken from what its WriteToFile writes.
+// What the block's WriteToFile writes: its settings lines, as in a project.
+std::string SettingsBytes(BlockInstance* block);
+// The block's current settings, taken from those lines.
 BlockSettings ReadSettings(BlockInstance* block);
 // Hands `settings` to the block through its ReadFromFile.
 void ApplySettings(const BlockSettings& settings, BlockInstance* block);
