@@ -1,7 +1,9 @@
 // TNMUDP: a block's UDP endpoint.  One IPv4 datagram socket whose arrivals
-// are reported to the message pump of the thread that created it; each
-// report reads exactly one datagram and hands it to OnDataReceived, so the
-// handler only ever runs inside a pump pass on that thread.
+// are reported to the message pump of the thread that created it; a report
+// hands each datagram it reads to OnDataReceived, one call per datagram, so
+// the handler only ever runs inside a pump pass on that thread.  On Windows
+// each datagram is a notification of its own; on Linux one dispatch reads
+// every datagram that waits (recvmmsg), in arrival order.
 #pragma once
 
 #include <cstddef>

@@ -52,6 +52,25 @@ TEST(SettingRulesTest, EachFieldTakesWhatTheDialogOffersAndNamesItOtherwise) {
   }
 }
 
+// Outside 1..65535 the block sends to the port's low 16 bits: the refusal
+// says where that is, and that port 0 reaches no board.
+TEST(SettingRulesTest, AUdpPortOutsideTheRangeIsToldWhereItSends) {
+  const struct {
+    int32_t value;
+    const char* says;
+  } cases[] = {
+      {67136, "so the block would send to port 1600"},
+      {-1, "so the block would send to port 65535"},
+      {0, "which is port 0, where no board can be reached"},
+      {65536, "which is port 0, where no board can be reached"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value);
+    EXPECT_NE(UdpPortRefusal(c.value).value_or("").find(c.says), std::string::npos)
+        << UdpPortRefusal(c.value).value_or("(accepted)");
+  }
+}
+
 // Every pin list of the form against the rule: a code is accepted exactly
 // when the pin's list has an item for it, so the two cannot drift apart.
 TEST(SettingRulesTest, PinModesMatchTheDialogsListsPinByPin) {
