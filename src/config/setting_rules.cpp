@@ -57,10 +57,10 @@ std::optional<std::string> UdpPortRefusal(int32_t value) {
   if (value >= kUdpPortMin && value <= kUdpPortMax) return std::nullopt;
   // The block sends to the port's low 16 bits, as the socket call takes it.
   const int32_t sent_to = static_cast<int32_t>(static_cast<uint32_t>(value) & 0xFFFFu);
-  const std::string effect = sent_to == 0 ? "which is port 0, where no board can be reached"
-                                          : "so the block would send to port " + Text(sent_to);
+  const std::string effect =
+      sent_to == 0 ? "port 0, where no board can be reached" : "port " + Text(sent_to);
   return "UDP port " + Text(value) + " is outside " + Text(kUdpPortMin) + ".." + Text(kUdpPortMax) +
-         "; the block sends to its low 16 bits, " + effect + " (the dialog would store " +
+         "; the block sends to its low 16 bits: " + effect + " (the dialog would store " +
          Text(value) + " as typed)";
 }
 

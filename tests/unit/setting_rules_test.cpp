@@ -59,10 +59,10 @@ TEST(SettingRulesTest, AUdpPortOutsideTheRangeIsToldWhereItSends) {
     int32_t value;
     const char* says;
   } cases[] = {
-      {67136, "so the block would send to port 1600"},
-      {-1, "so the block would send to port 65535"},
-      {0, "which is port 0, where no board can be reached"},
-      {65536, "which is port 0, where no board can be reached"},
+      {67136, "low 16 bits: port 1600 ("},
+      {-1, "low 16 bits: port 65535 ("},
+      {0, "low 16 bits: port 0, where no board can be reached"},
+      {65536, "low 16 bits: port 0, where no board can be reached"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.value);
