@@ -23,6 +23,7 @@
 #include "base/system_win32.h"
 #include "block/user_data.h"
 #include "config/ArduinoDlg.h"
+#include "config/form_layout.h"
 
 namespace arduino {
 namespace {
@@ -36,6 +37,8 @@ struct TView {
   HWND dialog = nullptr;
   HFONT font = nullptr;
   int dpi = USER_DEFAULT_SCREEN_DPI;
+  // Where each control goes, in the order of the form's controls.
+  TFormLayout layout;
   std::map<std::string, HWND> windows;
   // Set once every control exists; notifications sent while they are made
   // are of no interest.
@@ -210,15 +213,32 @@ TWindowKind KindOf(const TControl& control) {
 
 // The rectangle of a control in the dialog's client area, in screen pixels.
 RECT PlaceOf(const TView& view, const TControl& control) {
-  int left = control.Left;
-  int top = control.Top;
-  if (!control.Parent.empty()) {
-    const TControl& box = view.form.Control(control.Parent);
-    left += box.Left;
-    top += box.Top;
+  const TPlace& place = view.layout.Places[&control - view.form.Controls().data()];
+  return RECT{place.Left, place.Top, place.Right(), place.Bottom()};
+}
+
+// Lays the form out on this screen.  A label needs the width of its caption,
+// which runs wider than its slot when the system's stand-in for the dialog
+// font is wider than the face the form was drawn with; it then grows and
+// pushes its neighbours rather than having its caption cut short.
+void LayOutControls(TView& view) {
+  const std::vector<TControl>& controls = view.form.Controls();
+  std::vector<TSize> needed(controls.size());
+  if (HDC dc = GetDC(nullptr)) {
+    HGDIOBJ old = SelectObject(dc, view.font);
+    for (size_t i = 0; i < controls.size(); ++i) {
+      const TControl& c = controls[i];
+      SIZE extent{};
+      if (c.Kind == TControlKind::kLabel &&
+          GetTextExtentPoint32A(dc, c.Caption.c_str(), static_cast<int>(c.Caption.size()),
+                                &extent)) {
+        needed[i].Width = extent.cx;
+      }
+    }
+    SelectObject(dc, old);
+    ReleaseDC(nullptr, dc);
   }
-  return RECT{view.Scale(left), view.Scale(top), view.Scale(left + control.Width),
-              view.Scale(top + control.Height)};
+  view.layout = LayOutForm(view.form, view.dpi, needed);
 }
 
 void MoveTo(HWND window, const RECT& place) {
@@ -240,26 +260,6 @@ void FitClosedHeight(HWND combo, int height) {
     if (difference == 0 || field + difference <= 0) return;
     field += difference;
     SendMessageW(combo, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), field);
-  }
-}
-
-// A label grows to fit its caption when the system's stand-in for the
-// dialog font runs wider than the original face the form was laid out with,
-// rather than cutting the caption short.
-void FitLabel(HWND label, HFONT font, const std::string& caption) {
-  HDC dc = GetDC(label);
-  if (dc == nullptr) return;
-  HGDIOBJ old = SelectObject(dc, font);
-  SIZE extent{};
-  BOOL measured =
-      GetTextExtentPoint32A(dc, caption.c_str(), static_cast<int>(caption.size()), &extent);
-  SelectObject(dc, old);
-  ReleaseDC(label, dc);
-  RECT r;
-  GetWindowRect(label, &r);
-  if (measured && extent.cx > r.right - r.left) {
-    SetWindowPos(label, nullptr, 0, 0, extent.cx, r.bottom - r.top,
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
 }
 
@@ -316,7 +316,6 @@ void CreateControl(TView& view, const TControl& control, DWORD style, HINSTANCE 
   for (const std::string& item : control.Items) {
     SendMessageA(window, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
   }
-  if (control.Kind == TControlKind::kLabel) FitLabel(window, view.font, control.Caption);
   if (control.Kind == TControlKind::kComboBox) FitClosedHeight(window, place.bottom - place.top);
   if (control.Kind == TControlKind::kUpDown) {
     HWND buddy = view.Window(control.Associate.c_str());
@@ -376,11 +375,10 @@ void ReadForm(TView& view) {
   for (int k = 0; k < kAnalogInputs; ++k) f.AnalogIndex[k] = selected(kAnalogComboNames[k]);
 }
 
-// The client area the form asks for, with the frame around it, in the
+// The client area the layout asks for, with the frame around it, in the
 // middle of the screen.
 void PlaceWindow(const TView& view) {
-  RECT frame{0, 0, view.Scale(TArduinoDialog::kClientWidth),
-             view.Scale(TArduinoDialog::kClientHeight)};
+  RECT frame{0, 0, view.layout.ClientWidth, view.layout.ClientHeight};
   AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongW(view.dialog, GWL_STYLE)), FALSE,
                      static_cast<DWORD>(GetWindowLongW(view.dialog, GWL_EXSTYLE)));
   int width = frame.right - frame.left;
@@ -479,6 +477,7 @@ bool ShowModally(TView& view) {
       reinterpret_cast<LPARAM>(&view));
   if (view.dialog == nullptr) RaiseOpenFailure("the window was refused");
   SendMessageW(view.dialog, WM_SETFONT, reinterpret_cast<WPARAM>(view.font), FALSE);
+  LayOutControls(view);
   BuildControls(view, module);
   view.ready = true;
   ShowForm(view);

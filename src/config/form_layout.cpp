@@ -21,47 +21,63 @@ int ScaleToDpi(int pixels, int dpi) {
   return static_cast<int>(scaled >= 0 ? (scaled + half) / kFormDpi : (scaled - half) / kFormDpi);
 }
 
-TFormLayout LayOutForm(const TArduinoDialog& form, int dpi, const std::vector<TSize>& needed) {
+TPlace FormPlace(const TArduinoDialog& form, const TControl& control) {
+  TPlace place{control.Left, control.Top, control.Width, control.Height};
+  if (!control.Parent.empty()) {
+    const TControl& box = form.Control(control.Parent);
+    place.Left += box.Left;
+    place.Top += box.Top;
+  }
+  return place;
+}
+
+TPlace ScalePlace(const TPlace& place, int dpi) {
+  TPlace scaled;
+  scaled.Left = ScaleToDpi(place.Left, dpi);
+  scaled.Top = ScaleToDpi(place.Top, dpi);
+  scaled.Width = ScaleToDpi(place.Right(), dpi) - scaled.Left;
+  scaled.Height = ScaleToDpi(place.Bottom(), dpi) - scaled.Top;
+  return scaled;
+}
+
+namespace {
+
+// The form's controls on one screen: each one's container, and its
+// rectangle there relative to the container.  The edges are scaled in
+// client coordinates first, so that a control and its box round alike.
+struct TScaledForm {
+  std::vector<int> Parent;
+  std::vector<TPlace> Place;
+};
+
+TScaledForm ScaleForm(const TArduinoDialog& form, int dpi) {
   const std::vector<TControl>& controls = form.Controls();
-  const size_t count = controls.size();
-  const int gap = ScaleToDpi(kMinGap, dpi);
-
-  // The form's rectangles on this screen, each relative to its container.
-  // The edges are scaled in client coordinates first, as the Windows view
-  // scales them, so that both views round alike.
-  std::vector<int> parent(count, -1);
-  std::vector<TPlace> absolute(count), form_place(count);
-  for (size_t i = 0; i < count; ++i) {
-    const TControl& c = controls[i];
-    int left = c.Left, top = c.Top;
+  TScaledForm scaled;
+  scaled.Parent.assign(controls.size(), -1);
+  std::vector<TPlace> absolute;
+  for (const TControl& c : controls) {
     if (!c.Parent.empty()) {
-      const TControl& box = form.Control(c.Parent);
-      parent[i] = static_cast<int>(&box - controls.data());
-      left += box.Left;
-      top += box.Top;
+      scaled.Parent[absolute.size()] = static_cast<int>(&form.Control(c.Parent) - controls.data());
     }
-    absolute[i].Left = ScaleToDpi(left, dpi);
-    absolute[i].Top = ScaleToDpi(top, dpi);
-    absolute[i].Width = ScaleToDpi(left + c.Width, dpi) - absolute[i].Left;
-    absolute[i].Height = ScaleToDpi(top + c.Height, dpi) - absolute[i].Top;
+    absolute.push_back(ScalePlace(FormPlace(form, c), dpi));
   }
-  for (size_t i = 0; i < count; ++i) {
-    form_place[i] = absolute[i];
-    if (parent[i] >= 0) {
-      form_place[i].Left -= absolute[parent[i]].Left;
-      form_place[i].Top -= absolute[parent[i]].Top;
-    }
+  scaled.Place = absolute;
+  for (size_t i = 0; i < controls.size(); ++i) {
+    if (scaled.Parent[i] < 0) continue;
+    scaled.Place[i].Left -= absolute[scaled.Parent[i]].Left;
+    scaled.Place[i].Top -= absolute[scaled.Parent[i]].Top;
   }
+  return scaled;
+}
 
-  std::vector<TPlace> place = form_place;
-  for (size_t i = 0; i < count && i < needed.size(); ++i) {
-    place[i].Width = std::max(place[i].Width, needed[i].Width);
-    place[i].Height = std::max(place[i].Height, needed[i].Height);
-  }
-
-  // Every rule only ever moves an edge right or down, and each pushes
-  // controls that stand further right on the form than the one pushing, so
-  // the passes settle; the bound is a guard, not a limit ever reached.
+// Grows and pushes until every rule holds.  Every rule only ever moves an
+// edge right or down, and each pushes controls that stand further right on
+// the form than the one pushing, so the passes settle; the bound is a
+// guard, not a limit ever reached.
+void Settle(const std::vector<TControl>& controls, const TScaledForm& form, int gap,
+            std::vector<TPlace>* place) {
+  const size_t count = controls.size();
+  const std::vector<int>& parent = form.Parent;
   bool changed = true;
   auto raise = [&changed](int& value, int at_least) {
     if (at_least > value) {
@@ -72,27 +88,41 @@ TFormLayout LayOutForm(const TArduinoDialog& form, int dpi, const std::vector<TS
   for (size_t pass = 0; changed && pass < 4 * count + 4; ++pass) {
     changed = false;
     for (size_t i = 0; i < count; ++i) {
+      const TPlace& fi = form.Place[i];
       for (size_t j = 0; j < count; ++j) {
         if (i == j || parent[i] != parent[j]) continue;
-        const TPlace& fi = form_place[i];
-        const TPlace& fj = form_place[j];
+        const TPlace& fj = form.Place[j];
         if (fj.Right() <= fi.Left && SameRow(fi, fj)) {
-          raise(place[i].Left, place[j].Right() + std::min(fi.Left - fj.Right(), gap));
+          raise((*place)[i].Left, (*place)[j].Right() + std::min(fi.Left - fj.Right(), gap));
         }
-        if (fi.Left == fj.Left) raise(place[i].Left, place[j].Left);
+        if (fi.Left == fj.Left) raise((*place)[i].Left, (*place)[j].Left);
         if (fi.Right() == fj.Right() && controls[i].Kind == controls[j].Kind) {
-          raise(place[i].Width, place[j].Right() - place[i].Left);
+          raise((*place)[i].Width, (*place)[j].Right() - (*place)[i].Left);
         }
       }
-      if (parent[i] >= 0) {
-        TPlace& box = place[parent[i]];
-        const TPlace& form_box = form_place[parent[i]];
-        raise(box.Width, place[i].Right() + std::min(form_box.Width - form_place[i].Right(), gap));
-        raise(box.Height,
-              place[i].Bottom() + std::min(form_box.Height - form_place[i].Bottom(), gap));
-      }
+      if (parent[i] < 0) continue;
+      TPlace& box = (*place)[parent[i]];
+      const TPlace& form_box = form.Place[parent[i]];
+      raise(box.Width, (*place)[i].Right() + std::min(form_box.Width - fi.Right(), gap));
+      raise(box.Height, (*place)[i].Bottom() + std::min(form_box.Height - fi.Bottom(), gap));
     }
   }
+}
+
+}  // namespace
+
+TFormLayout LayOutForm(const TArduinoDialog& form, int dpi, const std::vector<TSize>& needed) {
+  const std::vector<TControl>& controls = form.Controls();
+  const size_t count = controls.size();
+  const int gap = ScaleToDpi(kMinGap, dpi);
+  const TScaledForm scaled = ScaleForm(form, dpi);
+
+  std::vector<TPlace> place = scaled.Place;
+  for (size_t i = 0; i < count && i < needed.size(); ++i) {
+    place[i].Width = std::max(place[i].Width, needed[i].Width);
+    place[i].Height = std::max(place[i].Height, needed[i].Height);
+  }
+  Settle(controls, scaled, gap, &place);
 
   TFormLayout layout;
   layout.ClientWidth = ScaleToDpi(TArduinoDialog::kClientWidth, dpi);
@@ -100,17 +130,18 @@ TFormLayout LayOutForm(const TArduinoDialog& form, int dpi, const std::vector<TS
   const int form_width = layout.ClientWidth, form_height = layout.ClientHeight;
   layout.Places = place;
   for (size_t i = 0; i < count; ++i) {
-    if (parent[i] < 0) {
-      layout.ClientWidth = std::max(
-          layout.ClientWidth, place[i].Right() + std::min(form_width - form_place[i].Right(), gap));
-      layout.ClientHeight =
-          std::max(layout.ClientHeight,
-                   place[i].Bottom() + std::min(form_height - form_place[i].Bottom(), gap));
+    const int parent = scaled.Parent[i];
+    if (parent < 0) {
+      const TPlace& f = scaled.Place[i];
+      layout.ClientWidth =
+          std::max(layout.ClientWidth, place[i].Right() + std::min(form_width - f.Right(), gap));
+      layout.ClientHeight = std::max(layout.ClientHeight,
+                                     place[i].Bottom() + std::min(form_height - f.Bottom(), gap));
       continue;
     }
     // Containers come before what they hold, so the box is in place already.
-    layout.Places[i].Left += layout.Places[parent[i]].Left;
-    layout.Places[i].Top += layout.Places[parent[i]].Top;
+    layout.Places[i].Left += layout.Places[parent].Left;
+    layout.Places[i].Top += layout.Places[parent].Top;
   }
   return layout;
 }

@@ -34,6 +34,13 @@ struct TPlace {
   int Bottom() const { return Top + Height; }
 };
 
+// Where the form puts `control` in the dialog's client area, in pixels at
+// kFormDpi: its own position plus its container's.
+TPlace FormPlace(const TArduinoDialog& form, const TControl& control);
+// A client-area rectangle on a screen of `dpi`: each edge scaled, so that
+// neighbours that touch on the form touch on every screen.
+TPlace ScalePlace(const TPlace& place, int dpi);
+
 struct TFormLayout {
   std::vector<TPlace> Places;  // one per control, in the order of Controls()
   int ClientWidth = 0;
@@ -48,7 +55,7 @@ struct TFormLayout {
 // (keeping a small gap) and then by pushing its neighbours, the controls in
 // their column and, at last, its container and the dialog wider.  Controls
 // that share a left or a right edge on the form keep sharing it, so columns
-// stay straight.
+// stay straight.  Both views place their controls by it.
 TFormLayout LayOutForm(const TArduinoDialog& form, int dpi, const std::vector<TSize>& needed);
 
 }  // namespace arduino

@@ -31,6 +31,7 @@
 #include "config/ArduinoDlg.h"
 #include "errors.h"
 #include "files.h"
+#include "form_layout_rules.h"
 #include "settings_fields.h"
 
 // Xlib defines macros such as None and Bool, so it comes after everything
@@ -282,8 +283,6 @@ int FontDpi() {
   return dpi > 0 ? static_cast<int>(dpi + 0.5) : 96;
 }
 
-int Scaled(int pixels) { return (pixels * FontDpi() + 48) / 96; }
-
 // A widget's rectangle in the window.
 GdkRectangle RectIn(GtkWidget* window, GtkWidget* widget) {
   GtkAllocation a;
@@ -319,59 +318,27 @@ GtkWidget* CaptionOf(GtkWidget* widget) {
   return nullptr;
 }
 
-// What the user sees of the layout, whatever the fonts: every control at the
-// form's top edge, scaled to the screen; the controls that start a row at
-// the form's left edge, the others no further left; every control at least
-// its slot; no two controls on top of each other; every caption whole and
-// inside its control, every control inside its box and the window.
+TPlace PlaceOf(const GdkRectangle& r) { return TPlace{r.x, r.y, r.width, r.height}; }
+
+// The layout's rules (form_layout_rules.h), and what only this view can
+// show: every caption whole and inside its control, no control over the
+// caption of its box.
 void CheckLayout(const DialogDriver& d) {
   GdkWindow* gdk_window = gtk_widget_get_window(d.window());
-  const GdkRectangle client{0, 0, gdk_window_get_width(gdk_window),
-                            gdk_window_get_height(gdk_window)};
-  EXPECT_GE(client.width, Scaled(TArduinoDialog::kClientWidth));
-  EXPECT_EQ(client.height, Scaled(TArduinoDialog::kClientHeight));
-  TArduinoDialog form;
+  const TArduinoDialog form;
   const std::vector<TControl>& controls = form.Controls();
-  auto form_rect = [&](const TControl& c) {
-    int left = c.Left, top = c.Top;
-    if (!c.Parent.empty()) {
-      left += form.Control(c.Parent).Left;
-      top += form.Control(c.Parent).Top;
-    }
-    return GdkRectangle{left, top, c.Width, c.Height};
-  };
   std::vector<GdkRectangle> shown;
-  for (const TControl& c : controls) shown.push_back(RectIn(d.window(), d.Widget(c.Name)));
+  std::vector<TPlace> places;
+  for (const TControl& c : controls) {
+    shown.push_back(RectIn(d.window(), d.Widget(c.Name)));
+    places.push_back(PlaceOf(shown.back()));
+  }
+  testing::ExpectFormLayoutRules(
+      places, {gdk_window_get_width(gdk_window), gdk_window_get_height(gdk_window)}, FontDpi());
 
   for (size_t i = 0; i < controls.size(); ++i) {
     const TControl& c = controls[i];
     SCOPED_TRACE(c.Name + " at " + Show(shown[i]));
-    const GdkRectangle f = form_rect(c);
-    bool starts_row = true;
-    for (size_t j = 0; j < controls.size(); ++j) {
-      const GdkRectangle o = form_rect(controls[j]);
-      if (controls[j].Parent != c.Parent || o.x + o.width > f.x || o.y >= f.y + f.height ||
-          f.y >= o.y + o.height) {
-        continue;
-      }
-      starts_row = false;
-      // Neighbours in a row stay apart as far as the form has them, or by
-      // a few pixels at least, so that no caption runs into the next control.
-      const int gap = std::min(Scaled(f.x) - Scaled(o.x + o.width), Scaled(3));
-      EXPECT_GE(shown[i].x - (shown[j].x + shown[j].width), gap)
-          << "too close to " << controls[j].Name << " at " << Show(shown[j]);
-    }
-    EXPECT_EQ(shown[i].y, Scaled(f.y));
-    if (starts_row) {
-      EXPECT_EQ(shown[i].x, Scaled(f.x));
-    } else {
-      EXPECT_GE(shown[i].x, Scaled(f.x));
-    }
-    if (c.Kind != TControlKind::kLabel) {
-      EXPECT_GE(shown[i].width, Scaled(f.x + f.width) - Scaled(f.x));
-      EXPECT_GE(shown[i].height, Scaled(f.y + f.height) - Scaled(f.y));
-    }
-    EXPECT_TRUE(Inside(shown[i], client));
     GtkWidget* caption = CaptionOf(d.Widget(c.Name));
     EXPECT_EQ(caption != nullptr, !c.Caption.empty());
     if (caption != nullptr) {
@@ -383,18 +350,9 @@ void CheckLayout(const DialogDriver& d) {
       EXPECT_TRUE(Inside(text, shown[i])) << "the caption sticks out: " << Show(text);
     }
     if (!c.Parent.empty()) {
-      size_t box = static_cast<size_t>(&form.Control(c.Parent) - controls.data());
-      GdkRectangle inner = shown[box];
-      inner.x += 1, inner.y += 1, inner.width -= 2, inner.height -= 2;
-      EXPECT_TRUE(Inside(shown[i], inner)) << "outside its box " << Show(shown[box]);
       GtkWidget* box_caption = CaptionOf(d.Widget(c.Parent));
       EXPECT_FALSE(Overlap(shown[i], RectIn(d.window(), box_caption)))
           << "covers the caption of its box";
-    }
-    for (size_t j = i + 1; j < controls.size(); ++j) {
-      if (controls[j].Parent == c.Name || c.Parent == controls[j].Name) continue;
-      EXPECT_FALSE(Overlap(shown[i], shown[j]))
-          << "overlaps " << controls[j].Name << " at " << Show(shown[j]);
     }
   }
 }

@@ -41,16 +41,12 @@ TEST_F(FormLayoutTest, ScalesTheFormByTheResolutionAndRoundsToTheNearestPixel) {
     EXPECT_EQ(layout.ClientHeight, ScaleToDpi(TArduinoDialog::kClientHeight, dpi));
     for (const TControl& c : form_.Controls()) {
       SCOPED_TRACE(c.Name);
-      int left = c.Left, top = c.Top;
-      if (!c.Parent.empty()) {
-        left += form_.Control(c.Parent).Left;
-        top += form_.Control(c.Parent).Top;
-      }
+      const TPlace f = FormPlace(form_, c);
       const TPlace& p = At(layout, c.Name.c_str());
-      EXPECT_EQ(p.Left, ScaleToDpi(left, dpi));
-      EXPECT_EQ(p.Top, ScaleToDpi(top, dpi));
-      EXPECT_EQ(p.Right(), ScaleToDpi(left + c.Width, dpi));
-      EXPECT_EQ(p.Bottom(), ScaleToDpi(top + c.Height, dpi));
+      EXPECT_EQ(p.Left, ScaleToDpi(f.Left, dpi));
+      EXPECT_EQ(p.Top, ScaleToDpi(f.Top, dpi));
+      EXPECT_EQ(p.Right(), ScaleToDpi(f.Right(), dpi));
+      EXPECT_EQ(p.Bottom(), ScaleToDpi(f.Bottom(), dpi));
     }
   }
 }
