@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "e2e_harness.h"
+#include "thrown_message.h"
 
 namespace e2e {
 namespace {
@@ -166,12 +167,9 @@ TEST_P(BoardRunTest, CommaReplyEndsTheStepAtThatInput) {
   block.Configure(settings);
   Values inputs = Values::Inputs(0.0L), outputs = Values::Outputs(kUntouched);
   SimulationRun run(&block);
-  try {
-    run.Init(&inputs, &outputs);
-    ADD_FAILURE() << "the step went on past a reply that is no number";
-  } catch (const EConvertError& error) {
-    EXPECT_STREQ(error.what(), "'1,5' ist kein gültiger Gleitkommawert");
-  }
+  EXPECT_EQ(arduino::testing::ThrownMessage<EConvertError>([&] { run.Init(&inputs, &outputs); }),
+            "'1,5' ist kein gültiger Gleitkommawert")
+      << "the step went on past a reply that is no number";
   EXPECT_EQ(outputs[8], 100.0L);
   EXPECT_EQ(outputs[9], 200.0L);
   EXPECT_EQ(outputs[10], 300.0L);
@@ -215,12 +213,9 @@ TEST(BlockUdpTest, NullRemoteAddressStopsTheStart) {
   block.Configure(settings);
   Values inputs = Values::Inputs(0.0L), outputs = Values::Outputs(kUntouched);
   SimulationRun run(&block);
-  try {
-    run.Init(&inputs, &outputs);
-    ADD_FAILURE() << "InitSimulationDLL accepted address 0.0.0.0";
-  } catch (const UDPSockError& error) {
-    EXPECT_STREQ(error.what(), "Null Remote Address");
-  }
+  EXPECT_EQ(arduino::testing::ThrownMessage<UDPSockError>([&] { run.Init(&inputs, &outputs); }),
+            "Null Remote Address")
+      << "InitSimulationDLL accepted address 0.0.0.0";
 }
 
 }  // namespace

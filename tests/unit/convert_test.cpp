@@ -14,6 +14,7 @@
 
 #include "arduino_block.h"
 #include "test_platform.h"
+#include "thrown_message.h"
 
 namespace arduino {
 namespace {
@@ -48,13 +49,8 @@ TEST(StrToIntTest, RejectsEverythingElseWithTheGermanMessage) {
                          "0x80000000", "1e3"};
   for (const char* text : cases) {
     EXPECT_FALSE(TryStrToInt(text)) << "'" << text << "'";
-    try {
-      StrToInt(text);
-      ADD_FAILURE() << "no error for '" << text << "'";
-    } catch (const EConvertError& e) {
-      EXPECT_EQ(std::string(e.what()), "'" + std::string(text) + "' ist kein g" +
-                                           testing::kUUmlaut + "ltiger Integerwert");
-    }
+    EXPECT_EQ(testing::ThrownMessage<EConvertError>([&] { StrToInt(text); }),
+              "'" + std::string(text) + "' ist kein g" + testing::kUUmlaut + "ltiger Integerwert");
   }
 }
 
@@ -88,13 +84,9 @@ TEST(StrToFloatTest, RejectsEverythingElseWithTheGermanMessage) {
                          "0x10", "inf", "nan", "5 5", "1e5000", "--1", "1e1.5", "12a", ". ."};
   for (const char* text : cases) {
     EXPECT_FALSE(TryStrToFloat(text)) << "'" << text << "'";
-    try {
-      StrToFloat(text);
-      ADD_FAILURE() << "no error for '" << text << "'";
-    } catch (const EConvertError& e) {
-      EXPECT_EQ(std::string(e.what()), "'" + std::string(text) + "' ist kein g" +
-                                           testing::kUUmlaut + "ltiger Gleitkommawert");
-    }
+    EXPECT_EQ(
+        testing::ThrownMessage<EConvertError>([&] { StrToFloat(text); }),
+        "'" + std::string(text) + "' ist kein g" + testing::kUUmlaut + "ltiger Gleitkommawert");
   }
 }
 

@@ -15,6 +15,7 @@
 
 #include "base/ticks.h"
 #include "test_support.h"
+#include "thrown_message.h"
 #include "udp_peer.h"
 
 namespace arduino {
@@ -233,12 +234,8 @@ TEST(UdpExchangeTest, RepliesAreTakenAsTheyCome) {
 TEST(UdpExchangeTest, SendErrorsLeaveTheExchange) {
   HostBlock block;
   block.data().Udp->SetRemoteHost("0.0.0.0");
-  try {
-    ExchangeCommand(block.data(), "?02s?");
-    ADD_FAILURE() << "no error";
-  } catch (const UDPSockError& e) {
-    EXPECT_STREQ(e.what(), "Null Remote Address");
-  }
+  EXPECT_EQ(testing::ThrownMessage<UDPSockError>([&] { ExchangeCommand(block.data(), "?02s?"); }),
+            "Null Remote Address");
 }
 
 double CpuSeconds() {

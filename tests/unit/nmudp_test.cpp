@@ -10,6 +10,7 @@
 #include "base/ticks.h"
 #include "link/exchange.h"
 #include "test_support.h"
+#include "thrown_message.h"
 #include "udp_peer.h"
 
 namespace arduino {
@@ -177,12 +178,9 @@ TEST(UdpEndpointTest, SendErrorsSendNothing) {
   udp.SetRemotePort(1600);
   auto expect_error = [&](const std::string& host, int32_t length, const std::string& message) {
     udp.SetRemoteHost(host);
-    try {
-      udp.SendDatagram("?02s?", length);
-      ADD_FAILURE() << "no error for '" << host << "'";
-    } catch (const Exception& e) {
-      EXPECT_EQ(std::string(e.what()), message);
-    }
+    EXPECT_EQ(testing::ThrownMessage<Exception>([&] { udp.SendDatagram("?02s?", length); }),
+              message)
+        << "for '" << host << "'";
     // An unbound socket gets a port only when something is sent.
     EXPECT_EQ(udp.BoundPort(), 0) << "a datagram left for '" << host << "'";
   };
@@ -205,12 +203,8 @@ TEST(UdpEndpointTest, UnresolvableNameSendsNothing) {
   TNMUDP& udp = *block.data().Udp;
   udp.SetRemotePort(1600);
   udp.SetRemoteHost("no-such-board.invalid");
-  try {
-    udp.SendDatagram("?02s?", 5);
-    ADD_FAILURE() << "no error for an unresolvable name";
-  } catch (const Exception& e) {
-    EXPECT_EQ(std::string(e.what()), "Host Lookup Canceled");
-  }
+  EXPECT_EQ(testing::ThrownMessage<Exception>([&] { udp.SendDatagram("?02s?", 5); }),
+            "Host Lookup Canceled");
   EXPECT_EQ(udp.BoundPort(), 0) << "a datagram left for an unresolvable name";
 }
 

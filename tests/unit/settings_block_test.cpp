@@ -11,6 +11,7 @@
 #include "base/convert.h"
 #include "settings_record.h"
 #include "test_support.h"
+#include "thrown_message.h"
 
 namespace arduino {
 namespace {
@@ -23,6 +24,13 @@ const char kDefaultBlock[] =
     "0\r\n1\r\n9600\r\n192.168.0.121\r\n1600\r\n"
     "1\r\n1\r\n1\r\n1\r\n2\r\n2\r\n2\r\n2\r\n"
     "1\r\n1\r\n1\r\n1\r\n1\r\n1\r\n";
+
+// Reading `file` into `block` fails with a message that says `says`.
+void ExpectReadFails(ScratchFile& file, HostBlock& block, const std::string& says) {
+  const std::string message =
+      testing::ThrownMessage<Exception>([&] { ReadFromFile(file.handle(), block.record()); });
+  EXPECT_NE(message.find(says), std::string::npos) << message;
+}
 
 TEST(SettingsBlockTest, DefaultsAreTheseSeventyFiveBytes) {
   HostBlock block;
@@ -88,13 +96,9 @@ TEST(SettingsBlockTest, ConversionFailureStopsAtItsLine) {
     std::string first_two = SettingsText({"1", bad});
     file.Replace(first_two + SettingsText({"115200", "10.0.0.1", "8888"}));
     HostBlock block;
-    try {
-      ReadFromFile(file.handle(), block.record());
-      ADD_FAILURE() << "no error for '" << bad << "'";
-    } catch (const EConvertError& e) {
-      EXPECT_EQ(std::string(e.what()),
-                "'" + bad + "' ist kein g" + testing::kUUmlaut + "ltiger Integerwert");
-    }
+    EXPECT_EQ(
+        testing::ThrownMessage<EConvertError>([&] { ReadFromFile(file.handle(), block.record()); }),
+        "'" + bad + "' ist kein g" + testing::kUUmlaut + "ltiger Integerwert");
     TUserData& d = block.data();
     EXPECT_EQ(d.InterfaceKind, 1) << "line 1 was stored before line 2 failed";
     EXPECT_EQ(d.ComPort, 1);
@@ -110,12 +114,8 @@ TEST(SettingsBlockTest, TruncatedBlockFailsClearlyWithoutWaiting) {
     ScratchFile file;
     file.Replace(full.substr(0, cut));
     HostBlock block;
-    try {
-      ReadFromFile(file.handle(), block.record());
-      ADD_FAILURE() << "no error for a block cut at " << cut;
-    } catch (const Exception& e) {
-      EXPECT_NE(std::string(e.what()).find("ends inside"), std::string::npos) << e.what();
-    }
+    SCOPED_TRACE(cut);
+    ExpectReadFails(file, block, "ends inside");
   }
 }
 
@@ -140,12 +140,7 @@ TEST(SettingsBlockTest, AnEarlyEndNamesTheLineItLacks) {
     ScratchFile file;
     file.Replace(c.text);
     HostBlock block;
-    try {
-      ReadFromFile(file.handle(), block.record());
-      ADD_FAILURE() << "no error";
-    } catch (const Exception& e) {
-      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
-    }
+    ExpectReadFails(file, block, c.message);
   }
 }
 
@@ -159,12 +154,7 @@ TEST(SettingsBlockTest, OverlongLinesAreRefusedAtTheBufferLimit) {
   EXPECT_EQ(block.data().IPAddress, longest);
 
   file.Replace(SettingsText({"0", "1", "9600", std::string(10000, 'h'), "1600"}));
-  try {
-    ReadFromFile(file.handle(), block.record());
-    ADD_FAILURE() << "no error for a 10000-character line";
-  } catch (const Exception& e) {
-    EXPECT_NE(std::string(e.what()).find("longer than 999"), std::string::npos) << e.what();
-  }
+  ExpectReadFails(file, block, "longer than 999");
   EXPECT_LE(file.Position(), 3 + 2 + 3 + 6 + kLineBufferSize);
 }
 

@@ -11,6 +11,7 @@
 #include "link/serial.h"
 #include "pty_pair.h"
 #include "test_support.h"
+#include "thrown_message.h"
 #include "udp_peer.h"
 #include "unlocked_port_user.h"
 
@@ -144,12 +145,8 @@ TEST_F(SimulationTest, BadAnalogReplyEndsTheStepThere) {
   replies_["?02s?"] = "LOW";
   replies_["?14s?"] = " 512 ";
   replies_["?17s?"] = "1,5";
-  try {
-    Start();
-    ADD_FAILURE() << "no error";
-  } catch (const EConvertError& e) {
-    EXPECT_EQ(std::string(e.what()), "'1,5' ist kein g\xc3\xbcltiger Gleitkommawert");
-  }
+  EXPECT_EQ(testing::ThrownMessage<EConvertError>([&] { Start(); }),
+            "'1,5' ist kein g\xc3\xbcltiger Gleitkommawert");
   EXPECT_EQ(outputs_[0], 0.0L);
   EXPECT_EQ(outputs_[8], 512.0L);
   EXPECT_EQ(outputs_[11], -1.0L);

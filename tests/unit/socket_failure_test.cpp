@@ -11,6 +11,7 @@
 
 #include "link/exchange.h"
 #include "test_support.h"
+#include "thrown_message.h"
 
 namespace {
 
@@ -43,12 +44,9 @@ TEST(SocketFailureTest, BlockWithoutASocketFailsEverySendClearly) {
     SCOPED_TRACE(kSocket[failing_call]);
     std::vector<uint8_t> record(testing::kBlockRecordSize, testing::kHostFill);
     g_calls_before_failure = failing_call;
-    try {
-      InitUserDLL(record.data());
-      ADD_FAILURE() << "the refused socket was not reported";
-    } catch (const UDPSockError& e) {
-      EXPECT_STREQ(e.what(), "Unknown Error No. 24");
-    }
+    EXPECT_EQ(testing::ThrownMessage<UDPSockError>([&] { InitUserDLL(record.data()); }),
+              "Unknown Error No. 24")
+        << "the refused socket was not reported";
     EXPECT_EQ(g_calls_before_failure, 0) << "the refused call never came";
     g_calls_before_failure = 0;
 
@@ -56,12 +54,10 @@ TEST(SocketFailureTest, BlockWithoutASocketFailsEverySendClearly) {
     EXPECT_FALSE(d.Udp) << "an endpoint without a socket was kept";
     d.IPAddress = "127.0.0.1";
     ValueArray inputs(ARDUINO_BLOCK_INPUTS), outputs(ARDUINO_BLOCK_OUTPUTS);
-    try {
-      InitSimulationDLL(record.data(), inputs.data(), outputs.data());
-      ADD_FAILURE() << "a send without a socket was not reported";
-    } catch (const Exception& e) {
-      EXPECT_STREQ(e.what(), "The block has no UDP endpoint: its socket could not be created");
-    }
+    EXPECT_EQ(testing::ThrownMessage<Exception>(
+                  [&] { InitSimulationDLL(record.data(), inputs.data(), outputs.data()); }),
+              "The block has no UDP endpoint: its socket could not be created")
+        << "a send without a socket was not reported";
     DisposeUserDLL(record.data());
   }
 }
