@@ -21,4 +21,19 @@ inline Fields FieldsOf(const TUserData& d) {
   return f;
 }
 
+// What a new block holds, as the documentation of the project file lists it.
+inline Fields DefaultFields() {
+  Fields f;
+  f.interface_kind = kInterfaceEthernet;
+  f.com_port = 1;
+  f.baud_rate = 9600;
+  f.address = "192.168.0.121";
+  f.udp_port = 1600;
+  for (int pin = kFirstPin; pin <= kLastPin; ++pin) {
+    f.pin_mode[pin - kFirstPin] = pin <= 5 ? pmDigitalInput : pmDigitalOutput;
+  }
+  f.analog_used.fill(1);
+  return f;
+}
+
 }  // namespace arduino::testing

@@ -3,6 +3,7 @@
 
 #include "base/application.h"
 #include "link/NMUDP.h"
+#include "settings_fields.h"
 #include "test_support.h"
 
 namespace arduino {
@@ -14,14 +15,7 @@ using testing::kHostFill;
 TEST(BlockTest, NewBlockHasTheDefaults) {
   HostBlock block;
   TUserData& d = block.data();
-  EXPECT_EQ(d.InterfaceKind, 0);
-  EXPECT_EQ(d.ComPort, 1);
-  EXPECT_EQ(d.BaudRate, 9600);
-  EXPECT_EQ(d.IPAddress, "192.168.0.121");
-  EXPECT_EQ(d.UdpPort, 1600);
-  for (int pin = 2; pin <= 5; ++pin) EXPECT_EQ(d.PinMode[pin], pmDigitalInput) << pin;
-  for (int pin = 6; pin <= 9; ++pin) EXPECT_EQ(d.PinMode[pin], pmDigitalOutput) << pin;
-  for (int32_t used : d.AnalogUsed) EXPECT_EQ(used, 1);
+  EXPECT_EQ(testing::FieldsOf(d), testing::DefaultFields());
   EXPECT_FALSE(d.ReplyReceived);
   EXPECT_TRUE(d.ReplyText.empty());
   ASSERT_TRUE(d.Dummy);

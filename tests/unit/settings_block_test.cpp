@@ -25,6 +25,17 @@ const char kDefaultBlock[] =
     "1\r\n1\r\n1\r\n1\r\n2\r\n2\r\n2\r\n2\r\n"
     "1\r\n1\r\n1\r\n1\r\n1\r\n1\r\n";
 
+// The same defaults line by line.
+const std::vector<std::string> kDefaultLines = [] {
+  std::vector<std::string> lines;
+  const std::string block = kDefaultBlock;
+  for (size_t start = 0, end; (end = block.find("\r\n", start)) != std::string::npos;
+       start = end + 2) {
+    lines.push_back(block.substr(start, end - start));
+  }
+  return lines;
+}();
+
 // Reading `file` into `block` fails with a message that says `says`.
 void ExpectReadFails(ScratchFile& file, HostBlock& block, const std::string& says) {
   const std::string message =
@@ -38,6 +49,7 @@ TEST(SettingsBlockTest, DefaultsAreTheseSeventyFiveBytes) {
   WriteToFile(file.handle(), block.record());
   EXPECT_EQ(file.Contents(), kDefaultBlock);
   EXPECT_EQ(file.Contents().size(), 75u);
+  EXPECT_EQ(SettingsText(kDefaultLines), kDefaultBlock);
 }
 
 TEST(SettingsBlockTest, OddValuesSurviveARoundTrip) {
@@ -176,12 +188,6 @@ void MarkUntouched(TUserData& d) {
   for (int pin = 2; pin <= 9; ++pin) d.PinMode[pin] = -7;
   d.AnalogUsed.fill(-7);
 }
-
-const std::vector<std::string> kDefaultLines = {"0",    "1", "9600", "192.168.0.121",
-                                                "1600", "1", "1",    "1",
-                                                "1",    "2", "2",    "2",
-                                                "2",    "1", "1",    "1",
-                                                "1",    "1", "1"};
 
 // One line of an otherwise good block replaced by something hostile.  Each
 // row says how reading ends: stored (the field reads `stored`), a conversion
