@@ -176,91 +176,118 @@ class FakeBoard : public board::ConsoleOutput {
 
 using Kind = FakeBoard::Kind;
 
-TEST(BoardAddressTest, ShowsTheAddressTheBoardHolds) {
-  FakeBoard board(Kind::kEthernet);
-  RunResult run = BoardAddress(board.slave_path(), {});
-  EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
-  EXPECT_TRUE(Contains(run.out, "waiting up to 1500 ms for the board on COM41 (" +
-                                    board.slave_path() + ") to start"))
-      << run.out;
-  EXPECT_TRUE(Contains(
-      run.out, "board: arduino-block ethernet 192.168.0.121 port 1600 mac DE:AD:BE:EF:16:00\n"))
-      << run.out;
-  EXPECT_TRUE(Contains(run.out, "board: address 192.168.0.121\n")) << run.out;
-  EXPECT_TRUE(Contains(LastLine(run.out), "blockhost set --project F address=192.168.0.121"))
-      << run.out;
+// One run of board-address against a fake board: its exit status, what its
+// output and its errors hold, and the address the board keeps.
+struct FakeBoardRow {
+  const char* name;
+  Kind kind;
+  std::vector<std::string> args;
+  int exit_code;
+  std::vector<std::string> out;  // each in the output
+  std::vector<std::string> err;  // each in the errors
+  std::string last_line;         // in the last line of the output
+  std::string address;           // the board's afterwards; empty: not looked at
+  bool advises_set = true;       // whether the output names `blockhost set`
+};
+
+class FakeBoardTest : public ::testing::TestWithParam<FakeBoardRow> {};
+
+TEST_P(FakeBoardTest, RunsAsTheRowSays) {
+  const FakeBoardRow& row = GetParam();
+  FakeBoard board(row.kind);
+  RunResult run = BoardAddress(board.slave_path(), row.args);
+  EXPECT_EQ(run.exit_code, row.exit_code) << run.out << run.err;
+  for (const std::string& part : row.out)
+    EXPECT_TRUE(Contains(run.out, part)) << part << "\n" << run.out;
+  for (const std::string& part : row.err)
+    EXPECT_TRUE(Contains(run.err, part)) << part << "\n" << run.err;
+  if (!row.last_line.empty()) {
+    EXPECT_TRUE(Contains(LastLine(run.out), row.last_line)) << run.out;
+  }
+  if (!row.advises_set) EXPECT_FALSE(Contains(run.out, "blockhost set")) << run.out;
+  if (!row.address.empty()) EXPECT_EQ(board.address(), row.address);
 }
 
-TEST(BoardAddressTest, SetsTheAddressAndSaysHowTheBlockMeetsIt) {
-  FakeBoard board(Kind::kEthernet);
-  RunResult run = BoardAddress(board.slave_path(), {"10.0.0.50"});
-  EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
-  EXPECT_TRUE(Contains(run.out, "board: address 10.0.0.50 saved\n")) << run.out;
-  EXPECT_TRUE(Contains(LastLine(run.out), "blockhost set --project F address=10.0.0.50"))
-      << run.out;
-  EXPECT_EQ(board.address(), "10.0.0.50");
-}
+const std::string kAnswer = "blockhost set --project F address=";
 
-TEST(BoardAddressTest, TheBlocksAddressIsTheOneTheBoardSaved) {
-  // The board writes 010.0.0.50 as 10.0.0.50, and the block must use that.
-  FakeBoard board(Kind::kEthernet);
-  RunResult run = BoardAddress(board.slave_path(), {"010.000.0.50"});
-  EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
-  EXPECT_TRUE(Contains(LastLine(run.out), "address=10.0.0.50")) << run.out;
-}
-
-TEST(BoardAddressTest, AlsoSetsTheMac) {
-  FakeBoard board(Kind::kEthernet);
-  RunResult run = BoardAddress(board.slave_path(), {"--mac", "DE:AD:BE:EF:16:01", "10.0.0.50"});
-  EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
-  EXPECT_TRUE(Contains(run.out, "board: mac DE:AD:BE:EF:16:01 saved\n")) << run.out;
-}
-
-TEST(BoardAddressTest, ARefusedAddressIsReportedAndChangesNothing) {
-  FakeBoard board(Kind::kEthernet);
-  RunResult run = BoardAddress(board.slave_path(), {"300.1.2.3"});
-  EXPECT_EQ(run.exit_code, 6) << run.out << run.err;
-  EXPECT_TRUE(Contains(run.out, "board: error: ")) << run.out;
-  EXPECT_TRUE(Contains(run.err, "refused 'address 300.1.2.3'")) << run.err;
-  EXPECT_FALSE(Contains(run.out, "blockhost set")) << "no advice to use a refused address";
-  EXPECT_EQ(board.address(), "192.168.0.121");
-}
-
-TEST(BoardAddressTest, ABoardThatDoesNotRestartIsAskedAnyway) {
-  FakeBoard board(Kind::kNoRestart);
-  RunResult run = BoardAddress(board.slave_path(), {"10.0.0.50"});
-  EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
-  EXPECT_EQ(board.address(), "10.0.0.50");
-}
-
-TEST(BoardAddressTest, ACommandLostInALateRestartIsSentAgain) {
-  FakeBoard board(Kind::kLateRestart);
-  RunResult run = BoardAddress(board.slave_path(), {"10.0.0.50"});
-  EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
-  EXPECT_EQ(board.address(), "10.0.0.50");
-}
-
-TEST(BoardAddressTest, ASilentBoardIsNoAnswer) {
-  FakeBoard board(Kind::kSilent);
-  RunResult run = BoardAddress(board.slave_path(), {"10.0.0.50"});
-  EXPECT_EQ(run.exit_code, 3) << run.out << run.err;
-  EXPECT_TRUE(Contains(run.err, "no answer from the board on COM41")) << run.err;
-}
-
-TEST(BoardAddressTest, ForeignFirmwareIsNotTheEthernetImage) {
-  FakeBoard board(Kind::kForeign);
-  RunResult run = BoardAddress(board.slave_path(), {"10.0.0.50"});
-  EXPECT_EQ(run.exit_code, 7) << run.out << run.err;
-  EXPECT_TRUE(Contains(run.err, "answered 'hello'")) << run.err;
-}
-
-// Lines that never stop do not keep blockhost waiting for a start line.
-TEST(BoardAddressTest, AChattyBoardIsNotTheEthernetImage) {
-  FakeBoard board(Kind::kChatty);
-  RunResult run = BoardAddress(board.slave_path(), {"10.0.0.50"});
-  EXPECT_EQ(run.exit_code, 7) << run.out << run.err;
-  EXPECT_TRUE(Contains(run.err, "answered 'tick'")) << run.err;
-}
+INSTANTIATE_TEST_SUITE_P(
+    Boards, FakeBoardTest,
+    ::testing::Values(FakeBoardRow{"ShowsTheAddressTheBoardHolds",
+                                   Kind::kEthernet,
+                                   {},
+                                   0,
+                                   {"waiting up to 1500 ms for the board on COM41 (",
+                                    "board: arduino-block ethernet 192.168.0.121 port 1600 mac "
+                                    "DE:AD:BE:EF:16:00\n",
+                                    "board: address 192.168.0.121\n"},
+                                   {},
+                                   kAnswer + "192.168.0.121"},
+                      FakeBoardRow{"SetsTheAddressAndSaysHowTheBlockMeetsIt",
+                                   Kind::kEthernet,
+                                   {"10.0.0.50"},
+                                   0,
+                                   {"board: address 10.0.0.50 saved\n"},
+                                   {},
+                                   kAnswer + "10.0.0.50",
+                                   "10.0.0.50"},
+                      // The board writes 010.0.0.50 as 10.0.0.50, and the block must use that.
+                      FakeBoardRow{"TheBlocksAddressIsTheOneTheBoardSaved",
+                                   Kind::kEthernet,
+                                   {"010.000.0.50"},
+                                   0,
+                                   {},
+                                   {},
+                                   "address=10.0.0.50"},
+                      FakeBoardRow{"AlsoSetsTheMac",
+                                   Kind::kEthernet,
+                                   {"--mac", "DE:AD:BE:EF:16:01", "10.0.0.50"},
+                                   0,
+                                   {"board: mac DE:AD:BE:EF:16:01 saved\n"}},
+                      FakeBoardRow{"ARefusedAddressIsReportedAndChangesNothing",
+                                   Kind::kEthernet,
+                                   {"300.1.2.3"},
+                                   6,
+                                   {"board: error: "},
+                                   {"refused 'address 300.1.2.3'"},
+                                   "",
+                                   "192.168.0.121",
+                                   false},
+                      FakeBoardRow{"ABoardThatDoesNotRestartIsAskedAnyway",
+                                   Kind::kNoRestart,
+                                   {"10.0.0.50"},
+                                   0,
+                                   {},
+                                   {},
+                                   "",
+                                   "10.0.0.50"},
+                      FakeBoardRow{"ACommandLostInALateRestartIsSentAgain",
+                                   Kind::kLateRestart,
+                                   {"10.0.0.50"},
+                                   0,
+                                   {},
+                                   {},
+                                   "",
+                                   "10.0.0.50"},
+                      FakeBoardRow{"ASilentBoardIsNoAnswer",
+                                   Kind::kSilent,
+                                   {"10.0.0.50"},
+                                   3,
+                                   {},
+                                   {"no answer from the board on COM41"}},
+                      FakeBoardRow{"ForeignFirmwareIsNotTheEthernetImage",
+                                   Kind::kForeign,
+                                   {"10.0.0.50"},
+                                   7,
+                                   {},
+                                   {"answered 'hello'"}},
+                      // Lines that never stop do not keep blockhost waiting for a start line.
+                      FakeBoardRow{"AChattyBoardIsNotTheEthernetImage",
+                                   Kind::kChatty,
+                                   {"10.0.0.50"},
+                                   7,
+                                   {},
+                                   {"answered 'tick'"}}),
+    [](const ::testing::TestParamInfo<FakeBoardRow>& info) { return info.param.name; });
 
 TEST(BoardAddressTest, TheSerialImageIsNotTheEthernetImage) {
   TempDir dir;
