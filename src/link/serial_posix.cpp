@@ -20,6 +20,7 @@
 #include "link/port_holders.h"
 #include "link/port_names.h"
 #include "link/serial.h"
+#include "link/serial_latency_posix.h"
 #include "link/serial_rate_posix.h"
 #include "link/serial_speed_posix.h"
 
@@ -89,6 +90,10 @@ void PlatformConfigurePort(PortHandle port, int32_t baud_rate) {
   // refuse this, which is harmless.
   int lines = TIOCM_DTR | TIOCM_RTS;
   (void)ioctl(fd, TIOCMBIC, &lines);
+  // Each reply waits in a USB bridge's buffer until the driver hands it on;
+  // low latency makes that at once where the driver has the setting.  A
+  // refusal goes unnoticed, as a refused speed does.
+  (void)RequestLowLatency(fd);
 }
 
 void PlatformClosePort(PortHandle port) {

@@ -8,11 +8,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "base/ticks.h"
 #include "host/library.h"
 #include "link/exchange.h"
+#include "link/serial_latency_posix.h"
 #include "link/serial_rate_posix.h"
 #include "link/serial_speed_posix.h"
 #include "pty_pair.h"
@@ -182,6 +184,74 @@ TEST_F(SerialTest, EveryRateReachesTheLineAsTheNumberItself) {
     EXPECT_EQ(LineRate(fd), c.line);
     close(fd);
   }
+}
+
+// A driver that answers the two calls as a row says, and remembers what it
+// was given.
+struct FakeSerialDriver {
+  int get_result = 0;
+  int set_result = 0;
+  serial_struct held{};
+  int sets = 0;
+};
+FakeSerialDriver* g_driver = nullptr;
+const SerialInfoCalls kFakeSerialInfo = {
+    [](int, serial_struct* info) {
+      *info = g_driver->held;
+      return g_driver->get_result;
+    },
+    [](int, const serial_struct* info) {
+      ++g_driver->sets;
+      if (g_driver->set_result == 0) g_driver->held = *info;
+      return g_driver->set_result;
+    },
+};
+
+// Low latency is asked for once, with every other field as the driver gave
+// it; a driver that has it already is left alone, and a refusal is only a
+// false.
+TEST(SerialLatencyTest, LowLatencyIsAskedForAndNothingElseChanges) {
+  const struct {
+    const char* what;
+    int get_result, set_result, flags_before;
+    bool granted;
+    int sets, flags_after;
+  } cases[] = {
+      {"granted", 0, 0, ASYNC_SKIP_TEST, true, 1, ASYNC_SKIP_TEST | ASYNC_LOW_LATENCY},
+      {"already low", 0, 0, ASYNC_LOW_LATENCY, true, 0, ASYNC_LOW_LATENCY},
+      {"no such setting", -1, 0, 0, false, 0, 0},
+      {"setting refused", 0, -1, ASYNC_SKIP_TEST, false, 1, ASYNC_SKIP_TEST},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeSerialDriver driver;
+    driver.get_result = c.get_result;
+    driver.set_result = c.set_result;
+    driver.held.flags = c.flags_before;
+    driver.held.baud_base = 24000000;
+    driver.held.xmit_fifo_size = 62;
+    g_driver = &driver;
+    EXPECT_EQ(RequestLowLatency(3, kFakeSerialInfo), c.granted);
+    g_driver = nullptr;
+    EXPECT_EQ(driver.sets, c.sets);
+    EXPECT_EQ(driver.held.flags, c.flags_after);
+    EXPECT_EQ(driver.held.baud_base, 24000000);
+    EXPECT_EQ(driver.held.xmit_fifo_size, 62);
+  }
+}
+
+// A pseudo-terminal has no such setting: the link's request changes none of
+// the line's settings.
+TEST(SerialLatencyTest, APseudoTerminalRefusesAndKeepsItsSettings) {
+  PtyPair board(5);
+  int fd = open(board.slave_path().c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(fd, 0);
+  termios before{}, after{};
+  ASSERT_EQ(tcgetattr(fd, &before), 0);
+  EXPECT_FALSE(RequestLowLatency(fd));
+  ASSERT_EQ(tcgetattr(fd, &after), 0);
+  close(fd);
+  EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
 }
 
 TEST(SerialPortTest, ProbeOpensAndReleasesAFreePortAndRefusesAHeldOne) {
