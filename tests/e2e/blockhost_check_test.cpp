@@ -3,7 +3,10 @@
 // a port the environment maps.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "e2e_harness.h"
 #include "pty_pair.h"
@@ -36,6 +39,13 @@ std::vector<std::string> TriedSpeeds(const std::string& out) {
     speeds.push_back(out.substr(begin, out.find(' ', begin) - begin));
   }
   return speeds;
+}
+
+// How many reads check timed, from its "round trip over N reads" line.
+int TimedReads(const std::string& out) {
+  const std::string kOver = "round trip over ";
+  const size_t at = out.find(kOver);
+  return at == std::string::npos ? 0 : std::atoi(out.c_str() + at + kOver.size());
 }
 
 class CheckTest : public ::testing::Test {
@@ -92,8 +102,39 @@ TEST_F(CheckTest, AProjectIsCheckedOnItsLinkWithoutDrivingItsPins) {
   EXPECT_EQ(check.exit_code, 0) << check.out << check.err;
   EXPECT_TRUE(Contains(check.out, "board answered 300 in ")) << check.out;
   EXPECT_EQ(ReadFile(project), before) << "check changed the project";
-  // A0's mode, the first step's read, the timed step's read: nothing else.
-  EXPECT_EQ(ReadLines(log), (std::vector<std::string>{"!14mi", "?14s?", "?14s?"}));
+  // A0's mode, the first step's read, the timed steps' reads: nothing else.
+  std::vector<std::string> expected = {"!14mi"};
+  expected.insert(expected.end(), 1 + TimedReads(check.out), "?14s?");
+  EXPECT_EQ(ReadLines(log), expected);
+}
+
+// The round trips a check times, and the step the project's pins make at
+// the median: a board that delays every reply by 20 ms gives at least that.
+TEST_F(CheckTest, TheRoundTripGivesTheProjectsStepAndStepRate) {
+  StartUdpBoard({"--delay-ms", "20"});
+  const std::string project = dir_.File("p.project");
+  ASSERT_EQ(Blockhost({"set", "--project", project, "address=127.0.0.1", "udpport=" + UdpPort(),
+                       "pin3=pwm", "a5=unused"})
+                .exit_code,
+            0);
+  RunResult check = Blockhost({"check", "--project", project});
+  EXPECT_EQ(check.exit_code, 0) << check.out << check.err;
+  const size_t at = check.out.find(": median ");
+  ASSERT_NE(at, std::string::npos) << check.out;
+  const double median_ms = std::strtod(check.out.c_str() + at + 9, nullptr);
+  EXPECT_GE(median_ms, 20.0) << check.out;
+  EXPECT_GE(TimedReads(check.out), 10) << "a few dozen reads, or two seconds of them";
+  EXPECT_TRUE(Contains(check.out, ", 95th percentile ")) << check.out;
+  // Pins 2, 4 and 5 inputs, 3 PWM (two), 6 to 9 outputs, A0 to A4: 14.
+  const std::string rate = "this project: 14 exchanges a step, about ";
+  const size_t line = check.out.find(rate);
+  ASSERT_NE(line, std::string::npos) << check.out;
+  const double step_ms = std::strtod(check.out.c_str() + line + rate.size(), nullptr);
+  EXPECT_NEAR(step_ms, 14 * median_ms, 1.5) << check.out;  // each rounded
+  EXPECT_TRUE(Contains(
+      check.out, "at most " + std::to_string(static_cast<int>(1000 / step_ms)) + " steps a second"))
+      << check.out;
+  EXPECT_FALSE(Contains(check.out, "USB bridge")) << "UDP has none";
 }
 
 TEST_F(CheckTest, SilentBoardsExitThreeWithTheLinksHints) {
@@ -275,7 +316,9 @@ TEST_F(CheckTest, ABoardAtTheBlocksOwnSpeedIsNotLookedForElsewhere) {
   EXPECT_EQ(check.exit_code, 0) << check.out << check.err;
   EXPECT_TRUE(Contains(check.out, "board answered 654 in ")) << check.out;
   EXPECT_EQ(TriedSpeeds(check.out), std::vector<std::string>{});
-  EXPECT_EQ(ReadLines(log), (std::vector<std::string>{"!14mi", "?14s?", "?14s?"}));
+  std::vector<std::string> expected = {"!14mi"};
+  expected.insert(expected.end(), 1 + TimedReads(check.out), "?14s?");
+  EXPECT_EQ(ReadLines(log), expected);
 }
 
 TEST_F(CheckTest, UnusableAddressesAndBadArgumentsKeepTheirExitCodes) {

@@ -1,14 +1,21 @@
 // `blockhost check`: is the board there, and does it speak our language?
-// One run of one step that reads A0, through the exports only, exactly as a
-// host would make it; nothing else on the board is driven or reconfigured.
+// One run that reads A0, through the exports only, exactly as a host would
+// make it; nothing else on the board is driven or reconfigured.  Where the
+// board answers, the run's steps time the round trip, and the step of the
+// project's own pins follows from it.
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "block_instance.h"
 #include "block_library.h"
 #include "block_settings.h"
 #include "check_outcome.h"
+#include "check_timing.h"
 #include "commands.h"
 #include "config/setting_rules.h"
 #include "errors.h"
@@ -17,6 +24,7 @@
 #include "link/link_waits.h"
 #include "link/local_port.h"
 #include "link/port_holders.h"
+#include "link/port_list.h"
 #include "link/port_names.h"
 #include "link_text.h"
 #include "local_address.h"
@@ -40,11 +48,16 @@ constexpr int kOpenPauseSeconds = arduino::kSerialOpenPauseMs / 1000;
 // machine for the replies.
 constexpr int32_t kBlockUdpPort = arduino::kLocalPort;
 
-// What one run of one step made of A0.
+// The timed reads of a check: a few dozen, or as many as two seconds take
+// with a slow link, and at least one.
+constexpr int kTimedReads = 40;
+constexpr double kTimedReadsMs = 2000.0;
+
+// What one run made of A0.
 struct A0Reading {
   std::optional<double> value;  // the number the board answered
   std::string reply;            // otherwise what came instead; empty for nothing
-  double took_ms = 0;           // the timed step's round trip, for a number
+  std::vector<double> took_ms;  // each timed step's round trip, for a number
 };
 
 void PrintUnopenedHints(const BlockSettings& s) {
@@ -114,9 +127,10 @@ void PrintOwnEchoHints(const BlockSettings& s) {
       AddressText(s).c_str(), s.udp_port, EscapedReply(kReadA0Command).c_str(), kBlockUdpPort);
 }
 
-// One run of one step with the settings the block has, as a host makes it.
-// Errors other than a reply that is no number leave as LibraryError.
-A0Reading ReadA0(const BlockExports& e, BlockInstance* block) {
+// One run with the settings the block has, as a host makes it, with up to
+// `reads` timed steps.  Errors other than a reply that is no number leave as
+// LibraryError.
+A0Reading ReadA0(const BlockExports& e, BlockInstance* block, int reads = 1) {
   ValueArray inputs = ValueArray::Inputs();
   ValueArray outputs = ValueArray::Outputs();
   A0Reading reading;
@@ -124,10 +138,16 @@ A0Reading ReadA0(const BlockExports& e, BlockInstance* block) {
   try {
     // InitSimulationDLL already reads A0 once (after A0's mode command);
     // the timed step is the second read, which costs one round trip.
+    // Each timed step after it costs one round trip.
     CallLibrary([&] { e.InitSimulationDLL(block->record(), inputs.data(), outputs.data()); });
-    const Clock::time_point start = Clock::now();
-    CallLibrary([&] { e.SimulateDLL(Lead12{}, block->record(), inputs.data(), outputs.data()); });
-    reading.took_ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    const Clock::time_point first = Clock::now();
+    for (int read = 0; read < reads; ++read) {
+      const Clock::time_point start = Clock::now();
+      CallLibrary([&] { e.SimulateDLL(Lead12{}, block->record(), inputs.data(), outputs.data()); });
+      const Clock::time_point end = Clock::now();
+      reading.took_ms.push_back(std::chrono::duration<double, std::milli>(end - start).count());
+      if (std::chrono::duration<double, std::milli>(end - first).count() > kTimedReadsMs) break;
+    }
   } catch (const LibraryError& error) {
     failure = error.what();
   }
@@ -172,6 +192,32 @@ std::optional<int32_t> FindBoardSpeed(const BlockExports& e, BlockInstance* bloc
   return std::nullopt;
 }
 
+// The USB IDs of the checked COM port, where it is a USB device.
+std::optional<std::pair<uint16_t, uint16_t>> UsbIdsOf(int32_t com_port) {
+  for (const arduino::SerialPortInfo& port : arduino::ListSerialPorts()) {
+    if (port.com_port == com_port && port.usb) {
+      return std::make_pair(port.vendor_id, port.product_id);
+    }
+  }
+  return std::nullopt;
+}
+
+// The round trips, the step of the project's pins (or of a new block's, for
+// a check without a project) that follows, and over USB what the board's
+// bridge adds.
+void PrintStepRate(const CommandLine& line, const BlockSettings& pins, const BlockSettings& link,
+                   const RoundTrips& trips) {
+  printf("%s\n", RoundTripText(trips).c_str());
+  printf("%s: %s\n", line.project.empty() ? "a new block's pins" : "this project",
+         StepRateText(pins, trips).c_str());
+  if (!link.OverSerial()) return;
+  if (std::optional<std::pair<uint16_t, uint16_t>> ids = UsbIdsOf(link.com_port)) {
+    for (const std::string& note : BridgeNotes(ids->first, ids->second)) {
+      printf("%s\n", note.c_str());
+    }
+  }
+}
+
 // What makes the block use the board's speed: for a project, the command
 // that sets it, as the user would type it.
 std::string SpeedMend(const CommandLine& line, int32_t speed) {
@@ -207,6 +253,7 @@ int CheckCommand(const CommandLine& line) {
   }
   // A0 alone, so that the check drives no pin of whatever is wired to the
   // board and changes no pin's mode but A0's, which is an input anyway.
+  const BlockSettings project_settings = settings;
   settings.pin_mode.fill(arduino::pmUnused);
   settings.analog_used = {1, 0, 0, 0, 0, 0};
   ApplySettings(settings, &block);
@@ -218,12 +265,13 @@ int CheckCommand(const CommandLine& line) {
     return kExitPortUnusable;
   }
 
-  const A0Reading reading = ReadA0(e, &block);
+  const A0Reading reading = ReadA0(e, &block, kTimedReads);
   if (reading.value) {
     // Over loopback a round trip takes tens of microseconds.
-    printf(reading.took_ms < 1 ? "board answered %.10g in %.2f ms\n"
-                               : "board answered %.10g in %.1f ms\n",
-           *reading.value, reading.took_ms);
+    const double first_ms = reading.took_ms.front();
+    printf(first_ms < 1 ? "board answered %.10g in %.2f ms\n" : "board answered %.10g in %.1f ms\n",
+           *reading.value, first_ms);
+    PrintStepRate(line, project_settings, settings, SummariseRoundTrips(reading.took_ms));
     return kExitOk;
   }
   if (IsOwnEcho(settings, reading.reply)) {
