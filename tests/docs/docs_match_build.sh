@@ -6,6 +6,7 @@
 #   tests/docs/docs_match_build.sh image-names
 #   tests/docs/docs_match_build.sh ethernet-journey AVRBOARD BLOCKHOST
 #   tests/docs/docs_match_build.sh dialog-com-port BLOCKHOST
+#   tests/docs/docs_match_build.sh exit-codes
 #
 # image-names: every image path the pages name is one firmware/build.sh
 # writes (the build tree and the archives name them alike), the number of
@@ -220,9 +221,25 @@ case_dialog_com_port() {
   echo "ok: README says what the dialog and set do with COM7"
 }
 
+# exit-codes: README's exit-status table has a row for every status
+# blockhost gives (tools/blockhost/exit_codes.h), and no other.
+case_exit_codes() {
+  local given table
+  given=$(sed -nE 's/^constexpr int kExit[A-Za-z]+ = ([0-9]+);.*/\1/p' tools/blockhost/exit_codes.h |
+    sort -n | tr '\n' ' ')
+  table=$(awk '/^Exit status:/ { found = 1; next }
+    found && /^\| [0-9]+ \|/ { print $2; next }
+    found && /^$/ && rows++ { exit }' README.md | sort -n | tr '\n' ' ')
+  [ -n "$given" ] || fail "no exit statuses found in tools/blockhost/exit_codes.h"
+  [ "$given" = "$table" ] ||
+    fail "README's exit-status table has rows for ${table:-nothing}; blockhost gives $given"
+  echo "ok: README's exit-status table has a row for each of blockhost's statuses ($given)"
+}
+
 case "${1:-}" in
+  exit-codes) case_exit_codes ;;
   image-names) case_image_names ;;
   ethernet-journey) case_ethernet_journey "$2" "$3" ;;
   dialog-com-port) case_dialog_com_port "$2" ;;
-  *) fail "usage: $0 image-names | ethernet-journey AVRBOARD BLOCKHOST | dialog-com-port BLOCKHOST" ;;
+  *) fail "usage: $0 exit-codes | image-names | ethernet-journey AVRBOARD BLOCKHOST | dialog-com-port BLOCKHOST" ;;
 esac

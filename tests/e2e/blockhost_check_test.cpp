@@ -148,8 +148,8 @@ TEST_F(CheckTest, SilentBoardsExitThreeWithTheLinksHints) {
   PtyPair silent(6);  // nobody answers on the master side
   RunResult serial = Blockhost({"check", "--comport", "6"});
   EXPECT_EQ(serial.exit_code, 3) << serial.out << serial.err;
-  for (const char* hint :
-       {"no answer from the board", "blockhost ports", "firmware", "arduino_block-9600.hex"}) {
+  for (const char* hint : {"no answer from the board", "blockhost ports",
+                           "`blockhost flash --comport 6 --baud 9600`", "arduino_block-9600.hex"}) {
     EXPECT_TRUE(Contains(serial.out, hint)) << hint << "\n" << serial.out;
   }
   // Silent at 9600, it is looked for at the dialog's other speeds, in vain.

@@ -86,10 +86,12 @@ void PrintNoAnswerHints(const BlockSettings& s) {
   printf(
       "no answer from the board within the block's wait (1000 ms over serial)\n"
       "  - is COM%d the board? `blockhost ports` lists the ports and marks likely boards\n"
-      "  - does the board run the Arduino block firmware? Upload firmware/arduino_block\n"
+      "  - does the board run the Arduino block firmware? A new board holds only its\n"
+      "    bootloader: `blockhost flash --comport %d --baud %d` writes the image and checks\n"
+      "    the board again (--board uno or mega where the port does not tell)\n"
       "  - does the speed match? The board must run the image for %d baud,\n"
       "    firmware/<board>/arduino_block-%d.hex (kSerialBaud %d in a sketch built by hand)\n",
-      s.com_port, s.baud_rate, s.baud_rate, s.baud_rate);
+      s.com_port, s.com_port, s.baud_rate, s.baud_rate, s.baud_rate, s.baud_rate);
 }
 
 void PrintBadAnswerHints(const BlockSettings& s, const std::string& reply) {
