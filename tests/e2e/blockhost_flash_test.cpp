@@ -211,6 +211,31 @@ TEST_F(FlashTest, FailuresBeforeTheBoardIsTouchedSayWhatWasMissing) {
   EXPECT_TRUE(Contains(no_port.err, "--comport")) << no_port.err;
 }
 
+// The board flashed is the one asked for; a project that names another port
+// is told so, before anything is written, and one on that port is not.
+TEST_F(FlashTest, AProjectOnAnotherPortIsToldBeforeFlashing) {
+  const std::string empty = dir_.File("empty");
+  std::filesystem::create_directories(empty);
+  const std::string note = "note: the project's link is COM3; this flashes and checks COM42";
+  for (const int project_port : {3, kComPort}) {
+    SCOPED_TRACE(project_port);
+    const std::string project = dir_.File("p" + std::to_string(project_port) + ".project");
+    ASSERT_EQ(Blockhost({"set", "--project", project, "interface=usb",
+                         "comport=" + std::to_string(project_port)},
+                        dir_.File("tty"))
+                  .exit_code,
+              0);
+    RunResult run =
+        Flash({"--board", "uno", "--firmware-dir", empty, "--project", project}, dir_.File("tty"));
+    EXPECT_EQ(run.exit_code, 12) << run.out << run.err;
+    EXPECT_EQ(Contains(run.out, note), project_port == 3) << run.out;
+    if (project_port == 3) {
+      EXPECT_TRUE(Contains(run.out, "`blockhost set --project " + project + " comport=42`"))
+          << run.out;
+    }
+  }
+}
+
 // A serial monitor left open would take some of the bootloader's replies:
 // flash names it and leaves the port alone, before it looks for avrdude.
 TEST_F(FlashTest, APortAnotherProgramHoldsIsNamedAndNotFlashed) {

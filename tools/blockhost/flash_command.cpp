@@ -50,6 +50,7 @@ struct Wanted {
   bool ethernet = false;
   int32_t baud = 9600;
   std::string address;  // Ethernet: what the board is to answer at; empty to leave it
+  std::optional<int32_t> project_com_port;  // a serial project's own port
 };
 
 Wanted WantedOfProject(const CommandLine& line) {
@@ -61,6 +62,7 @@ Wanted WantedOfProject(const CommandLine& line) {
   wanted.ethernet = !settings.OverSerial();
   wanted.baud = settings.baud_rate;
   wanted.address = settings.address;
+  if (settings.OverSerial()) wanted.project_com_port = settings.com_port;
   return wanted;
 }
 
@@ -246,6 +248,14 @@ int FlashCommand(const CommandLine& line) {
   Wanted wanted;
   if (!line.project.empty()) {
     wanted = WantedOfProject(line);
+    // The board flashed is the one asked for; the project goes on naming its
+    // own, which the next check or run then opens.
+    if (wanted.project_com_port && *wanted.project_com_port != com_port) {
+      printf(
+          "note: the project's link is COM%d; this flashes and checks COM%d as asked (`%s "
+          "comport=%d` makes the project use it)\n",
+          *wanted.project_com_port, com_port, CommandWithProject("set", line).c_str(), com_port);
+    }
   } else {
     wanted.ethernet = g_options.ethernet;
     wanted.baud = line.baud_rate;
