@@ -392,8 +392,8 @@ TEST(BlockhostTest, TheHelpListsEveryExitCode) {
       {{"--help"},
        {"1 bad arguments", "2 library error", "3 no answer", "4 an answer", "5 the port",
         "6 refused", "7 not the Ethernet", "8 the board answers at another speed",
-        "9 the board did not answer", "10 cancelled", "11 no display", "130 stopped",
-        "143 stopped"}},
+        "9 the board did not answer", "10 nothing changed", "11 no display", "12 no image",
+        "13 no avrdude", "14 another chip", "15 avrdude failed", "130 stopped", "143 stopped"}},
       {{"run", "--help"},
        {"0 done", "1 bad arguments", "2 library error", "5 the port", "9 the board did not answer",
         "130 stopped by Ctrl-C", "143 stopped by SIGTERM"}},
@@ -412,6 +412,10 @@ TEST(BlockhostTest, TheHelpListsEveryExitCode) {
     for (size_t at; (at = text.find("\n  ")) != std::string::npos;) text.replace(at, 3, " ");
     for (const char* code : c.codes) EXPECT_TRUE(Contains(text, code)) << code << "\n" << text;
   }
+  // Every form of a command is listed by the command's name, as `set`'s two.
+  const std::string overview = RunProgram({BLOCKHOST_PATH, "--help"}).out;
+  EXPECT_FALSE(Contains(overview, "\n  blockhost ")) << overview;
+  EXPECT_TRUE(Contains(overview, "\n  set [--lib PATH] --project F --fix-line-ends")) << overview;
 }
 
 TEST(BlockhostTest, RunWritesCsvAndSvg) {

@@ -359,9 +359,10 @@ const Command kCheckCommand = {
     "check",
     "usage: blockhost check [--lib PATH] (--project F | --comport N [--baud B]\n"
     "                       | --address A [--udpport P])\n",
-    "read A0 once, as a run would, and say\n"
-    "whether the board answers (default\n"
-    "speed 9600, default UDP port 1600)",
+    "read A0 as a run would, say whether\n"
+    "the board answers, and time its round\n"
+    "trip (default speed 9600, default UDP\n"
+    "port 1600)",
     AddCheckOptions, CheckCommand};
 
 }  // namespace blockhost

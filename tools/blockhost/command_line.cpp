@@ -58,11 +58,13 @@ std::unique_ptr<CLI::App> MakeApp(CommandLine* line) {
               "exit status: 0 success, 1 bad arguments or files, 2 library error;\n"
               "  run: 5 the port cannot be opened, 9 the board did not answer in some\n"
               "  steps, 130 stopped by Ctrl-C (SIGINT), 143 stopped by SIGTERM;\n"
-              "  configure: 10 cancelled, 11 no display (nothing saved either way);\n"
+              "  configure: 10 nothing changed, 11 no display (nothing saved either way);\n"
               "  check: 3 no answer from the board, 4 an answer that is no number,\n"
               "  5 the port cannot be opened, 8 the board answers at another speed;\n"
               "  board-address: 3 no answer, 5 the port cannot be opened, 6 refused,\n"
-              "  7 not the Ethernet image\n"
+              "  7 not the Ethernet image;\n"
+              "  flash: 5 the port cannot be opened, 12 no image, 13 no avrdude,\n"
+              "  14 another chip, 15 avrdude failed; then check's 3, 4 or 8\n"
               "Run 'blockhost <command> --help' for the options of one command.");
   return app;
 }

@@ -79,8 +79,11 @@ class ToolFormatter : public CLI::Formatter {
     if (auto formatter = std::dynamic_pointer_cast<ToolFormatter>(sub->get_formatter())) {
       synopsis = formatter->usage();
     }
-    // Continuation lines are indented under the first; they move left with it.
-    const std::string prefix = "usage: " + sub->get_parent()->get_name() + " ";
+    // Continuation lines are indented under the first; they move left with
+    // it.  A line of its own that starts with the program is another form
+    // of the command, and loses the program's name as the first does.
+    const std::string program = sub->get_parent()->get_name() + " ";
+    const std::string prefix = "usage: " + program;
     std::string out;
     std::istringstream lines(synopsis);
     for (std::string line; std::getline(lines, line);) {
@@ -88,6 +91,7 @@ class ToolFormatter : public CLI::Formatter {
         line.erase(0, prefix.size());
       } else {
         line.erase(0, std::min(prefix.size(), line.find_first_not_of(' ')));
+        if (line.starts_with(program)) line.erase(0, program.size());
       }
       out += "  " + line + "\n";
     }
