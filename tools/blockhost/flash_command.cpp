@@ -3,6 +3,7 @@
 // will talk to it.  What to run is settled in flash_plan.h; this file says
 // what happens, in order, and what a user reads when a step fails.
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -93,8 +94,8 @@ std::vector<std::string> FirmwareFolders() {
   if (!g_options.firmware_dir.empty()) return {g_options.firmware_dir};
   // The release archives put firmware/ beside blockhost; in the build tree
   // blockhost sits in build/native and the images in build/firmware.
-  const std::string here = ExecutableDirectory();
-  return {here + "/firmware", here + "/../firmware"};
+  const std::filesystem::path here = ExecutableDirectory();
+  return {(here / "firmware").generic_string(), (here.parent_path() / "firmware").generic_string()};
 }
 
 // The images of BOARD that the folders hold, by their file names.
