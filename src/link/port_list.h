@@ -23,9 +23,24 @@ struct SerialPortInfo {
   std::string serial_number;
   std::string likely_board;  // LikelyBoard of the IDs; empty if unknown
   std::string note;          // what to do when the device is unreachable
+  // An FTDI bridge's latency timer: how long it holds what the board sent
+  // before passing it on.  0 where the port has none; `latency_place` names
+  // where the driver keeps it (a sysfs file, a registry key).
+  int latency_timer_ms = 0;
+  std::string latency_place;
 };
 
 // Ports with a COM number first, by number, then devices no number reaches.
 std::vector<SerialPortInfo> ListSerialPorts();
+
+// Sets the latency timer of `port` (one ListSerialPorts gave, with a timer)
+// to `ms`.  The driver keeps it only for a user with the right to change it:
+// root on Linux, an administrator on Windows.
+struct LatencyChange {
+  bool done = false;
+  bool not_permitted = false;  // refused for want of that right
+  std::string error;           // otherwise why it was not done
+};
+LatencyChange SetLatencyTimer(const SerialPortInfo& port, int ms);
 
 }  // namespace arduino

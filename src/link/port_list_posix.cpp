@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <optional>
@@ -85,6 +87,14 @@ void FillUsbDetails(udev_device* tty, SerialPortInfo* info) {
   info->product = Text(udev_device_get_sysattr_value(usb, "product"));
   info->serial_number = Text(udev_device_get_sysattr_value(usb, "serial"));
   info->likely_board = LikelyBoard(info->vendor_id, info->product_id);
+  // FTDI's driver gives its usb-serial port device the bridge's timer.
+  udev_device* serial = udev_device_get_parent_with_subsystem_devtype(tty, "usb-serial", nullptr);
+  if (serial == nullptr) return;
+  if (std::optional<int32_t> ms =
+          WholeNumber(Text(udev_device_get_sysattr_value(serial, "latency_timer")))) {
+    info->latency_timer_ms = *ms;
+    info->latency_place = Text(udev_device_get_syspath(serial)) + "/latency_timer";
+  }
 }
 
 std::vector<KernelPort> KernelPorts() {
@@ -134,6 +144,34 @@ std::set<int32_t> NumbersInEnvironment() {
 }
 
 }  // namespace
+
+LatencyChange SetLatencyTimer(const SerialPortInfo& port, int ms) {
+  LatencyChange change;
+  const std::string suffix = "/latency_timer";
+  if (port.latency_place.size() <= suffix.size()) {
+    change.error = "the port has no latency timer";
+    return change;
+  }
+  const std::string syspath =
+      port.latency_place.substr(0, port.latency_place.size() - suffix.size());
+  std::unique_ptr<udev, UdevDeleter> context(udev_new());
+  std::unique_ptr<udev_device, UdevDeleter> device(
+      context ? udev_device_new_from_syspath(context.get(), syspath.c_str()) : nullptr);
+  if (!device) {
+    change.error = "the device " + syspath + " is gone";
+    return change;
+  }
+  std::string value = std::to_string(ms);
+  const int result = udev_device_set_sysattr_value(device.get(), "latency_timer", value.data());
+  if (result == 0) {
+    change.done = true;
+  } else if (result == -EACCES || result == -EPERM) {
+    change.not_permitted = true;
+  } else {
+    change.error = std::string("the driver refused it: ") + std::strerror(-result);
+  }
+  return change;
+}
 
 std::vector<SerialPortInfo> ListSerialPorts() {
   const std::vector<KernelPort> kernel_ports = KernelPorts();

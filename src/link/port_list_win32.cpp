@@ -9,6 +9,7 @@
 #include <charconv>
 #include <map>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "link/port_list.h"
@@ -60,7 +61,14 @@ struct DeviceDetails {
   std::string hardware_id;
   std::string manufacturer;
   std::string instance_id;
+  int latency_timer_ms = 0;  // an FTDI driver's LatencyTimer, beside PortName
 };
+
+// Where Windows keeps a device's own settings, PortName and LatencyTimer
+// among them: what SetupDiOpenDevRegKey opens as DIREG_DEV.
+std::string DeviceParametersKey(const std::string& instance_id) {
+  return "SYSTEM\\CurrentControlSet\\Enum\\" + instance_id + "\\Device Parameters";
+}
 
 // The Ports-class devices present, by the port name their driver gave them.
 std::map<int32_t, DeviceDetails> PortsClassDevices() {
@@ -78,6 +86,12 @@ std::map<int32_t, DeviceDetails> PortsClassDevices() {
     const bool named = RegQueryValueExA(key, "PortName", nullptr, &type,
                                         reinterpret_cast<BYTE*>(name), &size) == ERROR_SUCCESS &&
                        type == REG_SZ;
+    DWORD latency = 0;
+    DWORD latency_size = sizeof latency;
+    const bool timed =
+        RegQueryValueExA(key, "LatencyTimer", nullptr, &type, reinterpret_cast<BYTE*>(&latency),
+                         &latency_size) == ERROR_SUCCESS &&
+        type == REG_DWORD;
     RegCloseKey(key);
     std::optional<int32_t> number = named ? ComNumber(name) : std::nullopt;
     if (!number) continue;
@@ -88,6 +102,9 @@ std::map<int32_t, DeviceDetails> PortsClassDevices() {
     char instance[512] = {};
     if (SetupDiGetDeviceInstanceIdA(set, &device, instance, sizeof instance, nullptr)) {
       details.instance_id = instance;
+    }
+    if (timed && latency >= 1 && latency <= 255) {
+      details.latency_timer_ms = static_cast<int>(latency);
     }
     devices[*number] = details;
   }
@@ -106,6 +123,32 @@ std::string SerialNumberOf(const std::string& instance_id) {
 }
 
 }  // namespace
+
+LatencyChange SetLatencyTimer(const SerialPortInfo& port, int ms) {
+  LatencyChange change;
+  const std::string root = "HKLM\\";
+  if (!port.latency_place.starts_with(root)) {
+    change.error = "the port has no latency timer";
+    return change;
+  }
+  HKEY key;
+  LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, port.latency_place.substr(root.size()).c_str(), 0,
+                              KEY_SET_VALUE, &key);
+  if (result == ERROR_SUCCESS) {
+    const DWORD value = static_cast<DWORD>(ms);
+    result = RegSetValueExA(key, "LatencyTimer", 0, REG_DWORD,
+                            reinterpret_cast<const BYTE*>(&value), sizeof value);
+    RegCloseKey(key);
+  }
+  if (result == ERROR_SUCCESS) {
+    change.done = true;
+  } else if (result == ERROR_ACCESS_DENIED) {
+    change.not_permitted = true;
+  } else {
+    change.error = "the registry refused it (error " + std::to_string(result) + ")";
+  }
+  return change;
+}
 
 std::vector<SerialPortInfo> ListSerialPorts() {
   std::vector<SerialPortInfo> list;
@@ -144,6 +187,10 @@ std::vector<SerialPortInfo> ListSerialPorts() {
         info.product_id = *product;
         info.serial_number = SerialNumberOf(details.instance_id);
         info.likely_board = LikelyBoard(*vendor, *product);
+      }
+      if (details.latency_timer_ms > 0 && !details.instance_id.empty()) {
+        info.latency_timer_ms = details.latency_timer_ms;
+        info.latency_place = "HKLM\\" + DeviceParametersKey(details.instance_id);
       }
     }
     list.push_back(std::move(info));

@@ -84,6 +84,32 @@ TEST_F(PortListTest, ACh340CloneOnTtyUsb0IsMarkedAsALikelyBoard) {
   EXPECT_NE(list[0].likely_board.find("CH340"), std::string::npos) << list[0].likely_board;
 }
 
+// An FTDI bridge's driver keeps its latency timer beside the port; it is
+// read with the list and set where the list says it is.  Other ports have
+// none.
+TEST_F(PortListTest, AnFtdiBridgesLatencyTimerIsReadAndSet) {
+  AddDevices("ftdi_ttyUSB0.umockdev");
+  AddDevices("uno_ttyACM0.umockdev");
+  std::vector<SerialPortInfo> list = ListSerialPorts();
+  const SerialPortInfo* ftdi = Find(list, "/dev/ttyUSB0", 0);
+  ASSERT_NE(ftdi, nullptr);
+  EXPECT_EQ(ftdi->latency_timer_ms, 16);
+  EXPECT_TRUE(ftdi->latency_place.ends_with("/2-4:1.0/ttyUSB0/latency_timer"))
+      << ftdi->latency_place;
+  const LatencyChange change = SetLatencyTimer(*ftdi, 1);
+  EXPECT_TRUE(change.done) << change.error;
+  list = ListSerialPorts();
+  ASSERT_NE(Find(list, "/dev/ttyUSB0", 0), nullptr);
+  EXPECT_EQ(Find(list, "/dev/ttyUSB0", 0)->latency_timer_ms, 1);
+
+  const SerialPortInfo* uno = Find(list, "/dev/ttyACM0", 1);
+  ASSERT_NE(uno, nullptr);
+  EXPECT_EQ(uno->latency_timer_ms, 0);
+  const LatencyChange none = SetLatencyTimer(*uno, 1);
+  EXPECT_FALSE(none.done);
+  EXPECT_EQ(none.error, "the port has no latency timer");
+}
+
 TEST_F(PortListTest, OnlyTtySWithAUartCount) {
   AddDevices("ttyS_onboard.umockdev");  // ttyS0 has a 16550A, ttyS1 nothing
   EXPECT_EQ(ComPortDevice(1), "/dev/ttyS0");

@@ -38,6 +38,7 @@ struct CommandLine {
   std::string board_address;
   std::string board_mac;           // --mac
   int32_t restart_wait_ms = 4000;  // --wait-ms
+  std::optional<int> latency_ms;   // `latency`: the timer to set; nothing to show it
 };
 
 // Fills *line from argv.  Returns nothing when blockhost should go on with

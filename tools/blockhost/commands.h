@@ -38,10 +38,11 @@ extern const Command kCheckCommand;
 extern const Command kPortsCommand;
 extern const Command kBoardAddressCommand;
 extern const Command kFlashCommand;
+extern const Command kLatencyCommand;
 
 inline constexpr const Command* kCommands[] = {
     &kInfoCommand,  &kShowCommand,  &kSetCommand,          &kConfigureCommand, &kRunCommand,
-    &kCheckCommand, &kPortsCommand, &kBoardAddressCommand, &kFlashCommand,
+    &kCheckCommand, &kPortsCommand, &kBoardAddressCommand, &kFlashCommand,     &kLatencyCommand,
 };
 
 // The entry of `name`, or nothing for a name no command has.

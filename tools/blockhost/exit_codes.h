@@ -31,6 +31,9 @@ constexpr int kExitNoImage = 12;        // no image for that board and link
 constexpr int kExitNoAvrdude = 13;      // no avrdude found, or it would not start
 constexpr int kExitWrongChip = 14;      // the chip's signature is not the board's named
 constexpr int kExitAvrdudeFailed = 15;  // no bootloader, a failed verify, anything else
+// `latency`: why the port's timer was left as it is.
+constexpr int kExitNoLatencyTimer = 16;  // the port has none: only FTDI bridges have one
+constexpr int kExitNotPermitted = 17;    // changing it needs root or an administrator
 // `run` stopped from outside (stop_request.h), as a shell reports a process
 // the signal ended: 128 plus its number.
 constexpr int kExitInterrupted = 130;  // Ctrl-C (SIGINT; on Windows also Ctrl-Break)

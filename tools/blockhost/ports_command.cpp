@@ -69,6 +69,8 @@ void PrintJson(const std::vector<arduino::SerialPortInfo>& ports) {
     } else {
       printf(" \"usb\": null,");
     }
+    printf(" \"latency_timer_ms\": %s,",
+           p.latency_timer_ms ? std::to_string(p.latency_timer_ms).c_str() : "null");
     printf(" \"likely_arduino\": %s, \"likely_board\": %s, \"note\": %s, \"held_by\": %s}",
            p.likely_board.empty() ? "false" : "true", JsonOptional(p.likely_board).c_str(),
            JsonOptional(p.note).c_str(), JsonHolder(arduino::FindPortHolder(p.device)).c_str());
@@ -99,6 +101,13 @@ void PrintText(const std::vector<arduino::SerialPortInfo>& ports) {
       printf("        %s\n", details.c_str());
     } else if (!p.hardware_id.empty()) {
       printf("        %s\n", p.hardware_id.c_str());
+    }
+    if (p.latency_timer_ms > 0) {
+      printf("        FTDI latency timer %d ms", p.latency_timer_ms);
+      if (p.latency_timer_ms > 1 && p.com_port > 0) {
+        printf(" (`blockhost latency --comport %d 1` lowers it)", p.com_port);
+      }
+      printf("\n");
     }
     if (!p.note.empty()) printf("        note: %s\n", p.note.c_str());
     if (std::optional<arduino::PortHolder> holder = arduino::FindPortHolder(p.device)) {
