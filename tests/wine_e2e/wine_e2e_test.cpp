@@ -656,6 +656,50 @@ TEST(WindowsPortsTest, APortAnnouncedInTheRegistryIsListedUnderItsName) {
       << json;
 }
 
+// An FTDI port as its driver announces it: the Ports-class device whose
+// Device Parameters hold its PortName and LatencyTimer.  ports shows the
+// timer, latency shows it, sets it in that key and shows it set.
+TEST(WindowsPortsTest, AnFtdiPortsLatencyTimerIsShownAndSet) {
+  if (const std::string why = WhyWindowsCannotRun(); !why.empty()) GTEST_SKIP() << why;
+  PrepareWinePrefix();
+  TempDir dir;
+  const std::string device =
+      "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Enum\\FTDIBUS\\"
+      "VID_0403+PID_6001+A10K5XYZA\\0000";
+  // REG_MULTI_SZ "FTDIBUS\COMPORT&VID_0403&PID_6001".
+  std::string hardware_id;
+  for (char c : std::string("FTDIBUS\\COMPORT&VID_0403&PID_6001")) {
+    char hex[4];
+    snprintf(hex, sizeof hex, "%02x,", static_cast<unsigned char>(c));
+    hardware_id += hex;
+  }
+  WriteFile(dir.File("ftdi.reg"),
+            "REGEDIT4\n\n[" + device +
+                "]\n"
+                "\"ClassGUID\"=\"{4D36E978-E325-11CE-BFC1-08002BE10318}\"\n"
+                "\"HardwareID\"=hex(7):" +
+                hardware_id + "00,00\n\n[" + device +
+                "\\Device Parameters]\n\"PortName\"=\"COM13\"\n\"LatencyTimer\"=dword:00000010\n");
+  const std::string host = WindowsPath(WindowsHost());
+  const std::string session =
+      "reg add HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM /v \\Device\\VCP0 /d COM13 /f >nul & regedit "
+      "/S " +
+      WindowsPath(dir.File("ftdi.reg")) + " & " + host + " ports & " + host +
+      " latency --comport 13 2 & " + host + " latency --comport 13";
+  RunResult result =
+      RunProgram({WINE_RUN, "cmd", "/c", session}, {"WINEARCH=" + ChosenWindowsBuild().name});
+  const std::string out = WithoutCarriageReturns(result.out);
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  for (const char* said :
+       {"FTDI latency timer 16 ms (`blockhost latency --comport 13 1` lowers it)\n",
+        "COM13 (\\\\.\\COM13): FTDI latency timer set to 2 ms (it was 16 ms)\n"
+        "it takes effect the next time a program opens the port",
+        "COM13 (\\\\.\\COM13): FTDI latency timer 2 ms (HKLM\\SYSTEM\\CurrentControlSet\\Enum\\"
+        "FTDIBUS\\VID_0403+PID_6001+A10K5XYZA\\0000\\Device Parameters)\n"}) {
+    EXPECT_NE(out.find(said), std::string::npos) << said << "\n" << out << result.err;
+  }
+}
+
 // The serial link's Windows tests (tests/win32/serial_link_test.cpp) on a
 // pseudo-terminal that nobody reads, linked into the prefix as COM7: a board
 // that has stopped reading.  Only the master side is held, never read.
