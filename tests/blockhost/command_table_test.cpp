@@ -104,6 +104,7 @@ TEST(CommandTableTest, AParsedCommandLineNamesACommandOfTheTable) {
       {"ports"},
       {"board-address", "--comport", "3"},
       {"flash", "--comport", "3"},
+      {"latency", "--comport", "3"},
   };
   ASSERT_EQ(lines.size(), std::size(kCommands));
   for (const std::vector<std::string>& args : lines) {
