@@ -36,8 +36,10 @@ void SetSpeed(int fd, speed_t speed) {
 // The program at the port: the slave as the block opens it.
 class Program {
  public:
-  ~Program() {
+  ~Program() { Close(); }
+  void Close() {
     if (fd_ >= 0) close(fd_);
+    fd_ = -1;
   }
   void Open(const std::string& path) {
     fd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -131,6 +133,25 @@ TEST_P(TerminalInputTest, PairsTheBytesWithTheSpeedAndTheOpenBeforeTheirWriting)
   EXPECT_EQ(input.bytes, command);
   EXPECT_EQ(input.opened, act.opens_at_the_read);
   EXPECT_EQ(input.baud, act.baud);
+}
+
+// avrboard's own open of the slave, to empty its queue, is no program's:
+// it neither counts as an open nor as a holder, and the program that has
+// the port keeps it.
+TEST_F(TerminalInputTest, AvrboardsOwnOpenToEmptyTheLineIsNoProgramsOpen) {
+  program_.Open(path_);
+  EXPECT_TRUE(line_.Update());
+  EXPECT_TRUE(line_.InUse());
+  std::string error;
+  ASSERT_TRUE(pty_->Write("stale\r\n", &error)) << error;
+  usleep(50 * 1000);
+  ASSERT_TRUE(pty_->DiscardUnread());
+  line_.OwnOpenFollows();
+  EXPECT_FALSE(line_.Update()) << "avrboard's own open counted as a program's";
+  EXPECT_TRUE(line_.InUse()) << "avrboard's own close ended the program's use";
+  program_.Close();
+  line_.Update();
+  EXPECT_FALSE(line_.InUse());
 }
 
 INSTANTIATE_TEST_SUITE_P(

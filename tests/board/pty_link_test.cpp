@@ -152,6 +152,30 @@ TEST_F(PtyLinkTest, DiscardUnreadDropsWhatThePeerHasNotReadAndKeepsWhatItSent) {
   EXPECT_EQ(next.Unread(), 0);
 }
 
+// The queue is emptied on the slave's side, so the line keeps every setting
+// the peer made, a speed it set a moment before included.
+TEST_F(PtyLinkTest, DiscardUnreadLeavesThePeersSettingsAsTheyAre) {
+  std::string error;
+  Peer peer(path_);
+  termios set{};
+  ASSERT_EQ(tcgetattr(peer.fd(), &set), 0);
+  cfmakeraw(&set);
+  cfsetspeed(&set, B19200);
+  set.c_cflag |= CSTOPB;
+  ASSERT_EQ(tcsetattr(peer.fd(), TCSANOW, &set), 0);
+  ASSERT_TRUE(pty_->Write("stale\r\n", &error)) << error;
+  Settle();
+  EXPECT_TRUE(pty_->DiscardUnread()) << "emptied through the slave";
+  EXPECT_EQ(peer.Unread(), 0);
+  termios after{};
+  ASSERT_EQ(tcgetattr(peer.fd(), &after), 0);
+  EXPECT_EQ(cfgetospeed(&after), static_cast<speed_t>(B19200));
+  EXPECT_EQ(after.c_cflag, set.c_cflag);
+  EXPECT_EQ(after.c_iflag, set.c_iflag);
+  EXPECT_EQ(after.c_lflag, set.c_lflag);
+  EXPECT_FALSE(pty_->DiscardUnread()) << "nothing written since: nothing to do";
+}
+
 TEST_F(PtyLinkTest, WaitUntilReadEndsWhenThePeerLeavesElseAtItsLimit) {
   Peer peer(path_);
   auto start = Clock::now();

@@ -189,6 +189,19 @@ std::optional<int> ParseOptions(int argc, char** argv, Options* options) {
                  "simulated, from the command's arrival in the chip to the reply\n"
                  "leaving it")
       ->type_name("FILE");
+  app.add_option_function<std::string>(
+         "--bridge",
+         [options](const std::string& text) {
+           std::string error;
+           std::optional<BridgeSpec> spec = ParseBridge(text, &error);
+           if (!spec) Refuse("--bridge", error);
+           options->bridge = *spec;
+         },
+         "hold the firmware's replies as a board's USB bridge does, a model\n"
+         "of its published behaviour: 16u2 (a genuine Uno's or Mega's, a\n"
+         "4.096 ms tick), ftdi[:MS] (its latency timer, 16 ms unless given),\n"
+         "ch340 (1 ms), none (default)")
+      ->type_name("none|16u2|ftdi[:MS]|ch340");
   app.add_flag("--verbose", options->verbose,
                "show simavr's own messages (what it loaded, its warnings)");
   tool_cli::AddHelpFlag(&app);

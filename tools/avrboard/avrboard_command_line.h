@@ -7,6 +7,7 @@
 #include <string>
 
 #include "analog_source.h"
+#include "usb_bridge.h"
 
 namespace avrboard {
 
@@ -24,6 +25,7 @@ struct Options {
   bool bootloader = false;                           // --bootloader[=HEX]
   std::string bootloader_path;                       // its HEX; empty: the board's own
   std::string flash_path;                            // --flash FILE
+  BridgeSpec bridge;                                 // --bridge: the USB bridge modelled
 };
 
 // avrboard's exit status for a bad command line, and for an image that is

@@ -29,13 +29,19 @@ bool LineWatch::Update() {
     if (got <= 0) return opened;
     for (ssize_t at = 0; at < got;) {
       const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-      if (event->mask & IN_OPEN) {
+      if ((event->mask & IN_OPEN) && own_opens_ > 0) {
+        --own_opens_;
+      } else if (event->mask & IN_OPEN) {
         ++holders_;
         opened = true;
       }
       // A close whose open came before the watch cannot push the count
       // below zero.
-      if ((event->mask & IN_CLOSE) && holders_ > 0) --holders_;
+      if ((event->mask & IN_CLOSE) && own_closes_ > 0) {
+        --own_closes_;
+      } else if ((event->mask & IN_CLOSE) && holders_ > 0) {
+        --holders_;
+      }
       at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
     }
   }

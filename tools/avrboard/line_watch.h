@@ -6,8 +6,9 @@
 // step.
 //
 // The watch counts the opens and closes of the terminal's slave device that
-// the kernel reports through inotify.  avrboard itself never opens the
-// slave, so every open counted is another program's.
+// the kernel reports through inotify.  avrboard opens the slave only to
+// empty its queue, and says so first (OwnOpenFollows), so every open
+// counted is another program's.
 #pragma once
 
 #include <string>
@@ -29,10 +30,19 @@ class LineWatch {
   bool Update();
   // Whether some program has the port open now, as of the last Update.
   bool InUse() const { return holders_ > 0; }
+  // avrboard opened and closed the slave itself since the last Update: one
+  // open and one close are not counted.  Which ones is all the same, as
+  // only the count and whether anything opened matter.
+  void OwnOpenFollows() {
+    ++own_opens_;
+    ++own_closes_;
+  }
 
  private:
   int fd_ = -1;
   int holders_ = 0;
+  int own_opens_ = 0;
+  int own_closes_ = 0;
 };
 
 }  // namespace avrboard

@@ -161,6 +161,9 @@ void Session::SayReady() const {
             << DescribeProgram(options_);
   if (pty_) std::cerr << ", serial on " << options_.pty_path << " (" << pty_->slave_name() << ")";
   if (bridge_) std::cerr << ", ethernet on udp 127.0.0.1:" << bridge_->port();
+  if (pty_ && options_.bridge.kind != BridgeKind::kNone) {
+    std::cerr << ", the serial line behind " << DescribeBridge(options_.bridge);
+  }
   std::cerr << std::endl;
 }
 
@@ -220,8 +223,16 @@ void Session::WriteDone() {
   if (!pty_) return;
   std::vector<uint64_t> done_cycles;
   const uint64_t wall = WallCycle();
-  std::string done = held_output_.TakeDone(wall > input_lag_ ? wall - input_lag_ : 0, &done_cycles);
+  const uint64_t now = wall > input_lag_ ? wall - input_lag_ : 0;
+  std::string done = held_output_.TakeDone(now, &done_cycles);
   done = speeds_.FromFirmware(done, done_cycles, board_.cycle());
+  // Each byte reaches the bridge as its frame ends.
+  for (size_t i = 0; i < done.size(); ++i) {
+    usb_bridge_.Take(done[i], i < done_cycles.size() && done.size() == done_cycles.size()
+                                  ? done_cycles[i] + board_.UartFrameCycles()
+                                  : now);
+  }
+  done = usb_bridge_.Release(now);
   // With nobody reading the terminal the reply is lost, as on a real line;
   // while the port is closed nothing is even written.
   if (!done.empty() && line_.InUse()) (void)pty_->Write(done, &error_);
@@ -268,8 +279,9 @@ bool Session::ServeTerminal(uint64_t slice_cycles) {
   // it), and what the old firmware said but nobody read is gone with the
   // line.  What that program wrote reaches the board after the reset.
   if (input.opened) {
-    pty_->DiscardUnread();
+    if (pty_->DiscardUnread()) line_.OwnOpenFollows();
     held_output_.Clear();
+    usb_bridge_.Clear();
     board_.Reset();
   }
   // Bytes enter the UART no sooner than the moment they were read at:
@@ -388,6 +400,9 @@ void Session::Sleep(uint64_t slice_cycles) {
   uint64_t due = board_.cycle() + slice_cycles;
   if (std::optional<uint64_t> done = held_output_.NextDone()) {
     due = std::min(due, *done + input_lag_);
+  }
+  if (std::optional<uint64_t> released = usb_bridge_.NextRelease()) {
+    due = std::min(due, *released + input_lag_);
   }
   const uint64_t now = WallCycle();
   if (due <= now) return;

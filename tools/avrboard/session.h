@@ -25,6 +25,7 @@
 #include "pace_meter.h"
 #include "program_memory.h"
 #include "pty_link.h"
+#include "usb_bridge.h"
 #include "w5100.h"
 
 namespace avrboard {
@@ -106,6 +107,9 @@ class Session {
 
   std::chrono::steady_clock::time_point started_;
   HeldOutput held_output_;
+  // The board's USB bridge, which holds the bytes once their frames are
+  // over (none by default: each goes as its frame ends).
+  UsbBridge usb_bridge_{options_.bridge, kClockHz};
   // How far the chip's time trailed the wall clock when it last took bytes
   // in.  A chip that falls behind takes a command at once and answers as it
   // catches up; its reply is held by the same lag, so that it comes no

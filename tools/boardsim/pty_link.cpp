@@ -108,17 +108,24 @@ void PtyLink::WaitForInput(int timeout_ms) const {
   std::this_thread::sleep_until(end);
 }
 
-void PtyLink::DiscardUnread() {
-  // A flushing tcsetattr on the master empties the slave's input queue,
-  // which is what the peer would read next; what the peer wrote stays.  It
-  // also writes back the line settings it read just before, so a peer that
-  // sets its speed in between would lose that; hence no call when nothing
-  // can be waiting.  A host probes the port before it opens it for a run,
-  // and the probe, which sets nothing, is the open that finds bytes here.
-  if (!written_since_discard_) return;
+bool PtyLink::DiscardUnread() {
+  if (!written_since_discard_) return false;
+  written_since_discard_ = false;
+  // The queue is the slave's input, and a flush there changes no setting of
+  // the line.  (A flush on the master empties only the master's own side.)
+  const int slave = open(slave_name_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (slave >= 0) {
+    (void)tcflush(slave, TCIFLUSH);
+    close(slave);
+    return true;
+  }
+  // A peer that holds the port exclusively (TIOCEXCL) keeps out everyone but
+  // root.  Then a flushing tcsetattr on the master empties the queue; it also
+  // writes back the settings it read just before, so a speed the peer sets in
+  // that moment would be lost, which is why the slave comes first.
   termios settings{};
   if (tcgetattr(master_, &settings) == 0) (void)tcsetattr(master_, TCSAFLUSH, &settings);
-  written_since_discard_ = false;
+  return false;
 }
 
 void PtyLink::WaitUntilRead(int max_wait_ms) const {

@@ -52,8 +52,10 @@ class PtyLink {
   // listener went away.  Bytes written while no peer has the slave open wait
   // there for the next one, so a program that opens the port gets them too
   // unless they are discarded.  Bytes written a moment before may still be
-  // on their way into that queue, and escape.
-  void DiscardUnread();
+  // on their way into that queue, and escape.  The line's settings stay as
+  // the peer has them.  True when the slave was opened to do it, which a
+  // watch of its opens then sees as well.
+  bool DiscardUnread();
 
   // Gives the peer max_wait_ms to read what was written, less if it closes
   // the slave first.  Closing the master discards what the peer has not yet

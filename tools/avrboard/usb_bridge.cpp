@@ -1,0 +1,123 @@
+#include "usb_bridge.h"
+
+#include <algorithm>
+#include <charconv>
+
+namespace avrboard {
+namespace {
+
+constexpr double kAtmegaTickMs = 4.096;  // Timer0 at clk/256, 16 MHz
+constexpr size_t kAtmegaBufferBytes = 128;
+constexpr size_t kFtdiPacketBytes = 62;  // 64 less the two status bytes
+constexpr double kUsbFrameMs = 1.0;
+
+}  // namespace
+
+std::optional<BridgeSpec> ParseBridge(const std::string& text, std::string* error) {
+  BridgeSpec spec;
+  if (text == "none") return spec;
+  if (text == "16u2") {
+    spec.kind = BridgeKind::kAtmega16U2;
+    return spec;
+  }
+  if (text == "ch340") {
+    spec.kind = BridgeKind::kCh340;
+    return spec;
+  }
+  if (text == "ftdi" || text.starts_with("ftdi:")) {
+    spec.kind = BridgeKind::kFtdi;
+    if (text == "ftdi") return spec;
+    const char* begin = text.data() + 5;
+    const char* end = text.data() + text.size();
+    int ms = 0;
+    auto [stop, failed] = std::from_chars(begin, end, ms);
+    if (failed == std::errc() && stop == end && begin != end && ms >= 1 && ms <= 255) {
+      spec.latency_ms = ms;
+      return spec;
+    }
+    *error = "'" + text + "': the FTDI latency timer is 1 to 255 ms (ftdi:16)";
+    return std::nullopt;
+  }
+  *error = "'" + text + "' is none of none, 16u2, ftdi, ftdi:MS, ch340";
+  return std::nullopt;
+}
+
+std::string DescribeBridge(const BridgeSpec& spec) {
+  const std::string model = " (a model of its published behaviour, not a measurement: ";
+  switch (spec.kind) {
+    case BridgeKind::kAtmega16U2:
+      return "an ATmega16U2 bridge" + model +
+             "what it holds goes on a 4.096 ms tick, or at once when 127 of its 128 bytes are "
+             "taken)";
+    case BridgeKind::kFtdi:
+      return "an FTDI bridge" + model + "what it holds goes when its " +
+             std::to_string(spec.latency_ms) +
+             " ms latency timer runs out, or at once when its 62-byte packet is full)";
+    case BridgeKind::kCh340:
+      return "a CH340 bridge" + model + "what it holds goes with the next 1 ms USB frame)";
+    case BridgeKind::kNone:
+      break;
+  }
+  return "no USB bridge (every byte as its frame ends)";
+}
+
+UsbBridge::UsbBridge(BridgeSpec spec, uint64_t clock_hz) : spec_(spec) {
+  const double cycles_per_ms = clock_hz / 1000.0;
+  switch (spec.kind) {
+    case BridgeKind::kAtmega16U2:
+      period_cycles_ = static_cast<uint64_t>(kAtmegaTickMs * cycles_per_ms + 0.5);
+      full_bytes_ = kAtmegaBufferBytes - 1;
+      break;
+    case BridgeKind::kFtdi:
+      period_cycles_ = static_cast<uint64_t>(spec.latency_ms * cycles_per_ms + 0.5);
+      full_bytes_ = kFtdiPacketBytes;
+      break;
+    case BridgeKind::kCh340:
+      period_cycles_ = static_cast<uint64_t>(kUsbFrameMs * cycles_per_ms + 0.5);
+      full_bytes_ = kFtdiPacketBytes;
+      break;
+    case BridgeKind::kNone:
+      break;
+  }
+}
+
+uint64_t UsbBridge::TickAfter(uint64_t cycle) const {
+  if (period_cycles_ == 0) return cycle;
+  // The 16U2's and the USB frames' ticks run on their own; FTDI's timer
+  // starts again with each packet it sends.
+  const uint64_t origin = spec_.kind == BridgeKind::kFtdi ? last_send_ : 0;
+  if (cycle <= origin) return origin + period_cycles_;
+  const uint64_t since = cycle - origin;
+  return origin + (since / period_cycles_ + 1) * period_cycles_;
+}
+
+void UsbBridge::Take(char byte, uint64_t cycle) {
+  held_.push_back({byte, cycle, TickAfter(cycle)});
+  // A full buffer goes at once, and all it holds with it.
+  if (full_bytes_ > 0 && held_.size() >= full_bytes_) {
+    for (Held& held : held_) held.due = cycle;
+  }
+}
+
+std::string UsbBridge::Release(uint64_t cycle) {
+  std::string out;
+  // A packet takes everything held, so the bytes go in order.
+  if (held_.empty() || held_.front().due > cycle) return out;
+  const uint64_t sent_at = held_.front().due;
+  while (!held_.empty() && held_.front().due <= cycle) {
+    out += held_.front().byte;
+    held_.pop_front();
+  }
+  if (spec_.kind == BridgeKind::kFtdi) {
+    last_send_ = sent_at;
+    for (Held& held : held_) held.due = TickAfter(std::max(held.arrived, sent_at));
+  }
+  return out;
+}
+
+std::optional<uint64_t> UsbBridge::NextRelease() const {
+  if (held_.empty()) return std::nullopt;
+  return held_.front().due;
+}
+
+}  // namespace avrboard

@@ -1,0 +1,68 @@
+// A model of the USB-serial bridge between a real board's UART and the
+// host.  A bridge does not pass each byte on as it arrives: it collects
+// them and sends a USB packet when its own rule says so, and every reply
+// waits that long before the host sees it.  The rules are the bridges'
+// published behaviour, not measurements:
+//   16u2     the ATmega16U2 (8U2) of a genuine Uno or Mega 2560: its serial
+//            firmware sends what it holds on a timer tick every 4.096 ms,
+//            or at once when its buffer of 128 bytes is nearly full;
+//   ftdi:MS  an FTDI chip: what it holds goes when its latency timer runs
+//            out, every MS ms (16 unless lowered, 1 to 255), or at once when
+//            its 62 bytes of packet are full;
+//   ch340    a WCH CH340: about one USB frame, 1 ms;
+//   none     every byte as its frame ends, as a pseudo-terminal has it.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+
+namespace avrboard {
+
+enum class BridgeKind { kNone, kAtmega16U2, kFtdi, kCh340 };
+
+struct BridgeSpec {
+  BridgeKind kind = BridgeKind::kNone;
+  int latency_ms = 16;  // FTDI's timer
+};
+
+// "none", "16u2", "ftdi", "ftdi:MS" or "ch340"; nothing with *error set for
+// anything else.
+std::optional<BridgeSpec> ParseBridge(const std::string& text, std::string* error);
+
+// What the model holds back, for avrboard's messages: "an ATmega16U2 bridge
+// (a model of its published behaviour: ...)".
+std::string DescribeBridge(const BridgeSpec& spec);
+
+class UsbBridge {
+ public:
+  // Cycles of the chip's clock: the bridge's timers run at its rate.
+  UsbBridge(BridgeSpec spec, uint64_t clock_hz);
+
+  // A byte whose frame ended on the bridge's UART at `cycle`.
+  void Take(char byte, uint64_t cycle);
+  // What the host has by `cycle`, in order, taken out of the model.
+  std::string Release(uint64_t cycle);
+  // When the next byte held goes out if nothing else arrives; nothing when
+  // none is held.
+  std::optional<uint64_t> NextRelease() const;
+  void Clear() { held_.clear(); }
+
+ private:
+  // The first tick of the bridge's timer after `cycle`.
+  uint64_t TickAfter(uint64_t cycle) const;
+
+  BridgeSpec spec_;
+  uint64_t period_cycles_ = 0;  // the timer's; 0 for no bridge
+  size_t full_bytes_ = 0;       // a buffer this full goes at once
+  uint64_t last_send_ = 0;      // an FTDI timer starts again at each packet
+  struct Held {
+    char byte;
+    uint64_t arrived;
+    uint64_t due;
+  };
+  std::deque<Held> held_;
+};
+
+}  // namespace avrboard
