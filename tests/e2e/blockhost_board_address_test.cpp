@@ -204,12 +204,18 @@ TEST_P(FakeBoardTest, RunsAsTheRowSays) {
   if (!row.last_line.empty()) {
     EXPECT_TRUE(Contains(LastLine(run.out), row.last_line)) << run.out;
   }
-  if (!row.advises_set) EXPECT_FALSE(Contains(run.out, "blockhost set")) << run.out;
-  if (!row.address.empty()) EXPECT_EQ(board.address(), row.address);
+  if (!row.advises_set) {
+    EXPECT_FALSE(Contains(run.out, "blockhost set")) << run.out;
+  }
+  if (!row.address.empty()) {
+    EXPECT_EQ(board.address(), row.address);
+  }
 }
 
 const std::string kAnswer = "blockhost set --project F address=";
 
+// Rows: name, board, arguments, exit status, in the output, in the errors,
+// in the last line, the board's address afterwards, names `blockhost set`.
 INSTANTIATE_TEST_SUITE_P(
     Boards, FakeBoardTest,
     ::testing::Values(FakeBoardRow{"ShowsTheAddressTheBoardHolds",
@@ -221,7 +227,9 @@ INSTANTIATE_TEST_SUITE_P(
                                     "DE:AD:BE:EF:16:00\n",
                                     "board: address 192.168.0.121\n"},
                                    {},
-                                   kAnswer + "192.168.0.121"},
+                                   kAnswer + "192.168.0.121",
+                                   "",
+                                   true},
                       FakeBoardRow{"SetsTheAddressAndSaysHowTheBlockMeetsIt",
                                    Kind::kEthernet,
                                    {"10.0.0.50"},
@@ -229,7 +237,8 @@ INSTANTIATE_TEST_SUITE_P(
                                    {"board: address 10.0.0.50 saved\n"},
                                    {},
                                    kAnswer + "10.0.0.50",
-                                   "10.0.0.50"},
+                                   "10.0.0.50",
+                                   true},
                       // The board writes 010.0.0.50 as 10.0.0.50, and the block must use that.
                       FakeBoardRow{"TheBlocksAddressIsTheOneTheBoardSaved",
                                    Kind::kEthernet,
@@ -237,12 +246,18 @@ INSTANTIATE_TEST_SUITE_P(
                                    0,
                                    {},
                                    {},
-                                   "address=10.0.0.50"},
+                                   "address=10.0.0.50",
+                                   "",
+                                   true},
                       FakeBoardRow{"AlsoSetsTheMac",
                                    Kind::kEthernet,
                                    {"--mac", "DE:AD:BE:EF:16:01", "10.0.0.50"},
                                    0,
-                                   {"board: mac DE:AD:BE:EF:16:01 saved\n"}},
+                                   {"board: mac DE:AD:BE:EF:16:01 saved\n"},
+                                   {},
+                                   "",
+                                   "",
+                                   true},
                       FakeBoardRow{"ARefusedAddressIsReportedAndChangesNothing",
                                    Kind::kEthernet,
                                    {"300.1.2.3"},
@@ -259,7 +274,8 @@ INSTANTIATE_TEST_SUITE_P(
                                    {},
                                    {},
                                    "",
-                                   "10.0.0.50"},
+                                   "10.0.0.50",
+                                   true},
                       FakeBoardRow{"ACommandLostInALateRestartIsSentAgain",
                                    Kind::kLateRestart,
                                    {"10.0.0.50"},
@@ -267,27 +283,37 @@ INSTANTIATE_TEST_SUITE_P(
                                    {},
                                    {},
                                    "",
-                                   "10.0.0.50"},
+                                   "10.0.0.50",
+                                   true},
                       FakeBoardRow{"ASilentBoardIsNoAnswer",
                                    Kind::kSilent,
                                    {"10.0.0.50"},
                                    3,
                                    {},
-                                   {"no answer from the board on COM41"}},
+                                   {"no answer from the board on COM41"},
+                                   "",
+                                   "",
+                                   true},
                       FakeBoardRow{"ForeignFirmwareIsNotTheEthernetImage",
                                    Kind::kForeign,
                                    {"10.0.0.50"},
                                    7,
                                    {},
-                                   {"answered 'hello'"}},
+                                   {"answered 'hello'"},
+                                   "",
+                                   "",
+                                   true},
                       // Lines that never stop do not keep blockhost waiting for a start line.
                       FakeBoardRow{"AChattyBoardIsNotTheEthernetImage",
                                    Kind::kChatty,
                                    {"10.0.0.50"},
                                    7,
                                    {},
-                                   {"answered 'tick'"}}),
-    [](const ::testing::TestParamInfo<FakeBoardRow>& info) { return info.param.name; });
+                                   {"answered 'tick'"},
+                                   "",
+                                   "",
+                                   true}),
+    [](const ::testing::TestParamInfo<FakeBoardRow>& param) { return param.param.name; });
 
 TEST(BoardAddressTest, TheSerialImageIsNotTheEthernetImage) {
   TempDir dir;
