@@ -11,7 +11,7 @@ namespace {
 constexpr uint64_t kHz = 16'000'000;
 constexpr uint64_t kMs = kHz / 1000;
 
-std::optional<BridgeSpec> Parse(const std::string& text) {
+std::optional<BridgeChoice> Parse(const std::string& text) {
   std::string error;
   return ParseBridge(text, &error);
 }

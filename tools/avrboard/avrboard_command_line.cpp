@@ -193,9 +193,9 @@ std::optional<int> ParseOptions(int argc, char** argv, Options* options) {
          "--bridge",
          [options](const std::string& text) {
            std::string error;
-           std::optional<BridgeSpec> spec = ParseBridge(text, &error);
-           if (!spec) Refuse("--bridge", error);
-           options->bridge = *spec;
+           std::optional<BridgeChoice> choice = ParseBridge(text, &error);
+           if (!choice) Refuse("--bridge", error);
+           options->bridge = *choice;
          },
          "hold the firmware's replies as a board's USB bridge does, a model\n"
          "of its published behaviour: 16u2 (a genuine Uno's or Mega's, a\n"

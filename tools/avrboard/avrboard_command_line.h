@@ -25,7 +25,7 @@ struct Options {
   bool bootloader = false;                           // --bootloader[=HEX]
   std::string bootloader_path;                       // its HEX; empty: the board's own
   std::string flash_path;                            // --flash FILE
-  BridgeSpec bridge;                                 // --bridge: the USB bridge modelled
+  BridgeChoice bridge;                               // --bridge: the USB bridge modelled
 };
 
 // avrboard's exit status for a bad command line, and for an image that is

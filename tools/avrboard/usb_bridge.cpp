@@ -13,27 +13,27 @@ constexpr double kUsbFrameMs = 1.0;
 
 }  // namespace
 
-std::optional<BridgeSpec> ParseBridge(const std::string& text, std::string* error) {
-  BridgeSpec spec;
-  if (text == "none") return spec;
+std::optional<BridgeChoice> ParseBridge(const std::string& text, std::string* error) {
+  BridgeChoice choice;
+  if (text == "none") return choice;
   if (text == "16u2") {
-    spec.kind = BridgeKind::kAtmega16U2;
-    return spec;
+    choice.kind = BridgeKind::kAtmega16U2;
+    return choice;
   }
   if (text == "ch340") {
-    spec.kind = BridgeKind::kCh340;
-    return spec;
+    choice.kind = BridgeKind::kCh340;
+    return choice;
   }
   if (text == "ftdi" || text.starts_with("ftdi:")) {
-    spec.kind = BridgeKind::kFtdi;
-    if (text == "ftdi") return spec;
+    choice.kind = BridgeKind::kFtdi;
+    if (text == "ftdi") return choice;
     const char* begin = text.data() + 5;
     const char* end = text.data() + text.size();
     int ms = 0;
     auto [stop, failed] = std::from_chars(begin, end, ms);
     if (failed == std::errc() && stop == end && begin != end && ms >= 1 && ms <= 255) {
-      spec.latency_ms = ms;
-      return spec;
+      choice.latency_ms = ms;
+      return choice;
     }
     *error = "'" + text + "': the FTDI latency timer is 1 to 255 ms (ftdi:16)";
     return std::nullopt;
@@ -42,16 +42,16 @@ std::optional<BridgeSpec> ParseBridge(const std::string& text, std::string* erro
   return std::nullopt;
 }
 
-std::string DescribeBridge(const BridgeSpec& spec) {
+std::string DescribeBridge(const BridgeChoice& choice) {
   const std::string model = " (a model of its published behaviour, not a measurement: ";
-  switch (spec.kind) {
+  switch (choice.kind) {
     case BridgeKind::kAtmega16U2:
       return "an ATmega16U2 bridge" + model +
              "what it holds goes on a 4.096 ms tick, or at once when 127 of its 128 bytes are "
              "taken)";
     case BridgeKind::kFtdi:
       return "an FTDI bridge" + model + "what it holds goes when its " +
-             std::to_string(spec.latency_ms) +
+             std::to_string(choice.latency_ms) +
              " ms latency timer runs out, or at once when its 62-byte packet is full)";
     case BridgeKind::kCh340:
       return "a CH340 bridge" + model + "what it holds goes with the next 1 ms USB frame)";
@@ -61,15 +61,15 @@ std::string DescribeBridge(const BridgeSpec& spec) {
   return "no USB bridge (every byte as its frame ends)";
 }
 
-UsbBridge::UsbBridge(BridgeSpec spec, uint64_t clock_hz) : spec_(spec) {
+UsbBridge::UsbBridge(BridgeChoice choice, uint64_t clock_hz) : choice_(choice) {
   const double cycles_per_ms = clock_hz / 1000.0;
-  switch (spec.kind) {
+  switch (choice.kind) {
     case BridgeKind::kAtmega16U2:
       period_cycles_ = static_cast<uint64_t>(kAtmegaTickMs * cycles_per_ms + 0.5);
       full_bytes_ = kAtmegaBufferBytes - 1;
       break;
     case BridgeKind::kFtdi:
-      period_cycles_ = static_cast<uint64_t>(spec.latency_ms * cycles_per_ms + 0.5);
+      period_cycles_ = static_cast<uint64_t>(choice.latency_ms * cycles_per_ms + 0.5);
       full_bytes_ = kFtdiPacketBytes;
       break;
     case BridgeKind::kCh340:
@@ -85,7 +85,7 @@ uint64_t UsbBridge::TickAfter(uint64_t cycle) const {
   if (period_cycles_ == 0) return cycle;
   // The 16U2's and the USB frames' ticks run on their own; FTDI's timer
   // starts again with each packet it sends.
-  const uint64_t origin = spec_.kind == BridgeKind::kFtdi ? last_send_ : 0;
+  const uint64_t origin = choice_.kind == BridgeKind::kFtdi ? last_send_ : 0;
   if (cycle <= origin) return origin + period_cycles_;
   const uint64_t since = cycle - origin;
   return origin + (since / period_cycles_ + 1) * period_cycles_;
@@ -108,7 +108,7 @@ std::string UsbBridge::Release(uint64_t cycle) {
     out += held_.front().byte;
     held_.pop_front();
   }
-  if (spec_.kind == BridgeKind::kFtdi) {
+  if (choice_.kind == BridgeKind::kFtdi) {
     last_send_ = sent_at;
     for (Held& held : held_) held.due = TickAfter(std::max(held.arrived, sent_at));
   }

@@ -22,23 +22,23 @@ namespace avrboard {
 
 enum class BridgeKind { kNone, kAtmega16U2, kFtdi, kCh340 };
 
-struct BridgeSpec {
+struct BridgeChoice {
   BridgeKind kind = BridgeKind::kNone;
   int latency_ms = 16;  // FTDI's timer
 };
 
 // "none", "16u2", "ftdi", "ftdi:MS" or "ch340"; nothing with *error set for
 // anything else.
-std::optional<BridgeSpec> ParseBridge(const std::string& text, std::string* error);
+std::optional<BridgeChoice> ParseBridge(const std::string& text, std::string* error);
 
 // What the model holds back, for avrboard's messages: "an ATmega16U2 bridge
 // (a model of its published behaviour: ...)".
-std::string DescribeBridge(const BridgeSpec& spec);
+std::string DescribeBridge(const BridgeChoice& choice);
 
 class UsbBridge {
  public:
   // Cycles of the chip's clock: the bridge's timers run at its rate.
-  UsbBridge(BridgeSpec spec, uint64_t clock_hz);
+  UsbBridge(BridgeChoice choice, uint64_t clock_hz);
 
   // A byte whose frame ended on the bridge's UART at `cycle`.
   void Take(char byte, uint64_t cycle);
@@ -53,7 +53,7 @@ class UsbBridge {
   // The first tick of the bridge's timer after `cycle`.
   uint64_t TickAfter(uint64_t cycle) const;
 
-  BridgeSpec spec_;
+  BridgeChoice choice_;
   uint64_t period_cycles_ = 0;  // the timer's; 0 for no bridge
   size_t full_bytes_ = 0;       // a buffer this full goes at once
   uint64_t last_send_ = 0;      // an FTDI timer starts again at each packet

@@ -267,11 +267,7 @@ std::string BoardValue(const std::string& option, const std::string& text) {
 }
 
 void AddBoardAddressOptions(CLI::App* command, CommandLine* line) {
-  tool_cli::AddValueOption(command, "--comport", "N", "the board's USB serial port (3 or COM3)",
-                           [line](const std::string& text) {
-                             line->com_port = ParseComPortOption("--comport", text, false);
-                           })
-      ->required();
+  AddBoardPortOption(command, line);
   tool_cli::AddValueOption(command, "--baud", "B",
                            "the speed of the port (default 9600, the\nsetup console's)",
                            [line](const std::string& text) {

@@ -117,6 +117,14 @@ CLI::Option* AddProjectOption(CLI::App* command, CommandLine* line) {
   return command->add_option("--project", line->project, "the project file")->type_name("F");
 }
 
+void AddBoardPortOption(CLI::App* command, CommandLine* line) {
+  tool_cli::AddValueOption(command, "--comport", "N", "the board's USB serial port (3 or COM3)",
+                           [line](const std::string& text) {
+                             line->com_port = ParseComPortOption("--comport", text, false);
+                           })
+      ->required();
+}
+
 int32_t ParseNumberOption(const std::string& option, const std::string& text, int32_t low,
                           int32_t high) {
   const std::optional<int32_t> value = tool_cli::ParseNumber<int32_t>(text);

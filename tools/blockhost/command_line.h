@@ -64,6 +64,9 @@ extern const char kInputSignalsHelp[];
 void AddLibraryOption(CLI::App* command, CommandLine* line);
 // --project F, the project file.
 CLI::Option* AddProjectOption(CLI::App* command, CommandLine* line);
+// --comport N, required: the board's USB serial port, for the commands that
+// talk to a board on one (board-address, flash, latency).
+void AddBoardPortOption(CLI::App* command, CommandLine* line);
 
 // The whole of `text` as a number low..high.
 int32_t ParseNumberOption(const std::string& option, const std::string& text, int32_t low,

@@ -307,11 +307,7 @@ void AddFlashOptions(CLI::App* command, CommandLine* line) {
   g_options = FlashOptions();
   AddLibraryOption(command, line);
   AddProjectOption(command, line);
-  tool_cli::AddValueOption(command, "--comport", "N", "the board's USB serial port (3 or COM3)",
-                           [line](const std::string& text) {
-                             line->com_port = ParseComPortOption("--comport", text, false);
-                           })
-      ->required();
+  AddBoardPortOption(command, line);
   tool_cli::AddValueOption(command, "--baud", "B",
                            "without a project: the image for this speed,\n"
                            "9600 (default), 19200, 38400 or 115200",

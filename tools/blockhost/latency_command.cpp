@@ -69,11 +69,7 @@ int LatencyCommand(const CommandLine& line) {
 }
 
 void AddLatencyOptions(CLI::App* command, CommandLine* line) {
-  tool_cli::AddValueOption(command, "--comport", "N", "the board's USB serial port (3 or COM3)",
-                           [line](const std::string& text) {
-                             line->com_port = ParseComPortOption("--comport", text, false);
-                           })
-      ->required();
+  AddBoardPortOption(command, line);
   tool_cli::AddValueOption(command, "ms", "MS",
                            "the timer to set, 1 to 255 ms; without it\nthe timer is shown",
                            [line](const std::string& text) {
