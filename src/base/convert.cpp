@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "base/errors.h"
+#include "base/error_messages.h"
 
 namespace arduino {
 namespace {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "board_layout.h"
-#include "line_speed.h"
+#include "serial_wire.h"
 
 namespace avrboard {
 namespace {

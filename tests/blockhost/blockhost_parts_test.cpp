@@ -1,5 +1,6 @@
 // blockhost's own logic, without a library: signals, settings edits, the
-// step-time summary and what the settings let a run expect of its steps.
+// step-time summary, what the settings let a run expect of its steps, and
+// the scratch file handed to the library.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -12,6 +13,7 @@
 #include "errors.h"
 #include "input_signal.h"
 #include "local_address.h"
+#include "native_file.h"
 #include "step_timing.h"
 
 namespace blockhost {
@@ -343,6 +345,32 @@ TEST(CheckOutcomeTest, OnlyWholeNumbersAnAnalogInputCanReadCountAsTheBoard) {
 // those that will not do what they seem to.  All of it is reading text: a
 // host name such as "board.local" is only recognised as one, never looked
 // up, so nothing here leaves the machine.
+// Replace leaves exactly the new bytes, however long the old ones were, and
+// the file rewound; Position follows reads, and Contents leaves it alone.
+TEST(NativeFileTest, ReplaceLeavesJustTheNewBytesRewound) {
+  struct Case {
+    std::string before;
+    std::string after;
+  };
+  for (const Case& c :
+       {Case{"", "abc"}, Case{"a longer text", "short"}, Case{"abc", ""}, Case{"same", "same"}}) {
+    NativeFile file = NativeFile::Scratch();
+    file.Write(c.before);
+    file.Replace(c.after);
+    EXPECT_EQ(file.Contents(), c.after) << "after '" << c.before << "'";
+    EXPECT_EQ(file.Position(), 0);
+    char byte = 0;
+    for (size_t k = 0; k < c.after.size(); ++k) {
+      ASSERT_TRUE(file.ReadByte(&byte));
+      EXPECT_EQ(byte, c.after[k]);
+      EXPECT_EQ(file.Position(), static_cast<int64_t>(k + 1));
+    }
+    EXPECT_FALSE(file.ReadByte(&byte)) << "read past '" << c.after << "'";
+    EXPECT_EQ(file.Contents(), c.after);
+    EXPECT_EQ(file.Position(), static_cast<int64_t>(c.after.size()));
+  }
+}
+
 TEST(AddressTextTest, DottedAddressesAreReadAsTheSocketLibraryReadsThem) {
   const struct {
     const char* text;

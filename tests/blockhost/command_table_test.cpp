@@ -1,6 +1,7 @@
 // blockhost's command layer without a library: the table every command is
-// registered in, how the command line reads the numbers a user types, and
-// the words the commands use for a board's link.
+// registered in, how the command line reads the numbers a user types, the
+// repeated options the tools share, and the words the commands use for a
+// board's link.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -17,6 +18,7 @@
 #include "commands.h"
 #include "link_text.h"
 #include "number_text.h"
+#include "tool_command_line.h"
 
 namespace blockhost {
 namespace {
@@ -213,6 +215,48 @@ INSTANTIATE_TEST_SUITE_P(
                    "--address: 'board.local' is no A.B.C.D"},
         OptionCase{{"flash", "--comport", "3", "--board", "nano"},
                    "--board: 'nano': uno or mega2560"}));
+
+struct RepeatedCase {
+  std::vector<std::string> args;
+  std::vector<std::string> taken;
+  std::string refusal;  // empty: taken
+};
+
+// An option given any number of times hands each value over in the order
+// given, one a time; a refused value is the option's usage error.
+TEST(ToolCommandLineTest, ARepeatedOptionTakesEachValueInOrder) {
+  for (const RepeatedCase& c : {
+           RepeatedCase{{}, {}, ""},
+           RepeatedCase{{"--pin", "a"}, {"a"}, ""},
+           RepeatedCase{{"--pin", "b", "--pin", "a", "--pin", "b"}, {"b", "a", "b"}, ""},
+           RepeatedCase{{"--pin=c", "--pin", "d"}, {"c", "d"}, ""},
+           RepeatedCase{{"--pin", "a", "b"}, {}, "unexpected argument 'b'"},
+           RepeatedCase{{"--pin", "a", "--pin", "bad"}, {}, "--pin: 'bad' will not do"},
+       }) {
+    CLI::App app("", "tool");
+    tool_cli::SetUsage(&app, "usage: tool [--pin P]...\n");
+    std::vector<std::string> taken;
+    tool_cli::AddRepeatedOption(&app, "--pin", "P", "a pin", [&](const std::string& value) {
+      if (value == "bad") tool_cli::Refuse("--pin", "'" + value + "' will not do");
+      taken.push_back(value);
+    });
+    std::vector<std::string> args = c.args;
+    args.insert(args.begin(), "tool");
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    testing::internal::CaptureStderr();
+    const std::optional<int> status =
+        tool_cli::Parse(&app, static_cast<int>(argv.size()), argv.data(), 7);
+    const std::string err = testing::internal::GetCapturedStderr();
+    if (c.refusal.empty()) {
+      EXPECT_EQ(status, std::nullopt) << err;
+      EXPECT_EQ(taken, c.taken);
+    } else {
+      EXPECT_EQ(status, 7);
+      EXPECT_NE(err.find(c.refusal), std::string::npos) << err;
+    }
+  }
+}
 
 template <typename T>
 struct NumberCase {

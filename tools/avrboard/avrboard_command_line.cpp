@@ -1,8 +1,6 @@
 #include "avrboard_command_line.h"
 
-#include <functional>
 #include <string_view>
-#include <vector>
 
 #include "arduino_block_version.h"
 #include "avr_board.h"
@@ -64,21 +62,6 @@ void ParseAnalogInput(const std::string& text, Options* options) {
                         (source ? std::string("pwm: sources are boardsim's only") : reason));
   }
   options->analog[*pin] = *source;
-}
-
-// An option given any number of times, each time with one value.
-CLI::Option* AddRepeated(CLI::App* app, const std::string& name, const std::string& value_name,
-                         const std::string& description,
-                         std::function<void(const std::string&)> parse) {
-  return app
-      ->add_option_function<std::vector<std::string>>(
-          name,
-          [parse](const std::vector<std::string>& values) {
-            for (const std::string& value : values) parse(value);
-          },
-          description)
-      ->type_name(value_name)
-      ->allow_extra_args(false);
 }
 
 // The usage line a bad command line prints, and what --help ends with.
@@ -156,12 +139,14 @@ std::optional<int> ParseOptions(int argc, char** argv, Options* options) {
          },
          "the chip, and with it the board (default atmega328p)")
       ->type_name("atmega328p|atmega2560");
-  AddRepeated(&app, "--pin", "N=low|high", "drive digital input pin N (2..9) from outside",
-              [options](const std::string& text) { ParseDigitalInput(text, options); });
-  AddRepeated(&app, "--adc", "AN=COUNT|SOURCE",
-              "hold analog input AN (A0..A5) at COUNT (0..1023), or follow\n"
-              "SOURCE: sine:AMPL:OFFSET:PERIOD_MS or ramp:PERIOD_MS",
-              [options](const std::string& text) { ParseAnalogInput(text, options); });
+  tool_cli::AddRepeatedOption(
+      &app, "--pin", "N=low|high", "drive digital input pin N (2..9) from outside",
+      [options](const std::string& text) { ParseDigitalInput(text, options); });
+  tool_cli::AddRepeatedOption(
+      &app, "--adc", "AN=COUNT|SOURCE",
+      "hold analog input AN (A0..A5) at COUNT (0..1023), or follow\n"
+      "SOURCE: sine:AMPL:OFFSET:PERIOD_MS or ramp:PERIOD_MS",
+      [options](const std::string& text) { ParseAnalogInput(text, options); });
   app.add_option("--log", options->log_path,
                  "write every change of pins 2..9 to FILE, one per line:\n"
                  "'<simulated ms> pin <n> input|low|high|pwm <0..255>'")

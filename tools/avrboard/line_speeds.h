@@ -1,6 +1,6 @@
 // The terminal's speed against the firmware's UART0.  While the two rates
 // disagree, bytes cross as a wire at those rates would carry them
-// (line_speed.h); avrboard says once which rate the firmware set, and once
+// (serial_wire.h); avrboard says once which rate the firmware set, and once
 // for each terminal speed that does not match it when bytes first cross at
 // it.
 #pragma once
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "line_speed.h"
+#include "serial_wire.h"
 
 namespace avrboard {
 

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "board_layout.h"
-#include "line_speed.h"
+#include "serial_wire.h"
 #include "uart_frame.h"
 
 extern "C" {

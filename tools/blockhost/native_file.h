@@ -31,6 +31,10 @@ class NativeFile {
   bool ReadByte(char* byte);
   // Everything from the start of the file; the position stays where it was.
   std::string Contents() const;
+  // Makes `bytes` the whole file and rewinds it.
+  void Replace(std::string_view bytes);
+  // Where the next read or write starts, from the start of the file.
+  int64_t Position() const;
   void Rewind();
   // Moves a replacement onto its target.
   void Commit();

@@ -95,6 +95,15 @@ std::string NativeFile::Contents() const {
   return all;
 }
 
+void NativeFile::Replace(std::string_view bytes) {
+  Rewind();
+  if (ftruncate(fd_, 0) != 0) throw InputError("cannot write '" + path_ + "': " + Reason());
+  Write(bytes);
+  Rewind();
+}
+
+int64_t NativeFile::Position() const { return lseek(fd_, 0, SEEK_CUR); }
+
 void NativeFile::Rewind() { lseek(fd_, 0, SEEK_SET); }
 
 void NativeFile::Commit() {

@@ -125,6 +125,20 @@ std::string NativeFile::Contents() const {
   return all;
 }
 
+void NativeFile::Replace(std::string_view bytes) {
+  Rewind();
+  if (!SetEndOfFile(HandleOf(fd_))) throw InputError("cannot write '" + path_ + "': " + Reason());
+  Write(bytes);
+  Rewind();
+}
+
+int64_t NativeFile::Position() const {
+  LARGE_INTEGER zero{};
+  LARGE_INTEGER position{};
+  SetFilePointerEx(HandleOf(fd_), zero, &position, FILE_CURRENT);
+  return position.QuadPart;
+}
+
 void NativeFile::Rewind() {
   LARGE_INTEGER zero{};
   SetFilePointerEx(HandleOf(fd_), zero, nullptr, FILE_BEGIN);

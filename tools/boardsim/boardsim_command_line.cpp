@@ -31,23 +31,6 @@ CLI::Option* AddValue(CLI::App* app, const std::string& name, const std::string&
       ->group(group);
 }
 
-// The same for an option that may be given any number of times, each
-// occurrence with one value.
-template <typename Parse>
-CLI::Option* AddRepeated(CLI::App* app, const std::string& name, const std::string& value_name,
-                         const std::string& description, const std::string& group, Parse parse) {
-  return app
-      ->add_option_function<std::vector<std::string>>(
-          name,
-          [name, parse](const std::vector<std::string>& values) {
-            for (const std::string& value : values) parse(name, value);
-          },
-          description)
-      ->type_name(value_name)
-      ->allow_extra_args(false)
-      ->group(group);
-}
-
 long long Integer(const std::string& name, std::string_view value, long long min, long long max,
                   const std::string& expected) {
   const auto number = ParseInteger(value, min, max);
@@ -90,50 +73,55 @@ void AddTransport(CLI::App* app, Options* options, bool* have_udp, bool* have_pt
 
 void AddBoard(CLI::App* app, Options* options) {
   const std::string group = "board";
-  AddRepeated(app, "--wire", "OUT=IN", "reading pin IN gives the level of pin OUT (e.g. 6=2)",
-              group, [=](const std::string& name, std::string_view value) {
-                const size_t equals = value.find('=');
-                if (equals == value.npos) Refuse(name, "expected OUT=IN, e.g. 6=2");
-                const auto from = ParsePinName(value.substr(0, equals));
-                const auto to = ParsePinName(value.substr(equals + 1));
-                if (!from || !to) {
-                  Refuse(name, "bad pin in '" + std::string(value) + "' (2..9, A0..A5)");
-                }
-                if (*from == *to) Refuse(name, "a pin cannot be wired to itself");
-                options->wires.emplace_back(*from, *to);
-              });
-  AddRepeated(app, "--analog", "AN=SOURCE",
-              "AN is A0..A5; SOURCE is const:V, sine:AMPL:OFFSET:PERIOD_MS,\n"
-              "ramp:PERIOD_MS (0..1023 sawtooth) or pwm:PIN",
-              group, [=](const std::string& name, std::string_view value) {
-                const size_t equals = value.find('=');
-                if (equals == value.npos) Refuse(name, "expected AN=SOURCE, e.g. A0=const:512");
-                const auto pin = ParsePinName(value.substr(0, equals));
-                if (!pin || *pin < board::kFirstAnalogPin) {
-                  Refuse(name, "'" + std::string(value.substr(0, equals)) + "' is not A0..A5");
-                }
-                std::string why;
-                const auto source = ParseAnalogSource(value.substr(equals + 1), &why);
-                if (!source) Refuse(name, why);
-                options->analog[*pin] = *source;
-              });
-  AddRepeated(app, "--reply", "CMD=TEXT",
-              "answer exactly CMD with TEXT (escapes \\r \\n \\t \\\\ \\xHH)", group,
-              [=](const std::string& name, std::string_view value) {
-                // The command may not contain '=' but the reply text may, so
-                // split at the first one.
-                const size_t equals = value.find('=');
-                if (equals == value.npos) Refuse(name, "expected CMD=TEXT, e.g. '?14s?=1,5'");
-                const std::string_view command = value.substr(0, equals);
-                if (command.size() != kCommandLength) {
-                  Refuse(name, "command '" + std::string(command) + "' is not 5 characters");
-                }
-                const auto text = byte_text::UnescapeBytes(value.substr(equals + 1));
-                if (!text) {
-                  Refuse(name, "bad escape in '" + std::string(value.substr(equals + 1)) + "'");
-                }
-                options->replies[std::string(command)] = *text;
-              });
+  tool_cli::AddRepeatedOption(
+      app, "--wire", "OUT=IN", "reading pin IN gives the level of pin OUT (e.g. 6=2)",
+      [=](std::string_view value) {
+        const size_t equals = value.find('=');
+        if (equals == value.npos) Refuse("--wire", "expected OUT=IN, e.g. 6=2");
+        const auto from = ParsePinName(value.substr(0, equals));
+        const auto to = ParsePinName(value.substr(equals + 1));
+        if (!from || !to) {
+          Refuse("--wire", "bad pin in '" + std::string(value) + "' (2..9, A0..A5)");
+        }
+        if (*from == *to) Refuse("--wire", "a pin cannot be wired to itself");
+        options->wires.emplace_back(*from, *to);
+      })
+      ->group(group);
+  tool_cli::AddRepeatedOption(
+      app, "--analog", "AN=SOURCE",
+      "AN is A0..A5; SOURCE is const:V, sine:AMPL:OFFSET:PERIOD_MS,\n"
+      "ramp:PERIOD_MS (0..1023 sawtooth) or pwm:PIN",
+      [=](std::string_view value) {
+        const size_t equals = value.find('=');
+        if (equals == value.npos) Refuse("--analog", "expected AN=SOURCE, e.g. A0=const:512");
+        const auto pin = ParsePinName(value.substr(0, equals));
+        if (!pin || *pin < board::kFirstAnalogPin) {
+          Refuse("--analog", "'" + std::string(value.substr(0, equals)) + "' is not A0..A5");
+        }
+        std::string why;
+        const auto source = ParseAnalogSource(value.substr(equals + 1), &why);
+        if (!source) Refuse("--analog", why);
+        options->analog[*pin] = *source;
+      })
+      ->group(group);
+  tool_cli::AddRepeatedOption(
+      app, "--reply", "CMD=TEXT", "answer exactly CMD with TEXT (escapes \\r \\n \\t \\\\ \\xHH)",
+      [=](std::string_view value) {
+        // The command may not contain '=' but the reply text may, so
+        // split at the first one.
+        const size_t equals = value.find('=');
+        if (equals == value.npos) Refuse("--reply", "expected CMD=TEXT, e.g. '?14s?=1,5'");
+        const std::string_view command = value.substr(0, equals);
+        if (command.size() != kCommandLength) {
+          Refuse("--reply", "command '" + std::string(command) + "' is not 5 characters");
+        }
+        const auto text = byte_text::UnescapeBytes(value.substr(equals + 1));
+        if (!text) {
+          Refuse("--reply", "bad escape in '" + std::string(value.substr(equals + 1)) + "'");
+        }
+        options->replies[std::string(command)] = *text;
+      })
+      ->group(group);
 }
 
 void AddFaults(CLI::App* app, Options* options) {

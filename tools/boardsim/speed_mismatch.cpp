@@ -1,6 +1,6 @@
 #include "speed_mismatch.h"
 
-#include "line_speed.h"
+#include "serial_wire.h"
 
 namespace boardsim {
 namespace {

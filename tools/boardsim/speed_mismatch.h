@@ -14,9 +14,8 @@ namespace boardsim {
 
 // The bytes a receiver set to `read_baud` makes of `sent`, sent back to back
 // at `sent_baud` on a line that idles before and after (the wire of
-// line_speed.h); `sent` itself when
-// the two agree.  A frame with a bad stop bit reads as a NUL, as Linux gives
-// it in raw mode.
+// serial_wire.h); `sent` itself when the two agree.  A frame with a bad
+// stop bit reads as a NUL, as Linux gives it in raw mode.
 //
 // One departure from the wire: now and then a real line turns a reply into
 // a digit or a command's first byte by chance (a "1" out of "386" read at

@@ -216,6 +216,20 @@ CLI::Option* AddValueOption(CLI::App* app, const std::string& name, const std::s
   return app->add_option_function<std::string>(name, std::move(take), help)->type_name(value_name);
 }
 
+CLI::Option* AddRepeatedOption(CLI::App* app, const std::string& name,
+                               const std::string& value_name, const std::string& help,
+                               std::function<void(const std::string&)> take) {
+  return app
+      ->add_option_function<std::vector<std::string>>(
+          name,
+          [take = std::move(take)](const std::vector<std::string>& values) {
+            for (const std::string& value : values) take(value);
+          },
+          help)
+      ->type_name(value_name)
+      ->allow_extra_args(false);
+}
+
 const CLI::App& ChosenCommand(const CLI::App& app) {
   const CLI::App* command = &app;
   while (!command->get_subcommands().empty()) command = command->get_subcommands().front();

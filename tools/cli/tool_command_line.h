@@ -31,6 +31,12 @@ const CLI::App& ChosenCommand(const CLI::App& app);
 CLI::Option* AddValueOption(CLI::App* app, const std::string& name, const std::string& value_name,
                             const std::string& help, std::function<void(const std::string&)> take);
 
+// The same for an option that may be given any number of times, each time
+// with one value; `take` reads the values in the order they were given.
+CLI::Option* AddRepeatedOption(CLI::App* app, const std::string& name,
+                               const std::string& value_name, const std::string& help,
+                               std::function<void(const std::string&)> take);
+
 // Parses argv into what the options of *app are bound to.  Returns nothing
 // when the program should go on; otherwise the exit status, after printing
 // the help or the version (0) or the usage error (usage_status).

@@ -1,35 +1,18 @@
 // A scratch file that the library reads and writes through the handle a host
-// hands it: a file descriptor on Linux, a Win32 file handle on Windows (what
-// the library's _lread/_lwrite expect, not a C runtime descriptor).  The
-// system deletes it when it closes.
+// hands it: blockhost's own, a file descriptor on Linux and a Win32 file
+// handle on Windows (what the library's _lread/_lwrite expect, not a C
+// runtime descriptor).  It vanishes when it closes.
 #pragma once
 
-#include <sys/types.h>
-
-#include <cstdint>
-#include <string>
+#include "native_file.h"
 
 namespace harness {
 
-class ScratchFile {
+class ScratchFile : public blockhost::NativeFile {
  public:
-  // Throws std::runtime_error when the system gives no file.
-  ScratchFile();
-  ~ScratchFile();
-  ScratchFile(const ScratchFile&) = delete;
-  ScratchFile& operator=(const ScratchFile&) = delete;
-
-  // The handle as the library's WriteToFile and ReadFromFile take it.
-  uint32_t handle() const;
-  // The whole file; the position stays where it was.
-  std::string Contents() const;
-  // Makes `bytes` the whole file and rewinds it.
-  void Replace(const std::string& bytes);
-  off_t Position() const;
-  void Rewind();
-
- private:
-  void* file_;  // a FILE* or a HANDLE, by platform
+  // Throws std::runtime_error (blockhost::InputError) when the system gives
+  // no file.
+  ScratchFile() : NativeFile(NativeFile::Scratch()) {}
 };
 
 }  // namespace harness

@@ -1,5 +1,5 @@
 // On Windows the host expects single-byte ANSI text (code page 1252).
-#include "base/errors.h"
+#include "base/error_messages.h"
 
 namespace arduino {
 

@@ -2,7 +2,7 @@
 // within the tolerance) bytes arrive as sent; at any other pair of the
 // dialog's speeds no command of the block's reaches the firmware in a form
 // it accepts, and no reply of the firmware's reaches the block as one.
-#include "line_speed.h"
+#include "serial_wire.h"
 
 #include <gtest/gtest.h>
 
@@ -51,7 +51,7 @@ std::vector<std::string> BlockCommands() {
   return commands;
 }
 
-TEST(LineSpeedTest, RatesWithinTheToleranceAgreeAndOthersDoNot) {
+TEST(SerialWireTest, RatesWithinTheToleranceAgreeAndOthersDoNot) {
   for (double baud : kDialogSpeeds) {
     EXPECT_TRUE(RatesAgree(baud, FirmwareRate(baud))) << baud;
     EXPECT_TRUE(RatesAgree(FirmwareRate(baud), baud)) << baud;
@@ -66,7 +66,7 @@ TEST(LineSpeedTest, RatesWithinTheToleranceAgreeAndOthersDoNot) {
   EXPECT_FALSE(RatesAgree(0, 9600)) << "a line with no speed set carries nothing readable";
 }
 
-TEST(LineSpeedTest, BytesAtMatchingRatesArriveAsSent) {
+TEST(SerialWireTest, BytesAtMatchingRatesArriveAsSent) {
   std::string every_byte;
   for (int b = 0; b < 256; ++b) every_byte += static_cast<char>(b);
   for (double baud : kDialogSpeeds) {
@@ -77,14 +77,14 @@ TEST(LineSpeedTest, BytesAtMatchingRatesArriveAsSent) {
   }
 }
 
-TEST(LineSpeedTest, FramesApartInTimeAreReadApart) {
+TEST(SerialWireTest, FramesApartInTimeAreReadApart) {
   // Two bytes with a long gap, the second sent later than back to back.
   const std::vector<SentFrame> frames = {{'O', 0.0}, {'K', 0.01}};
   const std::vector<ReceivedByte> got = ReceiveFrames(frames, 9600, 9600);
   EXPECT_EQ(got, (std::vector<ReceivedByte>{{'O', false}, {'K', false}}));
 }
 
-TEST(LineSpeedTest, AFastSenderIsReadAsFewerWrongBytes) {
+TEST(SerialWireTest, AFastSenderIsReadAsFewerWrongBytes) {
   // A byte at 115200 lasts 1.2 bit times at 9600: the receiver at 9600
   // reads one frame for several, and those it reads wrong.
   const std::vector<ReceivedByte> got = ReceiveBurst("?14s?", 115200, 9600);
@@ -92,7 +92,7 @@ TEST(LineSpeedTest, AFastSenderIsReadAsFewerWrongBytes) {
   EXPECT_NE(AsFirmwareReads(got), "?14s?");
 }
 
-TEST(LineSpeedTest, ASlowSenderCostsFramingErrors) {
+TEST(SerialWireTest, ASlowSenderCostsFramingErrors) {
   // At 9600 into a receiver at 115200 the start bit alone spans the whole
   // of the receiver's frame: it reads 0x00 with its stop bit low.
   const std::vector<ReceivedByte> got = ReceiveBurst("!", 9600, 115200);
@@ -104,7 +104,7 @@ TEST(LineSpeedTest, ASlowSenderCostsFramingErrors) {
 // arrives of every command of the block at every wrong pair of speeds, in
 // one stream 10 ms apart (well within the framer's stale limit, so pieces
 // of one command may join another's).  No command may be accepted.
-TEST(LineSpeedTest, NoCommandSentAtAWrongSpeedReachesTheFirmwareWellFormed) {
+TEST(SerialWireTest, NoCommandSentAtAWrongSpeedReachesTheFirmwareWellFormed) {
   const std::vector<std::string> commands = BlockCommands();
   NoPins pins;
   for (double block : kDialogSpeeds) {
@@ -150,7 +150,7 @@ bool IsValidReplyLine(const std::string& line) {
 
 // Every reply of the firmware's, sent at the firmware's speed, read by a
 // terminal at each other speed: no line of what the block reads is a reply.
-TEST(LineSpeedTest, NoReplySentAtAWrongSpeedReachesTheBlockAsAReply) {
+TEST(SerialWireTest, NoReplySentAtAWrongSpeedReachesTheBlockAsAReply) {
   std::vector<std::string> replies = {"OK",
                                       "HIGH",
                                       "LOW",

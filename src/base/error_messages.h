@@ -1,4 +1,4 @@
-// The library's error classes and the exact texts they carry.
+// The exact texts of the library's error messages, in the platform's text encoding.
 #pragma once
 
 #include <string>

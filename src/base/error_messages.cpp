@@ -1,4 +1,4 @@
-#include "base/errors.h"
+#include "base/error_messages.h"
 
 namespace arduino {
 namespace {

@@ -1,4 +1,4 @@
-#include "line_speed.h"
+#include "serial_wire.h"
 
 #include <algorithm>
 #include <cmath>

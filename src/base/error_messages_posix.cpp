@@ -1,5 +1,5 @@
 // On Linux the library speaks UTF-8.
-#include "base/errors.h"
+#include "base/error_messages.h"
 
 namespace arduino {
 
