@@ -22,4 +22,8 @@ constexpr int kAnalogInputs = 6;
 // Analog input Ak is addressed on the wire as pin 14 + k.
 constexpr int kFirstAnalogWirePin = 14;
 
+// A digital output pin whose input is above this is set high, otherwise
+// (NaN included) low.
+constexpr long double kHighThreshold = 2.5L;
+
 }  // namespace arduino

@@ -8,7 +8,6 @@ namespace arduino {
 
 struct TUserData;
 
-constexpr long double kHighThreshold = 2.5L;  // a digital output above this is high
 constexpr long double kPwmMax = 1023.0L;
 constexpr long double kInputHigh = 5.0L;
 constexpr long double kInputLow = 0.0L;

@@ -153,6 +153,21 @@ TEST_P(AvrdudeTest, WritesAndVerifiesAnImageThatTheFlashFileKeeps) {
     // The bootloader hands over once avrdude leaves it, and the sketch runs.
     EXPECT_EQ(AskA0(avrboard, 9600), "512") << avrboard.stderr_text();
     EXPECT_EQ(avrboard.Stop(SIGTERM), 0) << avrboard.stderr_text();
+    // Before, the new board had only its bootloader, and said so, with what
+    // writes it a program, rather than naming a firmware.
+    const std::string said = avrboard.stderr_text();
+    const std::string hint = "`blockhost flash --board " + std::string(board.folder);
+    EXPECT_NE(said.find("no program in the flash, only the bootloader, as on a new board: " + hint),
+              std::string::npos)
+        << said;
+    // Optiboot hands a power-on over at once, to the blank flash; the Mega's
+    // bootloader waits, and avrdude comes first.
+    if (std::string(board.mcu) == "atmega328p") {
+      EXPECT_NE(said.find("with no program to start, so nothing will answer on the line: " + hint),
+                std::string::npos)
+          << said;
+    }
+    EXPECT_EQ(said.find("avrboard: firmware "), std::string::npos) << said;
   }
   // The file holds the chip's whole flash with the image at its start.
   std::string why;

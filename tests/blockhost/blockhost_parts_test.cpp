@@ -14,6 +14,8 @@
 #include "input_signal.h"
 #include "local_address.h"
 #include "native_file.h"
+#include "run_messages.h"
+#include "run_results.h"
 #include "step_timing.h"
 
 namespace blockhost {
@@ -289,6 +291,93 @@ TEST(StepTimingTest, TheDefaultPeriodIsOneTheLinkCanKeep) {
   one_input.pin_mode = {1, 0, 0, 0, 0, 0, 0, 0};
   one_input.analog_used = {0, 0, 0, 0, 0, 0};
   EXPECT_EQ(DefaultPeriodMs(LoadOf(one_input)), 50.0);
+}
+
+TEST(StepTimingTest, TheRateSaysWhatHeldItBack) {
+  const struct {
+    size_t steps;
+    double span_ms, median_ms, period_ms;
+    const char* text;
+  } kCases[] = {
+      {99, 4950.0, 13.2, 50.0,
+       "20.0 steps a second, held to the period; the board's steps (median 13.20 ms) would allow "
+       "about 76 a second with --period-ms 0"},
+      {99, 1386.0, 14.0, 0.0, "71.4 steps a second, as fast as the link goes"},
+      {10, 2000.0, 200.0, 50.0, "5.0 steps a second, held back by the board"},
+      {0, 0.0, 0.0, 50.0, ""},
+      {1, 0.0, 3.0, 50.0, ""},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(RateText(c.steps, c.span_ms, c.median_ms, c.period_ms), c.text) << c.steps;
+  }
+}
+
+TEST(RunMessagesTest, AStepsFirstBeatSaysHowLongItCanWaitAndWhatToRun) {
+  CommandLine line;
+  line.project = "slow.prj";
+  const BlockSettings settings = DefaultPins(1, 9600);
+  const LinkLoad load = LoadOf(settings);
+  RunMessages messages(line, settings, load, false, RunMessages::Clock::now());
+  testing::internal::CaptureStderr();
+  messages.TellStillWaiting(1, std::chrono::seconds(4));
+  messages.TellStillWaiting(1, std::chrono::seconds(6));
+  messages.TellStillWaiting(2, std::chrono::seconds(2));
+  const std::string told = testing::internal::GetCapturedStderr();
+  // 14 modes and 14 exchanges of up to 1 s each after the 2 s pause.
+  EXPECT_EQ(told,
+            "blockhost: step 1 has waited 4 s for the board so far; a board that answers none of "
+            "its 28 exchanges keeps it up to 30 s, and `blockhost check --project slow.prj` finds "
+            "out why\n"
+            "blockhost: step 1 has waited 6 s for the board so far\n"
+            "blockhost: step 2 has waited 2 s for the board so far; a board that answers none of "
+            "its 14 exchanges keeps it up to 14 s, and `blockhost check --project slow.prj` finds "
+            "out why\n");
+}
+
+IoDescription BlockIo() {
+  IoDescription io;
+  for (int pin = kFirstPin; pin < kFirstPin + kDigitalPins; ++pin) {
+    io.inputs.push_back("Pin" + std::to_string(pin));
+    io.outputs.push_back("Pin" + std::to_string(pin));
+  }
+  for (int k = 0; k < kAnalogInputs; ++k) io.outputs.push_back("A" + std::to_string(k));
+  return io;
+}
+
+TEST(RunResultsTest, OnlyADigitalOutputIsDrawnAsTheLevelSent) {
+  BlockSettings settings = DefaultPins(1, 115200);
+  settings.pin_mode = {1, 2, 3, 0, 2, 0, 0, 0};
+  const Trace trace = TraceFor(CommandLine{}, "Arduino", settings, BlockIo(), {});
+  for (size_t c = 0; c < trace.channels.size(); ++c) {
+    const bool output_pin = c == 1 || c == 4;  // in Pin3 and in Pin6
+    EXPECT_EQ(trace.channels[c].high_above, output_pin ? std::optional<double>(2.5) : std::nullopt)
+        << trace.channels[c].name;
+  }
+}
+
+TEST(RunResultsTest, ASummaryWithoutAFinishedStepSaysSo) {
+  CommandLine line;
+  line.steps = 5;
+  line.period_ms = 200;
+  const BlockSettings settings = DefaultPins(1, 9600);
+  Trace trace = TraceFor(line, "Arduino", settings, BlockIo(), {});
+  testing::internal::CaptureStdout();
+  PrintSummary(line, trace, settings, 0.0, {}, 0, Written{});
+  const std::string none = testing::internal::GetCapturedStdout();
+  EXPECT_NE(none.find("outputs at the end: none, as no step finished\n"), std::string::npos)
+      << none;
+  EXPECT_EQ(none.find("rate"), std::string::npos) << none;
+
+  // Three steps: the first (2 s with the open pause), then two of 10 ms
+  // 200 ms apart.
+  trace.time_ms = {0.0, 2000.0, 2200.0};
+  for (TraceChannel& channel : trace.channels) channel.values = {1.0, 1.0, 1.0};
+  testing::internal::CaptureStdout();
+  PrintSummary(line, trace, settings, 2000.0, {10.0, 10.0}, 0, Written{});
+  const std::string three = testing::internal::GetCapturedStdout();
+  EXPECT_NE(three.find("rate            9.5 steps a second, held to the period"), std::string::npos)
+      << three;
+  EXPECT_NE(three.find("outputs at the end:\n  out Pin2"), std::string::npos) << three;
 }
 
 TEST(StepTimingTest, TheSlowestFasterSpeedThatFitsThePeriod) {

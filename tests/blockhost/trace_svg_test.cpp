@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <map>
 #include <regex>
 #include <string>
@@ -57,7 +59,12 @@ Trace MakeTrace(int steps, const std::vector<TraceChannel>& shapes,
 }
 
 TraceChannel Channel(const std::string& name, const std::string& panel, TraceScale scale) {
-  return {name, panel, true, {}, scale};
+  TraceChannel channel;
+  channel.name = name;
+  channel.panel = panel;
+  channel.plotted = true;
+  channel.scale = scale;
+  return channel;
 }
 
 double Square(int step) { return step % 4 < 2 ? 0.0 : 5.0; }
@@ -148,6 +155,48 @@ TEST(TraceSvgTest, OpenPauseIsMarkedOverItsStretchOnly) {
     EXPECT_NEAR(x + width, start_x + (step1_x - start_x) * 2040.0 / 2050.0, 0.2);
   }
   EXPECT_EQ(marks, 2) << "one mark in each panel";
+}
+
+// A sine around 2.5 V on a digital output, with a NaN among its values.
+double SineAround2V5(int step) {
+  return step == 7 ? std::numeric_limits<double>::quiet_NaN() : 2.5 + 2.5 * std::sin(step * 0.7);
+}
+
+TEST(TraceSvgTest, ADigitalOutputsLaneDrawsTheLevelSentAndTheInputDashedBeside) {
+  TraceChannel sent = Channel("in Pin7", "levels", TraceScale::kLevel);
+  sent.high_above = 2.5;
+  const Trace trace = MakeTrace(20, {sent, Channel("in Pin8", "levels", TraceScale::kLevel)},
+                                {SineAround2V5, Square});
+  const std::string svg = RenderSvgPlot(trace);
+  std::map<std::string, std::vector<Point>> lines = Lines(svg);
+  const std::vector<Point>& level = lines["in Pin7"];
+  const std::vector<Point>& input = lines["in Pin7 (input)"];
+  ASSERT_EQ(level.size(), input.size());
+  // The level takes two heights only, its lane's high and low, the same as
+  // a square wave's in the next lane, one lane above it.
+  const std::vector<Point>& square = lines["in Pin8"];
+  const double lane = MaxY(square) - MaxY(level);
+  ASSERT_GT(lane, 10.0);
+  for (size_t i = 0; i < level.size(); ++i) {
+    const double y = level[i].y;
+    EXPECT_TRUE(std::abs(y - MinY(square) + lane) < 0.01 ||
+                std::abs(y - MaxY(square) + lane) < 0.01)
+        << "point " << i << " at " << y;
+  }
+  // Each step's value above 2.5 is high, at or below it and NaN low; each
+  // step is drawn as two points, its start and its end.
+  for (int step = 1; step < 20; ++step) {
+    const double v = SineAround2V5(step);
+    const bool high = level[2 * step].y < MaxY(level) - 1.0;
+    EXPECT_EQ(high, v > 2.5) << "step " << step << " value " << v;
+  }
+  // The input lies between the two, not only on them.
+  const auto between = std::count_if(input.begin(), input.end(), [&](Point p) {
+    return p.y > MinY(level) + 1.0 && p.y < MaxY(level) - 1.0;
+  });
+  EXPECT_GT(between, 4);
+  EXPECT_NE(svg.find("the level sent, high 5 V, low 0 V; dashed, the input"), std::string::npos);
+  EXPECT_EQ(lines.count("in Pin8 (input)"), 0u) << "a level drawn as it is has no second line";
 }
 
 TEST(TraceSvgTest, NotesAndNamesAreEscaped) {

@@ -33,6 +33,12 @@ std::string Hex(uint32_t value) {
 
 }  // namespace
 
+bool HoldsNoProgram(const std::vector<uint8_t>& flash, const BootSection& section) {
+  const size_t end = std::min<size_t>(section.start, flash.size());
+  return std::all_of(flash.begin(), flash.begin() + static_cast<std::ptrdiff_t>(end),
+                     [](uint8_t byte) { return byte == 0xFF; });
+}
+
 const BootSection* BootSectionOf(std::string_view mcu) {
   for (const BootSection& section : kSections) {
     if (mcu == section.mcu) return &section;

@@ -38,6 +38,10 @@ std::optional<std::vector<uint8_t>> BootloaderBytes(std::string_view hex,
                                                     const BootSection& section, uint32_t flash_size,
                                                     std::string* error);
 
+// Whether `flash` holds no program: every byte below the boot section is
+// erased (0xFF), as on a board that has only its bootloader.
+bool HoldsNoProgram(const std::vector<uint8_t>& flash, const BootSection& section);
+
 // The board's own bootloader file of avrboard in `program_folder`, the
 // folder avrboard runs from: bootloaders/FILE there.
 std::string BootloaderFile(const BootSection& section, const std::string& program_folder);

@@ -10,7 +10,8 @@ void LineSpeeds::Update(double firmware_baud, double terminal_baud) {
   // becomes of bytes that arrive meanwhile.
   if (firmware_baud > 0) uart_baud_ = firmware_baud;
   if (uart_baud_ > 0 && uart_baud_ != reported_uart_baud_) {
-    std::fprintf(messages_, "avrboard: the firmware set UART0 to %.0f baud\n", uart_baud_);
+    if (!quiet_)
+      std::fprintf(messages_, "avrboard: the firmware set UART0 to %.0f baud\n", uart_baud_);
     reported_uart_baud_ = uart_baud_;
     reported_terminal_baud_ = 0;
   }

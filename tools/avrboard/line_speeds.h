@@ -23,6 +23,9 @@ class LineSpeeds {
   // it is off, and the terminal's, 0 when it is unknown or nobody has the
   // port open.
   void Update(double firmware_baud, double terminal_baud);
+  // While quiet, a rate the chip sets is taken in but not told: a chip that
+  // runs a blank flash sets whatever its stray instructions write.
+  void set_quiet(bool quiet) { quiet_ = quiet; }
 
   // Whether the two ends disagree.  A UART never yet set up takes bytes as
   // simavr hands them; a speed avrboard does not know counts as agreeing.
@@ -46,6 +49,7 @@ class LineSpeeds {
   double terminal_baud_ = 0;
   double reported_uart_baud_ = 0;
   double reported_terminal_baud_ = 0;
+  bool quiet_ = false;
   std::vector<boardsim::SentFrame> held_;
 };
 

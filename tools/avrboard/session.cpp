@@ -9,6 +9,7 @@
 #include <iostream>
 
 #include "board_pins.h"
+#include "boot_section.h"
 #include "eeprom_file.h"
 #include "terminal_input.h"
 
@@ -81,10 +82,15 @@ std::optional<int> Session::LoadFirmware() {
       std::cerr << "avrboard: " << error_ << "\n";
       return kUsageStatus;
   }
-  const std::string firmware_version = board_.FirmwareVersion();
-  std::cerr << "avrboard: firmware "
-            << (firmware_version.empty() ? "without a version" : "version " + firmware_version)
-            << std::endl;
+  if (HoldsNoProgramNow()) {
+    std::cerr << "avrboard: no program in the flash, only the bootloader, as on a new board: "
+              << FlashHint() << std::endl;
+  } else {
+    const std::string firmware_version = board_.FirmwareVersion();
+    std::cerr << "avrboard: firmware "
+              << (firmware_version.empty() ? "without a version" : "version " + firmware_version)
+              << std::endl;
+  }
   if (!options_.eeprom_path.empty()) {
     if (!LoadEepromFile(options_.eeprom_path, layout_->eeprom_size, &saved_eeprom_, &error_)) {
       std::cerr << "avrboard: " << error_ << "\n";
@@ -93,6 +99,17 @@ std::optional<int> Session::LoadFirmware() {
     board_.SetEeprom(saved_eeprom_);
   }
   return std::nullopt;
+}
+
+bool Session::HoldsNoProgramNow() const {
+  const BootSection* section = BootSectionOf(options_.mcu);
+  return options_.bootloader && section != nullptr && HoldsNoProgram(board_.Flash(), *section);
+}
+
+std::string Session::FlashHint() const {
+  const std::string board = options_.mcu == "atmega2560" ? "mega2560" : "uno";
+  return "`blockhost flash --board " + board +
+         " --comport N`, N the COM port of this terminal, writes one";
 }
 
 bool Session::OpenFiles() {
@@ -370,8 +387,19 @@ void Session::SaveEepromWhenDue() {
 // is reported here too, in the chip's time.
 void Session::SaveFlashWhenDue() {
   if (std::optional<uint64_t> window = board_.TakeBootWindowCycles()) {
-    std::fprintf(stderr, "avrboard: the bootloader started the program after %.1f ms\n",
-                 *window / kCyclesPerMs);
+    // A blank flash runs on as stray instructions: nothing the chip does
+    // then is a program's, the rates it sets included.
+    const bool blank = HoldsNoProgramNow();
+    speeds_.set_quiet(blank);
+    if (blank) {
+      std::fprintf(stderr,
+                   "avrboard: the bootloader went on after %.1f ms with no program to start, so "
+                   "nothing will answer on the line: %s\n",
+                   *window / kCyclesPerMs, FlashHint().c_str());
+    } else {
+      std::fprintf(stderr, "avrboard: the bootloader started the program after %.1f ms\n",
+                   *window / kCyclesPerMs);
+    }
   }
   if (options_.flash_path.empty() ||
       board_.cycle() - last_flash_check_cycle_ < kEepromCheckCycles) {

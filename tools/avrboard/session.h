@@ -70,6 +70,9 @@ class Session {
   void ReportNetworkSettings();
   void SaveEepromWhenDue();
   void SaveFlashWhenDue();
+  // Whether the chip has only its bootloader, and what writes it a program.
+  bool HoldsNoProgramNow() const;
+  std::string FlashHint() const;
   void LogPins();
   void Sleep(uint64_t slice_cycles);
   void ReportPace();

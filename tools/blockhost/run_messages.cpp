@@ -136,8 +136,19 @@ void RunMessages::TellNoReply() {
 
 void RunMessages::TellStillWaiting(long step, Clock::duration took) {
   EndProgressLine();
-  fprintf(stderr, "blockhost: step %ld has waited %.0f s for the board so far\n", step,
+  fprintf(stderr, "blockhost: step %ld has waited %.0f s for the board so far", step,
           std::chrono::duration<double>(took).count());
+  // The first beat of a step says how long it can go on, and what to run.
+  if (step != last_beat_step_) {
+    last_beat_step_ = step;
+    const int exchanges = load_.step_exchanges + (step == 1 ? load_.mode_exchanges : 0);
+    const double most_ms = exchanges * load_.reply_wait_ms + (step == 1 ? load_.open_pause_ms : 0);
+    fprintf(stderr,
+            "; a board that answers none of its %d exchanges keeps it up to %.0f s, and `%s` "
+            "finds out why",
+            exchanges, most_ms / 1000.0, CheckCommandFor(line_).c_str());
+  }
+  fputs("\n", stderr);
 }
 
 void RunMessages::TellSilentStretches(const std::vector<SilentStretch>& stretches,

@@ -70,6 +70,7 @@ class RunMessages {
   const LinkLoad& load_;
   const bool progress_;
   bool progress_shown_ = false;
+  long last_beat_step_ = 0;  // the step whose wait was last told
   Clock::time_point last_progress_;
 };
 

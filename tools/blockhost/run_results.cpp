@@ -20,12 +20,17 @@ Trace EmptyTrace(const IoDescription& io, const BlockSettings& s,
     // PWM values run to 1023 and digital levels to 5, so they get panels of
     // their own rather than the levels flattening at the bottom of one.
     bool pwm = k < kDigitalPins && s.pin_mode[k] == arduino::pmPWMOutput;
-    trace.channels.push_back({"in " + io.inputs[k],
-                              pwm ? "Block inputs: PWM values to the board"
-                                  : "Block inputs: digital levels to the board",
-                              used,
-                              {},
-                              pwm ? TraceScale::kCount : TraceScale::kLevel});
+    // A digital output pin gets high or low, whatever the signal between.
+    bool level = k < kDigitalPins && s.pin_mode[k] == arduino::pmDigitalOutput;
+    trace.channels.push_back(
+        {"in " + io.inputs[k],
+         pwm ? "Block inputs: PWM values to the board"
+             : "Block inputs: digital levels to the board",
+         used,
+         {},
+         pwm ? TraceScale::kCount : TraceScale::kLevel,
+         level ? std::optional<double>(static_cast<double>(arduino::kHighThreshold))
+               : std::nullopt});
   }
   for (size_t k = 0; k < io.outputs.size(); ++k) {
     bool digital = k < kDigitalPins;
@@ -36,7 +41,8 @@ Trace EmptyTrace(const IoDescription& io, const BlockSettings& s,
                                       : "Block outputs: analog inputs of the board",
                               used,
                               {},
-                              digital ? TraceScale::kLevel : TraceScale::kCount});
+                              digital ? TraceScale::kLevel : TraceScale::kCount,
+                              std::nullopt});
   }
   return trace;
 }
@@ -120,6 +126,17 @@ void PrintSummary(const CommandLine& line, const Trace& trace, const BlockSettin
            timing.min_ms, timing.median_ms, timing.max_ms, timing.count);
   }
   printf("overruns        %ld step(s) took longer than the period\n", overruns);
+  if (timing.count > 0) {
+    // From the end of the first step, whose opening pause is no step's, to
+    // the end of the last.
+    const double span_ms = trace.time_ms.back() + step_ms.back() - trace.time_ms.front() - init_ms;
+    const std::string rate = RateText(timing.count, span_ms, timing.median_ms, line.period_ms);
+    if (!rate.empty()) printf("rate            %s\n", rate.c_str());
+  }
+  if (trace.time_ms.empty()) {
+    printf("outputs at the end: none, as no step finished\n");
+    return;
+  }
   printf("outputs at the end:\n");
   // The channels list the block's inputs first, then its outputs.
   for (size_t c = kDigitalPins; c < trace.channels.size(); ++c) {

@@ -1,6 +1,7 @@
 #include "step_timing.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <iterator>
 
 #include "config/setting_rules.h"
@@ -79,6 +80,21 @@ TimingSummary Summarise(std::vector<double> durations_ms) {
   summary.median_ms =
       n % 2 == 1 ? durations_ms[n / 2] : (durations_ms[n / 2 - 1] + durations_ms[n / 2]) / 2.0;
   return summary;
+}
+
+std::string RateText(size_t steps, double span_ms, double median_ms, double period_ms) {
+  if (steps == 0 || span_ms <= 0.0) return "";
+  char text[200];
+  const int written = snprintf(text, sizeof text, "%.1f steps a second",
+                               static_cast<double>(steps) * 1000.0 / span_ms);
+  std::string rate(text, static_cast<size_t>(written));
+  if (period_ms <= 0.0) return rate + ", as fast as the link goes";
+  if (median_ms <= 0.0 || median_ms >= period_ms) return rate + ", held back by the board";
+  snprintf(text, sizeof text,
+           ", held to the period; the board's steps (median %.2f ms) would allow about %.0f a "
+           "second with --period-ms 0",
+           median_ms, 1000.0 / median_ms);
+  return rate + text;
 }
 
 LinkLoad LoadOf(const BlockSettings& settings) {

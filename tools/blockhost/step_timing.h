@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "block_settings.h"
@@ -21,6 +22,12 @@ struct TimingSummary {
 };
 
 TimingSummary Summarise(std::vector<double> durations_ms);
+
+// What a run's summary says of its rate: `steps` steps in `span_ms`, their
+// median `median_ms`, with a period of `period_ms` (0: steps back to back).
+// Says what the steps alone would allow where the period held them back;
+// empty when there is no rate to tell.
+std::string RateText(size_t steps, double span_ms, double median_ms, double period_ms);
 
 // How long the block waits for each reply, and pauses after opening a serial
 // port: the library's own numbers, which it does not export (a host learns

@@ -2,6 +2,7 @@
 // out: a CSV table and an SVG plot.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,10 @@ struct TraceChannel {
   bool plotted = false;  // channels the block does not use stay out of the plot
   std::vector<double> values;
   TraceScale scale = TraceScale::kAuto;  // the same for every channel of a panel
+  // A level the block sends: the board gets high where the value is above
+  // this and low elsewhere (NaN included), and the plot draws that level
+  // with the value itself faintly beside it.  Nothing: drawn as it is.
+  std::optional<double> high_above;
 };
 
 struct Trace {

@@ -120,16 +120,29 @@ std::vector<Panel> PanelsOf(const Trace& trace) {
 }
 
 // The points of a line that holds each value until the next step.
-std::string StepPoints(const Trace& trace, const TraceChannel& channel,
+std::string StepPoints(const Trace& trace, const std::vector<double>& values,
                        const std::function<double(double)>& x_of,
                        const std::function<double(double)>& y_of) {
   std::string points;
-  for (size_t i = 0; i < channel.values.size() && i < trace.time_ms.size(); ++i) {
+  for (size_t i = 0; i < values.size() && i < trace.time_ms.size(); ++i) {
     const std::string x = Coordinate(x_of(trace.time_ms[i]));
-    if (i > 0) points += x + "," + Coordinate(y_of(channel.values[i - 1])) + " ";
-    points += x + "," + Coordinate(y_of(channel.values[i])) + " ";
+    if (i > 0) points += x + "," + Coordinate(y_of(values[i - 1])) + " ";
+    points += x + "," + Coordinate(y_of(values[i])) + " ";
   }
   return points;
+}
+
+// What the board got of a level the block sends: high or low, never between.
+std::vector<double> LevelsSent(const TraceChannel& channel) {
+  std::vector<double> levels;
+  levels.reserve(channel.values.size());
+  for (double v : channel.values) levels.push_back(v > *channel.high_above ? kLevelHigh : 0.0);
+  return levels;
+}
+
+bool DrawsLevelsSent(const std::vector<const TraceChannel*>& channels) {
+  return std::any_of(channels.begin(), channels.end(),
+                     [](const TraceChannel* channel) { return channel->high_above.has_value(); });
 }
 
 std::string Line(double x1, double y1, double x2, double y2, const std::string& stroke,
@@ -273,8 +286,15 @@ std::string ChannelLines(const Trace& trace, const Layout& layout, const Panel& 
     const TraceChannel& channel = *panel.channels[c];
     const std::string stroke = kColours[*colour % std::size(kColours)];
     const auto y = [&](double v) { return y_of(c, v); };
+    if (channel.high_above) {
+      svg += "<polyline data-channel=\"" + Escape(channel.name) +
+             " (input)\" fill=\"none\" stroke=\"" + stroke +
+             "\" stroke-width=\"1\" stroke-opacity=\"0.35\" stroke-dasharray=\"4 3\" points=\"" +
+             StepPoints(trace, channel.values, x_of, y) + "\"/>\n";
+    }
+    const std::vector<double> drawn = channel.high_above ? LevelsSent(channel) : channel.values;
     svg += "<polyline data-channel=\"" + Escape(channel.name) + "\" fill=\"none\" stroke=\"" +
-           stroke + "\" stroke-width=\"1.6\" points=\"" + StepPoints(trace, channel, x_of, y) +
+           stroke + "\" stroke-width=\"1.6\" points=\"" + StepPoints(trace, drawn, x_of, y) +
            "\"/>\n";
     if (panel.scale == TraceScale::kLevel) {
       // The lane's name at its left, where a logic analyser puts it.
@@ -295,7 +315,11 @@ std::string PanelSvg(const Trace& trace, const Layout& layout, const Panel& pane
                      size_t* colour) {
   const double bottom = top + panel.Height();
   std::string name = panel.name;
-  if (panel.scale == TraceScale::kLevel) name += " (a lane each: high 5 V, low 0 V)";
+  if (panel.scale == TraceScale::kLevel) {
+    name += DrawsLevelsSent(panel.channels)
+                ? " (a lane each: the level sent, high 5 V, low 0 V; dashed, the input)"
+                : " (a lane each: high 5 V, low 0 V)";
+  }
   std::string svg = "<g>\n" + Text(kLeft, top - 11, name, "font-weight=\"bold\"");
   const YOf y_of = panel.scale == TraceScale::kLevel ? LaneAxis(panel, layout, top, &svg)
                                                      : ValueAxis(panel, layout, bottom, &svg);
