@@ -16,6 +16,7 @@
 #include "native_file.h"
 #include "run_messages.h"
 #include "run_results.h"
+#include "simulated_board.h"
 #include "step_timing.h"
 
 namespace blockhost {
@@ -378,6 +379,23 @@ TEST(RunResultsTest, ASummaryWithoutAFinishedStepSaysSo) {
   EXPECT_NE(three.find("rate            9.5 steps a second, held to the period"), std::string::npos)
       << three;
   EXPECT_NE(three.find("outputs at the end:\n  out Pin2"), std::string::npos) << three;
+}
+
+TEST(SimulatedBoardTest, TheTerminalIndexAndTheLoopbackPortAreReadFromProc) {
+  EXPECT_EQ(TerminalIndexOf("pos:\t0\nflags:\t02104002\nmnt_id:\t24\nino:\t90\ntty-index:\t3\n"),
+            3);
+  EXPECT_EQ(TerminalIndexOf("pos:\t0\nflags:\t02\n"), std::nullopt) << "no master";
+  EXPECT_EQ(TerminalIndexOf("xtty-index:\t3\n"), std::nullopt) << "only a key of its own";
+  const std::string udp =
+      "   sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  "
+      "timeout inode ref pointer drops\n"
+      "  807: 0100007F:BFBA 00000000:0000 07 00000000:00000000 00:00000000 00000000     0      "
+      "  0 1725659 2 0000000014fafeda 0\n"
+      "  808: 00000000:0640 00000000:0000 07 00000000:00000000 00:00000000 00000000     0      "
+      "  0 1725660 2 0000000014fafedb 0\n";
+  EXPECT_EQ(LoopbackUdpPortOf(udp, {1725659}), 0xBFBA);
+  EXPECT_EQ(LoopbackUdpPortOf(udp, {1725660}), std::nullopt) << "bound to any address";
+  EXPECT_EQ(LoopbackUdpPortOf(udp, {42}), std::nullopt) << "another program's socket";
 }
 
 TEST(StepTimingTest, TheSlowestFasterSpeedThatFitsThePeriod) {

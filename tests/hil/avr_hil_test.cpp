@@ -1037,6 +1037,13 @@ TEST_P(AvrHilEthernetTest, AnAddressSetOverUsbSurvivesARestart) {
     const harness::RunResult result = harness::RunProgram(set, environment);
     EXPECT_EQ(result.exit_code, 0) << result.out << result.err;
     EXPECT_NE(result.out.find("10.0.0.50"), std::string::npos) << result.out << result.err;
+    // Not the real board's advice: the simulated one answers on loopback.
+    EXPECT_NE(result.out.find("it is avrboard's simulated board (pid "), std::string::npos)
+        << result.out;
+    EXPECT_NE(result.out.find("blockhost set --project F address=127.0.0.1 udpport=" +
+                              std::to_string(board.udp_port())),
+              std::string::npos)
+        << result.out;
     EXPECT_TRUE(board.process().WaitForStderr("the W5100 was given address 10.0.0.50",
                                               std::chrono::seconds(10)))
         << "the new address takes effect at once\n"

@@ -14,6 +14,7 @@
 #include "errors.h"
 #include "held_port.h"
 #include "link/port_names.h"
+#include "simulated_board.h"
 #include "tool_command_line.h"
 
 namespace blockhost {
@@ -204,9 +205,29 @@ void AwaitStartLine(BoardPort& port, const CommandLine& line, Session* session) 
   }
 }
 
+// avrboard's Ethernet board answers on the loopback bridge at a port of
+// avrboard's, whatever its address: that is what the block must be given.
+void TellSimulatedBoard(const SimulatedBoard& board, const std::string& address, bool setting) {
+  printf(
+      "the board %s %s, but it is avrboard's simulated board (pid %d), which answers at "
+      "127.0.0.1",
+      setting ? "now holds" : "holds", address.c_str(), board.pid);
+  if (board.udp_port) {
+    printf(
+        " UDP port %d whatever its address; to make the block meet it: blockhost set --project "
+        "F address=127.0.0.1 udpport=%d\n",
+        *board.udp_port, *board.udp_port);
+  } else {
+    printf(
+        ", and only when avrboard runs with --ethernet 127.0.0.1:PORT, which this one does "
+        "not\n");
+  }
+}
+
 // Asks for the address, setting it first if the command line gives one, and
 // sets the MAC address if it gives that.
-int ExchangeAddress(const CommandLine& line, const std::string& where, Session& session) {
+int ExchangeAddress(const CommandLine& line, const std::string& device, const std::string& where,
+                    Session& session) {
   std::string answer;
   const bool setting = !line.board_address.empty();
   const std::string command = setting ? "address " + line.board_address : "address";
@@ -221,7 +242,9 @@ int ExchangeAddress(const CommandLine& line, const std::string& where, Session& 
   if (!line.board_mac.empty()) {
     if (int status = Run(session, where, "mac " + line.board_mac, "mac ", &answer)) return status;
   }
-  if (!setting) {
+  if (std::optional<SimulatedBoard> simulated = SimulatedBoardBehind(device)) {
+    TellSimulatedBoard(*simulated, address, setting);
+  } else if (!setting) {
     printf(
         "the board answers UDP port 1600 at %s; to make a block send there: blockhost set "
         "--project F address=%s\n",
@@ -249,7 +272,7 @@ int BoardAddressCommand(const CommandLine& line) {
   fflush(stdout);
   Session session(*port, line, where);
   AwaitStartLine(*port, line, &session);
-  return ExchangeAddress(line, where, session);
+  return ExchangeAddress(line, device, where, session);
 }
 
 namespace {
