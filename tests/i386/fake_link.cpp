@@ -18,14 +18,12 @@ namespace arduino {
 namespace {
 
 fakes::Board g_board;
-std::vector<std::string> g_sent;
 
 }  // namespace
 
 namespace fakes {
 
 void SetBoard(Board board) { g_board = std::move(board); }
-std::vector<std::string> TakeSent() { return std::exchange(g_sent, {}); }
 
 }  // namespace fakes
 
@@ -55,9 +53,8 @@ std::optional<uint32_t> TNMUDP::ParseAddressLiteral(const std::string& host) con
 std::optional<uint32_t> TNMUDP::LookUpHost(const std::string&) { return std::nullopt; }
 
 void TNMUDP::SendTo(uint32_t, uint16_t, const char* data, int32_t length) {
-  std::string command(data, static_cast<size_t>(length));
-  g_sent.push_back(command);
-  std::optional<std::string> reply = g_board ? g_board(command) : std::nullopt;
+  std::optional<std::string> reply =
+      g_board ? g_board(std::string(data, static_cast<size_t>(length))) : std::nullopt;
   if (!reply) return;
   platform_->waiting.push_back(*reply);
   std::weak_ptr<bool> alive = platform_->alive;

@@ -2,14 +2,13 @@
 // clock: a board that answers every datagram at once, a pump that runs what
 // it has queued, and a clock that moves only when the pump sleeps.  A wait
 // for a reply that never comes thus ends after its limit in fake time, at
-// once, and a test learns exactly what the library sent.
+// once.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace arduino::fakes {
 
@@ -17,8 +16,6 @@ namespace arduino::fakes {
 // none.  Without one set, nothing ever answers.
 using Board = std::function<std::optional<std::string>(const std::string& command)>;
 void SetBoard(Board board);
-// Every command sent since the last call, in order.
-std::vector<std::string> TakeSent();
 
 // Host code for a pump pass to run, as a host's window procedure runs when a
 // wait of the library dispatches its message.
