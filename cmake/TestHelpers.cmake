@@ -33,8 +33,8 @@
 #
 #   arduino_unit_test(name [WINE] [PORT1600] [TIER tier])
 #     A unit test of the library's core, tests/unit/<name>.cpp, in the tier
-#     fast unless told otherwise.  WINE builds it in the Windows build too, to
-#     run under Wine there.
+#     fast unless told otherwise (in the i386 build always i386).  WINE builds
+#     it in the Windows build too, to run under Wine there.
 #
 #   arduino_command_test(NAME name COMMAND command... TIER tier [PORT1600] [WINE]
 #                        [HEAVY] [TIMEOUT seconds] [LABELS label...]
@@ -58,6 +58,10 @@
 #           since its board must keep up with the wall clock
 #   wine    under Wine (WINE, and every test of the Windows builds)
 #   static  checks of the Windows files that need no Wine
+#   i386    the i386 build's unit tests (ARDUINO_BLOCK_PORTABLE_ONLY), each
+#           program one test, run through cmake/i386-run.sh: natively or
+#           under qemu-i386-static, and skipped with the reason where
+#           neither can run it
 #
 # PORT1600: a block binds UDP port 1600, which only one socket of a network
 # namespace can hold.  So on Linux such a test runs in a network namespace
@@ -72,7 +76,7 @@ set(_arduino_program_options CORE BESIDE_DLL AVRBOARD FIRMWARE)
 set(_arduino_program_lists LIBS INCLUDES DEFINES DEPENDS EMULATOR)
 set(_arduino_run_options PORT1600 WINE HEAVY)
 set(_arduino_run_values TIER TIMEOUT SKIP_RETURN_CODE)
-set(_arduino_tiers fast wire hil wine static)
+set(_arduino_tiers fast wire hil wine static i386)
 set(ARDUINO_OWN_NETWORK ${CMAKE_CURRENT_LIST_DIR}/own-network.sh)
 set(ARDUINO_BLOCK_AVRBOARD "" CACHE FILEPATH
     "An avrboard program for the tests to start instead of this build's")
@@ -82,7 +86,13 @@ function(arduino_test_program name)
   cmake_parse_arguments(PARSE_ARGV 1 ARG "${_arduino_program_options}" ""
                         "${_arduino_program_lists}")
   add_executable(${name} ${ARG_UNPARSED_ARGUMENTS})
-  target_link_libraries(${name} PRIVATE ${ARG_LIBS} block_harness GTest::gtest GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
+  # The i386 build has no harness, only the host's model of its records.
+  if(TARGET block_harness)
+    target_link_libraries(${name} PRIVATE block_harness)
+  elseif(TARGET host_model)
+    target_link_libraries(${name} PRIVATE host_model)
+  endif()
   target_include_directories(${name} PRIVATE ${ARG_INCLUDES} ${PROJECT_SOURCE_DIR}/tests
                              ${PROJECT_SOURCE_DIR}/tests/platform/${ARDUINO_BLOCK_PLATFORM})
   if(WIN32)
@@ -178,7 +188,7 @@ endfunction()
 # Whether the caller's test gets a network namespace of its own: it binds
 # port 1600 and runs natively.
 macro(_arduino_own_network out)
-  if(ARG_PORT1600 AND NOT ARG_WINE AND NOT WIN32)
+  if(ARG_PORT1600 AND NOT ARG_WINE AND NOT WIN32 AND NOT ARDUINO_BLOCK_PORTABLE_ONLY)
     set(${out} TRUE)
   else()
     set(${out} FALSE)
@@ -222,7 +232,16 @@ function(arduino_gtest name)
   elseif(environment_count EQUAL 1)
     set(environment ENVIRONMENT ${ARG_ENVIRONMENT})
   endif()
-  if(WIN32)
+  if(ARDUINO_BLOCK_PORTABLE_ONLY)
+    # One test per program: its cases are not listed at build time, which
+    # would need a way to run i386 programs there.  i386-run.sh, the
+    # emulator of every program of this build, learns from the probe how
+    # they run here.
+    add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES ${properties} SKIP_RETURN_CODE 77)
+    set_property(TEST ${name} PROPERTY ENVIRONMENT ARDUINO_BLOCK_I386_PROBE=$<TARGET_FILE:i386_probe>
+                                                   ${ARG_ENVIRONMENT})
+  elseif(WIN32)
     wine_discover_tests(${name} NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60
                         PROPERTIES ${properties} ${environment})
   elseif(ARG_HIL_CASES)
@@ -245,7 +264,9 @@ function(arduino_unit_test name)
   if(WIN32 AND NOT ARG_WINE)
     return()
   endif()
-  if(NOT ARG_TIER)
+  if(ARDUINO_BLOCK_PORTABLE_ONLY)
+    set(ARG_TIER i386)
+  elseif(NOT ARG_TIER)
     set(ARG_TIER fast)
   endif()
   set(port)

@@ -9,6 +9,10 @@ PKGS_FIRMWARE="gcc-avr avr-libc arduino-core-avr arduino-mk libsimavr-dev libsim
 PKGS_FUZZ="clang libclang-rt-14-dev"
 # The product, built on every machine.
 PKGS_WIN32="g++-mingw-w64-i686"
+# The i386 build of the portable core: the 32-bit compiler and C library,
+# GoogleTest's sources to build with them, and the emulator that runs the
+# static programs where the kernel cannot.
+PKGS_I386="g++-multilib googletest qemu-user-static"
 # Which Wine, and for which build, depends on the machine (see wine_check):
 # the product under 32-bit Wine, or else the 64-bit test build under 64-bit
 # Wine.  fonts-wine, which apt would only recommend, holds the dialog's font

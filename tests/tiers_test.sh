@@ -4,7 +4,7 @@
 #
 #   tiers_test.sh tiers BUILD_DIR
 #     Every test of the build is in exactly one tier (fast, wire, hil, wine,
-#     static); a hil test takes one of the machine's two slots and a Wine
+#     static, i386); a hil test takes one of the machine's two slots and a Wine
 #     test both, so that no board in real time runs beside Wine.
 #   tiers_test.sh own-network LAUNCHER BOARDSIM
 #     Two tests started through the launcher at once each hold port 1600
@@ -20,7 +20,7 @@ check_tiers() {
   listing=$(ctest --test-dir "$build" --show-only=json-v1) || fail "ctest could not list $build"
   [ "$(jq '.tests | length' <<<"$listing")" -gt 0 ] || fail "$build holds no tests"
   wrong=$(jq -r '
-      def tiers: ["fast", "wire", "hil", "wine", "static"];
+      def tiers: ["fast", "wire", "hil", "wine", "static", "i386"];
       .tests[] |
       ([.properties[]? | select(.name == "LABELS") | .value[]] | map(select(. as $l | tiers | index($l)))) as $t |
       ([.properties[]? | select(.name == "RESOURCE_GROUPS") | .value[].requirements[] |

@@ -14,16 +14,35 @@ format_check() {
   echo "  ${#files[@]} files formatted as .clang-format says"
 }
 
+# The i386 build and its tests (tier i386): natively where the kernel runs
+# i386 programs, else each program under qemu-i386-static
+# (cmake/i386-run.sh, which decides by running the build's probe).  Where
+# neither can run them they count as skipped, and I386_LINE says why.
+I386_LINE=""
+test_i386() {
+  say "building and testing build/i386 (the portable core as static 32-bit x86 programs)"
+  build_preset i386
+  local how
+  if how=$(ARDUINO_BLOCK_I386_PROBE="$ROOT/build/i386/tests/i386/i386_probe" cmake/i386-run.sh --how); then
+    I386_LINE="i386 tests: run $how"
+  else
+    I386_LINE="i386 tests skipped: $how"
+  fi
+  say "$I386_LINE"
+  ctest --preset i386 -j2
+}
+
 cmd_test() {
   wine_check
   ensure_packages $PKGS_NATIVE $PKGS_FIRMWARE $(windows_packages) $PKGS_FUZZ $PKGS_SOAK $PKGS_DIST \
-    $PKGS_NETNS $PKGS_LINT $PKGS_BENCH
+    $PKGS_NETNS $PKGS_LINT $PKGS_BENCH $PKGS_I386
   ensure_wine
   say "$WINDOWS_LINE"
   ensure_comma_locale
   netns_check
   say "checking the formatting"
   format_check
+  test_i386
   # Before the native tests, which run the library against this image.
   say "building the firmware for Uno and Mega 2560"
   firmware/build.sh
@@ -50,5 +69,5 @@ cmd_test() {
   CTEST_JOBS=1 isolated_ctest asan "${sanitizers[@]}" -- -R '^avr_hil[.]'
   fuzz_all "${FUZZ_TEST_SECONDS:-5}"
   test_windows
-  say "all tests passed that ran. $WINDOWS_LINE"
+  say "all tests passed that ran. $WINDOWS_LINE. $I386_LINE"
 }
