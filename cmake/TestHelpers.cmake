@@ -5,7 +5,7 @@
 #   arduino_test_program(name source... [CORE] [BESIDE_DLL] [AVRBOARD] [FIRMWARE]
 #                        [LIBS lib...] [INCLUDES dir...] [DEFINES def...]
 #                        [DEPENDS target...] [EMULATOR command...])
-#     Builds a test program with GoogleTest, the harness (tools/harness) and
+#     Builds a test program with GoogleTest, the harness (harness/) and
 #     the test helpers (tests/ and tests/platform/<platform> on the include
 #     path) without registering it.
 #     CORE links the library's core (on Windows with the rethrow boundary that
