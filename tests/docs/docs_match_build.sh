@@ -191,7 +191,7 @@ $(cat "$said")"
   # Each line shown is said, up to what changes from run to run: the
   # pseudo-terminal's number and the time an answer took.
   local missing=""
-  normal() { sed -E 's|/dev/pts/[0-9]+|/dev/pts/N|; s|in [0-9.]+ ms$|in T ms|'; }
+  normal() { sed -E 's|/dev/pts/[0-9]+|/dev/pts/N|; s|in [0-9.]+ ms$|in T ms|; s|\(pid [0-9]+\)|(pid N)|'; }
   normal <"$said" >"$work/said.normal"
   for line in "${shown[@]}"; do
     line=$(relocate <<<"$line" | normal)
