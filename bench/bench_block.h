@@ -8,9 +8,9 @@
 #include <stdexcept>
 #include <string>
 
-#include "block/block_codes.h"
-#include "link/link_waits.h"
 #include "loaded_block.h"
+#include "tool_api/block_codes.h"
+#include "tool_api/link_waits.h"
 #include "udp_peer.h"
 
 namespace bench {

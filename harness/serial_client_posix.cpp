@@ -8,8 +8,8 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "link/serial_speed_posix.h"
 #include "serial_client.h"
+#include "tool_api/serial_speed_posix.h"
 
 namespace harness {
 namespace {

@@ -8,8 +8,8 @@
 #include <map>
 #include <set>
 
-#include "link/port_names.h"
 #include "program_run.h"
+#include "tool_api/port_names.h"
 
 namespace blockhost {
 namespace {

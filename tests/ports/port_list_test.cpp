@@ -1,7 +1,7 @@
 // The COM-number mapping and the port list against made-up devices: an Uno
 // on ttyACM0, a CH340 clone on ttyUSB0, on-board ttyS with and without a
 // UART, and numbers given by the environment.
-#include "link/port_list.h"
+#include "tool_api/port_list.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "link/port_names.h"
+#include "tool_api/port_names.h"
 
 namespace arduino {
 namespace {

@@ -1,7 +1,7 @@
 // Finding the other holders of a tty: processes with it open, found in
 // /proc, and UUCP lock files of live processes.  Real pseudo-terminals, real
 // processes, lock files in a scratch directory.
-#include "link/port_holders.h"
+#include "tool_api/port_holders.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

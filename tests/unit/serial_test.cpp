@@ -14,11 +14,11 @@
 #include "base/ticks.h"
 #include "host/library.h"
 #include "link/exchange.h"
-#include "link/serial_latency_posix.h"
-#include "link/serial_rate_posix.h"
-#include "link/serial_speed_posix.h"
 #include "pty_pair.h"
 #include "test_support.h"
+#include "tool_api/serial_latency_posix.h"
+#include "tool_api/serial_rate_posix.h"
+#include "tool_api/serial_speed_posix.h"
 #include "unlocked_port_user.h"
 
 namespace arduino {

@@ -1,5 +1,5 @@
 // The rules of `set` and `check`, against what the dialog offers and stores.
-#include "config/setting_rules.h"
+#include "tool_api/setting_rules.h"
 
 #include <gtest/gtest.h>
 

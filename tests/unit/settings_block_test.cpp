@@ -1,8 +1,9 @@
 // The settings block in the host's project file.
-#include "config/settings_block.h"
+#include "tool_api/settings_block.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <random>
 #include <string>
@@ -11,7 +12,6 @@
 #include "base/convert.h"
 #include "settings_record.h"
 #include "test_support.h"
-#include "thrown_message.h"
 
 namespace arduino {
 namespace {
@@ -36,11 +36,61 @@ const std::vector<std::string> kDefaultLines = [] {
   return lines;
 }();
 
-// Reading `file` into `block` fails with a message that says `says`.
-void ExpectReadFails(ScratchFile& file, HostBlock& block, const std::string& says) {
-  const std::string message =
-      testing::ThrownMessage<Exception>([&] { ReadFromFile(file.handle(), block.record()); });
-  EXPECT_NE(message.find(says), std::string::npos) << message;
+// The 19 fields of a block as text, in file order, for comparing with lines.
+std::vector<std::string> FieldsOf(TUserData& d) {
+  std::vector<std::string> fields = {std::to_string(d.InterfaceKind), std::to_string(d.ComPort),
+                                     std::to_string(d.BaudRate), d.IPAddress,
+                                     std::to_string(d.UdpPort)};
+  for (int pin = 2; pin <= 9; ++pin) fields.push_back(std::to_string(d.PinMode[pin]));
+  for (int32_t used : d.AnalogUsed) fields.push_back(std::to_string(used));
+  return fields;
+}
+
+// Puts a value in every field that no line of a test file holds, so that a
+// field the reader did not reach is told apart from one it stored.
+void MarkUntouched(TUserData& d) {
+  d.InterfaceKind = d.ComPort = d.BaudRate = d.UdpPort = -7;
+  d.IPAddress = "untouched";
+  for (int pin = 2; pin <= 9; ++pin) d.PinMode[pin] = -7;
+  d.AnalogUsed.fill(-7);
+}
+
+// What reading `text` came to, into a block whose every field was marked
+// untouched: the error (empty when none), whether a conversion raised it,
+// where the file was left, and the fields.
+struct ReadOutcome {
+  std::string error;
+  bool conversion = false;
+  off_t position = 0;
+  std::vector<std::string> fields;
+};
+
+ReadOutcome ReadBlock(const std::string& text) {
+  ScratchFile file;
+  file.Replace(text);
+  HostBlock block;
+  MarkUntouched(block.data());
+  ReadOutcome outcome;
+  try {
+    ReadFromFile(file.handle(), block.record());
+  } catch (const EConvertError& e) {
+    outcome.conversion = true;
+    outcome.error = e.what();
+  } catch (const Exception& e) {
+    outcome.error = e.what();
+  }
+  outcome.position = file.Position();
+  outcome.fields = FieldsOf(block.data());
+  return outcome;
+}
+
+// The fields of such a block once the first `read` of `lines` were stored.
+std::vector<std::string> FieldsAfter(const std::vector<std::string>& lines, int read) {
+  HostBlock block;
+  MarkUntouched(block.data());
+  std::vector<std::string> fields = FieldsOf(block.data());
+  std::copy(lines.begin(), lines.begin() + read, fields.begin());
+  return fields;
 }
 
 TEST(SettingsBlockTest, DefaultsAreTheseSeventyFiveBytes) {
@@ -104,30 +154,20 @@ TEST(SettingsBlockTest, LinesEndOnlyAtCarriageReturnLineFeed) {
 
 TEST(SettingsBlockTest, ConversionFailureStopsAtItsLine) {
   for (const std::string bad : {"", "12 ", "x", "1.5"}) {
-    ScratchFile file;
-    std::string first_two = SettingsText({"1", bad});
-    file.Replace(first_two + SettingsText({"115200", "10.0.0.1", "8888"}));
-    HostBlock block;
-    EXPECT_EQ(
-        testing::ThrownMessage<EConvertError>([&] { ReadFromFile(file.handle(), block.record()); }),
-        "'" + bad + "' ist kein g" + testing::kUUmlaut + "ltiger Integerwert");
-    TUserData& d = block.data();
-    EXPECT_EQ(d.InterfaceKind, 1) << "line 1 was stored before line 2 failed";
-    EXPECT_EQ(d.ComPort, 1);
-    EXPECT_EQ(d.BaudRate, 9600);
-    EXPECT_EQ(d.IPAddress, "192.168.0.121");
-    EXPECT_EQ(file.Position(), static_cast<off_t>(first_two.size()));
+    const std::string first_two = SettingsText({"1", bad});
+    const ReadOutcome read = ReadBlock(first_two + SettingsText({"115200", "10.0.0.1", "8888"}));
+    EXPECT_TRUE(read.conversion);
+    EXPECT_EQ(read.error, "'" + bad + "' ist kein g" + testing::kUUmlaut + "ltiger Integerwert");
+    EXPECT_EQ(read.fields, FieldsAfter({"1"}, 1)) << "line 1 was stored before line 2 failed";
+    EXPECT_EQ(read.position, static_cast<off_t>(first_two.size()));
   }
 }
 
 TEST(SettingsBlockTest, TruncatedBlockFailsClearlyWithoutWaiting) {
   const std::string full = kDefaultBlock;
   for (size_t cut : {size_t{0}, size_t{1}, size_t{4}, full.size() - 1}) {
-    ScratchFile file;
-    file.Replace(full.substr(0, cut));
-    HostBlock block;
-    SCOPED_TRACE(cut);
-    ExpectReadFails(file, block, "ends inside");
+    const ReadOutcome read = ReadBlock(full.substr(0, cut));
+    EXPECT_NE(read.error.find("ends inside"), std::string::npos) << cut << ": " << read.error;
   }
 }
 
@@ -148,11 +188,8 @@ TEST(SettingsBlockTest, AnEarlyEndNamesTheLineItLacks) {
       {"cut inside line 2", "0\r\n1", "line 2 of 19, the COM port, is incomplete"},
   };
   for (const auto& c : kCases) {
-    SCOPED_TRACE(c.name);
-    ScratchFile file;
-    file.Replace(c.text);
-    HostBlock block;
-    ExpectReadFails(file, block, c.message);
+    const ReadOutcome read = ReadBlock(c.text);
+    EXPECT_NE(read.error.find(c.message), std::string::npos) << c.name << ": " << read.error;
   }
 }
 
@@ -165,28 +202,10 @@ TEST(SettingsBlockTest, OverlongLinesAreRefusedAtTheBufferLimit) {
   ReadFromFile(file.handle(), block.record());
   EXPECT_EQ(block.data().IPAddress, longest);
 
-  file.Replace(SettingsText({"0", "1", "9600", std::string(10000, 'h'), "1600"}));
-  ExpectReadFails(file, block, "longer than 999");
-  EXPECT_LE(file.Position(), 3 + 2 + 3 + 6 + kLineBufferSize);
-}
-
-// The 19 fields of a block as text, in file order, for comparing with lines.
-std::vector<std::string> FieldsOf(TUserData& d) {
-  std::vector<std::string> fields = {std::to_string(d.InterfaceKind), std::to_string(d.ComPort),
-                                     std::to_string(d.BaudRate), d.IPAddress,
-                                     std::to_string(d.UdpPort)};
-  for (int pin = 2; pin <= 9; ++pin) fields.push_back(std::to_string(d.PinMode[pin]));
-  for (int32_t used : d.AnalogUsed) fields.push_back(std::to_string(used));
-  return fields;
-}
-
-// Puts a value in every field that no line of a test file holds, so that a
-// field the reader did not reach is told apart from one it stored.
-void MarkUntouched(TUserData& d) {
-  d.InterfaceKind = d.ComPort = d.BaudRate = d.UdpPort = -7;
-  d.IPAddress = "untouched";
-  for (int pin = 2; pin <= 9; ++pin) d.PinMode[pin] = -7;
-  d.AnalogUsed.fill(-7);
+  const ReadOutcome overlong =
+      ReadBlock(SettingsText({"0", "1", "9600", std::string(10000, 'h'), "1600"}));
+  EXPECT_NE(overlong.error.find("longer than 999"), std::string::npos) << overlong.error;
+  EXPECT_LE(overlong.position, 3 + 2 + 3 + 6 + kLineBufferSize);
 }
 
 // One line of an otherwise good block replaced by something hostile.  Each
@@ -225,40 +244,28 @@ TEST(SettingsBlockTest, HostileLinesFailAtTheirLineAndKeepWhatCameBefore) {
     std::vector<std::string> lines = kDefaultLines;
     lines[row.line - 1] = row.text;
     const std::string before = SettingsText({lines.begin(), lines.begin() + row.line - 1});
-    ScratchFile file;
-    file.Replace(SettingsText(lines) + "HOST DATA");
-    HostBlock block;
-    MarkUntouched(block.data());
-
-    std::string error;
-    try {
-      ReadFromFile(file.handle(), block.record());
-    } catch (const Exception& e) {
-      error = e.what();
-    }
-
-    std::vector<std::string> expected = FieldsOf(block.data());  // all untouched
-    for (int k = 0; k < row.line - 1; ++k) expected[k] = kDefaultLines[k];
+    const ReadOutcome read = ReadBlock(SettingsText(lines) + "HOST DATA");
+    std::vector<std::string> expected = FieldsAfter(kDefaultLines, row.line - 1);
     switch (row.ends) {
       case Ends::kStored:
-        EXPECT_EQ(error, "");
+        EXPECT_EQ(read.error, "");
         expected = kDefaultLines;
         expected[row.line - 1] = row.stored;
-        EXPECT_EQ(file.Position(), static_cast<off_t>(SettingsText(lines).size()));
+        EXPECT_EQ(read.position, static_cast<off_t>(SettingsText(lines).size()));
         break;
       case Ends::kNotAnInteger:
-        EXPECT_EQ(error, "'" + std::string(row.text.c_str()) + "' ist kein g" + testing::kUUmlaut +
-                             "ltiger Integerwert");
-        EXPECT_EQ(file.Position(), static_cast<off_t>(before.size() + row.text.size() + 2));
+        EXPECT_EQ(read.error, "'" + std::string(row.text.c_str()) + "' ist kein g" +
+                                  testing::kUUmlaut + "ltiger Integerwert");
+        EXPECT_EQ(read.position, static_cast<off_t>(before.size() + row.text.size() + 2));
         break;
       case Ends::kTooLong:
-        EXPECT_EQ(error, "Line " + std::to_string(row.line) +
-                             " of the block's settings in the project file is longer than 999 "
-                             "characters");
-        EXPECT_EQ(file.Position(), static_cast<off_t>(before.size() + kLineBufferSize));
+        EXPECT_EQ(read.error, "Line " + std::to_string(row.line) +
+                                  " of the block's settings in the project file is longer than "
+                                  "999 characters");
+        EXPECT_EQ(read.position, static_cast<off_t>(before.size() + kLineBufferSize));
         break;
     }
-    EXPECT_EQ(FieldsOf(block.data()), expected);
+    EXPECT_EQ(read.fields, expected);
   }
 }
 
@@ -325,24 +332,15 @@ TEST(SettingsBlockTest, RandomBytesEndWhereALineByLineModelSays) {
     }
     ++outcomes[outcome];
 
-    ScratchFile file;
-    file.Replace(text);
-    HostBlock block;
-    MarkUntouched(block.data());
-    std::vector<std::string> expected = FieldsOf(block.data());
-    std::copy(fields.begin(), fields.end(), expected.begin());
-    Outcome got = kRead;
-    try {
-      ReadFromFile(file.handle(), block.record());
-    } catch (const EConvertError&) {
-      got = kNotAnInteger;
-    } catch (const Exception& e) {
-      got = std::string(e.what()).find("longer than") != std::string::npos ? kTooLong : kTruncated;
-    }
+    const ReadOutcome read = ReadBlock(text);
+    const Outcome got = read.conversion                                       ? kNotAnInteger
+                        : read.error.empty()                                  ? kRead
+                        : read.error.find("longer than") != std::string::npos ? kTooLong
+                                                                              : kTruncated;
     SCOPED_TRACE("round " + std::to_string(round));
     ASSERT_EQ(got, outcome);
-    ASSERT_EQ(file.Position(), static_cast<off_t>(position));
-    ASSERT_EQ(FieldsOf(block.data()), expected);
+    ASSERT_EQ(read.position, static_cast<off_t>(position));
+    ASSERT_EQ(read.fields, FieldsAfter(fields, static_cast<int>(fields.size())));
   }
   // The damage is varied enough to reach every ending.
   for (int outcome = 0; outcome < 4; ++outcome) EXPECT_GT(outcomes[outcome], 0) << outcome;
@@ -386,30 +384,15 @@ TEST(SettingsBlockTest, LinesThatLostOrGainedACrFailAsTheirReadingFindsThem) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    ScratchFile file;
-    file.Replace(c.text);
-    HostBlock block;
-    MarkUntouched(block.data());
-    std::vector<std::string> expected = FieldsOf(block.data());
-    for (int k = 0; k < c.lines_read; ++k) expected[k] = kDefaultLines[k];
-    std::string error;
-    bool conversion = false;
-    try {
-      ReadFromFile(file.handle(), block.record());
-    } catch (const EConvertError& e) {
-      conversion = true;
-      error = e.what();
-    } catch (const Exception& e) {
-      error = e.what();
-    }
-    EXPECT_EQ(conversion, c.conversion);
+    const ReadOutcome read = ReadBlock(c.text);
+    EXPECT_EQ(read.conversion, c.conversion);
     if (c.conversion) {
-      EXPECT_EQ(error, c.message);
+      EXPECT_EQ(read.error, c.message);
     } else {
-      EXPECT_NE(error.find(c.message), std::string::npos) << error;
-      EXPECT_EQ(error.find_first_of("\r\n"), std::string::npos) << error;
+      EXPECT_NE(read.error.find(c.message), std::string::npos) << read.error;
+      EXPECT_EQ(read.error.find_first_of("\r\n"), std::string::npos) << read.error;
     }
-    EXPECT_EQ(FieldsOf(block.data()), expected);
+    EXPECT_EQ(read.fields, FieldsAfter(kDefaultLines, c.lines_read));
   }
 }
 

@@ -3,10 +3,10 @@
 #include <optional>
 #include <vector>
 
-#include "config/setting_rules.h"
-#include "config/settings_block.h"
 #include "errors.h"
 #include "number_text.h"
+#include "tool_api/setting_rules.h"
+#include "tool_api/settings_block.h"
 
 namespace blockhost {
 namespace {

@@ -13,8 +13,8 @@
 #include "commands.h"
 #include "errors.h"
 #include "held_port.h"
-#include "link/port_names.h"
 #include "simulated_board.h"
+#include "tool_api/port_names.h"
 #include "tool_command_line.h"
 
 namespace blockhost {

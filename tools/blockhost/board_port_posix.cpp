@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 #include "board_port.h"
-#include "link/serial_speed_posix.h"
+#include "tool_api/serial_speed_posix.h"
 
 namespace blockhost {
 

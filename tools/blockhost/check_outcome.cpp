@@ -1,7 +1,7 @@
 #include "check_outcome.h"
 
 #include "byte_escape.h"
-#include "config/setting_rules.h"
+#include "tool_api/setting_rules.h"
 
 namespace blockhost {
 

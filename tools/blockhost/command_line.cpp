@@ -5,9 +5,9 @@
 
 #include "arduino_block_version.h"
 #include "commands.h"
-#include "config/setting_rules.h"
 #include "errors.h"
 #include "number_text.h"
+#include "tool_api/setting_rules.h"
 #include "tool_command_line.h"
 
 namespace blockhost {

@@ -15,11 +15,11 @@
 #include "errors.h"
 #include "flash_plan.h"
 #include "held_port.h"
-#include "link/port_list.h"
-#include "link/port_names.h"
 #include "process_environment.h"
 #include "program_run.h"
 #include "project_file.h"
+#include "tool_api/port_list.h"
+#include "tool_api/port_names.h"
 #include "tool_command_line.h"
 
 namespace blockhost {

@@ -2,10 +2,10 @@
 
 #include <cstdio>
 
-#include "link/port_holders.h"
-#include "link/port_names.h"
 #include "link_text.h"
 #include "process_environment.h"
+#include "tool_api/port_holders.h"
+#include "tool_api/port_names.h"
 
 namespace blockhost {
 

@@ -6,7 +6,7 @@
 
 #include "commands.h"
 #include "held_port.h"
-#include "link/port_list.h"
+#include "tool_api/port_list.h"
 #include "tool_command_line.h"
 
 namespace blockhost {

@@ -7,9 +7,9 @@
 
 #include "commands.h"
 #include "errors.h"
-#include "link/port_holders.h"
-#include "link/port_list.h"
 #include "link_text.h"
+#include "tool_api/port_holders.h"
+#include "tool_api/port_list.h"
 #include "tool_command_line.h"
 
 namespace blockhost {

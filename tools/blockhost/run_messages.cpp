@@ -3,9 +3,9 @@
 #include <cstdio>
 
 #include "check_outcome.h"
-#include "config/setting_rules.h"
 #include "link_text.h"
 #include "stop_request.h"
+#include "tool_api/setting_rules.h"
 
 namespace blockhost {
 namespace {

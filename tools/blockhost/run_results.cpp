@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "config/setting_rules.h"
 #include "errors.h"
 #include "link_text.h"
 #include "step_timing.h"
+#include "tool_api/setting_rules.h"
 
 namespace blockhost {
 namespace {

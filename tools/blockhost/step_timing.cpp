@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <iterator>
 
-#include "config/setting_rules.h"
+#include "tool_api/setting_rules.h"
 
 namespace blockhost {
 namespace {

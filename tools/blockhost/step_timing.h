@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "block_settings.h"
-#include "link/link_waits.h"
+#include "tool_api/link_waits.h"
 
 namespace blockhost {
 

@@ -6,8 +6,8 @@
 #include "arduino_block_version.h"
 #include "board_pins.h"
 #include "byte_escape.h"
-#include "link/serial_speed_posix.h"
 #include "option_values.h"
+#include "tool_api/serial_speed_posix.h"
 #include "tool_command_line.h"
 
 namespace boardsim {

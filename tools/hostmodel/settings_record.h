@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "block/block_codes.h"
-#include "config/settings_block.h"
+#include "tool_api/block_codes.h"
+#include "tool_api/settings_block.h"
 
 namespace hostmodel {
 

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <thread>
 
-#include "link/serial_speed_posix.h"
+#include "tool_api/serial_speed_posix.h"
 
 namespace boardsim {
 
