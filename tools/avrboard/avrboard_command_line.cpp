@@ -136,29 +136,19 @@ std::optional<int> ParseOptions(int argc, char** argv, Options* options) {
       "avrboard");
   AddUsageAndFooter(&app);
   CLI::Option* bootloader = AddProgramOptions(&app, options);
-  CLI::Option* mcu = nullptr;
-  app.callback([options, bootloader, &mcu] {
-    if (options->pty_path.empty() && !options->ethernet_port) {
-      Refuse("--pty", "required unless --ethernet is given");
-    }
-    SettleBoard(mcu->count() > 0, options);
-    options->bootloader = bootloader->count() > 0;
-    if (options->firmware_path.empty() && !options->bootloader && options->flash_path.empty()) {
-      Refuse("--firmware", "required unless --bootloader or --flash is given");
-    }
-  });
   app.add_option("--pty", options->pty_path, "the symlink to the pseudo-terminal")
       ->type_name("PATH");
-  mcu = app.add_option_function<std::string>(
-               "--mcu",
-               [options](const std::string& text) {
-                 if (LayoutOfMcu(text) == nullptr) {
-                   Refuse("--mcu", "'" + text + "': the chips are atmega328p and atmega2560");
-                 }
-                 options->mcu = text;
-               },
-               "the chip, and with it the board (default atmega328p)")
-            ->type_name("atmega328p|atmega2560");
+  CLI::Option* mcu =
+      app.add_option_function<std::string>(
+             "--mcu",
+             [options](const std::string& text) {
+               if (LayoutOfMcu(text) == nullptr) {
+                 Refuse("--mcu", "'" + text + "': the chips are atmega328p and atmega2560");
+               }
+               options->mcu = text;
+             },
+             "the chip, and with it the board (default atmega328p)")
+          ->type_name("atmega328p|atmega2560");
   app.add_option_function<std::string>(
          "--board",
          [options](const std::string& text) {
@@ -173,6 +163,16 @@ std::optional<int> ParseOptions(int argc, char** argv, Options* options) {
          "57600 baud in a 2 KB boot section); default: the --mcu\n"
          "chip's board, uno or mega2560")
       ->type_name("uno|nano|nano-old|mega2560");
+  app.callback([options, bootloader, mcu] {
+    if (options->pty_path.empty() && !options->ethernet_port) {
+      Refuse("--pty", "required unless --ethernet is given");
+    }
+    SettleBoard(mcu->count() > 0, options);
+    options->bootloader = bootloader->count() > 0;
+    if (options->firmware_path.empty() && !options->bootloader && options->flash_path.empty()) {
+      Refuse("--firmware", "required unless --bootloader or --flash is given");
+    }
+  });
   tool_cli::AddRepeatedOption(
       &app, "--pin", "N=low|high", "drive digital input pin N (2..9) from outside",
       [options](const std::string& text) { ParseDigitalInput(text, options); });
