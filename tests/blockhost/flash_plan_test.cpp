@@ -148,15 +148,6 @@ TEST(FlashPlanTest, EveryBoardOptionNamesItsBoardAndItsBootloadersSpeed) {
       EXPECT_EQ(FactsOf(*option.board).bootloader_baud, option.baud);
     }
   }
-  EXPECT_EQ(BoardOptions(), "uno, mega2560, nano or nano-old");
-  // Each board's likely mix-up is one whose bootloader fails it, and the
-  // other way round.
-  for (FlashBoard board :
-       {FlashBoard::kUno, FlashBoard::kMega2560, FlashBoard::kNano, FlashBoard::kNanoOld}) {
-    EXPECT_NE(LikelyMixUp(board), board);
-    EXPECT_EQ(LikelyMixUp(LikelyMixUp(board)), board);
-  }
-  EXPECT_EQ(LikelyMixUp(FlashBoard::kNanoOld), FlashBoard::kNano);
 }
 
 TEST(FlashPlanTest, EachBoardGetsItsImageAndItsBootloadersLine) {
@@ -175,12 +166,7 @@ TEST(FlashPlanTest, EachBoardGetsItsImageAndItsBootloadersLine) {
   EXPECT_EQ(AvrdudeArguments({"avrdude.exe", "a.conf"}, FlashBoard::kMega2560, "COM12", "m.hex"),
             (std::vector<std::string>{"-C", "a.conf", "-p", "atmega2560", "-c", "wiring", "-P",
                                       "COM12", "-b", "115200", "-D", "-U", "flash:w:m.hex:i"}));
-  // Both Nanos take the Uno's images; the old bootloader listens at 57600.
-  const FakeFiles uno_images{{"/f/uno/arduino_block-9600.hex"}};
-  for (FlashBoard nano : {FlashBoard::kNano, FlashBoard::kNanoOld}) {
-    EXPECT_EQ(FindImage({"/f"}, nano, ImageFileName(false, 9600), uno_images.View()).found,
-              "/f/uno/arduino_block-9600.hex");
-  }
+  // The old Nano bootloader listens at 57600.
   EXPECT_EQ(AvrdudeArguments({"avrdude", ""}, FlashBoard::kNanoOld, "/dev/ttyUSB0", "n.hex"),
             (std::vector<std::string>{"-p", "atmega328p", "-c", "arduino", "-P", "/dev/ttyUSB0",
                                       "-b", "57600", "-U", "flash:w:n.hex:i"}));
