@@ -73,7 +73,7 @@ for board in uno mega2560; do
 done
 # avrboard looks for the boards' bootloaders in bootloaders/ beside it, as
 # the build lays them out, so the archive holds them there too.
-bootloaders=(optiboot_atmega328.hex stk500boot_v2_mega2560.hex)
+bootloaders=(optiboot_atmega328.hex stk500boot_v2_mega2560.hex ATmegaBOOT_168_atmega328.hex)
 for file in "${bootloaders[@]}"; do
   [ -f "$native/bootloaders/$file" ] ||
     die "missing $native/bootloaders/$file: the build makes it from Debian's arduino-core-avr (the Uno's with avr-gcc)"

@@ -15,7 +15,9 @@ std::string LikelyBoard(uint16_t vendor_id, uint16_t product_id) {
     const char* board;
   };
   // The genuine boards under both of the maker's vendor IDs, and the bridge
-  // chips that clones put where the genuine board has its own USB chip.
+  // chips: the FT232R of the genuine Nano and the CH340 of most of its
+  // clones, which clones of the other boards carry too in place of the
+  // genuine board's own USB chip.
   static constexpr KnownId kKnown[] = {
       {0x2341, 0x0001, "Arduino Uno"},
       {0x2341, 0x0043, "Arduino Uno"},
@@ -25,8 +27,8 @@ std::string LikelyBoard(uint16_t vendor_id, uint16_t product_id) {
       {0x2341, 0x0042, "Arduino Mega 2560"},
       {0x2A03, 0x0010, "Arduino Mega 2560"},
       {0x2A03, 0x0042, "Arduino Mega 2560"},
-      {0x1A86, 0x7523, "Arduino clone (CH340 USB serial)"},
-      {0x0403, 0x6001, "Arduino or clone (FTDI FT232R USB serial)"},
+      {0x1A86, 0x7523, "Arduino Nano or a clone (CH340 USB serial)"},
+      {0x0403, 0x6001, "Arduino Nano or a clone (FTDI FT232R USB serial)"},
       {0x0403, 0x6015, "Arduino or clone (FTDI FT231X USB serial)"},
   };
   for (const KnownId& known : kKnown) {

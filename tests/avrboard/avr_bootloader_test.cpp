@@ -36,13 +36,15 @@ constexpr double kBlockPauseMs = 2000;
 
 struct Board {
   const char* name;
+  const char* board;  // avrboard's --board, and blockhost flash's
   const char* mcu;
   const char* folder;      // under build/firmware
   const char* programmer;  // avrdude's -c for the board's bootloader
+  int bootloader_baud;     // and its -b
   uint32_t flash_size;
   // Where the bootloader's own time-out puts the hand-over: optiboot's 1 s
-  // watchdog after its three LED flashes, and the Mega bootloader's count
-  // of 20000 polls of the UART.
+  // watchdog after its three LED flashes, the old Nano bootloader's count
+  // of a million polls of the UART, and the Mega bootloader's of 20000.
   double shortest_window_ms;
   double longest_window_ms;
   std::string Image(int baud) const {
@@ -50,8 +52,12 @@ struct Board {
            ".hex";
   }
 };
-const Board kUno = {"Uno", "atmega328p", "uno", "arduino", 32 * 1024, 1200, 1600};
-const Board kMega = {"Mega2560", "atmega2560", "mega2560", "wiring", 256 * 1024, 600, 1100};
+const Board kUno = {"Uno", "uno", "atmega328p", "uno", "arduino", 115200, 32 * 1024, 1200, 1600};
+// The Nano with the old bootloader runs the Uno's images.
+const Board kNanoOld = {"NanoOld", "nano-old", "atmega328p", "uno", "arduino",
+                        57600,     32 * 1024,  1200,         1500};
+const Board kMega = {"Mega2560", "mega2560", "atmega2560", "mega2560", "wiring",
+                     115200,     256 * 1024, 600,          1100};
 
 // The simulated milliseconds of each "the bootloader started the program
 // after N ms" that avrboard said, in order.
@@ -75,15 +81,15 @@ std::string Missing(const std::string& path, const char* what) {
 }
 
 std::string MissingBootloader(const Board& board) {
-  return avrboard::WhyNoBootloader(*avrboard::BootSectionOf(board.mcu),
+  return avrboard::WhyNoBootloader(*avrboard::BootSectionOfBoard(board.board),
                                    std::filesystem::path(AVRBOARD_PATH).parent_path());
 }
 
 class BootloaderTest : public ::testing::Test {
  protected:
   harness::ChildProcess StartBoard(const Board& board, std::vector<std::string> extra) {
-    std::vector<std::string> args = {"--mcu", board.mcu, "--bootloader", "--pty",
-                                     link_,   "--adc",   "A0=512"};
+    std::vector<std::string> args = {"--board", board.board, "--bootloader", "--pty",
+                                     link_,     "--adc",     "A0=512"};
     args.insert(args.end(), extra.begin(), extra.end());
     return harness::StartAvrboard(AVRBOARD_PATH, args, milliseconds(20'000));
   }
@@ -142,10 +148,10 @@ TEST_P(AvrdudeTest, WritesAndVerifiesAnImageThatTheFlashFileKeeps) {
     // -D as the Arduino core's upload line has it: the Mega's bootloader
     // answers a chip erase with a failure on purpose, and both bootloaders
     // erase each page before they write it.
-    const harness::RunResult upload =
-        harness::RunProgram({AVRDUDE_PATH, "-p", board.mcu, "-c", board.programmer, "-b", "115200",
-                             "-P", link_, "-D", "-U", "flash:w:" + image + ":i"},
-                            {}, milliseconds(240'000));
+    const harness::RunResult upload = harness::RunProgram(
+        {AVRDUDE_PATH, "-p", board.mcu, "-c", board.programmer, "-b",
+         std::to_string(board.bootloader_baud), "-P", link_, "-D", "-U", "flash:w:" + image + ":i"},
+        {}, milliseconds(240'000));
     const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
     ASSERT_EQ(upload.exit_code, 0) << upload.err << avrboard.stderr_text();
     EXPECT_NE(upload.err.find("bytes of flash verified"), std::string::npos) << upload.err;
@@ -156,13 +162,13 @@ TEST_P(AvrdudeTest, WritesAndVerifiesAnImageThatTheFlashFileKeeps) {
     // Before, the new board had only its bootloader, and said so, with what
     // writes it a program, rather than naming a firmware.
     const std::string said = avrboard.stderr_text();
-    const std::string hint = "`blockhost flash --board " + std::string(board.folder);
+    const std::string hint = "`blockhost flash --board " + std::string(board.board) + " ";
     EXPECT_NE(said.find("no program in the flash, only the bootloader, as on a new board: " + hint),
               std::string::npos)
         << said;
-    // Optiboot hands a power-on over at once, to the blank flash; the Mega's
-    // bootloader waits, and avrdude comes first.
-    if (std::string(board.mcu) == "atmega328p") {
+    // Optiboot hands a power-on over at once, to the blank flash; the
+    // others wait, and avrdude comes first.
+    if (std::string(board.board) == "uno") {
       EXPECT_NE(said.find("with no program to start, so nothing will answer on the line: " + hint),
                 std::string::npos)
           << said;
@@ -185,7 +191,7 @@ TEST_P(AvrdudeTest, WritesAndVerifiesAnImageThatTheFlashFileKeeps) {
   EXPECT_EQ(ReadFile(flash), kept);
 }
 
-INSTANTIATE_TEST_SUITE_P(Boards, AvrdudeTest, ::testing::Values(kUno, kMega),
+INSTANTIATE_TEST_SUITE_P(Boards, AvrdudeTest, ::testing::Values(kUno, kNanoOld, kMega),
                          [](const ::testing::TestParamInfo<Board>& param) {
                            return std::string(param.param.name);
                          });
@@ -225,6 +231,8 @@ std::vector<Speed> AllSpeeds() {
   for (const Board& board : {kUno, kMega}) {
     for (int baud : {9600, 19200, 38400, 115200}) speeds.push_back({board, baud});
   }
+  // The old Nano bootloader's window does not depend on the image's speed.
+  speeds.push_back({kNanoOld, 115200});
   return speeds;
 }
 
@@ -233,6 +241,29 @@ INSTANTIATE_TEST_SUITE_P(Boards, TimeOutTest, ::testing::ValuesIn(AllSpeeds()),
                            return std::string(param.param.board.name) + "_" +
                                   std::to_string(param.param.baud);
                          });
+
+// --board names the chip too: a --mcu beside it must be the board's, in
+// either order, and a board avrboard lacks is refused naming those it has.
+TEST_F(BootloaderTest, AnUnknownBoardOrAnotherChipThanTheBoardsIsAUsageError) {
+  if (const std::string why = Missing(AVRBOARD_PATH, "avrboard"); !why.empty()) GTEST_SKIP() << why;
+  const std::string other_chip = "the nano-old has the atmega328p, not the atmega2560 --mcu names";
+  const struct {
+    std::vector<std::string> args;
+    std::string said;
+  } kCases[] = {
+      {{"--board", "leonardo"}, "'leonardo': the boards are uno, nano, nano-old or mega2560"},
+      {{"--mcu", "atmega2560", "--board", "nano-old"}, other_chip},
+      {{"--board", "nano-old", "--mcu", "atmega2560"}, other_chip},
+  };
+  for (const auto& c : kCases) {
+    std::vector<std::string> args = {AVRBOARD_PATH, "--bootloader", "--pty", link_};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const harness::RunResult result = harness::RunProgram(args, {}, milliseconds(20'000));
+    EXPECT_EQ(result.exit_code, 2) << result.err;
+    EXPECT_NE(result.err.find(c.said), std::string::npos) << result.err;
+    EXPECT_EQ(result.err.find("avrboard: ready"), std::string::npos) << result.err;
+  }
+}
 
 // Bad input ends avrboard before the chip runs and leaves the files alone.
 TEST_F(BootloaderTest, BadFlashFilesAndBootloadersAreRefusedUntouched) {

@@ -1,6 +1,7 @@
-// The boards' bootloaders as avrboard reads them: Debian's Mega 2560
-// bootloader and the Uno's optiboot built by this tree, where avrboard looks
-// for them beside itself, land at the top of the flash, and a file that
+// The boards' bootloaders as avrboard reads them: Debian's Mega 2560 and
+// old Nano bootloaders and the Uno's optiboot built by this tree, where
+// avrboard looks for them beside itself, land at the top of the flash, the
+// sections their high fuses give, and a file that
 // would overwrite the program, reach past the flash or carry nothing for
 // the boot section is refused saying where.
 #include "boot_section.h"
@@ -88,21 +89,26 @@ TEST(BootSectionTest, ReadingAMissingFileNamesItAndWhereAvrboardsOwnLie) {
 }
 
 // The boards' own bootloaders, where the build put them for the avrboard
-// at its top: each fits its section and starts with code there (a JMP or
-// RJMP, not erased flash).
+// at its top: each fits its section, which its high fuse sizes, and starts
+// with code there (a JMP or RJMP, not erased flash).
 struct Installed {
-  const char* mcu;
+  const char* board;
   uint32_t flash_size;
   uint32_t section_size;
+  uint32_t smallest_section;  // the chip's, BOOTSZ 11; each step down doubles it
 };
 
 class InstalledBootloaderTest : public ::testing::TestWithParam<Installed> {};
 
 TEST_P(InstalledBootloaderTest, FitsItsBootSection) {
-  const BootSection& section = *BootSectionOf(GetParam().mcu);
+  const BootSection& section = *BootSectionOfBoard(GetParam().board);
+  EXPECT_EQ(section.start, GetParam().flash_size - GetParam().section_size);
+  EXPECT_EQ(section.high_fuse & 1, 0) << "BOOTRST programmed: a reset starts in the section";
+  const unsigned bootsz = (section.high_fuse >> 1) & 3;
+  EXPECT_EQ(GetParam().smallest_section << (3 - bootsz), GetParam().section_size)
+      << "the high fuse's BOOTSZ bits size another section";
   const std::string file = BootloaderFile(section, AVRBOARD_FOLDER);
   if (access(file.c_str(), R_OK) != 0) GTEST_SKIP() << "no bootloader at " << file;
-  EXPECT_EQ(section.start, GetParam().flash_size - GetParam().section_size);
   std::string error;
   const auto bytes = ReadBootloader(file, section, GetParam().flash_size, &error);
   ASSERT_TRUE(bytes) << error;
@@ -112,10 +118,14 @@ TEST_P(InstalledBootloaderTest, FitsItsBootSection) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Boards, InstalledBootloaderTest,
-                         ::testing::Values(Installed{"atmega328p", 32 * 1024, 512},
-                                           Installed{"atmega2560", 256 * 1024, 8192}),
+                         ::testing::Values(Installed{"uno", 32 * 1024, 512, 512},
+                                           Installed{"nano", 32 * 1024, 512, 512},
+                                           Installed{"nano-old", 32 * 1024, 2048, 512},
+                                           Installed{"mega2560", 256 * 1024, 8192, 1024}),
                          [](const ::testing::TestParamInfo<Installed>& param) {
-                           return std::string(param.param.mcu);
+                           std::string name = param.param.board;
+                           for (char& c : name) c = c == '-' ? '_' : c;
+                           return name;
                          });
 
 TEST(BootSectionTest, DebiansPrebuiltUnoBootloaderIsRefusedForOverrunningTheFlash) {

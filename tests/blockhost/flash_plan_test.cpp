@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 #include <set>
 
 #include "program_run.h"
@@ -108,12 +109,45 @@ TEST(FlashPlanTest, AFailedSearchNamesEveryPlaceInOrderAndANamedProgramIsTheOnly
 }
 
 TEST(FlashPlanTest, TheBoardsUsbNamesAreTheOnesThePortListGives) {
-  EXPECT_EQ(BoardFromUsbName(arduino::LikelyBoard(0x2341, 0x0043)), FlashBoard::kUno);
-  EXPECT_EQ(BoardFromUsbName(arduino::LikelyBoard(0x2A03, 0x0042)), FlashBoard::kMega2560);
-  // A clone's bridge chip says nothing about the chip behind it.
-  EXPECT_EQ(BoardFromUsbName(arduino::LikelyBoard(0x1A86, 0x7523)), std::nullopt);
-  EXPECT_EQ(BoardFromOption("mega"), FlashBoard::kMega2560);
-  EXPECT_EQ(BoardFromOption("nano"), std::nullopt);
+  const struct {
+    uint16_t vendor;
+    uint16_t product;
+    std::optional<FlashBoard> board;
+  } kIds[] = {
+      {0x2341, 0x0043, FlashBoard::kUno},
+      {0x2A03, 0x0042, FlashBoard::kMega2560},
+      // A Nano's bridge chip, or a clone's, says nothing about the chip
+      // behind it, nor which bootloader a Nano has.
+      {0x1A86, 0x7523, std::nullopt},
+      {0x0403, 0x6001, std::nullopt},
+  };
+  for (const auto& id : kIds) {
+    EXPECT_EQ(BoardFromUsbName(arduino::LikelyBoard(id.vendor, id.product)), id.board)
+        << arduino::LikelyBoard(id.vendor, id.product);
+  }
+}
+
+TEST(FlashPlanTest, EveryBoardOptionNamesItsBoardAndItsBootloadersSpeed) {
+  const struct {
+    const char* option;
+    std::optional<FlashBoard> board;
+    int32_t baud;
+  } kOptions[] = {
+      {"uno", FlashBoard::kUno, 115200},
+      {"mega2560", FlashBoard::kMega2560, 115200},
+      {"mega", FlashBoard::kMega2560, 115200},
+      {"nano", FlashBoard::kNano, 115200},
+      {"nano-old", FlashBoard::kNanoOld, 57600},
+      {"leonardo", std::nullopt, 0},
+      {"Nano", std::nullopt, 0},
+  };
+  for (const auto& option : kOptions) {
+    SCOPED_TRACE(option.option);
+    EXPECT_EQ(BoardFromOption(option.option), option.board);
+    if (option.board) {
+      EXPECT_EQ(FactsOf(*option.board).bootloader_baud, option.baud);
+    }
+  }
 }
 
 TEST(FlashPlanTest, EachBoardGetsItsImageAndItsBootloadersLine) {
@@ -132,6 +166,10 @@ TEST(FlashPlanTest, EachBoardGetsItsImageAndItsBootloadersLine) {
   EXPECT_EQ(AvrdudeArguments({"avrdude.exe", "a.conf"}, FlashBoard::kMega2560, "COM12", "m.hex"),
             (std::vector<std::string>{"-C", "a.conf", "-p", "atmega2560", "-c", "wiring", "-P",
                                       "COM12", "-b", "115200", "-D", "-U", "flash:w:m.hex:i"}));
+  // The old Nano bootloader listens at 57600.
+  EXPECT_EQ(AvrdudeArguments({"avrdude", ""}, FlashBoard::kNanoOld, "/dev/ttyUSB0", "n.hex"),
+            (std::vector<std::string>{"-p", "atmega328p", "-c", "arduino", "-P", "/dev/ttyUSB0",
+                                      "-b", "57600", "-U", "flash:w:n.hex:i"}));
 }
 
 TEST(FlashPlanTest, AvrdudesOwnWordsTellTheFailure) {

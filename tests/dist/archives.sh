@@ -165,6 +165,7 @@ boardsim
 avrboard
 bootloaders/optiboot_atmega328.hex
 bootloaders/stk500boot_v2_mega2560.hex
+bootloaders/ATmegaBOOT_168_atmega328.hex
 bootloaders/README.txt
 README.txt
 README.md
@@ -232,14 +233,16 @@ check_outputs() {
 # board answers.  Run from a folder of its own, with nothing of the tree on
 # PATH, so that every file comes from the unpacked archive.
 flash_bootloaders() {
-  local l=$1 board mcu _
+  local l=$1 board folder _
   command -v avrdude >/dev/null ||
     fail "avrdude not found (apt-get install avrdude): the archive's bootloaders cannot be flashed"
   mkdir -p "$work/flashing"
-  for board in uno mega2560; do
-    mcu=atmega328p
-    [ $board = uno ] || mcu=atmega2560
-    (cd "$work/flashing" && exec env -i PATH=/usr/bin:/bin HOME="$work" "$l/avrboard" --mcu $mcu \
+  # The Nano with the old bootloader takes the Uno's image, written through
+  # its bootloader at 57600 baud.
+  for board in uno mega2560 nano-old; do
+    folder=$board
+    [ $board != nano-old ] || folder=uno
+    (cd "$work/flashing" && exec env -i PATH=/usr/bin:/bin HOME="$work" "$l/avrboard" --board $board \
       --bootloader --flash "$work/$board.flash" --pty "$work/tty-$board" --adc A0=512 \
       2>"$work/avrboard-$board.err") &
     local avrboard_pid=$!
@@ -259,7 +262,7 @@ flash_bootloaders() {
     [ $status -eq 0 ] ||
       fail "the tarball's blockhost did not flash the $board (exit $status): $(cat "$work/flash-$board.out" \
         "$work/flash-$board.err" "$work/avrboard-$board.err")"
-    grep -q "^flashing $l/firmware/$board/arduino_block-115200.hex to the .* with /usr/bin/avrdude" \
+    grep -q "^flashing $l/firmware/$folder/arduino_block-115200.hex to the .* with /usr/bin/avrdude" \
       "$work/flash-$board.out" ||
       fail "blockhost flashed another image or with another avrdude: $(cat "$work/flash-$board.out")"
     grep -q '^board answered 512' "$work/flash-$board.out" ||

@@ -189,8 +189,17 @@ TEST_F(FlashTest, FailuresBeforeTheBoardIsTouchedSayWhatWasMissing) {
       {"a port whose board cannot be told",
        {"--firmware-dir", fake_firmware},
        1,
-       {"cannot tell which board is on COM42", "--board uno or --board mega2560"}},
-      {"an unknown board", {"--board", "leonardo"}, 1, {"--board: 'leonardo': uno or mega2560"}},
+       {"cannot tell which board is on COM42",
+        "--board uno, mega2560, nano or nano-old (nano-old: a Nano with the old bootloader"}},
+      {"an unknown board",
+       {"--board", "leonardo"},
+       1,
+       {"--board: 'leonardo': uno, mega2560, nano or nano-old"}},
+      {"a Nano, whose images are the Uno's",
+       {"--board", "nano-old", "--firmware-dir", empty},
+       12,
+       {"no image arduino_block-9600.hex for the Arduino Nano (old bootloader); looked at\n  " +
+        empty + "/uno/arduino_block-9600.hex\n"}},
       {"a speed no image runs at", {"--board", "uno", "--baud", "57600"}, 1, {"--baud"}},
       {"a project and a speed",
        {"--board", "uno", "--project", dir_.File("p.project"), "--baud", "9600"},
@@ -212,6 +221,50 @@ TEST_F(FlashTest, FailuresBeforeTheBoardIsTouchedSayWhatWasMissing) {
   RunResult no_port = RunProgram({BLOCKHOST_PATH, "flash", "--board", "uno"});
   EXPECT_EQ(no_port.exit_code, 1) << no_port.err;
   EXPECT_TRUE(Contains(no_port.err, "--comport")) << no_port.err;
+}
+
+// A bootloader that never answers: avrdude gives up out of sync, and flash
+// names the board it most likely is, which a Nano's owner most often needs
+// (the old bootloader listens at half the speed).  An avrdude that says
+// what the real one says there stands in, as the real one takes a minute
+// to give up.
+TEST_F(FlashTest, ABootloaderThatDoesNotAnswerNamesTheLikelyOtherBoard) {
+  const std::string device = dir_.File("device");
+  WriteFile(device, "");
+  const std::string firmware = dir_.File("firmware");
+  for (const char* folder : {"uno", "mega2560"}) {
+    std::filesystem::create_directories(firmware + "/" + folder);
+    WriteFile(firmware + "/" + folder + "/arduino_block-9600.hex", ":00000001FF\n");
+  }
+  const std::string avrdude = dir_.File("avrdude");
+  WriteFile(avrdude,
+            "#!/bin/sh\n"
+            "echo 'avrdude warning: attempt 10 of 10: not in sync: resp=0x00' >&2\n"
+            "echo 'avrdude error: unable to open programmer arduino on port x' >&2\n"
+            "exit 1\n");
+  std::filesystem::permissions(avrdude, std::filesystem::perms::owner_all);
+  const struct {
+    const char* board;
+    const char* said;
+  } kCases[] = {
+      {"nano",
+       "is it an Arduino Nano (old bootloader)? Its bootloader listens at 57600 baud: "
+       "--board nano-old\n"},
+      {"nano-old", "is it an Arduino Nano? Its bootloader listens at 115200 baud: --board nano\n"},
+      {"uno",
+       "is it an Arduino Mega 2560? Its bootloader speaks another protocol: "
+       "--board mega2560\n"},
+      {"mega2560", "is it an Arduino Uno? Its bootloader speaks another protocol: --board uno\n"},
+  };
+  for (const auto& c : kCases) {
+    RunResult run =
+        Flash({"--board", c.board, "--firmware-dir", firmware, "--avrdude", avrdude}, device);
+    EXPECT_EQ(run.exit_code, 15) << c.board << ": " << run.out << run.err;
+    EXPECT_TRUE(Contains(run.err, c.said)) << c.board << ": " << run.err;
+    EXPECT_TRUE(Contains(run.err, "did not answer on COM42 (" + device +
+                                      "): avrdude error: unable to open programmer arduino"))
+        << "avrdude's last error is quoted: " << run.err;
+  }
 }
 
 // The board flashed is the one asked for; a project that names another port

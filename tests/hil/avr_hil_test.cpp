@@ -1065,6 +1065,70 @@ TEST_P(AvrHilEthernetTest, AnAddressSetOverUsbSurvivesARestart) {
   EXPECT_EQ(board.Stop(), 0) << board.stderr_text();
 }
 
+// A Nano with the old bootloader, as most clones come: the Uno's chip and
+// the Uno's image, behind ATmegaBOOT, which listens at 57600 baud and waits
+// about 1.3 s after every reset.  avrboard boots it from the copy beside
+// itself, with an empty flash; `blockhost flash --board nano-old` writes the
+// image at that speed and checks the board through the library, and the
+// block then reads A0 through the bootloader's window within its pause
+// after opening the port.  The board's row is the Uno's image at 115200.
+class AvrHilNanoTest : public AvrHilTest {
+ protected:
+  void SetUp() override {
+    if (!kStartBare) GTEST_SKIP() << kWhyNotBare;
+    if (std::string why = harness::WhyNoAvrboard(AVRBOARD_PATH); !why.empty()) GTEST_SKIP() << why;
+    if (std::string(BLOCKHOST_PATH).empty()) GTEST_SKIP() << "blockhost was not built";
+    if (std::string(AVRDUDE_PATH).empty()) GTEST_SKIP() << "no avrdude (apt install avrdude)";
+    if (access(NANO_OLD_BOOTLOADER, R_OK) != 0) {
+      GTEST_SKIP() << "no old Nano bootloader at '" << NANO_OLD_BOOTLOADER
+                   << "' (the build copies it from Debian's arduino-core-avr)";
+    }
+    if (access(GetParam().Hex().c_str(), R_OK) != 0) {
+      GTEST_SKIP() << "no firmware image at " << GetParam().Hex() << "; run firmware/build.sh";
+    }
+    PrepareBlock();
+  }
+};
+
+TEST_P(AvrHilNanoTest, AnOldBootloaderNanoIsFlashedAt57600ThenAnswersTheBlock) {
+  const harness::TempDir dir;
+  const std::string link = dir.File("ttyAVR");
+  std::string why_not;
+  std::optional<harness::ChildProcess> board =
+      harness::TryStartAvrboard(AVRBOARD_PATH,
+                                {"--board", "nano-old", "--bootloader", "--flash",
+                                 dir.File("flash.bin"), "--pty", link, "--adc", "A0=512"},
+                                &why_not, kStartLimit);
+  ASSERT_TRUE(board) << why_not;
+  setpriority(PRIO_PROCESS, board->pid(), kBoardNice);
+  EXPECT_TRUE(
+      Contains(board->stderr_text(), "running its bootloader (avrdude -c arduino -b 57600)"))
+      << board->stderr_text();
+
+  const harness::RunResult flash = Blockhost(
+      {"flash", "--comport", std::to_string(kComPort), "--board", "nano-old", "--baud", "115200",
+       "--lib", ARDUINO_BLOCK_MODULE, "--firmware-dir", FIRMWARE_DIR, "--avrdude", AVRDUDE_PATH},
+      link);
+  EXPECT_EQ(flash.exit_code, 0) << flash.out << flash.err << board->stderr_text();
+  EXPECT_TRUE(Contains(flash.out, "flashing " + GetParam().Hex() +
+                                      " to the Arduino Nano (old bootloader) on COM" +
+                                      std::to_string(kComPort) + " ("))
+      << flash.out;
+  EXPECT_TRUE(Contains(flash.err, "bytes of flash verified")) << flash.err;
+  EXPECT_TRUE(Contains(flash.out, "board answered 512")) << flash.out;
+
+  setenv(("ARDUINO_BLOCK_COM" + std::to_string(kComPort)).c_str(), link.c_str(), 1);
+  data().AnalogUsed = {1, 0, 0, 0, 0, 0};
+  Start();
+  EXPECT_EQ(outputs_[8], 512.0L) << board->stderr_text();
+  EndRun();
+  EXPECT_EQ(board->Stop(SIGTERM, std::chrono::seconds(10)), 0) << board->stderr_text();
+  // The bootloader handed over to the image after avrdude, and after each
+  // opening since.
+  EXPECT_TRUE(Contains(board->stderr_text(), "the bootloader started the program after "))
+      << board->stderr_text();
+}
+
 // One test suite per row, so that a row's tests run one after the other on
 // the row's board.
 INSTANTIATE_TEST_SUITE_P(UnoSerial9600, AvrHilTest, ::testing::Values(kUnoSerial9600));
@@ -1086,6 +1150,7 @@ INSTANTIATE_TEST_SUITE_P(MegaSerial19200, AvrHilSerialTest, ::testing::Values(kM
 INSTANTIATE_TEST_SUITE_P(MegaSerial38400, AvrHilSerialTest, ::testing::Values(kMegaSerial38400));
 INSTANTIATE_TEST_SUITE_P(MegaSerial115200, AvrHilSerialTest, ::testing::Values(kMegaSerial115200));
 INSTANTIATE_TEST_SUITE_P(UnoEthernet, AvrHilEthernetTest, ::testing::Values(kUnoEthernet));
+INSTANTIATE_TEST_SUITE_P(NanoOldBootloader, AvrHilNanoTest, ::testing::Values(kUnoSerial115200));
 INSTANTIATE_TEST_SUITE_P(MegaEthernet, AvrHilEthernetTest, ::testing::Values(kMegaEthernet));
 
 }  // namespace

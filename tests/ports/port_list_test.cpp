@@ -162,12 +162,25 @@ TEST_F(PortListTest, TheEnvironmentComesFirstAndNamesAnyDevice) {
 }
 
 TEST(LikelyBoardTest, KnownIdsNameTheBoardAndOthersNothing) {
-  EXPECT_EQ(LikelyBoard(0x2341, 0x0043), "Arduino Uno");
-  EXPECT_EQ(LikelyBoard(0x2A03, 0x0042), "Arduino Mega 2560");
-  EXPECT_EQ(LikelyBoard(0x2341, 0x0042), "Arduino Mega 2560");
-  EXPECT_NE(LikelyBoard(0x0403, 0x6001).find("FTDI"), std::string::npos);
-  EXPECT_EQ(LikelyBoard(0x1D6B, 0x0002), "");
-  EXPECT_EQ(LikelyBoard(0x2341, 0x7523), "") << "vendor and product go together";
+  const struct {
+    uint16_t vendor;
+    uint16_t product;
+    const char* board;
+  } kIds[] = {
+      {0x2341, 0x0043, "Arduino Uno"},
+      {0x2A03, 0x0042, "Arduino Mega 2560"},
+      {0x2341, 0x0042, "Arduino Mega 2560"},
+      // The genuine Nano's bridge, and its clones': a Nano most likely,
+      // though a clone of another board carries them too.
+      {0x0403, 0x6001, "Arduino Nano or a clone (FTDI FT232R USB serial)"},
+      {0x1A86, 0x7523, "Arduino Nano or a clone (CH340 USB serial)"},
+      {0x1D6B, 0x0002, ""},
+      {0x2341, 0x7523, ""},  // vendor and product go together
+  };
+  for (const auto& id : kIds) {
+    EXPECT_EQ(LikelyBoard(id.vendor, id.product), id.board)
+        << std::hex << id.vendor << ":" << id.product;
+  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "arduino_block_version.h"
 #include "avr_board.h"
 #include "board_pins.h"
+#include "boot_section.h"
 #include "loopback_bridge.h"
 #include "option_values.h"
 #include "tool_command_line.h"
@@ -64,6 +65,21 @@ void ParseAnalogInput(const std::string& text, Options* options) {
   options->analog[*pin] = *source;
 }
 
+// The board from --board, else the chip's first; a --mcu given beside
+// --board must be that board's chip.
+void SettleBoard(bool mcu_given, Options* options) {
+  if (options->board.empty()) {
+    options->board = BootSectionOf(options->mcu)->board;
+    return;
+  }
+  const BootSection& section = *BootSectionOfBoard(options->board);
+  if (mcu_given && options->mcu != section.mcu) {
+    Refuse("--board", "the " + options->board + " has the " + section.mcu + ", not the " +
+                          options->mcu + " --mcu names: drop --mcu, or name another board");
+  }
+  options->mcu = section.mcu;
+}
+
 // The usage line a bad command line prints, and what --help ends with.
 void AddUsageAndFooter(CLI::App* app) {
   tool_cli::SetUsage(app,
@@ -93,9 +109,11 @@ CLI::Option* AddProgramOptions(CLI::App* app, Options* options) {
   CLI::Option* bootloader =
       app->add_option("--bootloader", options->bootloader_path,
                       "start every reset in the board's bootloader, as a board\n"
-                      "leaves the factory (optiboot on the Uno, stk500v2 on the\n"
-                      "Mega, from bootloaders/ beside avrboard, or HEX), which\n"
-                      "avrdude can upload through; the program runs after it")
+                      "leaves the factory (optiboot on the Uno and the Nano,\n"
+                      "ATmegaBOOT on the nano-old, stk500v2 on the Mega, from\n"
+                      "bootloaders/ beside avrboard, or HEX in the --board's boot\n"
+                      "section), which avrdude can upload through; the program\n"
+                      "runs after it")
           ->type_name("[HEX]")
           ->expected(0, 1);
   app->add_option("--flash", options->flash_path,
@@ -110,7 +128,7 @@ CLI::Option* AddProgramOptions(CLI::App* app, Options* options) {
 
 std::optional<int> ParseOptions(int argc, char** argv, Options* options) {
   CLI::App app(
-      "Runs the board firmware on a simulated ATmega328P (Uno) or ATmega2560 (Mega 2560)\n"
+      "Runs the board firmware on a simulated ATmega328P (Uno, Nano) or ATmega2560 (Mega 2560)\n"
       "at 16 MHz, in real time, with its serial port on a pseudo-terminal reached\n"
       "through the symlink PATH.  Pins are the board's Arduino pin numbers.\n"
       "With --ethernet a W5100 sits on the SPI bus (chip select on pin 10) and\n"
@@ -118,27 +136,43 @@ std::optional<int> ParseOptions(int argc, char** argv, Options* options) {
       "avrboard");
   AddUsageAndFooter(&app);
   CLI::Option* bootloader = AddProgramOptions(&app, options);
-  app.callback([options, bootloader] {
+  app.add_option("--pty", options->pty_path, "the symlink to the pseudo-terminal")
+      ->type_name("PATH");
+  CLI::Option* mcu =
+      app.add_option_function<std::string>(
+             "--mcu",
+             [options](const std::string& text) {
+               if (LayoutOfMcu(text) == nullptr) {
+                 Refuse("--mcu", "'" + text + "': the chips are atmega328p and atmega2560");
+               }
+               options->mcu = text;
+             },
+             "the chip, and with it the board (default atmega328p)")
+          ->type_name("atmega328p|atmega2560");
+  app.add_option_function<std::string>(
+         "--board",
+         [options](const std::string& text) {
+           if (BootSectionOfBoard(text) == nullptr) {
+             Refuse("--board", "'" + text + "': the boards are " + BoardNames());
+           }
+           options->board = text;
+         },
+         "the board, and with it the chip and the bootloader\n"
+         "--bootloader starts: nano is the Uno's chip and optiboot,\n"
+         "nano-old a Nano with the old bootloader (ATmegaBOOT at\n"
+         "57600 baud in a 2 KB boot section); default: the --mcu\n"
+         "chip's board, uno or mega2560")
+      ->type_name("uno|nano|nano-old|mega2560");
+  app.callback([options, bootloader, mcu] {
     if (options->pty_path.empty() && !options->ethernet_port) {
       Refuse("--pty", "required unless --ethernet is given");
     }
+    SettleBoard(mcu->count() > 0, options);
     options->bootloader = bootloader->count() > 0;
     if (options->firmware_path.empty() && !options->bootloader && options->flash_path.empty()) {
       Refuse("--firmware", "required unless --bootloader or --flash is given");
     }
   });
-  app.add_option("--pty", options->pty_path, "the symlink to the pseudo-terminal")
-      ->type_name("PATH");
-  app.add_option_function<std::string>(
-         "--mcu",
-         [options](const std::string& mcu) {
-           if (LayoutOfMcu(mcu) == nullptr) {
-             Refuse("--mcu", "'" + mcu + "': the chips are atmega328p and atmega2560");
-           }
-           options->mcu = mcu;
-         },
-         "the chip, and with it the board (default atmega328p)")
-      ->type_name("atmega328p|atmega2560");
   tool_cli::AddRepeatedOption(
       &app, "--pin", "N=low|high", "drive digital input pin N (2..9) from outside",
       [options](const std::string& text) { ParseDigitalInput(text, options); });

@@ -14,6 +14,7 @@ namespace avrboard {
 struct Options {
   std::string firmware_path;                         // --firmware ELF|HEX
   std::string mcu = "atmega328p";                    // --mcu: the Uno's chip or the Mega's
+  std::string board;                                 // --board; after parsing never empty
   std::string pty_path;                              // --pty PATH
   std::string log_path;                              // --log FILE
   std::map<uint8_t, bool> digital_inputs;            // --pin N=low|high, keyed by pin 2..9

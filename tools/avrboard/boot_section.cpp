@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "firmware_image.h"
@@ -15,14 +16,23 @@ namespace avrboard {
 namespace {
 
 // The Uno's high fuse 0xDE gives a boot section of 256 words (optiboot fits
-// in 512 bytes); the Mega's 0xD8 gives the largest, 4096 words.  Both
-// program BOOTRST (bit 0 clear), so a reset starts in the section.  The
-// Uno's is the build's own of Debian's source, since Debian's file is
-// refused for what lies past the flash (see CMakeLists.txt); the Mega's is
-// Debian's file as it is.
+// in 512 bytes); the old Nano's 0xDA gives 1024 words, where ATmegaBOOT
+// starts at 0x7800 and listens at 57600 baud; the Mega's 0xD8 gives the
+// largest, 4096 words.  All program BOOTRST (bit 0 clear), so a reset
+// starts in the section.  optiboot is the build's own of Debian's source,
+// since Debian's file is refused for what lies past the flash (see
+// CMakeLists.txt); the others are Debian's files as they are.  Today's Nano
+// has the Uno's optiboot and boots here as the Uno: its boards.txt keeps
+// the old fuse 0xDA, whose section's erased first 1.5 KB the chip runs
+// through to optiboot, and a reset that starts where optiboot does is the
+// same to the program.  Each chip's first row is its default.
 constexpr BootSection kSections[] = {
-    {"atmega328p", "optiboot_atmega328.hex", 0x7E00, 0xDE, "arduino", 115200},
-    {"atmega2560", "stk500boot_v2_mega2560.hex", 0x3E000, 0xD8, "wiring", 115200},
+    {"uno", "atmega328p", "optiboot_atmega328.hex", true, 0x7E00, 0xDE, "arduino", 115200},
+    {"nano", "atmega328p", "optiboot_atmega328.hex", true, 0x7E00, 0xDE, "arduino", 115200},
+    {"nano-old", "atmega328p", "ATmegaBOOT_168_atmega328.hex", false, 0x7800, 0xDA, "arduino",
+     57600},
+    {"mega2560", "atmega2560", "stk500boot_v2_mega2560.hex", false, 0x3E000, 0xD8, "wiring",
+     115200},
 };
 
 std::string Hex(uint32_t value) {
@@ -44,6 +54,23 @@ const BootSection* BootSectionOf(std::string_view mcu) {
     if (mcu == section.mcu) return &section;
   }
   return nullptr;
+}
+
+const BootSection* BootSectionOfBoard(std::string_view board) {
+  for (const BootSection& section : kSections) {
+    if (board == section.board) return &section;
+  }
+  return nullptr;
+}
+
+std::string BoardNames() {
+  std::string names;
+  const size_t count = std::size(kSections);
+  for (size_t i = 0; i < count; ++i) {
+    if (i > 0) names += i + 1 == count ? " or " : ", ";
+    names += kSections[i].board;
+  }
+  return names;
 }
 
 std::optional<std::vector<uint8_t>> BootloaderBytes(std::string_view hex,
@@ -86,12 +113,11 @@ std::string BootloaderFile(const BootSection& section, const std::string& progra
 std::string WhyNoBootloader(const BootSection& section, const std::string& program_folder) {
   const std::string file = BootloaderFile(section, program_folder);
   if (access(file.c_str(), R_OK) == 0) return "";
-  // Debian's prebuilt Uno bootloader runs past the end of the flash, so the
-  // build makes its own, with avr-gcc.
-  const bool built = std::string_view(section.mcu) == "atmega328p";
-  return "no " + std::string(section.mcu) + " bootloader at " + file +
-         (built ? " (the build makes it with avr-gcc: apt-get install gcc-avr avr-libc)"
-                : " (the build copies it from Debian's arduino-core-avr)");
+  // Debian's prebuilt optiboot runs past the end of the flash, so the build
+  // makes its own, with avr-gcc.
+  return "no " + std::string(section.board) + " bootloader at " + file +
+         (section.built ? " (the build makes it with avr-gcc: apt-get install gcc-avr avr-libc)"
+                        : " (the build copies it from Debian's arduino-core-avr)");
 }
 
 std::optional<std::vector<uint8_t>> ReadBootloader(const std::string& path,
@@ -101,7 +127,7 @@ std::optional<std::vector<uint8_t>> ReadBootloader(const std::string& path,
   std::ostringstream text;
   text << in.rdbuf();
   if (!in.is_open() || in.bad()) {
-    *error = "cannot read the " + std::string(section.mcu) + " bootloader '" + path +
+    *error = "cannot read the " + std::string(section.board) + " bootloader '" + path +
              "': " + std::strerror(errno) +
              " (avrboard's own lie in bootloaders/ beside it, where the Linux archive has them "
              "and a build with Debian's arduino-core-avr and avr-gcc puts them)";

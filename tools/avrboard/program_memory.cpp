@@ -51,7 +51,7 @@ std::string DescribeProgram(const Options& options) {
     program = (program.empty() ? "" : program + " kept in ") + options.flash_path;
   }
   if (!options.bootloader) return program;
-  const BootSection& section = *BootSectionOf(options.mcu);
+  const BootSection& section = *BootSectionOfBoard(options.board);
   return std::string("its bootloader (avrdude -c ") + section.programmer + " -b " +
          std::to_string(section.baud) + ")" + (program.empty() ? "" : " and " + program);
 }
@@ -78,7 +78,7 @@ AvrBoard::LoadResult ProgramMemory::Load(const Options& options, const BoardLayo
     return AvrBoard::LoadResult::kBadImage;
   }
   std::vector<uint8_t> bootloader;
-  const BootSection* section = BootSectionOf(layout.mcu);
+  const BootSection* section = BootSectionOfBoard(options.board);
   if (options.bootloader) {
     const std::string path = options.bootloader_path.empty()
                                  ? BootloaderFile(*section, ProgramFolder())

@@ -102,13 +102,12 @@ std::optional<int> Session::LoadFirmware() {
 }
 
 bool Session::HoldsNoProgramNow() const {
-  const BootSection* section = BootSectionOf(options_.mcu);
+  const BootSection* section = BootSectionOfBoard(options_.board);
   return options_.bootloader && section != nullptr && HoldsNoProgram(board_.Flash(), *section);
 }
 
 std::string Session::FlashHint() const {
-  const std::string board = options_.mcu == "atmega2560" ? "mega2560" : "uno";
-  return "`blockhost flash --board " + board +
+  return "`blockhost flash --board " + options_.board +
          " --comport N`, N the COM port of this terminal, writes one";
 }
 

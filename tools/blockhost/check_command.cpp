@@ -88,7 +88,8 @@ void PrintNoAnswerHints(const BlockSettings& s) {
       "  - is COM%d the board? `blockhost ports` lists the ports and marks likely boards\n"
       "  - does the board run the Arduino block firmware? A new board holds only its\n"
       "    bootloader: `blockhost flash --comport %d --baud %d` writes the image and checks\n"
-      "    the board again (--board uno or mega where the port does not tell)\n"
+      "    the board again (--board uno, mega2560, nano or nano-old where the port\n"
+      "    does not tell)\n"
       "  - does the speed match? The board must run the image for %d baud,\n"
       "    firmware/<board>/arduino_block-%d.hex (kSerialBaud %d in a sketch built by hand)\n",
       s.com_port, s.com_port, s.baud_rate, s.baud_rate, s.baud_rate, s.baud_rate);

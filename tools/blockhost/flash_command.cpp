@@ -82,12 +82,14 @@ FlashBoard ChooseBoard(int32_t com_port) {
   }
   if (by_usb) return *by_usb;
   if (named) return *named;
-  // A clone's bridge chip sits on either board, and the wrong image would
-  // be refused by the chip only after the port was reset.
+  // A bridge chip sits on more than one board (a Nano's FTDI or CH340 on a
+  // clone of any), and nothing on the port tells a Nano's bootloader from
+  // the old one: a wrong guess is found out only after the port was reset.
   const std::string what =
       usb_name.empty() ? "its USB identity is not a board's" : "it is an " + usb_name;
   throw UsageError("cannot tell which board is on COM" + std::to_string(com_port) + " (" + what +
-                   "): name it with --board uno or --board mega2560");
+                   "): name it with --board " + BoardOptions() +
+                   " (nano-old: a Nano with the old bootloader, as most clones have)");
 }
 
 std::vector<std::string> FirmwareFolders() {
@@ -152,22 +154,26 @@ void ReportAvrdudeFailure(const ProgramRun& run, int32_t com_port, FlashBoard bo
     case AvrdudeFailure::kWrongChip:
       fprintf(stderr,
               "blockhost: the chip on %s is not the %s's (%s): avrdude read another signature\n"
-              "  - is the board on this port the one named? --board uno or --board mega2560\n",
-              where.c_str(), FactsOf(board).name, FactsOf(board).part);
+              "  - is the board on this port the one named? --board %s\n",
+              where.c_str(), FactsOf(board).name, FactsOf(board).part, BoardOptions().c_str());
       return;
     case AvrdudeFailure::kNoBootloader: {
-      // The two boards' bootloaders speak different protocols, so a board
-      // of the other kind never gets as far as the signature check: it
-      // just does not answer.
-      const FlashBoard other = board == FlashBoard::kUno ? FlashBoard::kMega2560 : FlashBoard::kUno;
+      // The Uno's and the Mega's bootloaders speak different protocols, and
+      // the Nano's two the same one at different speeds, so a board of the
+      // other kind never gets as far as the signature check: it just does
+      // not answer.
+      const FlashBoardFacts& other = FactsOf(LikelyMixUp(board));
+      const std::string why = other.programmer == std::string(FactsOf(board).programmer)
+                                  ? "listens at " + std::to_string(other.bootloader_baud) + " baud"
+                                  : "speaks another protocol";
       fprintf(stderr,
               "blockhost: the %s's bootloader did not answer on %s: %s\n"
               "  - is it the board? `blockhost ports` lists the ports and marks likely boards\n"
-              "  - is it an %s? Its bootloader speaks another protocol: --board %s\n"
+              "  - is it an %s? Its bootloader %s: --board %s\n"
               "  - a board without a bootloader, or with a cut reset line, cannot be flashed "
               "over USB\n",
-              FactsOf(board).name, where.c_str(), LastErrorLine(run.output).c_str(),
-              FactsOf(other).name, FactsOf(other).option);
+              FactsOf(board).name, where.c_str(), LastErrorLine(run.output).c_str(), other.name,
+              why.c_str(), other.option);
       return;
     }
     case AvrdudeFailure::kVerifyFailed:
@@ -331,10 +337,12 @@ void AddFlashOptions(CLI::App* command, CommandLine* line) {
         line->address = text;
       });
   tool_cli::AddValueOption(command, "--board", "BOARD",
-                           "uno or mega2560, where the port's USB identity\ndoes not tell",
+                           "uno, mega2560, nano or nano-old (a Nano with\n"
+                           "the old bootloader, at 57600 baud), where the\n"
+                           "port's USB identity does not tell",
                            [](const std::string& text) {
                              if (!BoardFromOption(text)) {
-                               tool_cli::Refuse("--board", "'" + text + "': uno or mega2560");
+                               tool_cli::Refuse("--board", "'" + text + "': " + BoardOptions());
                              }
                              g_options.board = text;
                            });

@@ -3,15 +3,22 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <iterator>
 #include <system_error>
 
 namespace blockhost {
 namespace {
 
+// The Nanos take the Uno's images, from its folder.  Today's Nano has the
+// Uno's optiboot at 115200 baud; the old bootloader (ATmegaBOOT) speaks the
+// same protocol at 57600.
 constexpr FlashBoardFacts kBoards[] = {
     {FlashBoard::kUno, "uno", "Arduino Uno", "uno", "atmega328p", "arduino", 115200, false},
     {FlashBoard::kMega2560, "mega2560", "Arduino Mega 2560", "mega2560", "atmega2560", "wiring",
      115200, true},
+    {FlashBoard::kNano, "nano", "Arduino Nano", "uno", "atmega328p", "arduino", 115200, false},
+    {FlashBoard::kNanoOld, "nano-old", "Arduino Nano (old bootloader)", "uno", "atmega328p",
+     "arduino", 57600, false},
 };
 
 std::string Join(const std::string& folder, const std::string& name, bool windows) {
@@ -72,7 +79,34 @@ bool Consider(const AvrdudeTool& candidate, const FileView& files, AvrdudeSearch
 }  // namespace
 
 const FlashBoardFacts& FactsOf(FlashBoard board) {
-  return board == FlashBoard::kUno ? kBoards[0] : kBoards[1];
+  for (const FlashBoardFacts& facts : kBoards) {
+    if (facts.board == board) return facts;
+  }
+  return kBoards[0];
+}
+
+std::string BoardOptions() {
+  std::string options;
+  const size_t count = std::size(kBoards);
+  for (size_t i = 0; i < count; ++i) {
+    if (i > 0) options += i + 1 == count ? " or " : ", ";
+    options += kBoards[i].option;
+  }
+  return options;
+}
+
+FlashBoard LikelyMixUp(FlashBoard board) {
+  switch (board) {
+    case FlashBoard::kUno:
+      return FlashBoard::kMega2560;
+    case FlashBoard::kMega2560:
+      return FlashBoard::kUno;
+    case FlashBoard::kNano:
+      return FlashBoard::kNanoOld;
+    case FlashBoard::kNanoOld:
+      return FlashBoard::kNano;
+  }
+  return FlashBoard::kUno;
 }
 
 std::optional<FlashBoard> BoardFromOption(std::string_view text) {

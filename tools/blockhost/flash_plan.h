@@ -14,7 +14,9 @@
 
 namespace blockhost {
 
-enum class FlashBoard { kUno, kMega2560 };
+// The Nano has the Uno's chip and pins and takes its images; one with the
+// old bootloader (the nano-old) listens at another speed.
+enum class FlashBoard { kUno, kMega2560, kNano, kNanoOld };
 
 struct FlashBoardFacts {
   FlashBoard board;
@@ -30,11 +32,18 @@ struct FlashBoardFacts {
 };
 
 const FlashBoardFacts& FactsOf(FlashBoard board);
-// "uno", "mega2560" or "mega"; nothing for anything else.
+// "uno", "mega2560" (or "mega"), "nano" or "nano-old"; nothing for anything
+// else.
 std::optional<FlashBoard> BoardFromOption(std::string_view text);
-// The board `ports` names from a port's USB identity; nothing for a clone's
-// bridge chip, which could sit on either board.
+// What --board takes, for messages: "uno, mega2560, nano or nano-old".
+std::string BoardOptions();
+// The board `ports` names from a port's USB identity; nothing for a bridge
+// chip that sits on more than one board (a Nano's, or a clone's).
 std::optional<FlashBoard> BoardFromUsbName(std::string_view likely_board);
+// The board that a board's bootloader failing to answer most likely means:
+// the Uno and the Mega 2560 speak each other's protocol no more than the
+// Nano's two bootloaders each other's speed.
+FlashBoard LikelyMixUp(FlashBoard board);
 
 // The image a block with these settings needs: "arduino_block-115200.hex"
 // for USB at 115200 baud, "arduino_block-ethernet.hex" for Ethernet.

@@ -7,6 +7,7 @@
 
 #include "commands.h"
 #include "errors.h"
+#include "flash_plan.h"
 #include "link_text.h"
 #include "tool_api/port_holders.h"
 #include "tool_api/port_list.h"
@@ -101,6 +102,13 @@ void PrintText(const std::vector<arduino::SerialPortInfo>& ports) {
       printf("        %s\n", details.c_str());
     } else if (!p.hardware_id.empty()) {
       printf("        %s\n", p.hardware_id.c_str());
+    }
+    if (!p.likely_board.empty() && !BoardFromUsbName(p.likely_board)) {
+      // A Nano's bridge, or a clone's: the board behind it, and on a Nano
+      // the bootloader's speed, are for the user to say.
+      printf(
+          "        flash cannot tell the board from the port: give it --board nano, or\n"
+          "        nano-old for the old bootloader (most clones), uno or mega2560\n");
     }
     if (p.latency_timer_ms > 0) {
       printf("        FTDI latency timer %d ms", p.latency_timer_ms);
