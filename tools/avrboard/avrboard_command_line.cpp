@@ -124,6 +124,97 @@ CLI::Option* AddProgramOptions(CLI::App* app, Options* options) {
   return bootloader;
 }
 
+// The chip and the board; returns --mcu, which the board settles against.
+CLI::Option* AddBoardOptions(CLI::App* app, Options* options) {
+  CLI::Option* mcu =
+      app->add_option_function<std::string>(
+             "--mcu",
+             [options](const std::string& text) {
+               if (LayoutOfMcu(text) == nullptr) {
+                 Refuse("--mcu", "'" + text + "': the chips are atmega328p and atmega2560");
+               }
+               options->mcu = text;
+             },
+             "the chip, and with it the board (default atmega328p)")
+          ->type_name("atmega328p|atmega2560");
+  app->add_option_function<std::string>(
+         "--board",
+         [options](const std::string& text) {
+           if (BootSectionOfBoard(text) == nullptr) {
+             Refuse("--board", "'" + text + "': the boards are " + BoardNames());
+           }
+           options->board = text;
+         },
+         "the board, and with it the chip and the bootloader\n"
+         "--bootloader starts: nano is the Uno's chip and optiboot,\n"
+         "nano-old a Nano with the old bootloader (ATmegaBOOT at\n"
+         "57600 baud in a 2 KB boot section); default: the --mcu\n"
+         "chip's board, uno or mega2560")
+      ->type_name("uno|nano|nano-old|mega2560");
+  return mcu;
+}
+
+// What drives the pins from outside.
+void AddInputOptions(CLI::App* app, Options* options) {
+  tool_cli::AddRepeatedOption(
+      app, "--pin", "N=low|high", "drive digital input pin N (2..9) from outside",
+      [options](const std::string& text) { ParseDigitalInput(text, options); });
+  tool_cli::AddRepeatedOption(
+      app, "--adc", "AN=COUNT|SOURCE",
+      "hold analog input AN (A0..A5) at COUNT (0..1023), or follow\n"
+      "SOURCE: sine:AMPL:OFFSET:PERIOD_MS or ramp:PERIOD_MS",
+      [options](const std::string& text) { ParseAnalogInput(text, options); });
+}
+
+// The board's links beside the serial port: the Ethernet wire, and the USB
+// bridge in front of the serial port.
+void AddLinkOptions(CLI::App* app, Options* options) {
+  app->add_option_function<std::string>(
+         "--ethernet",
+         [options](const std::string& text) {
+           options->ethernet_port = ParseLoopbackEndpoint(text);
+           if (!options->ethernet_port) {
+             Refuse("--ethernet", "'" + text +
+                                      "': expected 127.0.0.1:PORT (PORT 0 for any free one); "
+                                      "the W5100 is bridged to the loopback interface only");
+           }
+         },
+         "put a W5100 on the SPI bus, its wire a UDP socket bound to\n"
+         "127.0.0.1:PORT (0: any free port)")
+      ->type_name("127.0.0.1:PORT");
+  app->add_option_function<std::string>(
+         "--bridge",
+         [options](const std::string& text) {
+           std::string error;
+           std::optional<BridgeChoice> choice = ParseBridge(text, &error);
+           if (!choice) Refuse("--bridge", error);
+           options->bridge = *choice;
+         },
+         "hold the firmware's replies as a board's USB bridge does, a model\n"
+         "of its published behaviour: 16u2 (a genuine Uno's or Mega's, a\n"
+         "4.096 ms tick), ftdi[:MS] (its latency timer, 16 ms unless given),\n"
+         "ch340 (1 ms), none (default)")
+      ->type_name("none|16u2|ftdi[:MS]|ch340");
+}
+
+// The files avrboard keeps: the pin log, the EEPROM, the exchange log.
+void AddFileOptions(CLI::App* app, Options* options) {
+  app->add_option("--log", options->log_path,
+                  "write every change of pins 2..9 to FILE, one per line:\n"
+                  "'<simulated ms> pin <n> input|low|high|pwm <0..255>'")
+      ->type_name("FILE");
+  app->add_option("--eeprom", options->eeprom_path,
+                  "load the chip's EEPROM from FILE (missing: blank) and save it\n"
+                  "back there when the firmware changes it and at exit")
+      ->type_name("FILE");
+  app->add_option("--exchanges", options->exchanges_path,
+                  "write each exchange to FILE, one per line:\n"
+                  "'udp|serial <turnaround us> <command> -> <reply>', the time\n"
+                  "simulated, from the command's arrival in the chip to the reply\n"
+                  "leaving it")
+      ->type_name("FILE");
+}
+
 }  // namespace
 
 std::optional<int> ParseOptions(int argc, char** argv, Options* options) {
@@ -138,31 +229,7 @@ std::optional<int> ParseOptions(int argc, char** argv, Options* options) {
   CLI::Option* bootloader = AddProgramOptions(&app, options);
   app.add_option("--pty", options->pty_path, "the symlink to the pseudo-terminal")
       ->type_name("PATH");
-  CLI::Option* mcu =
-      app.add_option_function<std::string>(
-             "--mcu",
-             [options](const std::string& text) {
-               if (LayoutOfMcu(text) == nullptr) {
-                 Refuse("--mcu", "'" + text + "': the chips are atmega328p and atmega2560");
-               }
-               options->mcu = text;
-             },
-             "the chip, and with it the board (default atmega328p)")
-          ->type_name("atmega328p|atmega2560");
-  app.add_option_function<std::string>(
-         "--board",
-         [options](const std::string& text) {
-           if (BootSectionOfBoard(text) == nullptr) {
-             Refuse("--board", "'" + text + "': the boards are " + BoardNames());
-           }
-           options->board = text;
-         },
-         "the board, and with it the chip and the bootloader\n"
-         "--bootloader starts: nano is the Uno's chip and optiboot,\n"
-         "nano-old a Nano with the old bootloader (ATmegaBOOT at\n"
-         "57600 baud in a 2 KB boot section); default: the --mcu\n"
-         "chip's board, uno or mega2560")
-      ->type_name("uno|nano|nano-old|mega2560");
+  CLI::Option* mcu = AddBoardOptions(&app, options);
   app.callback([options, bootloader, mcu] {
     if (options->pty_path.empty() && !options->ethernet_port) {
       Refuse("--pty", "required unless --ethernet is given");
@@ -173,54 +240,9 @@ std::optional<int> ParseOptions(int argc, char** argv, Options* options) {
       Refuse("--firmware", "required unless --bootloader or --flash is given");
     }
   });
-  tool_cli::AddRepeatedOption(
-      &app, "--pin", "N=low|high", "drive digital input pin N (2..9) from outside",
-      [options](const std::string& text) { ParseDigitalInput(text, options); });
-  tool_cli::AddRepeatedOption(
-      &app, "--adc", "AN=COUNT|SOURCE",
-      "hold analog input AN (A0..A5) at COUNT (0..1023), or follow\n"
-      "SOURCE: sine:AMPL:OFFSET:PERIOD_MS or ramp:PERIOD_MS",
-      [options](const std::string& text) { ParseAnalogInput(text, options); });
-  app.add_option("--log", options->log_path,
-                 "write every change of pins 2..9 to FILE, one per line:\n"
-                 "'<simulated ms> pin <n> input|low|high|pwm <0..255>'")
-      ->type_name("FILE");
-  app.add_option_function<std::string>(
-         "--ethernet",
-         [options](const std::string& text) {
-           options->ethernet_port = ParseLoopbackEndpoint(text);
-           if (!options->ethernet_port) {
-             Refuse("--ethernet", "'" + text +
-                                      "': expected 127.0.0.1:PORT (PORT 0 for any free one); "
-                                      "the W5100 is bridged to the loopback interface only");
-           }
-         },
-         "put a W5100 on the SPI bus, its wire a UDP socket bound to\n"
-         "127.0.0.1:PORT (0: any free port)")
-      ->type_name("127.0.0.1:PORT");
-  app.add_option("--eeprom", options->eeprom_path,
-                 "load the chip's EEPROM from FILE (missing: blank) and save it\n"
-                 "back there when the firmware changes it and at exit")
-      ->type_name("FILE");
-  app.add_option("--exchanges", options->exchanges_path,
-                 "write each exchange to FILE, one per line:\n"
-                 "'udp|serial <turnaround us> <command> -> <reply>', the time\n"
-                 "simulated, from the command's arrival in the chip to the reply\n"
-                 "leaving it")
-      ->type_name("FILE");
-  app.add_option_function<std::string>(
-         "--bridge",
-         [options](const std::string& text) {
-           std::string error;
-           std::optional<BridgeChoice> choice = ParseBridge(text, &error);
-           if (!choice) Refuse("--bridge", error);
-           options->bridge = *choice;
-         },
-         "hold the firmware's replies as a board's USB bridge does, a model\n"
-         "of its published behaviour: 16u2 (a genuine Uno's or Mega's, a\n"
-         "4.096 ms tick), ftdi[:MS] (its latency timer, 16 ms unless given),\n"
-         "ch340 (1 ms), none (default)")
-      ->type_name("none|16u2|ftdi[:MS]|ch340");
+  AddInputOptions(&app, options);
+  AddLinkOptions(&app, options);
+  AddFileOptions(&app, options);
   app.add_flag("--verbose", options->verbose,
                "show simavr's own messages (what it loaded, its warnings)");
   tool_cli::AddHelpFlag(&app);
