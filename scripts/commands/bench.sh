@@ -82,7 +82,7 @@ cmd_bench() {
   # In a namespace of its own, like the tests: the bench's blocks bind UDP
   # port 1600, which a test run or ./run dist beside it may hold too.
   netns_check
-  say "measuring natively (about a minute)"
+  say "measuring natively, the instructions of each side under callgrind too (about two minutes)"
   isolated build/release/bench/exchange_bench build/release/boardsim build/release/arduino_block.so \
     "$out" "$count" || status=1
   [ -f "$out/native.json" ] || exit 1

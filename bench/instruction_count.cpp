@@ -1,0 +1,33 @@
+#include "instruction_count.h"
+
+#include <charconv>
+#include <sstream>
+
+namespace bench {
+namespace {
+
+std::optional<uint64_t> NumberAfter(const std::string& line, const std::string& head) {
+  if (line.rfind(head, 0) != 0) return std::nullopt;
+  size_t begin = head.size();
+  while (begin < line.size() && line[begin] == ' ') ++begin;
+  uint64_t value = 0;
+  const char* end = line.data() + line.size();
+  auto [stop, failed] = std::from_chars(line.data() + begin, end, value);
+  // The first event is the instructions; others may follow it.
+  if (failed != std::errc() || (stop != end && *stop != ' ')) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+std::optional<uint64_t> CallgrindTotal(const std::string& output) {
+  std::istringstream lines(output);
+  std::optional<uint64_t> summary;
+  for (std::string line; std::getline(lines, line);) {
+    if (std::optional<uint64_t> total = NumberAfter(line, "totals:")) return total;
+    if (!summary) summary = NumberAfter(line, "summary:");
+  }
+  return summary;
+}
+
+}  // namespace bench
