@@ -213,17 +213,19 @@ void Write(const std::vector<Result>& results, const std::string& out_dir) {
       continue;
     }
     const double hold_ms = r.modelled_hold_ms.value_or(0);
-    md << " " << (r.row->bridge ? Format(hold_ms, "%.3f") + " ms" : std::string("–")) << " | "
-       << r.steps << " | " << Format(r.exchanges_per_step, "%.1f") << " | "
-       << Format(r.median_step_us / 1000) << " ms | " << Format(r.p90_step_us / 1000) << " ms | "
+    const bool held = r.row->bridge && r.modelled_hold_ms;
+    md << " " << (held ? Format(hold_ms, "%.3f") + " ms" : std::string("–")) << " | " << r.steps
+       << " | " << Format(r.exchanges_per_step, "%.1f") << " | " << Format(r.median_step_us / 1000)
+       << " ms | " << Format(r.p90_step_us / 1000) << " ms | "
        << Format(1e6 / r.median_step_us, "%.1f") << " | ";
-    row.Number("modelled_hold_ms", hold_ms, "%.3f")
-        .Number("steps", r.steps, "%.0f")
+    if (held) row.Number("modelled_hold_ms", hold_ms, "%.3f");
+    row.Number("steps", r.steps, "%.0f")
         .Number("exchanges_per_step", r.exchanges_per_step, "%.1f")
         .Number("median_step_us", r.median_step_us, "%.1f")
         .Number("p90_step_us", r.p90_step_us, "%.1f")
         .Number("avrboard_unpaced_speed", r.unpaced_speed, "%.1f");
-    if (r.row->bridge && none_us && r.exchanges_per_step > 0) {
+    // The row with no bridge is the one the others are read against.
+    if (held && none_us && r.exchanges_per_step > 0) {
       const double added_ms = (r.median_step_us - *none_us) / r.exchanges_per_step / 1000;
       md << Format(added_ms, "%.3f") << " ms";
       row.Number("added_per_exchange_ms", added_ms, "%.3f");
