@@ -210,8 +210,15 @@ void MeasureUdpExchange(const BlockExports& library, const std::string& boardsim
 double InstructionsPerExchange(const std::string& self, const std::string& side, uint16_t port,
                                const std::string& module, int count, const std::string& out_dir) {
   const std::string output = out_dir + "/callgrind." + side + ".out";
+  const char* path = std::getenv("PATH");
+  const std::string valgrind = bench::FindProgram("valgrind", path ? path : "");
+  if (valgrind.empty()) {
+    throw std::runtime_error(
+        "no valgrind on PATH, for the instructions per exchange "
+        "(./run bench installs it)");
+  }
   const harness::RunResult run = harness::RunProgram(
-      {"valgrind", "--tool=callgrind", "--collect-atstart=no",
+      {valgrind, "--tool=callgrind", "--collect-atstart=no",
        std::string("--toggle-collect=") + bench::kCountedFunction, "--callgrind-out-file=" + output,
        self, "--instructions", side, std::to_string(port), module, std::to_string(count)},
       {}, std::chrono::minutes(5));

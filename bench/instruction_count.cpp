@@ -1,5 +1,7 @@
 #include "instruction_count.h"
 
+#include <unistd.h>
+
 #include <charconv>
 #include <sstream>
 
@@ -28,6 +30,20 @@ std::optional<uint64_t> CallgrindTotal(const std::string& output) {
     if (!summary) summary = NumberAfter(line, "summary:");
   }
   return summary;
+}
+
+std::string FindProgram(const std::string& name, const std::string& path) {
+  size_t begin = 0;
+  while (begin <= path.size()) {
+    size_t end = path.find(':', begin);
+    if (end == std::string::npos) end = path.size();
+    // An empty entry is the current folder, as the shell takes it.
+    const std::string folder = end > begin ? path.substr(begin, end - begin) : ".";
+    const std::string candidate = folder + "/" + name;
+    if (access(candidate.c_str(), X_OK) == 0) return candidate;
+    begin = end + 1;
+  }
+  return "";
 }
 
 }  // namespace bench

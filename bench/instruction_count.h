@@ -19,4 +19,8 @@ inline constexpr const char* kCountedFunction = "CountedExchanges";
 // neither, as when callgrind stopped before writing it out.
 std::optional<uint64_t> CallgrindTotal(const std::string& output);
 
+// The first executable `name` in the folders of `path` (as PATH spells
+// them, ':' between); empty when none has it.
+std::string FindProgram(const std::string& name, const std::string& path);
+
 }  // namespace bench
