@@ -66,10 +66,11 @@ class Block {
 // The raw client waits for a UDP reply as long as the block does.
 inline constexpr std::chrono::milliseconds kUdpReplyLimit{arduino::kUdpReplyWaitMs};
 
-// The raw UDP exchange: one datagram out and one back, on a peer connected
-// to the board so that the system does no more than it must.  It waits for
-// the reply with the block's limit, as any client that can time out must:
-// the send, one wait, one read.
+// The Wine bench's raw UDP exchange: one datagram out and one back, on a
+// peer connected to the board, waiting for the reply with the block's
+// limit: the send, one wait, one read.  Its wall time is reported there and
+// held to nothing; the native bench holds the library against a client that
+// does all the block must (raw_udp_client.h).
 inline void RawUdpExchange(const harness::UdpPeer& peer) {
   peer.Send(kCommand);
   if (!peer.Receive(kUdpReplyLimit)) throw std::runtime_error("raw UDP exchange failed");

@@ -9,12 +9,19 @@
 //   exchange_bench BOARDSIM MODULE OUT_DIR [COUNT]
 //
 // writes OUT_DIR/native.md and OUT_DIR/native.json and exits 1 when a target
-// is missed.
+// is missed.  It also runs itself under callgrind, for the instructions of
+// each side's exchange:
+//
+//   exchange_bench --instructions raw|library PORT MODULE COUNT
+//
+// makes COUNT exchanges of that side with the board at UDP PORT inside
+// CountedExchanges, the one function callgrind collects in.
 #include <stdlib.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iostream>
@@ -28,7 +35,9 @@
 #include "call_counter.h"
 #include "child_process.h"
 #include "files.h"
+#include "instruction_count.h"
 #include "pty_pair.h"
+#include "raw_udp_client.h"
 #include "serial_client.h"
 #include "udp_peer.h"
 
@@ -37,7 +46,7 @@ namespace {
 using bench::Block;
 using bench::kCommand;
 using bench::Pins;
-using bench::RawUdpExchange;
+using bench::RawUdpClient;
 using bench::UdpSettings;
 using harness::BlockExports;
 using harness::BlockSettings;
@@ -49,6 +58,21 @@ using std::chrono::milliseconds;
 // The COM number the pty measurements give the library, through
 // ARDUINO_BLOCK_COM9.
 constexpr int kComPort = 9;
+// UDP pairs per COUNT.  A pair takes some 15 µs, and the median share of
+// 10,000 came out on either side of its limit from run to run of one
+// build; five times as many still take about two seconds.
+constexpr int kUdpPairsPerCount = 5;
+// Exchanges under callgrind, after as many to warm up: the count per
+// exchange is the same from a few hundred on.
+constexpr int kCountedExchanges = 1000;
+
+// The raw side of a UDP pair: one exchange of the fair client, failing as
+// the library's would not when the board is silent.
+void RawClientExchange(RawUdpClient& raw) {
+  if (raw.Exchange(kCommand, bench::kUdpReplyLimit) == 0) {
+    throw std::runtime_error("raw UDP client: no reply within the block's limit");
+  }
+}
 
 double Microseconds(clockid_t clock) {
   timespec now{};
@@ -167,18 +191,63 @@ bench::Added ReportPairs(const std::string& key, const std::string& what, const 
   return added;
 }
 
-void MeasureUdpExchange(const BlockExports& library, const std::string& boardsim, int count,
+void MeasureUdpExchange(const BlockExports& library, const std::string& boardsim, int pairs,
                         bench::Report& report) {
   ChildProcess board = StartUdpBoard(boardsim);
-  UdpPeer raw;
-  raw.Connect(board.udp_port());
+  RawUdpClient raw(board.udp_port());
   Block block(library, UdpSettings(board.udp_port(), Pins::kPinTwo));
   const Measured measured = Alternate(
-      count, [&] { RawUdpExchange(raw); }, [&] { block.Step(); });
-  ReportPairs("udp", "UDP", measured, "the bench's own socket: send, wait, read",
+      pairs, [&] { RawClientExchange(raw); }, [&] { block.Step(); });
+  ReportPairs("udp", "UDP", measured,
+              "a bound, unconnected socket: sendto, a wait of at most 100 ms, all waiting read",
               "SimulateDLL, one used pin", report);
   report.Hold("udp_library_over_raw_calls",
-              PerExchange(measured.library_calls, count) / PerExchange(measured.raw_calls, count));
+              PerExchange(measured.library_calls, pairs) / PerExchange(measured.raw_calls, pairs));
+}
+
+// The instructions of `count` exchanges of one side under callgrind, from a
+// run of this program in --instructions mode against the board at `port`.
+double InstructionsPerExchange(const std::string& self, const std::string& side, uint16_t port,
+                               const std::string& module, int count, const std::string& out_dir) {
+  const std::string output = out_dir + "/callgrind." + side + ".out";
+  const char* path = std::getenv("PATH");
+  const std::string valgrind = bench::FindProgram("valgrind", path ? path : "");
+  if (valgrind.empty()) {
+    throw std::runtime_error(
+        "no valgrind on PATH, for the instructions per exchange "
+        "(./run bench installs it)");
+  }
+  const harness::RunResult run = harness::RunProgram(
+      {valgrind, "--tool=callgrind", "--collect-atstart=no",
+       std::string("--toggle-collect=") + bench::kCountedFunction, "--callgrind-out-file=" + output,
+       self, "--instructions", side, std::to_string(port), module, std::to_string(count)},
+      {}, std::chrono::minutes(5));
+  if (run.exit_code != 0) {
+    throw std::runtime_error("callgrind on the " + side + " side failed (" +
+                             std::to_string(run.exit_code) + "): " + run.err);
+  }
+  const std::optional<uint64_t> total = bench::CallgrindTotal(harness::ReadFile(output));
+  if (!total) throw std::runtime_error("no total in " + output);
+  return static_cast<double>(*total) / count;
+}
+
+// Instructions per exchange of each side, as rows: the raw client's against
+// the library's whole step with one used pin.
+void MeasureInstructions(const std::string& module, const std::string& boardsim,
+                         const std::string& out_dir, bench::Report& report) {
+  ChildProcess board = StartUdpBoard(boardsim);
+  const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+  const double raw =
+      InstructionsPerExchange(self, "raw", board.udp_port(), module, kCountedExchanges, out_dir);
+  const double library = InstructionsPerExchange(self, "library", board.udp_port(), module,
+                                                 kCountedExchanges, out_dir);
+  const std::string note =
+      "callgrind, user space only, " + std::to_string(kCountedExchanges) + " exchanges";
+  report.Row("udp_raw_instructions", "UDP raw: instructions per exchange", raw, -1, "", note);
+  report.Row("udp_library_instructions", "UDP library: instructions per exchange", library, -1, "",
+             note);
+  report.Row("udp_library_over_raw_instructions", "UDP library/raw instructions", library / raw, -1,
+             "", "the machine's speed has no part in it");
 }
 
 // The wall time of whole steps with the default pins, 14 exchanges each,
@@ -275,12 +344,12 @@ void WriteReport(const bench::Report& report, const std::string& out_dir, int co
   long cores = sysconf(_SC_NPROCESSORS_ONLN);
   char host[256] = {};
   gethostname(host, sizeof host - 1);
-  std::string preamble = "Measured natively by `./run bench` on " + bench::TodayUtc() + ", " +
-                         std::to_string(cores) +
-                         " cores, an optimised build, against `boardsim` on the same machine: " +
-                         std::to_string(count) +
-                         " pairs of one raw and one library exchange, taking turns, and a tenth "
-                         "as many whole steps.";
+  std::string preamble =
+      "Measured natively by `./run bench` on " + bench::TodayUtc() + ", " + std::to_string(cores) +
+      " cores, an optimised build, against `boardsim` on the same machine: " +
+      std::to_string(count * kUdpPairsPerCount) + " UDP and " + std::to_string(count) +
+      " pty pairs of one raw and one library exchange, taking turns, and "
+      "a tenth as many whole steps as pty pairs.";
   std::string markdown = report.Markdown(preamble);
   std::cout << markdown;
   std::ofstream(out_dir + "/native.md") << markdown;
@@ -289,7 +358,48 @@ void WriteReport(const bench::Report& report, const std::string& out_dir, int co
 
 }  // namespace
 
+// The counted exchanges, the only function callgrind collects in: C linkage
+// so that --toggle-collect can name it, and never inlined into its caller.
+extern "C" __attribute__((noinline, visibility("default"))) void CountedExchanges(
+    const std::function<void()>& exchange, int count) {
+  for (int i = 0; i < count; ++i) exchange();
+}
+
+namespace {
+
+int CountInstructions(const std::string& side, uint16_t port, const std::string& module,
+                      int count) {
+  const BlockExports& library = harness::SharedLibrary(module).exports();
+  std::function<void()> exchange;
+  std::optional<RawUdpClient> raw;
+  std::optional<Block> block;
+  if (side == "raw") {
+    raw.emplace(port);
+    exchange = [&] { RawClientExchange(*raw); };
+  } else if (side == "library") {
+    block.emplace(library, UdpSettings(port, Pins::kPinTwo));
+    exchange = [&] { block->Step(); };
+  } else {
+    std::cerr << "exchange_bench: --instructions takes raw or library, not " << side << "\n";
+    return 2;
+  }
+  for (int i = 0; i < count; ++i) exchange();
+  CountedExchanges(exchange, count);
+  return 0;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  if (argc == 6 && std::string(argv[1]) == "--instructions") {
+    try {
+      return CountInstructions(argv[2], static_cast<uint16_t>(std::atoi(argv[3])), argv[4],
+                               std::atoi(argv[5]));
+    } catch (const std::exception& e) {
+      std::cerr << "exchange_bench --instructions: " << e.what() << "\n";
+      return 1;
+    }
+  }
   if (argc < 4 || argc > 5) {
     std::cerr << "usage: exchange_bench BOARDSIM MODULE OUT_DIR [COUNT]\n";
     return 2;
@@ -308,13 +418,14 @@ int main(int argc, char** argv) {
   }
   try {
     const BlockExports& library = harness::SharedLibrary(module).exports();
-    MeasureUdpExchange(library, boardsim, count, report);
+    MeasureUdpExchange(library, boardsim, count * kUdpPairsPerCount, report);
     MeasureUdpStep(library, boardsim, count, report);
     MeasurePtyExchange(library, boardsim, count, report);
     MeasurePtyStep(library, boardsim, count, report);
     MeasureSilentUdpWait(library, report);
     MeasureSilentSerialWait(library, report);
     MeasureRssGrowth(library, boardsim, report);
+    MeasureInstructions(module, boardsim, out_dir, report);
     WriteReport(report, out_dir, count);
   } catch (const std::exception& e) {
     std::cerr << "exchange_bench: " << e.what() << "\n";

@@ -27,8 +27,9 @@ PKGS_PASCAL="fpc-source-3.2.2 fp-compiler-3.2.2 fp-utils-3.2.2"
 PKGS_SOAK="valgrind"
 # The archive checks flash the unpacked archive's images with avrdude.
 PKGS_DIST="zip unzip avrdude"
-# jq joins the benches' JSON reports.
-PKGS_BENCH="jq"
+# jq joins the benches' JSON reports; valgrind's callgrind counts the instructions
+# of each side of the native bench's UDP exchange.
+PKGS_BENCH="jq valgrind"
 PKGS_LINT="clang-format"
 # ip, to bring up loopback in the tests' network namespace (see netns_check).
 PKGS_NETNS="iproute2"

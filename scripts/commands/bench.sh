@@ -18,6 +18,10 @@ bench_join() {
       printf '\n## The step against the wire, at each serial speed\n\n'
       cat "$out/wire.md"
     fi
+    if [ -f "$out/bridge.md" ]; then
+      printf '\n## The step through each USB bridge, before buying a board\n\n'
+      cat "$out/bridge.md"
+    fi
     if [ -f "$out/wine.md" ]; then
       printf '\n## The DLL under Wine\n\n'
       cat "$out/wine.md"
@@ -28,7 +32,7 @@ bench_join() {
   # jq checks each report as it reads it, so a report cut short fails here
   # instead of leaving a benchmarks.json that no reader can parse.
   local part parts=(--slurpfile native "$out/native.json")
-  for part in turnaround wire wine; do
+  for part in turnaround wire bridge wine; do
     if [ -f "$out/$part.json" ]; then
       parts+=(--slurpfile "$part" "$out/$part.json")
     else
@@ -36,7 +40,8 @@ bench_join() {
     fi
   done
   jq -n "${parts[@]}" \
-    '{native: $native[0], turnaround: $turnaround[0], wire: $wire[0], wine: $wine[0]}' \
+    '{native: $native[0], turnaround: $turnaround[0], wire: $wire[0], bridge: $bridge[0],
+      wine: $wine[0]}' \
     >"$out/benchmarks.json"
 }
 
@@ -68,7 +73,7 @@ cmd_bench() {
   firmware/build.sh
   cmake --preset release >/dev/null
   cmake --build --preset release --target arduino_block boardsim exchange_bench avrboard \
-    turnaround_bench wire_bench
+    turnaround_bench wire_bench bridge_bench
   cmake --preset "$windows" >/dev/null
   cmake --build "build/$windows" --target arduino_block wine_bench
   local out=build/bench status=0
@@ -77,7 +82,7 @@ cmd_bench() {
   # In a namespace of its own, like the tests: the bench's blocks bind UDP
   # port 1600, which a test run or ./run dist beside it may hold too.
   netns_check
-  say "measuring natively (about a minute)"
+  say "measuring natively, the instructions of each side under callgrind too (about two minutes)"
   isolated build/release/bench/exchange_bench build/release/boardsim build/release/arduino_block.so \
     "$out" "$count" || status=1
   [ -f "$out/native.json" ] || exit 1
@@ -85,6 +90,9 @@ cmd_bench() {
   isolated build/release/bench/turnaround_bench build/release/avrboard build/firmware "$out" || status=1
   say "measuring the block's step against the wire time at each serial speed, in avrboard"
   isolated build/release/bench/wire_bench build/release/avrboard build/release/arduino_block.so \
+    build/firmware "$out" || status=1
+  say "measuring the step through each USB bridge's model at 115200 baud, and over Ethernet, in avrboard"
+  isolated build/release/bench/bridge_bench build/release/avrboard build/release/arduino_block.so \
     build/firmware "$out" || status=1
   if [ -n "$WINE_SKIPPED" ]; then
     say "not measuring ArduinoBlock.dll under Wine. $WINE_SKIPPED"

@@ -165,6 +165,36 @@ TEST_P(AvrImageTest, HexImageRunsAndAnswersQuietly) {
   EXPECT_EQ(rates, std::vector<std::string>{"avrboard: the firmware set UART0 to 9615 baud"});
 }
 
+// A bridge's wait is avrboard's model of it, and both the ready line and the
+// last line say so; the reply still comes, only later.
+TEST_P(AvrImageTest, ABridgeIsSaidToBeAModelFromStartToEnd) {
+  const struct {
+    const char* bridge;
+    const char* ready;  // in the ready line
+    const char* last;   // in the line after the run's
+  } cases[] = {
+      {"16u2", "ATmega16U2 bridge (a model of its published behaviour, not a measurement",
+       "the ATmega16U2 bridge model (its published behaviour, not a measured chip) sent "},
+      {"ftdi:2", "2 ms latency timer", "the FTDI bridge model (its published behaviour"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.bridge);
+    const std::string link = dir_ + "/tty";
+    harness::ChildProcess board =
+        StartBoard(GetParam().Image("elf"), GetParam().mcu, link, {"--bridge", c.bridge});
+    EXPECT_EQ(AskA0(link), "512");
+    EXPECT_EQ(board.Stop(SIGTERM), 0) << board.stderr_text();
+    const std::string said = board.stderr_text();
+    const size_t ready = said.find("avrboard: ready");
+    ASSERT_NE(ready, std::string::npos) << said;
+    EXPECT_NE(said.find(c.ready, ready), std::string::npos) << said;
+    const size_t stopped = said.find("avrboard: stopped");
+    ASSERT_NE(stopped, std::string::npos) << said;
+    EXPECT_NE(said.find(c.last, stopped), std::string::npos) << said;
+    EXPECT_EQ(said.find(" sent 0 packets"), std::string::npos) << "the reply passed no packet";
+  }
+}
+
 TEST_P(AvrImageTest, VerboseShowsWhatSimavrSays) {
   harness::ChildProcess board =
       StartBoard(GetParam().Image("elf"), GetParam().mcu, dir_ + "/tty", {"--verbose"});

@@ -31,7 +31,7 @@ while read -r ran nulls; do
   done
   bench_join "$out"
   keys=$(jq -r 'keys_unsorted | join(",")' "$out/benchmarks.json")
-  [ "$keys" = native,turnaround,wire,wine ] || fail "$ran: keys $keys"
+  [ "$keys" = native,turnaround,wire,bridge,wine ] || fail "$ran: keys $keys"
   for bench in native ${ran//,/ }; do
     [ "$bench" = none ] && continue
     got=$(jq -r ".$bench.bench, .$bench.median" "$out/benchmarks.json" | tr '\n' ' ')
@@ -47,15 +47,16 @@ while read -r ran nulls; do
   tail -n "$(wc -l <docs/benchmarks-context.md)" "$out/benchmarks.md" | cmp -s - docs/benchmarks-context.md ||
     fail "$ran: benchmarks.md does not end with docs/benchmarks-context.md"
 done <<'ROWS'
-none turnaround,wire,wine
-wine turnaround,wire
-turnaround,wire wine
-turnaround,wire,wine -
+none turnaround,wire,bridge,wine
+wine turnaround,wire,bridge
+turnaround,wire wine,bridge
+bridge turnaround,wire,wine
+turnaround,wire,bridge,wine -
 ROWS
 
 # The sections stand in the order the page reads them.
-order=$(grep -n '^figures of' "$work/turnaround-wire-wine/benchmarks.md" | cut -d' ' -f3 | tr '\n' ' ')
-[ "$order" = "native turnaround wire wine " ] || fail "sections in the order $order"
+order=$(grep -n '^figures of' "$work/turnaround-wire-bridge-wine/benchmarks.md" | cut -d' ' -f3 | tr '\n' ' ')
+[ "$order" = "native turnaround wire bridge wine " ] || fail "sections in the order $order"
 
 # A report cut short.
 out=$work/broken

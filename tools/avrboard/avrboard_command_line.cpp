@@ -191,9 +191,10 @@ void AddLinkOptions(CLI::App* app, Options* options) {
            options->bridge = *choice;
          },
          "hold the firmware's replies as a board's USB bridge does, a model\n"
-         "of its published behaviour: 16u2 (a genuine Uno's or Mega's, a\n"
-         "4.096 ms tick), ftdi[:MS] (its latency timer, 16 ms unless given),\n"
-         "ch340 (1 ms), none (default)")
+         "of its published behaviour, not a measurement of a chip: 16u2 (a\n"
+         "genuine Uno's or Mega's, a 4.096 ms tick), ftdi[:MS] (its latency\n"
+         "timer, 16 ms unless given), ch340 (1 ms), none (default).  The\n"
+         "serial line only: the Ethernet link passes no USB bridge")
       ->type_name("none|16u2|ftdi[:MS]|ch340");
 }
 

@@ -179,6 +179,8 @@ void Session::SayReady() const {
   if (bridge_) std::cerr << ", ethernet on udp 127.0.0.1:" << bridge_->port();
   if (pty_ && options_.bridge.kind != BridgeKind::kNone) {
     std::cerr << ", the serial line behind " << DescribeBridge(options_.bridge);
+    // The shield's datagrams never pass a USB bridge.
+    if (bridge_) std::cerr << "; the Ethernet link is not held by it";
   }
   std::cerr << std::endl;
 }
@@ -479,6 +481,9 @@ int Session::Report(int exit_code) {
                "avrboard: stopped; simulated %.3f s in %.3f s, at most %.1f ms behind the wall "
                "clock%s, unpaced speed %.1fx real time\n",
                sim_s, wall_s, pace_.most_behind_ms(), stopped, busy_s > 0 ? sim_s / busy_s : 0.0);
+  if (pty_ && options_.bridge.kind != BridgeKind::kNone) {
+    std::cerr << FormatBridgeReport(options_.bridge, usb_bridge_.tally(), kClockHz) << std::endl;
+  }
   return exit_code;
 }
 

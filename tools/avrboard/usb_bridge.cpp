@@ -2,14 +2,21 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
+#include <string_view>
 
 namespace avrboard {
 namespace {
 
 constexpr double kAtmegaTickMs = 4.096;  // Timer0 at clk/256, 16 MHz
-constexpr size_t kAtmegaBufferBytes = 128;
+// Its serial firmware sends at once when its ring of 128 bytes holds more
+// than the 96 it calls nearly full.
+constexpr size_t kAtmegaNearlyFullBytes = 96;
 constexpr size_t kFtdiPacketBytes = 62;  // 64 less the two status bytes
 constexpr double kUsbFrameMs = 1.0;
+// The words before the average wait in the line at avrboard's end, which
+// the bench reads back.
+constexpr const char* kHeldOnAverage = "each holding its last byte ";
 
 }  // namespace
 
@@ -42,13 +49,58 @@ std::optional<BridgeChoice> ParseBridge(const std::string& text, std::string* er
   return std::nullopt;
 }
 
+namespace {
+
+std::string BridgeName(BridgeKind kind) {
+  switch (kind) {
+    case BridgeKind::kAtmega16U2:
+      return "ATmega16U2";
+    case BridgeKind::kFtdi:
+      return "FTDI";
+    case BridgeKind::kCh340:
+      return "CH340";
+    case BridgeKind::kNone:
+      break;
+  }
+  return "no";
+}
+
+}  // namespace
+
+std::string FormatBridgeReport(const BridgeChoice& choice, const BridgeTally& tally,
+                               uint64_t clock_hz) {
+  if (choice.kind == BridgeKind::kNone) return "";
+  const double cycles_per_ms = clock_hz / 1000.0;
+  const double mean_ms =
+      tally.packets > 0 ? tally.held_cycles / cycles_per_ms / tally.packets : 0.0;
+  char text[256];
+  std::snprintf(text, sizeof text,
+                "avrboard: the %s bridge model (its published behaviour, not a measured chip) "
+                "sent %llu packets, %s%.3f ms on average, at most %.3f ms",
+                BridgeName(choice.kind).c_str(), static_cast<unsigned long long>(tally.packets),
+                kHeldOnAverage, mean_ms, tally.most_held_cycles / cycles_per_ms);
+  return text;
+}
+
+std::optional<double> HeldMsOnAverage(const std::string& said) {
+  const size_t at = said.rfind(kHeldOnAverage);
+  if (at == std::string::npos) return std::nullopt;
+  const char* begin = said.data() + at + std::char_traits<char>::length(kHeldOnAverage);
+  double ms = 0;
+  auto [stop, failed] = std::from_chars(begin, said.data() + said.size(), ms);
+  if (failed != std::errc() || std::string_view(stop, said.data() + said.size()).rfind(" ms", 0)) {
+    return std::nullopt;
+  }
+  return ms;
+}
+
 std::string DescribeBridge(const BridgeChoice& choice) {
   const std::string model = " (a model of its published behaviour, not a measurement: ";
   switch (choice.kind) {
     case BridgeKind::kAtmega16U2:
       return "an ATmega16U2 bridge" + model +
-             "what it holds goes on a 4.096 ms tick, or at once when 127 of its 128 bytes are "
-             "taken)";
+             "what it holds goes on a 4.096 ms tick, or at once when it holds more than 96 of "
+             "its 128 bytes)";
     case BridgeKind::kFtdi:
       return "an FTDI bridge" + model + "what it holds goes when its " +
              std::to_string(choice.latency_ms) +
@@ -66,7 +118,7 @@ UsbBridge::UsbBridge(BridgeChoice choice, uint64_t clock_hz) : choice_(choice) {
   switch (choice.kind) {
     case BridgeKind::kAtmega16U2:
       period_cycles_ = static_cast<uint64_t>(kAtmegaTickMs * cycles_per_ms + 0.5);
-      full_bytes_ = kAtmegaBufferBytes - 1;
+      full_bytes_ = kAtmegaNearlyFullBytes + 1;
       break;
     case BridgeKind::kFtdi:
       period_cycles_ = static_cast<uint64_t>(choice.latency_ms * cycles_per_ms + 0.5);
@@ -86,6 +138,11 @@ uint64_t UsbBridge::TickAfter(uint64_t cycle) const {
   // The 16U2's and the USB frames' ticks run on their own; FTDI's timer
   // starts again with each packet it sends.
   const uint64_t origin = choice_.kind == BridgeKind::kFtdi ? last_send_ : 0;
+  // A byte older than the packet that went last belonged in it: avrboard
+  // releases by the wall clock, and a chip that fell behind it hands over
+  // bytes whose frames ended before that packet.  It goes at once, never a
+  // whole period after the packet it missed.
+  if (origin > 0 && cycle < origin) return origin;
   if (cycle <= origin) return origin + period_cycles_;
   const uint64_t since = cycle - origin;
   return origin + (since / period_cycles_ + 1) * period_cycles_;
@@ -104,9 +161,17 @@ std::string UsbBridge::Release(uint64_t cycle) {
   // A packet takes everything held, so the bytes go in order.
   if (held_.empty() || held_.front().due > cycle) return out;
   const uint64_t sent_at = held_.front().due;
+  uint64_t last_arrived = sent_at;
   while (!held_.empty() && held_.front().due <= cycle) {
     out += held_.front().byte;
+    last_arrived = held_.front().arrived;
     held_.pop_front();
+  }
+  if (choice_.kind != BridgeKind::kNone) {
+    const uint64_t held = sent_at > last_arrived ? sent_at - last_arrived : 0;
+    ++tally_.packets;
+    tally_.held_cycles += held;
+    tally_.most_held_cycles = std::max(tally_.most_held_cycles, held);
   }
   if (choice_.kind == BridgeKind::kFtdi) {
     last_send_ = sent_at;

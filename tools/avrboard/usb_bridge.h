@@ -5,7 +5,8 @@
 // published behaviour, not measurements:
 //   16u2     the ATmega16U2 (8U2) of a genuine Uno or Mega 2560: its serial
 //            firmware sends what it holds on a timer tick every 4.096 ms,
-//            or at once when its buffer of 128 bytes is nearly full;
+//            or at once when its buffer of 128 bytes is nearly full (more
+//            than 96 bytes);
 //   ftdi:MS  an FTDI chip: what it holds goes when its latency timer runs
 //            out, every MS ms (16 unless lowered, 1 to 255), or at once when
 //            its 62 bytes of packet are full;
@@ -35,6 +36,23 @@ std::optional<BridgeChoice> ParseBridge(const std::string& text, std::string* er
 // (a model of its published behaviour: ...)".
 std::string DescribeBridge(const BridgeChoice& choice);
 
+// What the model did in one run: the packets it sent the host and how long
+// each had held its last byte, the one that completes a reply.
+struct BridgeTally {
+  uint64_t packets = 0;
+  uint64_t held_cycles = 0;  // summed over the packets
+  uint64_t most_held_cycles = 0;
+};
+
+// avrboard's line at its end about what the model held back, saying that
+// the wait is the model's and not a board's; empty with no bridge.
+std::string FormatBridgeReport(const BridgeChoice& choice, const BridgeTally& tally,
+                               uint64_t clock_hz);
+
+// The average wait in ms of that line, found in what avrboard said (its
+// whole standard error); nothing when it holds no such line.
+std::optional<double> HeldMsOnAverage(const std::string& said);
+
 class UsbBridge {
  public:
   // Cycles of the chip's clock: the bridge's timers run at its rate.
@@ -48,6 +66,7 @@ class UsbBridge {
   // none is held.
   std::optional<uint64_t> NextRelease() const;
   void Clear() { held_.clear(); }
+  const BridgeTally& tally() const { return tally_; }
 
  private:
   // The first tick of the bridge's timer after `cycle`.
@@ -63,6 +82,7 @@ class UsbBridge {
     uint64_t due;
   };
   std::deque<Held> held_;
+  BridgeTally tally_;
 };
 
 }  // namespace avrboard
