@@ -213,8 +213,9 @@ INSTANTIATE_TEST_SUITE_P(
         // Read as text and refused: the name is never looked up.
         OptionCase{{"flash", "--comport", "3", "--ethernet", "--address", "board.local"},
                    "--address: 'board.local' is no A.B.C.D"},
-        OptionCase{{"flash", "--comport", "3", "--board", "nano"},
-                   "--board: 'nano': uno or mega2560"}));
+        OptionCase{{"flash", "--comport", "3", "--board", "nano-old"}, ""},
+        OptionCase{{"flash", "--comport", "3", "--board", "nano2"},
+                   "--board: 'nano2': uno, mega2560, nano or nano-old"}));
 
 struct RepeatedCase {
   std::vector<std::string> args;
