@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "firmware_image.h"
+#include "tool_command_line.h"
 
 namespace avrboard {
 
@@ -64,13 +65,9 @@ const BootSection* BootSectionOfBoard(std::string_view board) {
 }
 
 std::string BoardNames() {
-  std::string names;
-  const size_t count = std::size(kSections);
-  for (size_t i = 0; i < count; ++i) {
-    if (i > 0) names += i + 1 == count ? " or " : ", ";
-    names += kSections[i].board;
-  }
-  return names;
+  std::vector<std::string> names;
+  for (const BootSection& section : kSections) names.emplace_back(section.board);
+  return tool_cli::Alternatives(names);
 }
 
 std::optional<std::vector<uint8_t>> BootloaderBytes(std::string_view hex,

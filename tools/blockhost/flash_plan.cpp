@@ -6,6 +6,8 @@
 #include <iterator>
 #include <system_error>
 
+#include "tool_command_line.h"
+
 namespace blockhost {
 namespace {
 
@@ -86,13 +88,9 @@ const FlashBoardFacts& FactsOf(FlashBoard board) {
 }
 
 std::string BoardOptions() {
-  std::string options;
-  const size_t count = std::size(kBoards);
-  for (size_t i = 0; i < count; ++i) {
-    if (i > 0) options += i + 1 == count ? " or " : ", ";
-    options += kBoards[i].option;
-  }
-  return options;
+  std::vector<std::string> options;
+  for (const auto& board : kBoards) options.emplace_back(board.option);
+  return tool_cli::Alternatives(options);
 }
 
 FlashBoard LikelyMixUp(FlashBoard board) {

@@ -194,6 +194,15 @@ std::string LeftoverProblem(const CLI::App& app) {
 
 }  // namespace
 
+std::string Alternatives(const std::vector<std::string>& values) {
+  std::string text;
+  for (size_t i = 0; i < values.size(); ++i) {
+    if (i > 0) text += i + 1 == values.size() ? " or " : ", ";
+    text += values[i];
+  }
+  return text;
+}
+
 void SetUsage(CLI::App* app, const std::string& usage) {
   app->formatter(std::make_shared<ToolFormatter>(usage));
   app->option_defaults()->group("options");

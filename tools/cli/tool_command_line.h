@@ -8,12 +8,17 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tool_cli {
 
 // Gives *app the shared help layout, with `usage` (one or more lines, each
 // ending in '\n') first, and -h/--help; call it before adding options, whose
 // help then lists them under `options`.
+// "a", "a or b", "a, b or c": the values an option takes, as its refusal
+// lists them.
+std::string Alternatives(const std::vector<std::string>& values);
+
 void SetUsage(CLI::App* app, const std::string& usage);
 
 // Adds -h/--help again, after the options added so far and in the group
