@@ -34,8 +34,11 @@ class TApplication {
   // and its read and no further call.
   void DispatchReady();
   // Sleeps until a message or event arrives or `timeout_ms` has passed.  It
-  // may dispatch what arrived; callers run ProcessMessages afterwards anyway.
-  void WaitForMessage(uint32_t timeout_ms);
+  // may dispatch what arrived.  True means that it dispatched everything
+  // that was ready, so that the pass after it would find nothing: on Linux,
+  // when the sleep woke for the library's own sockets alone and nothing of
+  // the host's was due (own_descriptors.h).  Otherwise a pass must follow.
+  bool WaitForMessage(uint32_t timeout_ms);
   // Called when a wait or an export ends: hands back anything the pump took
   // that belongs to the host's own loop (a quit message on Windows).
   void RestoreHostState();
@@ -66,8 +69,7 @@ class TApplication {
   bool PumpUntilAfterFirstSleep(Done done, uint32_t start, uint32_t limit_ms) {
     uint32_t elapsed = TicksSince(start);
     if (!kFirstSleepCoversAPass || elapsed > limit_ms) return PumpUntil(done, start, limit_ms);
-    WaitForMessage(limit_ms + 1 - elapsed);
-    DispatchReady();
+    if (!WaitForMessage(limit_ms + 1 - elapsed)) DispatchReady();
     return RoundsAfterAPass(done, start, limit_ms, std::numeric_limits<uint32_t>::max());
   }
   // Each platform file defines it.
@@ -75,7 +77,8 @@ class TApplication {
 
  private:
   // A wait's rounds once its first pass has run: a look at `done()`, then,
-  // within the limit, a sleep and the pass after it.  Each of those passes
+  // within the limit, a sleep and the pass after it, unless the sleep ran
+  // all that was ready itself.  Each of those passes
   // follows a sleep, which asked the system, so it need not ask again.
   template <typename Done>
   bool RoundsAfterAPass(Done& done, uint32_t start, uint32_t limit_ms, uint32_t max_sleep_ms) {
@@ -83,8 +86,7 @@ class TApplication {
       if (done()) return true;
       uint32_t elapsed = TicksSince(start);
       if (elapsed > limit_ms) return false;
-      WaitForMessage(std::min(limit_ms + 1 - elapsed, max_sleep_ms));
-      DispatchReady();
+      if (!WaitForMessage(std::min(limit_ms + 1 - elapsed, max_sleep_ms))) DispatchReady();
     }
   }
 

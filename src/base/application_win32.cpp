@@ -56,10 +56,12 @@ void TApplication::DispatchReady() { ProcessMessages(); }
 // stays.
 const bool TApplication::kFirstSleepCoversAPass = false;
 
-void TApplication::WaitForMessage(uint32_t timeout_ms) {
+// The wait dispatches nothing: what woke it is for the pass after it.
+bool TApplication::WaitForMessage(uint32_t timeout_ms) {
   // MWMO_INPUTAVAILABLE wakes up for input that is already queued but was
   // seen by an earlier peek, which a plain wait would sleep through.
   MsgWaitForMultipleObjectsEx(0, nullptr, timeout_ms, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+  return false;
 }
 
 void TApplication::RestoreHostState() {

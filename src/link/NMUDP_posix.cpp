@@ -18,6 +18,7 @@
 
 #include "arduino_block.h"
 #include "base/application.h"
+#include "base/own_descriptors.h"
 #include "base/ticks.h"
 #include "link/NMUDP.h"
 
@@ -83,6 +84,7 @@ struct TNMUDP::Platform {
 
   void Unwatch() {
     if (watch == nullptr) return;
+    RemoveOwnDescriptor(fd);
     g_source_destroy(watch);
     g_source_unref(watch);
     watch = nullptr;
@@ -138,6 +140,10 @@ void TNMUDP::BindAndRegister(uint16_t port) {
   // recursion to guard against.
   g_source_set_can_recurse(platform_->watch, TRUE);
   g_source_attach(platform_->watch, g_main_context_default());
+  // No host code watches this socket: a reply wait that wakes for it alone
+  // reads it without a round of the context (own_descriptors.h).
+  AddOwnDescriptor(
+      platform_->fd, [](void* self) { static_cast<TNMUDP*>(self)->ReceiveWaiting(); }, this);
 }
 
 std::optional<uint32_t> TNMUDP::ParseAddressLiteral(const std::string& host) const {

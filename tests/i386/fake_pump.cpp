@@ -48,8 +48,9 @@ uint32_t Now() { return g_now; }
 void TApplication::ProcessMessages() { RunQueued(); }
 void TApplication::DispatchReady() { RunQueued(); }
 
-void TApplication::WaitForMessage(uint32_t timeout_ms) {
+bool TApplication::WaitForMessage(uint32_t timeout_ms) {
   if (g_queue.empty()) g_now += timeout_ms;
+  return false;
 }
 
 const bool TApplication::kFirstSleepCoversAPass = true;

@@ -7,8 +7,10 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <string>
 
 #include "base/application.h"
+#include "base/own_descriptors.h"
 #include "base/ticks.h"
 
 namespace arduino {
@@ -144,6 +146,110 @@ TEST_F(PumpUntilTest, PastTheLimitAlreadyDeliversWhatWaitsAtAWatchedSocket) {
     g_source_unref(watch);
     close(pair[0]);
     close(pair[1]);
+  }
+}
+
+// A socket of the library's own, watched as the UDP endpoint watches its
+// own: a GLib watch for the host's loop, and the same read registered as the
+// library's.  Either way the datagram is read once.
+struct OwnSocket {
+  int pair[2] = {-1, -1};
+  int direct_reads = 0, watch_reads = 0;
+  GSource* watch = nullptr;
+
+  OwnSocket() {
+    EXPECT_EQ(socketpair(AF_UNIX, SOCK_DGRAM, 0, pair), 0);
+    watch = g_unix_fd_source_new(pair[1], G_IO_IN);
+    g_source_set_callback(watch,
+                          G_SOURCE_FUNC(+[](gint, GIOCondition, gpointer self) -> gboolean {
+                            static_cast<OwnSocket*>(self)->ReadOne(false);
+                            return G_SOURCE_CONTINUE;
+                          }),
+                          this, nullptr);
+    g_source_set_can_recurse(watch, TRUE);
+    g_source_attach(watch, g_main_context_default());
+    AddOwnDescriptor(
+        pair[1], [](void* self) { static_cast<OwnSocket*>(self)->ReadOne(true); }, this);
+  }
+  ~OwnSocket() {
+    RemoveOwnDescriptor(pair[1]);
+    g_source_destroy(watch);
+    g_source_unref(watch);
+    close(pair[0]);
+    close(pair[1]);
+  }
+  void ReadOne(bool direct) {
+    char byte;
+    if (recv(pair[1], &byte, 1, MSG_DONTWAIT) == 1) ++(direct ? direct_reads : watch_reads);
+  }
+};
+
+// Host work beside a datagram at the library's own socket.
+struct HostWork {
+  int ran = 0;
+  int pair[2] = {-1, -1};
+};
+
+gboolean RunOnce(gpointer work) {
+  ++static_cast<HostWork*>(work)->ran;
+  return G_SOURCE_REMOVE;
+}
+
+guint AttachReadyHostSocket(HostWork* work) {
+  EXPECT_EQ(socketpair(AF_UNIX, SOCK_DGRAM, 0, work->pair), 0);
+  EXPECT_EQ(send(work->pair[0], "h", 1, 0), 1);
+  GSource* source = g_unix_fd_source_new(work->pair[1], G_IO_IN);
+  g_source_set_callback(source,
+                        G_SOURCE_FUNC(+[](gint fd, GIOCondition, gpointer w) -> gboolean {
+                          char byte;
+                          if (recv(fd, &byte, 1, MSG_DONTWAIT) == 1) ++static_cast<HostWork*>(w)->ran;
+                          return G_SOURCE_CONTINUE;
+                        }),
+                        work, nullptr);
+  guint id = g_source_attach(source, g_main_context_default());
+  g_source_unref(source);
+  return id;
+}
+
+// The wait reads the library's own socket itself only when nothing of the
+// host's is ready or due; otherwise GLib dispatches it all, and the pass
+// after the sleep runs what that left.  Either way each datagram is read
+// once and the host's work runs within the wait.
+TEST_F(PumpUntilTest, AWaitReadsItsOwnSocketItselfOnlyWhenNothingElseIsReady) {
+  const struct {
+    const char* name;
+    guint (*attach)(HostWork*);  // null: no host work
+    bool read_directly;
+    int host_runs;
+  } rows[] = {
+      {"nothing of the host's", nullptr, true, 0},
+      {"a host timer a minute away",
+       [](HostWork* w) { return g_timeout_add_seconds(60, RunOnce, w); }, true, 0},
+      {"a host idle handler", [](HostWork* w) { return g_idle_add(RunOnce, w); }, false, 1},
+      {"a host timer due now", [](HostWork* w) { return g_timeout_add(0, RunOnce, w); }, false, 1},
+      {"a host socket ready too", AttachReadyHostSocket, false, 1},
+  };
+  SetTickSource(nullptr);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    OwnSocket own;
+    // A new watch wakes the context once, as any added descriptor does.
+    Application().ProcessMessages();
+    HostWork work;
+    const guint host = row.attach ? row.attach(&work) : 0;
+    ASSERT_EQ(send(own.pair[0], "r", 1, 0), 1);
+    EXPECT_EQ(Application().WaitForMessage(1000), row.read_directly);
+    EXPECT_EQ(own.direct_reads + own.watch_reads, 1);
+    EXPECT_EQ(own.direct_reads, row.read_directly ? 1 : 0);
+    // What the sleep left, idle work, runs in the pass after it.
+    Application().DispatchReady();
+    EXPECT_EQ(work.ran, row.host_runs);
+    GSource* source = host != 0 ? g_main_context_find_source_by_id(nullptr, host) : nullptr;
+    if (source != nullptr) g_source_destroy(source);
+    if (work.pair[0] >= 0) {
+      close(work.pair[0]);
+      close(work.pair[1]);
+    }
   }
 }
 
