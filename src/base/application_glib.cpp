@@ -3,6 +3,7 @@
 #include <glib.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <vector>
 
 #include "base/application.h"
@@ -19,12 +20,23 @@ struct OwnDescriptor {
   int fd;
   OwnDescriptorRead read;
   void* owner;
+  uint64_t serial;  // tells a descriptor from a later one of the same number
 };
 std::vector<OwnDescriptor> own_descriptors;
+uint64_t last_serial = 0;
+// The woken descriptors of one wait, reused so that a wait allocates nothing.
+std::vector<uint64_t> woken_serials;
 
 const OwnDescriptor* FindOwn(int fd) {
   for (const OwnDescriptor& own : own_descriptors) {
     if (own.fd == fd) return &own;
+  }
+  return nullptr;
+}
+
+const OwnDescriptor* FindSerial(uint64_t serial) {
+  for (const OwnDescriptor& own : own_descriptors) {
+    if (own.serial == serial) return &own;
   }
   return nullptr;
 }
@@ -110,23 +122,25 @@ bool Iterate(GMainContext* context, gint timeout_ms, bool* idle_only = nullptr,
 // else.  Returns whether it made the reads.
 bool ReadOwnAlone(const Prepared& p, gint64 began_us) {
   if (p.ready_before_poll) return false;
-  bool woke = false;
+  woken_serials.clear();
   for (gint i = 0; i < p.needed; ++i) {
     if (poll_fds[i].revents == 0) continue;
-    if (FindOwn(poll_fds[i].fd) == nullptr) return false;
-    woke = true;
+    const OwnDescriptor* own = FindOwn(poll_fds[i].fd);
+    if (own == nullptr) return false;
+    woken_serials.push_back(own->serial);
   }
-  if (!woke) return false;
+  if (woken_serials.empty()) return false;
   // The query rounds the time to the first timer up to a millisecond: less
   // than a millisecond short of it, no timer is due.
   if (p.source_timeout >= 0 &&
       g_get_monotonic_time() - began_us >= (static_cast<gint64>(p.source_timeout) - 1) * 1000) {
     return false;
   }
-  for (gint i = 0; i < p.needed; ++i) {
-    if (poll_fds[i].revents == 0) continue;
-    // Looked up again: a read may have closed another block's socket.
-    if (const OwnDescriptor* own = FindOwn(poll_fds[i].fd)) own->read(own->owner);
+  for (uint64_t serial : woken_serials) {
+    // Looked up again: a read may have closed another block's socket, and
+    // a socket opened since, though it may have the same number, did not
+    // wake this poll.
+    if (const OwnDescriptor* own = FindSerial(serial)) own->read(own->owner);
   }
   return true;
 }
@@ -149,7 +163,7 @@ void Pass(bool ask_system) {
 }  // namespace
 
 void AddOwnDescriptor(int fd, OwnDescriptorRead read, void* owner) {
-  own_descriptors.push_back({fd, read, owner});
+  own_descriptors.push_back({fd, read, owner, ++last_serial});
 }
 
 void RemoveOwnDescriptor(int fd) {

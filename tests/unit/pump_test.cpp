@@ -253,5 +253,34 @@ TEST_F(PumpUntilTest, AWaitReadsItsOwnSocketItselfOnlyWhenNothingElseIsReady) {
   }
 }
 
+// A read that closes another block's socket, whose number a new socket
+// takes at once: the new one did not wake the poll and is not read in that
+// wait, nor is the closed one.
+TEST_F(PumpUntilTest, AWaitReadsNoOwnSocketOpenedDuringIt) {
+  SetTickSource(nullptr);
+  OwnSocket first, second;
+  Application().ProcessMessages();
+  struct Replacer {
+    OwnSocket* victim;
+    int new_socket_reads = 0;
+  } replacer{&second};
+  RemoveOwnDescriptor(first.pair[1]);
+  AddOwnDescriptor(
+      first.pair[1],
+      [](void* self) {
+        auto* r = static_cast<Replacer*>(self);
+        RemoveOwnDescriptor(r->victim->pair[1]);
+        AddOwnDescriptor(
+            r->victim->pair[1], [](void* s) { ++static_cast<Replacer*>(s)->new_socket_reads; },
+            self);
+      },
+      &replacer);
+  ASSERT_EQ(send(first.pair[0], "r", 1, 0), 1);
+  ASSERT_EQ(send(second.pair[0], "r", 1, 0), 1);
+  EXPECT_TRUE(Application().WaitForMessage(1000));
+  EXPECT_EQ(replacer.new_socket_reads, 0);
+  EXPECT_EQ(second.direct_reads + second.watch_reads, 0);
+}
+
 }  // namespace
 }  // namespace arduino
