@@ -1,6 +1,8 @@
 #include "host/simulation.h"
 
+#include <algorithm>
 #include <cmath>
+#include <string_view>
 
 #include "base/application.h"
 #include "base/convert.h"
@@ -12,7 +14,24 @@
 namespace arduino {
 namespace {
 
-std::string Pin(int wire_pin) { return FormatZeroPadded(wire_pin, 2); }
+// A command naming one pin: `lead`, the wire pin in two digits, `tail`;
+// "?02s?" for pin 2's state.  Built in place, as every step sends one for
+// each used pin.
+class PinCommand {
+ public:
+  PinCommand(std::string_view lead, int wire_pin, std::string_view tail) {
+    char* end = std::copy(lead.begin(), lead.end(), text_);
+    *end++ = static_cast<char>('0' + wire_pin / 10);
+    *end++ = static_cast<char>('0' + wire_pin % 10);
+    end = std::copy(tail.begin(), tail.end(), end);
+    length_ = static_cast<size_t>(end - text_);
+  }
+  operator std::string_view() const { return {text_, length_}; }
+
+ private:
+  char text_[8];  // the longest lead and tail are three and two
+  size_t length_;
+};
 
 // Restores the default cursor however the probe ends.
 class BusyCursor {
@@ -60,13 +79,13 @@ void InitSimulation(TUserData& block, void* inputs, void* outputs) {
   for (int pin = kFirstPin; pin <= kLastPin; ++pin) {
     int32_t mode = block.PinMode[pin];
     if (mode == pmDigitalInput) {
-      ExchangeCommand(block, "!" + Pin(pin) + "mi");
+      ExchangeCommand(block, PinCommand("!", pin, "mi"));
     } else if (mode == pmDigitalOutput || mode == pmPWMOutput) {
-      ExchangeCommand(block, "!" + Pin(pin) + "mo");
+      ExchangeCommand(block, PinCommand("!", pin, "mo"));
     }
   }
   for (int k = 0; k < kAnalogInputs; ++k) {
-    if (block.AnalogUsed[k] > 0) ExchangeCommand(block, "!" + Pin(kFirstAnalogWirePin + k) + "mi");
+    if (block.AnalogUsed[k] > 0) ExchangeCommand(block, PinCommand("!", kFirstAnalogWirePin + k, "mi"));
   }
   SimulateStep(block, inputs, outputs);
 }
@@ -76,13 +95,13 @@ void SimulateStep(TUserData& block, void* inputs, void* outputs) {
     const size_t i = pin - kFirstPin;
     switch (block.PinMode[pin]) {
       case pmDigitalInput: {
-        std::string reply = ExchangeCommand(block, "?" + Pin(pin) + "s?");
+        std::string reply = ExchangeCommand(block, PinCommand("?", pin, "s?"));
         WriteValue(outputs, i, reply == "LOW" ? kInputLow : kInputHigh);
         break;
       }
       case pmDigitalOutput:
         ExchangeCommand(block,
-                        "!" + Pin(pin) + (ReadValue(inputs, i) > kHighThreshold ? "s1" : "s0"));
+                        PinCommand("!", pin, ReadValue(inputs, i) > kHighThreshold ? "s1" : "s0"));
         break;
       case pmPWMOutput: {
         long double value = ReadValue(inputs, i);
@@ -90,7 +109,7 @@ void SimulateStep(TUserData& block, void* inputs, void* outputs) {
         // Written back only when it changed, so an input in range keeps its
         // exact bytes.
         if (!(clamped == value)) WriteValue(inputs, i, clamped);
-        ExchangeCommand(block, "pwm" + Pin(pin));
+        ExchangeCommand(block, PinCommand("pwm", pin, ""));
         ExchangeCommand(block, "w" + FormatZeroPadded(RoundHalfEven(clamped), 4));
         break;
       }
@@ -100,7 +119,7 @@ void SimulateStep(TUserData& block, void* inputs, void* outputs) {
   }
   for (int k = 0; k < kAnalogInputs; ++k) {
     if (block.AnalogUsed[k] <= 0) continue;
-    std::string reply = ExchangeCommand(block, "?" + Pin(kFirstAnalogWirePin + k) + "s?");
+    std::string reply = ExchangeCommand(block, PinCommand("?", kFirstAnalogWirePin + k, "s?"));
     WriteValue(outputs, kDigitalPins + k, StrToFloat(reply));
   }
 }

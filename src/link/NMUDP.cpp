@@ -56,16 +56,18 @@ void TNMUDP::ReadDatagram(char* Buffer, int32_t MaxLength, int32_t& Length) cons
 void TNMUDP::Deliver(int32_t length, uint32_t from_address, uint16_t from_port) {
   received_length_ = length;
   if (!on_data_received_) return;
-  // Written into one buffer and made a string once: every reply passes
-  // here, and the dotted form always fits the string's own storage.
-  const auto* octets = reinterpret_cast<const unsigned char*>(&from_address);
-  char text[16];
-  char* end = text;
-  for (int i = 0; i < 4; ++i) {
-    if (i > 0) *end++ = '.';
-    end = std::to_chars(end, text + sizeof text, octets[i]).ptr;
+  if (from_address_ != from_address) {
+    const auto* octets = reinterpret_cast<const unsigned char*>(&from_address);
+    char text[16];
+    char* end = text;
+    for (int i = 0; i < 4; ++i) {
+      if (i > 0) *end++ = '.';
+      end = std::to_chars(end, text + sizeof text, octets[i]).ptr;
+    }
+    from_text_.assign(text, end);
+    from_address_ = from_address;
   }
-  on_data_received_(this, received_length_, std::string(text, end), from_port);
+  on_data_received_(this, received_length_, from_text_, from_port);
 }
 
 }  // namespace arduino

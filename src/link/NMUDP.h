@@ -109,6 +109,10 @@ class TNMUDP {
   int32_t remote_port_ = 0;
   char receive_buffer_[kReceiveBufferSize] = {};
   int32_t received_length_ = 0;
+  // The last sender's address and its dotted text: a board's replies all
+  // come from one address, whose text is then written once.
+  std::optional<uint32_t> from_address_;
+  std::string from_text_;
   TOnReceive on_data_received_;
 };
 

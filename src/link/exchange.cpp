@@ -20,12 +20,13 @@ TNMUDP& EndpointOf(TUserData& block) {
 // is how ReceiveReply's wait learns that the board has answered.
 void TDummy::UdpDataReceived(TNMUDP* Sender, int32_t NumberBytes, const std::string& FromIP,
                              int32_t Port) {
-  // The last byte never takes a datagram byte, so the text always ends in a
-  // zero byte.
-  char buffer[kUdpReplyBufferSize] = {};
+  // The last byte never takes a datagram byte, and the text ends at the
+  // first zero byte, as a C string read from the buffer would.
+  char buffer[kUdpReplyBufferSize];
   int32_t length = 0;
   UserData->Udp->ReadDatagram(buffer, static_cast<int32_t>(kUdpReplyBufferSize - 1), length);
-  UserData->ReplyText = buffer;
+  const size_t copied = length > 0 ? std::min<size_t>(length, kUdpReplyBufferSize - 1) : 0;
+  UserData->ReplyText.assign(buffer, strnlen(buffer, copied));
   UserData->ReplyReceived = true;
 }
 

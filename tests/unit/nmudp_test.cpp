@@ -61,15 +61,19 @@ TEST(UdpEndpointTest, DeliveryHappensOnlyInsideAPumpPassInArrivalOrder) {
     int32_t length;
     sender->ReadDatagram(buffer, 63, length);
     EXPECT_EQ(bytes, length);
-    EXPECT_EQ(from_ip, "127.0.0.1");
-    seen.emplace_back(buffer);
+    seen.push_back(std::string(buffer) + " from " + from_ip);
   });
+  // Two senders taking turns: each datagram names its own.
   UdpPeer peer;
-  for (const char* text : {"one", "two", "three"}) peer.SendTo(kPort, text);
+  UdpPeer other(harness::kLoopback + 1);  // 127.0.0.2
+  peer.SendTo(kPort, "one");
+  other.SendTo(kPort, "two");
+  peer.SendTo(kPort, "three");
   testing::SleepMs(50);
   EXPECT_TRUE(seen.empty()) << "handler ran outside a pump pass";
   PumpUntil([&] { return seen.size() == 3; });
-  EXPECT_EQ(seen, (std::vector<std::string>{"one", "two", "three"}));
+  EXPECT_EQ(seen, (std::vector<std::string>{"one from 127.0.0.1", "two from 127.0.0.2",
+                                            "three from 127.0.0.1"}));
 }
 
 // A clock read first at the reply wait's start and then only after the
