@@ -155,32 +155,27 @@ TEST_F(PumpUntilTest, PastTheLimitAlreadyDeliversWhatWaitsAtAWatchedSocket) {
 struct OwnSocket {
   int pair[2] = {-1, -1};
   int direct_reads = 0, watch_reads = 0;
-  GSource* watch = nullptr;
+  guint watch = 0;
 
   OwnSocket() {
     EXPECT_EQ(socketpair(AF_UNIX, SOCK_DGRAM, 0, pair), 0);
-    watch = g_unix_fd_source_new(pair[1], G_IO_IN);
-    g_source_set_callback(watch,
-                          G_SOURCE_FUNC(+[](gint, GIOCondition, gpointer self) -> gboolean {
-                            static_cast<OwnSocket*>(self)->ReadOne(false);
-                            return G_SOURCE_CONTINUE;
-                          }),
-                          this, nullptr);
-    g_source_set_can_recurse(watch, TRUE);
-    g_source_attach(watch, g_main_context_default());
+    watch = g_unix_fd_add(
+        pair[1], G_IO_IN,
+        [](gint, GIOCondition, gpointer self) { return static_cast<OwnSocket*>(self)->Read(false); },
+        this);
     AddOwnDescriptor(
-        pair[1], [](void* self) { static_cast<OwnSocket*>(self)->ReadOne(true); }, this);
+        pair[1], [](void* self) { static_cast<OwnSocket*>(self)->Read(true); }, this);
   }
   ~OwnSocket() {
     RemoveOwnDescriptor(pair[1]);
-    g_source_destroy(watch);
-    g_source_unref(watch);
+    g_source_remove(watch);
     close(pair[0]);
     close(pair[1]);
   }
-  void ReadOne(bool direct) {
+  gboolean Read(bool direct) {
     char byte;
     if (recv(pair[1], &byte, 1, MSG_DONTWAIT) == 1) ++(direct ? direct_reads : watch_reads);
+    return G_SOURCE_CONTINUE;
   }
 };
 
@@ -198,17 +193,14 @@ gboolean RunOnce(gpointer work) {
 guint AttachReadyHostSocket(HostWork* work) {
   EXPECT_EQ(socketpair(AF_UNIX, SOCK_DGRAM, 0, work->pair), 0);
   EXPECT_EQ(send(work->pair[0], "h", 1, 0), 1);
-  GSource* source = g_unix_fd_source_new(work->pair[1], G_IO_IN);
-  g_source_set_callback(source,
-                        G_SOURCE_FUNC(+[](gint fd, GIOCondition, gpointer w) -> gboolean {
-                          char byte;
-                          if (recv(fd, &byte, 1, MSG_DONTWAIT) == 1) ++static_cast<HostWork*>(w)->ran;
-                          return G_SOURCE_CONTINUE;
-                        }),
-                        work, nullptr);
-  guint id = g_source_attach(source, g_main_context_default());
-  g_source_unref(source);
-  return id;
+  return g_unix_fd_add(
+      work->pair[1], G_IO_IN,
+      [](gint fd, GIOCondition, gpointer w) {
+        char byte;
+        if (recv(fd, &byte, 1, MSG_DONTWAIT) == 1) ++static_cast<HostWork*>(w)->ran;
+        return gboolean{G_SOURCE_CONTINUE};
+      },
+      work);
 }
 
 // The wait reads the library's own socket itself only when nothing of the
