@@ -42,11 +42,30 @@ const Board kBoards[] = {{"Uno", "atmega328p", "uno/arduino_block-ethernet", 102
 constexpr auto kStartLimit = std::chrono::seconds(20);
 constexpr const char* kAddressLine = "avrboard: the W5100 was given address ";
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+using harness::ReadFile;
+using Asked = std::vector<std::pair<std::string, std::string>>;
+
+// The log at `path` holds whole lines only, one for each command `asked`
+// over `link`, in order, each turned round in more than `least_us` and
+// less than `most_us`.
+void ExpectExchangeLog(const std::string& path, const char* link, const Asked& asked,
+                       double least_us, double most_us) {
+  const std::string log = ReadFile(path);
+  EXPECT_TRUE(log.ends_with('\n')) << log;
+  std::istringstream lines(log);
+  size_t index = 0;
+  for (std::string line; std::getline(lines, line); ++index) {
+    SCOPED_TRACE(line);
+    ASSERT_LT(index, asked.size());
+    const std::optional<avrboard::Exchange> exchange = avrboard::ParseExchange(line);
+    ASSERT_TRUE(exchange);
+    EXPECT_EQ(exchange->link, link);
+    EXPECT_EQ(exchange->command, asked[index].first);
+    EXPECT_EQ(exchange->reply, asked[index].second);
+    EXPECT_GT(exchange->turnaround_us(), least_us);
+    EXPECT_LT(exchange->turnaround_us(), most_us);
+  }
+  EXPECT_EQ(index, asked.size()) << log;
 }
 
 class AvrEthernetTest : public ::testing::TestWithParam<Board> {
@@ -108,32 +127,17 @@ TEST_P(AvrEthernetTest, FirmwareAnswersALoopbackPeer) {
   const std::string exchanges = dir_ + "/exchanges.log";
   ASSERT_NO_FATAL_FAILURE(Start({"--pin", "7=high", "--adc", "A0=512", "--exchanges", exchanges}));
   harness::UdpPeer peer;
-  const std::pair<const char*, const char*> asked[] = {
+  const Asked asked = {
       {"?14s?", "512"}, {"!03mo", "OK"}, {"?07s?", "HIGH"}, {"!22s1", "ERR bad pin"}};
-  for (auto [command, reply] : asked) {
+  for (const auto& [command, reply] : asked) {
     EXPECT_EQ(peer.Ask(port_, command), std::optional<std::string>(reply)) << command;
   }
   EXPECT_EQ(board_->Stop(SIGTERM), 0) << board_->stderr_text();
-
-  // One line per exchange, each turnaround a plausible time for an Uno or a
-  // Mega with a W5100 at SPI speed, under a millisecond: simulated time, so
-  // the machine's load does not enter.  5 ms leaves room for a busier
-  // sketch; SPI bytes at simavr's own 100 us each would take 15 ms.
-  std::istringstream lines(ReadFile(exchanges));
-  std::string line;
-  size_t index = 0;
-  while (std::getline(lines, line)) {
-    ASSERT_LT(index, std::size(asked)) << line;
-    const std::optional<avrboard::Exchange> exchange = avrboard::ParseExchange(line);
-    ASSERT_TRUE(exchange) << line;
-    EXPECT_EQ(exchange->link, "udp") << line;
-    EXPECT_GT(exchange->turnaround_us(), 10.0) << line;
-    EXPECT_LT(exchange->turnaround_us(), 5'000.0) << line;
-    EXPECT_EQ(exchange->command, asked[index].first);
-    EXPECT_EQ(exchange->reply, asked[index].second);
-    ++index;
-  }
-  EXPECT_EQ(index, std::size(asked));
+  // Each turnaround a plausible time for an Uno or a Mega with a W5100 at
+  // SPI speed, under a millisecond: simulated time, so the machine's load
+  // does not enter.  5 ms leaves room for a busier sketch; SPI bytes at
+  // simavr's own 100 us each would take 15 ms.
+  ExpectExchangeLog(exchanges, "udp", asked, 10.0, 5'000.0);
 }
 
 TEST_P(AvrEthernetTest, DatagramsTooLargeForTheChipAreDroppedAndTheBoardGoesOn) {
@@ -213,26 +217,9 @@ TEST(AvrSerialExchangesTest, EachCommandAndReplyIsOneLine) {
     }
   }
   EXPECT_EQ(board.Stop(SIGTERM), 0) << board.stderr_text();
-  const std::string log = ReadFile(dir + "/exchanges.log");
-  // Whole lines only, each of them an exchange.
-  ASSERT_TRUE(log.ends_with('\n')) << log;
-  std::istringstream lines(log);
-  std::vector<avrboard::Exchange> read;
-  for (std::string line; std::getline(lines, line);) {
-    const std::optional<avrboard::Exchange> exchange = avrboard::ParseExchange(line);
-    ASSERT_TRUE(exchange) << log;
-    read.push_back(*exchange);
-  }
-  ASSERT_EQ(read.size(), 2u) << log;
-  const std::pair<const char*, const char*> asked[] = {{"?14s?", "512"}, {"!03mo", "OK"}};
-  for (size_t i = 0; i < read.size(); ++i) {
-    EXPECT_EQ(read[i].link, "serial") << log;
-    EXPECT_EQ(read[i].command, asked[i].first) << log;
-    EXPECT_EQ(read[i].reply, asked[i].second) << log;
-    EXPECT_GT(read[i].turnaround_us(), 1.0) << log;
-    // Far less than a byte at 9600 baud: the reply is computed, not waited for.
-    EXPECT_LT(read[i].turnaround_us(), 1'000.0) << log;
-  }
+  // Far less than a byte at 9600 baud: the reply is computed, not waited for.
+  ExpectExchangeLog(dir + "/exchanges.log", "serial", {{"?14s?", "512"}, {"!03mo", "OK"}}, 1.0,
+                    1'000.0);
 }
 
 // What the firmware writes to its EEPROM reaches the file, and the next run

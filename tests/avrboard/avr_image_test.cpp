@@ -41,16 +41,8 @@ struct Board {
 const Board kBoards[] = {{"Uno", "atmega328p", "atmega2560", "uno/arduino_block-9600"},
                          {"Mega2560", "atmega2560", "atmega328p", "mega2560/arduino_block-9600"}};
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteFile(const std::string& path, const std::string& contents) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << contents;
-}
+using harness::ReadFile;
+using harness::WriteFile;
 
 class AvrImageTest : public ::testing::TestWithParam<Board> {
  protected:

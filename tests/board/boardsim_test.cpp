@@ -50,49 +50,41 @@ TEST_P(BoardsimArgumentTest, RefusesWithClearMessageAndStatusOne) {
   EXPECT_NE(result.err.find(GetParam().message), std::string::npos) << result.err;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    BadCommandLines, BoardsimArgumentTest,
-    testing::Values(
-        ArgumentCase{"NoTransport", {}, "one of --udp or --pty is required"},
-        ArgumentCase{"MissingValue", {"--udp"}, "--udp: missing value"},
-        ArgumentCase{"NoPort", {"--udp", "127.0.0.1"}, "expected ADDR:PORT"},
-        ArgumentCase{"PortOutOfRange", {"--udp", "127.0.0.1:70000"}, "bad port"},
-        ArgumentCase{"TwoTransports", {"--udp", "127.0.0.1:0", "--pty", "/tmp/x"}, "only one of"},
-        ArgumentCase{"UnknownOption", {"--udp", "127.0.0.1:0", "--frobnicate"}, "unknown option"},
-        ArgumentCase{"StrayArgument", {"--udp", "127.0.0.1:0", "stray"}, "unexpected argument"},
-        ArgumentCase{"WireToItself", {"--udp", "127.0.0.1:0", "--wire", "6=6"}, "wired to itself"},
-        ArgumentCase{"WireToBadPin", {"--udp", "127.0.0.1:0", "--wire", "6=12"}, "bad pin"},
-        ArgumentCase{
-            "AnalogBadInput", {"--udp", "127.0.0.1:0", "--analog", "A6=const:1"}, "not A0..A5"},
-        ArgumentCase{"SineMissingFields",
-                     {"--udp", "127.0.0.1:0", "--analog", "A0=sine:1:2"},
-                     "expected sine:"},
-        ArgumentCase{"RampZeroPeriod", {"--udp", "127.0.0.1:0", "--analog", "A0=ramp:0"}, "period"},
-        ArgumentCase{
-            "PwmSourceAnalogPin", {"--udp", "127.0.0.1:0", "--analog", "A0=pwm:A1"}, "digital pin"},
-        ArgumentCase{"UnknownWaveform",
-                     {"--udp", "127.0.0.1:0", "--analog", "A0=square:9"},
-                     "unknown source"},
-        ArgumentCase{
-            "DropRateAboveOne", {"--udp", "127.0.0.1:0", "--drop-rate", "1.5"}, "probability"},
-        ArgumentCase{"NegativeDelay", {"--udp", "127.0.0.1:0", "--delay-ms", "-5"}, "milliseconds"},
-        ArgumentCase{
-            "HangupAfterZero", {"--udp", "127.0.0.1:0", "--hangup-after", "0"}, "at least 1"},
-        ArgumentCase{
-            "ReplyWithoutText", {"--udp", "127.0.0.1:0", "--reply", "?14s?"}, "expected CMD=TEXT"},
-        ArgumentCase{
-            "ReplyBadEscape", {"--udp", "127.0.0.1:0", "--reply", "?14s?=\\q"}, "bad escape"},
-        ArgumentCase{"FlagWithValue", {"--udp", "127.0.0.1:0", "--garbage=yes"}, "takes no value"},
-        ArgumentCase{
-            "LineEndOverUdp", {"--udp", "127.0.0.1:0", "--no-line-end"}, "use it with --pty"},
-        ArgumentCase{"OversizedOverSerial", {"--pty", "/tmp/x", "--oversized"}, "--udp only"},
-        ArgumentCase{"BaudOverUdp", {"--udp", "127.0.0.1:0", "--baud", "9600"}, "use --pty"},
-        ArgumentCase{"BaudNoLineSpeed", {"--pty", "/tmp/x", "--baud", "12345"}, "line speed"},
-        ArgumentCase{"BaudNotANumber", {"--pty", "/tmp/x", "--baud", "fast"}, "line speed"},
-        // Valid syntax, but nothing can be bound there: set-up failures
-        // also end with status 1 and say why.
-        ArgumentCase{"CannotBind", {"--udp", "203.0.113.1:0"}, "cannot bind"}),
-    [](const testing::TestParamInfo<ArgumentCase>& param_info) { return param_info.param.name; });
+const ArgumentCase kBadCommandLines[] = {
+    {"NoTransport", {}, "one of --udp or --pty is required"},
+    {"MissingValue", {"--udp"}, "--udp: missing value"},
+    {"NoPort", {"--udp", "127.0.0.1"}, "expected ADDR:PORT"},
+    {"PortOutOfRange", {"--udp", "127.0.0.1:70000"}, "bad port"},
+    {"TwoTransports", {"--udp", "127.0.0.1:0", "--pty", "/tmp/x"}, "only one of"},
+    {"UnknownOption", {"--udp", "127.0.0.1:0", "--frobnicate"}, "unknown option"},
+    {"StrayArgument", {"--udp", "127.0.0.1:0", "stray"}, "unexpected argument"},
+    {"WireToItself", {"--udp", "127.0.0.1:0", "--wire", "6=6"}, "wired to itself"},
+    {"WireToBadPin", {"--udp", "127.0.0.1:0", "--wire", "6=12"}, "bad pin"},
+    {"AnalogBadInput", {"--udp", "127.0.0.1:0", "--analog", "A6=const:1"}, "not A0..A5"},
+    {"SineMissingFields", {"--udp", "127.0.0.1:0", "--analog", "A0=sine:1:2"}, "expected sine:"},
+    {"RampZeroPeriod", {"--udp", "127.0.0.1:0", "--analog", "A0=ramp:0"}, "period"},
+    {"PwmSourceAnalogPin", {"--udp", "127.0.0.1:0", "--analog", "A0=pwm:A1"}, "digital pin"},
+    {"UnknownWaveform", {"--udp", "127.0.0.1:0", "--analog", "A0=square:9"}, "unknown source"},
+    {"DropRateAboveOne", {"--udp", "127.0.0.1:0", "--drop-rate", "1.5"}, "probability"},
+    {"NegativeDelay", {"--udp", "127.0.0.1:0", "--delay-ms", "-5"}, "milliseconds"},
+    {"HangupAfterZero", {"--udp", "127.0.0.1:0", "--hangup-after", "0"}, "at least 1"},
+    {"ReplyWithoutText", {"--udp", "127.0.0.1:0", "--reply", "?14s?"}, "expected CMD=TEXT"},
+    {"ReplyBadEscape", {"--udp", "127.0.0.1:0", "--reply", "?14s?=\\q"}, "bad escape"},
+    {"FlagWithValue", {"--udp", "127.0.0.1:0", "--garbage=yes"}, "takes no value"},
+    {"LineEndOverUdp", {"--udp", "127.0.0.1:0", "--no-line-end"}, "use it with --pty"},
+    {"OversizedOverSerial", {"--pty", "/tmp/x", "--oversized"}, "--udp only"},
+    {"BaudOverUdp", {"--udp", "127.0.0.1:0", "--baud", "9600"}, "use --pty"},
+    {"BaudNoLineSpeed", {"--pty", "/tmp/x", "--baud", "12345"}, "line speed"},
+    {"BaudNotANumber", {"--pty", "/tmp/x", "--baud", "fast"}, "line speed"},
+    // Valid syntax, but nothing can be bound there: set-up failures
+    // also end with status 1 and say why.
+    {"CannotBind", {"--udp", "203.0.113.1:0"}, "cannot bind"},
+};
+
+INSTANTIATE_TEST_SUITE_P(BadCommandLines, BoardsimArgumentTest, testing::ValuesIn(kBadCommandLines),
+                         [](const testing::TestParamInfo<ArgumentCase>& param_info) {
+                           return param_info.param.name;
+                         });
 
 TEST(BoardsimCommandLine, HelpPrintsUsageAndSucceeds) {
   const RunResult result = RunBoardsim({"--help"});
@@ -120,10 +112,26 @@ class BoardsimTest : public testing::Test {
     args.insert(args.begin(), {"--udp", "127.0.0.1:0"});
     return Launch(args);
   }
+  // On a pseudo-terminal reached through link_.
+  std::optional<ChildProcess> LaunchPty(Args args) {
+    args.insert(args.begin(), {"--pty", link_});
+    return Launch(args);
+  }
 
   harness::TempDir temp_;
   std::string dir_;
+  const std::string link_ = temp_.path() + "/board";
 };
+
+using Exchanges = std::vector<std::pair<std::string, std::string>>;
+
+// Asks each command in turn from one client and expects its reply.
+void ExpectReplies(uint16_t port, const Exchanges& exchanges) {
+  UdpPeer client;
+  for (const auto& [command, reply] : exchanges) {
+    EXPECT_EQ(client.Ask(port, command), reply) << command;
+  }
+}
 
 TEST_F(BoardsimTest, UdpStartupLineNamesTheChosenPort) {
   auto board = LaunchUdp({});
@@ -138,12 +146,7 @@ TEST_F(BoardsimTest, WiredOutputDrivesInputAndEveryCommandIsLogged) {
   const std::string log = dir_ + "/commands.log";
   auto board = LaunchUdp({"--wire", "6=2", "--wire", "7=A5", "--log", log});
   ASSERT_TRUE(board);
-  UdpPeer client;
-  struct Step {
-    std::string command;
-    std::string reply;
-  };
-  const std::vector<Step> steps = {
+  const Exchanges steps = {
       {"!02mi", "OK"},
       {"!06mo", "OK"},
       {"?02s?", "LOW"},
@@ -157,11 +160,9 @@ TEST_F(BoardsimTest, WiredOutputDrivesInputAndEveryCommandIsLogged) {
       {"!6s1", "ERR bad length"},
       {"?02s?", "LOW"},  // The malformed write above changed nothing.
   };
+  ExpectReplies(board->udp_port(), steps);
   std::vector<std::string> sent;
-  for (const Step& step : steps) {
-    EXPECT_EQ(client.Ask(board->udp_port(), step.command), step.reply) << step.command;
-    sent.push_back(step.command);
-  }
+  for (const auto& step : steps) sent.push_back(step.first);
   // The log is read while boardsim still runs: it must be flushed per line.
   EXPECT_EQ(ReadLines(log), sent);
   EXPECT_EQ(board->Stop(SIGINT), 0);
@@ -172,15 +173,15 @@ TEST_F(BoardsimTest, AnalogSourcesAreRoundedAndClamped) {
                           "A2=const:511.6", "--analog", "A3=pwm:9", "--analog",
                           "A4=sine:2000:512:1000", "--analog", "a5=ramp:50"});
   ASSERT_TRUE(board);
-  UdpPeer client;
   const uint16_t port = board->udp_port();
-  EXPECT_EQ(client.Ask(port, "?14s?"), "0");
-  EXPECT_EQ(client.Ask(port, "?15s?"), "1023");
-  EXPECT_EQ(client.Ask(port, "?16s?"), "512");
-  EXPECT_EQ(client.Ask(port, "?17s?"), "0");
-  EXPECT_EQ(client.Ask(port, "pwm09"), "OK");
-  EXPECT_EQ(client.Ask(port, "w0300"), "OK");
-  EXPECT_EQ(client.Ask(port, "?17s?"), "300");
+  ExpectReplies(port, {{"?14s?", "0"},
+                       {"?15s?", "1023"},
+                       {"?16s?", "512"},
+                       {"?17s?", "0"},
+                       {"pwm09", "OK"},
+                       {"w0300", "OK"},
+                       {"?17s?", "300"}});
+  UdpPeer client;
   // Waveforms: whatever the moment, the reading stays a whole number in
   // range even when the sine's swing exceeds it.
   for (int i = 0; i < 20; ++i) {
@@ -198,12 +199,8 @@ TEST_F(BoardsimTest, ReplyOverrideSendsExactTextButStillActs) {
   auto board = LaunchUdp({"--reply", "?14s?=1,5", "--reply", "?15s?= 512 ", "--reply",
                           "!06s1=ERR\\x21", "--wire", "6=2"});
   ASSERT_TRUE(board);
-  UdpPeer client;
-  const uint16_t port = board->udp_port();
-  EXPECT_EQ(client.Ask(port, "?14s?"), "1,5");
-  EXPECT_EQ(client.Ask(port, "?15s?"), " 512 ");
-  EXPECT_EQ(client.Ask(port, "!06s1"), "ERR!");
-  EXPECT_EQ(client.Ask(port, "?02s?"), "HIGH");
+  ExpectReplies(board->udp_port(),
+                {{"?14s?", "1,5"}, {"?15s?", " 512 "}, {"!06s1", "ERR!"}, {"?02s?", "HIGH"}});
 }
 
 TEST_F(BoardsimTest, UdpFaultsShapeTheReplyDatagram) {
@@ -246,32 +243,29 @@ TEST_F(BoardsimTest, DropRateDropsRepliesButNotCommands) {
 TEST_F(BoardsimTest, UdpHangupAnswersThenExits) {
   auto board = LaunchUdp({"--hangup-after", "2"});
   ASSERT_TRUE(board);
-  UdpPeer client;
-  EXPECT_EQ(client.Ask(board->udp_port(), "!04mo"), "OK");
-  EXPECT_EQ(client.Ask(board->udp_port(), "!04s1"), "OK");
+  ExpectReplies(board->udp_port(), {{"!04mo", "OK"}, {"!04s1", "OK"}});
   EXPECT_EQ(board->WaitForExit(kStartTimeout), 0);
-  EXPECT_FALSE(client.Ask(board->udp_port(), "?04s?"));
+  EXPECT_FALSE(UdpPeer().Ask(board->udp_port(), "?04s?"));
 }
 
 TEST_F(BoardsimTest, SerialRepliesEndWithCrLfAndSurvivePeerReopen) {
-  const std::string link = dir_ + "/board";
-  auto board = Launch({"--pty", link, "--wire", "9=3"});
+  auto board = LaunchPty({"--wire", "9=3"});
   ASSERT_TRUE(board);
-  const std::string target = std::filesystem::read_symlink(link).string();
-  EXPECT_EQ(board->ready_line(), "boardsim: serial on " + link + " -> " + target);
+  const std::string target = std::filesystem::read_symlink(link_).string();
+  EXPECT_EQ(board->ready_line(), "boardsim: serial on " + link_ + " -> " + target);
   {
-    SerialClient serial(link);
+    SerialClient serial(link_);
     ASSERT_TRUE(serial.valid());
     // Both commands in one write, as they might sit in one USB packet.
     serial.Write("!09mo!09s1");
     EXPECT_EQ(serial.ReadUntil("OK\r\nOK\r\n", kReplyTimeout), "OK\r\nOK\r\n");
   }
-  SerialClient reopened(link);
+  SerialClient reopened(link_);
   ASSERT_TRUE(reopened.valid());
   reopened.Write("?03s?");
   EXPECT_EQ(reopened.ReadUntil("\r\n", kReplyTimeout), "HIGH\r\n");
   EXPECT_EQ(board->Stop(SIGTERM), 0);
-  EXPECT_FALSE(std::filesystem::is_symlink(link)) << "link left behind";
+  EXPECT_FALSE(std::filesystem::is_symlink(link_)) << "link left behind";
 }
 
 // The descriptors of the process that name `device`.
@@ -300,14 +294,13 @@ long CpuTicks(pid_t pid) {
 }
 
 TEST_F(BoardsimTest, SerialBoardLeavesItsPortFreeAndIdlesWhileNobodyHasItOpen) {
-  const std::string link = dir_ + "/board";
-  auto board = Launch({"--pty", link});
+  auto board = LaunchPty({});
   ASSERT_TRUE(board);
-  const std::string slave = std::filesystem::read_symlink(link).string();
+  const std::string slave = std::filesystem::read_symlink(link_).string();
   // Another program holding the slave makes the port look taken to the block.
   EXPECT_EQ(DescriptorsOn(board->pid(), slave), 0);
   {
-    SerialClient serial(link);
+    SerialClient serial(link_);
     ASSERT_TRUE(serial.valid());
     serial.Write("?02s?");
     EXPECT_EQ(serial.ReadUntil("\r\n", kReplyTimeout), "LOW\r\n");
@@ -321,18 +314,17 @@ TEST_F(BoardsimTest, SerialBoardLeavesItsPortFreeAndIdlesWhileNobodyHasItOpen) {
   EXPECT_LT(spent, 2 * sysconf(_SC_CLK_TCK) / 20) << "ticks of CPU time in two idle seconds";
   EXPECT_EQ(DescriptorsOn(board->pid(), slave), 0);
 
-  SerialClient again(link);
+  SerialClient again(link_);
   ASSERT_TRUE(again.valid());
   again.Write("?03s?");
   EXPECT_EQ(again.ReadUntil("\r\n", kReplyTimeout), "LOW\r\n") << "a later peer is served";
 }
 
 TEST_F(BoardsimTest, SerialAtAFixedSpeedAnswersOnlyAPeerAtThatSpeed) {
-  const std::string link = dir_ + "/board";
   const std::string log = dir_ + "/commands.log";
-  auto board = Launch({"--pty", link, "--baud", "19200", "--log", log});
+  auto board = LaunchPty({"--baud", "19200", "--log", log});
   ASSERT_TRUE(board);
-  SerialClient serial(link);
+  SerialClient serial(link_);
   ASSERT_TRUE(serial.valid());
   for (const int32_t wrong : {9600, 38400, 115200}) {
     SCOPED_TRACE(wrong);
@@ -352,10 +344,9 @@ TEST_F(BoardsimTest, SerialAtAFixedSpeedAnswersOnlyAPeerAtThatSpeed) {
 }
 
 TEST_F(BoardsimTest, SerialWithoutAFixedSpeedAnswersAtAnySpeed) {
-  const std::string link = dir_ + "/board";
-  auto board = Launch({"--pty", link});
+  auto board = LaunchPty({});
   ASSERT_TRUE(board);
-  SerialClient serial(link);
+  SerialClient serial(link_);
   ASSERT_TRUE(serial.valid());
   for (const int32_t speed : {9600, 115200}) {
     ASSERT_TRUE(serial.SetBaudRate(speed));
@@ -365,10 +356,9 @@ TEST_F(BoardsimTest, SerialWithoutAFixedSpeedAnswersAtAnySpeed) {
 }
 
 TEST_F(BoardsimTest, SerialResynchronisesAfterLineNoise) {
-  const std::string link = dir_ + "/board";
-  auto board = Launch({"--pty", link});
+  auto board = LaunchPty({});
   ASSERT_TRUE(board);
-  SerialClient serial(link);
+  SerialClient serial(link_);
   ASSERT_TRUE(serial.valid());
   // Noise before a command is skipped; a command cut short by the next
   // command's start byte costs one error reply, and framing stays in step.
@@ -379,10 +369,9 @@ TEST_F(BoardsimTest, SerialResynchronisesAfterLineNoise) {
 }
 
 TEST_F(BoardsimTest, SerialWithoutLineEnd) {
-  const std::string link = dir_ + "/board";
-  auto board = Launch({"--pty", link, "--no-line-end"});
+  auto board = LaunchPty({"--no-line-end"});
   ASSERT_TRUE(board);
-  SerialClient serial(link);
+  SerialClient serial(link_);
   ASSERT_TRUE(serial.valid());
   serial.Write("!02mi?02s?");
   EXPECT_EQ(serial.ReadUntil("OKLOW", kReplyTimeout), "OKLOW");
@@ -390,17 +379,16 @@ TEST_F(BoardsimTest, SerialWithoutLineEnd) {
 }
 
 TEST_F(BoardsimTest, SerialHangupClosesTheLineAndRemovesTheLink) {
-  const std::string link = dir_ + "/board";
-  auto board = Launch({"--pty", link, "--hangup-after", "1"});
+  auto board = LaunchPty({"--hangup-after", "1"});
   ASSERT_TRUE(board);
-  SerialClient serial(link);
+  SerialClient serial(link_);
   ASSERT_TRUE(serial.valid());
   serial.Write("!02mo?02s?");
   bool closed = false;
   EXPECT_EQ(serial.ReadFor(kReplyTimeout, &closed), "OK\r\n");
   EXPECT_TRUE(closed);
   EXPECT_EQ(board->WaitForExit(kStartTimeout), 0);
-  EXPECT_FALSE(std::filesystem::is_symlink(link));
+  EXPECT_FALSE(std::filesystem::is_symlink(link_));
 }
 
 TEST_F(BoardsimTest, RefusesToReplaceAFileThatIsNotALink) {

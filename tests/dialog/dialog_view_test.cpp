@@ -29,6 +29,7 @@
 #include "block_record.h"
 #include "commands.h"
 #include "config/ArduinoDlg.h"
+#include "dialog/form_defaults.h"
 #include "errors.h"
 #include "files.h"
 #include "form_layout_rules.h"
@@ -269,6 +270,58 @@ DialogDriver::Step Do(std::function<void(DialogDriver&)> action) {
     return true;
   };
 }
+DialogDriver::Step Clicks(std::string name) {
+  return Do([name](DialogDriver& d) { d.Click(name); });
+}
+DialogDriver::Step Retypes(std::string name, std::string text) {
+  return Do([name, text](DialogDriver& d) { d.Retype(name, text); });
+}
+DialogDriver::Step Presses(std::vector<std::string> keys) {
+  return Do([keys](DialogDriver& d) { d.Keys(keys); });
+}
+
+// Opens the dialog on `block`, runs `steps` in it and gives what the block
+// holds afterwards.
+Fields AfterDialog(Block& block, std::vector<DialogDriver::Step> steps) {
+  DialogDriver driver;
+  for (DialogDriver::Step& step : steps) driver.Then(std::move(step));
+  driver.Run(block.record());
+  return FieldsOf(block.data());
+}
+
+std::string ActiveItem(const DialogDriver& d, const std::string& name) {
+  gchar* text = gtk_combo_box_text_get_active_text(GTK_COMBO_BOX_TEXT(d.Widget(name)));
+  std::string result = text != nullptr ? text : "<none>";
+  g_free(text);
+  return result;
+}
+
+int ItemCount(const DialogDriver& d, const std::string& name) {
+  return gtk_tree_model_iter_n_children(gtk_combo_box_get_model(GTK_COMBO_BOX(d.Widget(name))),
+                                        nullptr);
+}
+
+bool Checked(const DialogDriver& d, const std::string& name) {
+  return gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(d.Widget(name)));
+}
+
+// What a control shows, in the terms of DefaultShown().
+std::string Shown(const DialogDriver& d, const std::string& name) {
+  static const TArduinoDialog form;
+  const TControlKind kind = form.Control(name).Kind;
+  if (kind == TControlKind::kRadioButton) return Checked(d, name) ? "checked" : "";
+  return kind == TControlKind::kComboBox ? ActiveItem(d, name) : d.Text(name);
+}
+
+// The control of the form that holds the focus; a list's focus sits on its
+// inner button.
+std::string FocusedControl(const DialogDriver& d) {
+  GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(d.window()));
+  while (focus != nullptr && std::string(gtk_widget_get_name(focus)).find("Gtk") == 0) {
+    focus = gtk_widget_get_parent(focus);
+  }
+  return focus != nullptr ? gtk_widget_get_name(focus) : "<none>";
+}
 
 class DialogViewTest : public ::testing::Test {
  protected:
@@ -359,61 +412,37 @@ void CheckLayout(const DialogDriver& d) {
 
 TEST_F(DialogViewTest, OpensWithTheDefaultsLaidOutAndEnterKeepsThem) {
   Block block;
-  Fields before = FieldsOf(block.data());
-  DialogDriver driver;
-  driver
-      .Then(Do([](DialogDriver& d) {
-        EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(d.window())), "Arduino");
-        EXPECT_FALSE(gtk_window_get_resizable(GTK_WINDOW(d.window())));
-        EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(d.window())));
-        // A run at another resolution asks for it through the X server's
-        // resources, as a desktop does; the dialog must really see it.
-        if (const char* dpi = std::getenv("ARDUINO_DIALOG_DPI")) {
-          EXPECT_EQ(FontDpi(), std::atoi(dpi));
-        }
-        CheckLayout(d);
-        TArduinoDialog form;
-        for (const TControl& c : form.Controls()) {
-          if (c.Kind != TControlKind::kComboBox) continue;
-          GtkTreeModel* model = gtk_combo_box_get_model(GTK_COMBO_BOX(d.Widget(c.Name)));
-          EXPECT_EQ(gtk_tree_model_iter_n_children(model, nullptr),
-                    static_cast<int>(c.Items.size()))
-              << c.Name;
-        }
-        auto active = [&](const char* name) {
-          gchar* text = gtk_combo_box_text_get_active_text(GTK_COMBO_BOX_TEXT(d.Widget(name)));
-          std::string result = text != nullptr ? text : "<none>";
-          g_free(text);
-          return result;
-        };
-        EXPECT_TRUE(gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(d.Widget("RadioButton1"))));
-        EXPECT_FALSE(gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(d.Widget("RadioButton2"))));
-        EXPECT_EQ(d.Text("IPAddressEdit"), "192.168.0.121");
-        EXPECT_EQ(d.Text("PortEdit"), "1600");
-        EXPECT_EQ(d.Text("ComPortEdit"), "1");
-        EXPECT_EQ(active("BaudCombobox"), "9600 Baud");
-        for (int row = 0; row < 8; ++row) {
-          EXPECT_EQ(active(kPinComboNames[row]), row < 4 ? "Digital Input" : "Digital Output");
-        }
-        for (const char* name : kAnalogComboNames) EXPECT_EQ(active(name), "used");
+  const Fields before = FieldsOf(block.data());
+  auto look = [](DialogDriver& d) {
+    EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(d.window())), "Arduino");
+    EXPECT_FALSE(gtk_window_get_resizable(GTK_WINDOW(d.window())));
+    EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(d.window())));
+    // A run at another resolution asks for it through the X server's
+    // resources, as a desktop does; the dialog must really see it.
+    if (const char* dpi = std::getenv("ARDUINO_DIALOG_DPI")) {
+      EXPECT_EQ(FontDpi(), std::atoi(dpi));
+    }
+    CheckLayout(d);
+    const TArduinoDialog form;
+    for (const TControl& c : form.Controls()) {
+      if (c.Kind != TControlKind::kComboBox) continue;
+      EXPECT_EQ(ItemCount(d, c.Name), static_cast<int>(c.Items.size())) << c.Name;
+    }
+    for (const auto& [name, shown] : testing::DefaultShown()) {
+      EXPECT_EQ(Shown(d, name), shown) << name;
+    }
 
-        const char* shot = std::getenv("ARDUINO_DIALOG_SCREENSHOT");
-        if (shot != nullptr) {
-          GdkWindow* gdk_window = gtk_widget_get_window(d.window());
-          GdkPixbuf* pixels =
-              gdk_pixbuf_get_from_window(gdk_window, 0, 0, gdk_window_get_width(gdk_window),
-                                         gdk_window_get_height(gdk_window));
-          ASSERT_NE(pixels, nullptr);
-          EXPECT_TRUE(gdk_pixbuf_save(pixels, shot, "png", nullptr, nullptr));
-          g_object_unref(pixels);
-        }
-      }))
-      .Then(Do([](DialogDriver& d) {
-        d.Click("IPAddressEdit");
-        d.Keys({"Return"});
-      }));
-  driver.Run(block.record());
-  EXPECT_EQ(FieldsOf(block.data()), before);
+    const char* shot = std::getenv("ARDUINO_DIALOG_SCREENSHOT");
+    if (shot != nullptr) {
+      GdkWindow* gdk_window = gtk_widget_get_window(d.window());
+      GdkPixbuf* pixels = gdk_pixbuf_get_from_window(
+          gdk_window, 0, 0, gdk_window_get_width(gdk_window), gdk_window_get_height(gdk_window));
+      ASSERT_NE(pixels, nullptr);
+      EXPECT_TRUE(gdk_pixbuf_save(pixels, shot, "png", nullptr, nullptr));
+      g_object_unref(pixels);
+    }
+  };
+  EXPECT_EQ(AfterDialog(block, {Do(look), Clicks("IPAddressEdit"), Presses({"Return"})}), before);
 }
 
 TEST_F(DialogViewTest, EnterInThePortEditStoresTheEditedAddressAndPort) {
@@ -421,25 +450,12 @@ TEST_F(DialogViewTest, EnterInThePortEditStoresTheEditedAddressAndPort) {
   Fields expected = FieldsOf(block.data());
   expected.address = "10.1.2.3";
   expected.udp_port = 5000;
-  DialogDriver driver;
-  driver.Then(Do([](DialogDriver& d) { d.Retype("IPAddressEdit", "10.1.2.3"); }))
-      .Then(Do([](DialogDriver& d) { d.Retype("PortEdit", "5000"); }))
-      .Then(Do([](DialogDriver& d) {
-        EXPECT_EQ(d.Text("PortEdit"), "5000");
-        d.Keys({"Return"});
-      }));
-  driver.Run(block.record());
-  EXPECT_EQ(FieldsOf(block.data()), expected);
-}
-
-// The control of the form that holds the focus; a list's focus sits on its
-// inner button.
-std::string FocusedControl(const DialogDriver& d) {
-  GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(d.window()));
-  while (focus != nullptr && std::string(gtk_widget_get_name(focus)).find("Gtk") == 0) {
-    focus = gtk_widget_get_parent(focus);
-  }
-  return focus != nullptr ? gtk_widget_get_name(focus) : "<none>";
+  EXPECT_EQ(AfterDialog(block, {Retypes("IPAddressEdit", "10.1.2.3"), Retypes("PortEdit", "5000"),
+                                Do([](DialogDriver& d) {
+                                  EXPECT_EQ(d.Text("PortEdit"), "5000");
+                                  d.Keys({"Return"});
+                                })}),
+            expected);
 }
 
 // Enter presses the default button from a closed list or a radio button too,
@@ -461,19 +477,16 @@ TEST_F(DialogViewTest, EnterOnAListOrARadioPressesOk) {
     Fields expected = FieldsOf(block.data());
     c.stored(expected);
     std::string focused;
-    DialogDriver driver;
-    driver
-        .Then(Do([&c](DialogDriver& d) {
-          gtk_widget_grab_focus(d.Widget(c.focus));
-          d.Keys({c.change});
-        }))
-        .Then(Do([&](DialogDriver& d) {
-          focused = FocusedControl(d);
-          d.Keys({"Return"});
-        }));
-    driver.Run(block.record());
+    EXPECT_EQ(AfterDialog(block, {Do([&c](DialogDriver& d) {
+                                    gtk_widget_grab_focus(d.Widget(c.focus));
+                                    d.Keys({c.change});
+                                  }),
+                                  Do([&](DialogDriver& d) {
+                                    focused = FocusedControl(d);
+                                    d.Keys({"Return"});
+                                  })}),
+              expected);
     EXPECT_EQ(focused, c.focus);
-    EXPECT_EQ(FieldsOf(block.data()), expected);
   }
 }
 
@@ -483,43 +496,28 @@ TEST_F(DialogViewTest, MouseAndKeysChangeInterfaceAndLists) {
   expected.interface_kind = kInterfaceUsb;
   expected.analog_used[5] = 0;
   expected.baud_rate = 19200;
-  DialogDriver driver;
-  driver
-      .Then(Do([](DialogDriver& d) {
-        d.Click("RadioButton2");
-        // A list opens over its current item; Up picks the one above.
-        d.Click("A5Combobox");
-      }))
-      .Then(Do([](DialogDriver& d) {
-        d.Keys({"Up", "Return"});
-      }))
-      .Then(Do([](DialogDriver& d) { d.Click("BaudCombobox"); }))
-      .Then(Do([](DialogDriver& d) {
-        d.Keys({"Down", "Return"});
-      }))
-      .Then(Do([](DialogDriver& d) { d.Click("OKButton"); }));
-  driver.Run(block.record());
-  EXPECT_EQ(FieldsOf(block.data()), expected);
+  EXPECT_EQ(AfterDialog(block, {Do([](DialogDriver& d) {
+                                  d.Click("RadioButton2");
+                                  // A list opens over its current item; Up picks the one above.
+                                  d.Click("A5Combobox");
+                                }),
+                                Presses({"Up", "Return"}), Clicks("BaudCombobox"),
+                                Presses({"Down", "Return"}), Clicks("OKButton")}),
+            expected);
 }
 
 TEST_F(DialogViewTest, TabWalksTheFormsOrderAndSkipsTheUncheckedRadio) {
   Block block;
   std::vector<std::string> visited;
-  DialogDriver driver;
-  driver.Then(Do([](DialogDriver& d) { d.Click("IPAddressEdit"); }));
+  std::vector<DialogDriver::Step> steps = {Clicks("IPAddressEdit")};
   for (int i = 0; i < 20; ++i) {
-    driver.Then(Do([&visited](DialogDriver& d) {
-      GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(d.window()));
-      // A list's focus sits on its inner button; name the list instead.
-      while (focus != nullptr && std::string(gtk_widget_get_name(focus)).find("Gtk") == 0) {
-        focus = gtk_widget_get_parent(focus);
-      }
-      visited.push_back(focus != nullptr ? gtk_widget_get_name(focus) : "<none>");
+    steps.push_back(Do([&visited](DialogDriver& d) {
+      visited.push_back(FocusedControl(d));
       d.Keys({"Tab"});
     }));
   }
-  driver.Then(Do([](DialogDriver& d) { d.Click("CancelButton"); }));
-  driver.Run(block.record());
+  steps.push_back(Clicks("CancelButton"));
+  AfterDialog(block, std::move(steps));
   const std::vector<std::string> expected = {
       "IPAddressEdit", "PortEdit",   "ComPortEdit", "BaudCombobox", "P2Combobox",
       "P3Combobox",    "P4Combobox", "P5Combobox",  "P6Combobox",   "P7Combobox",
@@ -530,17 +528,14 @@ TEST_F(DialogViewTest, TabWalksTheFormsOrderAndSkipsTheUncheckedRadio) {
 
 TEST_F(DialogViewTest, EscapeLeavesItOpenAndCancelStoresNothing) {
   Block block;
-  Fields before = FieldsOf(block.data());
-  DialogDriver driver;
-  driver.Then(Do([](DialogDriver& d) { d.Retype("IPAddressEdit", "1.1.1.1"); }))
-      .Then(Do([](DialogDriver& d) { d.Keys({"Escape"}); }))
-      .Then(Do([](DialogDriver& d) {
-        EXPECT_TRUE(gtk_widget_get_visible(d.window()));
-        EXPECT_EQ(d.Text("IPAddressEdit"), "1.1.1.1");
-        d.Click("CancelButton");
-      }));
-  driver.Run(block.record());
-  EXPECT_EQ(FieldsOf(block.data()), before);
+  const Fields before = FieldsOf(block.data());
+  EXPECT_EQ(AfterDialog(block, {Retypes("IPAddressEdit", "1.1.1.1"), Presses({"Escape"}),
+                                Do([](DialogDriver& d) {
+                                  EXPECT_TRUE(gtk_widget_get_visible(d.window()));
+                                  EXPECT_EQ(d.Text("IPAddressEdit"), "1.1.1.1");
+                                  d.Click("CancelButton");
+                                })}),
+            before);
 }
 
 // What a window manager sends when the user clicks the close box.
@@ -560,23 +555,8 @@ void PressCloseBox(DialogDriver& d) {
 
 TEST_F(DialogViewTest, CloseBoxStoresNothing) {
   Block block;
-  Fields before = FieldsOf(block.data());
-  DialogDriver driver;
-  driver.Then(Do([](DialogDriver& d) { d.Retype("PortEdit", "4242"); })).Then(Do(PressCloseBox));
-  driver.Run(block.record());
-  EXPECT_EQ(FieldsOf(block.data()), before);
-}
-
-std::string ActiveItem(const DialogDriver& d, const char* name) {
-  gchar* text = gtk_combo_box_text_get_active_text(GTK_COMBO_BOX_TEXT(d.Widget(name)));
-  std::string result = text != nullptr ? text : "<none>";
-  g_free(text);
-  return result;
-}
-
-int ItemCount(const DialogDriver& d, const char* name) {
-  return gtk_tree_model_iter_n_children(gtk_combo_box_get_model(GTK_COMBO_BOX(d.Widget(name))),
-                                        nullptr);
+  const Fields before = FieldsOf(block.data());
+  EXPECT_EQ(AfterDialog(block, {Retypes("PortEdit", "4242"), Do(PressCloseBox)}), before);
 }
 
 // A project file may hold values the form does not offer.  The speed list
@@ -600,46 +580,34 @@ TEST_F(DialogViewTest, StoredValuesOutsideTheFormShowAndTheSpeedIsKept) {
   expected.com_port = 100;                       // the spin buttons' end
   expected.pin_mode[0] = -1;                     // no item selected
   expected.analog_used[0] = -1;
-  DialogDriver driver;
-  driver
-      .Then(Do([](DialogDriver& d) {
-        EXPECT_EQ(ActiveItem(d, "BaudCombobox"), "<none>");
-        EXPECT_EQ(ItemCount(d, "BaudCombobox"), 4);
-        EXPECT_EQ(d.Text("IPAddressEdit").size(), 999u);
-        EXPECT_FALSE(gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(d.Widget("RadioButton1"))));
-        EXPECT_FALSE(gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(d.Widget("RadioButton2"))));
-        EXPECT_EQ(d.Text("ComPortEdit"), "100");
-        EXPECT_EQ(d.Text("PortEdit"), "70000");
-        EXPECT_EQ(ActiveItem(d, "P2Combobox"), "<none>");
-        EXPECT_EQ(ActiveItem(d, "A0Combobox"), "<none>");
-        CheckLayout(d);
-      }))
-      .Then(Do([](DialogDriver& d) {
-        // The edit's limit stops typing beyond the stored text.
-        d.Click("IPAddressEdit");
-        d.Keys({"End"});
-        d.Type("9");
-      }))
-      .Then(Do([](DialogDriver& d) {
-        EXPECT_EQ(d.Text("IPAddressEdit"), std::string(999, '7'));
-        d.Keys({"Return"});
-      }));
-  driver.Run(block.record());
-  EXPECT_EQ(FieldsOf(block.data()), expected);
+  auto look = [](DialogDriver& d) {
+    const std::pair<const char*, std::string> shown[] = {
+        {"BaudCombobox", "<none>"}, {"RadioButton1", ""},
+        {"RadioButton2", ""},       {"ComPortEdit", "100"},
+        {"PortEdit", "70000"},      {"P2Combobox", "<none>"},
+        {"A0Combobox", "<none>"},   {"IPAddressEdit", std::string(999, '7')}};
+    for (const auto& [name, text] : shown) EXPECT_EQ(Shown(d, name), text) << name;
+    EXPECT_EQ(ItemCount(d, "BaudCombobox"), 4);
+    CheckLayout(d);
+  };
+  // The edit's limit stops typing beyond the stored text.
+  auto type_beyond = [](DialogDriver& d) {
+    d.Click("IPAddressEdit");
+    d.Keys({"End"});
+    d.Type("9");
+  };
+  auto kept_whole = [](DialogDriver& d) {
+    EXPECT_EQ(d.Text("IPAddressEdit"), std::string(999, '7'));
+    d.Keys({"Return"});
+  };
+  EXPECT_EQ(AfterDialog(block, {Do(look), Do(type_beyond), Do(kept_whole)}), expected);
 
   // Picking an offered speed replaces the stored one.
-  DialogDriver pick;
-  pick.Then(Do([](DialogDriver& d) { d.Click("BaudCombobox"); }))
-      .Then(Do([](DialogDriver& d) {
-        d.Keys({"Home", "Return"});
-      }))
-      .Then([](DialogDriver& d) { return ActiveItem(d, "BaudCombobox") == "9600 Baud"; })
-      .Then(Do([](DialogDriver& d) {
-        d.Click("IPAddressEdit");
-        d.Keys({"Return"});
-      }));
-  pick.Run(block.record());
-  EXPECT_EQ(block.data().BaudRate, 9600);
+  auto picked = [](DialogDriver& d) { return ActiveItem(d, "BaudCombobox") == "9600 Baud"; };
+  EXPECT_EQ(AfterDialog(block, {Clicks("BaudCombobox"), Presses({"Home", "Return"}), picked,
+                                Clicks("IPAddressEdit"), Presses({"Return"})})
+                .baud_rate,
+            9600);
 }
 
 // blockhost asks how the dialog closed through the process environment; a
@@ -683,11 +651,9 @@ TEST_F(DialogViewTest, BlockhostConfigureWritesOnlyWhatOkChanged) {
     driver.RunWhile([&] { status = blockhost::ConfigureCommand(line); });
     return status;
   };
-  auto retype_port = [](const char* port) {
-    return Do([port](DialogDriver& d) { d.Retype("PortEdit", port); });
-  };
-  const DialogDriver::Step cancel = Do([](DialogDriver& d) { d.Click("CancelButton"); });
-  const DialogDriver::Step enter = Do([](DialogDriver& d) { d.Keys({"Return"}); });
+  auto retype_port = [](const char* port) { return Retypes("PortEdit", port); };
+  const DialogDriver::Step cancel = Clicks("CancelButton");
+  const DialogDriver::Step enter = Presses({"Return"});
 
   EXPECT_EQ(configure({retype_port("4242"), cancel}), blockhost::kExitCancelled);
   EXPECT_FALSE(StateOf(line.project).exists) << "Cancel created the project";
@@ -727,39 +693,28 @@ TEST_F(DialogViewTest, UpDownKeysAndArrowsStepTheComPort) {
   Block block;
   block.data().ComPort = 98;
   std::vector<std::string> shown;
-  auto record = [&shown](DialogDriver& d) { shown.push_back(d.Text("ComPortEdit")); };
-  DialogDriver driver;
-  driver.Then(Do([](DialogDriver& d) { d.Click("ComPortEdit"); }))
-      .Then(Do([&](DialogDriver& d) {
-        record(d);
-        d.Keys({"Up"});
-      }))
-      .Then(Do([&](DialogDriver& d) {
-        record(d);
+  const std::function<void(DialogDriver&)> moves[] = {
+      [](DialogDriver& d) { d.Keys({"Up"}); },
+      [](DialogDriver& d) {
         d.Keys({"Up", "Up"});
-      }))
-      .Then(Do([&](DialogDriver& d) {
-        record(d);
-        // The lower half of the spin is its down arrow.
-        d.Click("UpDown1", 8, 16);
-      }))
-      .Then(Do([&](DialogDriver& d) {
-        record(d);
-        d.Keys({"Down"});
-      }))
-      .Then(Do([&](DialogDriver& d) {
-        record(d);
-        d.Click("UpDown1", 8, 4);
-      }))
-      .Then(Do([&](DialogDriver& d) {
-        record(d);
-        d.Retype("ComPortEdit", "abc");
-      }))
-      .Then(Do([](DialogDriver& d) { d.Keys({"Return"}); }));
-  driver.Run(block.record());
-  EXPECT_EQ(shown, (std::vector<std::string>{"98", "99", "100", "99", "98", "99"}));
+      },
+      // The lower half of the spin is its down arrow.
+      [](DialogDriver& d) { d.Click("UpDown1", 8, 16); },
+      [](DialogDriver& d) { d.Keys({"Down"}); },
+      [](DialogDriver& d) { d.Click("UpDown1", 8, 4); },
+      [](DialogDriver& d) { d.Retype("ComPortEdit", "abc"); },
+  };
+  std::vector<DialogDriver::Step> steps = {Clicks("ComPortEdit")};
+  for (const auto& move : moves) {
+    steps.push_back(Do([&shown, move](DialogDriver& d) {
+      shown.push_back(d.Text("ComPortEdit"));
+      move(d);
+    }));
+  }
+  steps.push_back(Presses({"Return"}));
   // "abc" is no number, so the spin keeps its last position.
-  EXPECT_EQ(block.data().ComPort, 99);
+  EXPECT_EQ(AfterDialog(block, std::move(steps)).com_port, 99);
+  EXPECT_EQ(shown, (std::vector<std::string>{"98", "99", "100", "99", "98", "99"}));
 }
 
 // Idle work of the host that always asks to run again, as a GTK host's
@@ -806,18 +761,15 @@ TEST_F(DialogViewTest, ComesBackWhileTheHostsIdleWorkKeepsAskingToRun) {
   Fields expected = FieldsOf(block.data());
   expected.interface_kind = kInterfaceUsb;
   BusyIdle idle;
-  DialogDriver driver;
   // The idle work starves the driver's own steps, so the last step starts
   // it and clicks OK, whose press arrives as an X event above idle priority.
-  driver.Then(Do([](DialogDriver& d) { d.Click("RadioButton2"); }))
-      .Then(Do([&idle](DialogDriver& d) {
-        idle.Start();
-        d.Click("OKButton");
-      }));
-  driver.Run(block.record());
+  EXPECT_EQ(AfterDialog(block, {Clicks("RadioButton2"), Do([&idle](DialogDriver& d) {
+                                  idle.Start();
+                                  d.Click("OKButton");
+                                })}),
+            expected);
   EXPECT_FALSE(idle.gave_up) << "the dialog's call came back only once the idle work was gone";
   EXPECT_GT(idle.runs, 0) << "the host's idle work never ran while the dialog was open";
-  EXPECT_EQ(FieldsOf(block.data()), expected);
 }
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -880,12 +832,10 @@ TEST_F(DialogViewTest, StaysAboveTheHostsWindow) {
   {
     Block block(static_cast<uint32_t>(owner));
     Window transient_for = 0;
-    DialogDriver driver;
-    driver.Then(Do([&](DialogDriver& d) {
-      XGetTransientForHint(x, d.xid(), &transient_for);
-      d.Click("CancelButton");
-    }));
-    driver.Run(block.record());
+    AfterDialog(block, {Do([&](DialogDriver& d) {
+                  XGetTransientForHint(x, d.xid(), &transient_for);
+                  d.Click("CancelButton");
+                })});
     EXPECT_EQ(transient_for, owner);
   }
   XDestroyWindow(x, owner);

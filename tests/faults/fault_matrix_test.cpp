@@ -99,15 +99,6 @@ double CallLimitMs(Link link, int exchanges, bool opens_port) {
   return (opens_port ? kSerialOpenPauseMs : 0) + exchanges * per_exchange + kCallMarginMs;
 }
 
-BlockSettings WatchSettings(Watch watch) {
-  BlockSettings settings;
-  settings.pin_mode.fill(0);
-  settings.analog_used.fill(0);
-  if (watch == Watch::kDigital) settings.pin_mode[0] = 1;
-  if (watch == Watch::kAnalog) settings.analog_used[0] = 1;
-  return settings;
-}
-
 size_t WatchedOutput(Watch watch) { return watch == Watch::kDigital ? 0 : 8; }
 long double RealReading(Watch watch) {
   return watch == Watch::kDigital ? kRealDigital : kRealAnalog;
@@ -148,6 +139,27 @@ class Board {
   ChildProcess process_;
   int udp_port_ = 0;
 };
+
+// boardsim on `link`, its pseudo-terminal reached through `tty`.
+Board StartBoard(Link link, const std::string& tty, const std::vector<std::string>& faults) {
+  return link == Link::kUdp ? Board::Udp(faults) : Board::Pty(tty, faults);
+}
+
+// The settings of a block that watches `watch` of a board on `link`: over
+// UDP at `udp_port`, over the serial link at COM kComPort.
+BlockSettings SettingsFor(Link link, Watch watch, int udp_port = 0) {
+  BlockSettings settings;
+  settings.pin_mode.fill(0);
+  settings.analog_used.fill(0);
+  if (watch == Watch::kDigital) settings.pin_mode[0] = 1;
+  if (watch == Watch::kAnalog) settings.analog_used[0] = 1;
+  settings.udp_port = udp_port;
+  if (link == Link::kPty) {
+    settings.interface_kind = arduino::kInterfaceUsb;
+    settings.com_port = kComPort;
+  }
+  return settings;
+}
 
 // What one run did: the watched output after each call (the start first),
 // how long each call took, and the error that ended the run, if any.
@@ -205,17 +217,8 @@ void ExpectNextRunWorks(LoadedBlock* block, Link link, Watch watch, const std::s
   // context); left queued, it would be the next run's first reply.
   while (g_main_context_iteration(nullptr, FALSE)) {
   }
-  std::optional<Board> board;
-  BlockSettings settings = WatchSettings(watch);
-  if (link == Link::kUdp) {
-    board.emplace(Board::Udp({}));
-    settings.udp_port = board->udp_port();
-  } else {
-    board.emplace(Board::Pty(tty, {}));
-    settings.interface_kind = arduino::kInterfaceUsb;
-    settings.com_port = kComPort;
-  }
-  block->Configure(settings);
+  const Board board = StartBoard(link, tty, {});
+  block->Configure(SettingsFor(link, watch, board.udp_port()));
   RunRecord run = RunSimulation(block, watch, 2);
   EXPECT_EQ(run.can_simulate, 1);
   EXPECT_EQ(run.error, "");
@@ -341,14 +344,9 @@ TEST_P(FaultMatrixTest, RowHoldsAndTheNextRunWorks) {
   }
   LoadedBlock block(e2e::Module());
   {
-    Board board = udp ? Board::Udp(row.faults) : Board::Pty(tty_, row.faults);
-    BlockSettings settings = WatchSettings(row.watch);
+    const Board board = StartBoard(row.link, tty_, row.faults);
+    BlockSettings settings = SettingsFor(row.link, row.watch, board.udp_port());
     settings.address = row.address;
-    settings.udp_port = board.udp_port();
-    if (!udp) {
-      settings.interface_kind = arduino::kInterfaceUsb;
-      settings.com_port = kComPort;
-    }
     block.Configure(settings);
     RunRecord run = RunSimulation(&block, row.watch, row.steps);
     EXPECT_EQ(run.can_simulate, 1);
@@ -516,9 +514,7 @@ class PortEventTest : public ::testing::TestWithParam<PortRow> {
 TEST_P(PortEventTest, RowHoldsAndTheNextRunWorks) {
   const PortRow& row = GetParam();
   LoadedBlock block(e2e::Module());
-  BlockSettings settings = WatchSettings(Watch::kDigital);
-  settings.interface_kind = arduino::kInterfaceUsb;
-  settings.com_port = kComPort;
+  BlockSettings settings = SettingsFor(Link::kPty, Watch::kDigital);
   settings.baud_rate = 9600;
   block.Configure(settings);
 
@@ -627,9 +623,7 @@ TEST(StrangerTest, AnyDatagramToTheBlocksPortIsTakenAsTheReply) {
   ASSERT_GE(stranger, 0);
   const std::set<std::string> before = SocketInodes();
   LoadedBlock block(e2e::Module());
-  BlockSettings settings = WatchSettings(Watch::kDigital);
-  settings.udp_port = board.udp_port();
-  block.Configure(settings);
+  block.Configure(SettingsFor(Link::kUdp, Watch::kDigital, board.udp_port()));
 
   // Normally port 1600; another program holding that leaves the block on a
   // port of the system's choosing, which the first send fixes.

@@ -18,6 +18,7 @@
 #include "block_dll.h"
 #include "config/ArduinoDlg.h"
 #include "config/ArduinoDlg_win32.h"
+#include "dialog/form_defaults.h"
 #include "form_layout_rules.h"
 #include "settings_record.h"
 #include "test_platform.h"
@@ -52,6 +53,12 @@ void LoadSettings(DllBlock& block, const Settings& lines) {
   ScratchFile file;
   file.Replace(SettingsText(lines));
   Dll().ReadFromFile(file.handle(), block.record());
+}
+
+// `lines` with some of them replaced.
+Settings With(Settings lines, std::initializer_list<std::pair<int, std::string>> changed) {
+  for (const auto& [line, text] : changed) lines[line] = text;
+  return lines;
 }
 
 int Dpi() {
@@ -200,6 +207,36 @@ class DialogDriver {
   DWORD ui_thread_ = 0;
 };
 
+// Opens the dialog on `block`, runs `steps` in it and gives what the block
+// stores afterwards.
+Settings AfterDialog(DllBlock& block, std::vector<DialogDriver::Step> steps) {
+  DialogDriver driver;
+  for (DialogDriver::Step& step : steps) driver.Then(std::move(step));
+  driver.Run(block);
+  return SettingsOf(block);
+}
+
+DialogDriver::Step Clicks(const char* name) {
+  return [name](DialogDriver& d) { d.Click(name); };
+}
+DialogDriver::Step Retypes(const char* name, std::string text) {
+  return [name, text](DialogDriver& d) { d.Retype(name, text); };
+}
+DialogDriver::Step Presses(WORD vk) {
+  return [vk](DialogDriver& d) { d.Press(vk); };
+}
+
+// What a control shows, in the terms of DefaultShown().
+std::string Shown(const DialogDriver& d, const std::string& name) {
+  const TControlKind kind = d.form().Control(name).Kind;
+  if (kind == TControlKind::kRadioButton) return d.Checked(name.c_str()) ? "checked" : "";
+  if (kind != TControlKind::kComboBox) return d.Text(name.c_str());
+  char text[64] = {};
+  SendMessageA(d.Item(name.c_str()), CB_GETLBTEXT, d.Selected(name.c_str()),
+               reinterpret_cast<LPARAM>(text));
+  return text;
+}
+
 const char* ClassFor(TControlKind kind) {
   switch (kind) {
     case TControlKind::kButton:
@@ -274,60 +311,42 @@ void CheckLayoutAndDefaults(const DialogDriver& d) {
   }
   ::arduino::testing::ExpectFormLayoutRules(shown, {client.right, client.bottom}, Dpi());
   EXPECT_EQ(SendMessageW(d.Item("IPAddressEdit"), EM_GETLIMITTEXT, 0, 0), 998);
-  EXPECT_TRUE(d.Checked("RadioButton1"));
-  EXPECT_FALSE(d.Checked("RadioButton2"));
-  EXPECT_EQ(d.Text("IPAddressEdit"), "192.168.0.121");
-  EXPECT_EQ(d.Text("PortEdit"), "1600");
-  EXPECT_EQ(d.Text("ComPortEdit"), "1");
-  EXPECT_EQ(d.Selected("BaudCombobox"), 0);  // 9600 Baud
-  for (int row = 0; row < 8; ++row) {
-    EXPECT_EQ(d.Selected(kPinComboNames[row]), row < 4 ? 1 : 2) << kPinComboNames[row];
-  }
-  for (const char* name : kAnalogComboNames) EXPECT_EQ(d.Selected(name), 1) << name;
+  for (const auto& [name, text] : DefaultShown()) EXPECT_EQ(Shown(d, name), text) << name;
 }
 
 TEST(DialogWindowTest, OpensWithTheDefaultsLaidOutAndOkStoresNothingNew) {
   DllBlock block;
-  Settings before = SettingsOf(block);
-  DialogDriver driver;
-  driver
-      .Then([](DialogDriver& d) {
-        CheckLayoutAndDefaults(d);
-        RgbImage image = CaptureWindow(d.dialog());
-        ASSERT_GT(image.width, 0) << "the window could not be read from the screen";
-        // The free space right of the pin lists shows the button-face colour.
-        RECT frame;
-        GetWindowRect(d.dialog(), &frame);
-        POINT spot{Scale(400), Scale(200)};
-        ClientToScreen(d.dialog(), &spot);
-        size_t at = 3 * (static_cast<size_t>(spot.y - frame.top) * image.width +
-                         static_cast<size_t>(spot.x - frame.left));
-        COLORREF face = GetSysColor(COLOR_BTNFACE);
-        EXPECT_EQ(RGB(image.pixels[at], image.pixels[at + 1], image.pixels[at + 2]), face);
-        if (const char* path = std::getenv("ARDUINO_DIALOG_SCREENSHOT")) {
-          EXPECT_TRUE(SavePng(image, path)) << path;
-        }
-      })
-      .Then([](DialogDriver& d) { d.Click("OKButton"); });
-  driver.Run(block);
-  EXPECT_EQ(SettingsOf(block), before);
+  const Settings before = SettingsOf(block);
+  auto look = [](DialogDriver& d) {
+    CheckLayoutAndDefaults(d);
+    RgbImage image = CaptureWindow(d.dialog());
+    ASSERT_GT(image.width, 0) << "the window could not be read from the screen";
+    // The free space right of the pin lists shows the button-face colour.
+    RECT frame;
+    GetWindowRect(d.dialog(), &frame);
+    POINT spot{Scale(400), Scale(200)};
+    ClientToScreen(d.dialog(), &spot);
+    size_t at = 3 * (static_cast<size_t>(spot.y - frame.top) * image.width +
+                     static_cast<size_t>(spot.x - frame.left));
+    COLORREF face = GetSysColor(COLOR_BTNFACE);
+    EXPECT_EQ(RGB(image.pixels[at], image.pixels[at + 1], image.pixels[at + 2]), face);
+    if (const char* path = std::getenv("ARDUINO_DIALOG_SCREENSHOT")) {
+      EXPECT_TRUE(SavePng(image, path)) << path;
+    }
+  };
+  EXPECT_EQ(AfterDialog(block, {look, Clicks("OKButton")}), before);
 }
 
 TEST(DialogWindowTest, EnterInAnEditStoresTheTypedAddressAndPort) {
   DllBlock block;
-  Settings expected = SettingsOf(block);
-  expected[kAddress] = "10.1.2.3";
-  expected[kUdpPort] = "5000";
-  DialogDriver driver;
-  driver.Then([](DialogDriver& d) { d.Retype("IPAddressEdit", "10.1.2.3"); })
-      .Then([](DialogDriver& d) { d.Retype("PortEdit", "5000"); })
-      .Then([](DialogDriver& d) {
-        EXPECT_EQ(d.Text("IPAddressEdit"), "10.1.2.3");
-        EXPECT_EQ(d.Text("PortEdit"), "5000");
-        d.Press(VK_RETURN);
-      });
-  driver.Run(block);
-  EXPECT_EQ(SettingsOf(block), expected);
+  const Settings expected = With(SettingsOf(block), {{kAddress, "10.1.2.3"}, {kUdpPort, "5000"}});
+  EXPECT_EQ(AfterDialog(block, {Retypes("IPAddressEdit", "10.1.2.3"), Retypes("PortEdit", "5000"),
+                                [](DialogDriver& d) {
+                                  EXPECT_EQ(d.Text("IPAddressEdit"), "10.1.2.3");
+                                  EXPECT_EQ(d.Text("PortEdit"), "5000");
+                                  d.Press(VK_RETURN);
+                                }}),
+            expected);
 }
 
 // Enter presses OK from any control but the Cancel button: a closed list and
@@ -348,123 +367,101 @@ TEST(DialogWindowTest, EnterOnAListOrARadioPressesOk) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.focus);
     DllBlock block;
-    Settings expected = SettingsOf(block);
-    expected[c.line] = c.stored;
+    const Settings expected = With(SettingsOf(block), {{c.line, c.stored}});
     std::string focused;
-    DialogDriver driver;
-    driver
-        .Then([&](DialogDriver& d) {
-          d.Focus(c.focus);
-          d.Press(c.change);
-        })
-        .Then([&](DialogDriver& d) {
-          focused = d.FocusName();
-          d.Press(VK_RETURN);
-        });
-    driver.Run(block);
+    EXPECT_EQ(AfterDialog(block, {[&](DialogDriver& d) {
+                                    d.Focus(c.focus);
+                                    d.Press(c.change);
+                                  },
+                                  [&](DialogDriver& d) {
+                                    focused = d.FocusName();
+                                    d.Press(VK_RETURN);
+                                  }}),
+              expected);
     EXPECT_EQ(focused, c.focus);
-    EXPECT_EQ(SettingsOf(block), expected);
   }
 }
 
 TEST(DialogWindowTest, EscapeLeavesItOpenAndCancelStoresNothing) {
   DllBlock block;
-  Settings before = SettingsOf(block);
-  DialogDriver driver;
-  driver.Then([](DialogDriver& d) { d.Retype("IPAddressEdit", "1.1.1.1"); })
-      .Then([](DialogDriver& d) { d.Press(VK_ESCAPE); })
-      .Then([](DialogDriver& d) {
-        EXPECT_TRUE(IsWindowVisible(d.dialog())) << "Escape closed the dialog";
-        EXPECT_EQ(d.Text("IPAddressEdit"), "1.1.1.1");
-        EXPECT_EQ(d.FocusName(), "IPAddressEdit");
-        d.Click("CancelButton");
-      });
-  driver.Run(block);
-  EXPECT_EQ(SettingsOf(block), before);
+  const Settings before = SettingsOf(block);
+  EXPECT_EQ(AfterDialog(block, {Retypes("IPAddressEdit", "1.1.1.1"), Presses(VK_ESCAPE),
+                                [](DialogDriver& d) {
+                                  EXPECT_TRUE(IsWindowVisible(d.dialog()))
+                                      << "Escape closed the dialog";
+                                  EXPECT_EQ(d.Text("IPAddressEdit"), "1.1.1.1");
+                                  EXPECT_EQ(d.FocusName(), "IPAddressEdit");
+                                  d.Click("CancelButton");
+                                }}),
+            before);
 }
 
 TEST(DialogWindowTest, CloseBoxStoresNothing) {
   DllBlock block;
-  Settings before = SettingsOf(block);
-  DialogDriver driver;
-  driver.Then([](DialogDriver& d) { d.Retype("PortEdit", "4242"); })
-      .Then([](DialogDriver& d) { d.Click("RadioButton2"); })
-      .Then([](DialogDriver& d) {
-        // What the frame sends when the user clicks the close box.
-        PostMessageW(d.dialog(), WM_SYSCOMMAND, SC_CLOSE, 0);
-      });
-  driver.Run(block);
-  EXPECT_EQ(SettingsOf(block), before);
+  const Settings before = SettingsOf(block);
+  // What the frame sends when the user clicks the close box.
+  auto close_box = [](DialogDriver& d) { PostMessageW(d.dialog(), WM_SYSCOMMAND, SC_CLOSE, 0); };
+  EXPECT_EQ(AfterDialog(block, {Retypes("PortEdit", "4242"), Clicks("RadioButton2"), close_box}),
+            before);
 }
 
 TEST(DialogWindowTest, ClickedRadioAndListsAreStoredAndTheOtherRadioClears) {
   DllBlock block;
-  Settings expected = SettingsOf(block);
-  expected[kKind] = "1";
-  expected[kBaud] = "115200";
-  expected[kPin2 + 7] = "3";  // pin 9: PWM Output
-  expected[kA0 + 5] = "0";
-  DialogDriver driver;
-  driver
-      .Then([](DialogDriver& d) {
-        d.Click("RadioButton2");
-        SendMessageW(d.Item("BaudCombobox"), CB_SETCURSEL, 3, 0);
-        SendMessageW(d.Item("P9Combobox"), CB_SETCURSEL, 3, 0);
-      })
-      .Then([](DialogDriver& d) {
-        EXPECT_FALSE(d.Checked("RadioButton1"));
-        // A list changed from the keyboard: Up picks the item above.
-        d.Focus("A5Combobox");
-        d.Press(VK_UP);
-      })
-      .Then([](DialogDriver& d) {
-        EXPECT_EQ(d.Selected("A5Combobox"), 0);
-        d.Click("OKButton");
-      });
-  driver.Run(block);
-  EXPECT_EQ(SettingsOf(block), expected);
+  const Settings expected = With(SettingsOf(block), {{kKind, "1"},
+                                                     {kBaud, "115200"},
+                                                     {kPin2 + 7, "3"},  // pin 9: PWM Output
+                                                     {kA0 + 5, "0"}});
+  EXPECT_EQ(AfterDialog(block, {[](DialogDriver& d) {
+                                  d.Click("RadioButton2");
+                                  SendMessageW(d.Item("BaudCombobox"), CB_SETCURSEL, 3, 0);
+                                  SendMessageW(d.Item("P9Combobox"), CB_SETCURSEL, 3, 0);
+                                },
+                                [](DialogDriver& d) {
+                                  EXPECT_FALSE(d.Checked("RadioButton1"));
+                                  // A list changed from the keyboard: Up picks the item above.
+                                  d.Focus("A5Combobox");
+                                  d.Press(VK_UP);
+                                },
+                                [](DialogDriver& d) {
+                                  EXPECT_EQ(d.Selected("A5Combobox"), 0);
+                                  d.Click("OKButton");
+                                }}),
+            expected);
 }
 
 TEST(DialogWindowTest, InterfaceKindFiveOpensWithNeitherRadioChecked) {
   DllBlock block;
-  Settings stored = SettingsOf(block);
-  stored[kKind] = "5";
+  const Settings stored = With(SettingsOf(block), {{kKind, "5"}});
   LoadSettings(block, stored);
-  DialogDriver driver;
-  driver.Then([](DialogDriver& d) {
-    EXPECT_FALSE(d.Checked("RadioButton1"));
-    EXPECT_FALSE(d.Checked("RadioButton2"));
-    // With neither checked, Tab reaches neither.
-    EXPECT_FALSE(GetWindowLongW(d.Item("RadioButton1"), GWL_STYLE) & WS_TABSTOP);
-    EXPECT_FALSE(GetWindowLongW(d.Item("RadioButton2"), GWL_STYLE) & WS_TABSTOP);
-    d.Click("OKButton");
-  });
-  driver.Run(block);
   // Neither interface shown means USB was not chosen, so OK stores Ethernet.
-  Settings expected = stored;
-  expected[kKind] = "0";
-  EXPECT_EQ(SettingsOf(block), expected);
+  EXPECT_EQ(
+      AfterDialog(block, {[](DialogDriver& d) {
+                    EXPECT_FALSE(d.Checked("RadioButton1"));
+                    EXPECT_FALSE(d.Checked("RadioButton2"));
+                    // With neither checked, Tab reaches neither.
+                    EXPECT_FALSE(GetWindowLongW(d.Item("RadioButton1"), GWL_STYLE) & WS_TABSTOP);
+                    EXPECT_FALSE(GetWindowLongW(d.Item("RadioButton2"), GWL_STYLE) & WS_TABSTOP);
+                    d.Click("OKButton");
+                  }}),
+      With(stored, {{kKind, "0"}}));
 }
 
 // A stored speed the list does not offer leaves the list of four without a
 // selection, and OK keeps that speed.
 TEST(DialogWindowTest, AStoredSpeedOutsideTheListSelectsNoneAndIsKept) {
   DllBlock block;
-  Settings stored = SettingsOf(block);
-  stored[kBaud] = "57600";
+  const Settings stored = With(SettingsOf(block), {{kBaud, "57600"}});
   LoadSettings(block, stored);
   LRESULT items = 0;
   int selected = 0;
-  DialogDriver driver;
-  driver.Then([&](DialogDriver& d) {
-    items = SendMessageW(d.Item("BaudCombobox"), CB_GETCOUNT, 0, 0);
-    selected = d.Selected("BaudCombobox");
-    d.Click("OKButton");
-  });
-  driver.Run(block);
+  EXPECT_EQ(AfterDialog(block, {[&](DialogDriver& d) {
+                          items = SendMessageW(d.Item("BaudCombobox"), CB_GETCOUNT, 0, 0);
+                          selected = d.Selected("BaudCombobox");
+                          d.Click("OKButton");
+                        }}),
+            stored);
   EXPECT_EQ(items, 4);
   EXPECT_EQ(selected, CB_ERR);
-  EXPECT_EQ(SettingsOf(block), stored);
 }
 
 // A project file can bring an address one character longer than the edit
@@ -472,9 +469,7 @@ TEST(DialogWindowTest, AStoredSpeedOutsideTheListSelectsNoneAndIsKept) {
 // that saving it later fails with the reason instead of cutting it.
 TEST(DialogWindowTest, AStoredAddressBeyondTheEditsLimitIsShownAndKeptWhole) {
   DllBlock block;
-  Settings stored = SettingsOf(block);
-  stored[kAddress] = std::string(999, '7');
-  LoadSettings(block, stored);
+  LoadSettings(block, With(SettingsOf(block), {{kAddress, std::string(999, '7')}}));
   int shown = 0;
   DialogDriver driver;
   driver.Then([&shown](DialogDriver& d) {
@@ -491,59 +486,53 @@ TEST(DialogWindowTest, AStoredAddressBeyondTheEditsLimitIsShownAndKeptWhole) {
 
 TEST(DialogWindowTest, UpDownKeysAndArrowsStepTheComPortWithinItsRange) {
   DllBlock block;
-  Settings stored = SettingsOf(block);
-  stored[kComPort] = "98";
-  LoadSettings(block, stored);
+  LoadSettings(block, With(SettingsOf(block), {{kComPort, "98"}}));
   std::vector<std::string> shown;
   auto record = [&shown](DialogDriver& d) { shown.push_back(d.Text("ComPortEdit")); };
-  DialogDriver driver;
-  driver
-      .Then([&](DialogDriver& d) {
-        d.Focus("ComPortEdit");
-        record(d);
-        d.Press(VK_UP);
-        record(d);
-        d.Press(VK_UP);
-        d.Press(VK_UP);
-        record(d);
-        // The lower half of the arrows steps down.
-        RECT r;
-        GetClientRect(d.Item("UpDown1"), &r);
-        d.ClickAt("UpDown1", r.right / 2, r.bottom * 3 / 4);
-        record(d);
-        d.Press(VK_DOWN);
-        record(d);
-        d.ClickAt("UpDown1", r.right / 2, r.bottom / 4);
-        record(d);
-      })
-      .Then([&](DialogDriver& d) { d.Retype("ComPortEdit", "abc"); })
-      .Then([&](DialogDriver& d) {
-        // No number: the arrows step on from the last position.
-        d.Press(VK_DOWN);
-        record(d);
-        d.Retype("ComPortEdit", "abc");
-      })
-      .Then([](DialogDriver& d) { d.Press(VK_RETURN); });
-  driver.Run(block);
+  auto walk = [&](DialogDriver& d) {
+    d.Focus("ComPortEdit");
+    record(d);
+    d.Press(VK_UP);
+    record(d);
+    d.Press(VK_UP);
+    d.Press(VK_UP);
+    record(d);
+    // The lower half of the arrows steps down.
+    RECT r;
+    GetClientRect(d.Item("UpDown1"), &r);
+    d.ClickAt("UpDown1", r.right / 2, r.bottom * 3 / 4);
+    record(d);
+    d.Press(VK_DOWN);
+    record(d);
+    d.ClickAt("UpDown1", r.right / 2, r.bottom / 4);
+    record(d);
+  };
+  // No number: the arrows step on from the last position.
+  auto step_on = [&](DialogDriver& d) {
+    d.Press(VK_DOWN);
+    record(d);
+    d.Retype("ComPortEdit", "abc");
+  };
+  const Settings stored =
+      AfterDialog(block, {walk, Retypes("ComPortEdit", "abc"), step_on, Presses(VK_RETURN)});
   EXPECT_EQ(shown, (std::vector<std::string>{"98", "99", "100", "99", "98", "99", "98"}));
   // "abc" is no number, so the port is the spin's last position.
-  EXPECT_EQ(SettingsOf(block)[kComPort], "98");
+  EXPECT_EQ(stored[kComPort], "98");
 }
 
 TEST(DialogWindowTest, TabWalksTheFormsOrderAndSkipsTheUncheckedRadio) {
   DllBlock block;
   std::vector<std::string> visited;
-  DialogDriver driver;
-  driver.Then([&](DialogDriver& d) {
-    EXPECT_EQ(d.FocusName(), "OKButton") << "the first control in tab order starts focused";
-    d.Focus("IPAddressEdit");
-    for (int i = 0; i < 21; ++i) {
-      visited.push_back(d.FocusName());
-      d.Press(VK_TAB);
-    }
-    d.Click("CancelButton");
-  });
-  driver.Run(block);
+  AfterDialog(block, {[&](DialogDriver& d) {
+                EXPECT_EQ(d.FocusName(), "OKButton")
+                    << "the first control in tab order starts focused";
+                d.Focus("IPAddressEdit");
+                for (int i = 0; i < 21; ++i) {
+                  visited.push_back(d.FocusName());
+                  d.Press(VK_TAB);
+                }
+                d.Click("CancelButton");
+              }});
   const std::vector<std::string> expected = {
       "IPAddressEdit", "PortEdit",     "ComPortEdit", "BaudCombobox", "P2Combobox", "P3Combobox",
       "P4Combobox",    "P5Combobox",   "P6Combobox",  "P7Combobox",   "P8Combobox", "P9Combobox",
@@ -556,11 +545,11 @@ TEST(DialogWindowTest, QuitWhileOpenCancelsAndLeavesTheQuitForTheHost) {
   DllBlock block;
   Settings before = SettingsOf(block);
   DWORD ui_thread = GetCurrentThreadId();
-  DialogDriver driver;
-  driver.Then([](DialogDriver& d) { d.Retype("PortEdit", "4242"); })
-      .Then([ui_thread](DialogDriver&) { PostThreadMessageW(ui_thread, WM_QUIT, 7, 0); });
-  driver.Run(block);
-  EXPECT_EQ(SettingsOf(block), before);
+  EXPECT_EQ(AfterDialog(block, {Retypes("PortEdit", "4242"),
+                                [ui_thread](DialogDriver&) {
+                                  PostThreadMessageW(ui_thread, WM_QUIT, 7, 0);
+                                }}),
+            before);
   MSG message;
   ASSERT_TRUE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE))
       << "the host's quit was swallowed";
@@ -590,13 +579,11 @@ TEST(DialogWindowTest, IsModalToTheHostsWindowAndHandsItBackAfterwards) {
   DllBlock block(owner.id());
   HWND dialog_owner = nullptr;
   bool owner_enabled = true;
-  DialogDriver driver;
-  driver.Then([&](DialogDriver& d) {
-    dialog_owner = GetWindow(d.dialog(), GW_OWNER);
-    owner_enabled = IsWindowEnabled(owner.handle()) != FALSE;
-    d.Click("CancelButton");
-  });
-  driver.Run(block);
+  AfterDialog(block, {[&](DialogDriver& d) {
+                dialog_owner = GetWindow(d.dialog(), GW_OWNER);
+                owner_enabled = IsWindowEnabled(owner.handle()) != FALSE;
+                d.Click("CancelButton");
+              }});
   EXPECT_EQ(dialog_owner, owner.handle());
   EXPECT_FALSE(owner_enabled) << "the host's window took input while the dialog was open";
   EXPECT_TRUE(IsWindowEnabled(owner.handle()));
@@ -649,12 +636,10 @@ TEST(DialogWindowTest, TheHostsWindowRunsUnderTheHostsFloatingPointState) {
 TEST(DialogWindowTest, OwnerThatNamesNoWindowLeavesTheDialogUnowned) {
   DllBlock block(0xDEAD0);
   HWND dialog_owner = reinterpret_cast<HWND>(1);
-  DialogDriver driver;
-  driver.Then([&](DialogDriver& d) {
-    dialog_owner = GetWindow(d.dialog(), GW_OWNER);
-    d.Click("OKButton");
-  });
-  driver.Run(block);
+  AfterDialog(block, {[&](DialogDriver& d) {
+                dialog_owner = GetWindow(d.dialog(), GW_OWNER);
+                d.Click("OKButton");
+              }});
   EXPECT_EQ(dialog_owner, nullptr);
 }
 
