@@ -16,14 +16,11 @@
 // about SECONDS (default 4).  It fails when a row that could run did not;
 // it holds no target, since the bridge's wait is the board's and not the
 // block's.
-#include <stdlib.h>
 #include <time.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <fstream>
-#include <iostream>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -32,13 +29,14 @@
 #include "avr_bench_board.h"
 #include "bench_block.h"
 #include "bench_report.h"
+#include "board_bench.h"
 #include "exchange_log.h"
 #include "firmware_images.h"
-#include "loaded_block.h"
 #include "usb_bridge.h"
 
 namespace {
 
+using bench::Format;
 using harness::BlockExports;
 using harness::ImageLink;
 
@@ -82,8 +80,10 @@ struct Result {
   double p90_step_us = 0;
   // The model's own account: how long it held each packet's last byte, on
   // average; nothing for no bridge.
-  std::optional<double> modelled_hold_ms;
-  double unpaced_speed = 0;  // avrboard's, as in wire_bench
+  std::optional<double> modelled_hold_ms{};
+  double unpaced_speed = 0;  // bench::UnpacedSpeed
+  // No target: the bridge's wait is the board's and not the block's.
+  bool missed() const { return false; }
 };
 
 double Percentile(std::vector<double> samples, double share) {
@@ -100,22 +100,16 @@ harness::BlockSettings SettingsFor(const Row& row, bench::AvrBenchBoard& board) 
     }
     return bench::UdpSettings(process.udp_port(), bench::Pins::kDefault);
   }
-  setenv(("ARDUINO_BLOCK_COM" + std::to_string(kComPort)).c_str(), board.tty().c_str(), 1);
-  harness::BlockSettings settings;
-  settings.interface_kind = arduino::kInterfaceUsb;
-  settings.com_port = kComPort;
-  settings.baud_rate = kBaud;
-  return settings;
+  return bench::SerialSettings(board, kComPort, kBaud);
 }
 
-Result MeasureRow(const Row& row, const std::string& avrboard, const BlockExports& library,
-                  const std::string& firmware_dir, double seconds) {
-  Result result{&row, "", 0, 0, 0, 0, std::nullopt, 0};
+Result MeasureRow(const Row& row, const bench::BoardBenchLine& line, const BlockExports& library) {
+  Result result{&row, ""};
   const harness::BoardImage& image_row =
       row.bridge ? harness::FindBoardImage("uno", ImageLink::kSerial, kBaud)
                  : harness::FindBoardImage("uno", ImageLink::kEthernet);
   const bench::FirmwareImage image =
-      bench::FindImage(firmware_dir, image_row.Name(),
+      bench::FindImage(line.firmware_dir, image_row.Name(),
                        row.bridge ? "firmware/build.sh builds it"
                                   : "set ARDUINO_ETHERNET_LIBRARY for firmware/build.sh");
   if (!image.why_not.empty()) {
@@ -129,14 +123,13 @@ Result MeasureRow(const Row& row, const std::string& avrboard, const BlockExport
   } else {
     extra.insert(extra.end(), {"--ethernet", "127.0.0.1:0"});
   }
-  bench::AvrBenchBoard board(avrboard, image_row.mcu, image.path, extra);
+  bench::AvrBenchBoard board(line.avrboard, image_row.mcu, image.path, extra);
   std::vector<double> samples;
   size_t before = 0;
   {
     bench::Block block(library, SettingsFor(row, board));
-    std::ifstream log(board.exchanges());
-    before = avrboard::ReadExchanges(log).size();
-    const double until = Microseconds() + seconds * 1e6;
+    before = bench::ExchangeCount(board.exchanges());
+    const double until = Microseconds() + line.seconds * 1e6;
     while ((Microseconds() < until || samples.size() < kLeastSteps) &&
            samples.size() < kMostSteps) {
       const double start = Microseconds();
@@ -146,34 +139,17 @@ Result MeasureRow(const Row& row, const std::string& avrboard, const BlockExport
   }
   board.Stop();
   const std::string said = board.process().stderr_text();
-  const size_t unpaced = said.rfind("unpaced speed ");
-  if (unpaced != std::string::npos) result.unpaced_speed = std::atof(said.c_str() + unpaced + 14);
+  result.unpaced_speed = bench::UnpacedSpeed(said);
   result.modelled_hold_ms = avrboard::HeldMsOnAverage(said);
   if (row.bridge && std::string(row.bridge) != "none" && !result.modelled_hold_ms) {
     throw std::runtime_error("avrboard gave no account of its bridge model: " + said);
   }
-  std::ifstream log(board.exchanges());
-  const std::vector<avrboard::Exchange> logged = avrboard::ReadExchanges(log);
-  size_t errors = 0;
-  for (size_t i = before; i < logged.size(); ++i) {
-    if (logged[i].reply.starts_with("ERR")) ++errors;
-  }
-  if (logged.size() <= before) throw std::runtime_error("avrboard noted no exchanges");
-  if (errors > 0) {
-    throw std::runtime_error(std::to_string(errors) +
-                             " exchanges got ERR: the block and the firmware disagree");
-  }
+  const size_t exchanges = bench::ExchangesAfter(board.exchanges(), before).size();
   result.steps = static_cast<int>(samples.size());
-  result.exchanges_per_step = static_cast<double>(logged.size() - before) / samples.size();
+  result.exchanges_per_step = static_cast<double>(exchanges) / samples.size();
   result.median_step_us = Percentile(samples, 0.5);
   result.p90_step_us = Percentile(samples, 0.9);
   return result;
-}
-
-std::string Format(double value, const char* format = "%.2f") {
-  char text[32];
-  std::snprintf(text, sizeof text, format, value);
-  return text;
 }
 
 // The step with no bridge, which the others are read against; nothing when
@@ -241,40 +217,7 @@ void Write(const std::vector<Result>& results, const std::string& out_dir) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 5 || argc > 6) {
-    std::cerr << "usage: bridge_bench AVRBOARD MODULE FIRMWARE_DIR OUT_DIR [SECONDS]\n";
-    return 2;
-  }
-  const double seconds = argc == 6 ? std::atof(argv[5]) : 4;
-  if (!(seconds > 0)) {
-    std::cerr << "bridge_bench: SECONDS must be a positive number\n";
-    return 2;
-  }
-  std::vector<Result> results;
-  int status = 0;
-  try {
-    const BlockExports& library = harness::SharedLibrary(argv[2]).exports();
-    for (const Row& row : kRows) {
-      std::cerr << "bridge_bench: " << row.board << "..." << std::endl;
-      try {
-        results.push_back(MeasureRow(row, argv[1], library, argv[3], seconds));
-        if (!results.back().why_not.empty()) {
-          std::cerr << "bridge_bench: not measured: " << results.back().why_not << "\n";
-          status = 1;
-        }
-      } catch (const std::exception& error) {
-        std::cerr << "bridge_bench: " << error.what() << "\n";
-        Result failed{&row, std::string("failed: ") + error.what(), 0, 0, 0, 0, std::nullopt, 0};
-        results.push_back(failed);
-        status = 1;
-      }
-    }
-  } catch (const std::exception& error) {
-    std::cerr << "bridge_bench: " << error.what() << "\n";
-    return 1;
-  }
-  Write(results, argv[4]);
-  std::ifstream md(std::string(argv[4]) + "/bridge.md");
-  std::cout << md.rdbuf();
-  return status;
+  return bench::BoardBenchMain<Result>(
+      argc, argv, "bridge_bench", "bridge", kRows, [](const Row& row) { return row.board; },
+      MeasureRow, Write);
 }

@@ -18,28 +18,23 @@
 // about SECONDS (default 4).  It fails when a row that could run did not,
 // or when the block's own processor time per step is more than the target
 // share of the wire time.
-#include <stdlib.h>
 #include <time.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <fstream>
-#include <iostream>
-#include <sstream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "avr_bench_board.h"
 #include "bench_block.h"
 #include "bench_report.h"
+#include "board_bench.h"
 #include "exchange_log.h"
-#include "files.h"
 #include "firmware_images.h"
-#include "loaded_block.h"
 
 namespace {
 
+using bench::Format;
 using harness::BlockExports;
 
 constexpr int kComPort = 7;
@@ -74,11 +69,6 @@ size_t WireBytes(const avrboard::Exchange& exchange) {
   return exchange.command.size() + exchange.reply.size() + 2;
 }
 
-std::vector<avrboard::Exchange> ReadExchangeLog(const std::string& path) {
-  std::ifstream in(path);
-  return avrboard::ReadExchanges(in);
-}
-
 struct Result {
   const Row* row;
   std::string why_not;  // empty when measured
@@ -89,40 +79,31 @@ struct Result {
   // The processor time of the thread that ran the step: the block's own
   // work and its system calls, not the board's nor the terminal's.
   double median_block_cpu_us = 0;
-  // How fast avrboard could simulate with no pacing, in times real time:
-  // below about 1.5 the machine was too busy for the figure to be the
-  // line's, since the chip's time then falls behind the wall clock.
-  double unpaced_speed = 0;
+  double unpaced_speed = 0;  // bench::UnpacedSpeed
   double ratio() const { return wire_us > 0 ? median_step_us / wire_us : 0; }
   double block_share() const { return wire_us > 0 ? median_block_cpu_us / wire_us : 0; }
+  bool missed() const { return block_share() > kTarget; }
 };
 
-Result MeasureRow(const Row& row, const std::string& avrboard, const BlockExports& library,
-                  const std::string& firmware_dir, double seconds) {
-  Result result{&row, "", 0, 0, 0, 0};
+Result MeasureRow(const Row& row, const bench::BoardBenchLine& line, const BlockExports& library) {
+  Result result{&row, ""};
   const bench::FirmwareImage image =
-      bench::FindImage(firmware_dir, row.Name(), "firmware/build.sh builds it");
+      bench::FindImage(line.firmware_dir, row.Name(), "firmware/build.sh builds it");
   if (!image.why_not.empty()) {
     result.why_not = image.why_not;
     return result;
   }
   bench::AvrBenchBoard board(
-      avrboard, row.mcu, image.path,
+      line.avrboard, row.mcu, image.path,
       {"--pin", "2=high", "--adc", "A0=512", "--adc", "A1=sine:400:500:1000"});
-  const std::string& exchanges = board.exchanges();
-  setenv(("ARDUINO_BLOCK_COM" + std::to_string(kComPort)).c_str(), board.tty().c_str(), 1);
-  harness::BlockSettings settings;
-  settings.interface_kind = arduino::kInterfaceUsb;
-  settings.com_port = kComPort;
-  settings.baud_rate = row.baud;
   std::vector<double> samples, cpu_samples;
   size_t before = 0;
   {
     // Init opens the port and takes the 2 s pause, then sets the pins up;
     // the exchanges from here on are the measured steps'.
-    bench::Block block(library, settings);
-    before = ReadExchangeLog(exchanges).size();
-    const double until = Microseconds() + seconds * 1e6;
+    bench::Block block(library, bench::SerialSettings(board, kComPort, row.baud));
+    before = bench::ExchangeCount(board.exchanges());
+    const double until = Microseconds() + line.seconds * 1e6;
     while (Microseconds() < until || samples.size() < 10) {
       const double start = Microseconds();
       const double cpu_start = Microseconds(CLOCK_THREAD_CPUTIME_ID);
@@ -133,35 +114,18 @@ Result MeasureRow(const Row& row, const std::string& avrboard, const BlockExport
     }
   }
   board.Stop();
-  const std::string said = board.process().stderr_text();
-  const size_t unpaced = said.rfind("unpaced speed ");
-  if (unpaced != std::string::npos) result.unpaced_speed = std::atof(said.c_str() + unpaced + 14);
-  const std::vector<avrboard::Exchange> logged = ReadExchangeLog(exchanges);
-  size_t bytes = 0, replies_of_errors = 0;
-  for (size_t i = before; i < logged.size(); ++i) {
-    bytes += WireBytes(logged[i]);
-    if (logged[i].reply.starts_with("ERR")) ++replies_of_errors;
-  }
-  const size_t count = logged.size() > before ? logged.size() - before : 0;
-  if (count == 0) throw std::runtime_error("avrboard noted no exchanges in " + exchanges);
-  if (replies_of_errors > 0) {
-    throw std::runtime_error(std::to_string(replies_of_errors) + " exchanges got ERR in " +
-                             exchanges + ": the block and the firmware disagree");
-  }
+  result.unpaced_speed = bench::UnpacedSpeed(board.process().stderr_text());
+  const std::vector<avrboard::Exchange> measured = bench::ExchangesAfter(board.exchanges(), before);
+  size_t bytes = 0;
+  for (const avrboard::Exchange& exchange : measured) bytes += WireBytes(exchange);
   std::sort(samples.begin(), samples.end());
   result.steps = static_cast<int>(samples.size());
-  result.exchanges_per_step = static_cast<double>(count) / samples.size();
+  result.exchanges_per_step = static_cast<double>(measured.size()) / samples.size();
   result.wire_us = bytes * kBitsPerByte * 1e6 / row.baud / samples.size();
   result.median_step_us = samples[samples.size() / 2];
   std::sort(cpu_samples.begin(), cpu_samples.end());
   result.median_block_cpu_us = cpu_samples[cpu_samples.size() / 2];
   return result;
-}
-
-std::string Format(double value, const char* format = "%.2f") {
-  char text[32];
-  std::snprintf(text, sizeof text, format, value);
-  return text;
 }
 
 void Write(const std::vector<Result>& results, const std::string& out_dir) {
@@ -215,42 +179,10 @@ void Write(const std::vector<Result>& results, const std::string& out_dir) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 5 || argc > 6) {
-    std::cerr << "usage: wire_bench AVRBOARD MODULE FIRMWARE_DIR OUT_DIR [SECONDS]\n";
-    return 2;
-  }
-  const double seconds = argc == 6 ? std::atof(argv[5]) : 4;
-  if (!(seconds > 0)) {
-    std::cerr << "wire_bench: SECONDS must be a positive number\n";
-    return 2;
-  }
-  std::vector<Result> results;
-  int status = 0;
-  try {
-    const BlockExports& library = harness::SharedLibrary(argv[2]).exports();
-    for (const Row& row : kRows) {
-      std::cerr << "wire_bench: " << row.board << " at " << row.baud << " baud..." << std::endl;
-      try {
-        results.push_back(MeasureRow(row, argv[1], library, argv[3], seconds));
-        const Result& r = results.back();
-        if (!r.why_not.empty()) {
-          std::cerr << "wire_bench: not measured: " << r.why_not << "\n";
-          status = 1;
-        } else if (r.block_share() > kTarget) {
-          status = 1;
-        }
-      } catch (const std::exception& error) {
-        std::cerr << "wire_bench: " << error.what() << "\n";
-        results.push_back({&row, std::string("failed: ") + error.what()});
-        status = 1;
-      }
-    }
-  } catch (const std::exception& error) {
-    std::cerr << "wire_bench: " << error.what() << "\n";
-    return 1;
-  }
-  Write(results, argv[4]);
-  std::ifstream md(std::string(argv[4]) + "/wire.md");
-  std::cout << md.rdbuf();
-  return status;
+  return bench::BoardBenchMain<Result>(
+      argc, argv, "wire_bench", "wire", kRows,
+      [](const Row& row) {
+        return std::string(row.board) + " at " + std::to_string(row.baud) + " baud";
+      },
+      MeasureRow, Write);
 }

@@ -10,29 +10,19 @@
 #include <stdexcept>
 
 #include "udp_peer.h"
+#include "udp_peer_shared.h"
 
 namespace harness {
 namespace {
 
 int Fd(uintptr_t socket) { return static_cast<int>(socket); }
 
-std::string AddressText(uint32_t address, uint16_t port) {
-  in_addr in{htonl(address)};
-  char text[INET_ADDRSTRLEN] = "?";
-  inet_ntop(AF_INET, &in, text, sizeof text);
-  return std::string(text) + ":" + std::to_string(port);
-}
-
 std::string SystemError(int error) {
   return std::string(std::strerror(error)) + " (errno " + std::to_string(error) + ")";
 }
 
 sockaddr_in SocketAddress(uint32_t address, uint16_t port) {
-  sockaddr_in socket_address{};
-  socket_address.sin_family = AF_INET;
-  socket_address.sin_addr.s_addr = htonl(address);
-  socket_address.sin_port = htons(port);
-  return socket_address;
+  return Ipv4SocketAddress<sockaddr_in>(AF_INET, htonl(address), htons(port));
 }
 
 }  // namespace
@@ -44,8 +34,7 @@ UdpPeer::UdpPeer(uint32_t address, uint16_t port) : buffer_(65536) {
   if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
     const int error = errno;
     close(fd);
-    throw std::runtime_error("cannot bind a UDP peer to " + AddressText(address, port) + ": " +
-                             SystemError(error));
+    throw PeerError("bind a UDP peer to", address, port, SystemError(error));
   }
   socket_ = static_cast<uintptr_t>(fd);
 }
@@ -63,16 +52,14 @@ void UdpPeer::SendTo(uint16_t port, const std::string& bytes) const {
   sockaddr_in to = SocketAddress(kLoopback, port);
   if (sendto(Fd(socket_), bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to),
              sizeof to) < 0) {
-    throw std::runtime_error("cannot send to " + AddressText(kLoopback, port) + ": " +
-                             SystemError(errno));
+    throw PeerError("send to", kLoopback, port, SystemError(errno));
   }
 }
 
 void UdpPeer::Connect(uint16_t port) {
   sockaddr_in to = SocketAddress(kLoopback, port);
   if (connect(Fd(socket_), reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
-    throw std::runtime_error("cannot connect to " + AddressText(kLoopback, port) + ": " +
-                             SystemError(errno));
+    throw PeerError("connect to", kLoopback, port, SystemError(errno));
   }
 }
 

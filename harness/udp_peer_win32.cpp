@@ -7,26 +7,17 @@
 #include <stdexcept>
 
 #include "udp_peer.h"
+#include "udp_peer_shared.h"
 
 namespace harness {
 namespace {
 
 SOCKET Socket(uintptr_t socket) { return static_cast<SOCKET>(socket); }
 
-std::string AddressText(uint32_t address, uint16_t port) {
-  return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
-         std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF) + ":" +
-         std::to_string(port);
-}
-
 std::string SocketError(int error) { return "Windows Sockets error " + std::to_string(error); }
 
 sockaddr_in SocketAddress(uint32_t address, uint16_t port) {
-  sockaddr_in socket_address{};
-  socket_address.sin_family = AF_INET;
-  socket_address.sin_addr.s_addr = htonl(address);
-  socket_address.sin_port = htons(port);
-  return socket_address;
+  return Ipv4SocketAddress<sockaddr_in>(AF_INET, htonl(address), htons(port));
 }
 
 }  // namespace
@@ -47,8 +38,7 @@ UdpPeer::UdpPeer(uint32_t address, uint16_t port) : buffer_(65536) {
     const int error = WSAGetLastError();
     closesocket(s);
     WSACleanup();
-    throw std::runtime_error("cannot bind a UDP peer to " + AddressText(address, port) + ": " +
-                             SocketError(error));
+    throw PeerError("bind a UDP peer to", address, port, SocketError(error));
   }
   socket_ = static_cast<uintptr_t>(s);
 }
@@ -69,16 +59,14 @@ void UdpPeer::SendTo(uint16_t port, const std::string& bytes) const {
   sockaddr_in to = SocketAddress(kLoopback, port);
   if (sendto(Socket(socket_), bytes.data(), static_cast<int>(bytes.size()), 0,
              reinterpret_cast<sockaddr*>(&to), sizeof to) == SOCKET_ERROR) {
-    throw std::runtime_error("cannot send to " + AddressText(kLoopback, port) + ": " +
-                             SocketError(WSAGetLastError()));
+    throw PeerError("send to", kLoopback, port, SocketError(WSAGetLastError()));
   }
 }
 
 void UdpPeer::Connect(uint16_t port) {
   sockaddr_in to = SocketAddress(kLoopback, port);
   if (connect(Socket(socket_), reinterpret_cast<sockaddr*>(&to), sizeof to) == SOCKET_ERROR) {
-    throw std::runtime_error("cannot connect to " + AddressText(kLoopback, port) + ": " +
-                             SocketError(WSAGetLastError()));
+    throw PeerError("connect to", kLoopback, port, SocketError(WSAGetLastError()));
   }
 }
 

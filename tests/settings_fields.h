@@ -1,8 +1,9 @@
 // The settings fields of a block as one comparable, printable value, for
-// tests that check a whole record at once.
+// tests that check a whole record at once; DefaultFields() is a new block's.
 #pragma once
 
 #include "block/user_data.h"
+#include "default_settings.h"
 #include "settings_record.h"
 
 namespace arduino::testing {
@@ -18,21 +19,6 @@ inline Fields FieldsOf(const TUserData& d) {
   f.udp_port = d.UdpPort;
   for (int pin = kFirstPin; pin <= kLastPin; ++pin) f.pin_mode[pin - kFirstPin] = d.PinMode[pin];
   f.analog_used = d.AnalogUsed;
-  return f;
-}
-
-// What a new block holds, as the documentation of the project file lists it.
-inline Fields DefaultFields() {
-  Fields f;
-  f.interface_kind = kInterfaceEthernet;
-  f.com_port = 1;
-  f.baud_rate = 9600;
-  f.address = "192.168.0.121";
-  f.udp_port = 1600;
-  for (int pin = kFirstPin; pin <= kLastPin; ++pin) {
-    f.pin_mode[pin - kFirstPin] = pin <= 5 ? pmDigitalInput : pmDigitalOutput;
-  }
-  f.analog_used.fill(1);
   return f;
 }
 

@@ -21,6 +21,7 @@
 #include "base/own_descriptors.h"
 #include "base/ticks.h"
 #include "link/NMUDP.h"
+#include "link/socket_address.h"
 
 namespace arduino {
 namespace {
@@ -121,10 +122,7 @@ void TNMUDP::RecreateSocket() {
 void TNMUDP::BindAndRegister(uint16_t port) {
   // No SO_REUSEADDR: a second bind of a held port must fail, as it does on
   // Windows, so the first block keeps port 1600 to itself.
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_addr.s_addr = htonl(INADDR_ANY);
-  local.sin_port = htons(port);
+  sockaddr_in local = Ipv4SocketAddress<sockaddr_in>(AF_INET, htonl(INADDR_ANY), htons(port));
   (void)bind(platform_->fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
 
   platform_->watch = g_unix_fd_source_new(platform_->fd, G_IO_IN);
@@ -170,10 +168,7 @@ std::optional<uint32_t> TNMUDP::LookUpHost(const std::string& host) {
 }
 
 void TNMUDP::SendTo(uint32_t address, uint16_t port, const char* data, int32_t length) {
-  sockaddr_in remote{};
-  remote.sin_family = AF_INET;
-  remote.sin_addr.s_addr = address;
-  remote.sin_port = htons(port);
+  sockaddr_in remote = Ipv4SocketAddress<sockaddr_in>(AF_INET, address, htons(port));
   // A refused or undeliverable datagram is lost without a report.
   (void)sendto(platform_->fd, data, static_cast<size_t>(length), 0,
                reinterpret_cast<sockaddr*>(&remote), sizeof remote);

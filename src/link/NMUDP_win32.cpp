@@ -15,6 +15,7 @@
 #include "base/system_win32.h"
 #include "base/ticks.h"
 #include "link/NMUDP.h"
+#include "link/socket_address.h"
 
 namespace arduino {
 namespace {
@@ -149,10 +150,7 @@ void TNMUDP::BindAndRegister(uint16_t port) {
   // No SO_REUSEADDR: a second bind of a held port must fail, so the first
   // block keeps port 1600 to itself and later ones stay unbound until they
   // send.
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_addr.s_addr = htonl(INADDR_ANY);
-  local.sin_port = htons(port);
+  sockaddr_in local = Ipv4SocketAddress<sockaddr_in>(AF_INET, htonl(INADDR_ANY), htons(port));
   (void)bind(p.socket, reinterpret_cast<sockaddr*>(&local), sizeof local);
   (void)WSAAsyncSelect(p.socket, p.window, kSocketMessage, FD_READ);
 }
@@ -192,10 +190,7 @@ std::optional<uint32_t> TNMUDP::LookUpHost(const std::string& host) {
 }
 
 void TNMUDP::SendTo(uint32_t address, uint16_t port, const char* data, int32_t length) {
-  sockaddr_in remote{};
-  remote.sin_family = AF_INET;
-  remote.sin_addr.s_addr = address;
-  remote.sin_port = htons(port);
+  sockaddr_in remote = Ipv4SocketAddress<sockaddr_in>(AF_INET, address, htons(port));
   // A refused or undeliverable datagram is lost without a report.
   (void)sendto(platform_->socket, data, length, 0, reinterpret_cast<sockaddr*>(&remote),
                sizeof remote);

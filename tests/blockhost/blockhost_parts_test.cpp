@@ -10,6 +10,7 @@
 #include "block_settings.h"
 #include "call_watch.h"
 #include "check_outcome.h"
+#include "default_settings.h"
 #include "errors.h"
 #include "input_signal.h"
 #include "local_address.h"
@@ -146,14 +147,12 @@ TEST(StepTimingTest, MedianOfOddAndEvenCounts) {
   EXPECT_EQ(Summarise({}).count, 0u);
 }
 
-// The block's default pins: 2..5 inputs, 6..9 outputs, all six analog
-// inputs; over serial at `baud`.
+// A new block's settings with its default pins (2..5 inputs, 6..9 outputs,
+// all six analog inputs), on `interface_kind` at `baud`.
 BlockSettings DefaultPins(int32_t interface_kind, int32_t baud) {
-  BlockSettings s;
+  BlockSettings s = arduino::testing::DefaultFields();
   s.interface_kind = interface_kind;
   s.baud_rate = baud;
-  s.pin_mode = {1, 1, 1, 1, 2, 2, 2, 2};
-  s.analog_used = {1, 1, 1, 1, 1, 1};
   return s;
 }
 
@@ -448,10 +447,6 @@ TEST(CheckOutcomeTest, OnlyWholeNumbersAnAnalogInputCanReadCountAsTheBoard) {
   }
 }
 
-// Addresses read as the socket library reads them, and what `set` says of
-// those that will not do what they seem to.  All of it is reading text: a
-// host name such as "board.local" is only recognised as one, never looked
-// up, so nothing here leaves the machine.
 // Replace leaves exactly the new bytes, however long the old ones were, and
 // the file rewound; Position follows reads, and Contents leaves it alone.
 TEST(NativeFileTest, ReplaceLeavesJustTheNewBytesRewound) {
@@ -478,6 +473,10 @@ TEST(NativeFileTest, ReplaceLeavesJustTheNewBytesRewound) {
   }
 }
 
+// Addresses read as the socket library reads them, and what `set` says of
+// those that will not do what they seem to.  All of it is reading text: a
+// host name such as "board.local" is only recognised as one, never looked
+// up, so nothing here leaves the machine.
 TEST(AddressTextTest, DottedAddressesAreReadAsTheSocketLibraryReadsThem) {
   const struct {
     const char* text;

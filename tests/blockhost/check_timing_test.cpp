@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "default_settings.h"
+
 namespace blockhost {
 namespace {
 
@@ -39,9 +41,7 @@ TEST(CheckTimingTest, TheMedianAndTheNearestRankNinetyFifthPercentile) {
 // One exchange a pin in use, two a PWM pin, one an analog input in use; the
 // step is that many median round trips.
 TEST(CheckTimingTest, TheStepIsTheProjectsExchangesAtTheMedianRoundTrip) {
-  BlockSettings defaults = ParseSettingsLines(
-      "0\r\n1\r\n9600\r\n192.168.0.121\r\n1600\r\n1\r\n1\r\n1\r\n1\r\n2\r\n2\r\n2\r\n2\r\n"
-      "1\r\n1\r\n1\r\n1\r\n1\r\n1\r\n");
+  const BlockSettings defaults = arduino::testing::DefaultFields();
   BlockSettings pwm = defaults;
   pwm.pin_mode.fill(arduino::pmUnused);
   pwm.pin_mode[3 - 2] = arduino::pmPWMOutput;

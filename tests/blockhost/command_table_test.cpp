@@ -4,6 +4,7 @@
 // board's link.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <initializer_list>
@@ -45,6 +46,74 @@ Parsed Parse(std::vector<std::string> args) {
   return parsed;
 }
 
+struct OptionCase {
+  std::vector<std::string> args;
+  std::string refusal;  // empty: taken
+};
+
+// Each command's shortest line, and each option's numbers read whole and
+// held to their range; a refusal names the option and the value, or lists
+// what it takes.
+const OptionCase kOptionCases[] = {
+    {{"info"}, ""},
+    {{"show", "--project", "p"}, ""},
+    {{"set", "--project", "p", "baud=9600"}, ""},
+    {{"configure", "--project", "p"}, ""},
+    {{"run", "--project", "p"}, ""},
+    {{"check", "--comport", "3"}, ""},
+    {{"ports"}, ""},
+    {{"board-address", "--comport", "3"}, ""},
+    {{"flash", "--comport", "3"}, ""},
+    {{"latency", "--comport", "3"}, ""},
+    {{"run", "--project", "p", "--steps", "10000000"}, ""},
+    {{"run", "--project", "p", "--steps", "0"}, "--steps: '0' is not a step count"},
+    {{"run", "--project", "p", "--steps", "12x"}, "'12x' is not a step count"},
+    {{"run", "--project", "p", "--steps", "+5"}, "'+5' is not a step count"},
+    {{"run", "--project", "p", "--steps", "99999999999999999999"}, "is not a step count"},
+    {{"run", "--project", "p", "--period-ms", "0.5"}, ""},
+    {{"run", "--project", "p", "--period-ms", "nan"}, "'nan' is not a period"},
+    {{"run", "--project", "p", "--period-ms", "3600000.5"}, "is not a period"},
+    {{"check", "--address", "a", "--udpport", "65535"}, ""},
+    {{"check", "--address", "a", "--udpport", "0x10"}, "'0x10' is not a number"},
+    {{"check", "--address", "a", "--udpport", " 1600"}, "is not a number"},
+    {{"board-address", "--comport", "3", "--wait-ms", "60000"}, ""},
+    {{"board-address", "--comport", "3", "--wait-ms", "60001"},
+     "--wait-ms: '60001' is not a number 0..60000"},
+    {{"board-address", "--comport", "3", "--baud", "2147483648"},
+     "--baud: '2147483648' is not a number 1..2147483647"},
+    {{"flash", "--comport", "3", "--ethernet", "--address", "10.0.0.50"}, ""},
+    {{"flash", "--comport", "3", "--baud", "115200", "--board", "mega"}, ""},
+    {{"flash", "--comport", "3", "--baud", "57600"},
+     "--baud: the images run at 9600, 19200, 38400 or 115200"},
+    {{"flash", "--comport", "3", "--ethernet", "--baud", "9600"},
+     "--baud goes with a USB image, not with --ethernet"},
+    {{"flash", "--comport", "3", "--project", "p", "--ethernet"}, "--project picks the image"},
+    {{"flash", "--comport", "3", "--address", "10.0.0.50"}, "--address goes with --ethernet"},
+    // Read as text and refused: the name is never looked up.
+    {{"flash", "--comport", "3", "--ethernet", "--address", "board.local"},
+     "--address: 'board.local' is no A.B.C.D"},
+    {{"flash", "--comport", "3", "--board", "nano-old"}, ""},
+    {{"flash", "--comport", "3", "--board", "nano2"},
+     "--board: 'nano2': uno, mega2560, nano or nano-old"},
+};
+
+class OptionValueTest : public testing::TestWithParam<OptionCase> {};
+
+// A line that is taken names its command, which the table then runs.
+TEST_P(OptionValueTest, TakesOrRefusesTheLineAsTheRowSays) {
+  const OptionCase& c = GetParam();
+  const Parsed parsed = Parse(c.args);
+  if (c.refusal.empty()) {
+    EXPECT_EQ(parsed.status, std::nullopt) << parsed.err;
+    EXPECT_EQ(parsed.line.command, c.args[0]);
+  } else {
+    EXPECT_EQ(parsed.status, kExitUsage);
+    EXPECT_NE(parsed.err.find(c.refusal), std::string::npos) << parsed.err;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, OptionValueTest, testing::ValuesIn(kOptionCases));
+
 TEST(CommandTableTest, EveryCommandIsFoundByItsOwnNameAndNoOther) {
   std::set<std::string> names;
   for (const Command* command : kCommands) {
@@ -52,6 +121,10 @@ TEST(CommandTableTest, EveryCommandIsFoundByItsOwnNameAndNoOther) {
     EXPECT_EQ(FindCommand(command->name), command) << command->name;
     ASSERT_NE(command->add_options, nullptr) << command->name;
     ASSERT_NE(command->run, nullptr) << command->name;
+    EXPECT_TRUE(std::any_of(
+        std::begin(kOptionCases), std::end(kOptionCases),
+        [&](const OptionCase& c) { return c.args[0] == command->name && c.refusal.empty(); }))
+        << "no line of " << command->name << " is taken in kOptionCases";
   }
   for (const char* name : {"", "help", "Run", "run ", "fl"}) {
     EXPECT_EQ(FindCommand(name), nullptr) << "'" << name << "'";
@@ -91,29 +164,6 @@ TEST(CommandTableTest, HelpAndLateUsageErrorsComeFromTheTable) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "blockhost: " + name + ": a late error\n" +
                                                           command->usage + "Try 'blockhost " +
                                                           name + " --help' for more.\n");
-  }
-}
-
-// A parsed command line names its command, which the table then runs.
-TEST(CommandTableTest, AParsedCommandLineNamesACommandOfTheTable) {
-  const std::vector<std::vector<std::string>> lines = {
-      {"info"},
-      {"show", "--project", "p"},
-      {"set", "--project", "p", "baud=9600"},
-      {"configure", "--project", "p"},
-      {"run", "--project", "p"},
-      {"check", "--comport", "3"},
-      {"ports"},
-      {"board-address", "--comport", "3"},
-      {"flash", "--comport", "3"},
-      {"latency", "--comport", "3"},
-  };
-  ASSERT_EQ(lines.size(), std::size(kCommands));
-  for (const std::vector<std::string>& args : lines) {
-    const Parsed parsed = Parse(args);
-    EXPECT_EQ(parsed.status, std::nullopt) << args[0] << ": " << parsed.err;
-    EXPECT_EQ(parsed.line.command, args[0]);
-    EXPECT_NE(FindCommand(parsed.line.command), nullptr) << args[0];
   }
 }
 
@@ -159,63 +209,6 @@ TEST(CommandTableTest, OptionsLandInTheFieldsTheirCommandReads) {
   EXPECT_EQ(set.line.assignments, std::vector<std::string>{"a0=used"});
   EXPECT_TRUE(Parse({"ports", "--json"}).line.json);
 }
-
-struct OptionCase {
-  std::vector<std::string> args;
-  std::string refusal;  // empty: taken
-};
-
-class OptionValueTest : public testing::TestWithParam<OptionCase> {};
-
-// Each option's numbers are read whole and held to its range; the message
-// names the option and the value.
-TEST_P(OptionValueTest, NumbersAreReadWholeAndHeldToTheirRange) {
-  const OptionCase& c = GetParam();
-  const Parsed parsed = Parse(c.args);
-  if (c.refusal.empty()) {
-    EXPECT_EQ(parsed.status, std::nullopt) << parsed.err;
-  } else {
-    EXPECT_EQ(parsed.status, kExitUsage);
-    EXPECT_NE(parsed.err.find(c.refusal), std::string::npos) << parsed.err;
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Commands, OptionValueTest,
-    testing::Values(
-        OptionCase{{"run", "--project", "p", "--steps", "10000000"}, ""},
-        OptionCase{{"run", "--project", "p", "--steps", "0"}, "--steps: '0' is not a step count"},
-        OptionCase{{"run", "--project", "p", "--steps", "12x"}, "'12x' is not a step count"},
-        OptionCase{{"run", "--project", "p", "--steps", "+5"}, "'+5' is not a step count"},
-        OptionCase{{"run", "--project", "p", "--steps", "99999999999999999999"},
-                   "is not a step count"},
-        OptionCase{{"run", "--project", "p", "--period-ms", "0.5"}, ""},
-        OptionCase{{"run", "--project", "p", "--period-ms", "nan"}, "'nan' is not a period"},
-        OptionCase{{"run", "--project", "p", "--period-ms", "3600000.5"}, "is not a period"},
-        OptionCase{{"check", "--address", "a", "--udpport", "65535"}, ""},
-        OptionCase{{"check", "--address", "a", "--udpport", "0x10"}, "'0x10' is not a number"},
-        OptionCase{{"check", "--address", "a", "--udpport", " 1600"}, "is not a number"},
-        OptionCase{{"board-address", "--comport", "3", "--wait-ms", "60000"}, ""},
-        OptionCase{{"board-address", "--comport", "3", "--wait-ms", "60001"},
-                   "--wait-ms: '60001' is not a number 0..60000"},
-        OptionCase{{"board-address", "--comport", "3", "--baud", "2147483648"},
-                   "--baud: '2147483648' is not a number 1..2147483647"},
-        OptionCase{{"flash", "--comport", "3", "--ethernet", "--address", "10.0.0.50"}, ""},
-        OptionCase{{"flash", "--comport", "3", "--baud", "115200", "--board", "mega"}, ""},
-        OptionCase{{"flash", "--comport", "3", "--baud", "57600"},
-                   "--baud: the images run at 9600, 19200, 38400 or 115200"},
-        OptionCase{{"flash", "--comport", "3", "--ethernet", "--baud", "9600"},
-                   "--baud goes with a USB image, not with --ethernet"},
-        OptionCase{{"flash", "--comport", "3", "--project", "p", "--ethernet"},
-                   "--project picks the image"},
-        OptionCase{{"flash", "--comport", "3", "--address", "10.0.0.50"},
-                   "--address goes with --ethernet"},
-        // Read as text and refused: the name is never looked up.
-        OptionCase{{"flash", "--comport", "3", "--ethernet", "--address", "board.local"},
-                   "--address: 'board.local' is no A.B.C.D"},
-        OptionCase{{"flash", "--comport", "3", "--board", "nano-old"}, ""},
-        OptionCase{{"flash", "--comport", "3", "--board", "nano2"},
-                   "--board: 'nano2': uno, mega2560, nano or nano-old"}));
 
 struct RepeatedCase {
   std::vector<std::string> args;

@@ -52,6 +52,17 @@ class BoardRunTest : public ::testing::TestWithParam<Transport> {
     return settings;
   }
 
+  // Runs a block with `settings` to the end of its first step, its modes
+  // set, with `inputs`; the outputs it left.
+  Values FirstStep(const BlockSettings& settings, Values* inputs) const {
+    LoadedBlock block(Module());
+    block.Configure(settings);
+    Values outputs = Values::Outputs(kUntouched);
+    SimulationRun run(&block);
+    run.Init(inputs, &outputs);
+    return outputs;
+  }
+
   Lines Log() const { return ReadLines(log_path_); }
   void ClearLog() const { WriteFile(log_path_, ""); }
 
@@ -62,12 +73,8 @@ class BoardRunTest : public ::testing::TestWithParam<Transport> {
 };
 
 TEST_P(BoardRunTest, DefaultRunSetsModesThenTakesOneStep) {
-  BlockSettings settings = StartBoard({}, BlockSettings{});
-  LoadedBlock block(Module());
-  block.Configure(settings);
-  Values inputs = Values::Inputs(0.0L), outputs = Values::Outputs(kUntouched);
-  SimulationRun run(&block);
-  run.Init(&inputs, &outputs);
+  Values inputs = Values::Inputs(0.0L);
+  FirstStep(StartBoard({}, BlockSettings{}), &inputs);
   EXPECT_EQ(Log(), (Lines{"!02mi", "!03mi", "!04mi", "!05mi", "!06mo", "!07mo", "!08mo",
                           "!09mo", "!14mi", "!15mi", "!16mi", "!17mi", "!18mi", "!19mi",
                           "?02s?", "?03s?", "?04s?", "?05s?", "!06s0", "!07s0", "!08s0",
@@ -78,8 +85,6 @@ TEST_P(BoardRunTest, DigitalOutputIsHighOnlyAboveTheThreshold) {
   BlockSettings settings = AllUnused();
   settings.pin_mode[3] = 2;  // pin 5 output
   settings = StartBoard({}, settings);
-  LoadedBlock block(Module());
-  block.Configure(settings);
   const struct {
     long double input;
     const char* command;
@@ -87,10 +92,9 @@ TEST_P(BoardRunTest, DigitalOutputIsHighOnlyAboveTheThreshold) {
   for (const auto& c : kCases) {
     SCOPED_TRACE(static_cast<double>(c.input));
     ClearLog();
-    Values inputs = Values::Inputs(0.0L), outputs = Values::Outputs(kUntouched);
+    Values inputs = Values::Inputs(0.0L);
     inputs.Set(3, c.input);
-    SimulationRun run(&block);
-    run.Init(&inputs, &outputs);
+    FirstStep(settings, &inputs);
     EXPECT_EQ(Log(), (Lines{"!05mo", c.command}));
   }
 }
@@ -99,8 +103,6 @@ TEST_P(BoardRunTest, PwmInputIsClampedInPlaceAndRoundedHalfToEven) {
   BlockSettings settings = AllUnused();
   settings.pin_mode[7] = 3;  // pin 9 PWM
   settings = StartBoard({}, settings);
-  LoadedBlock block(Module());
-  block.Configure(settings);
   const struct {
     long double input;
     long double left_in_input;
@@ -112,10 +114,9 @@ TEST_P(BoardRunTest, PwmInputIsClampedInPlaceAndRoundedHalfToEven) {
   for (const auto& c : kCases) {
     SCOPED_TRACE(static_cast<double>(c.input));
     ClearLog();
-    Values inputs = Values::Inputs(0.0L), outputs = Values::Outputs(kUntouched);
+    Values inputs = Values::Inputs(0.0L);
     inputs.Set(7, c.input);
-    SimulationRun run(&block);
-    run.Init(&inputs, &outputs);
+    FirstStep(settings, &inputs);
     EXPECT_EQ(inputs[7], c.left_in_input);
     EXPECT_EQ(Log(), (Lines{"!09mo", "pwm09", c.level}));
   }
@@ -133,13 +134,8 @@ TEST_P(BoardRunTest, DigitalInputIsLowOnlyForAnExactLowReply) {
                 {{"--drop-rate", "1"}, 5.0L}};
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.board[1]);
-    BlockSettings running = StartBoard(c.board, settings);
-    LoadedBlock block(Module());
-    block.Configure(running);
-    Values inputs = Values::Inputs(0.0L), outputs = Values::Outputs(kUntouched);
-    SimulationRun run(&block);
-    run.Init(&inputs, &outputs);
-    EXPECT_EQ(outputs[0], c.output);
+    Values inputs = Values::Inputs(0.0L);
+    EXPECT_EQ(FirstStep(StartBoard(c.board, settings), &inputs)[0], c.output);
     EXPECT_EQ(Log(), (Lines{"!02mi", "?02s?"}));
   }
 }
@@ -147,13 +143,8 @@ TEST_P(BoardRunTest, DigitalInputIsLowOnlyForAnExactLowReply) {
 TEST_P(BoardRunTest, AnalogReplyMayCarryBlanks) {
   BlockSettings settings = AllUnused();
   settings.analog_used[3] = 1;
-  settings = StartBoard({"--reply", "?17s?= 512 "}, settings);
-  LoadedBlock block(Module());
-  block.Configure(settings);
-  Values inputs = Values::Inputs(0.0L), outputs = Values::Outputs(kUntouched);
-  SimulationRun run(&block);
-  run.Init(&inputs, &outputs);
-  EXPECT_EQ(outputs[11], 512.0L);
+  Values inputs = Values::Inputs(0.0L);
+  EXPECT_EQ(FirstStep(StartBoard({"--reply", "?17s?= 512 "}, settings), &inputs)[11], 512.0L);
   EXPECT_EQ(Log(), (Lines{"!17mi", "?17s?"}));
 }
 

@@ -26,10 +26,6 @@ namespace {
 
 constexpr int kComPort = 41;
 
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
 std::string LastLine(const std::string& text) {
   std::string trimmed = text;
   while (!trimmed.empty() && trimmed.back() == '\n') trimmed.pop_back();
@@ -181,13 +177,13 @@ using Kind = FakeBoard::Kind;
 struct FakeBoardRow {
   const char* name;
   Kind kind;
-  std::vector<std::string> args;
-  int exit_code;
-  std::vector<std::string> out;  // each in the output
-  std::vector<std::string> err;  // each in the errors
-  std::string last_line;         // in the last line of the output
-  std::string address;           // the board's afterwards; empty: not looked at
-  bool advises_set = true;       // whether the output names `blockhost set`
+  std::vector<std::string> args{};
+  int exit_code = 0;
+  std::vector<std::string> out{};  // each in the output
+  std::vector<std::string> err{};  // each in the errors
+  std::string last_line{};         // in the last line of the output
+  std::string address{};           // the board's afterwards; empty: not looked at
+  bool advises_set = true;         // whether the output names `blockhost set`
 };
 
 class FakeBoardTest : public ::testing::TestWithParam<FakeBoardRow> {};
@@ -213,106 +209,65 @@ TEST_P(FakeBoardTest, RunsAsTheRowSays) {
 }
 
 const std::string kAnswer = "blockhost set --project F address=";
+const std::vector<std::string> kNewAddress = {"10.0.0.50"};
 
-// Rows: name, board, arguments, exit status, in the output, in the errors,
-// in the last line, the board's address afterwards, names `blockhost set`.
 INSTANTIATE_TEST_SUITE_P(
     Boards, FakeBoardTest,
-    ::testing::Values(FakeBoardRow{"ShowsTheAddressTheBoardHolds",
-                                   Kind::kEthernet,
-                                   {},
-                                   0,
-                                   {"waiting up to 1500 ms for the board on COM41 (",
-                                    "board: arduino-block ethernet 192.168.0.121 port 1600 mac "
-                                    "DE:AD:BE:EF:16:00\n",
-                                    "board: address 192.168.0.121\n"},
-                                   {},
-                                   kAnswer + "192.168.0.121",
-                                   "",
-                                   true},
-                      FakeBoardRow{"SetsTheAddressAndSaysHowTheBlockMeetsIt",
-                                   Kind::kEthernet,
-                                   {"10.0.0.50"},
-                                   0,
-                                   {"board: address 10.0.0.50 saved\n"},
-                                   {},
-                                   kAnswer + "10.0.0.50",
-                                   "10.0.0.50",
-                                   true},
-                      // The board writes 010.0.0.50 as 10.0.0.50, and the block must use that.
-                      FakeBoardRow{"TheBlocksAddressIsTheOneTheBoardSaved",
-                                   Kind::kEthernet,
-                                   {"010.000.0.50"},
-                                   0,
-                                   {},
-                                   {},
-                                   "address=10.0.0.50",
-                                   "",
-                                   true},
-                      FakeBoardRow{"AlsoSetsTheMac",
-                                   Kind::kEthernet,
-                                   {"--mac", "DE:AD:BE:EF:16:01", "10.0.0.50"},
-                                   0,
-                                   {"board: mac DE:AD:BE:EF:16:01 saved\n"},
-                                   {},
-                                   "",
-                                   "",
-                                   true},
-                      FakeBoardRow{"ARefusedAddressIsReportedAndChangesNothing",
-                                   Kind::kEthernet,
-                                   {"300.1.2.3"},
-                                   6,
-                                   {"board: error: "},
-                                   {"refused 'address 300.1.2.3'"},
-                                   "",
-                                   "192.168.0.121",
-                                   false},
-                      FakeBoardRow{"ABoardThatDoesNotRestartIsAskedAnyway",
-                                   Kind::kNoRestart,
-                                   {"10.0.0.50"},
-                                   0,
-                                   {},
-                                   {},
-                                   "",
-                                   "10.0.0.50",
-                                   true},
-                      FakeBoardRow{"ACommandLostInALateRestartIsSentAgain",
-                                   Kind::kLateRestart,
-                                   {"10.0.0.50"},
-                                   0,
-                                   {},
-                                   {},
-                                   "",
-                                   "10.0.0.50",
-                                   true},
-                      FakeBoardRow{"ASilentBoardIsNoAnswer",
-                                   Kind::kSilent,
-                                   {"10.0.0.50"},
-                                   3,
-                                   {},
-                                   {"no answer from the board on COM41"},
-                                   "",
-                                   "",
-                                   true},
-                      FakeBoardRow{"ForeignFirmwareIsNotTheEthernetImage",
-                                   Kind::kForeign,
-                                   {"10.0.0.50"},
-                                   7,
-                                   {},
-                                   {"answered 'hello'"},
-                                   "",
-                                   "",
-                                   true},
-                      // Lines that never stop do not keep blockhost waiting for a start line.
-                      FakeBoardRow{"AChattyBoardIsNotTheEthernetImage",
-                                   Kind::kChatty,
-                                   {"10.0.0.50"},
-                                   7,
-                                   {},
-                                   {"answered 'tick'"},
-                                   "",
-                                   "",
-                                   true}),
+    ::testing::Values(
+        FakeBoardRow{.name = "ShowsTheAddressTheBoardHolds",
+                     .kind = Kind::kEthernet,
+                     .out = {"waiting up to 1500 ms for the board on COM41 (",
+                             "board: arduino-block ethernet 192.168.0.121 port 1600 mac "
+                             "DE:AD:BE:EF:16:00\n",
+                             "board: address 192.168.0.121\n"},
+                     .last_line = kAnswer + "192.168.0.121"},
+        FakeBoardRow{.name = "SetsTheAddressAndSaysHowTheBlockMeetsIt",
+                     .kind = Kind::kEthernet,
+                     .args = kNewAddress,
+                     .out = {"board: address 10.0.0.50 saved\n"},
+                     .last_line = kAnswer + "10.0.0.50",
+                     .address = "10.0.0.50"},
+        // The board writes 010.0.0.50 as 10.0.0.50, and the block must use that.
+        FakeBoardRow{.name = "TheBlocksAddressIsTheOneTheBoardSaved",
+                     .kind = Kind::kEthernet,
+                     .args = {"010.000.0.50"},
+                     .last_line = "address=10.0.0.50"},
+        FakeBoardRow{.name = "AlsoSetsTheMac",
+                     .kind = Kind::kEthernet,
+                     .args = {"--mac", "DE:AD:BE:EF:16:01", "10.0.0.50"},
+                     .out = {"board: mac DE:AD:BE:EF:16:01 saved\n"}},
+        FakeBoardRow{.name = "ARefusedAddressIsReportedAndChangesNothing",
+                     .kind = Kind::kEthernet,
+                     .args = {"300.1.2.3"},
+                     .exit_code = 6,
+                     .out = {"board: error: "},
+                     .err = {"refused 'address 300.1.2.3'"},
+                     .address = "192.168.0.121",
+                     .advises_set = false},
+        FakeBoardRow{.name = "ABoardThatDoesNotRestartIsAskedAnyway",
+                     .kind = Kind::kNoRestart,
+                     .args = kNewAddress,
+                     .address = "10.0.0.50"},
+        FakeBoardRow{.name = "ACommandLostInALateRestartIsSentAgain",
+                     .kind = Kind::kLateRestart,
+                     .args = kNewAddress,
+                     .address = "10.0.0.50"},
+        FakeBoardRow{.name = "ASilentBoardIsNoAnswer",
+                     .kind = Kind::kSilent,
+                     .args = kNewAddress,
+                     .exit_code = 3,
+                     .err = {"no answer from the board on COM41"}},
+        FakeBoardRow{.name = "ForeignFirmwareIsNotTheEthernetImage",
+                     .kind = Kind::kForeign,
+                     .args = kNewAddress,
+                     .exit_code = 7,
+                     .err = {"answered 'hello'"}},
+        // Lines that never stop do not keep blockhost waiting for a start line.
+        FakeBoardRow{.name = "AChattyBoardIsNotTheEthernetImage",
+                     .kind = Kind::kChatty,
+                     .args = kNewAddress,
+                     .exit_code = 7,
+                     .err = {"answered 'tick'"}}),
     [](const ::testing::TestParamInfo<FakeBoardRow>& param) { return param.param.name; });
 
 TEST(BoardAddressTest, TheSerialImageIsNotTheEthernetImage) {
@@ -329,15 +284,14 @@ TEST(BoardAddressTest, TheSerialImageIsNotTheEthernetImage) {
 
 TEST(BoardAddressTest, APortThatCannotBeOpenedIsSaidSo) {
   TempDir dir;
-  RunResult missing = BoardAddress(dir.File("no-such-tty"), {});
-  EXPECT_EQ(missing.exit_code, 5) << missing.out << missing.err;
-  EXPECT_TRUE(Contains(missing.err, "cannot open COM41")) << missing.err;
-
-  const std::string plain = dir.File("plain-file");
-  WriteFile(plain, "");
-  RunResult not_a_port = BoardAddress(plain, {});
-  EXPECT_EQ(not_a_port.exit_code, 5) << not_a_port.out << not_a_port.err;
-  EXPECT_TRUE(Contains(not_a_port.err, "not a serial port")) << not_a_port.err;
+  WriteFile(dir.File("plain-file"), "");
+  for (const auto& [device, said] : {std::pair{"no-such-tty", "cannot open COM41"},
+                                     std::pair{"plain-file", "not a serial port"}}) {
+    SCOPED_TRACE(device);
+    RunResult run = BoardAddress(dir.File(device), {});
+    EXPECT_EQ(run.exit_code, 5) << run.out << run.err;
+    EXPECT_TRUE(Contains(run.err, said)) << run.err;
+  }
 
   RunResult no_com = RunProgram({BLOCKHOST_PATH, "board-address", "--comport", "0"});
   EXPECT_EQ(no_com.exit_code, 5) << no_com.out << no_com.err;

@@ -18,17 +18,6 @@ namespace {
 using harness::PtyPair;
 using harness::UnlockedPortUser;
 
-RunResult Blockhost(std::vector<std::string> args,
-                    const std::vector<std::string>& environment = {}) {
-  args.insert(args.begin(), BLOCKHOST_PATH);
-  if (args[1] != "ports") args.insert(args.begin() + 2, {"--lib", ARDUINO_BLOCK_MODULE});
-  return RunProgram(args, environment);
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
 // The speeds of check's "trying N baud ..." lines, in order.
 std::vector<std::string> TriedSpeeds(const std::string& out) {
   std::vector<std::string> speeds;

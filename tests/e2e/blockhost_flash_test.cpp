@@ -21,10 +21,6 @@ namespace {
 
 constexpr int kComPort = 42;
 
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
 // Why avrboard cannot boot the Uno from its bootloader here, or "".
 std::string WhyNoUnoBootloader() {
   return avrboard::WhyNoBootloader(*avrboard::BootSectionOf("atmega328p"),

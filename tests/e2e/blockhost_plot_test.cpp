@@ -11,12 +11,6 @@
 namespace e2e {
 namespace {
 
-RunResult Blockhost(std::vector<std::string> args, const std::vector<std::string>& environment) {
-  args.insert(args.begin(), BLOCKHOST_PATH);
-  args.insert(args.begin() + 2, {"--lib", ARDUINO_BLOCK_MODULE});
-  return RunProgram(args, environment);
-}
-
 const std::regex kPauseMark(
     "<rect class=\"open-pause\" x=\"[0-9.]+\" y=\"[0-9.]+\" width=\"([0-9.]+)\"");
 

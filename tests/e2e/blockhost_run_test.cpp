@@ -24,17 +24,6 @@ using harness::UdpPeer;
 
 constexpr int kExitBoardSilent = 9;
 
-RunResult Blockhost(std::vector<std::string> args,
-                    const std::vector<std::string>& environment = {}) {
-  args.insert(args.begin(), BLOCKHOST_PATH);
-  args.insert(args.begin() + 2, {"--lib", ARDUINO_BLOCK_MODULE});
-  return RunProgram(args, environment);
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
 bool Exists(const std::string& path) { return std::filesystem::exists(path); }
 
 // The settings with only the named pins and analog inputs in use.

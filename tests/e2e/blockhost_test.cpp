@@ -12,12 +12,6 @@
 namespace e2e {
 namespace {
 
-RunResult Blockhost(std::vector<std::string> args) {
-  args.insert(args.begin(), BLOCKHOST_PATH);
-  args.insert(args.begin() + 2, {"--lib", ARDUINO_BLOCK_MODULE});
-  return RunProgram(args);
-}
-
 // A file's bytes and modification time, to tell a file left alone from one
 // rewritten with the same bytes.  The time is set far back first, so that
 // a rewrite within the same second still shows.
@@ -45,10 +39,6 @@ FileState AgedStateOf(const std::string& path) {
   const timespec long_ago[2] = {{1000000000, 0}, {1000000000, 0}};
   EXPECT_EQ(utimensat(AT_FDCWD, path.c_str(), long_ago, 0), 0) << path;
   return StateOf(path);
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
 }
 
 TEST(BlockhostTest, ArgumentErrorsExitOneWithUsage) {

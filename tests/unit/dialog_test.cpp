@@ -166,22 +166,24 @@ TEST(DialogLayoutTest, ButtonsListsAndLimits) {
 }
 
 TEST(DialogMappingTest, DefaultsOpenAsExpectedAndOkKeepsThem) {
+  const Fields defaults = testing::DefaultFields();
   TArduinoDialog form;
   form.Fill(Defaults());
   EXPECT_TRUE(form.EthernetChecked);
   EXPECT_FALSE(form.UsbChecked);
-  EXPECT_EQ(form.IPAddressText, "192.168.0.121");
-  EXPECT_EQ(form.PortText, "1600");
-  EXPECT_EQ(form.ComPortText(), "1");
-  EXPECT_EQ(form.Control("BaudCombobox").Items[form.BaudIndex], "9600 Baud");
+  EXPECT_EQ(form.IPAddressText, defaults.address);
+  EXPECT_EQ(form.PortText, std::to_string(defaults.udp_port));
+  EXPECT_EQ(form.ComPortText(), std::to_string(defaults.com_port));
+  EXPECT_EQ(form.Control("BaudCombobox").Items[form.BaudIndex],
+            std::to_string(defaults.baud_rate) + " Baud");
   for (int row = 0; row < 8; ++row) {
     EXPECT_EQ(form.Control(kPinComboNames[row]).Items[form.PinIndex[row]],
-              row < 4 ? "Digital Input" : "Digital Output")
+              defaults.pin_mode[row] == pmDigitalInput ? "Digital Input" : "Digital Output")
         << "pin " << row + 2;
   }
-  for (int k = 0; k < 6; ++k) EXPECT_EQ(form.AnalogIndex[k], 1) << "A" << k;
+  for (int k = 0; k < 6; ++k) EXPECT_EQ(form.AnalogIndex[k], defaults.analog_used[k]) << "A" << k;
 
-  EXPECT_EQ(FieldsOf(RoundTrip(Defaults())), FieldsOf(Defaults()));
+  EXPECT_EQ(FieldsOf(RoundTrip(Defaults())), defaults);
 }
 
 TEST(DialogMappingTest, StoredValuesAfterOkWithoutChanges) {

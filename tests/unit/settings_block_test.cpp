@@ -4,12 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <initializer_list>
 #include <optional>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/convert.h"
+#include "default_settings.h"
 #include "settings_record.h"
 #include "test_support.h"
 
@@ -35,6 +38,13 @@ const std::vector<std::string> kDefaultLines = [] {
   }
   return lines;
 }();
+
+// The default lines with some replaced: {line (1-based), its text}.
+std::vector<std::string> DefaultsWith(std::initializer_list<std::pair<int, std::string>> replaced) {
+  std::vector<std::string> lines = kDefaultLines;
+  for (const auto& [line, text] : replaced) lines[line - 1] = text;
+  return lines;
+}
 
 // The 19 fields of a block as text, in file order, for comparing with lines.
 std::vector<std::string> FieldsOf(TUserData& d) {
@@ -100,6 +110,7 @@ TEST(SettingsBlockTest, DefaultsAreTheseSeventyFiveBytes) {
   EXPECT_EQ(file.Contents(), kDefaultBlock);
   EXPECT_EQ(file.Contents().size(), 75u);
   EXPECT_EQ(SettingsText(kDefaultLines), kDefaultBlock);
+  EXPECT_EQ(hostmodel::FormatSettingsLines(testing::DefaultFields()), kDefaultBlock);
 }
 
 TEST(SettingsBlockTest, OddValuesSurviveARoundTrip) {
@@ -144,8 +155,7 @@ TEST(SettingsBlockTest, ReadingStopsRightAfterTheLastLine) {
 TEST(SettingsBlockTest, LinesEndOnlyAtCarriageReturnLineFeed) {
   ScratchFile file;
   std::string address = std::string("a\rb\nc") + '\0' + "hidden";
-  file.Replace(SettingsText({" 12", "1", "9600", address, "1600", "1", "1", "1", "1", "2", "2", "2",
-                             "2", "1", "1", "1", "1", "1", "1"}));
+  file.Replace(SettingsText(DefaultsWith({{1, " 12"}, {4, address}})));
   HostBlock block;
   ReadFromFile(file.handle(), block.record());
   EXPECT_EQ(block.data().InterfaceKind, 12);
@@ -174,14 +184,14 @@ TEST(SettingsBlockTest, TruncatedBlockFailsClearlyWithoutWaiting) {
 // A file that ends early says what it lacks: a whole line (deleted, say the
 // address) shows as the last line missing, a cut one as that line cut.
 TEST(SettingsBlockTest, AnEarlyEndNamesTheLineItLacks) {
+  std::vector<std::string> without_address = kDefaultLines;
+  without_address.erase(without_address.begin() + 3);
   const struct {
     const char* name;
     std::string text;
     const char* message;
   } kCases[] = {
-      {"address deleted",
-       SettingsText({"0", "1", "9600", "1600", "1", "1", "1", "1", "2", "2", "2", "2", "1", "1",
-                     "1", "1", "1", "1"}),
+      {"address deleted", SettingsText(without_address),
        "it holds 18 of their 19 lines, so line 19, the use of A5, is missing"},
       {"cut after line 7", SettingsText({"0", "1", "9600", "10.0.0.1", "1600", "1", "1"}),
        "it holds 7 of their 19 lines, so line 8, the mode of pin 4, is missing"},
@@ -196,8 +206,7 @@ TEST(SettingsBlockTest, AnEarlyEndNamesTheLineItLacks) {
 TEST(SettingsBlockTest, OverlongLinesAreRefusedAtTheBufferLimit) {
   std::string longest(kMaxReadLineText, 'h');
   ScratchFile file;
-  file.Replace(SettingsText({"0", "1", "9600", longest, "1600", "1", "1", "1", "1", "2", "2", "2",
-                             "2", "1", "1", "1", "1", "1", "1"}));
+  file.Replace(SettingsText(DefaultsWith({{4, longest}})));
   HostBlock block;
   ReadFromFile(file.handle(), block.record());
   EXPECT_EQ(block.data().IPAddress, longest);
@@ -241,16 +250,14 @@ TEST(SettingsBlockTest, HostileLinesFailAtTheirLineAndKeepWhatCameBefore) {
   for (const auto& row : kRows) {
     SCOPED_TRACE("line " + std::to_string(row.line) + ", " + std::to_string(row.text.size()) +
                  " bytes");
-    std::vector<std::string> lines = kDefaultLines;
-    lines[row.line - 1] = row.text;
+    const std::vector<std::string> lines = DefaultsWith({{row.line, row.text}});
     const std::string before = SettingsText({lines.begin(), lines.begin() + row.line - 1});
     const ReadOutcome read = ReadBlock(SettingsText(lines) + "HOST DATA");
     std::vector<std::string> expected = FieldsAfter(kDefaultLines, row.line - 1);
     switch (row.ends) {
       case Ends::kStored:
         EXPECT_EQ(read.error, "");
-        expected = kDefaultLines;
-        expected[row.line - 1] = row.stored;
+        expected = DefaultsWith({{row.line, row.stored}});
         EXPECT_EQ(read.position, static_cast<off_t>(SettingsText(lines).size()));
         break;
       case Ends::kNotAnInteger:
