@@ -89,8 +89,7 @@ bool CheckAndDispatch(GMainContext* context, const Prepared& p, bool* idle_only)
     // it was the best that prepare found and the poll woke nothing.
     bool polled_events = std::any_of(poll_fds.begin(), poll_fds.begin() + p.needed,
                                      [](const GPollFD& fd) { return fd.revents != 0; });
-    *idle_only =
-        p.ready_before_poll && p.max_priority >= G_PRIORITY_DEFAULT_IDLE && !polled_events;
+    *idle_only = p.ready_before_poll && p.max_priority >= G_PRIORITY_DEFAULT_IDLE && !polled_events;
   }
   {
     // The sources may be the host's, whose code expects its own state.

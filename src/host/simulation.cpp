@@ -85,7 +85,8 @@ void InitSimulation(TUserData& block, void* inputs, void* outputs) {
     }
   }
   for (int k = 0; k < kAnalogInputs; ++k) {
-    if (block.AnalogUsed[k] > 0) ExchangeCommand(block, PinCommand("!", kFirstAnalogWirePin + k, "mi"));
+    if (block.AnalogUsed[k] > 0)
+      ExchangeCommand(block, PinCommand("!", kFirstAnalogWirePin + k, "mi"));
   }
   SimulateStep(block, inputs, outputs);
 }

@@ -83,7 +83,8 @@ TEST(UdpExchangeTest, TwoDatagramsInOneWaitLeaveTheLastAsReply) {
   g_timeout_add(
       10,
       [](gpointer peer) -> gboolean {
-        for (const char* text : {"A", "B"}) static_cast<harness::UdpPeer*>(peer)->SendTo(1600, text);
+        for (const char* text : {"A", "B"})
+          static_cast<harness::UdpPeer*>(peer)->SendTo(1600, text);
         return G_SOURCE_REMOVE;
       },
       &stranger);

@@ -161,7 +161,9 @@ struct OwnSocket {
     EXPECT_EQ(socketpair(AF_UNIX, SOCK_DGRAM, 0, pair), 0);
     watch = g_unix_fd_add(
         pair[1], G_IO_IN,
-        [](gint, GIOCondition, gpointer self) { return static_cast<OwnSocket*>(self)->Read(false); },
+        [](gint, GIOCondition, gpointer self) {
+          return static_cast<OwnSocket*>(self)->Read(false);
+        },
         this);
     AddOwnDescriptor(
         pair[1], [](void* self) { static_cast<OwnSocket*>(self)->Read(true); }, this);
